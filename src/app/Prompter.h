@@ -1,0 +1,41 @@
+#pragma once
+#include <QString>
+
+#include <optional>
+
+// MessageBeep kinds, with their Win32 values.
+inline constexpr unsigned int MB_OK = 0x00;
+inline constexpr unsigned int MB_ICONHAND = 0x10;
+inline constexpr unsigned int MB_ICONQUESTION = 0x20;
+inline constexpr unsigned int MB_ICONEXCLAMATION = 0x30;
+inline constexpr unsigned int MB_ICONASTERISK = 0x40;
+
+enum class MessageIcon { None, Information, Warning, Error, Question };
+enum class PromptAnswer { Yes, No, Cancel };
+enum class PromptKind { Beep, Message, YesNo, YesNoCancel, Input, Folder, OpenFile, SaveFile };
+
+// Every modal box, input box, picker and beep of the program goes through one Prompter,
+// so that tests can answer them from a script instead of blocking on a window.
+class Prompter
+{
+public:
+    virtual ~Prompter() = default;
+
+    virtual void messageBeep(unsigned int type) = 0;
+    // A box with one OK button. `detail` is extra text the user may unfold (a server reply).
+    virtual void message(const QString& caption, const QString& text, MessageIcon icon,
+                         const QString& detail = {}) = 0;
+    virtual bool askYesNo(const QString& caption, const QString& text,
+                          MessageIcon icon = MessageIcon::Question) = 0;
+    virtual PromptAnswer askYesNoCancel(const QString& caption, const QString& text,
+                                        MessageIcon icon = MessageIcon::Question) = 0;
+    // Empty optional when the user cancelled.
+    virtual std::optional<QString> inputBox(const QString& caption, const QString& prompt,
+                                            const QString& initialText) = 0;
+    // The chosen path, or an empty text when the user cancelled.
+    virtual QString chooseFolder(const QString& caption, const QString& startFolder) = 0;
+    virtual QString chooseOpenFile(const QString& caption, const QString& startPath,
+                                   const QString& filter) = 0;
+    virtual QString chooseSaveFile(const QString& caption, const QString& startPath,
+                                   const QString& filter) = 0;
+};

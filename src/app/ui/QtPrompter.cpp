@@ -1,0 +1,102 @@
+#include "app/ui/QtPrompter.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+
+namespace {
+
+QMessageBox::Icon toQtIcon(MessageIcon icon)
+{
+    switch (icon) {
+    case MessageIcon::Information:
+        return QMessageBox::Information;
+    case MessageIcon::Warning:
+        return QMessageBox::Warning;
+    case MessageIcon::Error:
+        return QMessageBox::Critical;
+    case MessageIcon::Question:
+        return QMessageBox::Question;
+    case MessageIcon::None:
+        break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+int runBox(QWidget* parent, const QString& caption, const QString& text, MessageIcon icon,
+           QMessageBox::StandardButtons buttons, const QString& detail = {})
+{
+    QMessageBox box(toQtIcon(icon), caption, text, buttons, parent);
+    box.setObjectName(QStringLiteral("MessageBox"));
+    if (!detail.isEmpty())
+        box.setDetailedText(detail);
+    return box.exec();
+}
+
+} // namespace
+
+QWidget* QtPrompter::parentWidget() const
+{
+    if (QWidget* active = QApplication::activeWindow())
+        return active;
+    return m_fallbackParent.data();
+}
+
+void QtPrompter::messageBeep(unsigned int /*type*/)
+{
+    // The desktop decides the sound; every beep kind maps to the bell.
+    QApplication::beep();
+}
+
+void QtPrompter::message(const QString& caption, const QString& text, MessageIcon icon,
+                         const QString& detail)
+{
+    runBox(parentWidget(), caption, text, icon, QMessageBox::Ok, detail);
+}
+
+bool QtPrompter::askYesNo(const QString& caption, const QString& text, MessageIcon icon)
+{
+    return runBox(parentWidget(), caption, text, icon, QMessageBox::Yes | QMessageBox::No) ==
+           QMessageBox::Yes;
+}
+
+PromptAnswer QtPrompter::askYesNoCancel(const QString& caption, const QString& text,
+                                        MessageIcon icon)
+{
+    const int answer = runBox(parentWidget(), caption, text, icon,
+                              QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    if (answer == QMessageBox::Yes)
+        return PromptAnswer::Yes;
+    if (answer == QMessageBox::No)
+        return PromptAnswer::No;
+    return PromptAnswer::Cancel;
+}
+
+std::optional<QString> QtPrompter::inputBox(const QString& caption, const QString& prompt,
+                                            const QString& initialText)
+{
+    bool accepted = false;
+    QString text = QInputDialog::getText(parentWidget(), caption, prompt, QLineEdit::Normal,
+                                         initialText, &accepted);
+    if (!accepted)
+        return std::nullopt;
+    return text;
+}
+
+QString QtPrompter::chooseFolder(const QString& caption, const QString& startFolder)
+{
+    return QFileDialog::getExistingDirectory(parentWidget(), caption, startFolder);
+}
+
+QString QtPrompter::chooseOpenFile(const QString& caption, const QString& startPath,
+                                   const QString& filter)
+{
+    return QFileDialog::getOpenFileName(parentWidget(), caption, startPath, filter);
+}
+
+QString QtPrompter::chooseSaveFile(const QString& caption, const QString& startPath,
+                                   const QString& filter)
+{
+    return QFileDialog::getSaveFileName(parentWidget(), caption, startPath, filter);
+}

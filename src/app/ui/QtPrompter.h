@@ -1,0 +1,31 @@
+#pragma once
+#include "app/Prompter.h"
+
+#include <QPointer>
+#include <QWidget>
+
+// The real prompts: Qt message boxes, input dialog and file dialogs, over the active window.
+class QtPrompter final : public Prompter
+{
+public:
+    explicit QtPrompter(QWidget* fallbackParent = nullptr) : m_fallbackParent(fallbackParent) {}
+
+    void messageBeep(unsigned int type) override;
+    void message(const QString& caption, const QString& text, MessageIcon icon,
+                 const QString& detail) override;
+    bool askYesNo(const QString& caption, const QString& text, MessageIcon icon) override;
+    PromptAnswer askYesNoCancel(const QString& caption, const QString& text,
+                                MessageIcon icon) override;
+    std::optional<QString> inputBox(const QString& caption, const QString& prompt,
+                                    const QString& initialText) override;
+    QString chooseFolder(const QString& caption, const QString& startFolder) override;
+    QString chooseOpenFile(const QString& caption, const QString& startPath,
+                           const QString& filter) override;
+    QString chooseSaveFile(const QString& caption, const QString& startPath,
+                           const QString& filter) override;
+
+private:
+    QWidget* parentWidget() const;
+
+    QPointer<QWidget> m_fallbackParent;
+};

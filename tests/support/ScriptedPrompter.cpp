@@ -1,0 +1,179 @@
+#include "ScriptedPrompter.h"
+
+#include <QTest>
+
+QString promptKindName(PromptKind kind)
+{
+    switch (kind) {
+    case PromptKind::Beep:
+        return QStringLiteral("beep");
+    case PromptKind::Message:
+        return QStringLiteral("message");
+    case PromptKind::YesNo:
+        return QStringLiteral("yes/no question");
+    case PromptKind::YesNoCancel:
+        return QStringLiteral("yes/no/cancel question");
+    case PromptKind::Input:
+        return QStringLiteral("input box");
+    case PromptKind::Folder:
+        return QStringLiteral("folder picker");
+    case PromptKind::OpenFile:
+        return QStringLiteral("open-file picker");
+    case PromptKind::SaveFile:
+        return QStringLiteral("save-file picker");
+    }
+    return QStringLiteral("?");
+}
+
+ScriptedPrompter::~ScriptedPrompter() = default;
+
+ScriptedPrompter& ScriptedPrompter::expectBeep(unsigned int type)
+{
+    m_steps.append({PromptKind::Beep, {}, type, PromptAnswer::Cancel, std::nullopt});
+    return *this;
+}
+
+ScriptedPrompter& ScriptedPrompter::expectMessage(const QString& text)
+{
+    m_steps.append({PromptKind::Message, text, 0, PromptAnswer::Cancel, std::nullopt});
+    return *this;
+}
+
+ScriptedPrompter& ScriptedPrompter::expectYesNo(const QString& text, bool yes)
+{
+    m_steps.append(
+        {PromptKind::YesNo, text, 0, yes ? PromptAnswer::Yes : PromptAnswer::No, std::nullopt});
+    return *this;
+}
+
+ScriptedPrompter& ScriptedPrompter::expectYesNoCancel(const QString& text, PromptAnswer answer)
+{
+    m_steps.append({PromptKind::YesNoCancel, text, 0, answer, std::nullopt});
+    return *this;
+}
+
+ScriptedPrompter& ScriptedPrompter::expectInput(const QString& prompt, std::optional<QString> reply)
+{
+    m_steps.append({PromptKind::Input, prompt, 0, PromptAnswer::Cancel, std::move(reply)});
+    return *this;
+}
+
+ScriptedPrompter& ScriptedPrompter::expectFolder(const QString& caption, const QString& reply)
+{
+    m_steps.append({PromptKind::Folder, caption, 0, PromptAnswer::Cancel, reply});
+    return *this;
+}
+
+ScriptedPrompter& ScriptedPrompter::expectOpenFile(const QString& caption, const QString& reply)
+{
+    m_steps.append({PromptKind::OpenFile, caption, 0, PromptAnswer::Cancel, reply});
+    return *this;
+}
+
+ScriptedPrompter& ScriptedPrompter::expectSaveFile(const QString& caption, const QString& reply)
+{
+    m_steps.append({PromptKind::SaveFile, caption, 0, PromptAnswer::Cancel, reply});
+    return *this;
+}
+
+bool ScriptedPrompter::verifyDone()
+{
+    for (const Step& step : std::as_const(m_steps))
+        m_failures.append(QStringLiteral("expected %1 \"%2\" never came")
+                              .arg(promptKindName(step.kind), step.text));
+    m_steps.clear();
+    if (m_failures.isEmpty())
+        return true;
+    const QString all = m_failures.join(QLatin1Char('\n'));
+    m_failures.clear();
+    QTest::qFail(qPrintable(all), __FILE__, __LINE__);
+    return false;
+}
+
+void ScriptedPrompter::reset()
+{
+    m_steps.clear();
+    m_seen.clear();
+    m_failures.clear();
+    m_ignoreBeeps = false;
+}
+
+std::optional<ScriptedPrompter::Step> ScriptedPrompter::take(PromptKind kind, const QString& text)
+{
+    if (m_steps.isEmpty()) {
+        m_failures.append(QStringLiteral("unexpected %1 \"%2\"").arg(promptKindName(kind), text));
+        return std::nullopt;
+    }
+    Step step = m_steps.takeFirst();
+    if (step.kind != kind || (kind != PromptKind::Beep && step.text != text)) {
+        m_failures.append(
+            QStringLiteral("expected %1 \"%2\" but got %3 \"%4\"")
+                .arg(promptKindName(step.kind), step.text, promptKindName(kind), text));
+        return std::nullopt;
+    }
+    return step;
+}
+
+void ScriptedPrompter::messageBeep(unsigned int type)
+{
+    m_seen.append({PromptKind::Beep, {}, {}, {}, type, MessageIcon::None});
+    if (m_ignoreBeeps)
+        return;
+    if (auto step = take(PromptKind::Beep, {}); step && step->beep != type)
+        m_failures.append(QStringLiteral("expected beep 0x%1 but got 0x%2")
+                              .arg(step->beep, 0, 16)
+                              .arg(type, 0, 16));
+}
+
+void ScriptedPrompter::message(const QString& caption, const QString& text, MessageIcon icon,
+                               const QString& detail)
+{
+    m_seen.append({PromptKind::Message, caption, text, detail, 0, icon});
+    take(PromptKind::Message, text);
+}
+
+bool ScriptedPrompter::askYesNo(const QString& caption, const QString& text, MessageIcon icon)
+{
+    m_seen.append({PromptKind::YesNo, caption, text, {}, 0, icon});
+    auto step = take(PromptKind::YesNo, text);
+    return step && step->answer == PromptAnswer::Yes;
+}
+
+PromptAnswer ScriptedPrompter::askYesNoCancel(const QString& caption, const QString& text,
+                                              MessageIcon icon)
+{
+    m_seen.append({PromptKind::YesNoCancel, caption, text, {}, 0, icon});
+    auto step = take(PromptKind::YesNoCancel, text);
+    return step ? step->answer : PromptAnswer::Cancel;
+}
+
+std::optional<QString> ScriptedPrompter::inputBox(const QString& caption, const QString& prompt,
+                                                  const QString& /*initialText*/)
+{
+    m_seen.append({PromptKind::Input, caption, prompt, {}, 0, MessageIcon::None});
+    auto step = take(PromptKind::Input, prompt);
+    return step ? step->reply : std::nullopt;
+}
+
+QString ScriptedPrompter::chooseFolder(const QString& caption, const QString& /*startFolder*/)
+{
+    m_seen.append({PromptKind::Folder, caption, caption, {}, 0, MessageIcon::None});
+    auto step = take(PromptKind::Folder, caption);
+    return step ? step->reply.value_or(QString()) : QString();
+}
+
+QString ScriptedPrompter::chooseOpenFile(const QString& caption, const QString& /*startPath*/,
+                                         const QString& /*filter*/)
+{
+    m_seen.append({PromptKind::OpenFile, caption, caption, {}, 0, MessageIcon::None});
+    auto step = take(PromptKind::OpenFile, caption);
+    return step ? step->reply.value_or(QString()) : QString();
+}
+
+QString ScriptedPrompter::chooseSaveFile(const QString& caption, const QString& /*startPath*/,
+                                         const QString& /*filter*/)
+{
+    m_seen.append({PromptKind::SaveFile, caption, caption, {}, 0, MessageIcon::None});
+    auto step = take(PromptKind::SaveFile, caption);
+    return step ? step->reply.value_or(QString()) : QString();
+}

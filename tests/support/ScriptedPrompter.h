@@ -1,0 +1,76 @@
+#pragma once
+#include "app/Prompter.h"
+
+#include <QList>
+#include <QString>
+
+// A Prompter that answers from a script. Every prompt must have been expected, in order,
+// with its exact text; an unexpected prompt or an answer left unused fails the test.
+class ScriptedPrompter final : public Prompter
+{
+public:
+    struct Step
+    {
+        PromptKind kind;
+        QString text;                 // the box text, input prompt or picker caption; beeps: empty
+        unsigned int beep;            // beeps: the MessageBeep kind
+        PromptAnswer answer;          // YesNo / YesNoCancel
+        std::optional<QString> reply; // Input (nullopt = cancelled), pickers (path)
+    };
+    struct Seen
+    {
+        PromptKind kind;
+        QString caption;
+        QString text;
+        QString detail;
+        unsigned int beep = 0;
+        MessageIcon icon = MessageIcon::None;
+    };
+
+    ~ScriptedPrompter() override;
+
+    ScriptedPrompter& expectBeep(unsigned int type);
+    ScriptedPrompter& expectMessage(const QString& text);
+    ScriptedPrompter& expectYesNo(const QString& text, bool yes);
+    ScriptedPrompter& expectYesNoCancel(const QString& text, PromptAnswer answer);
+    ScriptedPrompter& expectInput(const QString& prompt, std::optional<QString> reply);
+    ScriptedPrompter& expectFolder(const QString& caption, const QString& reply);
+    ScriptedPrompter& expectOpenFile(const QString& caption, const QString& reply);
+    ScriptedPrompter& expectSaveFile(const QString& caption, const QString& reply);
+
+    // Ignore beeps altogether (for tests that are not about them).
+    void setIgnoreBeeps(bool ignore) { m_ignoreBeeps = ignore; }
+
+    // True when every expected step was used and nothing unexpected came; fails the
+    // running test with a description otherwise. Call it at the end of each test.
+    bool verifyDone();
+    void reset();
+
+    const QList<Seen>& seen() const { return m_seen; }
+    int pending() const { return static_cast<int>(m_steps.size()); }
+
+    void messageBeep(unsigned int type) override;
+    void message(const QString& caption, const QString& text, MessageIcon icon,
+                 const QString& detail) override;
+    bool askYesNo(const QString& caption, const QString& text, MessageIcon icon) override;
+    PromptAnswer askYesNoCancel(const QString& caption, const QString& text,
+                                MessageIcon icon) override;
+    std::optional<QString> inputBox(const QString& caption, const QString& prompt,
+                                    const QString& initialText) override;
+    QString chooseFolder(const QString& caption, const QString& startFolder) override;
+    QString chooseOpenFile(const QString& caption, const QString& startPath,
+                           const QString& filter) override;
+    QString chooseSaveFile(const QString& caption, const QString& startPath,
+                           const QString& filter) override;
+
+private:
+    // Takes the next step, checking it is of `kind` with `text`; nullopt when it is not.
+    std::optional<Step> take(PromptKind kind, const QString& text);
+
+    QList<Step> m_steps;
+    QList<Seen> m_seen;
+    QStringList m_failures;
+    bool m_ignoreBeeps = false;
+};
+
+QString promptKindName(PromptKind kind);
