@@ -1,0 +1,95 @@
+#include "ftp/FileListModel.h"
+
+FileListModel::FileListModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+int FileListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+}
+
+int FileListModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant FileListModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= rowCount())
+        return {};
+    const FileListRow& r = row(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::EditRole:
+        switch (index.column()) {
+        case NameColumn:
+            return r.name;
+        case SizeColumn:
+            return r.sizeText;
+        case ModifiedColumn:
+            return r.modifiedText;
+        default:
+            return {};
+        }
+    case Qt::TextAlignmentRole:
+        if (index.column() == SizeColumn)
+            return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+        return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+    case ImageIndexRole:
+        return index.column() == NameColumn ? QVariant(r.imageIndex) : QVariant();
+    default:
+        return {};
+    }
+}
+
+QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal)
+        return {};
+    if (role == Qt::DisplayRole) {
+        switch (section) {
+        case NameColumn:
+            return QStringLiteral("Name");
+        case SizeColumn:
+            return QStringLiteral("Size");
+        case ModifiedColumn:
+            return QStringLiteral("Modified");
+        default:
+            return {};
+        }
+    }
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(section == SizeColumn ? (Qt::AlignRight | Qt::AlignVCenter)
+                                                         : (Qt::AlignLeft | Qt::AlignVCenter));
+    return {};
+}
+
+Qt::ItemFlags FileListModel::flags(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled;
+    if (index.column() == NameColumn)
+        f |= Qt::ItemIsEditable;
+    return f;
+}
+
+void FileListModel::setRows(std::vector<FileListRow> rows)
+{
+    beginResetModel();
+    m_rows = std::move(rows);
+    endResetModel();
+}
+
+void FileListModel::clear()
+{
+    setRows({});
+}
+
+void FileListModel::setRowName(int index, const QString& name)
+{
+    if (index < 0 || index >= rowCount())
+        return;
+    m_rows[static_cast<size_t>(index)].name = name;
+    const QModelIndex cell = this->index(index, NameColumn);
+    Q_EMIT dataChanged(cell, cell);
+}

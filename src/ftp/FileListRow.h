@@ -1,0 +1,22 @@
+#pragma once
+#include <QString>
+#include <QtGlobal>
+
+// Image indexes of the row icons, shared by both file lists.
+inline constexpr int kFolderImage = 0;
+inline constexpr int kFileImage = 1;
+inline constexpr int kArchiveImage = 2;
+
+// One row of LocalFiles or RemoteFiles. A row is a folder exactly when its image index is
+// kFolderImage, and exactly then its size text is empty.
+struct FileListRow
+{
+    QString name;         // the "Name" column, as the listing gave it
+    QString sizeText;     // the "Size" column: decimal bytes, empty for a folder
+    QString modifiedText; // the "Modified" column: short date, blank, short time
+    int imageIndex = kFileImage;
+    qint64 size = 0;            // the size the text shows, kept for sorting and transfers
+    qint64 modifiedMinutes = 0; // the shown local date-time to the minute, kept for sorting
+
+    bool isFolder() const { return imageIndex == kFolderImage; }
+};

@@ -1,0 +1,85 @@
+#pragma once
+// The internet client service: FTP behind the WinINet function names, signatures, handles
+// and error codes. Every call is synchronous; failures return FALSE or a null handle and
+// leave the reason in GetLastError().
+#include "lasterror.h"
+#include "windef.h"
+
+using HINTERNET = void*;
+using INTERNET_PORT = WORD;
+
+inline constexpr DWORD INTERNET_OPEN_TYPE_PRECONFIG = 0;
+inline constexpr DWORD INTERNET_OPEN_TYPE_DIRECT = 1;
+inline constexpr DWORD INTERNET_SERVICE_FTP = 1;
+inline constexpr INTERNET_PORT INTERNET_DEFAULT_FTP_PORT = 21;
+inline constexpr INTERNET_PORT INTERNET_INVALID_PORT_NUMBER = 0;
+
+inline constexpr DWORD INTERNET_FLAG_RELOAD = 0x80000000;
+inline constexpr DWORD INTERNET_FLAG_PASSIVE = 0x08000000;
+
+inline constexpr DWORD GENERIC_READ = 0x80000000;
+inline constexpr DWORD GENERIC_WRITE = 0x40000000;
+inline constexpr DWORD FTP_TRANSFER_TYPE_ASCII = 1;
+inline constexpr DWORD FTP_TRANSFER_TYPE_BINARY = 2;
+
+inline constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x01;
+inline constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+
+// WinINet error codes.
+inline constexpr DWORD INTERNET_ERROR_BASE = 12000;
+inline constexpr DWORD ERROR_INTERNET_OUT_OF_HANDLES = 12001;
+inline constexpr DWORD ERROR_INTERNET_TIMEOUT = 12002;
+inline constexpr DWORD ERROR_INTERNET_EXTENDED_ERROR = 12003;
+inline constexpr DWORD ERROR_INTERNET_INTERNAL_ERROR = 12004;
+inline constexpr DWORD ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
+inline constexpr DWORD ERROR_INTERNET_INCORRECT_USER_NAME = 12013;
+inline constexpr DWORD ERROR_INTERNET_INCORRECT_PASSWORD = 12014;
+inline constexpr DWORD ERROR_INTERNET_LOGIN_FAILURE = 12015;
+inline constexpr DWORD ERROR_INTERNET_INCORRECT_HANDLE_TYPE = 12018;
+inline constexpr DWORD ERROR_INTERNET_CANNOT_CONNECT = 12029;
+inline constexpr DWORD ERROR_INTERNET_CONNECTION_ABORTED = 12030;
+inline constexpr DWORD ERROR_INTERNET_CONNECTION_RESET = 12031;
+inline constexpr DWORD ERROR_FTP_TRANSFER_IN_PROGRESS = 12110;
+inline constexpr DWORD ERROR_FTP_DROPPED = 12111;
+
+struct WIN32_FIND_DATAA
+{
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;
+    DWORD dwReserved1;
+    char cFileName[MAX_PATH];
+    char cAlternateFileName[14];
+};
+using LPWIN32_FIND_DATAA = WIN32_FIND_DATAA*;
+
+HINTERNET InternetOpenA(LPCSTR lpszAgent, DWORD dwAccessType, LPCSTR lpszProxy,
+                        LPCSTR lpszProxyBypass, DWORD dwFlags);
+HINTERNET InternetConnectA(HINTERNET hInternet, LPCSTR lpszServerName, INTERNET_PORT nServerPort,
+                           LPCSTR lpszUserName, LPCSTR lpszPassword, DWORD dwService, DWORD dwFlags,
+                           DWORD_PTR dwContext);
+BOOL InternetCloseHandle(HINTERNET hInternet);
+
+BOOL FtpGetCurrentDirectoryA(HINTERNET hConnect, LPSTR lpszCurrentDirectory,
+                             LPDWORD lpdwCurrentDirectory);
+BOOL FtpSetCurrentDirectoryA(HINTERNET hConnect, LPCSTR lpszDirectory);
+HINTERNET FtpFindFirstFileA(HINTERNET hConnect, LPCSTR lpszSearchFile,
+                            LPWIN32_FIND_DATAA lpFindFileData, DWORD dwFlags, DWORD_PTR dwContext);
+BOOL InternetFindNextFileA(HINTERNET hFind, LPVOID lpvFindData);
+BOOL FtpCreateDirectoryA(HINTERNET hConnect, LPCSTR lpszDirectory);
+BOOL FtpRemoveDirectoryA(HINTERNET hConnect, LPCSTR lpszDirectory);
+BOOL FtpDeleteFileA(HINTERNET hConnect, LPCSTR lpszFileName);
+BOOL FtpRenameFileA(HINTERNET hConnect, LPCSTR lpszExisting, LPCSTR lpszNew);
+HINTERNET FtpOpenFileA(HINTERNET hConnect, LPCSTR lpszFileName, DWORD dwAccess, DWORD dwFlags,
+                       DWORD_PTR dwContext);
+BOOL InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfBytesToRead,
+                      LPDWORD lpdwNumberOfBytesRead);
+BOOL InternetWriteFile(HINTERNET hFile, LPCVOID lpBuffer, DWORD dwNumberOfBytesToWrite,
+                       LPDWORD lpdwNumberOfBytesWritten);
+// The last reply text the server sent; lpdwError receives its reply code.
+BOOL InternetGetLastResponseInfoA(LPDWORD lpdwError, LPSTR lpszBuffer, LPDWORD lpdwBufferLength);
