@@ -1,0 +1,3 @@
+#include "transfer/CancelFlag.h"
+
+bool CancelRequested = false;

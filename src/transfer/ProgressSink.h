@@ -1,0 +1,24 @@
+#pragma once
+#include <QString>
+#include <QtGlobal>
+
+// What a long operation tells the progress dialog. Core code (listings, transfers, deletes)
+// talks to this interface so it stays free of widgets; the dialog implements it, tests may
+// record the calls. Both ShowProgress and UpdateProgress pump pending window events, so
+// CancelRequested may change across them.
+class ProgressSink
+{
+public:
+    virtual ~ProgressSink() = default;
+
+    // Lays the dialog out for `message`, shows it if hidden, blanks the statistics.
+    virtual void ShowProgress(const QString& message, const QString& title, bool showBar,
+                              bool showStats) = 0;
+    // Moves the bar and rewrites the statistics. Callers without a transfer pass 0, 0, 0.
+    virtual void UpdateProgress(int percent, qint64 bytesDone, qint64 bytesTotal,
+                                double elapsedSeconds) = 0;
+    // Sets the bar directly, as batches do before the first item and after each one.
+    virtual void SetProgressPosition(int percent) = 0;
+    // Hides the dialog (the window's ordinary close); harmless when already hidden.
+    virtual void CloseProgress() = 0;
+};
