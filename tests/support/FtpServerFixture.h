@@ -1,0 +1,43 @@
+#pragma once
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+// A real FTP server (the Python one beside this file) on 127.0.0.1 and a free port, serving
+// one folder, for the integration tests. The server ends with this object, and by itself when
+// the test process dies (it watches its standard input).
+class FtpServerFixture
+{
+public:
+    struct Options
+    {
+        QString user = "user";
+        QString password = "secret";
+        bool anonymous = false;   // also accept "anonymous" with any password
+        bool mlsd = true;         // false: MLSD/MLST are unknown commands and absent from FEAT
+        bool passiveOnly = false; // refuse PORT and EPRT
+        bool activeOnly = false;  // refuse PASV and EPSV
+        bool readOnly = false;    // list and download only
+    };
+
+    FtpServerFixture() = default;
+    FtpServerFixture(const FtpServerFixture&) = delete;
+    FtpServerFixture& operator=(const FtpServerFixture&) = delete;
+    ~FtpServerFixture();
+
+    // Starts the server and waits (up to 15 s) until it accepts connections.
+    bool start(const QString& rootDir, const Options& options);
+    bool start(const QString& rootDir) { return start(rootDir, Options()); }
+    void stop();
+    bool isRunning() const;
+    quint16 port() const { return m_port; }
+    QString host() const { return "127.0.0.1"; }
+    // What the server wrote to stderr so far, for failure messages.
+    QString errorOutput();
+
+private:
+    std::unique_ptr<QProcess> m_process;
+    quint16 m_port = 0;
+};

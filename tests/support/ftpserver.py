@@ -1,0 +1,89 @@
+#!/usr/bin/env python3
+"""A real FTP server on 127.0.0.1 for the integration tests.
+
+Serves one folder to one account on a free port, prints that port on stdout once it is
+listening, and stops when its standard input closes, so a test that dies never leaves a
+server behind.
+"""
+import argparse
+import logging
+import os
+import sys
+import threading
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+
+FULL_RIGHTS = "elradfmwMT"
+
+
+def parse_args():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--root", required=True)
+    parser.add_argument("--user", default="user")
+    parser.add_argument("--password", default="secret")
+    parser.add_argument("--anonymous", action="store_true")
+    parser.add_argument("--no-mlsd", action="store_true",
+                        help="hide MLSD/MLST, so clients must fall back to LIST")
+    parser.add_argument("--passive-only", action="store_true",
+                        help="refuse PORT and EPRT")
+    parser.add_argument("--active-only", action="store_true",
+                        help="refuse PASV and EPSV")
+    parser.add_argument("--read-only", action="store_true")
+    return parser.parse_args()
+
+
+def make_handler(args):
+    rights = "elr" if args.read_only else FULL_RIGHTS
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(args.user, args.password, args.root, perm=rights)
+    if args.anonymous:
+        authorizer.add_anonymous(args.root, perm=rights)
+
+    hidden = set()
+    if args.no_mlsd:
+        hidden |= {"MLSD", "MLST"}
+    if args.passive_only:
+        hidden |= {"PORT", "EPRT"}
+    if args.active_only:
+        hidden |= {"PASV", "EPSV"}
+
+    class Handler(FTPHandler):
+        # A command missing from proto_cmds is answered "500 Command not understood"
+        # and left out of FEAT, as a server without it would behave.
+        proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items() if k not in hidden}
+
+    Handler.authorizer = authorizer
+    Handler.banner = "ZUL-FTP test server ready."
+    Handler.permit_foreign_addresses = False
+    Handler.timeout = 60
+    return Handler
+
+
+def stop_when_stdin_closes(server):
+    def watch():
+        try:
+            while sys.stdin.buffer.read(4096):
+                pass
+        except OSError:
+            pass
+        server.close_all()
+        os._exit(0)
+
+    threading.Thread(target=watch, daemon=True).start()
+
+
+def main():
+    args = parse_args()
+    logging.basicConfig(level=logging.ERROR, stream=sys.stderr)
+    logging.getLogger("pyftpdlib").setLevel(logging.ERROR)
+    server = FTPServer(("127.0.0.1", 0), make_handler(args))
+    server.max_cons = 64
+    print(server.socket.getsockname()[1], flush=True)
+    stop_when_stdin_closes(server)
+    server.serve_forever(handle_exit=False)
+
+
+if __name__ == "__main__":
+    main()
