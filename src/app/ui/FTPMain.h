@@ -1,0 +1,282 @@
+#pragma once
+#include "app/Prompter.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QStringList>
+
+class QAction;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QListWidget;
+class QMenu;
+class QMenuBar;
+class QSplitter;
+class QStatusBar;
+class QToolBar;
+class QToolButton;
+class QWidget;
+class QDropEvent;
+class QKeyEvent;
+
+class FileListModel;
+class FileListView;
+class PaneHeader;
+class HelpWindow;
+class TfrmConfig;
+class TfrmAbout;
+class TfrmMsg;
+class TfrmEdit;
+
+// What the shell-drop component offers the main window: whether drops are taken, and the
+// full paths of the items of the last drop, in the order the desktop gave them.
+struct TFileDrag
+{
+    bool EnableDrop = false;
+    int FileCount = 0;
+    QStringList NameWithPath;
+};
+
+// The main window: the toolbar, the folder panel, the local and the remote pane, the menus
+// and the status bar. One handler serves every place that offers a command; the local,
+// remote and transfer halves of the handlers live in their own subsystem folders.
+class TfrmMain : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit TfrmMain(Prompter& prompter, QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    // The windows created after this one, handed over by the program entry in creation order.
+    void setConfigForm(TfrmConfig* form) { frmConfig = form; }
+    void setAboutForm(TfrmAbout* form) { frmAbout = form; }
+    void setMsgForm(TfrmMsg* form) { frmMsg = form; }
+    void setEditForm(TfrmEdit* form) { frmEdit = form; }
+    Prompter& prompter() const { return m_prompter; }
+
+    // ---- Controls (objectName = the design name) ----
+    QMenuBar* MainMenu1 = nullptr;
+    QMenu* mnuFile = nullptr;
+    QAction* mnuConfigure = nullptr;
+    QAction* mnuExit = nullptr;
+    QMenu* mnuRemote = nullptr;
+    QAction* mnuConnect = nullptr;
+    QAction* mnuDisconnect = nullptr;
+    QAction* mnuUpOneLevel = nullptr;
+    QAction* mnuNewFolder = nullptr;
+    QAction* mnuRefresh = nullptr;
+    QAction* mnuDelete = nullptr;
+    QAction* mnuDownload = nullptr;
+    QAction* mnuUpload = nullptr;
+    QMenu* mnuHelpMenu = nullptr;
+    QAction* mnuHelp = nullptr;
+    QAction* mnuAbout = nullptr;
+
+    QMenu* PopupLocal = nullptr;
+    QAction* mnuLocalUpload = nullptr;
+    QAction* mnuLocalOpen = nullptr;
+    QAction* mnuLocalDelete = nullptr;
+    QAction* mnuLocalNewFolder = nullptr;
+    QAction* mnuLocalRefresh = nullptr;
+
+    QMenu* PopupRemote = nullptr;
+    QAction* mnuRemoteDownload = nullptr;
+    QAction* mnuRemoteOpen = nullptr;
+    QAction* mnuRemoteDelete = nullptr;
+    QAction* mnuRemoteNewFolder = nullptr;
+    QAction* mnuRemoteRefresh = nullptr;
+
+    QMenu* ToolbarMenu = nullptr;
+    QAction* mnuSmallBtns = nullptr;
+    QAction* mnuLargeBtns = nullptr;
+
+    QToolBar* ToolBar = nullptr;
+    QToolButton* btnConfig = nullptr;
+    QFrame* ToolButton1 = nullptr;
+    QToolButton* btnConnect = nullptr;
+    QToolButton* btnDisconnect = nullptr;
+    QFrame* ToolButton2 = nullptr;
+    QToolButton* btnUpOneLevel = nullptr;
+    QToolButton* btnNewFolder = nullptr;
+    QToolButton* btnRefresh = nullptr;
+    QFrame* ToolButton4 = nullptr;
+    QToolButton* btnDelete = nullptr;
+    QFrame* ToolButton3 = nullptr;
+    QToolButton* btnDownload = nullptr;
+    QToolButton* btnUpload = nullptr;
+    QToolButton* btnOpen = nullptr;
+
+    QSplitter* MainSplitter = nullptr; // its handles are Splitter1 and Splitter2
+    QFrame* FolderPanel = nullptr;
+    QComboBox* LocalDrives = nullptr;
+    QListWidget* LocalFolders = nullptr;
+    QWidget* LocalPane = nullptr;
+    PaneHeader* LocalHeader = nullptr;
+    FileListView* LocalFiles = nullptr;
+    FileListModel* LocalFilesModel = nullptr;
+    QWidget* RemotePane = nullptr;
+    PaneHeader* RemoteHeader = nullptr;
+    FileListView* RemoteFiles = nullptr;
+    FileListModel* RemoteFilesModel = nullptr;
+
+    QStatusBar* StatusBar = nullptr;
+    QLabel* StatusPanel0 = nullptr; // the current site
+    QLabel* StatusPanel1 = nullptr; // the connection status
+
+    TFileDrag DropFile;
+
+    // The other windows; none of them is owned here.
+    TfrmConfig* frmConfig = nullptr;
+    TfrmAbout* frmAbout = nullptr;
+    TfrmMsg* frmMsg = nullptr;
+    TfrmEdit* frmEdit = nullptr;
+
+    // ---- Lifecycle (FTPMainLifecycle.cpp) ----
+    void FormCreate();
+    void FormShow();
+    void FormActivate();
+    void FormClose();
+    void FormResize();
+    void FolderPanelResize();
+    void btnConfigClick();
+    // The ten texts of the captions mode, in toolbar order.
+    const QStringList& toolbarCaptions() const { return ToolbarCaptions; }
+    bool firstActivation() const { return FirstActivation; }
+    // Sets the text of a status bar panel (0: site, 1: connection status).
+    void setStatusText(int panel, const QString& text);
+    QString statusText(int panel) const;
+
+    // ---- Command availability and routing (FTPMainRouting.cpp) ----
+    void UpdateCommandState(bool connected);
+    void LocalFilesEnter();
+    void LocalFilesExit();
+    void RemoteFilesEnter();
+    void RemoteFilesExit();
+    void LocalFoldersEnter();
+    void LocalFoldersExit();
+    void LocalHeaderClick();
+    void RemoteHeaderClick();
+    void btnUpOneLevelClick();
+    void btnNewFolderClick();
+    void btnRefreshClick();
+    void btnDeleteClick();
+    void btnOpenClick();
+    // Key handlers: true when the key was used (Backspace / Delete with no rename running).
+    bool LocalFilesKeyDown(QKeyEvent* event);
+    bool RemoteFilesKeyDown(QKeyEvent* event);
+    bool LocalFoldersKeyDown(QKeyEvent* event);
+    void mnuLargeBtnsClick();
+    void mnuSmallBtnsClick();
+    void mnuHelpClick();
+    void mnuAboutClick();
+    void mnuExitClick();
+    HelpWindow* helpWindow() const;
+    // Paints a pane header in the active (highlight) or inactive (button face) colours.
+    static void paintHeader(PaneHeader* header, bool active);
+
+    // ---- Remote side (ftp/ui/FTPMainRemote.cpp) ----
+    void btnConnectClick();
+    void btnDisconnectClick();
+    bool ConnectToSite();
+    bool DisconnectFromSite();
+    void ReportFtpError(const QString& message);
+    void ListRemoteFiles();
+    void RemoteFilesColumnClick(int column);
+    void RemoteFilesDblClick();
+    void RemoteFilesEditing(int row, bool& allowEdit);
+    void RemoteFilesEdited(int row, QString& text);
+    void remoteUpOneLevel();
+    void remoteNewFolder(const QString& name);
+    void remoteDelete();
+    void remoteOpen();
+    bool isConnected() const;
+    bool internetHandleOpen() const;
+    // Marks the program not connected without touching any handle (start-up).
+    void markNotConnected();
+    void setRemoteSort(int code);
+    int remoteSort() const;
+
+    // ---- Local side (local/ui/FTPMainLocal.cpp) ----
+    // Fills LocalDrives; runs once in FormCreate before the first folder is set.
+    void initLocalPane();
+    void ListLocalFiles();
+    void LocalFilesDblClick();
+    void LocalFilesColumnClick(int column);
+    void LocalFilesEditing(int row, bool& allowEdit);
+    void LocalFilesEdited(int row, QString& text);
+    void LocalFoldersChange();
+    void LocalDrivesChange();
+    void mnuLocalOpenClick();
+    void mnuLocalDeleteClick();
+    // Sets the folder of LocalFolders: absolute, relative, or the "one level up" form.
+    void setLocalFolder(const QString& path);
+    void localUpOneLevel();
+    void localNewFolder(const QString& name);
+    QString currentLocalFolder() const;
+    void setLocalSort(int code);
+    int localSort() const;
+
+    // ---- Transfers (transfer/ui/FTPMainTransfer.cpp) ----
+    void btnUploadClick();
+    void btnDownloadClick();
+    void LocalFilesDragOver(QObject* source, const QPoint& pos, bool& accept);
+    void LocalFoldersDragOver(QObject* source, const QPoint& pos, bool& accept);
+    void RemoteFilesDragOver(QObject* source, const QPoint& pos, bool& accept);
+    void LocalFilesDragDrop(QObject* source, const QPoint& pos);
+    void RemoteFilesDragDrop(QObject* source, const QPoint& pos);
+    void DropFileDrop();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    // FTPMainLayout.cpp
+    void buildLayout();
+    void buildPanes();
+    void buildFolderPanel();
+    QWidget* buildPane(const QString& paneName, const QString& headerName,
+                       const QString& headerCaption, const QString& listName,
+                       const QString& listLabel, FileListView*& list, FileListModel*& model,
+                       PaneHeader*& header);
+    void buildStatusBar();
+    void wireLists();
+    // FTPMainMenus.cpp
+    void buildMenus();
+    void buildPopups();
+    void buildToolBar();
+    QToolButton* addCommandButton(const QString& name, const QString& caption,
+                                  const QString& iconName, void (TfrmMain::*handler)());
+    QFrame* addDivider(const QString& name, int width, bool line);
+    QAction* addMenuItem(QMenu* menu, const QString& name, const QString& caption,
+                         void (TfrmMain::*handler)());
+    QList<QWidget*> toolbarControls() const;
+    QList<QToolButton*> commandButtons() const;
+    // FTPMainLifecycle.cpp
+    void applyPlacement();
+    void onFocusWindowChanged(QWindow* window);
+    bool isOurWindow(QWindow* window) const;
+    void updateMinimumWidth();
+
+    Prompter& m_prompter;
+    bool FirstActivation = false;
+    bool m_created = false;
+    bool m_shown = false;
+    bool m_closed = false;
+    QStringList ToolbarCaptions;
+    QPointer<HelpWindow> m_helpWindow;
+    QPointer<QWindow> m_lastFocusWindow;
+
+    // ---- Private members of ftp/ui/FTPMainRemote.cpp ----
+
+    // ---- Private members of local/ui/FTPMainLocal.cpp ----
+
+    // ---- Private members of transfer/ui/FTPMainTransfer.cpp ----
+};
