@@ -1,0 +1,79 @@
+#pragma once
+// The settings the program remembers between runs, kept under one registry key, and their
+// in-memory copy that the rest of the program reads.
+#include "app/SettingsHost.h"
+
+#include <QPoint>
+#include <QSize>
+#include <QString>
+
+#include <optional>
+
+class Prompter;
+
+// The key, under HKEY_LOCAL_MACHINE.
+inline constexpr const char* kSettingsKeyPath = "\\Software\\Tarnwick\\ZUL-FTP";
+
+// The in-memory copy. Only LoadSettings assigns it (tests reset it with `Settings = {}`).
+struct SettingsValues
+{
+    QString LastSite;
+    QString DefaultLocalPath;
+    int LastRemoteSort = 1;
+    int LastLocalSort = 0;
+    ColumnWidths LastRemoteColWidths{100, 70, 120};
+    ColumnWidths LastLocalColWidths{100, 70, 120};
+    int LocalFoldersWidth = 160;
+    int LocalFilesWidth = 300;
+    bool LowerCaseUpload = false;
+    bool AutoConnect = false;
+};
+extern SettingsValues Settings;
+
+// Defaults, then every stored value over them, then the title "ZUL-FTP - " + LastSite.
+// LastLocalSort, LowerCaseUpload, AutoConnect and the "&Small Buttons" mark keep what they
+// hold when their value is absent. A value of the wrong type or one that cannot be read is
+// reported and keeps its default; the remaining values are still read. A damaged registry
+// file is reported too. Each distinct message is shown once per run: the main window reloads
+// the settings whenever it is activated, and closing the box activates it again.
+// Returns false when something was wrong (whether or not it was shown again).
+bool LoadSettings(SettingsHost& host, Prompter& prompter);
+
+// Writes the placement (bounds only in the normal state, the state unless minimised), the
+// current sort codes (RemoteSort, LocalSort), column and pane widths and the two toolbar
+// marks, creating the key when missing. Stops at the first value that cannot be written,
+// with "Failed to set data for '%s'". Returns false after a reported failure.
+bool SaveSettings(SettingsHost& host, Prompter& prompter);
+
+// What FormCreate applies of the stored placement: the position only when both "Last X-Pos"
+// and "Last Y-Pos" are stored, the size only when both "Last Width" and "Last Height" are,
+// the state when "Last Window State" is. The key is opened, never created.
+struct StartupPlacement
+{
+    std::optional<QPoint> position;
+    std::optional<QSize> size;
+    std::optional<WindowShowState> state; // stored 1 = minimised, 2 = maximised, else normal
+};
+StartupPlacement ReadStartupPlacement(Prompter& prompter);
+
+// The four values the Configure dialog shows; each is set only when it is stored.
+struct ConfigureOptions
+{
+    std::optional<QString> lastSite;
+    std::optional<QString> defaultLocalPath;
+    std::optional<bool> lowerCaseUpload;
+    std::optional<bool> autoConnect;
+};
+ConfigureOptions ReadConfigureOptions(Prompter& prompter);
+
+// The Configure dialog's OK: writes LastSite, DefaultLocalPath, LowerCaseUpload, AutoConnect
+// in that order, creating the key when missing. Stops at the first failure, which is shown;
+// the values written before it stay written. Returns false after a failure.
+bool WriteConfigureOptions(const QString& lastSite, const QString& defaultLocalPath,
+                           bool lowerCaseUpload, bool autoConnect, Prompter& prompter);
+
+// The executable's folder with its trailing '/', the default of DefaultLocalPath.
+QString ExecutableFolder();
+
+// Forgets which messages were already shown this run (for tests).
+void ResetSettingsMessages();

@@ -1,0 +1,5 @@
+#include "ftp/SortState.h"
+
+// The first-run codes: remote by name, local in listing order.
+int RemoteSort = 1;
+int LocalSort = 0;

@@ -1,0 +1,46 @@
+#pragma once
+// Where the program keeps what it remembers between runs (the registry file and the site
+// profiles), and the executable's own folder.
+#include "windef.h"
+
+#include <string>
+#include <string_view>
+
+// The folder of the running executable, ending in '/'.
+std::string GetExecutableFolder();
+
+// The data folder, ending in '/': $ZULFTP_HOME when set; otherwise the executable's folder
+// when the user may write there (a portable copy keeps its data beside itself); otherwise
+// $XDG_CONFIG_HOME/zulftp (default ~/.config/zulftp). The chosen folder is created when it
+// is missing. Worked out afresh at each call, so tests may point ZULFTP_HOME elsewhere.
+std::string GetDataFolder();
+
+// Replaces the file at `path` by `contents` so that a crash, a kill or a full disk at any
+// moment leaves either the old file or the new one, never a torn or empty file: the data
+// goes to a temporary file in the same folder, is flushed to disk, renamed over the old file,
+// and the folder entry is flushed too. A new file is readable and writable by its owner only;
+// a replaced file keeps its mode. A symbolic link is followed, so the link stays a link.
+// Returns FALSE with the last error set on failure; the old file is then untouched.
+BOOL ReplaceFileContents(const std::string& path, std::string_view contents);
+
+// Holds an exclusive lock on the folder of a file for a read-modify-write of that file, so two
+// running copies of the program never lose each other's updates. The lock is on the folder,
+// not the file, because every write renames a new file over the old one.
+class FolderWriteLock
+{
+public:
+    explicit FolderWriteLock(const std::string& filePath);
+    ~FolderWriteLock();
+    FolderWriteLock(const FolderWriteLock&) = delete;
+    FolderWriteLock& operator=(const FolderWriteLock&) = delete;
+
+    // FALSE when the folder could not be opened or locked (last error set).
+    BOOL locked() const { return m_fd >= 0 ? TRUE : FALSE; }
+
+private:
+    int m_fd = -1;
+};
+
+// Reads a whole file. FALSE with the last error set when it cannot be read
+// (ERROR_FILE_NOT_FOUND when it does not exist).
+BOOL ReadWholeFile(const std::string& path, std::string& contents);

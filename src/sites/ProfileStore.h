@@ -1,0 +1,122 @@
+#pragma once
+// The site profiles: one section per site in the private INI file "zulftp.ini" in the data
+// folder, with the keys "Host", "Port", "UserID", "Password" (scrambled) and "Directory".
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+class Prompter;
+
+// One stored site. The texts are exactly what the user typed; nothing is trimmed.
+struct SiteProfile
+{
+    QString siteName;
+    QString host;
+    QString port;
+    QString userID;
+    QString password; // plain
+    QString directory;
+};
+
+// The data folder followed by "zulftp.ini".
+QString ProfileFilePath();
+
+// Scrambles a password for the file and unscrambles it again (the same routine both ways):
+// each byte XOR a key that depends on its position alone. Same length out as in.
+QByteArray ScramblePassword(const QByteArray& text);
+
+// Why `name` cannot be stored as a site, as the warning the user sees, or the empty text when
+// it can. A section name cannot be empty (nor blanks only) and cannot hold a closing square
+// bracket, a line break or a NUL, which would end or break the section's header line.
+QString SiteNameProblem(const QString& name);
+inline bool IsValidSiteName(const QString& name)
+{
+    return SiteNameProblem(name).isEmpty();
+}
+
+// The profile file, named once by its full path. Every call opens and closes the file.
+class ProfileStore
+{
+public:
+    explicit ProfileStore(QString filePath);
+
+    const QString& filePath() const { return m_filePath; }
+
+    // The section names in file order (empty when there is no file).
+    QStringList siteNames() const;
+    // The section's values; a missing key gives the empty text, or "21" for a missing "Port"
+    // when `portDefault` says so. The password comes back plain.
+    SiteProfile read(const QString& siteName, const QString& portDefault = {}) const;
+    // Writes the five keys in order into the section named `profile.siteName` (a section
+    // whose name differs only in letter case is the same site and keeps its header). Stops at
+    // the first key that cannot be written; the keys written before it stay written.
+    bool write(const SiteProfile& profile) const;
+    bool erase(const QString& siteName) const;
+
+    // "Unable to write to " + the file's path: what a failed write or erase shows.
+    QString writeErrorText() const;
+
+private:
+    // The name of the stored section that equals `siteName` without regard to case, or
+    // `siteName` itself when there is none.
+    QString storedSectionName(const QString& siteName) const;
+
+    QString m_filePath;
+};
+
+// What the profile operations need of the Configure dialog: the six fields, the site list
+// (kept sorted without regard to case by the dialog) and its changed flag.
+class SiteProfileForm
+{
+public:
+    virtual ~SiteProfileForm() = default;
+
+    // txtSiteName .. txtDirectory. Setting them raises the fields' change handlers.
+    virtual SiteProfile profileFields() const = 0;
+    virtual void setProfileFields(const SiteProfile& fields) = 0;
+    virtual void setPortField(const QString& port) = 0;
+
+    // The items of cboSiteName and its text (the selected item, empty when none).
+    virtual QStringList siteNameItems() const = 0;
+    virtual void clearSiteNameItems() = 0;
+    virtual void addSiteNameItem(const QString& name) = 0;
+    virtual void removeSiteNameItem(int index) = 0;
+    virtual QString siteNameText() const = 0;
+
+    virtual bool siteChanged() const = 0;
+    virtual void setSiteChanged(bool changed) = 0;
+
+    // The dialog's New action (btnNewClick): no site selected, empty fields, Port "21".
+    virtual void newSite() = 0;
+};
+
+// How SaveSiteProfile ended.
+enum class ProfileSaveResult {
+    Written,  // every key written
+    Declined, // No to the overwrite question: nothing written, the changed flag kept
+    Refused,  // the name cannot be a section name: warned, nothing written
+    Failed,   // a write failed: "Unable to write to ..." shown, earlier keys stay written
+};
+
+// Fills the site list with the file's section names, in file order.
+void ListSiteNames(SiteProfileForm& form, const ProfileStore& store);
+// Fills the fields from the section `name` (Port "21" when missing) and clears the flag.
+void LoadSiteProfile(SiteProfileForm& form, const ProfileStore& store, const QString& name);
+// Stores the fields as the profile named by the Site Name field, untrimmed; asks before
+// overwriting a listed name; adds a new name to the list; a blank Port becomes "0".
+ProfileSaveResult SaveSiteProfile(SiteProfileForm& form, const ProfileStore& store,
+                                  Prompter& prompter);
+// Asks, then erases the section `name`, removes the list's current text from the list and
+// runs the New action. Returns whether the section was erased.
+bool DeleteSiteProfile(SiteProfileForm& form, const ProfileStore& store, Prompter& prompter,
+                       const QString& name);
+
+// The connect step's read of the current site: every key defaults to the empty text (Port
+// included) and the password comes back plain.
+SiteProfile ReadSiteForConnect(const QString& siteName);
+
+// Message texts.
+inline constexpr char kOverwriteSiteText[] = "This site name already exists.  Overwrite it?";
+inline constexpr char kDeleteSiteText[] = "Are you sure you want to delete this site information?";
