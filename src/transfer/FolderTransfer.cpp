@@ -1,0 +1,277 @@
+#include "transfer/FolderTransfer.h"
+
+#include "local/FileSystemError.h"
+#include "transfer/BatchHost.h"
+#include "transfer/CancelFlag.h"
+#include "transfer/ProgressSink.h"
+#include "transfer/TransferEngine.h"
+#include "transfer/TransferNames.h"
+
+#include "wininet.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <dirent.h>
+#include <sys/stat.h>
+
+namespace {
+const QString kUploadFolderFailed = QStringLiteral("Error uploading folder.");
+const QString kDownloadFolderFailed = QStringLiteral("Error downloading folder.");
+const QString kSetDirectoryFailed = QStringLiteral("FTP Set Current Directory Failed");
+
+// Identifies a local folder on the path being uploaded, so that a symbolic link back to one
+// of its own parents cannot send the upload round in circles.
+struct FolderId
+{
+    dev_t device;
+    ino_t inode;
+    bool operator==(const FolderId&) const = default;
+};
+
+// Enters a remote folder and, on every way out, moves one level back up, so the caller
+// finds the remote directory where it was.
+class RemoteFolderVisit
+{
+public:
+    RemoteFolderVisit(BatchHost& host, const QString& name)
+        : m_host(host), m_entered(FtpSetCurrentDirectoryA(host.connectionHandle(),
+                                                          name.toUtf8().constData()) != FALSE)
+    {}
+    ~RemoteFolderVisit()
+    {
+        if (m_entered)
+            FtpSetCurrentDirectoryA(m_host.connectionHandle(), "..");
+    }
+    RemoteFolderVisit(const RemoteFolderVisit&) = delete;
+    RemoteFolderVisit& operator=(const RemoteFolderVisit&) = delete;
+
+    bool entered() const { return m_entered; }
+
+private:
+    BatchHost& m_host;
+    bool m_entered;
+};
+
+// An open local folder enumeration, closed on every path.
+class LocalFolderReader
+{
+public:
+    explicit LocalFolderReader(const QString& path)
+        : m_dir(::opendir(QFile::encodeName(path).constData()))
+    {
+        if (!m_dir)
+            throw FileSystemError(errno);
+    }
+    ~LocalFolderReader() { ::closedir(m_dir); }
+    LocalFolderReader(const LocalFolderReader&) = delete;
+    LocalFolderReader& operator=(const LocalFolderReader&) = delete;
+
+    // The next entry's name, or an empty text at the end.
+    QString next()
+    {
+        errno = 0;
+        const dirent* entry = ::readdir(m_dir);
+        if (!entry) {
+            if (errno != 0)
+                throw FileSystemError(errno);
+            return {};
+        }
+        return QFile::decodeName(entry->d_name);
+    }
+
+private:
+    DIR* m_dir;
+};
+
+struct stat StatOrThrow(const QString& path)
+{
+    struct stat info
+    {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        throw FileSystemError(errno);
+    return info;
+}
+
+bool UploadFolderContents(BatchHost& host, const QString& folderPath, std::vector<FolderId>& chain);
+
+bool UploadFolderEntry(BatchHost& host, const QString& path, std::vector<FolderId>& chain)
+{
+    const struct stat info = StatOrThrow(path);
+    if (!S_ISDIR(info.st_mode))
+        return UploadFile(host, path, FTP_TRANSFER_TYPE_BINARY);
+    const FolderId id{info.st_dev, info.st_ino};
+    if (std::find(chain.begin(), chain.end(), id) != chain.end())
+        return true; // a link back to a folder already being uploaded: its files are on the way
+    chain.push_back(id);
+    const bool result = UploadFolderContents(host, path, chain);
+    chain.pop_back();
+    return result;
+}
+
+bool UploadFolderContents(BatchHost& host, const QString& folderPath, std::vector<FolderId>& chain)
+{
+    if (CancelRequested)
+        return true; // nothing failed; the caller sees the flag and stops too
+    const QString remoteName = FileNamePart(folderPath);
+    // An existing folder of that name is simply used, so the outcome does not matter here;
+    // whether we can enter it does.
+    FtpCreateDirectoryA(host.connectionHandle(), remoteName.toUtf8().constData());
+    RemoteFolderVisit visit(host, remoteName);
+    if (!visit.entered()) {
+        // Uploading anyway would put the folder's files into the wrong remote directory.
+        host.reportFtpError(kSetDirectoryFailed);
+        return false;
+    }
+    LocalFolderReader reader(folderPath);
+    bool result = true;
+    for (QString name = reader.next(); !name.isEmpty() && !CancelRequested; name = reader.next()) {
+        if (name == QLatin1String(".") || name == QLatin1String(".."))
+            continue;
+        const QString path = JoinLocalPath(folderPath, name);
+        host.progress().ShowProgress(QStringLiteral("Uploading \"%1\"").arg(path),
+                                     QStringLiteral("Uploading"), true, true);
+        if (!UploadFolderEntry(host, path, chain)) {
+            host.reportFtpError(kUploadFolderFailed);
+            result = false;
+        }
+        host.progress().SetProgressPosition(0);
+    }
+    return result;
+}
+
+// A host whose local folder is a subfolder of another host's; everything else is passed on.
+class SubfolderHost final : public BatchHost
+{
+public:
+    SubfolderHost(BatchHost& outer, QString folder) : m_outer(outer), m_folder(std::move(folder)) {}
+    HINTERNET connectionHandle() const override { return m_outer.connectionHandle(); }
+    bool lowerCaseUpload() const override { return m_outer.lowerCaseUpload(); }
+    QString localFolder() const override { return m_folder; }
+    ProgressSink& progress() override { return m_outer.progress(); }
+    void reportFtpError(const QString& message) override { m_outer.reportFtpError(message); }
+    void warn(const QString& text) override { m_outer.warn(text); }
+    void setBusyCursor(bool busy) override { m_outer.setBusyCursor(busy); }
+    void listRemoteFiles() override { m_outer.listRemoteFiles(); }
+    void listLocalFiles() override { m_outer.listLocalFiles(); }
+    void showFileError(const QString& text) override { m_outer.showFileError(text); }
+
+private:
+    BatchHost& m_outer;
+    QString m_folder;
+};
+
+void MakeLocalFolder(const QString& path)
+{
+    if (::mkdir(QFile::encodeName(path).constData(), 0777) == 0)
+        return;
+    const int error = errno;
+    // An existing folder is used as it is, as the upload does with an existing remote one.
+    if (error == EEXIST && S_ISDIR(StatOrThrow(path).st_mode))
+        return;
+    throw FileSystemError(error);
+}
+
+// The remote find handle, closed on every path before any file of the folder is opened
+// (the connection carries one open remote item at a time).
+class RemoteFind
+{
+public:
+    explicit RemoteFind(HINTERNET handle) : m_handle(handle) {}
+    ~RemoteFind()
+    {
+        if (m_handle)
+            InternetCloseHandle(m_handle);
+    }
+    RemoteFind(const RemoteFind&) = delete;
+    RemoteFind& operator=(const RemoteFind&) = delete;
+    HINTERNET get() const { return m_handle; }
+
+private:
+    HINTERNET m_handle;
+};
+
+RemoteEntry EntryFrom(const WIN32_FIND_DATAA& data)
+{
+    RemoteEntry entry;
+    entry.name = QString::fromUtf8(data.cFileName, qsizetype(::strnlen(data.cFileName, MAX_PATH)));
+    entry.isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    entry.size = static_cast<qint64>((quint64(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+    return entry;
+}
+
+bool DownloadFolderContents(BatchHost& host, const QString& remoteName, const QString& shownPath)
+{
+    if (CancelRequested)
+        return true;
+    if (!IsPlainName(remoteName)) {
+        host.warn(NotPlainNameText(remoteName));
+        return false;
+    }
+    const QString localPath = JoinLocalPath(host.localFolder(), remoteName);
+    MakeLocalFolder(localPath);
+    RemoteFolderVisit visit(host, remoteName);
+    if (!visit.entered()) {
+        host.reportFtpError(kSetDirectoryFailed);
+        return false;
+    }
+    std::vector<RemoteEntry> entries;
+    if (!ListRemoteEntries(host, entries, kDownloadFolderFailed))
+        return false;
+    SubfolderHost inner(host, localPath);
+    bool result = true;
+    for (const RemoteEntry& entry : entries) {
+        if (CancelRequested)
+            break;
+        if (entry.name == QLatin1String(".") || entry.name == QLatin1String(".."))
+            continue;
+        const QString shown = shownPath + QLatin1Char('/') + entry.name;
+        host.progress().ShowProgress(QStringLiteral("Downloading ") + shown,
+                                     QStringLiteral("Downloading"), true, true);
+        const bool ok = entry.isFolder ? DownloadFolderContents(inner, entry.name, shown)
+                                       : DownloadFile(inner, entry.name, entry.name, entry.size,
+                                                      FTP_TRANSFER_TYPE_BINARY);
+        result = result && ok;
+        host.progress().SetProgressPosition(0);
+    }
+    return result;
+}
+} // namespace
+
+bool UploadFolder(BatchHost& host, const QString& folderPath)
+{
+    if (CancelRequested)
+        return true;
+    std::vector<FolderId> chain;
+    const struct stat info = StatOrThrow(folderPath);
+    chain.push_back({info.st_dev, info.st_ino});
+    return UploadFolderContents(host, folderPath, chain);
+}
+
+bool DownloadFolder(BatchHost& host, const QString& remoteName)
+{
+    return DownloadFolderContents(host, remoteName, remoteName);
+}
+
+bool ListRemoteEntries(BatchHost& host, std::vector<RemoteEntry>& entries,
+                       const QString& failureMessage)
+{
+    entries.clear();
+    WIN32_FIND_DATAA data{};
+    RemoteFind find(
+        FtpFindFirstFileA(host.connectionHandle(), nullptr, &data, INTERNET_FLAG_RELOAD, 0));
+    if (!find.get()) {
+        if (GetLastError() == ERROR_NO_MORE_FILES)
+            return true;
+        host.reportFtpError(failureMessage);
+        return false;
+    }
+    do {
+        entries.push_back(EntryFrom(data));
+    } while (InternetFindNextFileA(find.get(), &data));
+    if (GetLastError() != ERROR_NO_MORE_FILES) {
+        host.reportFtpError(failureMessage);
+        return false;
+    }
+    return true;
+}

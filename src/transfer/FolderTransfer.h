@@ -1,0 +1,33 @@
+#pragma once
+#include <QString>
+#include <QtGlobal>
+
+#include <vector>
+
+class BatchHost;
+
+// Sends the local folder `folderPath` with everything in it into a folder of the same name
+// in the current remote directory (created, or used when it exists). The remote directory
+// is back where it was when this returns, also when a local error is thrown. False when an
+// entry failed ("Error uploading folder." was shown for it); true when cancelled.
+bool UploadFolder(BatchHost& host, const QString& folderPath);
+
+// The mirror of UploadFolder: fetches the remote folder `remoteName` of the current remote
+// directory with everything in it into a folder of that name in the host's local folder
+// (created, or used when it exists). Every server-supplied name must be plain. The remote
+// directory is back where it was when this returns. False when an entry failed (each
+// failure was already shown); true when cancelled.
+bool DownloadFolder(BatchHost& host, const QString& remoteName);
+
+// One entry of the current remote directory.
+struct RemoteEntry
+{
+    QString name;
+    bool isFolder = false;
+    qint64 size = 0;
+};
+
+// Reads the whole current remote directory. False (after reporting `failureMessage`) when
+// the listing failed; an empty directory is a success.
+bool ListRemoteEntries(BatchHost& host, std::vector<RemoteEntry>& entries,
+                       const QString& failureMessage);

@@ -1,0 +1,171 @@
+#include "transfer/LocalFile.h"
+
+#include "local/FileSystemError.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+// Large enough that reading or writing the disk costs a small share of a transfer; small
+// enough that memory stays flat whatever the file size.
+constexpr size_t kChunkBytes = 256 * 1024;
+// Written data is handed to the disk in the background every this many bytes, so the final
+// wait in commit() is short even for a large file.
+constexpr qint64 kWritebackBytes = 8 * 1024 * 1024;
+
+[[noreturn]] void throwErrno()
+{
+    throw FileSystemError(errno);
+}
+} // namespace
+
+LocalFileReader::LocalFileReader(const QString& path) : m_chunk(kChunkBytes)
+{
+    m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (m_fd < 0)
+        throwErrno();
+    struct stat info
+    {};
+    if (::fstat(m_fd, &info) != 0) {
+        const int error = errno;
+        ::close(m_fd);
+        throw FileSystemError(error);
+    }
+    if (S_ISDIR(info.st_mode)) {
+        ::close(m_fd);
+        throw FileSystemError(EISDIR);
+    }
+    m_size = info.st_size;
+    ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
+LocalFileReader::~LocalFileReader()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+std::span<const char> LocalFileReader::next(qsizetype maxBytes)
+{
+    if (m_pos == m_len) {
+        ssize_t got;
+        do {
+            got = ::read(m_fd, m_chunk.data(), m_chunk.size());
+        } while (got < 0 && errno == EINTR);
+        if (got < 0)
+            throwErrno();
+        m_pos = 0;
+        m_len = static_cast<size_t>(got);
+    }
+    const size_t take = std::min(m_len - m_pos, static_cast<size_t>(maxBytes));
+    std::span<const char> block(m_chunk.data() + m_pos, take);
+    m_pos += take;
+    return block;
+}
+
+LocalFileWriter::LocalFileWriter(const QString& path) : m_buffer(kChunkBytes)
+{
+    m_fd = ::open(QFile::encodeName(path).constData(),
+                  O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (m_fd < 0)
+        throwErrno();
+}
+
+LocalFileWriter::~LocalFileWriter()
+{
+    if (m_fd < 0)
+        return;
+    try {
+        flush();
+    } catch (const FileSystemError&) {
+        // The command is already failing with the first error; this one adds nothing.
+    }
+    ::close(m_fd);
+}
+
+void LocalFileWriter::write(const char* data, qsizetype length)
+{
+    auto remaining = static_cast<size_t>(length);
+    if (m_used + remaining > m_buffer.size()) {
+        flush();
+        if (remaining >= m_buffer.size()) {
+            writeOut(data, remaining);
+            return;
+        }
+    }
+    std::copy(data, data + remaining, m_buffer.data() + m_used);
+    m_used += remaining;
+}
+
+void LocalFileWriter::flush()
+{
+    if (m_used == 0)
+        return;
+    const size_t length = m_used;
+    m_used = 0;
+    writeOut(m_buffer.data(), length);
+}
+
+void LocalFileWriter::writeOut(const char* data, size_t length)
+{
+    while (length > 0) {
+        const ssize_t put = ::write(m_fd, data, length);
+        if (put < 0) {
+            if (errno == EINTR)
+                continue;
+            throwErrno();
+        }
+        data += put;
+        length -= static_cast<size_t>(put);
+        m_written += put;
+    }
+    if (m_written - m_writebackStart >= kWritebackBytes)
+        startWriteback();
+}
+
+void LocalFileWriter::startWriteback()
+{
+    // Only a hint to start writing; commit()'s fdatasync is what guarantees durability.
+    ::sync_file_range(m_fd, m_writebackStart, m_written - m_writebackStart, SYNC_FILE_RANGE_WRITE);
+    m_writebackStart = m_written;
+}
+
+void LocalFileWriter::commit()
+{
+    flush();
+    if (::fdatasync(m_fd) != 0)
+        throwErrno();
+    close();
+}
+
+void LocalFileWriter::close()
+{
+    if (m_fd < 0)
+        return;
+    flush();
+    const int fd = m_fd;
+    m_fd = -1;
+    // A failing close can be the first report of a write the disk refused (NFS, quotas).
+    if (::close(fd) != 0 && errno != EINTR)
+        throwErrno();
+}
+
+void ReplaceFile(const QString& source, const QString& target)
+{
+    if (::rename(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) != 0)
+        throwErrno();
+    // Make the new directory entry durable too; a folder that cannot be opened for this
+    // (no read right) still has the file, so that is not an error.
+    const QString folder = target.left(target.lastIndexOf(QLatin1Char('/')) + 1);
+    const int dirFd =
+        ::open(QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder).constData(),
+               O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+}

@@ -1,0 +1,182 @@
+#include "transfer/TransferEngine.h"
+
+#include "transfer/CancelFlag.h"
+#include "transfer/LocalFile.h"
+#include "transfer/ProgressSink.h"
+#include "transfer/TransferHost.h"
+#include "transfer/TransferNames.h"
+
+#include "wininet.h"
+
+#include <QTime>
+
+#include <array>
+
+double TransferStartTime = 0.0;
+
+namespace {
+constexpr qint64 kMsPerDay = 24LL * 60 * 60 * 1000;
+
+const QString kOpenFailed = QStringLiteral("FTP Open File Failed.");
+const QString kWriteFailed = QStringLiteral("Internet Write File Failed.");
+const QString kReadFailed = QStringLiteral("Internet Read File Failed.");
+
+// An open remote file; closed on every path, a thrown local error included, so that the
+// connection is free for the next command.
+class RemoteFile
+{
+public:
+    explicit RemoteFile(HINTERNET handle) : m_handle(handle) {}
+    ~RemoteFile()
+    {
+        if (m_handle)
+            InternetCloseHandle(m_handle);
+    }
+    RemoteFile(const RemoteFile&) = delete;
+    RemoteFile& operator=(const RemoteFile&) = delete;
+
+    HINTERNET get() const { return m_handle; }
+    // Closes now. For a write handle this is where the server's final reply arrives, so
+    // only a true result means the server stored the file.
+    bool close()
+    {
+        HINTERNET handle = m_handle;
+        m_handle = nullptr;
+        return InternetCloseHandle(handle) != FALSE;
+    }
+
+private:
+    HINTERNET m_handle;
+};
+
+HINTERNET OpenRemote(TransferHost& host, const QString& name, DWORD access, DWORD transferType)
+{
+    return FtpOpenFileA(host.connectionHandle(), name.toUtf8().constData(), access, transferType,
+                        0);
+}
+} // namespace
+
+double ElapsedSecondsBetween(qint64 startMsOfDay, qint64 nowMsOfDay)
+{
+    const qint64 span = ((nowMsOfDay - startMsOfDay) % kMsPerDay + kMsPerDay) % kMsPerDay;
+    return static_cast<double>(span / 1000);
+}
+
+double ElapsedSeconds()
+{
+    const auto startMs = static_cast<qint64>(TransferStartTime * static_cast<double>(kMsPerDay));
+    return ElapsedSecondsBetween(startMs, QTime::currentTime().msecsSinceStartOfDay());
+}
+
+void StampTransferStart()
+{
+    TransferStartTime =
+        QTime::currentTime().msecsSinceStartOfDay() / static_cast<double>(kMsPerDay);
+}
+
+int TransferPercent(qint64 done, qint64 total)
+{
+    if (total <= 0 || done >= total)
+        return 100;
+    // done < total here, so done * 100 stays far from overflow for any real file size.
+    return static_cast<int>(done * 100 / total);
+}
+
+bool UploadFile(TransferHost& host, const QString& localPath, DWORD transferType)
+{
+    // A batch that was cancelled while it showed the next item must not start that item;
+    // nothing failed, so this is not an error for the caller to report.
+    if (CancelRequested)
+        return true;
+    LocalFileReader source(localPath);
+    const qint64 total = source.size();
+    StampTransferStart();
+    CancelRequested = false;
+
+    const QString remoteName = RemoteNameFor(localPath, host.lowerCaseUpload());
+    RemoteFile remote(OpenRemote(host, remoteName, GENERIC_WRITE, transferType));
+    if (!remote.get()) {
+        host.reportFtpError(kOpenFailed);
+        return false;
+    }
+    qint64 count = 0;
+    // The file is read until its end rather than up to the size it had when opened: a file
+    // that grows meanwhile is sent whole, and one that shrinks does not stall the loop.
+    while (!CancelRequested) {
+        const std::span<const char> block = source.next(kTransferBlockBytes);
+        if (block.empty())
+            break;
+        DWORD written = 0;
+        if (!InternetWriteFile(remote.get(), block.data(), static_cast<DWORD>(block.size()),
+                               &written)) {
+            host.reportFtpError(kWriteFailed);
+            return false; // the handle closes on the way out; its reply adds nothing
+        }
+        count += written;
+        host.progress().UpdateProgress(TransferPercent(count, total), count, std::max(total, count),
+                                       ElapsedSeconds());
+    }
+    // Closing the handle is where the server says whether it stored the file; an upload it
+    // did not confirm is a failure, or the editor would replace a good file with a bad one.
+    if (!remote.close()) {
+        host.reportFtpError(kWriteFailed);
+        return false;
+    }
+    return true;
+}
+
+bool DownloadFile(TransferHost& host, const QString& remoteName, const QString& localName,
+                  qint64 expectedSize, DWORD transferType)
+{
+    if (!IsPlainName(localName)) {
+        host.warn(NotPlainNameText(localName));
+        return false;
+    }
+    StampTransferStart();
+    CancelRequested = false;
+    // The remote file is opened before anything is created locally, so a file the server
+    // refuses leaves nothing behind.
+    RemoteFile remote(OpenRemote(host, remoteName, GENERIC_READ, transferType));
+    if (!remote.get()) {
+        host.reportFtpError(kOpenFailed);
+        return false;
+    }
+    const QString folder = host.localFolder();
+    const QString partialPath = JoinLocalPath(folder, PartialDownloadName(localName));
+    LocalFileWriter target(partialPath);
+
+    std::array<char, kTransferBlockBytes> buffer;
+    qint64 count = 0;
+    bool complete = false;
+    while (!CancelRequested) {
+        DWORD got = 0;
+        if (!InternetReadFile(remote.get(), buffer.data(), static_cast<DWORD>(buffer.size()),
+                              &got)) {
+            host.reportFtpError(kReadFailed);
+            target.close();
+            return false;
+        }
+        if (got == 0) { // the server ended the data
+            complete = true;
+            break;
+        }
+        target.write(buffer.data(), got);
+        count += got;
+        host.progress().UpdateProgress(TransferPercent(count, expectedSize), count,
+                                       std::max(expectedSize, count), ElapsedSeconds());
+    }
+    if (!complete) { // cancelled: keep the partial data, leave the target alone
+        target.close();
+        return true;
+    }
+    // The end of the data alone does not prove the file is whole: a server that aborted the
+    // transfer says so in the reply that closing the handle reads.
+    if (!remote.close()) {
+        host.reportFtpError(kReadFailed);
+        target.close();
+        return false;
+    }
+    target.commit();
+    ReplaceFile(partialPath, JoinLocalPath(folder, localName));
+    return true;
+}

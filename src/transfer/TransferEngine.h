@@ -1,0 +1,44 @@
+#pragma once
+#include "windef.h"
+
+#include <QString>
+#include <QtGlobal>
+
+class TransferHost;
+
+// The single-file engine: every file the program moves goes through UploadFile or
+// DownloadFile, in 4,096-byte blocks with one progress update per block, stopping before
+// the next block once CancelRequested is set. Both return false only for a failure the user
+// has been told about; a cancelled transfer returns true with CancelRequested still set.
+// Local file-system failures throw FileSystemError after every handle has been closed.
+
+inline constexpr qsizetype kTransferBlockBytes = 4096;
+
+// The local time of day at which the running transfer started, as a fraction of a day.
+extern double TransferStartTime;
+
+// Sends the file at `localPath` into the current remote directory under its file-name part
+// (lower-cased when the host asks for it). True only when the server confirmed the stored
+// file, or when the upload was cancelled (or never started because Cancel was already set).
+bool UploadFile(TransferHost& host, const QString& localPath, DWORD transferType);
+
+// Fetches `remoteName` from the current remote directory into the host's local folder as
+// `localName`. The data goes to a temporary file beside the target that replaces the target
+// only after the whole file arrived and is on the disk; a failed or cancelled download
+// leaves an existing target untouched and the partial data under PartialDownloadName().
+// `expectedSize` (the listed size) only drives the percentage: the data is read until the
+// server ends it.
+bool DownloadFile(TransferHost& host, const QString& remoteName, const QString& localName,
+                  qint64 expectedSize, DWORD transferType);
+
+// Whole seconds since TransferStartTime, measured on the clock of the day so that a transfer
+// running across midnight is measured right (one running longer than a day wraps to 0).
+double ElapsedSeconds();
+// The same rule for two given times of day in milliseconds since midnight.
+double ElapsedSecondsBetween(qint64 startMsOfDay, qint64 nowMsOfDay);
+// Stamps TransferStartTime with the current time of day.
+void StampTransferStart();
+
+// The bar position for `done` of `total` bytes: truncated, and at most 100 when a file grew
+// on the server; an empty total counts as complete.
+int TransferPercent(qint64 done, qint64 total);

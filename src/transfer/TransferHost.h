@@ -1,0 +1,25 @@
+#pragma once
+#include "wininet.h"
+
+#include <QString>
+
+class ProgressSink;
+
+// What the single-file engine needs from the program around it: the open connection, the
+// lower-case option, the download folder, the progress dialog, and the two ways of telling
+// the user that something went wrong. The main window implements it; tests bring their own.
+class TransferHost
+{
+public:
+    virtual ~TransferHost() = default;
+
+    virtual HINTERNET connectionHandle() const = 0;
+    virtual bool lowerCaseUpload() const = 0;
+    // The current local folder: the folder every download is written into.
+    virtual QString localFolder() const = 0;
+    virtual ProgressSink& progress() = 0;
+    // The one report of a failed internet call: the message, two blanks, the error code.
+    virtual void reportFtpError(const QString& message) = 0;
+    // A refusal the user must read: exclamation beep and a warning box.
+    virtual void warn(const QString& text) = 0;
+};

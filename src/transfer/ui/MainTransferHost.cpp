@@ -1,0 +1,95 @@
+#include "transfer/ui/MainTransferHost.h"
+
+#include "app/SettingsStore.h"
+#include "app/ui/FTPMain.h"
+#include "app/ui/FileListView.h"
+#include "ftp/FileListModel.h"
+#include "ftp/FtpConnection.h"
+#include "transfer/ui/MsgForm.h"
+
+#include <QApplication>
+#include <QItemSelectionModel>
+
+HINTERNET MainTransferHost::connectionHandle() const
+{
+    return FtpConnection.ConnectionHandle;
+}
+
+bool MainTransferHost::lowerCaseUpload() const
+{
+    return Settings.LowerCaseUpload;
+}
+
+QString MainTransferHost::localFolder() const
+{
+    return m_form.currentLocalFolder();
+}
+
+ProgressSink& MainTransferHost::progress()
+{
+    if (m_form.frmMsg)
+        return *m_form.frmMsg;
+    return m_noProgress;
+}
+
+void MainTransferHost::reportFtpError(const QString& message)
+{
+    m_form.ReportFtpError(message);
+}
+
+void MainTransferHost::warn(const QString& text)
+{
+    m_form.prompter().messageBeep(MB_ICONEXCLAMATION);
+    m_form.prompter().message(QStringLiteral("Warning"), text, MessageIcon::Warning);
+}
+
+void MainTransferHost::setBusyCursor(bool busy)
+{
+    if (busy) {
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+        return;
+    }
+    // The normal cursor, whatever was stacked meanwhile (an error report restores it too).
+    while (QApplication::overrideCursor())
+        QApplication::restoreOverrideCursor();
+}
+
+void MainTransferHost::listRemoteFiles()
+{
+    m_form.ListRemoteFiles();
+}
+
+void MainTransferHost::listLocalFiles()
+{
+    m_form.ListLocalFiles();
+}
+
+void MainTransferHost::showFileError(const QString& text)
+{
+    m_form.prompter().message(QApplication::applicationName(), text, MessageIcon::Error);
+}
+
+int ListViewSelection::nextSelected(int after) const
+{
+    const int rows = m_view.model() ? m_view.model()->rowCount() : 0;
+    QItemSelectionModel* selection = m_view.selectionModel();
+    if (!selection)
+        return -1;
+    for (int row = after + 1; row < rows; ++row) {
+        if (selection->isRowSelected(row))
+            return row;
+    }
+    return -1;
+}
+
+void ListViewSelection::deselect(int row)
+{
+    if (QItemSelectionModel* selection = m_view.selectionModel())
+        selection->select(m_view.model()->index(row, 0),
+                          QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+}
+
+FileListRow ListViewSelection::row(int index) const
+{
+    return m_view.fileModel()->row(index);
+}

@@ -1,0 +1,53 @@
+#pragma once
+#include "transfer/BatchHost.h"
+#include "transfer/ProgressSink.h"
+
+class FileListView;
+class TfrmMain;
+
+// The main window as the transfer commands see it: its connection, options, progress
+// dialog, prompts, cursor and the two list rebuilds.
+class MainTransferHost final : public BatchHost
+{
+public:
+    explicit MainTransferHost(TfrmMain& form) : m_form(form) {}
+
+    HINTERNET connectionHandle() const override;
+    bool lowerCaseUpload() const override;
+    QString localFolder() const override;
+    ProgressSink& progress() override;
+    void reportFtpError(const QString& message) override;
+    void warn(const QString& text) override;
+    void setBusyCursor(bool busy) override;
+    void listRemoteFiles() override;
+    void listLocalFiles() override;
+    void showFileError(const QString& text) override;
+
+private:
+    // Stands in while no progress dialog has been handed to the main window.
+    class NoProgress final : public ProgressSink
+    {
+    public:
+        void ShowProgress(const QString&, const QString&, bool, bool) override {}
+        void UpdateProgress(int, qint64, qint64, double) override {}
+        void SetProgressPosition(int) override {}
+        void CloseProgress() override {}
+    };
+
+    TfrmMain& m_form;
+    NoProgress m_noProgress;
+};
+
+// The selected rows of one of the main window's file lists.
+class ListViewSelection final : public RowSelection
+{
+public:
+    explicit ListViewSelection(FileListView& view) : m_view(view) {}
+
+    int nextSelected(int after) const override;
+    void deselect(int row) override;
+    FileListRow row(int index) const override;
+
+private:
+    FileListView& m_view;
+};
