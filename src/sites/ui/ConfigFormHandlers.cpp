@@ -1,0 +1,185 @@
+#include "sites/ui/ConfigForm.h"
+
+#include "app/Prompter.h"
+
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QShowEvent>
+#include <QTabWidget>
+
+namespace {
+
+const QString kWarningCaption = QStringLiteral("Warning");
+const QString kInformationCaption = QStringLiteral("Information");
+
+// Keys that never reach an edit box as a typed character: the dialog and the cursor keys
+// handle them, so the Port filter lets them through untouched.
+bool isNavigationKey(int key)
+{
+    switch (key) {
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+    case Qt::Key_Delete:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+    case Qt::Key_Insert:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The character a key press types, or 0 when it types none. Ctrl with a letter types that
+// letter's control character (Ctrl+V is 22), which the Port filter drops like any other.
+char16_t typedCharacter(const QKeyEvent& event)
+{
+    // Alt combinations are menu and button accelerators, not typing.
+    if (isNavigationKey(event.key()) || (event.modifiers() & Qt::AltModifier))
+        return 0;
+    if (event.key() == Qt::Key_Backspace)
+        return u'\b';
+    if ((event.modifiers() & Qt::ControlModifier) && event.key() >= Qt::Key_A &&
+        event.key() <= Qt::Key_Z)
+        return static_cast<char16_t>(event.key() - Qt::Key_A + 1);
+    const QString text = event.text();
+    return text.isEmpty() ? char16_t(0) : text.at(0).unicode();
+}
+
+} // namespace
+
+void TfrmConfig::showEvent(QShowEvent* event)
+{
+    if (!event->spontaneous())
+        FormShow();
+    QDialog::showEvent(event);
+}
+
+void TfrmConfig::FormShow()
+{
+    if (QWidget* mainWindow = parentWidget())
+        move(ConfigLogic::CentredOrigin(mainWindow->frameGeometry(), frameGeometry().size()));
+    Tabs->setCurrentWidget(TabSheet1);
+    const QString rememberedSite = readOptions();
+    ListSiteNames();
+    LoadSiteProfile(rememberedSite);
+    if (!rememberedSite.isEmpty())
+        cboSiteName->setCurrentIndex(findSiteName(rememberedSite));
+    SiteChanged = false;
+}
+
+void TfrmConfig::cboSiteNameClick(int index)
+{
+    if (index >= 0)
+        LoadSiteProfile(cboSiteName->itemText(index));
+}
+
+void TfrmConfig::btnNewClick()
+{
+    cboSiteName->setCurrentIndex(-1);
+    LoadSiteProfile(QString());
+}
+
+void TfrmConfig::btnSaveClick()
+{
+    if (ConfigLogic::TrimBlanksAndControls(txtSiteName->text()).isEmpty()) {
+        m_prompter.messageBeep(MB_ICONEXCLAMATION);
+        m_prompter.message(kWarningCaption, QString::fromLatin1(ConfigLogic::kNoSiteNameText),
+                           MessageIcon::Warning);
+        return;
+    }
+    if (SaveSiteProfile() != ProfileSaveResult::Written)
+        return;
+    m_prompter.messageBeep(MB_ICONASTERISK);
+    m_prompter.message(kInformationCaption, QString::fromLatin1(ConfigLogic::kSavedText),
+                       MessageIcon::Information);
+}
+
+void TfrmConfig::btnDeleteClick()
+{
+    const QString name = siteListText();
+    if (ConfigLogic::TrimBlanksAndControls(name).isEmpty()) {
+        m_prompter.messageBeep(MB_ICONEXCLAMATION);
+        m_prompter.message(kWarningCaption, QString::fromLatin1(ConfigLogic::kNoSiteToDeleteText),
+                           MessageIcon::Warning);
+        return;
+    }
+    DeleteSiteProfile(name);
+}
+
+bool TfrmConfig::txtPortKeyPress(char16_t key)
+{
+    if (ConfigLogic::IsPortCharAccepted(key))
+        return true;
+    m_prompter.messageBeep(MB_OK);
+    return false;
+}
+
+bool TfrmConfig::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == txtPort && event->type() == QEvent::KeyPress) {
+        const char16_t key = typedCharacter(*static_cast<QKeyEvent*>(event));
+        if (key != 0 && !txtPortKeyPress(key))
+            return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void TfrmConfig::txtFieldChange()
+{
+    SiteChanged = true;
+}
+
+void TfrmConfig::btnBrowseDefaultClick()
+{
+    const QString folder = m_prompter.chooseFolder(QString::fromLatin1(ConfigLogic::kPickerCaption),
+                                                   txtDefaultPath->text());
+    if (!folder.isEmpty())
+        txtDefaultPath->setText(folder);
+}
+
+void TfrmConfig::btnOKClick()
+{
+    if (writeOptions())
+        done(QDialog::Accepted);
+}
+
+void TfrmConfig::btnCancelClick()
+{
+    done(QDialog::Rejected);
+}
+
+void TfrmConfig::done(int result)
+{
+    if (!FormCloseQuery())
+        return;
+    QDialog::done(result);
+}
+
+bool TfrmConfig::FormCloseQuery()
+{
+    return ConfigLogic::CloseQuery(SiteChanged, m_prompter, [this] { return SaveSiteProfile(); });
+}
+
+void TfrmConfig::TabsChange(int /*index*/) {}
+
+QString TfrmConfig::siteListText() const
+{
+    return cboSiteName->currentIndex() < 0 ? QString() : cboSiteName->currentText();
+}
+
+int TfrmConfig::findSiteName(const QString& name) const
+{
+    for (int i = 0; i < cboSiteName->count(); ++i) {
+        if (cboSiteName->itemText(i).compare(name, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
