@@ -1,0 +1,16 @@
+#pragma once
+#include <QString>
+
+// Deletes one file (not a folder) for good. Like the attribute reset before it, the result
+// is not reported: a file that stays simply shows again in the next listing.
+// A read-only file goes too: on Linux only the folder's permissions guard its entries.
+void deleteLocalFile(const QString& path);
+
+// Deletes the folder `path` with everything in it, depth first, and throws FileSystemError
+// when the folder itself can't be removed. Entries that can't be deleted are skipped, which
+// leaves their folder non-empty, so the error surfaces at the selected folder.
+// A symbolic link is removed as a link: the tree it points to is never entered. Nor is a
+// file system mounted inside the tree: removing its mount point fails instead.
+// Read-only folders of the tree that the user owns are made writable first, the way the
+// read-only attribute is cleared from every file.
+void DeleteLocalFolder(const QString& path);
