@@ -1,5 +1,7 @@
 #include "ftp/FileListModel.h"
 
+#include "ftp/RemoteFilesCompare.h"
+
 FileListModel::FileListModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 int FileListModel::rowCount(const QModelIndex& parent) const
@@ -92,4 +94,30 @@ void FileListModel::setRowName(int index, const QString& name)
     m_rows[static_cast<size_t>(index)].name = name;
     const QModelIndex cell = this->index(index, NameColumn);
     Q_EMIT dataChanged(cell, cell);
+}
+
+void FileListModel::sortRows(int sortCode)
+{
+    Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const std::vector<int> order = SortFileListRows(m_rows, sortCode);
+    // Persistent indexes (selection, current row, an open editor) follow their rows.
+    const QModelIndexList before = persistentIndexList();
+    if (!before.isEmpty()) {
+        std::vector<int> newPosition(order.size());
+        for (size_t i = 0; i < order.size(); ++i)
+            newPosition[static_cast<size_t>(order[i])] = static_cast<int>(i);
+        QModelIndexList after;
+        after.reserve(before.size());
+        for (const QModelIndex& old : before)
+            after.append(old.row() < static_cast<int>(newPosition.size())
+                             ? index(newPosition[static_cast<size_t>(old.row())], old.column())
+                             : QModelIndex());
+        changePersistentIndexList(before, after);
+    }
+    Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void ClearFileList(FileListModel& list)
+{
+    list.clear();
 }

@@ -31,7 +31,13 @@ public:
     void clear();
     // Changes one row's name in place, as an in-place rename does.
     void setRowName(int index, const QString& name);
+    // Sorts every row by the list's sort code (RemoteFilesCompare's order), keeping the
+    // selection and the current row on the rows they were on.
+    void sortRows(int sortCode);
 
 private:
     std::vector<FileListRow> m_rows;
 };
+
+// Removes every row of a list in one step.
+void ClearFileList(FileListModel& list);

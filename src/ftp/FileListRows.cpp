@@ -1,0 +1,149 @@
+#include "ftp/FileListRows.h"
+
+#include <QLocale>
+#include <QRegularExpression>
+#include <QTime>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+// 100-nanosecond ticks between 1601-01-01 (FILETIME's origin) and 1970-01-01.
+constexpr qint64 kTicksPerSecond = 10'000'000;
+constexpr qint64 kUnixEpochSeconds = 11'644'473'600;
+// Seconds between the zero date-time 1899-12-30 and 1970-01-01.
+constexpr qint64 kZeroToUnixSeconds = 25'569LL * 86'400;
+constexpr qint64 kSecondsPerDay = 86'400;
+// The MS-DOS date form holds the years 1980 to 2107; local seconds since the zero date of
+// 1980-01-01 00:00:00 and of the first second after 2107-12-31 23:59:58.
+constexpr qint64 kDosFirstSecond = 29'221LL * kSecondsPerDay;
+constexpr qint64 kDosEndSecond = 75'972LL * kSecondsPerDay;
+const QDate kZeroDate(1899, 12, 30);
+
+} // namespace
+
+qint64 FileTimeToLocalSeconds(const FILETIME& utc, int utcOffsetSeconds)
+{
+    const quint64 ticks = (quint64{utc.dwHighDateTime} << 32) | utc.dwLowDateTime;
+    // Signed arithmetic: a 64-bit tick count fits in seconds with plenty of room.
+    const qint64 unixSeconds =
+        static_cast<qint64>(ticks / static_cast<quint64>(kTicksPerSecond)) - kUnixEpochSeconds;
+    const qint64 local = unixSeconds + utcOffsetSeconds + kZeroToUnixSeconds;
+    if (local < kDosFirstSecond || local >= kDosEndSecond)
+        return 0;
+    return local - (local % 2);
+}
+
+QDateTime FileTimeToLocalDateTime(const FILETIME& utc)
+{
+    const int offset = QDateTime::currentDateTime().offsetFromUtc();
+    const qint64 local = FileTimeToLocalSeconds(utc, offset);
+    return QDateTime(
+        kZeroDate.addDays(local / kSecondsPerDay),
+        QTime::fromMSecsSinceStartOfDay(static_cast<int>(local % kSecondsPerDay) * 1000));
+}
+
+FILETIME FileTimeFromUnix(qint64 seconds, qint64 nanoseconds)
+{
+    qint64 ticks = (seconds + kUnixEpochSeconds) * kTicksPerSecond + nanoseconds / 100;
+    if (ticks < 0)
+        ticks = 0;
+    const auto value = static_cast<quint64>(ticks);
+    return FILETIME{static_cast<DWORD>(value & 0xFFFFFFFFu), static_cast<DWORD>(value >> 32)};
+}
+
+int FileListImageIndex(const QString& name, bool folder)
+{
+    if (folder)
+        return kFolderImage;
+    // Only ASCII letters are folded, so "ZIP" matches but no other script's letters do.
+    const qsizetype length = name.size();
+    for (qsizetype i = 0; i + 4 <= length; ++i) {
+        if (name[i] != QLatin1Char('.'))
+            continue;
+        const auto lower = [&](qsizetype at) {
+            const char16_t c = name[at].unicode();
+            return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
+        };
+        if (lower(i + 1) == u'z' && lower(i + 2) == u'i' && lower(i + 3) == u'p')
+            return kArchiveImage;
+    }
+    return kFileImage;
+}
+
+FileListRowBuilder::FileListRowBuilder()
+    : FileListRowBuilder(QDateTime::currentDateTime().offsetFromUtc(),
+                         QLocale().dateFormat(QLocale::ShortFormat), shortTimeFormat(QLocale()))
+{}
+
+FileListRowBuilder::FileListRowBuilder(int utcOffsetSeconds, const QString& dateFormat,
+                                       const QString& timeFormat)
+    : m_utcOffset(utcOffsetSeconds), m_dateFormat(dateFormat), m_timeFormat(timeFormat)
+{}
+
+QString FileListRowBuilder::shortTimeFormat(const QLocale& locale)
+{
+    QString format = locale.timeFormat(QLocale::ShortFormat);
+    // Some locales' short form still carries seconds ("HH:mm:ss"); the list shows minutes.
+    static const QRegularExpression seconds(QStringLiteral("[:.]?s+"));
+    format.remove(seconds);
+    return format.trimmed();
+}
+
+QString FileListRowBuilder::modifiedText(qint64 localSeconds)
+{
+    const qint64 minute = localSeconds / 60;
+    auto cached = m_modifiedTexts.constFind(minute);
+    if (cached != m_modifiedTexts.constEnd())
+        return *cached;
+    const qint64 day = localSeconds / kSecondsPerDay;
+    const qint64 minuteOfDay = (localSeconds % kSecondsPerDay) / 60;
+    auto date = m_dateTexts.find(day);
+    if (date == m_dateTexts.end())
+        date = m_dateTexts.insert(day, kZeroDate.addDays(day).toString(m_dateFormat));
+    auto time = m_timeTexts.find(minuteOfDay);
+    if (time == m_timeTexts.end())
+        time = m_timeTexts.insert(minuteOfDay, QTime(static_cast<int>(minuteOfDay / 60),
+                                                     static_cast<int>(minuteOfDay % 60))
+                                                   .toString(m_timeFormat));
+    QString text = *date + QLatin1Char(' ') + *time;
+    m_modifiedTexts.insert(minute, text);
+    return text;
+}
+
+FileListRow FileListRowBuilder::build(const QString& name, bool folder, qint64 size,
+                                      const FILETIME& lastWrite)
+{
+    return buildRow(name, folder, size < 0 ? 0 : static_cast<quint64>(size), lastWrite);
+}
+
+FileListRow FileListRowBuilder::buildRow(const QString& name, bool folder, quint64 size,
+                                         const FILETIME& lastWrite)
+{
+    FileListRow row;
+    row.name = name;
+    row.imageIndex = FileListImageIndex(name, folder);
+    if (!folder) {
+        // The text shows every byte of the two 32-bit halves; the number kept for sorting
+        // and transfers saturates rather than turning negative.
+        constexpr auto kMax = static_cast<quint64>(std::numeric_limits<qint64>::max());
+        row.size = static_cast<qint64>(std::min(size, kMax));
+        row.sizeText = QString::number(size);
+    }
+    const qint64 local = FileTimeToLocalSeconds(lastWrite, m_utcOffset);
+    row.modifiedMinutes = local / 60;
+    row.modifiedText = modifiedText(local);
+    return row;
+}
+
+FileListRow FileListRowBuilder::build(const WIN32_FIND_DATAA& entry)
+{
+    // The name field need not be terminated when the server sent a 260-byte name.
+    const size_t length = strnlen(entry.cFileName, sizeof entry.cFileName);
+    const bool folder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const quint64 size = (quint64{entry.nFileSizeHigh} << 32) | entry.nFileSizeLow;
+    return buildRow(QString::fromUtf8(entry.cFileName, static_cast<qsizetype>(length)), folder,
+                    size, entry.ftLastWriteTime);
+}

@@ -1,0 +1,3 @@
+#include "ftp/FtpConnection.h"
+
+TFtpConnection FtpConnection;

@@ -1,0 +1,17 @@
+#pragma once
+#include "wininet.h"
+
+#include <QString>
+
+// The program's one FTP connection: the two internet handles and what the rest of the
+// program reads about them.
+struct TFtpConnection
+{
+    HINTERNET InternetHandle = nullptr;   // InternetOpenA's handle, none when closed
+    HINTERNET ConnectionHandle = nullptr; // InternetConnectA's handle, for every FTP call
+    bool Connected = false;               // true only after every connect step succeeded
+    QString ConnectedHost;                // the Host of the last successful connect
+    bool ErrorReported = false;           // set by ReportFtpError, cleared by ConnectToSite
+};
+
+extern TFtpConnection FtpConnection;

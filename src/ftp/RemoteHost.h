@@ -1,0 +1,33 @@
+#pragma once
+#include <QString>
+
+class FileListModel;
+class ProgressSink;
+class Prompter;
+
+// The window around the connection and the remote listing: where their boxes, progress,
+// cursor, status text, header and rows go. The main window implements it; tests bring their
+// own, so connect and list run without the main window.
+class RemoteHost
+{
+public:
+    enum class Cursor { Default, Hourglass };
+
+    virtual ~RemoteHost() = default;
+
+    virtual Prompter& prompter() = 0;
+    virtual ProgressSink& progress() = 0;
+    // Sets the application-wide cursor; Default removes every override.
+    virtual void setCursor(Cursor cursor) = 0;
+    // The current site name (the LastSite setting), untrimmed.
+    virtual QString currentSiteName() const = 0;
+    // Status bar panel 1, the connection state.
+    virtual void setConnectionStatus(const QString& text) = 0;
+    virtual void UpdateCommandState(bool connected) = 0;
+    // Shows the Configure dialog modally.
+    virtual void showConfigure() = 0;
+    virtual FileListModel& remoteFiles() = 0;
+    virtual void setRemoteHeader(const QString& caption) = 0;
+    // Lets pending window events run (repaints, clicks) during a long listing.
+    virtual void processEvents() = 0;
+};

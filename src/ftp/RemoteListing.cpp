@@ -1,0 +1,94 @@
+#include "ftp/RemoteListing.h"
+
+#include "ftp/FileListModel.h"
+#include "ftp/FileListRows.h"
+#include "ftp/FtpConnection.h"
+#include "ftp/RemoteFilesCompare.h"
+#include "ftp/RemoteHost.h"
+#include "ftp/SortState.h"
+#include "transfer/ProgressSink.h"
+#include "wininet.h"
+
+#include <QElapsedTimer>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Events are let through about once per display frame: often enough that the window keeps
+// repainting through a 100,000-entry listing, rarely enough to cost nothing measurable.
+constexpr qint64 kPumpIntervalMs = 10;
+
+// Closes the enumeration on every path out of the loop.
+class FindHandle
+{
+public:
+    explicit FindHandle(HINTERNET handle) : m_handle(handle) {}
+    FindHandle(const FindHandle&) = delete;
+    FindHandle& operator=(const FindHandle&) = delete;
+    ~FindHandle()
+    {
+        if (m_handle)
+            InternetCloseHandle(m_handle);
+    }
+    HINTERNET get() const { return m_handle; }
+
+private:
+    HINTERNET m_handle;
+};
+
+std::vector<FileListRow> readEntries(RemoteHost& host)
+{
+    std::vector<FileListRow> rows;
+    FileListRowBuilder builder;
+    WIN32_FIND_DATAA entry{};
+    const FindHandle find(FtpFindFirstFileA(FtpConnection.ConnectionHandle, nullptr, &entry,
+                                            INTERNET_FLAG_RELOAD, 0));
+    if (!find.get())
+        return rows;
+    QElapsedTimer sincePump;
+    sincePump.start();
+    // No entry is skipped, "." and ".." included when the server lists them.
+    do {
+        rows.push_back(builder.build(entry));
+        std::memset(&entry, 0, sizeof entry);
+        if (sincePump.elapsed() >= kPumpIntervalMs) {
+            host.processEvents();
+            sincePump.restart();
+        }
+    } while (InternetFindNextFileA(find.get(), &entry));
+    return rows;
+}
+
+QString currentDirectory()
+{
+    char buffer[512] = {};
+    DWORD length = sizeof buffer;
+    if (!FtpGetCurrentDirectoryA(FtpConnection.ConnectionHandle, buffer, &length))
+        return {};
+    return QString::fromUtf8(buffer, static_cast<qsizetype>(qstrnlen(buffer, sizeof buffer)));
+}
+
+} // namespace
+
+QString RemoteHeaderCaption(const QString& connectedHost, const QString& directory)
+{
+    return connectedHost + directory;
+}
+
+void ListRemoteFiles(RemoteHost& host)
+{
+    host.setCursor(RemoteHost::Cursor::Hourglass);
+    host.progress().ShowProgress(QStringLiteral("Retrieving Remote Directory File List"),
+                                 QStringLiteral("Retrieving"), false, false);
+    FileListModel& list = host.remoteFiles();
+    ClearFileList(list);
+    std::vector<FileListRow> rows = readEntries(host);
+    host.setRemoteHeader(RemoteHeaderCaption(FtpConnection.ConnectedHost, currentDirectory()));
+    // Sorted before it reaches the view, so the list is laid out once.
+    SortFileListRows(rows, RemoteSort);
+    list.setRows(std::move(rows));
+    host.progress().CloseProgress();
+    host.setCursor(RemoteHost::Cursor::Default);
+}

@@ -1,0 +1,190 @@
+#include "ftp/RemoteSession.h"
+
+#include "app/Prompter.h"
+#include "ftp/FileListModel.h"
+#include "ftp/FtpConnection.h"
+#include "ftp/RemoteHost.h"
+#include "ftp/RemoteListing.h"
+#include "sites/ProfileStore.h"
+#include "transfer/ProgressSink.h"
+#include "wininet.h"
+
+#include <limits>
+
+namespace {
+
+const QString kTitle = QString::fromLatin1(kAppTitle);
+
+// Closes whatever a failed connect left open, so no handle outlives the attempt and the exit
+// does not try to disconnect a connection that never was.
+void releaseHandles()
+{
+    if (FtpConnection.ConnectionHandle)
+        InternetCloseHandle(FtpConnection.ConnectionHandle);
+    if (FtpConnection.InternetHandle)
+        InternetCloseHandle(FtpConnection.InternetHandle);
+    FtpConnection.ConnectionHandle = nullptr;
+    FtpConnection.InternetHandle = nullptr;
+}
+
+// The steps that talk to the service; false after a failure was reported.
+bool openConnection(RemoteHost& host, const SiteProfile& site, int port)
+{
+    FtpConnection.InternetHandle =
+        InternetOpenA("ZULFTP", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    if (!FtpConnection.InternetHandle) {
+        ReportFtpError(host, QStringLiteral("Internet Function Initialization Failed"));
+        return false;
+    }
+    host.progress().ShowProgress(QStringLiteral("Authenticating account and logging on"),
+                                 QStringLiteral("Authenticating"), false, false);
+    // The port parameter is 16 bits wide: a larger number reaches the service as its low
+    // 16 bits, and 0 makes the service use the FTP default.
+    const auto servicePort = static_cast<INTERNET_PORT>(static_cast<unsigned>(port) & 0xFFFFu);
+    const QByteArray server = site.host.toUtf8();
+    const QByteArray user = site.userID.toUtf8();
+    const QByteArray password = site.password.toUtf8(); // empty text, never none
+    FtpConnection.ConnectionHandle =
+        InternetConnectA(FtpConnection.InternetHandle, server.constData(), servicePort,
+                         user.constData(), password.constData(), INTERNET_SERVICE_FTP, 0, 0);
+    if (!FtpConnection.ConnectionHandle) {
+        ReportFtpError(host, QStringLiteral("FTP Server Connection Failed"));
+        return false;
+    }
+    if (!site.directory.trimmed().isEmpty()) {
+        // Sent exactly as stored: blanks around a name may be part of it on the server.
+        const QByteArray directory = site.directory.toUtf8();
+        if (!FtpSetCurrentDirectoryA(FtpConnection.ConnectionHandle, directory.constData())) {
+            ReportFtpError(host, QStringLiteral("FTP Set Current Directory Failed"));
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<int> PortTextToInt(const QString& text)
+{
+    qsizetype at = 0;
+    while (at < text.size() && text[at] == QLatin1Char(' '))
+        ++at;
+    bool negative = false;
+    if (at < text.size() && (text[at] == QLatin1Char('-') || text[at] == QLatin1Char('+'))) {
+        negative = text[at] == QLatin1Char('-');
+        ++at;
+    }
+    if (at == text.size())
+        return std::nullopt;
+    qint64 value = 0;
+    for (; at < text.size(); ++at) {
+        const char16_t c = text[at].unicode();
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        value = value * 10 + (c - u'0');
+        if (value > qint64{std::numeric_limits<int>::max()} + 1)
+            return std::nullopt;
+    }
+    if (negative)
+        value = -value;
+    if (value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max())
+        return std::nullopt;
+    return static_cast<int>(value);
+}
+
+bool ConnectToSite(RemoteHost& host)
+{
+    FtpConnection.ErrorReported = false;
+    SiteProfile site;
+    const QString siteName = host.currentSiteName();
+    if (!siteName.isEmpty())
+        site = ReadSiteForConnect(siteName);
+    if (site.host.isEmpty() || site.port.isEmpty() || site.userID.isEmpty()) {
+        host.prompter().messageBeep(MB_ICONEXCLAMATION);
+        host.prompter().message(kTitle, QString::fromLatin1(kBlankConfigurationText),
+                                MessageIcon::Warning);
+        host.showConfigure();
+        return false;
+    }
+    // Checked before anything is opened, so the conversion error leaves no handle, dialog
+    // or cursor behind.
+    const std::optional<int> port = PortTextToInt(site.port);
+    if (!port) {
+        host.prompter().message(kTitle,
+                                QStringLiteral("'%1' is not a valid integer value").arg(site.port),
+                                MessageIcon::Error);
+        return false;
+    }
+
+    host.setCursor(RemoteHost::Cursor::Hourglass);
+    host.progress().ShowProgress(QStringLiteral("Connecting to the internet"),
+                                 QStringLiteral("Connecting"), false, false);
+    if (openConnection(host, site, *port)) {
+        host.setConnectionStatus(QString::fromLatin1(kConnectedToText) + site.host);
+        FtpConnection.Connected = true;
+        FtpConnection.ConnectedHost = site.host;
+    } else {
+        releaseHandles();
+        FtpConnection.Connected = false;
+    }
+    host.UpdateCommandState(!FtpConnection.ErrorReported);
+    host.progress().CloseProgress();
+    host.setCursor(RemoteHost::Cursor::Default);
+    return !FtpConnection.ErrorReported;
+}
+
+bool DisconnectFromSite(RemoteHost& host)
+{
+    const bool connectionClosed = InternetCloseHandle(FtpConnection.ConnectionHandle) != FALSE;
+    if (!connectionClosed)
+        ReportFtpError(host, QStringLiteral("FTP Server Disconnect Failed (InternetConnect)"));
+    const bool internetClosed = InternetCloseHandle(FtpConnection.InternetHandle) != FALSE;
+    if (!internetClosed)
+        ReportFtpError(host, QStringLiteral("FTP Server Disconnect Failed (InternetOpen)"));
+    if (connectionClosed || internetClosed) {
+        host.UpdateCommandState(false);
+        ClearFileList(host.remoteFiles());
+        host.setConnectionStatus(QString::fromLatin1(kNotConnectedText));
+        host.setRemoteHeader(QString());
+        // Closing the session handle also ends its connection, so neither handle may be
+        // used again, whichever close reported the failure.
+        FtpConnection.InternetHandle = nullptr;
+        FtpConnection.ConnectionHandle = nullptr;
+        FtpConnection.Connected = false;
+    }
+    return connectionClosed && internetClosed;
+}
+
+void ReportFtpError(RemoteHost& host, const QString& message)
+{
+    // Read first: the calls below may leave an error of their own.
+    const DWORD code = GetLastError();
+    QString detail;
+    if (code == ERROR_INTERNET_EXTENDED_ERROR) {
+        DWORD replyCode = 0;
+        char reply[1024] = {};
+        DWORD length = sizeof reply;
+        if (InternetGetLastResponseInfoA(&replyCode, reply, &length))
+            detail = QString::fromUtf8(reply, static_cast<qsizetype>(qstrnlen(reply, sizeof reply)))
+                         .trimmed();
+    }
+    host.progress().CloseProgress();
+    host.setCursor(RemoteHost::Cursor::Default);
+    const QString text = message + QStringLiteral("  (") +
+                         QString::number(static_cast<LONG>(code)) + QLatin1Char(')');
+    host.prompter().message(kTitle, text, MessageIcon::None, detail);
+    FtpConnection.ErrorReported = true;
+}
+
+void ConnectCommand(RemoteHost& host)
+{
+    if (!ConnectToSite(host))
+        return;
+    ListRemoteFiles(host);
+    host.prompter().messageBeep(MB_ICONASTERISK);
+}
+
+void DisconnectCommand(RemoteHost& host)
+{
+    DisconnectFromSite(host);
+}

@@ -1,0 +1,251 @@
+#include "transfer/ui/MsgForm.h"
+
+#include "transfer/CancelFlag.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFont>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLocale>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace {
+
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& accessible, QRect geometry,
+                  const QString& text = {})
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setAccessibleName(accessible);
+    label->setGeometry(geometry);
+    return label;
+}
+
+} // namespace
+
+TfrmMsg::TfrmMsg(QWidget* mainWindow) : QDialog(mainWindow)
+{
+    setObjectName(QStringLiteral("frmMsg"));
+    setAccessibleName(QStringLiteral("Progress"));
+    // A title but no close box or system menu: only the running operation ends the dialog.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowStaysOnTopHint);
+    setModal(false);
+    // The dialog is laid out for an 8-point font; the family is the desktop's own.
+    QFont small = font();
+    small.setPointSize(8);
+    setFont(small);
+    createControls();
+    setFixedSize(347, kStatsHeight);
+    m_sinceRepaint.start();
+    m_sincePump.start();
+}
+
+TfrmMsg::~TfrmMsg() = default;
+
+void TfrmMsg::createControls()
+{
+    MsgLbl = makeLabel(this, "MsgLbl", QStringLiteral("Message"), QRect(0, 24, 347, 21));
+    MsgLbl->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+
+    ProgressBar = new QProgressBar(this);
+    ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
+    ProgressBar->setAccessibleName(QStringLiteral("Progress"));
+    ProgressBar->setGeometry(63, 52, 221, 17);
+    ProgressBar->setRange(0, 100);
+    ProgressBar->setTextVisible(false);
+    ProgressBar->hide();
+
+    BytesLbl =
+        makeLabel(this, "BytesLbl", QStringLiteral("Bytes transferred"), QRect(156, 86, 154, 17));
+    TimeLbl =
+        makeLabel(this, "TimeLbl", QStringLiteral("Time remaining"), QRect(156, 132, 154, 17));
+    SpeedLbl =
+        makeLabel(this, "SpeedLbl", QStringLiteral("Transfer rate"), QRect(156, 109, 154, 17));
+    Prompt1 = makeLabel(this, "Prompt1", QStringLiteral("Bytes Transferred"), QRect(62, 87, 86, 13),
+                        QStringLiteral("Bytes Transferred:"));
+    Prompt2 = makeLabel(this, "Prompt2", QStringLiteral("Transfer Rate"), QRect(62, 110, 68, 13),
+                        QStringLiteral("Transfer Rate:"));
+    Prompt3 = makeLabel(this, "Prompt3", QStringLiteral("Time Remaining"), QRect(62, 132, 79, 13),
+                        QStringLiteral("Time Remaining:"));
+    // The laid-out widths fit the original typeface; let the captions take what this one
+    // needs so they are not clipped (the values move right with them).
+    for (QLabel* prompt : {Prompt1, Prompt2, Prompt3})
+        prompt->resize(std::max(prompt->width(), prompt->sizeHint().width()), prompt->height());
+
+    CancelBtn = new QPushButton(QStringLiteral("&Cancel"), this);
+    CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
+    CancelBtn->setAccessibleName(QStringLiteral("Cancel"));
+    CancelBtn->setGeometry(137, 164, 73, 21);
+    CancelBtn->setAutoDefault(false);
+    connect(CancelBtn, &QPushButton::clicked, this, &TfrmMsg::CancelBtnClick);
+}
+
+void TfrmMsg::ShowProgress(const QString& message, const QString& title, bool showBar,
+                           bool showStats)
+{
+    CancelBtn->setEnabled(!CancelRequested);
+    MsgLbl->setText(message);
+    setWindowTitle(title);
+    ProgressBar->setVisible(showBar);
+    m_showStats = showStats;
+    // The smaller heights cut the statistics rows and Cancel off at the window's lower edge;
+    // window frames differ between desktops, so they are hidden rather than left to clipping.
+    for (QWidget* w : std::initializer_list<QWidget*>{Prompt1, Prompt2, Prompt3, BytesLbl, SpeedLbl,
+                                                      TimeLbl, CancelBtn})
+        w->setVisible(showStats);
+    const int height = showStats ? kStatsHeight : (showBar ? kBarHeight : kMessageHeight);
+    BytesLbl->clear();
+    SpeedLbl->clear();
+    TimeLbl->clear();
+    layOutForMessage(message);
+    setFixedHeight(height);
+    centreOnMainWindow();
+    if (!isVisible())
+        show();
+    repaintNow();
+    pumpEvents();
+}
+
+void TfrmMsg::layOutForMessage(const QString& message)
+{
+    const int textWidth = QFontMetrics(MsgLbl->font()).horizontalAdvance(message);
+    const int width = std::max(textWidth + kMessageMargin, ProgressBar->width() + kBarMargin);
+    setFixedWidth(width);
+    MsgLbl->setGeometry(2, MsgLbl->y(), width - 4, MsgLbl->height());
+    const int barLeft = (width - ProgressBar->width()) / 2;
+    ProgressBar->move(barLeft, ProgressBar->y());
+    for (QLabel* prompt : {Prompt1, Prompt2, Prompt3})
+        prompt->move(barLeft, prompt->y());
+    const int valueLeft = Prompt1->x() + Prompt1->width() + 8;
+    // The values run to the right edge, so a wider caption never clips "N KB of M KB".
+    for (QLabel* value : {BytesLbl, TimeLbl, SpeedLbl})
+        value->setGeometry(valueLeft, value->y(), std::max(0, width - valueLeft - 4),
+                           value->height());
+    CancelBtn->move((width - CancelBtn->width()) / 2, CancelBtn->y());
+}
+
+void TfrmMsg::centreOnMainWindow()
+{
+    const QWidget* main = parentWidget();
+    if (!main)
+        return;
+    const QRect outer = main->frameGeometry();
+    move(outer.left() + (outer.width() - width()) / 2,
+         outer.top() + (outer.height() - height()) / 2);
+}
+
+void TfrmMsg::UpdateProgress(int percent, qint64 bytesDone, qint64 bytesTotal,
+                             double elapsedSeconds)
+{
+    SetProgressPosition(percent);
+    if (elapsedSeconds > 0) {
+        const double rate = static_cast<double>(bytesDone) / elapsedSeconds;
+        qint64 remaining = 0;
+        if (rate > 0) {
+            const double seconds = static_cast<double>(bytesTotal - bytesDone) / rate;
+            // A file that grew past its listed size must not show a negative time, and a
+            // crawling rate must not overflow the conversion.
+            remaining = seconds <= 0      ? 0
+                        : seconds >= 1e15 ? static_cast<qint64>(1e15)
+                                          : static_cast<qint64>(seconds);
+        }
+        SpeedLbl->setText(speedText(rate));
+        TimeLbl->setText(timeText(remaining));
+    }
+    BytesLbl->setText(bytesText(bytesDone, bytesTotal));
+    if (m_sinceRepaint.elapsed() >= kRepaintIntervalMs)
+        repaintNow();
+    if (m_sincePump.elapsed() >= kPumpIntervalMs)
+        pumpEvents();
+}
+
+void TfrmMsg::SetProgressPosition(int percent)
+{
+    // The control's range is 0 to 100, and a value outside it leaves the bar at that end.
+    ProgressBar->setValue(std::clamp(percent, 0, 100));
+}
+
+void TfrmMsg::CloseProgress()
+{
+    hide();
+}
+
+void TfrmMsg::CancelBtnClick()
+{
+    MsgLbl->setText(QStringLiteral("Cancelling Transfer..."));
+    CancelBtn->setEnabled(false);
+    CancelRequested = true;
+    repaintNow();
+    pumpEvents();
+}
+
+QString TfrmMsg::speedText(double bytesPerSecond)
+{
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%-6.2f KB/sec.", bytesPerSecond / 1024.0);
+    QString text = QString::fromLatin1(buffer);
+    // printf always writes '.', the user's regional settings may want another separator.
+    const QString point = QLocale().decimalPoint();
+    if (point != QLatin1String("."))
+        text.replace(text.indexOf(QLatin1Char('.')), 1, point);
+    return text;
+}
+
+QString TfrmMsg::timeText(qint64 remainingSeconds)
+{
+    const qint64 hours = remainingSeconds / 3600;
+    const qint64 minutes = (remainingSeconds % 3600) / 60;
+    const qint64 seconds = (remainingSeconds % 3600) % 60;
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.2lld:%.2lld:%.2lld", static_cast<long long>(hours),
+                  static_cast<long long>(minutes), static_cast<long long>(seconds));
+    return QString::fromLatin1(buffer);
+}
+
+QString TfrmMsg::bytesText(qint64 bytesDone, qint64 bytesTotal)
+{
+    return QString::number(bytesDone / 1024) + QLatin1String(" KB of ") +
+           QString::number(bytesTotal / 1024) + QLatin1String(" KB");
+}
+
+void TfrmMsg::repaintNow()
+{
+    if (isVisible())
+        repaint();
+    m_sinceRepaint.restart();
+}
+
+void TfrmMsg::pumpEvents()
+{
+    QCoreApplication::processEvents();
+    m_sincePump.restart();
+}
+
+void TfrmMsg::keyPressEvent(QKeyEvent* event)
+{
+    // Escape would hide the dialog while the operation runs on; only Cancel stops it.
+    if (event->key() == Qt::Key_Escape) {
+        event->ignore();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void TfrmMsg::closeEvent(QCloseEvent* event)
+{
+    // There is no close box; a close the window system asks for (Alt+F4) is refused, while
+    // the operation's own CloseProgress hides the dialog without a close event.
+    if (event->spontaneous()) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}

@@ -1,0 +1,72 @@
+#pragma once
+#include "transfer/ProgressSink.h"
+
+#include <QDialog>
+#include <QElapsedTimer>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+// The progress dialog every long operation shows: a message line and, as asked, a bar and
+// three statistics lines with a Cancel button. Never modal; the running operation keeps it
+// alive by calling UpdateProgress, which pumps events.
+class TfrmMsg : public QDialog, public ProgressSink
+{
+    Q_OBJECT
+public:
+    // `mainWindow` is the window the dialog centres on and its Qt parent; a QDialog with a
+    // parent is still its own top-level window, kept above the main window.
+    explicit TfrmMsg(QWidget* mainWindow = nullptr);
+    ~TfrmMsg() override;
+
+    void ShowProgress(const QString& message, const QString& title, bool showBar,
+                      bool showStats) override;
+    void UpdateProgress(int percent, qint64 bytesDone, qint64 bytesTotal,
+                        double elapsedSeconds) override;
+    void SetProgressPosition(int percent) override;
+    void CloseProgress() override;
+
+    void CancelBtnClick();
+
+    // The statistics texts, exposed for the dialog's own tests and for the transfer benchmark.
+    static QString speedText(double bytesPerSecond);
+    static QString timeText(qint64 remainingSeconds);
+    static QString bytesText(qint64 bytesDone, qint64 bytesTotal);
+
+    QLabel* MsgLbl = nullptr;
+    QProgressBar* ProgressBar = nullptr;
+    QLabel* BytesLbl = nullptr;
+    QLabel* TimeLbl = nullptr;
+    QLabel* SpeedLbl = nullptr;
+    QLabel* Prompt1 = nullptr;
+    QLabel* Prompt2 = nullptr;
+    QLabel* Prompt3 = nullptr;
+    QPushButton* CancelBtn = nullptr;
+
+    // Outer heights for the three layouts, and the spacing rules of the width.
+    static constexpr int kStatsHeight = 220;
+    static constexpr int kBarHeight = 115;
+    static constexpr int kMessageHeight = 90;
+    static constexpr int kMessageMargin = 60;
+    static constexpr int kBarMargin = 40;
+    // Painting and event pumping are throttled so a transfer of 4 KiB blocks is not
+    // dominated by its own progress report; a Cancel click still lands within one pump.
+    static constexpr qint64 kRepaintIntervalMs = 16;
+    static constexpr qint64 kPumpIntervalMs = 5;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createControls();
+    void layOutForMessage(const QString& message);
+    void centreOnMainWindow();
+    void repaintNow();
+    void pumpEvents();
+
+    QElapsedTimer m_sinceRepaint;
+    QElapsedTimer m_sincePump;
+    bool m_showStats = false;
+};
