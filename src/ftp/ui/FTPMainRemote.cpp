@@ -1,27 +1,61 @@
 #include "app/ui/FTPMain.h"
+#include "app/ui/FileListView.h"
+#include "ftp/FileListModel.h"
+#include "ftp/FtpConnection.h"
+#include "ftp/RemoteFilesCompare.h"
+#include "ftp/RemoteListing.h"
+#include "ftp/RemoteSession.h"
+#include "ftp/SortState.h"
+#include "ftp/ui/MainRemoteHost.h"
+
+#include <QHeaderView>
 
 // The remote halves of the main window's commands: connect, disconnect, the error report,
-// the remote listing and the remote file operations.
+// the remote listing and the remote column clicks. The work is done in core against
+// MainRemoteHost, this window's view of itself.
 
-void TfrmMain::btnConnectClick() {}
+void TfrmMain::btnConnectClick()
+{
+    MainRemoteHost host(*this);
+    ConnectCommand(host);
+}
 
-void TfrmMain::btnDisconnectClick() {}
+void TfrmMain::btnDisconnectClick()
+{
+    MainRemoteHost host(*this);
+    DisconnectCommand(host);
+}
 
 bool TfrmMain::ConnectToSite()
 {
-    return false;
+    MainRemoteHost host(*this);
+    return ::ConnectToSite(host);
 }
 
 bool TfrmMain::DisconnectFromSite()
 {
-    return false;
+    MainRemoteHost host(*this);
+    return ::DisconnectFromSite(host);
 }
 
-void TfrmMain::ReportFtpError(const QString&) {}
+void TfrmMain::ReportFtpError(const QString& message)
+{
+    MainRemoteHost host(*this);
+    ::ReportFtpError(host, message);
+}
 
-void TfrmMain::ListRemoteFiles() {}
+void TfrmMain::ListRemoteFiles()
+{
+    MainRemoteHost host(*this);
+    ::ListRemoteFiles(host);
+}
 
-void TfrmMain::RemoteFilesColumnClick(int) {}
+void TfrmMain::RemoteFilesColumnClick(int column)
+{
+    RemoteSort = SortCodeAfterColumnClick(RemoteSort, column);
+    setRemoteSort(RemoteSort);
+    RemoteFilesModel->sortRows(RemoteSort);
+}
 
 void TfrmMain::RemoteFilesDblClick() {}
 
@@ -39,19 +73,31 @@ void TfrmMain::remoteOpen() {}
 
 bool TfrmMain::isConnected() const
 {
-    return false;
+    return FtpConnection.Connected;
 }
 
 bool TfrmMain::internetHandleOpen() const
 {
-    return false;
+    return FtpConnection.InternetHandle != nullptr;
 }
 
-void TfrmMain::markNotConnected() {}
+void TfrmMain::markNotConnected()
+{
+    FtpConnection.Connected = false;
+}
 
-void TfrmMain::setRemoteSort(int) {}
+void TfrmMain::setRemoteSort(int code)
+{
+    // The header shows the sort column and its direction; codes 0 and above 3 show none.
+    const int column = code == 1 || code == -1 ? 0 : (code == 2 || code == -2 ? 1 : 2);
+    const bool shown = code >= -3 && code <= 3 && code != 0;
+    QHeaderView* header = RemoteFiles->header();
+    header->setSortIndicatorShown(shown);
+    if (shown)
+        header->setSortIndicator(column, code > 0 ? Qt::AscendingOrder : Qt::DescendingOrder);
+}
 
 int TfrmMain::remoteSort() const
 {
-    return 1;
+    return RemoteSort;
 }

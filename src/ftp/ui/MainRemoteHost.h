@@ -1,0 +1,41 @@
+#pragma once
+#include "ftp/RemoteHost.h"
+#include "transfer/ProgressSink.h"
+
+class TfrmMain;
+
+// The main window seen as the connection's and the listing's surroundings: its prompter,
+// progress dialog, status panel, remote header and remote rows.
+class MainRemoteHost final : public RemoteHost
+{
+public:
+    explicit MainRemoteHost(TfrmMain& main) : m_main(main) {}
+
+    Prompter& prompter() override;
+    ProgressSink& progress() override;
+    void setCursor(Cursor cursor) override;
+    QString currentSiteName() const override;
+    void setConnectionStatus(const QString& text) override;
+    void UpdateCommandState(bool connected) override;
+    void showConfigure() override;
+    FileListModel& remoteFiles() override;
+    void setRemoteHeader(const QString& caption) override;
+    void processEvents() override;
+
+    // Sets the application-wide cursor: the hourglass, or none of ours (the default).
+    static void applyCursor(Cursor cursor);
+
+private:
+    // Stands in while the main window has no progress dialog yet (start-up, some tests).
+    class NoProgress final : public ProgressSink
+    {
+    public:
+        void ShowProgress(const QString&, const QString&, bool, bool) override {}
+        void UpdateProgress(int, qint64, qint64, double) override {}
+        void SetProgressPosition(int) override {}
+        void CloseProgress() override {}
+    };
+
+    TfrmMain& m_main;
+    NoProgress m_noProgress;
+};
