@@ -56,8 +56,7 @@ bool makeFolders(const std::string& folder)
                 return false;
         }
     }
-    struct stat st
-    {};
+    struct stat st = {};
     return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -144,10 +143,14 @@ BOOL ReplaceFileContents(const std::string& path, std::string_view contents)
     const std::string target = resolvedTarget(path);
     const std::string folder = folderOf(target);
     mode_t mode = S_IRUSR | S_IWUSR;
-    struct stat old
-    {};
-    if (::stat(target.c_str(), &old) == 0)
+    struct stat old = {};
+    if (::stat(target.c_str(), &old) == 0) {
         mode = old.st_mode & 07777;
+        // Renaming over a file needs only the folder's permission; a file its owner made
+        // read-only must still refuse to change.
+        if (::access(target.c_str(), W_OK) != 0)
+            return failWithErrno();
+    }
 
     std::string temp = target + ".XXXXXX";
     Fd fd(::mkstemp(temp.data()));
