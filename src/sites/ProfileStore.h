@@ -1,6 +1,8 @@
 #pragma once
 // The site profiles: one section per site in the private INI file "zulftp.ini" in the data
 // folder, with the keys "Host", "Port", "UserID", "Password" (scrambled) and "Directory".
+#include "sites/ScramblePassword.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -22,10 +24,6 @@ struct SiteProfile
 
 // The data folder followed by "zulftp.ini".
 QString ProfileFilePath();
-
-// Scrambles a password for the file and unscrambles it again (the same routine both ways):
-// each byte XOR a key that depends on its position alone. Same length out as in.
-QByteArray ScramblePassword(const QByteArray& text);
 
 // Why `name` cannot be stored as a site, as the warning the user sees, or the empty text when
 // it can. A section name cannot be empty (nor blanks only) and cannot hold a closing square
