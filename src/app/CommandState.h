@@ -28,3 +28,19 @@ struct CommandState
 };
 
 CommandState commandStateFor(bool connected, bool localFocused, bool remoteFocused);
+
+// Decides when the main window's activation handler runs: at its first activation, and each
+// time the focus comes back to it from another window of the program (a dialog, a message
+// box, the help window), but not when the user returns from another application.
+class MainActivation
+{
+public:
+    enum class FocusTarget { Nothing, MainWindow, OtherOwnWindow };
+
+    // The program's focus window changed; true when the activation handler should run now.
+    bool focusMovedTo(FocusTarget target);
+
+private:
+    bool m_activatedOnce = false;
+    bool m_cameFromOwnWindow = false;
+};

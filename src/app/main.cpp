@@ -1,8 +1,42 @@
+#include "about/ui/AboutForm.h"
+#include "app/ui/FTPMain.h"
+#include "app/ui/QtPrompter.h"
+#include "editor/ui/EditForm.h"
+#include "transfer/ui/MsgForm.h"
+
+#if __has_include("sites/ui/ConfigForm.h")
+#include "sites/ui/ConfigForm.h"
+#define ZUL_HAVE_CONFIG_FORM 1
+#endif
+
 #include <QApplication>
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ZUL-FTP"));
-    return 0;
+    QGuiApplication::setDesktopFileName(QStringLiteral("zulftp"));
+    // The program ends when the main window has closed, even if a window of its own (help,
+    // progress) is still up; FormClose has saved the settings by then.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    QtPrompter prompter;
+    // The five windows, in this order; the main window's FormCreate runs before the others
+    // exist and touches none of them. None is created later: dialogs are shown and hidden.
+    TfrmMain frmMain(prompter);
+#ifdef ZUL_HAVE_CONFIG_FORM
+    TfrmConfig frmConfig(prompter, &frmMain);
+    frmMain.setConfigForm(&frmConfig);
+#endif
+    TfrmAbout frmAbout(&frmMain);
+    frmMain.setAboutForm(&frmAbout);
+    TfrmMsg frmMsg(&frmMain);
+    frmMain.setMsgForm(&frmMsg);
+    TfrmEdit frmEdit(&frmMain);
+    frmMain.setEditForm(&frmEdit);
+
+    QObject::connect(&frmMain, &TfrmMain::formClosed, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    frmMain.show();
+    return QApplication::exec();
 }

@@ -1,5 +1,7 @@
 #pragma once
+#include "app/CommandState.h"
 #include "app/Prompter.h"
+#include "app/SettingsHost.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -17,6 +19,7 @@ class QStatusBar;
 class QToolBar;
 class QToolButton;
 class QWidget;
+class QWindow;
 class QDropEvent;
 class QKeyEvent;
 
@@ -41,7 +44,7 @@ struct TFileDrag
 // The main window: the toolbar, the folder panel, the local and the remote pane, the menus
 // and the status bar. One handler serves every place that offers a command; the local,
 // remote and transfer halves of the handlers live in their own subsystem folders.
-class TfrmMain : public QMainWindow
+class TfrmMain : public QMainWindow, public SettingsHost
 {
     Q_OBJECT
 public:
@@ -54,6 +57,18 @@ public:
     void setMsgForm(TfrmMsg* form) { frmMsg = form; }
     void setEditForm(TfrmEdit* form) { frmEdit = form; }
     Prompter& prompter() const { return m_prompter; }
+
+    // ---- What the settings store reads and sets of this window ----
+    void setMainTitle(const QString& title) override;
+    bool largeButtonsChecked() const override;
+    void setLargeButtonsChecked(bool checked) override;
+    bool smallButtonsChecked() const override;
+    void setSmallButtonsChecked(bool checked) override;
+    WindowPlacement windowPlacement() const override;
+    ColumnWidths remoteColumnWidths() const override;
+    ColumnWidths localColumnWidths() const override;
+    int folderPanelWidth() const override { return m_folderPanelWidth; }
+    int localPaneWidth() const override { return m_localPaneWidth; }
 
     // ---- Controls (objectName = the design name) ----
     QMenuBar* MainMenu1 = nullptr;
@@ -172,6 +187,8 @@ public:
     void mnuAboutClick();
     void mnuExitClick();
     HelpWindow* helpWindow() const;
+    HelpWindow* createHelpWindow();
+    QString helpFile() const { return m_helpFile; }
     // Paints a pane header in the active (highlight) or inactive (button face) colours.
     static void paintHeader(PaneHeader* header, bool active);
 
@@ -194,6 +211,7 @@ public:
     bool internetHandleOpen() const;
     // Marks the program not connected without touching any handle (start-up).
     void markNotConnected();
+    // FormCreate has just set RemoteSort from the stored code; the remote side may show it.
     void setRemoteSort(int code);
     int remoteSort() const;
 
@@ -214,6 +232,7 @@ public:
     void localUpOneLevel();
     void localNewFolder(const QString& name);
     QString currentLocalFolder() const;
+    // FormCreate has just set LocalSort from the stored code; the local side may show it.
     void setLocalSort(int code);
     int localSort() const;
 
@@ -226,6 +245,10 @@ public:
     void LocalFilesDragDrop(QObject* source, const QPoint& pos);
     void RemoteFilesDragDrop(QObject* source, const QPoint& pos);
     void DropFileDrop();
+
+Q_SIGNALS:
+    // FormClose has run: the program ends.
+    void formClosed();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -262,8 +285,10 @@ private:
     // FTPMainLifecycle.cpp
     void applyPlacement();
     void onFocusWindowChanged(QWindow* window);
-    bool isOurWindow(QWindow* window) const;
     void updateMinimumWidth();
+    void applyPaneWidths();
+    void setColumnWidths(FileListView* list, const ColumnWidths& widths);
+    static ColumnWidths columnWidths(const FileListView* list);
 
     Prompter& m_prompter;
     bool FirstActivation = false;
@@ -271,12 +296,19 @@ private:
     bool m_shown = false;
     bool m_closed = false;
     QStringList ToolbarCaptions;
+    QString m_helpFile;
+    bool m_activating = false;
     QPointer<HelpWindow> m_helpWindow;
-    QPointer<QWindow> m_lastFocusWindow;
+    MainActivation m_activation;
+    int m_folderPanelWidth = 160;
+    int m_localPaneWidth = 300;
 
     // ---- Private members of ftp/ui/FTPMainRemote.cpp ----
 
     // ---- Private members of local/ui/FTPMainLocal.cpp ----
+    // Volumes, the folder remembered per volume, the current folder and the listing guard;
+    // a child object, created by initLocalPane.
+    class LocalPaneState* m_local = nullptr;
 
     // ---- Private members of transfer/ui/FTPMainTransfer.cpp ----
 };

@@ -1,0 +1,171 @@
+#include "app/ui/FTPMain.h"
+
+#include "app/SettingsStore.h"
+#include "app/ui/FileListView.h"
+#include "ftp/SortState.h"
+#include "winhelp.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSplitter>
+#include <QWindow>
+
+#if __has_include("sites/ui/ConfigForm.h")
+#include "sites/ui/ConfigForm.h"
+#define ZUL_HAVE_CONFIG_FORM 1
+#endif
+
+namespace {
+
+// Pane widths come from a file the user may edit; a zero, negative or absurd width would
+// hide a pane or force a window wider than any screen.
+constexpr int kMinPaneWidth = 20;
+constexpr int kMaxPaneWidth = 8000;
+
+int sanePaneWidth(int width)
+{
+    return qBound(kMinPaneWidth, width, kMaxPaneWidth);
+}
+
+// The folder shown at start-up: the stored one, or the home folder when it is gone (a removed
+// folder or an unmounted volume), without a box: the user sees where they are in the header.
+QString startupFolder(const QString& stored)
+{
+    const QString trimmed = stored.trimmed();
+    if (!trimmed.isEmpty() && QFileInfo(trimmed).isDir())
+        return trimmed;
+    return QDir::homePath();
+}
+
+} // namespace
+
+void TfrmMain::FormCreate()
+{
+    FirstActivation = true;
+    m_helpFile = ExecutableFolder() + QStringLiteral("zulftp.hlp");
+    LoadSettings(*this, m_prompter);
+
+    markNotConnected();
+    setStatusText(1, QStringLiteral("Not Connected"));
+    UpdateCommandState(false);
+
+    LocalSort = Settings.LastLocalSort;
+    setLocalSort(LocalSort);
+    initLocalPane();
+    const QString folder = startupFolder(Settings.DefaultLocalPath);
+    // Setting the folder it already stands on lists nothing, but the list must be filled.
+    if (QDir::cleanPath(currentLocalFolder()) == QDir::cleanPath(folder))
+        ListLocalFiles();
+    else
+        setLocalFolder(folder);
+
+    RemoteSort = Settings.LastRemoteSort;
+    setRemoteSort(RemoteSort);
+
+    m_folderPanelWidth = sanePaneWidth(Settings.LocalFoldersWidth);
+    m_localPaneWidth = sanePaneWidth(Settings.LocalFilesWidth);
+    applyPaneWidths();
+
+    ToolbarCaptions = {QStringLiteral("&Configure"),  QStringLiteral("C&onnect"),
+                       QStringLiteral("D&isconnect"), QStringLiteral("Up One &Level"),
+                       QStringLiteral("&New Folder"), QStringLiteral("&Refresh"),
+                       QStringLiteral("D&elete"),     QStringLiteral("&Download"),
+                       QStringLiteral("&Upload"),     QStringLiteral("&Open")};
+    if (mnuLargeBtns->isChecked()) {
+        mnuLargeBtns->setChecked(false);
+        mnuLargeBtnsClick();
+    } else {
+        mnuSmallBtns->setChecked(false);
+        mnuSmallBtnsClick();
+    }
+
+    setColumnWidths(LocalFiles, Settings.LastLocalColWidths);
+    setColumnWidths(RemoteFiles, Settings.LastRemoteColWidths);
+    applyPlacement();
+}
+
+void TfrmMain::applyPlacement()
+{
+    const StartupPlacement placement = ReadStartupPlacement(m_prompter);
+    if (placement.position)
+        move(*placement.position);
+    if (placement.size)
+        resize(*placement.size);
+    FormResize();
+    if (placement.state == WindowShowState::Maximized)
+        setWindowState(windowState() | Qt::WindowMaximized);
+    else if (placement.state == WindowShowState::Minimized)
+        setWindowState(windowState() | Qt::WindowMinimized);
+}
+
+void TfrmMain::FormShow()
+{
+    setStatusText(0, Settings.LastSite);
+    applyPaneWidths();
+    RemoteFilesExit();
+    LocalFiles->setFocus(Qt::OtherFocusReason);
+    repaint();
+}
+
+void TfrmMain::FormActivate()
+{
+    // Connecting shows the progress dialog and perhaps a box; the focus coming back from
+    // them must not start this handler again halfway, or start a second connect.
+    if (m_activating)
+        return;
+    m_activating = true;
+    LoadSettings(*this, m_prompter);
+    const bool first = FirstActivation;
+    FirstActivation = false;
+    if (Settings.AutoConnect && !Settings.LastSite.trimmed().isEmpty() && first)
+        btnConnectClick();
+    m_activating = false;
+}
+
+void TfrmMain::btnConfigClick()
+{
+#ifdef ZUL_HAVE_CONFIG_FORM
+    if (frmConfig)
+        frmConfig->exec();
+#endif
+    LoadSettings(*this, m_prompter);
+    setStatusText(0, Settings.LastSite);
+    LoadSettings(*this, m_prompter);
+}
+
+void TfrmMain::FormClose()
+{
+    ToolbarCaptions.clear();
+    if (internetHandleOpen())
+        btnDisconnectClick();
+    SaveSettings(*this, m_prompter);
+    // The help window is a window of its own; left open it would keep the program running.
+    const QByteArray helpFile = m_helpFile.toUtf8();
+    WinHelpA(this, helpFile.constData(), HELP_QUIT, 0);
+    hide();
+    Q_EMIT formClosed();
+}
+
+void TfrmMain::updateMinimumWidth()
+{
+    setMinimumWidth(m_folderPanelWidth + m_localPaneWidth + 60);
+}
+
+void TfrmMain::FormResize()
+{
+    updateMinimumWidth();
+    const int least = m_folderPanelWidth + m_localPaneWidth + 60;
+    if (width() < least)
+        resize(least, height());
+    FolderPanelResize();
+}
+
+void TfrmMain::applyPaneWidths()
+{
+    const int handles = 2 * MainSplitter->handleWidth();
+    const int rest = qMax(kMinPaneWidth,
+                          MainSplitter->width() - m_folderPanelWidth - m_localPaneWidth - handles);
+    MainSplitter->setSizes({m_folderPanelWidth, m_localPaneWidth, rest});
+    updateMinimumWidth();
+}

@@ -1,0 +1,258 @@
+#include "app/ui/FTPMain.h"
+
+#include <QAction>
+#include <QFrame>
+#include <QIcon>
+#include <QMenu>
+#include <QMenuBar>
+#include <QToolBar>
+#include <QToolButton>
+
+QAction* TfrmMain::addMenuItem(QMenu* menu, const QString& name, const QString& caption,
+                               void (TfrmMain::*handler)())
+{
+    auto* action = new QAction(caption, this);
+    action->setObjectName(name);
+    menu->addAction(action);
+    if (handler)
+        connect(action, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+    return action;
+}
+
+void TfrmMain::buildMenus()
+{
+    MainMenu1 = new QMenuBar(this);
+    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+    MainMenu1->setAccessibleName(QStringLiteral("Main menu"));
+    setMenuBar(MainMenu1);
+
+    mnuFile = MainMenu1->addMenu(QStringLiteral("&File"));
+    mnuFile->setObjectName(QStringLiteral("mnuFile"));
+    mnuFile->setAccessibleName(QStringLiteral("File"));
+    mnuConfigure = addMenuItem(mnuFile, QStringLiteral("mnuConfigure"),
+                               QStringLiteral("&Configure"), &TfrmMain::btnConfigClick);
+    mnuFile->addSeparator();
+    mnuExit = addMenuItem(mnuFile, QStringLiteral("mnuExit"), QStringLiteral("E&xit"),
+                          &TfrmMain::mnuExitClick);
+
+    mnuRemote = MainMenu1->addMenu(QStringLiteral("&Action"));
+    mnuRemote->setObjectName(QStringLiteral("mnuRemote"));
+    mnuRemote->setAccessibleName(QStringLiteral("Action"));
+    mnuConnect = addMenuItem(mnuRemote, QStringLiteral("mnuConnect"), QStringLiteral("&Connect"),
+                             &TfrmMain::btnConnectClick);
+    mnuDisconnect = addMenuItem(mnuRemote, QStringLiteral("mnuDisconnect"),
+                                QStringLiteral("&Disconnect"), &TfrmMain::btnDisconnectClick);
+    mnuRemote->addSeparator();
+    mnuUpOneLevel = addMenuItem(mnuRemote, QStringLiteral("mnuUpOneLevel"),
+                                QStringLiteral("&Up One Level"), &TfrmMain::btnUpOneLevelClick);
+    mnuNewFolder = addMenuItem(mnuRemote, QStringLiteral("mnuNewFolder"),
+                               QStringLiteral("&New Folder"), &TfrmMain::btnNewFolderClick);
+    mnuRefresh = addMenuItem(mnuRemote, QStringLiteral("mnuRefresh"), QStringLiteral("&Refresh"),
+                             &TfrmMain::btnRefreshClick);
+    mnuRemote->addSeparator();
+    mnuDelete = addMenuItem(mnuRemote, QStringLiteral("mnuDelete"), QStringLiteral("D&elete"),
+                            &TfrmMain::btnDeleteClick);
+    mnuDownload = addMenuItem(mnuRemote, QStringLiteral("mnuDownload"), QStringLiteral("&Download"),
+                              &TfrmMain::btnDownloadClick);
+    mnuUpload = addMenuItem(mnuRemote, QStringLiteral("mnuUpload"), QStringLiteral("&Upload"),
+                            &TfrmMain::btnUploadClick);
+
+    mnuHelpMenu = MainMenu1->addMenu(QStringLiteral("&Help"));
+    mnuHelpMenu->setObjectName(QStringLiteral("mnuHelpMenu"));
+    mnuHelpMenu->setAccessibleName(QStringLiteral("Help"));
+    mnuHelp = addMenuItem(mnuHelpMenu, QStringLiteral("mnuHelp"), QStringLiteral("&Help"),
+                          &TfrmMain::mnuHelpClick);
+    // F1 works wherever the focus is in the main window, menus closed or not.
+    mnuHelp->setShortcut(QKeySequence(Qt::Key_F1));
+    mnuHelp->setShortcutContext(Qt::WindowShortcut);
+    addAction(mnuHelp);
+    mnuHelpMenu->addSeparator();
+    mnuAbout = addMenuItem(mnuHelpMenu, QStringLiteral("mnuAbout"), QStringLiteral("&About"),
+                           &TfrmMain::mnuAboutClick);
+    buildPopups();
+}
+
+void TfrmMain::buildPopups()
+{
+    PopupLocal = new QMenu(this);
+    PopupLocal->setObjectName(QStringLiteral("PopupLocal"));
+    PopupLocal->setAccessibleName(QStringLiteral("Local files menu"));
+    mnuLocalUpload = addMenuItem(PopupLocal, QStringLiteral("mnuLocalUpload"),
+                                 QStringLiteral("&Upload"), &TfrmMain::btnUploadClick);
+    PopupLocal->setDefaultAction(mnuLocalUpload);
+    mnuLocalOpen = addMenuItem(PopupLocal, QStringLiteral("mnuLocalOpen"), QStringLiteral("&Open"),
+                               &TfrmMain::btnOpenClick);
+    PopupLocal->addSeparator();
+    mnuLocalDelete = addMenuItem(PopupLocal, QStringLiteral("mnuLocalDelete"),
+                                 QStringLiteral("&Delete"), &TfrmMain::btnDeleteClick);
+    PopupLocal->addSeparator();
+    mnuLocalNewFolder = addMenuItem(PopupLocal, QStringLiteral("mnuLocalNewFolder"),
+                                    QStringLiteral("&New Folder"), &TfrmMain::btnNewFolderClick);
+    mnuLocalRefresh = addMenuItem(PopupLocal, QStringLiteral("mnuLocalRefresh"),
+                                  QStringLiteral("&Refresh"), &TfrmMain::btnRefreshClick);
+
+    PopupRemote = new QMenu(this);
+    PopupRemote->setObjectName(QStringLiteral("PopupRemote"));
+    PopupRemote->setAccessibleName(QStringLiteral("Remote files menu"));
+    mnuRemoteDownload = addMenuItem(PopupRemote, QStringLiteral("mnuRemoteDownload"),
+                                    QStringLiteral("&Download"), &TfrmMain::btnDownloadClick);
+    PopupRemote->setDefaultAction(mnuRemoteDownload);
+    mnuRemoteOpen = addMenuItem(PopupRemote, QStringLiteral("mnuRemoteOpen"),
+                                QStringLiteral("&Open"), &TfrmMain::btnOpenClick);
+    PopupRemote->addSeparator();
+    mnuRemoteDelete = addMenuItem(PopupRemote, QStringLiteral("mnuRemoteDelete"),
+                                  QStringLiteral("D&elete"), &TfrmMain::btnDeleteClick);
+    PopupRemote->addSeparator();
+    mnuRemoteNewFolder = addMenuItem(PopupRemote, QStringLiteral("mnuRemoteNewFolder"),
+                                     QStringLiteral("&New Folder"), &TfrmMain::btnNewFolderClick);
+    mnuRemoteRefresh = addMenuItem(PopupRemote, QStringLiteral("mnuRemoteRefresh"),
+                                   QStringLiteral("&Refresh"), &TfrmMain::btnRefreshClick);
+
+    ToolbarMenu = new QMenu(this);
+    ToolbarMenu->setObjectName(QStringLiteral("ToolbarMenu"));
+    ToolbarMenu->setAccessibleName(QStringLiteral("Toolbar menu"));
+    // The handlers toggle the check mark themselves (FormCreate calls them too), so the
+    // toggle Qt already made on a click is undone first.
+    mnuSmallBtns = addMenuItem(ToolbarMenu, QStringLiteral("mnuSmallBtns"),
+                               QStringLiteral("&Small Buttons"), nullptr);
+    mnuSmallBtns->setCheckable(true);
+    connect(mnuSmallBtns, &QAction::triggered, this, [this](bool checked) {
+        mnuSmallBtns->setChecked(!checked);
+        mnuSmallBtnsClick();
+    });
+    mnuLargeBtns = addMenuItem(ToolbarMenu, QStringLiteral("mnuLargeBtns"),
+                               QStringLiteral("Show &Captions"), nullptr);
+    mnuLargeBtns->setCheckable(true);
+    connect(mnuLargeBtns, &QAction::triggered, this, [this](bool checked) {
+        mnuLargeBtns->setChecked(!checked);
+        mnuLargeBtnsClick();
+    });
+}
+
+QToolButton* TfrmMain::addCommandButton(const QString& name, const QString& caption,
+                                        const QString& iconName, void (TfrmMain::*handler)())
+{
+    auto* button = new QToolButton(ToolBar);
+    button->setObjectName(name);
+    button->setAccessibleName(caption);
+    button->setToolTip(caption);
+    button->setText(caption);
+    button->setIcon(QIcon(QStringLiteral(":/icons/%1.svg").arg(iconName)));
+    button->setIconSize(QSize(16, 16));
+    button->setAutoRaise(true);
+    // Buttons never take the focus, so a click leaves the active pane as it was.
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setProperty("tag", 1);
+    connect(button, &QToolButton::clicked, this, [this, handler] { (this->*handler)(); });
+    ToolBar->addWidget(button);
+    return button;
+}
+
+QFrame* TfrmMain::addDivider(const QString& name, int width, bool line)
+{
+    auto* divider = new QFrame(ToolBar);
+    divider->setObjectName(name);
+    divider->setAccessibleName(line ? QStringLiteral("Divider") : QStringLiteral("Gap"));
+    if (line)
+        divider->setFrameStyle(QFrame::VLine | QFrame::Sunken);
+    else
+        divider->setFrameStyle(QFrame::NoFrame);
+    divider->setFixedWidth(width);
+    divider->setProperty("tag", 0);
+    ToolBar->addWidget(divider);
+    return divider;
+}
+
+void TfrmMain::buildToolBar()
+{
+    ToolBar = new QToolBar(this);
+    ToolBar->setObjectName(QStringLiteral("ToolBar"));
+    ToolBar->setAccessibleName(QStringLiteral("Toolbar"));
+    ToolBar->setMovable(false);
+    ToolBar->setFloatable(false);
+    ToolBar->toggleViewAction()->setVisible(false);
+    ToolBar->setContentsMargins(0, 0, 0, 0);
+    ToolBar->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ToolBar, &QToolBar::customContextMenuRequested, this,
+            [this](const QPoint& pos) { ToolbarMenu->popup(ToolBar->mapToGlobal(pos)); });
+    addToolBar(Qt::TopToolBarArea, ToolBar);
+
+    btnConfig = addCommandButton(QStringLiteral("btnConfig"), QStringLiteral("Configure"),
+                                 QStringLiteral("configure"), &TfrmMain::btnConfigClick);
+    ToolButton1 = addDivider(QStringLiteral("ToolButton1"), 12, true);
+    btnConnect = addCommandButton(QStringLiteral("btnConnect"), QStringLiteral("Connect"),
+                                  QStringLiteral("connect"), &TfrmMain::btnConnectClick);
+    btnDisconnect = addCommandButton(QStringLiteral("btnDisconnect"), QStringLiteral("Disconnect"),
+                                     QStringLiteral("disconnect"), &TfrmMain::btnDisconnectClick);
+    ToolButton2 = addDivider(QStringLiteral("ToolButton2"), 8, true);
+    btnUpOneLevel =
+        addCommandButton(QStringLiteral("btnUpOneLevel"), QStringLiteral("Up One Level"),
+                         QStringLiteral("uponelevel"), &TfrmMain::btnUpOneLevelClick);
+    btnNewFolder = addCommandButton(QStringLiteral("btnNewFolder"), QStringLiteral("New Folder"),
+                                    QStringLiteral("newfolder"), &TfrmMain::btnNewFolderClick);
+    btnRefresh = addCommandButton(QStringLiteral("btnRefresh"), QStringLiteral("Refresh"),
+                                  QStringLiteral("refresh"), &TfrmMain::btnRefreshClick);
+    ToolButton4 = addDivider(QStringLiteral("ToolButton4"), 8, true);
+    btnDelete = addCommandButton(QStringLiteral("btnDelete"), QStringLiteral("Delete"),
+                                 QStringLiteral("delete"), &TfrmMain::btnDeleteClick);
+    ToolButton3 = addDivider(QStringLiteral("ToolButton3"), 8, false);
+    btnDownload = addCommandButton(QStringLiteral("btnDownload"), QStringLiteral("Download"),
+                                   QStringLiteral("download"), &TfrmMain::btnDownloadClick);
+    btnUpload = addCommandButton(QStringLiteral("btnUpload"), QStringLiteral("Upload"),
+                                 QStringLiteral("upload"), &TfrmMain::btnUploadClick);
+    btnOpen = addCommandButton(QStringLiteral("btnOpen"), QStringLiteral("Open"),
+                               QStringLiteral("open"), &TfrmMain::btnOpenClick);
+}
+
+QList<QWidget*> TfrmMain::toolbarControls() const
+{
+    return {btnConfig,     ToolButton1,  btnConnect, btnDisconnect, ToolButton2,
+            btnUpOneLevel, btnNewFolder, btnRefresh, ToolButton4,   btnDelete,
+            ToolButton3,   btnDownload,  btnUpload,  btnOpen};
+}
+
+QList<QToolButton*> TfrmMain::commandButtons() const
+{
+    QList<QToolButton*> buttons;
+    for (QWidget* control : toolbarControls())
+        if (control->property("tag").toInt() == 1)
+            buttons.append(static_cast<QToolButton*>(control));
+    return buttons;
+}
+
+void TfrmMain::mnuLargeBtnsClick()
+{
+    mnuLargeBtns->setChecked(!mnuLargeBtns->isChecked());
+    if (!mnuLargeBtns->isChecked())
+        return;
+    mnuSmallBtns->setChecked(false);
+    ToolBar->setFixedHeight(48);
+    int next = 0;
+    for (QWidget* control : toolbarControls()) {
+        control->setFixedHeight(42);
+        if (control->property("tag").toInt() != 1)
+            continue;
+        auto* button = static_cast<QToolButton*>(control);
+        button->setFixedWidth(72);
+        button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+        button->setText(ToolbarCaptions.value(next++));
+    }
+}
+
+void TfrmMain::mnuSmallBtnsClick()
+{
+    mnuSmallBtns->setChecked(!mnuSmallBtns->isChecked());
+    if (!mnuSmallBtns->isChecked())
+        return;
+    mnuLargeBtns->setChecked(false);
+    ToolBar->setFixedHeight(35);
+    for (QWidget* control : toolbarControls()) {
+        control->setFixedHeight(28);
+        if (control->property("tag").toInt() != 1)
+            continue;
+        auto* button = static_cast<QToolButton*>(control);
+        button->setFixedWidth(28);
+        button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+        button->setText(QString());
+    }
+}
