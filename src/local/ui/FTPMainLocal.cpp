@@ -1,42 +1,270 @@
+#include "app/CommandState.h"
 #include "app/ui/FTPMain.h"
+#include "app/ui/FileListView.h"
+#include "app/ui/PaneHeader.h"
+#include "ftp/FileListModel.h"
+#include "ftp/RemoteFilesCompare.h"
+#include "ftp/SortState.h"
+#include "local/FileSystemError.h"
+#include "local/LocalDelete.h"
+#include "local/LocalListing.h"
+#include "local/LocalOps.h"
+#include "local/ui/LocalPaneState.h"
+#include "local/ui/ShellOpen.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QListWidget>
 
 // The local halves of the main window's commands: drives, folders, the local listing and
 // the local file operations.
 
-void TfrmMain::initLocalPane() {}
+namespace {
 
-void TfrmMain::ListLocalFiles() {}
+const QString kNoFilesSelected = QStringLiteral("No files were selected.");
 
-void TfrmMain::LocalFilesDblClick() {}
+// Takes away every busy cursor a command put up: the "normal cursor" of a command's end.
+void restoreNormalCursor()
+{
+    while (QApplication::overrideCursor())
+        QApplication::restoreOverrideCursor();
+}
 
-void TfrmMain::LocalFilesColumnClick(int) {}
+// The end of a command that a local file-system failure stopped: the cursor comes back and
+// the user sees the file system's description of what went wrong.
+void reportFileSystemError(Prompter& prompter, const FileSystemError& error)
+{
+    restoreNormalCursor();
+    prompter.message(QStringLiteral("Error"), error.text(), MessageIcon::Error);
+}
 
-void TfrmMain::LocalFilesEditing(int, bool&) {}
+void warn(Prompter& prompter, const QString& text)
+{
+    prompter.messageBeep(MB_ICONEXCLAMATION);
+    prompter.message(QStringLiteral("Warning"), text, MessageIcon::Warning);
+}
 
-void TfrmMain::LocalFilesEdited(int, QString&) {}
+} // namespace
 
-void TfrmMain::LocalFoldersChange() {}
+void TfrmMain::initLocalPane()
+{
+    if (!m_local) {
+        m_local = new LocalPaneState(this);
+        connect(LocalFolders, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
+            setLocalFolder(item->data(LocalPaneState::FolderPathRole).toString());
+        });
+    }
+    // The tree starts on the folder the program was started in.
+    m_local->folder = currentLocalDirectory();
+    m_local->refreshVolumes(LocalDrives);
+    m_local->memory.remember(m_local->volumes, m_local->folder);
+    m_local->showVolumeOfFolder(LocalDrives);
+    m_local->fillFolders(LocalFolders);
+}
 
-void TfrmMain::LocalDrivesChange() {}
+void TfrmMain::ListLocalFiles()
+{
+    if (!m_local)
+        initLocalPane();
+    // Window messages are processed during a listing, so a command may ask for another one
+    // meanwhile; it is run once the current one ends instead of inside it.
+    if (m_local->listing) {
+        m_local->relistWanted = true;
+        return;
+    }
+    m_local->listing = true;
+    do {
+        m_local->relistWanted = false;
+        LocalHeader->setText(m_local->folder);
+        ClearFileList(*LocalFilesModel);
+        std::vector<FileListRow> rows =
+            listLocalFolder(QStringLiteral("."), [] { QCoreApplication::processEvents(); });
+        if (m_local->relistWanted)
+            continue;
+        SortFileListRows(rows, LocalSort);
+        LocalFilesModel->setRows(std::move(rows));
+    } while (m_local->relistWanted);
+    m_local->listing = false;
+}
 
-void TfrmMain::mnuLocalOpenClick() {}
+void TfrmMain::LocalFilesDblClick()
+{
+    const QList<int> selected = LocalFiles->selectedRowNumbers();
+    if (selected.isEmpty())
+        return;
+    const FileListRow& row = LocalFilesModel->row(selected.first());
+    if (!row.isFolder()) {
+        mnuLocalOpenClick();
+        return;
+    }
+    setLocalFolder(row.name);
+}
 
-void TfrmMain::mnuLocalDeleteClick() {}
+void TfrmMain::LocalFilesColumnClick(int column)
+{
+    LocalSort = SortCodeAfterColumnClick(LocalSort, column);
+    setLocalSort(LocalSort);
+    LocalFilesModel->sortRows(LocalSort);
+}
 
-void TfrmMain::setLocalFolder(const QString&) {}
+void TfrmMain::LocalFilesEditing(int, bool& allowEdit)
+{
+    RenameInProgress = true;
+    allowEdit = true;
+}
 
-void TfrmMain::localUpOneLevel() {}
+void TfrmMain::LocalFilesEdited(int row, QString& text)
+{
+    RenameInProgress = false;
+    if (row < 0 || row >= LocalFilesModel->rowCount())
+        return;
+    const QString oldName = LocalFilesModel->row(row).name;
+    switch (renameLocalEntry(oldName, text)) {
+    case LocalRenameResult::Renamed:
+        LocalFilesModel->setRowName(row, text);
+        break;
+    case LocalRenameResult::RefusedPath:
+        warn(m_prompter, QStringLiteral("A file name cannot contain \"/\". The file was not "
+                                        "renamed."));
+        text = oldName;
+        break;
+    case LocalRenameResult::Failed:
+        // The row keeps the name the entry really has, so a failed rename does not look
+        // like one that worked.
+        text = oldName;
+        break;
+    }
+}
 
-void TfrmMain::localNewFolder(const QString&) {}
+void TfrmMain::LocalFoldersChange()
+{
+    ListLocalFiles();
+}
+
+void TfrmMain::LocalDrivesChange()
+{
+    if (!m_local)
+        initLocalPane();
+    const int index = LocalDrives->currentIndex();
+    if (index < 0 || index >= static_cast<int>(m_local->volumes.size()))
+        return;
+    const LocalVolume volume = m_local->volumes[static_cast<size_t>(index)];
+    const QString remembered = m_local->memory.folderFor(volume);
+    try {
+        try {
+            if (!localFolderRequestIgnored(m_local->folder, remembered))
+                enterLocalFolder(remembered);
+        } catch (const FileSystemError&) {
+            // The folder last seen there is gone; the volume itself may still be there.
+            if (remembered == volume.mountPoint)
+                throw;
+            enterLocalFolder(volume.mountPoint);
+        }
+    } catch (const FileSystemError& error) {
+        // The picker goes back to the volume the program still stands on.
+        m_local->showVolumeOfFolder(LocalDrives);
+        reportFileSystemError(m_prompter, error);
+        return;
+    }
+    setLocalFolder(currentLocalDirectory());
+}
+
+void TfrmMain::mnuLocalOpenClick()
+{
+    const int focused = LocalFiles->focusedRow();
+    if (focused < 0) {
+        warn(m_prompter, kNoFilesSelected);
+        return;
+    }
+    ShellOpenFile(LocalFilesModel->row(focused).name, QString(), QString());
+    restoreNormalCursor();
+}
+
+void TfrmMain::mnuLocalDeleteClick()
+{
+    const QList<int> selected = LocalFiles->selectedRowNumbers();
+    if (selected.isEmpty()) {
+        warn(m_prompter, kNoFilesSelected);
+        return;
+    }
+    m_prompter.messageBeep(MB_ICONQUESTION);
+    if (!m_prompter.askYesNo(QStringLiteral("Confirm"),
+                             QStringLiteral("Are you sure you want to delete the selected files "
+                                            "or folders?")))
+        return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    // Names first: the rows stay as they are until the list is rebuilt at the end.
+    std::vector<FileListRow> rows;
+    for (int row : selected)
+        rows.push_back(LocalFilesModel->row(row));
+    try {
+        for (const FileListRow& row : rows) {
+            if (row.isFolder())
+                DeleteLocalFolder(joinLocalPath(m_local ? m_local->folder : QString(), row.name));
+            else
+                deleteLocalFile(row.name);
+        }
+    } catch (const FileSystemError& error) {
+        // Whatever was deleted stays deleted; the later rows are left alone and the list is
+        // not rebuilt, so it still shows what the user chose.
+        reportFileSystemError(m_prompter, error);
+        return;
+    }
+    ListLocalFiles();
+    restoreNormalCursor();
+}
+
+void TfrmMain::setLocalFolder(const QString& path)
+{
+    if (!m_local)
+        initLocalPane();
+    if (localFolderRequestIgnored(m_local->folder, path))
+        return;
+    try {
+        m_local->folder = enterLocalFolder(path);
+    } catch (const FileSystemError& error) {
+        // The tree keeps its folder and nothing is listed.
+        reportFileSystemError(m_prompter, error);
+        return;
+    }
+    m_local->refreshVolumes(LocalDrives);
+    m_local->memory.remember(m_local->volumes, m_local->folder);
+    m_local->showVolumeOfFolder(LocalDrives);
+    m_local->fillFolders(LocalFolders);
+    LocalFoldersChange();
+}
+
+void TfrmMain::localUpOneLevel()
+{
+    setLocalFolder(kLocalFolderUp);
+}
+
+void TfrmMain::localNewFolder(const QString& name)
+{
+    if (!createLocalFolder(currentLocalFolder(), name)) {
+        warn(m_prompter, QStringLiteral("The directory could not be created."));
+        return;
+    }
+    ListLocalFiles();
+}
 
 QString TfrmMain::currentLocalFolder() const
 {
-    return {};
+    return m_local ? m_local->folder : currentLocalDirectory();
 }
 
-void TfrmMain::setLocalSort(int) {}
+void TfrmMain::setLocalSort(int code)
+{
+    // The header shows the sort column and direction; code 0 (or one out of range) none.
+    const int column = qAbs(code) - 1;
+    QHeaderView* header = LocalFiles->header();
+    header->setSortIndicatorShown(column >= 0 && column < FileListModel::ColumnCount);
+    if (header->isSortIndicatorShown())
+        header->setSortIndicator(column, code > 0 ? Qt::AscendingOrder : Qt::DescendingOrder);
+}
 
 int TfrmMain::localSort() const
 {
-    return 0;
+    return LocalSort;
 }

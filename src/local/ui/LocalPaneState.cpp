@@ -1,0 +1,81 @@
+#include "local/ui/LocalPaneState.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QIcon>
+#include <QListWidget>
+#include <QStyle>
+
+LocalPaneState::LocalPaneState(QObject* parent) : QObject(parent)
+{
+    setObjectName(QStringLiteral("LocalPaneState"));
+}
+
+QIcon LocalPaneState::volumeIcon(VolumeKind kind)
+{
+    // The desktop theme's pictures where it has them, the style's otherwise.
+    const auto themed = [](const char* name, QStyle::StandardPixmap fallback) {
+        return QIcon::fromTheme(QString::fromLatin1(name),
+                                QApplication::style()->standardIcon(fallback));
+    };
+    switch (kind) {
+    case VolumeKind::Removable:
+        return themed("drive-removable-media", QStyle::SP_DriveFDIcon);
+    case VolumeKind::Network:
+        return themed("folder-remote", QStyle::SP_DriveNetIcon);
+    case VolumeKind::Optical:
+        return themed("drive-optical", QStyle::SP_DriveCDIcon);
+    case VolumeKind::RamDisk:
+        return themed("media-flash", QStyle::SP_DriveHDIcon);
+    case VolumeKind::Home:
+        return themed("user-home", QStyle::SP_DirHomeIcon);
+    case VolumeKind::Fixed:
+        break;
+    }
+    return themed("drive-harddisk", QStyle::SP_DriveHDIcon);
+}
+
+void LocalPaneState::refreshVolumes(QComboBox* drives)
+{
+    std::vector<LocalVolume> now = enumerateLocalVolumes();
+    const auto same = [](const LocalVolume& a, const LocalVolume& b) {
+        return a.mountPoint == b.mountPoint && a.source == b.source && a.label == b.label &&
+               a.kind == b.kind;
+    };
+    if (now.size() == volumes.size() && std::equal(now.begin(), now.end(), volumes.begin(), same) &&
+        drives->count() == static_cast<int>(volumes.size()))
+        return;
+    volumes = std::move(now);
+    const QSignalBlocker block(drives);
+    drives->clear();
+    for (const LocalVolume& v : volumes)
+        drives->addItem(volumeIcon(v.kind), volumeText(v));
+    showVolumeOfFolder(drives);
+}
+
+void LocalPaneState::showVolumeOfFolder(QComboBox* drives) const
+{
+    const QSignalBlocker block(drives);
+    drives->setCurrentIndex(volumeIndexForPath(volumes, folder));
+}
+
+void LocalPaneState::fillFolders(QListWidget* folders) const
+{
+    const QIcon open = QApplication::style()->standardIcon(QStyle::SP_DirOpenIcon);
+    const QIcon closed = QApplication::style()->standardIcon(QStyle::SP_DirClosedIcon);
+    const QSignalBlocker block(folders);
+    folders->clear();
+    const auto add = [&](const QString& path, const QString& text, const QIcon& icon) {
+        auto* item = new QListWidgetItem(icon, text, folders);
+        item->setData(FolderPathRole, path);
+        item->setToolTip(path);
+        item->setSizeHint(QSize(0, kFolderRowHeight));
+    };
+    const QStringList chain = folderChain(folder);
+    for (const QString& path : chain)
+        add(path, path == QLatin1String("/") ? path : QFileInfo(path).fileName(), open);
+    for (const QString& name : subfolderNames(folder))
+        add(joinLocalPath(folder, name), name, closed);
+    folders->setCurrentRow(static_cast<int>(chain.size()) - 1);
+}

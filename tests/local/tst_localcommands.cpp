@@ -1,0 +1,315 @@
+#include "LocalPaneFixture.h"
+
+#include <QDesktopServices>
+#include <QUrl>
+
+#include <cerrno>
+#include <cstring>
+
+using namespace localtest;
+
+namespace {
+
+const QString kNoFiles = QStringLiteral("No files were selected.");
+const QString kConfirmDelete =
+    QStringLiteral("Are you sure you want to delete the selected files or folders?");
+
+} // namespace
+
+// Receives what the desktop would have been asked to open.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public Q_SLOTS:
+    void openUrl(const QUrl& url) { urls.append(url); }
+};
+
+// The local pane's commands: Open, rename in place, Delete, New Folder.
+class TestLocalCommands : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void openHandsTheFocusedFileToTheDesktop_data();
+    void openHandsTheFocusedFileToTheDesktop();
+    void openWithoutAFocusedRowWarns();
+    void doubleClickOnAFileOpensIt();
+
+    void renameInPlaceRenamesTheFile();
+    void escapeDuringARenameLeavesTheFileAndBackspaceGoesUp();
+    void renameWithASlashIsRefusedWithAWarning();
+    void failedRenameKeepsTheRealName();
+
+    void deleteRemovesReadOnlyFilesAndTrees();
+    void deleteAnsweredNoKeepsEverything();
+    void deleteWithoutASelectionWarns();
+    void deleteStopsAtAFolderThatCannotBeRemoved();
+
+    void newFolderKeepsBlanksAroundTheName();
+    void newFolderThatCannotBeCreatedWarns();
+
+private:
+    UrlCatcher m_catcher;
+};
+
+void TestLocalCommands::init()
+{
+    m_catcher.urls.clear();
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &m_catcher, "openUrl");
+}
+
+void TestLocalCommands::cleanup()
+{
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    QVERIFY(!QApplication::overrideCursor());
+}
+
+void TestLocalCommands::openHandsTheFocusedFileToTheDesktop_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("plain") << "report.pdf";
+    // A name that a command line would run: it must arrive as nothing but a file name.
+    QTest::newRow("shell syntax") << "a b; touch pwned $(id) `x` #.txt";
+    QTest::newRow("leading dash") << "-rf";
+    QTest::newRow("percent and hash") << "100% #1?.txt";
+}
+
+void TestLocalCommands::openHandsTheFocusedFileToTheDesktop()
+{
+    QFETCH(QString, name);
+    LocalPaneFixture f;
+    QVERIFY(writeFile(f.path(name)) && writeFile(f.path("other")));
+    f.window->setLocalFolder(f.root);
+    // The focused row counts, selected or not.
+    f.select({"other"});
+    f.list().selectionModel()->setCurrentIndex(f.model().index(f.rowOf(name), 0),
+                                               QItemSelectionModel::NoUpdate);
+    f.window->mnuLocalOpenClick();
+    QCOMPARE(m_catcher.urls.size(), 1);
+    QVERIFY(m_catcher.urls[0].isLocalFile());
+    QCOMPARE(m_catcher.urls[0].toLocalFile(), f.path(name));
+    QVERIFY(!QFileInfo::exists(f.path("pwned")));
+    f.prompter.verifyDone();
+}
+
+void TestLocalCommands::openWithoutAFocusedRowWarns()
+{
+    LocalPaneFixture f;
+    QVERIFY(writeFile(f.path("a")));
+    f.window->setLocalFolder(f.root);
+    f.list().selectionModel()->clear();
+    f.prompter.expectBeep(MB_ICONEXCLAMATION).expectMessage(kNoFiles);
+    f.window->mnuLocalOpenClick();
+    QVERIFY(m_catcher.urls.isEmpty());
+    f.prompter.verifyDone();
+}
+
+void TestLocalCommands::doubleClickOnAFileOpensIt()
+{
+    LocalPaneFixture f;
+    QVERIFY(writeFile(f.path("song.ogg")) && QDir(f.root).mkdir("dir"));
+    f.window->setLocalFolder(f.root);
+    f.select({"song.ogg"});
+    f.window->LocalFilesDblClick();
+    QCOMPARE(m_catcher.urls.size(), 1);
+    QCOMPARE(m_catcher.urls[0].toLocalFile(), f.path("song.ogg"));
+    QCOMPARE(f.window->currentLocalFolder(), f.root);
+    // Nothing selected: a double-click does nothing at all.
+    f.list().selectionModel()->clear();
+    f.window->LocalFilesDblClick();
+    QCOMPARE(m_catcher.urls.size(), 1);
+    f.prompter.verifyDone();
+}
+
+void TestLocalCommands::renameInPlaceRenamesTheFile()
+{
+    LocalPaneFixture f;
+    QVERIFY(writeFile(f.path("draft.txt"), "content"));
+    f.window->setLocalFolder(f.root);
+    bool allow = false;
+    f.window->LocalFilesEditing(0, allow);
+    QVERIFY(allow);
+    QVERIFY(RenameInProgress);
+    QString text = QStringLiteral("final.txt");
+    f.window->LocalFilesEdited(0, text);
+    QVERIFY(!RenameInProgress);
+    QCOMPARE(text, QStringLiteral("final.txt"));
+    QCOMPARE(f.rowNames(), QStringList{"final.txt"});
+    QVERIFY(QFileInfo::exists(f.path("final.txt")));
+    QVERIFY(!QFileInfo::exists(f.path("draft.txt")));
+    f.prompter.verifyDone();
+}
+
+void TestLocalCommands::escapeDuringARenameLeavesTheFileAndBackspaceGoesUp()
+{
+    LocalPaneFixture f;
+    QVERIFY(QDir(f.root).mkdir("sub") && writeFile(f.path("sub/keep.txt")));
+    f.window->setLocalFolder(f.path("sub"));
+    f.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
+    f.list().setFocus();
+    const QModelIndex index = f.model().index(0, 0);
+    f.list().setCurrentIndex(index);
+    f.list().edit(index);
+    QVERIFY(RenameInProgress);
+    QWidget* editor = QApplication::focusWidget();
+    QVERIFY(editor && editor != &f.list());
+    QTest::keyClicks(editor, QStringLiteral("changed"));
+    // Backspace while the name is edited belongs to the editor.
+    QTest::keyClick(editor, Qt::Key_Backspace);
+    QCOMPARE(f.window->currentLocalFolder(), f.path("sub"));
+    QTest::keyClick(editor, Qt::Key_Escape);
+    QVERIFY(!RenameInProgress);
+    QVERIFY(QFileInfo::exists(f.path("sub/keep.txt")));
+    QCOMPARE(f.rowNames(), QStringList{"keep.txt"});
+    QTest::keyClick(&f.list(), Qt::Key_Backspace);
+    QCOMPARE(f.window->currentLocalFolder(), f.root);
+    f.window->hide();
+    f.prompter.verifyDone();
+}
+
+void TestLocalCommands::renameWithASlashIsRefusedWithAWarning()
+{
+    LocalPaneFixture f;
+    QVERIFY(writeFile(f.path("a.txt")) && QDir(f.root).mkdir("sub"));
+    f.window->setLocalFolder(f.root);
+    const int row = f.rowOf("a.txt");
+    bool allow = false;
+    f.window->LocalFilesEditing(row, allow);
+    f.prompter.expectBeep(MB_ICONEXCLAMATION)
+        .expectMessage(
+            QStringLiteral("A file name cannot contain \"/\". The file was not renamed."));
+    QString text = QStringLiteral("sub/a.txt");
+    f.window->LocalFilesEdited(row, text);
+    QVERIFY(!RenameInProgress);
+    QCOMPARE(text, QStringLiteral("a.txt"));
+    QCOMPARE(f.model().row(row).name, QStringLiteral("a.txt"));
+    QVERIFY(QFileInfo::exists(f.path("a.txt")));
+    QVERIFY(!QFileInfo::exists(f.path("sub/a.txt")));
+    f.prompter.verifyDone();
+}
+
+void TestLocalCommands::failedRenameKeepsTheRealName()
+{
+    LocalPaneFixture f;
+    QVERIFY(writeFile(f.path("a.txt"), "A") && writeFile(f.path("b.txt"), "B"));
+    f.window->setLocalFolder(f.root);
+    const int row = f.rowOf("a.txt");
+    bool allow = false;
+    f.window->LocalFilesEditing(row, allow);
+    QString text = QStringLiteral("b.txt");
+    f.window->LocalFilesEdited(row, text);
+    QVERIFY(!RenameInProgress);
+    QCOMPARE(f.model().row(row).name, QStringLiteral("a.txt"));
+    QFile b(f.path("b.txt"));
+    QVERIFY(b.open(QIODevice::ReadOnly));
+    QCOMPARE(b.readAll(), QByteArray("B"));
+    f.prompter.verifyDone();
+}
+
+void TestLocalCommands::deleteRemovesReadOnlyFilesAndTrees()
+{
+    LocalPaneFixture f;
+    QVERIFY(writeFile(f.path("locked.txt")) && makeReadOnly(f.path("locked.txt")));
+    QVERIFY(QDir(f.root).mkpath("tree/inner"));
+    QVERIFY(writeFile(f.path("tree/inner/ro.txt")) && makeReadOnly(f.path("tree/inner/ro.txt")));
+    QVERIFY(writeFile(f.path("tree/.dot")) && makeReadOnly(f.path("tree/.dot")));
+    QVERIFY(writeFile(f.path("stays.txt")));
+    f.window->setLocalFolder(f.root);
+    f.select({"locked.txt", "tree"});
+    f.prompter.expectBeep(MB_ICONQUESTION).expectYesNo(kConfirmDelete, true);
+    f.window->mnuLocalDeleteClick();
+    QCOMPARE(f.rowNames(), QStringList{"stays.txt"});
+    QVERIFY(!QFileInfo::exists(f.path("tree")));
+    QVERIFY(!QFileInfo::exists(f.path("locked.txt")));
+    f.prompter.verifyDone();
+}
+
+void TestLocalCommands::deleteAnsweredNoKeepsEverything()
+{
+    LocalPaneFixture f;
+    QVERIFY(writeFile(f.path("a")) && QDir(f.root).mkdir("d"));
+    f.window->setLocalFolder(f.root);
+    f.select({"a", "d"});
+    f.prompter.expectBeep(MB_ICONQUESTION).expectYesNo(kConfirmDelete, false);
+    f.window->mnuLocalDeleteClick();
+    QVERIFY(QFileInfo::exists(f.path("a")) && QFileInfo::exists(f.path("d")));
+    QCOMPARE(f.rowNames(), (QStringList{"d", "a"}));
+    f.prompter.verifyDone();
+}
+
+void TestLocalCommands::deleteWithoutASelectionWarns()
+{
+    LocalPaneFixture f;
+    QVERIFY(writeFile(f.path("a")));
+    f.window->setLocalFolder(f.root);
+    f.list().selectionModel()->clearSelection();
+    f.prompter.expectBeep(MB_ICONEXCLAMATION).expectMessage(kNoFiles);
+    f.window->mnuLocalDeleteClick();
+    QVERIFY(QFileInfo::exists(f.path("a")));
+    f.prompter.verifyDone();
+}
+
+void TestLocalCommands::deleteStopsAtAFolderThatCannotBeRemoved()
+{
+    LocalPaneFixture f;
+    // In list order: the folder that goes, the folder that can't, then a folder and a file
+    // that must stay because the command stops before them.
+    QDir d(f.root);
+    QVERIFY(d.mkpath("a_goes/x") && d.mkpath("b_stuck/locked") && d.mkdir("c_later"));
+    QVERIFY(writeFile(f.path("b_stuck/locked/file.txt")));
+    QVERIFY(writeFile(f.path("d_later.txt")));
+    QVERIFY(::chmod(QFile::encodeName(f.path("b_stuck/locked")).constData(), 0555) == 0);
+    QVERIFY(chownTree(f.path("a_goes"), kUnprivilegedUid));
+    QVERIFY(openToEveryone(f.root) && openToEveryone(f.path("b_stuck")));
+    f.window->setLocalFolder(f.root);
+    f.select({"a_goes", "b_stuck", "c_later", "d_later.txt"});
+    const int rowsBefore = f.model().rowCount();
+    f.prompter.expectBeep(MB_ICONQUESTION).expectYesNo(kConfirmDelete, true);
+    f.prompter.expectMessage(QString::fromLocal8Bit(std::strerror(ENOTEMPTY)));
+    {
+        RunAsUnprivileged unprivileged;
+        if (!unprivileged.ok())
+            QSKIP("can't drop to an unprivileged user to meet a folder that refuses deletes");
+        f.window->mnuLocalDeleteClick();
+    }
+    QVERIFY(!QFileInfo::exists(f.path("a_goes")));
+    QVERIFY(QFileInfo::exists(f.path("b_stuck/locked/file.txt")));
+    QVERIFY(QFileInfo::exists(f.path("c_later")));
+    QVERIFY(QFileInfo::exists(f.path("d_later.txt")));
+    // The list is not rebuilt: it still shows the rows as they were chosen.
+    QCOMPARE(f.model().rowCount(), rowsBefore);
+    QVERIFY(!QApplication::overrideCursor());
+    f.prompter.verifyDone();
+}
+
+void TestLocalCommands::newFolderKeepsBlanksAroundTheName()
+{
+    LocalPaneFixture f;
+    f.window->setLocalFolder(f.root);
+    LocalFocused = true;
+    f.prompter.expectInput(QStringLiteral("Create New Folder"), QStringLiteral("  spaced  "));
+    f.window->btnNewFolderClick();
+    QVERIFY(QFileInfo(f.path("  spaced  ")).isDir());
+    QCOMPARE(f.rowNames(), QStringList{"  spaced  "});
+    f.prompter.verifyDone();
+}
+
+void TestLocalCommands::newFolderThatCannotBeCreatedWarns()
+{
+    LocalPaneFixture f;
+    QVERIFY(QDir(f.root).mkdir("exists"));
+    f.window->setLocalFolder(f.root);
+    f.prompter.expectBeep(MB_ICONEXCLAMATION)
+        .expectMessage(QStringLiteral("The directory could not be created."));
+    f.window->localNewFolder(QStringLiteral("exists"));
+    QCOMPARE(f.rowNames(), QStringList{"exists"});
+    f.prompter.verifyDone();
+}
+
+QTEST_MAIN(TestLocalCommands)
+#include "tst_localcommands.moc"
