@@ -26,6 +26,15 @@ inline constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x01;
 inline constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 
+// Options of InternetSetOptionA / InternetQueryOptionA: time-outs in milliseconds (a DWORD).
+// They apply to the whole process, whichever handle (or none) they are set on; the data
+// variants are the same values as the plain ones.
+inline constexpr DWORD INTERNET_OPTION_CONNECT_TIMEOUT = 2;
+inline constexpr DWORD INTERNET_OPTION_SEND_TIMEOUT = 5;
+inline constexpr DWORD INTERNET_OPTION_RECEIVE_TIMEOUT = 6;
+inline constexpr DWORD INTERNET_OPTION_DATA_SEND_TIMEOUT = 7;
+inline constexpr DWORD INTERNET_OPTION_DATA_RECEIVE_TIMEOUT = 8;
+
 // WinINet error codes.
 inline constexpr DWORD INTERNET_ERROR_BASE = 12000;
 inline constexpr DWORD ERROR_INTERNET_OUT_OF_HANDLES = 12001;
@@ -33,6 +42,8 @@ inline constexpr DWORD ERROR_INTERNET_TIMEOUT = 12002;
 inline constexpr DWORD ERROR_INTERNET_EXTENDED_ERROR = 12003;
 inline constexpr DWORD ERROR_INTERNET_INTERNAL_ERROR = 12004;
 inline constexpr DWORD ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
+inline constexpr DWORD ERROR_INTERNET_INVALID_OPTION = 12009;
+inline constexpr DWORD ERROR_INTERNET_BAD_OPTION_LENGTH = 12010;
 inline constexpr DWORD ERROR_INTERNET_INCORRECT_USER_NAME = 12013;
 inline constexpr DWORD ERROR_INTERNET_INCORRECT_PASSWORD = 12014;
 inline constexpr DWORD ERROR_INTERNET_LOGIN_FAILURE = 12015;
@@ -83,3 +94,8 @@ BOOL InternetWriteFile(HINTERNET hFile, LPCVOID lpBuffer, DWORD dwNumberOfBytesT
                        LPDWORD lpdwNumberOfBytesWritten);
 // The last reply text the server sent; lpdwError receives its reply code.
 BOOL InternetGetLastResponseInfoA(LPDWORD lpdwError, LPSTR lpszBuffer, LPDWORD lpdwBufferLength);
+
+// Sets a time-out option (see INTERNET_OPTION_*); hInternet may be NULL.
+BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer, DWORD dwBufferLength);
+BOOL InternetQueryOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
+                          LPDWORD lpdwBufferLength);

@@ -1,0 +1,129 @@
+#include "ControlChannel.h"
+
+#include "InternetTimeouts.h"
+#include "wininet.h"
+
+namespace wininet {
+namespace {
+thread_local FtpReply lastReply;
+
+constexpr std::size_t kReceiveChunk = 16 * 1024;
+} // namespace
+
+void rememberResponse(const FtpReply& reply)
+{
+    lastReply = reply;
+}
+
+const FtpReply& lastResponse()
+{
+    return lastReply;
+}
+
+int replyCode(std::string_view line)
+{
+    if (line.size() < 3)
+        return 0;
+    const char first = line[0];
+    if (first < '1' || first > '5' || line[1] < '0' || line[1] > '9' || line[2] < '0' ||
+        line[2] > '9')
+        return 0;
+    if (line.size() > 3 && line[3] != ' ' && line[3] != '-')
+        return 0;
+    return (first - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
+}
+
+DWORD ControlChannel::open(const std::string& host, std::uint16_t port)
+{
+    close();
+    return connectToHost(host, port, Deadline::after(connectTimeoutMs()), m_socket, m_peer);
+}
+
+void ControlChannel::close()
+{
+    m_socket.close();
+    m_input.clear();
+    m_consumed = 0;
+}
+
+DWORD ControlChannel::send(std::string_view command)
+{
+    if (!m_socket.isOpen())
+        return ERROR_FTP_DROPPED;
+    std::string line(command);
+    line += "\r\n";
+    return sendAll(m_socket, line.data(), line.size(), Deadline::after(sendTimeoutMs()));
+}
+
+DWORD ControlChannel::readLine(std::string& line, const Deadline& deadline)
+{
+    for (;;) {
+        const std::size_t end = m_input.find('\n', m_consumed);
+        if (end != std::string::npos) {
+            std::size_t length = end - m_consumed;
+            if (length > 0 && m_input[end - 1] == '\r')
+                --length;
+            if (length > kMaxReplyLine)
+                return ERROR_INTERNET_CONNECTION_ABORTED;
+            line.assign(m_input, m_consumed, length);
+            m_consumed = end + 1;
+            // A NUL has no place in a reply and would cut texts short further up.
+            if (line.find('\0') != std::string::npos)
+                return ERROR_INTERNET_CONNECTION_ABORTED;
+            return ERROR_SUCCESS;
+        }
+        // An endless line is refused as soon as it is too long, not when the server tires.
+        if (m_input.size() - m_consumed > kMaxReplyLine)
+            return ERROR_INTERNET_CONNECTION_ABORTED;
+        if (m_consumed > 0) {
+            m_input.erase(0, m_consumed);
+            m_consumed = 0;
+        }
+        const std::size_t had = m_input.size();
+        m_input.resize(had + kReceiveChunk);
+        std::size_t received = 0;
+        const DWORD error =
+            receiveSome(m_socket, m_input.data() + had, kReceiveChunk, deadline, received);
+        m_input.resize(had + received);
+        if (error != ERROR_SUCCESS)
+            return error;
+        if (received == 0)
+            return ERROR_FTP_DROPPED;
+    }
+}
+
+DWORD ControlChannel::readReply(FtpReply& reply)
+{
+    return readReply(reply, Deadline::after(receiveTimeoutMs()));
+}
+
+DWORD ControlChannel::readReply(FtpReply& reply, const Deadline& deadline)
+{
+    if (!m_socket.isOpen())
+        return ERROR_FTP_DROPPED;
+    reply = FtpReply();
+    std::string line;
+    if (const DWORD error = readLine(line, deadline))
+        return error;
+    reply.code = replyCode(line);
+    if (reply.code == 0)
+        return ERROR_INTERNET_CONNECTION_ABORTED;
+    reply.text = line + "\r\n";
+    // RFC 959 4.2: a multi-line reply ends with a line that starts with the same code and a
+    // blank; the lines between may say anything, including other codes.
+    const bool multiLine = line.size() > 3 && line[3] == '-';
+    while (multiLine) {
+        if (const DWORD error = readLine(line, deadline))
+            return error;
+        reply.text += line;
+        reply.text += "\r\n";
+        if (reply.text.size() > kMaxReplyText)
+            return ERROR_INTERNET_CONNECTION_ABORTED;
+        if (replyCode(line) == reply.code && (line.size() == 3 || line[3] == ' '))
+            break;
+    }
+    rememberResponse(reply);
+    return ERROR_SUCCESS;
+}
+
+} // namespace wininet

@@ -1,0 +1,56 @@
+#pragma once
+// The FTP control connection: commands out, replies in (RFC 959 section 4.2), with every
+// line and every reply bounded so a hostile server cannot make us grow or wait forever.
+#include "Socket.h"
+#include "windef.h"
+
+#include <string>
+#include <string_view>
+
+namespace wininet {
+
+inline constexpr std::size_t kMaxReplyLine = 8 * 1024;
+inline constexpr std::size_t kMaxReplyText = 64 * 1024;
+
+struct FtpReply
+{
+    int code = 0;     // 100..599
+    std::string text; // every line of the reply, each ending in CR LF
+
+    int kind() const { return code / 100; } // 1 preliminary, 2 done, 3 more, 4 try later, 5 no
+};
+
+// The last reply this thread received, for InternetGetLastResponseInfoA.
+void rememberResponse(const FtpReply& reply);
+const FtpReply& lastResponse();
+
+class ControlChannel
+{
+public:
+    // 0 on success, else the error code.
+    DWORD open(const std::string& host, std::uint16_t port);
+    bool isOpen() const { return m_socket.isOpen(); }
+    void close();
+
+    DWORD send(std::string_view command);
+    // Reads one complete reply (all lines of a multi-line one) within the receive time-out.
+    // A malformed or oversized reply is a protocol error: the caller must drop the connection.
+    DWORD readReply(FtpReply& reply);
+    DWORD readReply(FtpReply& reply, const Deadline& deadline);
+
+    const SocketAddress& peer() const { return m_peer; }
+    const Socket& socket() const { return m_socket; }
+
+private:
+    DWORD readLine(std::string& line, const Deadline& deadline);
+
+    Socket m_socket;
+    SocketAddress m_peer;
+    std::string m_input; // received, not yet consumed
+    std::size_t m_consumed = 0;
+};
+
+// Reads the reply code of a line ("227 Entering...", "211-Features"): the code, or 0.
+int replyCode(std::string_view line);
+
+} // namespace wininet

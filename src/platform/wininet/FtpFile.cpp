@@ -1,0 +1,125 @@
+#include "FtpObjects.h"
+#include "InternetTimeouts.h"
+
+#include <cstring>
+
+namespace wininet {
+
+FtpFile::FtpFile(std::shared_ptr<FtpSession> session, DataConnection data, bool writing)
+    : InternetObject(HandleKind::File), m_session(std::move(session)), m_data(std::move(data)),
+      m_writing(writing), m_buffer(kBlockSize)
+{
+    // A 2xx answer to RETR before any data means the server sends nothing more.
+    if (!m_writing && !m_data.socket.isOpen())
+        m_dataEnded = true;
+}
+
+DWORD FtpFile::finish(bool abandoned)
+{
+    if (m_finished)
+        return m_failure;
+    m_finished = true;
+    // Closing a data socket that still holds unread bytes resets it, which is how the server
+    // learns that we stopped reading: it answers the RETR (426 or 226) and the control
+    // connection stays in step without an ABOR.
+    m_data.socket.close();
+    const DWORD error = m_session->finishTransfer(m_data, abandoned);
+    if (m_failure == ERROR_SUCCESS)
+        m_failure = error;
+    return error;
+}
+
+DWORD FtpFile::refill()
+{
+    std::size_t received = 0;
+    const DWORD error = receiveSome(m_data.socket, m_buffer.data(), m_buffer.size(),
+                                    Deadline::after(receiveTimeoutMs()), received);
+    m_begin = 0;
+    m_end = received;
+    if (error != ERROR_SUCCESS) {
+        m_failure = error;
+        finish(true);
+        m_failure = error; // the socket's reason, not what the server said afterwards
+        return error;
+    }
+    if (received == 0)
+        m_dataEnded = true;
+    return ERROR_SUCCESS;
+}
+
+DWORD FtpFile::read(char* out, std::size_t wanted, std::size_t& got)
+{
+    got = 0;
+    if (m_writing)
+        return ERROR_INVALID_HANDLE;
+    while (got < wanted) {
+        if (m_begin < m_end) {
+            const std::size_t take = std::min(wanted - got, m_end - m_begin);
+            std::memcpy(out + got, m_buffer.data() + m_begin, take);
+            m_begin += take;
+            got += take;
+            continue;
+        }
+        if (got > 0 && (m_dataEnded || m_failure != ERROR_SUCCESS))
+            return ERROR_SUCCESS; // hand out what arrived; the end is reported next call
+        if (m_failure != ERROR_SUCCESS)
+            return m_failure;
+        if (m_dataEnded)
+            return finish(false); // the end of the data counts only if the server confirms it
+        if (const DWORD error = refill(); error != ERROR_SUCCESS && got == 0)
+            return error;
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD FtpFile::flush()
+{
+    if (m_end == 0)
+        return ERROR_SUCCESS;
+    const DWORD error =
+        sendAll(m_data.socket, m_buffer.data(), m_end, Deadline::after(sendTimeoutMs()));
+    m_end = 0;
+    if (error != ERROR_SUCCESS) {
+        m_failure = error;
+        finish(true);
+        m_failure = error;
+    }
+    return error;
+}
+
+DWORD FtpFile::write(const char* in, std::size_t length)
+{
+    if (!m_writing)
+        return ERROR_INVALID_HANDLE;
+    if (m_failure != ERROR_SUCCESS)
+        return m_failure;
+    while (length > 0) {
+        const std::size_t take = std::min(length, m_buffer.size() - m_end);
+        std::memcpy(m_buffer.data() + m_end, in, take);
+        m_end += take;
+        in += take;
+        length -= take;
+        if (m_end == m_buffer.size())
+            if (const DWORD error = flush())
+                return error;
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD FtpFile::close()
+{
+    if (m_finished)
+        return m_writing ? m_failure : ERROR_SUCCESS;
+    if (!m_writing) {
+        // Stopping early is the caller's right; whatever the server answers, nothing failed.
+        finish(!m_dataEnded);
+        return ERROR_SUCCESS;
+    }
+    if (const DWORD error = flush())
+        return error;
+    // The upload is complete only when the server says so after seeing the end of the data:
+    // a 4xx/5xx here (disk full, quota) must not pass for a stored file.
+    return finish(false);
+}
+
+} // namespace wininet

@@ -1,0 +1,93 @@
+#pragma once
+// What stands behind each kind of handle.
+#include "FtpSession.h"
+#include "HandleTable.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace wininet {
+
+class InternetService final : public InternetObject
+{
+public:
+    explicit InternetService(std::string agent)
+        : InternetObject(HandleKind::Internet), m_agent(std::move(agent))
+    {}
+
+private:
+    std::string m_agent;
+};
+
+class FtpConnection final : public InternetObject
+{
+public:
+    FtpConnection() : InternetObject(HandleKind::Connect), m_session(std::make_shared<FtpSession>())
+    {}
+    const std::shared_ptr<FtpSession>& session() const { return m_session; }
+    DWORD close() override
+    {
+        m_session->quit();
+        return ERROR_SUCCESS;
+    }
+
+private:
+    std::shared_ptr<FtpSession> m_session;
+};
+
+// A listing read in full when the enumeration opened, so the connection is free meanwhile.
+class FtpFind final : public InternetObject
+{
+public:
+    explicit FtpFind(std::vector<WIN32_FIND_DATAA> entries)
+        : InternetObject(HandleKind::Find), m_entries(std::move(entries))
+    {}
+    bool next(WIN32_FIND_DATAA& out)
+    {
+        if (m_next >= m_entries.size())
+            return false;
+        out = m_entries[m_next++];
+        return true;
+    }
+
+private:
+    std::vector<WIN32_FIND_DATAA> m_entries;
+    std::size_t m_next = 0;
+};
+
+// One open RETR or STOR. Callers move 4 KiB at a time; the socket is read and written in
+// large blocks behind that, so a transfer costs a system call per block, not per call.
+class FtpFile final : public InternetObject
+{
+public:
+    static constexpr std::size_t kBlockSize = 256 * 1024;
+
+    FtpFile(std::shared_ptr<FtpSession> session, DataConnection data, bool writing);
+    bool isWriting() const { return m_writing; }
+    DWORD read(char* out, std::size_t wanted, std::size_t& got);
+    DWORD write(const char* in, std::size_t length);
+    DWORD close() override;
+
+private:
+    DWORD refill();
+    DWORD flush();
+    DWORD finish(bool abandoned);
+
+    std::shared_ptr<FtpSession> m_session;
+    DataConnection m_data;
+    bool m_writing;
+    std::vector<char> m_buffer;
+    std::size_t m_begin = 0; // reading: next unread byte
+    std::size_t m_end = 0;   // reading: end of received bytes; writing: bytes waiting
+    bool m_dataEnded = false;
+    bool m_finished = false;
+    DWORD m_failure = ERROR_SUCCESS; // once a transfer failed, it stays failed
+};
+
+// Reads the current directory's entries (MLSD when offered, else LIST). `search` may be
+// empty, a path, or a wildcard pattern on the names.
+DWORD listDirectory(const std::shared_ptr<FtpSession>& session, std::string_view search,
+                    std::vector<WIN32_FIND_DATAA>& entries);
+
+} // namespace wininet

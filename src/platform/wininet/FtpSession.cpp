@@ -1,0 +1,231 @@
+#include "FtpSession.h"
+
+#include "InternetTimeouts.h"
+#include "wininet.h"
+
+#include <cctype>
+
+namespace wininet {
+namespace {
+// A server may send a few 1xx notes before its answer; more than this is not an FTP server.
+constexpr int kMaxPreliminaryReplies = 8;
+
+std::string upperWord(std::string_view text)
+{
+    std::string word;
+    for (const char c : text) {
+        if (c == ' ')
+            break;
+        word += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return word;
+}
+} // namespace
+
+void FtpSession::setState(State next)
+{
+    m_state = next;
+    if (next == State::Broken || next == State::Closed)
+        m_control.close();
+}
+
+DWORD FtpSession::broken(DWORD error)
+{
+    setState(State::Broken);
+    return error;
+}
+
+DWORD FtpSession::checkReady() const
+{
+    switch (m_state) {
+    case State::Ready:
+        return ERROR_SUCCESS;
+    case State::Transferring:
+        return ERROR_FTP_TRANSFER_IN_PROGRESS;
+    case State::Closed:
+    case State::Broken:
+        break;
+    }
+    return ERROR_FTP_DROPPED;
+}
+
+DWORD FtpSession::exchange(std::string_view command, FtpReply& reply)
+{
+    if (const DWORD error = m_control.send(command))
+        return broken(error);
+    for (int preliminary = 0; preliminary <= kMaxPreliminaryReplies; ++preliminary) {
+        if (const DWORD error = m_control.readReply(reply))
+            return broken(error);
+        if (reply.kind() != 1)
+            return ERROR_SUCCESS;
+    }
+    return broken(ERROR_INTERNET_CONNECTION_ABORTED);
+}
+
+DWORD FtpSession::expect(std::string_view command, int expectedKind, FtpReply& reply)
+{
+    if (const DWORD error = exchange(command, reply))
+        return error;
+    return reply.kind() == expectedKind ? ERROR_SUCCESS : ERROR_INTERNET_EXTENDED_ERROR;
+}
+
+DWORD FtpSession::connect(const LoginDetails& details)
+{
+    m_passiveOnly = details.passiveOnly;
+    if (const DWORD error = m_control.open(details.host, details.port))
+        return error == ERROR_INTERNET_CONNECTION_ABORTED ? ERROR_INTERNET_CANNOT_CONNECT : error;
+    setState(State::Ready);
+    FtpReply greeting;
+    for (int preliminary = 0;; ++preliminary) {
+        // "120 Service ready in nnn minutes" comes before the real greeting.
+        if (const DWORD error = m_control.readReply(greeting))
+            return broken(error);
+        if (greeting.kind() != 1)
+            break;
+        if (preliminary == kMaxPreliminaryReplies)
+            return broken(ERROR_INTERNET_CONNECTION_ABORTED);
+    }
+    if (greeting.kind() != 2)
+        return broken(ERROR_INTERNET_EXTENDED_ERROR);
+    if (const DWORD error = login(details))
+        return error;
+    readFeatures();
+    return checkReady();
+}
+
+DWORD FtpSession::login(const LoginDetails& details)
+{
+    FtpReply reply;
+    if (const DWORD error = exchange("USER " + details.user, reply))
+        return error;
+    if (reply.kind() == 2)
+        return ERROR_SUCCESS; // no password needed
+    if (reply.kind() != 3)
+        return broken(reply.code == 530 ? ERROR_INTERNET_INCORRECT_USER_NAME
+                                        : ERROR_INTERNET_LOGIN_FAILURE);
+    // An empty password goes out as "PASS " with an empty argument, as the user typed it.
+    if (const DWORD error = exchange("PASS " + details.password, reply))
+        return error;
+    if (reply.kind() == 2)
+        return ERROR_SUCCESS;
+    // 332 asks for an account (ACCT), which the interface has no way to give.
+    return broken(reply.code == 530 ? ERROR_INTERNET_INCORRECT_PASSWORD
+                                    : ERROR_INTERNET_LOGIN_FAILURE);
+}
+
+void FtpSession::readFeatures()
+{
+    FtpReply reply;
+    if (exchange("FEAT", reply) != ERROR_SUCCESS || reply.code != 211)
+        return; // RFC 2389: a server without FEAT offers none of the extensions
+    bool utf8 = false;
+    std::string_view rest(reply.text);
+    while (!rest.empty()) {
+        const std::size_t end = rest.find("\r\n");
+        std::string_view line = rest.substr(0, end);
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 2);
+        // Feature lines begin with a blank; the first and last lines carry the code.
+        if (line.empty() || line[0] != ' ')
+            continue;
+        line.remove_prefix(line.find_first_not_of(' '));
+        const std::string name = upperWord(line);
+        if (name == "MLST" || name == "MLSD")
+            m_offersMlsd = true; // RFC 3659 7.8: MLST in FEAT implies MLSD
+        else if (name == "UTF8")
+            utf8 = true;
+    }
+    // RFC 2640: names travel as UTF-8 once asked for, which is what our names are.
+    if (utf8 && m_state == State::Ready)
+        exchange("OPTS UTF8 ON", reply);
+}
+
+void FtpSession::quit()
+{
+    if (m_state == State::Ready && m_control.send("QUIT") == ERROR_SUCCESS) {
+        FtpReply reply;
+        m_control.readReply(reply, Deadline::after(kQuitTimeoutMs));
+    }
+    setState(State::Closed);
+}
+
+DWORD FtpSession::currentDirectory(std::string& path)
+{
+    FtpReply reply;
+    if (const DWORD error = expect("PWD", 2, reply))
+        return error;
+    return parsePwdReply(reply.text, path) ? ERROR_SUCCESS : ERROR_INTERNET_EXTENDED_ERROR;
+}
+
+DWORD FtpSession::changeDirectory(std::string_view path)
+{
+    FtpReply reply;
+    if (path == "..") {
+        if (const DWORD error = exchange("CDUP", reply))
+            return error;
+        if (reply.kind() == 2)
+            return ERROR_SUCCESS;
+        if (reply.code != 500 && reply.code != 502)
+            return ERROR_INTERNET_EXTENDED_ERROR;
+        // A server without CDUP still knows "..".
+    }
+    return expect("CWD " + std::string(path), 2, reply);
+}
+
+DWORD FtpSession::simpleCommand(std::string_view verb, std::string_view argument)
+{
+    FtpReply reply;
+    return expect(std::string(verb) + " " + std::string(argument), 2, reply);
+}
+
+DWORD FtpSession::rename(std::string_view from, std::string_view to)
+{
+    FtpReply reply;
+    if (const DWORD error = expect("RNFR " + std::string(from), 3, reply))
+        return error;
+    return expect("RNTO " + std::string(to), 2, reply);
+}
+
+DWORD FtpSession::setType(char type)
+{
+    if (m_type == type)
+        return ERROR_SUCCESS;
+    FtpReply reply;
+    if (const DWORD error = expect(std::string("TYPE ") + type, 2, reply))
+        return error;
+    m_type = type;
+    return ERROR_SUCCESS;
+}
+
+bool parsePwdReply(std::string_view text, std::string& path)
+{
+    // RFC 959 appendix II: the name is quoted, and a quote inside it is doubled.
+    const std::size_t lineEnd = text.find("\r\n");
+    std::string_view line = text.substr(0, lineEnd);
+    if (line.size() < 4)
+        return false;
+    line.remove_prefix(4);
+    const std::size_t open = line.find('"');
+    if (open == std::string_view::npos) {
+        // Some servers skip the quotes: "257 /home/user is the current directory".
+        const std::size_t start = line.find_first_not_of(' ');
+        if (start == std::string_view::npos || line[start] != '/')
+            return false;
+        const std::size_t end = line.find(' ', start);
+        path.assign(line.substr(start, end - start));
+        return true;
+    }
+    path.clear();
+    for (std::size_t i = open + 1; i < line.size(); ++i) {
+        if (line[i] != '"') {
+            path += line[i];
+        } else if (i + 1 < line.size() && line[i + 1] == '"') {
+            path += '"';
+            ++i;
+        } else {
+            return true;
+        }
+    }
+    return false; // no closing quote
+}
+
+} // namespace wininet

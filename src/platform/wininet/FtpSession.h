@@ -1,0 +1,98 @@
+#pragma once
+// One logged-on FTP connection: the command dialogue of RFC 959 and the opening of data
+// connections (RFC 2428). Every function returns 0 or the WinINet error code; the calling
+// API function stores it with SetLastError.
+#include "ControlChannel.h"
+#include "Socket.h"
+#include "windef.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace wininet {
+
+struct LoginDetails
+{
+    std::string host;
+    std::uint16_t port = 21;
+    std::string user;
+    std::string password;
+    bool passiveOnly = false; // INTERNET_FLAG_PASSIVE: never let the server connect to us
+};
+
+// A data connection being set up or carrying a transfer.
+struct DataConnection
+{
+    Socket socket;                   // the connected data socket (after accept, in active mode)
+    bool finalReplyReceived = false; // the server answered the transfer command with 2xx
+};
+
+class FtpSession
+{
+public:
+    FtpSession() = default;
+    FtpSession(const FtpSession&) = delete;
+    FtpSession& operator=(const FtpSession&) = delete;
+
+    DWORD connect(const LoginDetails& details);
+    // QUIT when the connection is idle, then close. Never waits long.
+    void quit();
+
+    // 0 when a command may be sent now: 12110 while a transfer is open, 12111 once dropped.
+    DWORD checkReady() const;
+    bool offersMlsd() const { return m_offersMlsd; }
+
+    DWORD currentDirectory(std::string& path);
+    DWORD changeDirectory(std::string_view path);
+    // A command with one argument that must be answered 2xx: MKD, RMD, DELE.
+    DWORD simpleCommand(std::string_view verb, std::string_view argument);
+    DWORD rename(std::string_view from, std::string_view to);
+
+    // Opens a data connection and sends `command` (RETR x, STOR x, LIST, MLSD); on success the
+    // server has accepted and the connection is busy until finishTransfer().
+    DWORD startTransfer(std::string_view command, char type, DataConnection& data);
+    // Reads the transfer's final reply. `abandoned`: the data connection was cut on purpose, so
+    // any answer will do. Otherwise a reply other than 2xx fails with 12003.
+    DWORD finishTransfer(const DataConnection& data, bool abandoned);
+
+private:
+    enum class State {
+        Closed,
+        Ready,
+        Transferring,
+        Broken, // the control connection is gone or out of step: only closing is left
+    };
+    void setState(State next);
+    // A failure of the control connection: it cannot be trusted to stay in step any more.
+    DWORD broken(DWORD error);
+    // Sends a command and reads its final reply (preliminary 1xx replies are skipped).
+    DWORD exchange(std::string_view command, FtpReply& reply);
+    // Like exchange(), but a reply outside `expectedKind` fails with 12003.
+    DWORD expect(std::string_view command, int expectedKind, FtpReply& reply);
+
+    DWORD login(const LoginDetails& details);
+    void readFeatures();
+    DWORD setType(char type);
+    DWORD openPassive(Socket& out);
+    DWORD openActive(Socket& listener);
+    DWORD acceptData(const Socket& listener, Socket& out);
+
+    ControlChannel m_control;
+    State m_state = State::Closed;
+    bool m_passiveOnly = false;
+    bool m_offersMlsd = false;
+    bool m_epsvRefused = false; // remembered so each transfer does not ask again
+    bool m_pasvRefused = false;
+    bool m_eprtRefused = false;
+    char m_type = 0; // the TYPE last set, 0 before any
+};
+
+// The directory in a 257 reply: `257 "/a ""quoted"" dir" is current` gives /a "quoted" dir.
+bool parsePwdReply(std::string_view text, std::string& path);
+// The port of a 229 reply "(|||6446|)", range-checked. 0 when malformed.
+std::uint16_t parseEpsvReply(std::string_view text);
+// The port of a 227 reply "(h1,h2,h3,h4,p1,p2)"; the address is never used. 0 when malformed.
+std::uint16_t parsePasvReply(std::string_view text);
+
+} // namespace wininet

@@ -1,0 +1,85 @@
+#pragma once
+// Non-blocking TCP sockets for the FTP engine. Every wait goes through waitFor(), one poll()
+// with a deadline, so no call of the service can hang on a silent peer.
+#include "windef.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <sys/socket.h>
+
+namespace wininet {
+
+// The moment a wait gives up.
+class Deadline
+{
+public:
+    static Deadline after(DWORD milliseconds);
+    bool expired() const;
+    int remainingMs() const; // for poll(), rounded up, never negative
+
+private:
+    std::chrono::steady_clock::time_point m_end;
+};
+
+struct SocketAddress
+{
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+
+    int family() const { return storage.ss_family; }
+    std::uint16_t port() const;
+    void setPort(std::uint16_t port);
+    std::string hostText() const; // numeric form, "127.0.0.1" or "::1"
+    bool sameHost(const SocketAddress& other) const;
+};
+
+// Owns one file descriptor.
+class Socket
+{
+public:
+    Socket() = default;
+    explicit Socket(int fd) : m_fd(fd) {}
+    Socket(Socket&& other) noexcept;
+    Socket& operator=(Socket&& other) noexcept;
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+    ~Socket();
+
+    int fd() const { return m_fd; }
+    bool isOpen() const { return m_fd >= 0; }
+    void close();
+    // Closing with unread data makes the kernel reset the connection; the peer notices at once.
+    void shutdownWrite();
+
+private:
+    int m_fd = -1;
+};
+
+// Waits until `fd` can do `events` (POLLIN / POLLOUT). 0 when ready, else the error code.
+DWORD waitFor(int fd, short events, const Deadline& deadline);
+
+// The WinINet code for a failed socket call's errno.
+DWORD errorFromErrno(int errnoValue);
+
+// Reads what is there, up to `capacity` bytes, waiting for at least one. `received` 0 means
+// the peer closed the connection. 0 on success, else the error code.
+DWORD receiveSome(const Socket& socket, char* buffer, std::size_t capacity,
+                  const Deadline& deadline, std::size_t& received);
+// Sends everything. 0 on success, else the error code.
+DWORD sendAll(const Socket& socket, const char* data, std::size_t length, const Deadline& deadline);
+
+// Resolves `host` (name or numeric, IPv4 or IPv6) and connects to the first address that
+// answers. Fills `peer`. 0 on success, else the error code (12007 when the name is unknown).
+DWORD connectToHost(const std::string& host, std::uint16_t port, const Deadline& deadline,
+                    Socket& out, SocketAddress& peer);
+DWORD connectToAddress(const SocketAddress& address, const Deadline& deadline, Socket& out);
+// A listening socket on `local`'s address, any free port; `bound` receives the address.
+DWORD listenOn(const SocketAddress& local, Socket& out, SocketAddress& bound);
+// Accepts one connection that comes from `expectedPeer`'s host; others are turned away.
+DWORD acceptFrom(const Socket& listener, const SocketAddress& expectedPeer,
+                 const Deadline& deadline, Socket& out);
+bool localAddress(const Socket& socket, SocketAddress& out);
+
+} // namespace wininet

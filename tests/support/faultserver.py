@@ -1,0 +1,279 @@
+#!/usr/bin/env python3
+"""A scriptable FTP server on 127.0.0.1 that misbehaves on demand.
+
+It speaks just enough FTP for a client to log in, move around, list and transfer, and a
+JSON script (file named by --script) overrides the answer to any command: split replies,
+multi-line replies, a foreign PASV address, silence, a dropped connection, 4xx/5xx, an
+endless line, hostile listings. Every command it receives is appended to --log, one per
+line, so a test can compare the exact command sequence. Prints its port on stdout once
+listening and exits when stdin closes.
+
+Script keys:
+  features: lines of the FEAT reply (default none: FEAT answers 502)
+  pwd: the directory PWD reports (default "/")
+  files: {name: text} served by RETR ("@N" serves N pattern bytes)
+  listing: the text LIST and MLSD send
+  rules: {VERB: [rule, ...]}; each use takes the next rule, the last one stays.
+A rule may have:
+  reply: text sent as is after the command (CR LF added to each line without one)
+  chunks: list of texts sent one by one with a pause between, in place of reply
+  silent: true, to send nothing at all
+  close: true, to drop the control connection after the reply (or instead of one)
+  endless: true, to send one line that never ends
+  pasvHost: "h1,h2,h3,h4" named in a 227 reply (the listener is still on 127.0.0.1)
+  dropAfter: for RETR/LIST/MLSD/STOR, bytes to move before dropping both connections
+  final: the reply after the data (default "226 Transfer complete.")
+"""
+import argparse
+import json
+import os
+import socket
+import sys
+import threading
+import time
+
+PAUSE = 0.05
+
+
+class Session:
+    def __init__(self, conn, script, log):
+        self.conn = conn
+        self.script = script
+        self.log = log
+        self.rules = {k.upper(): list(v) for k, v in script.get("rules", {}).items()}
+        self.listener = None
+        self.active_target = None
+        self.rename_from = None
+
+    # ---- plumbing
+    def send_raw(self, data):
+        if isinstance(data, str):
+            data = data.encode("utf-8", "surrogateescape")
+        self.conn.sendall(data)
+
+    def send_text(self, text):
+        lines = text.replace("\r\n", "\n").split("\n")
+        if lines and lines[-1] == "":
+            lines.pop()
+        self.send_raw("".join(line + "\r\n" for line in lines))
+
+    def take_rule(self, verb):
+        queue = self.rules.get(verb)
+        if not queue:
+            return {}
+        return queue.pop(0) if len(queue) > 1 else queue[0]
+
+    def deliver(self, rule, default):
+        """Sends the rule's answer or the default one. False: the connection is gone."""
+        if rule.get("endless"):
+            try:
+                self.send_raw("500 ")
+                block = b"x" * 65536
+                deadline = time.time() + 20
+                while time.time() < deadline:
+                    self.conn.sendall(block)
+            except OSError:
+                pass
+            return False
+        if rule.get("silent"):
+            return not rule.get("close")
+        if "chunks" in rule:
+            for chunk in rule["chunks"]:
+                self.send_raw(chunk)
+                time.sleep(PAUSE)
+        elif "reply" in rule:
+            self.send_text(rule["reply"])
+        elif default is not None:
+            self.send_text(default)
+        return not rule.get("close")
+
+    # ---- data connections
+    def open_passive(self):
+        if self.listener:
+            self.listener.close()
+        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(1)
+        self.listener.settimeout(10)
+        self.active_target = None
+        return self.listener.getsockname()[1]
+
+    def data_socket(self):
+        if self.active_target:
+            target, self.active_target = self.active_target, None
+            return socket.create_connection(target, timeout=10)
+        if not self.listener:
+            return None
+        listener, self.listener = self.listener, None
+        try:
+            sock, _ = listener.accept()
+            sock.settimeout(10)
+            return sock
+        finally:
+            listener.close()
+
+    def payload(self, verb, argument):
+        if verb in ("LIST", "MLSD", "NLST"):
+            return self.script.get("listing", "").encode("utf-8", "surrogateescape")
+        text = self.script.get("files", {}).get(argument)
+        if text is None:
+            return None
+        if text.startswith("@"):
+            size = int(text[1:])
+            pattern = bytes(range(251)) * (size // 251 + 1)
+            return pattern[:size]
+        return text.encode("utf-8", "surrogateescape")
+
+    def transfer(self, verb, argument, rule):
+        data = None
+        if verb != "STOR":
+            data = self.payload(verb, argument)
+            if data is None:
+                return self.deliver(rule, "550 No such file.")
+        if rule.get("silent"):
+            return True
+        if not self.deliver(rule, "150 Opening data connection."):
+            return False
+        if "reply" in rule or "chunks" in rule:
+            if not rule.get("reply", "150").startswith("1"):
+                return True  # refused; no data connection
+        sock = self.data_socket()
+        if sock is None:
+            self.send_text("425 No data connection.")
+            return True
+        drop = rule.get("dropAfter")
+        try:
+            if verb == "STOR":
+                received = 0
+                while True:
+                    block = sock.recv(65536)
+                    if not block:
+                        break
+                    received += len(block)
+                    if drop is not None and received >= drop:
+                        sock.close()
+                        return False
+                self.log_line("STORED %s %d" % (argument, received))
+            else:
+                if drop is not None:
+                    sock.sendall(data[:drop])
+                    time.sleep(PAUSE)
+                    sock.close()
+                    return False
+                sock.sendall(data)
+        except OSError:
+            sock.close()
+            self.send_text("426 Connection closed; transfer aborted.")
+            return True
+        sock.close()
+        self.send_text(rule.get("final", "226 Transfer complete."))
+        return True
+
+    # ---- commands
+    def handle(self, line):
+        verb, _, argument = line.partition(" ")
+        verb = verb.upper()
+        rule = self.take_rule(verb)
+        if verb in ("RETR", "STOR", "LIST", "MLSD", "NLST"):
+            return self.transfer(verb, argument, rule)
+        if verb == "PASV" and not ("reply" in rule or "silent" in rule or "chunks" in rule):
+            port = self.open_passive()
+            host = rule.get("pasvHost", "127,0,0,1")
+            return self.deliver(rule, "227 Entering Passive Mode (%s,%d,%d)."
+                                % (host, port // 256, port % 256))
+        if verb == "EPSV" and not ("reply" in rule or "silent" in rule or "chunks" in rule):
+            port = self.open_passive()
+            return self.deliver(rule, "229 Entering Extended Passive Mode (|||%d|)." % port)
+        if verb in ("PORT", "EPRT") and not rule:
+            self.active_target = self.parse_active(verb, argument)
+            return self.deliver(rule, "200 Active data connection set up.")
+        features = self.script.get("features")
+        defaults = {
+            "USER": "331 Password required.",
+            "PASS": "230 Logged in.",
+            "FEAT": ("211-Features:\n" + "".join(" %s\n" % f for f in features) + "211 End")
+            if features is not None else "502 No FEAT here.",
+            "OPTS": "200 OK.",
+            "TYPE": "200 Type set.",
+            "PWD": '257 "%s" is the current directory.'
+                   % self.script.get("pwd", "/").replace('"', '""'),
+            "CWD": "250 Directory changed.",
+            "CDUP": "250 Directory changed.",
+            "MKD": '257 "%s" created.' % argument,
+            "RMD": "250 Removed.",
+            "DELE": "250 Deleted.",
+            "RNFR": "350 Ready for RNTO.",
+            "RNTO": "250 Renamed.",
+            "ABOR": "226 Nothing to abort.",
+            "NOOP": "200 OK.",
+            "QUIT": "221 Goodbye.",
+        }
+        alive = self.deliver(rule, defaults.get(verb, "500 Unknown command."))
+        return alive and verb != "QUIT"
+
+    @staticmethod
+    def parse_active(verb, argument):
+        if verb == "PORT":
+            parts = [int(p) for p in argument.split(",")]
+            return (".".join(map(str, parts[:4])), parts[4] * 256 + parts[5])
+        fields = argument.split(argument[0])
+        return (fields[2], int(fields[3]))
+
+    def log_line(self, text):
+        self.log.write(text + "\n")
+        self.log.flush()
+
+    def run(self):
+        greeting = self.take_rule("GREETING")
+        if not self.deliver(greeting, "220 Fault server ready."):
+            return
+        buffer = b""
+        while True:
+            while b"\n" not in buffer:
+                block = self.conn.recv(65536)
+                if not block:
+                    return
+                buffer += block
+            raw, _, buffer = buffer.partition(b"\n")
+            line = raw.rstrip(b"\r").decode("utf-8", "surrogateescape")
+            self.log_line(line)
+            if not self.handle(line):
+                return
+
+
+def serve(server, script, log):
+    while True:
+        conn, _ = server.accept()
+        conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        try:
+            Session(conn, script, log).run()
+        except OSError:
+            pass
+        finally:
+            conn.close()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--script", required=True)
+    parser.add_argument("--log", required=True)
+    args = parser.parse_args()
+    with open(args.script, encoding="utf-8") as f:
+        script = json.load(f)
+    log = open(args.log, "a", encoding="utf-8", errors="surrogateescape")
+    server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    server.bind(("127.0.0.1", 0))
+    server.listen(4)
+    print(server.getsockname()[1], flush=True)
+    threading.Thread(target=serve, args=(server, script, log), daemon=True).start()
+    try:
+        while sys.stdin.buffer.read(4096):
+            pass
+    except OSError:
+        pass
+    os._exit(0)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,471 @@
+#include "InternetTestSupport.h"
+#include "faultserver.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QtTest>
+
+// The engine against a server that misbehaves on purpose: every failure must come back as an
+// error code in bounded time, never as a hang, a crash or a success.
+class TestFtpFaults : public QObject
+{
+    Q_OBJECT
+
+private:
+    static constexpr DWORD kShortTimeoutMs = 1500;
+    FaultServer m_server;
+    Connection m_connection;
+
+    static QJsonObject rule(const QString& key, const QJsonValue& value)
+    {
+        return QJsonObject{{key, value}};
+    }
+    static QJsonObject withRules(QJsonObject script, const QJsonObject& rules)
+    {
+        script["rules"] = rules;
+        return script;
+    }
+
+    bool startAndConnect(const QJsonObject& script)
+    {
+        if (!m_server.start(script))
+            return false;
+        m_connection = connectTo(m_server.port());
+        return bool(m_connection.connect);
+    }
+    HINTERNET connection() const { return m_connection.connect.get(); }
+
+    // Raw names of the listing, "." and ".." included.
+    QStringList allNames()
+    {
+        QStringList names;
+        WIN32_FIND_DATAA entry{};
+        OwnedHandle find(FtpFindFirstFileA(connection(), nullptr, &entry, INTERNET_FLAG_RELOAD, 0));
+        if (!find)
+            return {QStringLiteral("<error %1>").arg(GetLastError())};
+        do
+            names << QString::fromUtf8(entry.cFileName);
+        while (InternetFindNextFileA(find.get(), &entry));
+        return names;
+    }
+
+    // The commands the server saw after the log-on dialogue.
+    QStringList commandsAfterLogin() const
+    {
+        QStringList all = m_server.received();
+        while (!all.isEmpty() && !all.first().startsWith("FEAT"))
+            all.removeFirst();
+        if (!all.isEmpty())
+            all.removeFirst();
+        return all;
+    }
+
+private Q_SLOTS:
+    void initTestCase() { shortenTimeouts(kShortTimeoutMs); }
+
+    void cleanup()
+    {
+        m_connection = Connection();
+        m_server.stop();
+    }
+
+    void logOnAndListingSendTheExpectedCommands()
+    {
+        const QJsonObject script{
+            {"features", QJsonArray{"MLST type*;size*;modify*;", "UTF8", "EPSV"}},
+            {"listing", "type=file;size=3;modify=20200102030405; a.txt\r\n"}};
+        QVERIFY(startAndConnect(script));
+        QCOMPARE(allNames(), QStringList({"a.txt"}));
+        m_connection = Connection();
+        QTRY_COMPARE(m_server.received(),
+                     QStringList({"USER user", "PASS secret", "FEAT", "OPTS UTF8 ON", "TYPE A",
+                                  "EPSV", "MLSD", "QUIT"}));
+    }
+
+    void listWhenMlsdIsNotOffered()
+    {
+        QVERIFY(startAndConnect({{"listing", "-rw-r--r-- 1 u g 7 Jan 02  2020 b.txt\r\n"},
+                                 {"features", QJsonArray{}}}));
+        QCOMPARE(allNames(), QStringList({"b.txt"}));
+        QCOMPARE(commandsAfterLogin(), QStringList({"TYPE A", "EPSV", "LIST"}));
+    }
+
+    void repliesSplitAcrossPacketsAndMultiLine_data()
+    {
+        QTest::addColumn<QJsonObject>("rules");
+        QTest::addColumn<QString>("directory");
+        QTest::newRow("greeting in pieces")
+            << QJsonObject{{"GREETING",
+                            QJsonArray{rule("chunks", QJsonArray{"2", "20 he", "llo\r", "\n"})}}}
+            << "/";
+        QTest::newRow("multi-line greeting with a false end")
+            << QJsonObject{{"GREETING",
+                            QJsonArray{
+                                rule("reply", "220-Welcome\n 220 not yet\n220-still\n220 Ready")}}}
+            << "/";
+        QTest::newRow("multi-line PWD")
+            << QJsonObject{{"PWD", QJsonArray{rule("reply", "257-\"/multi\" is it\n257 yes")}}}
+            << "/multi";
+        QTest::newRow("PWD split inside the quotes")
+            << QJsonObject{{"PWD",
+                            QJsonArray{rule("chunks", QJsonArray{"257 \"/spl", "it\" ok\r\n"})}}}
+            << "/split";
+        QTest::newRow("doubled quotes")
+            << QJsonObject{{"PWD", QJsonArray{rule("reply", "257 \"/a \"\"q\"\" b\" is current")}}}
+            << "/a \"q\" b";
+        QTest::newRow("no quotes")
+            << QJsonObject{{"PWD", QJsonArray{rule("reply", "257 /bare is current")}}} << "/bare";
+        QTest::newRow("bare LF line ends")
+            << QJsonObject{{"PWD", QJsonArray{rule("chunks", QJsonArray{"257 \"/lf\"\n"})}}}
+            << "/lf";
+        QTest::newRow("preliminary reply first")
+            << QJsonObject{{"PWD", QJsonArray{rule("reply", "100 wait\n257 \"/late\"")}}}
+            << "/late";
+    }
+    void repliesSplitAcrossPacketsAndMultiLine()
+    {
+        QFETCH(QJsonObject, rules);
+        QFETCH(QString, directory);
+        QVERIFY(startAndConnect(withRules({}, rules)));
+        QCOMPARE(currentDirectory(connection()), directory);
+        QCOMPARE(currentDirectory(connection()), directory); // and still in step
+    }
+
+    void refusalsAtEveryStepGiveTheirCodes_data()
+    {
+        QTest::addColumn<QString>("verb");
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<QString>("call");
+        QTest::addColumn<uint>("error");
+        const uint extended = ERROR_INTERNET_EXTENDED_ERROR;
+        QTest::newRow("greeting 421") << "GREETING"
+                                      << "421 Too many users"
+                                      << "connect" << extended;
+        QTest::newRow("USER 530") << "USER"
+                                  << "530 Not allowed"
+                                  << "connect" << uint(ERROR_INTERNET_INCORRECT_USER_NAME);
+        QTest::newRow("USER 421") << "USER"
+                                  << "421 Closing"
+                                  << "connect" << uint(ERROR_INTERNET_LOGIN_FAILURE);
+        QTest::newRow("PASS 530") << "PASS"
+                                  << "530 Wrong"
+                                  << "connect" << uint(ERROR_INTERNET_INCORRECT_PASSWORD);
+        QTest::newRow("PASS 332") << "PASS"
+                                  << "332 Need account"
+                                  << "connect" << uint(ERROR_INTERNET_LOGIN_FAILURE);
+        QTest::newRow("PWD 550") << "PWD"
+                                 << "550 No"
+                                 << "pwd" << extended;
+        QTest::newRow("PWD without a path") << "PWD"
+                                            << "257 ok"
+                                            << "pwd" << extended;
+        QTest::newRow("CWD 550") << "CWD"
+                                 << "550 No such directory"
+                                 << "cwd" << extended;
+        QTest::newRow("CDUP 550") << "CDUP"
+                                  << "550 At the top"
+                                  << "cdup" << extended;
+        QTest::newRow("MKD 550") << "MKD"
+                                 << "550 Exists"
+                                 << "mkd" << extended;
+        QTest::newRow("RMD 450") << "RMD"
+                                 << "450 Busy"
+                                 << "rmd" << extended;
+        QTest::newRow("DELE 550") << "DELE"
+                                  << "550 Denied"
+                                  << "dele" << extended;
+        QTest::newRow("RNFR 550") << "RNFR"
+                                  << "550 No file"
+                                  << "rename" << extended;
+        QTest::newRow("RNTO 553") << "RNTO"
+                                  << "553 Bad name"
+                                  << "rename" << extended;
+        QTest::newRow("TYPE 504") << "TYPE"
+                                  << "504 No binary"
+                                  << "retr" << extended;
+        QTest::newRow("RETR 550") << "RETR"
+                                  << "550 No file"
+                                  << "retr" << extended;
+        QTest::newRow("STOR 452") << "STOR"
+                                  << "452 Disk full"
+                                  << "stor" << extended;
+        QTest::newRow("LIST 450") << "LIST"
+                                  << "450 Busy"
+                                  << "list" << extended;
+        QTest::newRow("STOR unconfirmed") << "STOR"
+                                          << ""
+                                          << "stor-final" << extended;
+        QTest::newRow("RETR unconfirmed") << "RETR"
+                                          << ""
+                                          << "retr-final" << extended;
+        QTest::newRow("LIST unconfirmed") << "LIST"
+                                          << ""
+                                          << "list-final" << extended;
+    }
+    void refusalsAtEveryStepGiveTheirCodes()
+    {
+        QFETCH(QString, verb);
+        QFETCH(QString, reply);
+        QFETCH(QString, call);
+        QFETCH(uint, error);
+        const QJsonObject theRule =
+            reply.isEmpty() ? rule("final", "552 Quota exceeded") : rule("reply", reply);
+        const QJsonObject script = withRules({{"files", QJsonObject{{"f", "@10000"}}},
+                                              {"listing", "-rw-r--r-- 1 u g 7 Jan 02  2020 b\r\n"}},
+                                             {{verb, QJsonArray{theRule}}});
+        QVERIFY(m_server.start(script));
+        m_connection = connectTo(m_server.port());
+        if (call == "connect") {
+            QVERIFY(!m_connection.connect);
+            QCOMPARE(uint(m_connection.error), error);
+            QCOMPARE(lastResponseText(), reply + "\r\n");
+            return;
+        }
+        QVERIFY(m_connection.connect);
+        BOOL ok = TRUE;
+        if (call == "pwd") {
+            ok = currentDirectory(connection()).startsWith("/");
+        } else if (call == "cwd") {
+            ok = FtpSetCurrentDirectoryA(connection(), "d");
+        } else if (call == "cdup") {
+            ok = FtpSetCurrentDirectoryA(connection(), "..");
+        } else if (call == "mkd") {
+            ok = FtpCreateDirectoryA(connection(), "d");
+        } else if (call == "rmd") {
+            ok = FtpRemoveDirectoryA(connection(), "d");
+        } else if (call == "dele") {
+            ok = FtpDeleteFileA(connection(), "f");
+        } else if (call == "rename") {
+            ok = FtpRenameFileA(connection(), "f", "g");
+        } else if (call.startsWith("retr")) {
+            QByteArray data;
+            ok = downloadAll(connection(), "f", data);
+        } else if (call.startsWith("stor")) {
+            ok = uploadAll(connection(), "f", patternBytes(10000));
+        } else if (call.startsWith("list")) {
+            ok = !allNames().first().startsWith("<error");
+        }
+        QVERIFY(!ok);
+        QCOMPARE(uint(GetLastError()), error);
+        if (!reply.isEmpty())
+            QCOMPARE(lastResponseText(), reply + "\r\n");
+        // A refusal leaves the connection in step for the next command.
+        QCOMPARE(currentDirectory(connection()), call == "pwd" ? QString("<error 12003>") : "/");
+    }
+
+    void passiveAddressOfTheReplyIsNeverUsed()
+    {
+        // 10.1.2.3 is not us: a client that believed it would time out or reach a stranger.
+        const QJsonObject script =
+            withRules({{"files", QJsonObject{{"f", "from the control peer"}}}},
+                      {{"EPSV", QJsonArray{rule("reply", "502 No EPSV")}},
+                       {"PASV", QJsonArray{rule("pasvHost", "10,1,2,3")}}});
+        QVERIFY(startAndConnect(script));
+        QByteArray data;
+        QVERIFY(downloadAll(connection(), "f", data));
+        QCOMPARE(data, QByteArray("from the control peer"));
+        // EPSV was refused once and is not asked again.
+        QVERIFY(downloadAll(connection(), "f", data));
+        QCOMPARE(commandsAfterLogin(),
+                 QStringList({"TYPE I", "EPSV", "PASV", "RETR f", "PASV", "RETR f"}));
+    }
+
+    void refusedPassiveFallsBackToActive_data()
+    {
+        QTest::addColumn<bool>("eprtRefused");
+        QTest::newRow("EPRT") << false;
+        QTest::newRow("PORT") << true;
+    }
+    void refusedPassiveFallsBackToActive()
+    {
+        QFETCH(bool, eprtRefused);
+        QJsonObject rules{{"EPSV", QJsonArray{rule("reply", "500 No")}},
+                          {"PASV", QJsonArray{rule("reply", "500 No")}}};
+        if (eprtRefused)
+            rules["EPRT"] = QJsonArray{rule("reply", "500 No")};
+        QVERIFY(startAndConnect(withRules({{"files", QJsonObject{{"f", "@5000"}}}}, rules)));
+        QByteArray data;
+        QVERIFY2(downloadAll(connection(), "f", data), qPrintable(QString::number(GetLastError())));
+        QCOMPARE(data, patternBytes(5000));
+        QVERIFY(uploadAll(connection(), "up", patternBytes(7000)));
+        const QStringList commands = commandsAfterLogin();
+        const QString active = eprtRefused ? "PORT 127,0,0,1," : "EPRT |1|127.0.0.1|";
+        QCOMPARE(commands.filter(active).size(), 2);
+        QCOMPARE(commands.filter("EPSV").size(), 1);
+        QVERIFY(commands.contains("STORED up 7000"));
+    }
+
+    void passiveFlagNeverFallsBackToActive()
+    {
+        const QJsonObject rules{{"EPSV", QJsonArray{rule("reply", "500 No")}},
+                                {"PASV", QJsonArray{rule("reply", "500 No")}}};
+        QVERIFY(m_server.start(withRules({{"files", QJsonObject{{"f", "x"}}}}, rules)));
+        m_connection = connectTo(m_server.port(), "user", "secret", INTERNET_FLAG_PASSIVE);
+        QVERIFY(!FtpOpenFileA(connection(), "f", GENERIC_READ, 2, 0));
+        QCOMPARE(GetLastError(), ERROR_INTERNET_EXTENDED_ERROR);
+        QVERIFY(commandsAfterLogin().filter("PORT").isEmpty());
+        QVERIFY(commandsAfterLogin().filter("EPRT").isEmpty());
+    }
+
+    void silenceTimesOutAndRetiresTheConnection_data()
+    {
+        QTest::addColumn<QString>("verb");
+        QTest::newRow("greeting") << "GREETING";
+        QTest::newRow("PASS") << "PASS";
+        QTest::newRow("PWD") << "PWD";
+        QTest::newRow("RETR") << "RETR";
+        QTest::newRow("final reply") << "final";
+    }
+    void silenceTimesOutAndRetiresTheConnection()
+    {
+        QFETCH(QString, verb);
+        const QJsonObject theRule = verb == "final" ? rule("final", "") : rule("silent", true);
+        const QString ruleVerb = verb == "final" ? "RETR" : verb;
+        QVERIFY(m_server.start(
+            withRules({{"files", QJsonObject{{"f", "x"}}}}, {{ruleVerb, QJsonArray{theRule}}})));
+        QElapsedTimer clock;
+        clock.start();
+        m_connection = connectTo(m_server.port());
+        if (verb == "GREETING" || verb == "PASS") {
+            QVERIFY(!m_connection.connect);
+            QCOMPARE(m_connection.error, ERROR_INTERNET_TIMEOUT);
+        } else if (verb == "PWD") {
+            QCOMPARE(currentDirectory(connection()), QString("<error 12002>"));
+        } else {
+            QByteArray data;
+            QVERIFY(!downloadAll(connection(), "f", data));
+            QCOMPARE(GetLastError(), ERROR_INTERNET_TIMEOUT);
+        }
+        QVERIFY(clock.elapsed() < 3 * qint64(kShortTimeoutMs));
+        if (m_connection.connect) {
+            // A reply may still come late; the connection must not take it for the next one.
+            QCOMPARE(currentDirectory(connection()), QString("<error 12111>"));
+        }
+    }
+
+    void dropsMidListingAndMidTransferAreErrors_data()
+    {
+        QTest::addColumn<QString>("verb");
+        QTest::newRow("listing") << "LIST";
+        QTest::newRow("download") << "RETR";
+        QTest::newRow("upload") << "STOR";
+        QTest::newRow("after PWD") << "PWD";
+    }
+    void dropsMidListingAndMidTransferAreErrors()
+    {
+        QFETCH(QString, verb);
+        const QJsonObject theRule = verb == "PWD" ? QJsonObject{{"silent", true}, {"close", true}}
+                                                  : rule("dropAfter", 5000);
+        QString listing;
+        for (int i = 0; i < 500; ++i)
+            listing += QStringLiteral("-rw-r--r-- 1 u g 7 Jan 02  2020 file%1\r\n").arg(i);
+        QVERIFY(startAndConnect(
+            withRules({{"files", QJsonObject{{"f", "@100000"}}}, {"listing", listing}},
+                      {{verb, QJsonArray{theRule}}})));
+        BOOL ok = TRUE;
+        if (verb == "LIST") {
+            ok = !allNames().first().startsWith("<error");
+        } else if (verb == "RETR") {
+            QByteArray data;
+            ok = downloadAll(connection(), "f", data);
+            QVERIFY(data.size() <= 5000);
+        } else if (verb == "STOR") {
+            ok = uploadAll(connection(), "f", patternBytes(2 * 1024 * 1024));
+        } else {
+            ok = currentDirectory(connection()).startsWith("/");
+        }
+        QVERIFY(!ok);
+        const DWORD error = GetLastError();
+        QVERIFY2(error == ERROR_FTP_DROPPED || error == ERROR_INTERNET_CONNECTION_RESET ||
+                     error == ERROR_INTERNET_CONNECTION_ABORTED,
+                 qPrintable(QString::number(error)));
+        QCOMPARE(currentDirectory(connection()), QString("<error 12111>"));
+    }
+
+    void endlessReplyLineIsRefusedQuickly_data()
+    {
+        QTest::addColumn<QString>("verb");
+        QTest::newRow("greeting") << "GREETING";
+        QTest::newRow("PWD") << "PWD";
+    }
+    void endlessReplyLineIsRefusedQuickly()
+    {
+        QFETCH(QString, verb);
+        QVERIFY(m_server.start(withRules({}, {{verb, QJsonArray{rule("endless", true)}}})));
+        QElapsedTimer clock;
+        clock.start();
+        m_connection = connectTo(m_server.port());
+        if (verb == "GREETING") {
+            QCOMPARE(m_connection.error, ERROR_INTERNET_CONNECTION_ABORTED);
+        } else {
+            QCOMPARE(currentDirectory(connection()), QString("<error 12030>"));
+            QCOMPARE(currentDirectory(connection()), QString("<error 12111>"));
+        }
+        QVERIFY(clock.elapsed() < qint64(kShortTimeoutMs));
+    }
+
+    void malformedRepliesAreRefused_data()
+    {
+        QTest::addColumn<QString>("reply");
+        QTest::newRow("no code") << "hello there";
+        QTest::newRow("code 600") << "600 what";
+        QTest::newRow("code glued to text") << "257\"/x\"";
+        QTest::newRow("NUL inside") << QString("257 \"/a") + QChar(0) + "b\"";
+    }
+    void malformedRepliesAreRefused()
+    {
+        QFETCH(QString, reply);
+        QVERIFY(startAndConnect(withRules({}, {{"PWD", QJsonArray{rule("reply", reply)}}})));
+        QCOMPARE(currentDirectory(connection()), QString("<error 12030>"));
+    }
+
+    void hostileListingNamesAreDropped_data()
+    {
+        QTest::addColumn<QJsonArray>("features");
+        QTest::addColumn<QString>("listing");
+        const QString ls = "-rw-r--r-- 1 u g 7 Jan 02  2020 ";
+        QTest::newRow("LIST") << QJsonArray{}
+                              << ls + "../x\r\n" + ls + "a/b\r\n" + ls + "a\rb\r\n" + ls +
+                                     "ok.txt\r\n" + "drwxr-xr-x 2 u g 0 Jan 02  2020 ..\r\n" +
+                                     "total 12\r\n";
+        const QString fact = "type=file;size=1; ";
+        QTest::newRow("MLSD") << QJsonArray{"MLST type*;size*;"}
+                              << fact + "../x\r\n" + fact + "a/b\r\n" + fact + "a\rb\r\n" + fact +
+                                     "ok.txt\r\ntype=pdir; ..\r\n";
+    }
+    void hostileListingNamesAreDropped()
+    {
+        QFETCH(QJsonArray, features);
+        QFETCH(QString, listing);
+        QVERIFY(startAndConnect({{"features", features}, {"listing", listing}}));
+        QCOMPARE(allNames(), QStringList({"ok.txt", ".."}));
+    }
+
+    void lineBreaksInArgumentsAreRefusedBeforeSending()
+    {
+        QVERIFY(startAndConnect({}));
+        const char* hostile = "a\r\nDELE victim";
+        QVERIFY(!FtpDeleteFileA(connection(), hostile));
+        QCOMPARE(GetLastError(), ERROR_INVALID_PARAMETER);
+        QVERIFY(!FtpSetCurrentDirectoryA(connection(), "a\nb"));
+        QCOMPARE(GetLastError(), ERROR_INVALID_PARAMETER);
+        QVERIFY(!FtpCreateDirectoryA(connection(), "a\rb"));
+        QCOMPARE(GetLastError(), ERROR_INVALID_PARAMETER);
+        QVERIFY(!FtpRemoveDirectoryA(connection(), ""));
+        QCOMPARE(GetLastError(), ERROR_INVALID_PARAMETER);
+        QVERIFY(!FtpRenameFileA(connection(), "ok", hostile));
+        QCOMPARE(GetLastError(), ERROR_INVALID_PARAMETER);
+        QVERIFY(!FtpOpenFileA(connection(), hostile, GENERIC_READ, 2, 0));
+        QCOMPARE(GetLastError(), ERROR_INVALID_PARAMETER);
+        WIN32_FIND_DATAA entry{};
+        QVERIFY(!FtpFindFirstFileA(connection(), "x\r\nDELE y", &entry, 0, 0));
+        QCOMPARE(GetLastError(), ERROR_INVALID_PARAMETER);
+        const Connection other = connectTo(m_server.port(), "user\r\nDELE victim", "x");
+        QCOMPARE(other.error, ERROR_INVALID_PARAMETER);
+        QCOMPARE(currentDirectory(connection()), QString("/"));
+        QCOMPARE(commandsAfterLogin(), QStringList({"PWD"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFtpFaults)
+#include "tst_ftpfaults.moc"
