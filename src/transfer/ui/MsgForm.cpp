@@ -9,14 +9,72 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 
-#include <cmath>
-#include <cstdio>
-#include <limits>
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <string_view>
 
 namespace {
+
+ValueLabel* makeValueLabel(QWidget* parent, const char* name, const QString& accessible,
+                           QRect geometry)
+{
+    auto* label = new ValueLabel(parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setAccessibleName(accessible);
+    label->setGeometry(geometry);
+    return label;
+}
+
+// A small text built without allocating, for the statistics lines written on every block.
+class LineBuffer
+{
+public:
+    void append(std::string_view text)
+    {
+        const size_t room = sizeof m_data - m_length;
+        const size_t count = std::min(text.size(), room);
+        std::memcpy(m_data + m_length, text.data(), count);
+        m_length += count;
+    }
+    void appendNumber(long long value)
+    {
+        const auto written = std::to_chars(m_data + m_length, m_data + sizeof m_data, value);
+        if (written.ec == std::errc())
+            m_length = static_cast<size_t>(written.ptr - m_data);
+    }
+    void appendFixed2(double value)
+    {
+        const auto written = std::to_chars(m_data + m_length, m_data + sizeof m_data, value,
+                                           std::chars_format::fixed, 2);
+        if (written.ec == std::errc())
+            m_length = static_cast<size_t>(written.ptr - m_data);
+    }
+    void padTo(size_t width)
+    {
+        while (m_length < width && m_length < sizeof m_data)
+            m_data[m_length++] = ' ';
+    }
+    QString toString() const
+    {
+        return QString::fromLatin1(m_data, static_cast<qsizetype>(m_length));
+    }
+
+private:
+    char m_data[400]; // a double's fixed form has at most 309 digits before the point
+    size_t m_length = 0;
+};
+
+// The user's decimal separator; taken once per dialog layout, not per block.
+QChar localeDecimalPoint()
+{
+    const QString point = QLocale().decimalPoint();
+    return point.size() == 1 ? point.at(0) : QLatin1Char('.');
+}
 
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& accessible, QRect geometry,
                   const QString& text = {})
@@ -29,6 +87,20 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& accessible, 
 }
 
 } // namespace
+
+ValueLabel::ValueLabel(QWidget* parent) : QWidget(parent) {}
+
+void ValueLabel::setText(const QString& text)
+{
+    m_text = text;
+}
+
+void ValueLabel::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, m_text);
+}
 
 TfrmMsg::TfrmMsg(QWidget* mainWindow) : QDialog(mainWindow)
 {
@@ -63,12 +135,12 @@ void TfrmMsg::createControls()
     ProgressBar->setTextVisible(false);
     ProgressBar->hide();
 
-    BytesLbl =
-        makeLabel(this, "BytesLbl", QStringLiteral("Bytes transferred"), QRect(156, 86, 154, 17));
+    BytesLbl = makeValueLabel(this, "BytesLbl", QStringLiteral("Bytes transferred"),
+                              QRect(156, 86, 154, 17));
     TimeLbl =
-        makeLabel(this, "TimeLbl", QStringLiteral("Time remaining"), QRect(156, 132, 154, 17));
+        makeValueLabel(this, "TimeLbl", QStringLiteral("Time remaining"), QRect(156, 132, 154, 17));
     SpeedLbl =
-        makeLabel(this, "SpeedLbl", QStringLiteral("Transfer rate"), QRect(156, 109, 154, 17));
+        makeValueLabel(this, "SpeedLbl", QStringLiteral("Transfer rate"), QRect(156, 109, 154, 17));
     Prompt1 = makeLabel(this, "Prompt1", QStringLiteral("Bytes Transferred"), QRect(62, 87, 86, 13),
                         QStringLiteral("Bytes Transferred:"));
     Prompt2 = makeLabel(this, "Prompt2", QStringLiteral("Transfer Rate"), QRect(62, 110, 68, 13),
@@ -92,6 +164,8 @@ void TfrmMsg::ShowProgress(const QString& message, const QString& title, bool sh
                            bool showStats)
 {
     CancelBtn->setEnabled(!CancelRequested);
+    m_decimalPoint = localeDecimalPoint();
+    m_shownRemaining = -1;
     MsgLbl->setText(message);
     setWindowTitle(title);
     ProgressBar->setVisible(showBar);
@@ -126,7 +200,7 @@ void TfrmMsg::layOutForMessage(const QString& message)
         prompt->move(barLeft, prompt->y());
     const int valueLeft = Prompt1->x() + Prompt1->width() + 8;
     // The values run to the right edge, so a wider caption never clips "N KB of M KB".
-    for (QLabel* value : {BytesLbl, TimeLbl, SpeedLbl})
+    for (ValueLabel* value : {BytesLbl, TimeLbl, SpeedLbl})
         value->setGeometry(valueLeft, value->y(), std::max(0, width - valueLeft - 4),
                            value->height());
     CancelBtn->move((width - CancelBtn->width()) / 2, CancelBtn->y());
@@ -157,8 +231,11 @@ void TfrmMsg::UpdateProgress(int percent, qint64 bytesDone, qint64 bytesTotal,
                         : seconds >= 1e15 ? static_cast<qint64>(1e15)
                                           : static_cast<qint64>(seconds);
         }
-        SpeedLbl->setText(speedText(rate));
-        TimeLbl->setText(timeText(remaining));
+        SpeedLbl->setText(speedText(rate, m_decimalPoint));
+        if (remaining != m_shownRemaining) {
+            TimeLbl->setText(timeText(remaining));
+            m_shownRemaining = remaining;
+        }
     }
     BytesLbl->setText(bytesText(bytesDone, bytesTotal));
     if (m_sinceRepaint.elapsed() >= kRepaintIntervalMs)
@@ -187,33 +264,53 @@ void TfrmMsg::CancelBtnClick()
     pumpEvents();
 }
 
+QString TfrmMsg::speedText(double bytesPerSecond, QChar decimalPoint)
+{
+    // "%-6.2f KB/sec.": two decimals, left-aligned in at least six characters.
+    LineBuffer line;
+    line.appendFixed2(bytesPerSecond / 1024.0);
+    line.padTo(6);
+    line.append(" KB/sec.");
+    QString text = line.toString();
+    if (decimalPoint != QLatin1Char('.')) {
+        const qsizetype point = text.indexOf(QLatin1Char('.'));
+        if (point >= 0)
+            text[point] = decimalPoint;
+    }
+    return text;
+}
+
 QString TfrmMsg::speedText(double bytesPerSecond)
 {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%-6.2f KB/sec.", bytesPerSecond / 1024.0);
-    QString text = QString::fromLatin1(buffer);
-    // printf always writes '.', the user's regional settings may want another separator.
-    const QString point = QLocale().decimalPoint();
-    if (point != QLatin1String("."))
-        text.replace(text.indexOf(QLatin1Char('.')), 1, point);
-    return text;
+    return speedText(bytesPerSecond, localeDecimalPoint());
 }
 
 QString TfrmMsg::timeText(qint64 remainingSeconds)
 {
-    const qint64 hours = remainingSeconds / 3600;
-    const qint64 minutes = (remainingSeconds % 3600) / 60;
-    const qint64 seconds = (remainingSeconds % 3600) % 60;
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.2lld:%.2lld:%.2lld", static_cast<long long>(hours),
-                  static_cast<long long>(minutes), static_cast<long long>(seconds));
-    return QString::fromLatin1(buffer);
+    // "%.2d:%.2d:%.2d": at least two digits each, hours in full however many.
+    const long long parts[] = {remainingSeconds / 3600, (remainingSeconds % 3600) / 60,
+                               (remainingSeconds % 3600) % 60};
+    LineBuffer line;
+    bool first = true;
+    for (long long part : parts) {
+        if (!first)
+            line.append(":");
+        first = false;
+        if (part >= 0 && part < 10)
+            line.append("0");
+        line.appendNumber(part);
+    }
+    return line.toString();
 }
 
 QString TfrmMsg::bytesText(qint64 bytesDone, qint64 bytesTotal)
 {
-    return QString::number(bytesDone / 1024) + QLatin1String(" KB of ") +
-           QString::number(bytesTotal / 1024) + QLatin1String(" KB");
+    LineBuffer line;
+    line.appendNumber(bytesDone / 1024);
+    line.append(" KB of ");
+    line.appendNumber(bytesTotal / 1024);
+    line.append(" KB");
+    return line.toString();
 }
 
 void TfrmMsg::repaintNow()

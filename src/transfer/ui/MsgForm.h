@@ -8,6 +8,26 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 
+// A one-line text that costs nothing to change: it keeps the latest text at once and shows
+// it at the dialog's next paint, instead of laying itself out and asking for a repaint on
+// every change as a QLabel does. The statistics change on every 4 KiB block.
+class ValueLabel : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit ValueLabel(QWidget* parent = nullptr);
+
+    const QString& text() const { return m_text; }
+    void setText(const QString& text);
+    void clear() { setText(QString()); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString m_text;
+};
+
 // The progress dialog every long operation shows: a message line and, as asked, a bar and
 // three statistics lines with a Cancel button. Never modal; the running operation keeps it
 // alive by calling UpdateProgress, which pumps events.
@@ -29,16 +49,18 @@ public:
 
     void CancelBtnClick();
 
-    // The statistics texts, exposed for the dialog's own tests and for the transfer benchmark.
+    // The statistics texts. `decimalPoint` is the user's separator (the current locale's
+    // when left out).
+    static QString speedText(double bytesPerSecond, QChar decimalPoint);
     static QString speedText(double bytesPerSecond);
     static QString timeText(qint64 remainingSeconds);
     static QString bytesText(qint64 bytesDone, qint64 bytesTotal);
 
     QLabel* MsgLbl = nullptr;
     QProgressBar* ProgressBar = nullptr;
-    QLabel* BytesLbl = nullptr;
-    QLabel* TimeLbl = nullptr;
-    QLabel* SpeedLbl = nullptr;
+    ValueLabel* BytesLbl = nullptr;
+    ValueLabel* TimeLbl = nullptr;
+    ValueLabel* SpeedLbl = nullptr;
     QLabel* Prompt1 = nullptr;
     QLabel* Prompt2 = nullptr;
     QLabel* Prompt3 = nullptr;
@@ -69,4 +91,6 @@ private:
     QElapsedTimer m_sinceRepaint;
     QElapsedTimer m_sincePump;
     bool m_showStats = false;
+    QChar m_decimalPoint = QLatin1Char('.');
+    qint64 m_shownRemaining = -1; // the time line's value, so it is formatted only on change
 };

@@ -1,0 +1,366 @@
+#include "transfer/CancelFlag.h"
+#include "transfer/ui/MsgForm.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QLocale>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+// The progress dialog: its three layouts and width rule, the statistics texts, the bar's
+// range, Cancel, and what the throttled updating must still guarantee.
+class TestMsgForm : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void heightFollowsLayout_data();
+    void heightFollowsLayout();
+    void widthFollowsMessage_data();
+    void widthFollowsMessage();
+    void controlsAreLaidOutAroundTheCentre();
+    void centresOnMainWindow();
+    void statisticsTexts_data();
+    void statisticsTexts();
+    void speedUsesLocaleDecimalSeparator();
+    void barStaysInItsRange_data();
+    void barStaysInItsRange();
+    void zeroElapsedLeavesRateAndTimeAlone();
+    void showProgressBlanksStatisticsAndReEnablesCancel();
+    void updateNeverShowsHiddenDialog();
+    void cancelClickSetsFlagAndMessage();
+    void cancelAnsweredWithinFiftyMilliseconds();
+    void updateProgressIsCheap();
+    void escapeDoesNotHideDialog();
+};
+
+void TestMsgForm::init()
+{
+    CancelRequested = false;
+    QLocale::setDefault(QLocale::c());
+}
+
+void TestMsgForm::cleanup()
+{
+    CancelRequested = false;
+    QLocale::setDefault(QLocale::c());
+    QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty() ||
+                std::none_of(QApplication::topLevelWidgets().cbegin(),
+                             QApplication::topLevelWidgets().cend(),
+                             [](QWidget* w) { return w->isVisible(); }));
+}
+
+void TestMsgForm::heightFollowsLayout_data()
+{
+    QTest::addColumn<bool>("showBar");
+    QTest::addColumn<bool>("showStats");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<bool>("cancelVisible");
+    QTest::newRow("message only") << false << false << 90 << false;
+    QTest::newRow("bar") << true << false << 115 << false;
+    QTest::newRow("bar and statistics") << true << true << 220 << true;
+    QTest::newRow("statistics without bar") << false << true << 220 << true;
+}
+
+void TestMsgForm::heightFollowsLayout()
+{
+    QFETCH(bool, showBar);
+    QFETCH(bool, showStats);
+    QFETCH(int, height);
+    QFETCH(bool, cancelVisible);
+    TfrmMsg dialog;
+    dialog.ShowProgress(QStringLiteral("Working"), QStringLiteral("Title"), showBar, showStats);
+    QCOMPARE(dialog.height(), height);
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Title"));
+    QCOMPARE(dialog.ProgressBar->isVisible(), showBar);
+    QCOMPARE(dialog.CancelBtn->isVisible(), cancelVisible);
+    QCOMPARE(dialog.BytesLbl->isVisible(), showStats);
+    QVERIFY(dialog.isVisible());
+    QVERIFY(!dialog.isModal());
+    QVERIFY(dialog.windowFlags() & Qt::WindowStaysOnTopHint);
+    QVERIFY(!(dialog.windowFlags() & Qt::WindowCloseButtonHint));
+    dialog.CloseProgress();
+    QVERIFY(!dialog.isVisible());
+}
+
+void TestMsgForm::widthFollowsMessage_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::newRow("short") << QStringLiteral("Connecting");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("long path") << QStringLiteral(
+        "Downloading /a/very/long/remote/path/with/many/levels/and/a/file.txt "
+        "into /home/someone/a/local/folder/that/is/also/long");
+}
+
+void TestMsgForm::widthFollowsMessage()
+{
+    QFETCH(QString, message);
+    TfrmMsg dialog;
+    dialog.ShowProgress(message, QStringLiteral("T"), true, true);
+    const int textWidth = QFontMetrics(dialog.MsgLbl->font()).horizontalAdvance(message);
+    const int expected = textWidth < 201 ? 261 : textWidth + 60;
+    QCOMPARE(dialog.width(), expected);
+    QCOMPARE(dialog.MsgLbl->x(), 2);
+    QCOMPARE(dialog.MsgLbl->width(), expected - 4);
+    QCOMPARE(dialog.MsgLbl->text(), message);
+    dialog.CloseProgress();
+}
+
+void TestMsgForm::controlsAreLaidOutAroundTheCentre()
+{
+    TfrmMsg dialog;
+    dialog.ShowProgress(QString(500, QLatin1Char('m')), QStringLiteral("T"), true, true);
+    const int width = dialog.width();
+    QCOMPARE(dialog.ProgressBar->x(), (width - 221) / 2);
+    QCOMPARE(dialog.CancelBtn->x(), (width - 73) / 2);
+    for (QLabel* prompt : {dialog.Prompt1, dialog.Prompt2, dialog.Prompt3})
+        QCOMPARE(prompt->x(), dialog.ProgressBar->x());
+    const int valueLeft = dialog.Prompt1->x() + dialog.Prompt1->width() + 8;
+    for (ValueLabel* value : {dialog.BytesLbl, dialog.SpeedLbl, dialog.TimeLbl}) {
+        QCOMPARE(value->x(), valueLeft);
+        QVERIFY(value->geometry().right() < width);
+    }
+    // The captions are never clipped, whatever the font.
+    QVERIFY(dialog.Prompt1->width() >= dialog.Prompt1->sizeHint().width());
+    dialog.CloseProgress();
+}
+
+void TestMsgForm::centresOnMainWindow()
+{
+    QWidget main;
+    main.setGeometry(100, 80, 801, 601);
+    main.show();
+    TfrmMsg dialog(&main);
+    dialog.ShowProgress(QStringLiteral("Retrieving"), QStringLiteral("T"), false, false);
+    const QRect outer = main.frameGeometry();
+    QCOMPARE(dialog.pos().x(), outer.left() + (outer.width() - dialog.width()) / 2);
+    QCOMPARE(dialog.pos().y(), outer.top() + (outer.height() - dialog.height()) / 2);
+    QVERIFY(dialog.isWindow());
+    dialog.CloseProgress();
+    main.hide();
+}
+
+void TestMsgForm::statisticsTexts_data()
+{
+    QTest::addColumn<qint64>("done");
+    QTest::addColumn<qint64>("total");
+    QTest::addColumn<double>("elapsed");
+    QTest::addColumn<QString>("bytes");
+    QTest::addColumn<QString>("speed");
+    QTest::addColumn<QString>("time");
+    QTest::newRow("worked example")
+        << qint64(409600) << qint64(1024000) << 4.0 << "400 KB of 1000 KB"
+        << "100.00 KB/sec."
+        << "00:00:06";
+    QTest::newRow("slow rate is padded to six")
+        << qint64(1536) << qint64(3072) << 1.0 << "1 KB of 3 KB"
+        << "1.50   KB/sec."
+        << "00:00:01";
+    QTest::newRow("nothing yet") << qint64(0) << qint64(5000) << 3.0 << "0 KB of 4 KB"
+                                 << "0.00   KB/sec."
+                                 << "00:00:00";
+    QTest::newRow("tiny rate prints zero") << qint64(1) << qint64(2) << 1.0 << "0 KB of 0 KB"
+                                           << "0.00   KB/sec."
+                                           << "00:00:01";
+    QTest::newRow("hundred hours print in full")
+        << qint64(1024) << qint64(1024 + 1024LL * 360000) << 1.0 << "1 KB of 360001 KB"
+        << "1.00   KB/sec."
+        << "100:00:00";
+    QTest::newRow("five GiB counts")
+        << qint64(5) * 1024 * 1024 * 1024 << qint64(10) * 1024 * 1024 * 1024 << 10.0
+        << "5242880 KB of 10485760 KB"
+        << "524288.00 KB/sec."
+        << "00:00:10";
+    QTest::newRow("grown past its size is not negative")
+        << qint64(4096) << qint64(2048) << 1.0 << "4 KB of 2 KB"
+        << "4.00   KB/sec."
+        << "00:00:00";
+    QTest::newRow("hours minutes seconds")
+        << qint64(1024) << qint64(1024 + 1024LL * 3723) << 1.0 << "1 KB of 3724 KB"
+        << "1.00   KB/sec."
+        << "01:02:03";
+}
+
+void TestMsgForm::statisticsTexts()
+{
+    QFETCH(qint64, done);
+    QFETCH(qint64, total);
+    QFETCH(double, elapsed);
+    QFETCH(QString, bytes);
+    QFETCH(QString, speed);
+    QFETCH(QString, time);
+    TfrmMsg dialog;
+    dialog.ShowProgress(QStringLiteral("Downloading"), QStringLiteral("T"), true, true);
+    dialog.UpdateProgress(40, done, total, elapsed);
+    QCOMPARE(dialog.BytesLbl->text(), bytes);
+    QCOMPARE(dialog.SpeedLbl->text(), speed);
+    QCOMPARE(dialog.TimeLbl->text(), time);
+    QCOMPARE(dialog.ProgressBar->value(), 40);
+    dialog.CloseProgress();
+}
+
+void TestMsgForm::speedUsesLocaleDecimalSeparator()
+{
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    QCOMPARE(TfrmMsg::speedText(102400.0), QStringLiteral("100,00 KB/sec."));
+    QCOMPARE(TfrmMsg::speedText(1536.0), QStringLiteral("1,50   KB/sec."));
+}
+
+void TestMsgForm::barStaysInItsRange_data()
+{
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("percent");
+    QTest::addColumn<int>("shown");
+    QTest::newRow("inside") << 10 << 37 << 37;
+    QTest::newRow("above the top") << 10 << 150 << 100;
+    QTest::newRow("below the bottom") << 50 << -5 << 0;
+    QTest::newRow("top") << 0 << 100 << 100;
+}
+
+void TestMsgForm::barStaysInItsRange()
+{
+    QFETCH(int, start);
+    QFETCH(int, percent);
+    QFETCH(int, shown);
+    TfrmMsg dialog;
+    dialog.ShowProgress(QStringLiteral("Deleting"), QStringLiteral("T"), true, false);
+    dialog.SetProgressPosition(start);
+    dialog.UpdateProgress(percent, 0, 0, 0);
+    QCOMPARE(dialog.ProgressBar->value(), shown);
+    QCOMPARE(dialog.BytesLbl->text(), QStringLiteral("0 KB of 0 KB"));
+    dialog.CloseProgress();
+}
+
+void TestMsgForm::zeroElapsedLeavesRateAndTimeAlone()
+{
+    TfrmMsg dialog;
+    dialog.ShowProgress(QStringLiteral("Uploading"), QStringLiteral("T"), true, true);
+    dialog.UpdateProgress(1, 4096, 409600, 0);
+    QCOMPARE(dialog.SpeedLbl->text(), QString());
+    QCOMPARE(dialog.TimeLbl->text(), QString());
+    QCOMPARE(dialog.BytesLbl->text(), QStringLiteral("4 KB of 400 KB"));
+    dialog.UpdateProgress(50, 204800, 409600, 2.0);
+    dialog.UpdateProgress(51, 208896, 409600, 0);
+    QCOMPARE(dialog.SpeedLbl->text(), QStringLiteral("100.00 KB/sec."));
+    QCOMPARE(dialog.TimeLbl->text(), QStringLiteral("00:00:02"));
+    QCOMPARE(dialog.BytesLbl->text(), QStringLiteral("204 KB of 400 KB"));
+    dialog.CloseProgress();
+}
+
+void TestMsgForm::showProgressBlanksStatisticsAndReEnablesCancel()
+{
+    TfrmMsg dialog;
+    dialog.ShowProgress(QStringLiteral("First"), QStringLiteral("T"), true, true);
+    dialog.UpdateProgress(50, 204800, 409600, 2.0);
+    dialog.CancelBtnClick();
+    QVERIFY(!dialog.CancelBtn->isEnabled());
+    // Still cancelling: the next item's dialog keeps Cancel disabled.
+    dialog.ShowProgress(QStringLiteral("Second"), QStringLiteral("T"), true, true);
+    QVERIFY(!dialog.CancelBtn->isEnabled());
+    QCOMPARE(dialog.BytesLbl->text(), QString());
+    QCOMPARE(dialog.SpeedLbl->text(), QString());
+    QCOMPARE(dialog.TimeLbl->text(), QString());
+    QCOMPARE(dialog.MsgLbl->text(), QStringLiteral("Second"));
+    CancelRequested = false;
+    dialog.ShowProgress(QStringLiteral("Third"), QStringLiteral("T"), true, true);
+    QVERIFY(dialog.CancelBtn->isEnabled());
+    dialog.CloseProgress();
+}
+
+void TestMsgForm::updateNeverShowsHiddenDialog()
+{
+    TfrmMsg dialog;
+    dialog.ShowProgress(QStringLiteral("Downloading"), QStringLiteral("T"), true, true);
+    dialog.CloseProgress();
+    dialog.UpdateProgress(70, 7168, 10240, 1.0);
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(dialog.BytesLbl->text(), QStringLiteral("7 KB of 10 KB"));
+    QCOMPARE(dialog.ProgressBar->value(), 70);
+}
+
+void TestMsgForm::cancelClickSetsFlagAndMessage()
+{
+    TfrmMsg dialog;
+    dialog.ShowProgress(QStringLiteral("Uploading a.txt"), QStringLiteral("T"), true, true);
+    QVERIFY(dialog.CancelBtn->isEnabled());
+    QTest::mouseClick(dialog.CancelBtn, Qt::LeftButton);
+    QVERIFY(CancelRequested);
+    QCOMPARE(dialog.MsgLbl->text(), QStringLiteral("Cancelling Transfer..."));
+    QVERIFY(!dialog.CancelBtn->isEnabled());
+    // The dialog neither hides nor resets itself.
+    QVERIFY(dialog.isVisible());
+    dialog.CloseProgress();
+}
+
+void TestMsgForm::cancelAnsweredWithinFiftyMilliseconds()
+{
+    // A transfer loop of fast blocks: the click waits in the event queue until the dialog
+    // lets events through, which the throttling must not delay past 50 ms.
+    TfrmMsg dialog;
+    dialog.ShowProgress(QStringLiteral("Downloading"), QStringLiteral("T"), true, true);
+    QElapsedTimer clock;
+    qint64 clickedAt = -1;
+    QTimer::singleShot(100, &dialog, [&] {
+        clickedAt = clock.elapsed();
+        dialog.CancelBtn->click();
+    });
+    clock.start();
+    qint64 block = 0;
+    qint64 noticedAt = -1;
+    while (clock.elapsed() < 2000) {
+        // About a microsecond of work per block, like a loopback read.
+        volatile int sink = 0;
+        for (int i = 0; i < 200; ++i)
+            sink = sink + i;
+        ++block;
+        dialog.UpdateProgress(static_cast<int>(block % 100), block * 4096, 1LL << 40,
+                              static_cast<double>(clock.elapsed()) / 1000.0);
+        if (CancelRequested) {
+            noticedAt = clock.elapsed();
+            break;
+        }
+    }
+    QVERIFY(clickedAt >= 0);
+    QVERIFY(noticedAt >= 0);
+    // The timer itself only fires during a pump, so measure from when it was due.
+    QVERIFY2(noticedAt - 100 <= 50, qPrintable(QString::number(noticedAt - 100)));
+    dialog.CloseProgress();
+}
+
+void TestMsgForm::updateProgressIsCheap()
+{
+    // 64 MiB in 4 KiB blocks: the report must stay far below the cost of moving the data.
+    TfrmMsg dialog;
+    dialog.ShowProgress(QStringLiteral("Downloading big.bin"), QStringLiteral("T"), true, true);
+    constexpr int kBlocks = 16384;
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 1; i <= kBlocks; ++i)
+        dialog.UpdateProgress(i * 100 / kBlocks, qint64(i) * 4096, qint64(kBlocks) * 4096,
+                              0.5 + i / 1000.0);
+    const qint64 ms = clock.elapsed();
+    qInfo("%d updates took %lld ms (%.2f us each)", kBlocks, static_cast<long long>(ms),
+          static_cast<double>(ms) * 1000.0 / kBlocks);
+    QVERIFY2(ms < 2000, qPrintable(QString::number(ms)));
+    QCOMPARE(dialog.BytesLbl->text(), QStringLiteral("65536 KB of 65536 KB"));
+    dialog.CloseProgress();
+}
+
+void TestMsgForm::escapeDoesNotHideDialog()
+{
+    TfrmMsg dialog;
+    dialog.ShowProgress(QStringLiteral("Connecting"), QStringLiteral("T"), false, false);
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    QVERIFY(dialog.isVisible());
+    dialog.CloseProgress();
+}
+
+QTEST_MAIN(TestMsgForm)
+#include "tst_msgform.moc"
