@@ -15,6 +15,30 @@ public:
     virtual void showFileError(const QString& text) = 0;
 };
 
+// A host whose local folder is fixed, everything else passed on to another host: the
+// subfolder of a folder download, and a batch that keeps writing where it started even when
+// the user picks another local folder while it runs.
+class FixedFolderHost final : public BatchHost
+{
+public:
+    FixedFolderHost(BatchHost& outer, QString folder) : m_outer(outer), m_folder(std::move(folder))
+    {}
+    HINTERNET connectionHandle() const override { return m_outer.connectionHandle(); }
+    bool lowerCaseUpload() const override { return m_outer.lowerCaseUpload(); }
+    QString localFolder() const override { return m_folder; }
+    ProgressSink& progress() override { return m_outer.progress(); }
+    void reportFtpError(const QString& message) override { m_outer.reportFtpError(message); }
+    void warn(const QString& text) override { m_outer.warn(text); }
+    void setBusyCursor(bool busy) override { m_outer.setBusyCursor(busy); }
+    void listRemoteFiles() override { m_outer.listRemoteFiles(); }
+    void listLocalFiles() override { m_outer.listLocalFiles(); }
+    void showFileError(const QString& text) override { m_outer.showFileError(text); }
+
+private:
+    BatchHost& m_outer;
+    QString m_folder;
+};
+
 // The rows of one file list as a batch walks them. The selection is read afresh at every
 // step, because the user may change it while the batch pumps events.
 class RowSelection

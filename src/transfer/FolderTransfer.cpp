@@ -140,27 +140,6 @@ bool UploadFolderContents(BatchHost& host, const QString& folderPath, std::vecto
     return result;
 }
 
-// A host whose local folder is a subfolder of another host's; everything else is passed on.
-class SubfolderHost final : public BatchHost
-{
-public:
-    SubfolderHost(BatchHost& outer, QString folder) : m_outer(outer), m_folder(std::move(folder)) {}
-    HINTERNET connectionHandle() const override { return m_outer.connectionHandle(); }
-    bool lowerCaseUpload() const override { return m_outer.lowerCaseUpload(); }
-    QString localFolder() const override { return m_folder; }
-    ProgressSink& progress() override { return m_outer.progress(); }
-    void reportFtpError(const QString& message) override { m_outer.reportFtpError(message); }
-    void warn(const QString& text) override { m_outer.warn(text); }
-    void setBusyCursor(bool busy) override { m_outer.setBusyCursor(busy); }
-    void listRemoteFiles() override { m_outer.listRemoteFiles(); }
-    void listLocalFiles() override { m_outer.listLocalFiles(); }
-    void showFileError(const QString& text) override { m_outer.showFileError(text); }
-
-private:
-    BatchHost& m_outer;
-    QString m_folder;
-};
-
 void MakeLocalFolder(const QString& path)
 {
     if (::mkdir(QFile::encodeName(path).constData(), 0777) == 0)
@@ -218,7 +197,7 @@ bool DownloadFolderContents(BatchHost& host, const QString& remoteName, const QS
     std::vector<RemoteEntry> entries;
     if (!ListRemoteEntries(host, entries, kDownloadFolderFailed))
         return false;
-    SubfolderHost inner(host, localPath);
+    FixedFolderHost inner(host, localPath);
     bool result = true;
     for (const RemoteEntry& entry : entries) {
         if (CancelRequested)

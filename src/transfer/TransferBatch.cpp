@@ -24,16 +24,19 @@ QString UploadingText(const QString& path)
     return QStringLiteral("Uploading \"%1\"").arg(path);
 }
 
-// Runs a batch. A local file error ends it at the item where it happened; the dialog and the
-// cursor must not be left behind for the user to clear, so they go before the error box.
-template <typename Body> void RunBatch(BatchHost& host, Body body)
+// Runs a batch. The local folder is taken once, so every item of the batch comes from or
+// goes to the folder that was current when it started. A local file error ends the batch at
+// the item where it happened; the dialog and the cursor must not be left behind for the
+// user to clear, so they go before the error box.
+template <typename Body> void RunBatch(BatchHost& outerHost, Body body)
 {
     OperationLock lock;
+    FixedFolderHost host(outerHost, outerHost.localFolder());
     try {
         BusyCursor cursor(host);
         host.progress().SetProgressPosition(0);
         CancelRequested = false;
-        body();
+        body(host);
         host.progress().CloseProgress();
     } catch (const FileSystemError& error) {
         host.progress().CloseProgress();
@@ -51,15 +54,15 @@ bool IsLocalFolder(const QString& path)
 }
 } // namespace
 
-void UploadSelection(BatchHost& host, RowSelection& localRows)
+void UploadSelection(BatchHost& commandHost, RowSelection& localRows)
 {
     if (OperationRunning())
         return;
     if (localRows.nextSelected(-1) < 0) {
-        host.warn(QString::fromLatin1(kNothingSelectedText));
+        commandHost.warn(QString::fromLatin1(kNothingSelectedText));
         return;
     }
-    RunBatch(host, [&] {
+    RunBatch(commandHost, [&](BatchHost& host) {
         for (int row = localRows.nextSelected(-1); row >= 0 && !CancelRequested;
              row = localRows.nextSelected(row)) {
             localRows.deselect(row);
@@ -77,15 +80,15 @@ void UploadSelection(BatchHost& host, RowSelection& localRows)
     });
 }
 
-void DownloadSelection(BatchHost& host, RowSelection& remoteRows)
+void DownloadSelection(BatchHost& commandHost, RowSelection& remoteRows)
 {
     if (OperationRunning())
         return;
     if (remoteRows.nextSelected(-1) < 0) {
-        host.warn(QString::fromLatin1(kNothingSelectedText));
+        commandHost.warn(QString::fromLatin1(kNothingSelectedText));
         return;
     }
-    RunBatch(host, [&] {
+    RunBatch(commandHost, [&](BatchHost& host) {
         bool lastSucceeded = true;
         for (int row = remoteRows.nextSelected(-1); row >= 0 && !CancelRequested;
              row = remoteRows.nextSelected(row)) {
@@ -104,11 +107,11 @@ void DownloadSelection(BatchHost& host, RowSelection& remoteRows)
     });
 }
 
-void UploadDroppedItems(BatchHost& host, const QStringList& paths)
+void UploadDroppedItems(BatchHost& commandHost, const QStringList& paths)
 {
     if (OperationRunning() || paths.isEmpty())
         return;
-    RunBatch(host, [&] {
+    RunBatch(commandHost, [&](BatchHost& host) {
         for (const QString& path : paths) {
             const bool folder = IsLocalFolder(path);
             host.progress().ShowProgress(UploadingText(path), kUploadingTitle, true, true);

@@ -1,0 +1,176 @@
+#pragma once
+#include "FtpServerFixture.h"
+
+#include "transfer/BatchHost.h"
+#include "transfer/CancelFlag.h"
+#include "transfer/ProgressSink.h"
+#include "wininet.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <functional>
+#include <vector>
+
+// A progress dialog that records what it was told. `onUpdate` runs inside every
+// UpdateProgress, as a click on Cancel would during the real dialog's event pump.
+class RecordingProgress final : public ProgressSink
+{
+public:
+    void ShowProgress(const QString& message, const QString& title, bool showBar,
+                      bool showStats) override
+    {
+        events << QStringLiteral("show %1|%2|%3%4").arg(title, message).arg(showBar).arg(showStats);
+        visible = true;
+    }
+    void UpdateProgress(int percent, qint64 bytesDone, qint64 bytesTotal, double) override
+    {
+        ++updates;
+        lastPercent = percent;
+        lastDone = bytesDone;
+        lastTotal = bytesTotal;
+        if (onUpdate)
+            onUpdate(updates);
+    }
+    void SetProgressPosition(int percent) override
+    {
+        events << QStringLiteral("bar %1").arg(percent);
+    }
+    void CloseProgress() override
+    {
+        events << QStringLiteral("close");
+        visible = false;
+    }
+
+    QStringList events;
+    std::function<void(int update)> onUpdate;
+    int updates = 0;
+    int lastPercent = -1;
+    qint64 lastDone = -1;
+    qint64 lastTotal = -1;
+    bool visible = false;
+};
+
+// The program around the engine, as the tests see it: every report, warning, cursor change
+// and list rebuild lands in `log` in the order it happened.
+class TestTransferHost final : public BatchHost
+{
+public:
+    HINTERNET connectionHandle() const override { return connection; }
+    bool lowerCaseUpload() const override { return lowerCase; }
+    QString localFolder() const override { return folder; }
+    ProgressSink& progress() override { return sink; }
+    void reportFtpError(const QString& message) override
+    {
+        log << QStringLiteral("error %1").arg(message);
+        sink.CloseProgress();
+        busy = false;
+    }
+    void warn(const QString& text) override { log << QStringLiteral("warn %1").arg(text); }
+    void setBusyCursor(bool on) override { busy = on; }
+    void listRemoteFiles() override { log << QStringLiteral("list remote"); }
+    void listLocalFiles() override { log << QStringLiteral("list local"); }
+    void showFileError(const QString& text) override
+    {
+        log << QStringLiteral("file error %1").arg(text);
+    }
+
+    HINTERNET connection = nullptr;
+    bool lowerCase = false;
+    QString folder;
+    RecordingProgress sink;
+    QStringList log;
+    bool busy = false;
+};
+
+// Rows of a file list with a selection, for the batch commands.
+class TestSelection final : public RowSelection
+{
+public:
+    int nextSelected(int after) const override
+    {
+        for (int i = after + 1; i < int(rows.size()); ++i) {
+            if (selected[size_t(i)])
+                return i;
+        }
+        return -1;
+    }
+    void deselect(int row) override { selected[size_t(row)] = false; }
+    FileListRow row(int index) const override { return rows[size_t(index)]; }
+
+    void add(const QString& name, qint64 size, bool folder = false, bool select = true)
+    {
+        FileListRow row;
+        row.name = name;
+        row.imageIndex = folder ? kFolderImage : kFileImage;
+        row.size = folder ? 0 : size;
+        row.sizeText = folder ? QString() : QString::number(size);
+        rows.push_back(row);
+        selected.push_back(select);
+    }
+
+    std::vector<FileListRow> rows;
+    std::vector<bool> selected;
+};
+
+// One connection to a test server, closed when the test ends.
+class TestConnection
+{
+public:
+    ~TestConnection() { close(); }
+    bool open(quint16 port)
+    {
+        internet = InternetOpenA("ZULFTP", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+        if (!internet)
+            return false;
+        connection = InternetConnectA(internet, "127.0.0.1", port, "user", "secret",
+                                      INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
+        return connection != nullptr;
+    }
+    void close()
+    {
+        if (connection)
+            InternetCloseHandle(connection);
+        if (internet)
+            InternetCloseHandle(internet);
+        connection = internet = nullptr;
+    }
+    QString currentDirectory() const
+    {
+        char buffer[512] = {};
+        DWORD length = sizeof buffer;
+        if (!FtpGetCurrentDirectoryA(connection, buffer, &length))
+            return QStringLiteral("<failed %1>").arg(GetLastError());
+        return QString::fromUtf8(buffer);
+    }
+
+    HINTERNET internet = nullptr;
+    HINTERNET connection = nullptr;
+};
+
+// Test data helpers.
+inline QByteArray PatternBytes(qint64 size, int seed = 0)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    for (qint64 i = 0; i < size; ++i)
+        data[i] = char((i * 131 + seed * 7 + i / 4096) % 251);
+    return data;
+}
+
+inline bool WriteFile(const QString& path, const QByteArray& data)
+{
+    QDir().mkpath(path.left(path.lastIndexOf('/')));
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+}
+
+inline QByteArray ReadFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray("<missing>");
+    return file.readAll();
+}

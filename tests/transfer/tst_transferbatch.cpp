@@ -1,0 +1,320 @@
+#include "TransferTestHost.h"
+
+#include "transfer/FolderTransfer.h"
+#include "transfer/OperationLock.h"
+#include "transfer/TransferBatch.h"
+#include "transfer/TransferNames.h"
+
+#include <unistd.h>
+
+// The Upload and Download commands, folder trees and desktop drops against a real server.
+class TransferBatchTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void nothingSelectedOnlyWarns_data();
+    void nothingSelectedOnlyWarns();
+    void cancelInSecondOfThreeStopsTheBatch();
+    void folderTreeMakesTheRoundTrip();
+    void lowerCaseAppliesToFileNamesOnly();
+    void existingRemoteFolderIsReused();
+    void desktopDropUploadsFilesAndFolders();
+    void lastDownloadDecidesTheLocalRebuild_data();
+    void lastDownloadDecidesTheLocalRebuild();
+    void serverNamesThatAreNotPlainAreRefused();
+    void localErrorAbandonsCommandAndCleansUp();
+    void localErrorInsideFolderStillReturnsRemoteDirectory();
+    void folderThatCannotBeEnteredUploadsNothingElsewhere();
+    void linkBackToParentFolderDoesNotLoop();
+    void commandsAreIgnoredWhileOperationRuns();
+
+private:
+    QString serverPath(const QString& name) const { return m_serverRoot->filePath(name); }
+    QString localPath(const QString& name) const { return m_localDir->filePath(name); }
+    QStringList serverTree() const { return Tree(m_serverRoot->path()); }
+    static QStringList Tree(const QString& root);
+
+    std::unique_ptr<QTemporaryDir> m_serverRoot;
+    std::unique_ptr<QTemporaryDir> m_localDir;
+    FtpServerFixture m_server;
+    TestConnection m_connection;
+    std::unique_ptr<TestTransferHost> m_host;
+};
+
+QStringList TransferBatchTest::Tree(const QString& root)
+{
+    QStringList entries;
+    const QDir base(root);
+    std::function<void(const QString&)> walk = [&](const QString& folder) {
+        const QFileInfoList infos = QDir(folder).entryInfoList(
+            QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+        for (const QFileInfo& info : infos) {
+            if (info.isSymLink())
+                continue;
+            const QString relative = base.relativeFilePath(info.filePath());
+            if (info.isDir()) {
+                entries << relative + "/";
+                walk(info.filePath());
+            } else {
+                entries << QStringLiteral("%1=%2").arg(relative).arg(info.size());
+            }
+        }
+    };
+    walk(root);
+    return entries;
+}
+
+void TransferBatchTest::initTestCase()
+{
+    m_serverRoot = std::make_unique<QTemporaryDir>();
+    QVERIFY2(m_server.start(m_serverRoot->path()), qPrintable(m_server.errorOutput()));
+}
+
+void TransferBatchTest::init()
+{
+    CancelRequested = false;
+    // The server keeps serving the same folder; it is emptied between tests.
+    for (const QString& entry :
+         QDir(m_serverRoot->path())
+             .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
+        QFileInfo info(serverPath(entry));
+        if (info.isDir() && !info.isSymLink())
+            QDir(info.filePath()).removeRecursively();
+        else
+            QFile::remove(info.filePath());
+    }
+    m_localDir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_connection.open(m_server.port()));
+    m_host = std::make_unique<TestTransferHost>();
+    m_host->connection = m_connection.connection;
+    m_host->folder = m_localDir->path();
+}
+
+void TransferBatchTest::cleanup()
+{
+    QVERIFY(!m_host->busy);
+    QVERIFY(!m_host->sink.visible);
+    QVERIFY(!OperationRunning());
+    m_connection.close();
+    CancelRequested = false;
+}
+
+void TransferBatchTest::nothingSelectedOnlyWarns_data()
+{
+    QTest::addColumn<bool>("upload");
+    QTest::newRow("upload") << true;
+    QTest::newRow("download") << false;
+}
+
+void TransferBatchTest::nothingSelectedOnlyWarns()
+{
+    QFETCH(bool, upload);
+    TestSelection rows;
+    rows.add("a.txt", 1, false, false);
+    if (upload)
+        UploadSelection(*m_host, rows);
+    else
+        DownloadSelection(*m_host, rows);
+    QCOMPARE(m_host->log, QStringList{"warn No files were selected."});
+    QCOMPARE(m_host->sink.events, QStringList());
+}
+
+void TransferBatchTest::cancelInSecondOfThreeStopsTheBatch()
+{
+    TestSelection rows;
+    for (const char* name : {"one.bin", "two.bin", "three.bin"}) {
+        QVERIFY(WriteFile(localPath(name), PatternBytes(40960)));
+        rows.add(name, 40960);
+    }
+    // Ten blocks per file: the second block of the second file ends with Cancel pressed.
+    m_host->sink.onUpdate = [](int update) {
+        if (update == 12)
+            CancelRequested = true;
+    };
+    UploadSelection(*m_host, rows);
+
+    QCOMPARE(serverTree(), (QStringList{"one.bin=40960", "two.bin=8192"}));
+    QCOMPARE(rows.selected, (std::vector<bool>{false, false, true}));
+    QCOMPARE(m_host->log, QStringList{"list remote"});
+    QCOMPARE(m_host->sink.events,
+             (QStringList{"bar 0", "show Uploading|Uploading \"" + localPath("one.bin") + "\"|11",
+                          "bar 0", "show Uploading|Uploading \"" + localPath("two.bin") + "\"|11",
+                          "bar 0", "close"}));
+    // The rows the batch did not reach can simply be sent again.
+    UploadSelection(*m_host, rows);
+    QCOMPARE(serverTree(), (QStringList{"one.bin=40960", "three.bin=40960", "two.bin=8192"}));
+}
+
+void TransferBatchTest::folderTreeMakesTheRoundTrip()
+{
+    QVERIFY(WriteFile(localPath("a/top.txt"), PatternBytes(5000)));
+    QVERIFY(WriteFile(localPath("a/b/.hidden"), "h"));
+    QVERIFY(WriteFile(localPath("a/b/c/deep.bin"), PatternBytes(9000, 3)));
+    QVERIFY(QDir().mkpath(localPath("a/b/empty")));
+    const QString before = m_connection.currentDirectory();
+
+    TestSelection local;
+    local.add("a", 0, true);
+    UploadSelection(*m_host, local);
+    const QStringList expected{
+        "a/",         "a/b/",          "a/b/.hidden=1", "a/b/c/", "a/b/c/deep.bin=9000",
+        "a/b/empty/", "a/top.txt=5000"};
+    QCOMPARE(serverTree(), expected);
+    QCOMPARE(m_connection.currentDirectory(), before);
+    QCOMPARE(m_host->log, QStringList{"list remote"});
+
+    QVERIFY(QDir(localPath("a")).removeRecursively());
+    TestSelection remote;
+    remote.add("a", 0, true);
+    m_host->log.clear();
+    DownloadSelection(*m_host, remote);
+    QCOMPARE(Tree(m_localDir->path()), expected);
+    QCOMPARE(ReadFile(localPath("a/b/c/deep.bin")), PatternBytes(9000, 3));
+    QCOMPARE(m_connection.currentDirectory(), before);
+    QCOMPARE(m_host->log, QStringList{"list local"});
+    QVERIFY(m_host->sink.events.contains("show Downloading|Downloading a/b/c/deep.bin|11"));
+}
+
+void TransferBatchTest::lowerCaseAppliesToFileNamesOnly()
+{
+    QVERIFY(WriteFile(localPath("Docs/Read.ME"), "x"));
+    m_host->lowerCase = true;
+    TestSelection local;
+    local.add("Docs", 0, true);
+    UploadSelection(*m_host, local);
+    QCOMPARE(serverTree(), (QStringList{"Docs/", "Docs/read.me=1"}));
+}
+
+void TransferBatchTest::existingRemoteFolderIsReused()
+{
+    QVERIFY(WriteFile(serverPath("site/old.txt"), "keep"));
+    QVERIFY(WriteFile(serverPath("site/index.html"), "previous version"));
+    QVERIFY(WriteFile(localPath("site/index.html"), "new"));
+    TestSelection local;
+    local.add("site", 0, true);
+    UploadSelection(*m_host, local);
+    QCOMPARE(serverTree(), (QStringList{"site/", "site/index.html=3", "site/old.txt=4"}));
+    QCOMPARE(m_host->log, QStringList{"list remote"});
+}
+
+void TransferBatchTest::desktopDropUploadsFilesAndFolders()
+{
+    QVERIFY(WriteFile(localPath("desk/one.txt"), "1"));
+    QVERIFY(WriteFile(localPath("other/two.txt"), "22"));
+    QVERIFY(WriteFile(localPath("photos/p.jpg"), "333"));
+    UploadDroppedItems(
+        *m_host, {localPath("desk/one.txt"), localPath("other/two.txt"), localPath("photos")});
+    QCOMPARE(serverTree(), (QStringList{"one.txt=1", "photos/", "photos/p.jpg=3", "two.txt=2"}));
+    QCOMPARE(m_host->log, QStringList{"list remote"});
+    QCOMPARE(m_connection.currentDirectory(), QStringLiteral("/"));
+}
+
+void TransferBatchTest::lastDownloadDecidesTheLocalRebuild_data()
+{
+    QTest::addColumn<bool>("firstFails");
+    QTest::addColumn<bool>("rebuilt");
+    QTest::newRow("first fails, second succeeds") << true << true;
+    QTest::newRow("first succeeds, second fails") << false << false;
+}
+
+void TransferBatchTest::lastDownloadDecidesTheLocalRebuild()
+{
+    QFETCH(bool, firstFails);
+    QFETCH(bool, rebuilt);
+    QVERIFY(WriteFile(serverPath("there.txt"), "ok"));
+    TestSelection remote;
+    remote.add(firstFails ? "gone.txt" : "there.txt", 2);
+    remote.add(firstFails ? "there.txt" : "gone.txt", 2);
+    DownloadSelection(*m_host, remote);
+    QCOMPARE(ReadFile(localPath("there.txt")), QByteArray("ok"));
+    QCOMPARE(m_host->log.contains("list local"), rebuilt);
+    QCOMPARE(m_host->log.count("error FTP Open File Failed."), 1);
+}
+
+void TransferBatchTest::serverNamesThatAreNotPlainAreRefused()
+{
+    QVERIFY(WriteFile(serverPath("evil"), "payload"));
+    QDir().mkpath(localPath("inside"));
+    m_host->folder = localPath("inside");
+    TestSelection remote;
+    remote.add("../evil", 7);
+    remote.add("..", 0, true);
+    DownloadSelection(*m_host, remote);
+    QCOMPARE(m_host->log, (QStringList{"warn " + NotPlainNameText("../evil"),
+                                       "warn " + NotPlainNameText("..")}));
+    QCOMPARE(Tree(m_localDir->path()), QStringList{"inside/"});
+    QCOMPARE(m_connection.currentDirectory(), QStringLiteral("/"));
+}
+
+void TransferBatchTest::localErrorAbandonsCommandAndCleansUp()
+{
+    QVERIFY(WriteFile(localPath("good.txt"), "fine"));
+    TestSelection local;
+    local.add("vanished.txt", 4);
+    local.add("good.txt", 4);
+    UploadSelection(*m_host, local);
+    QCOMPARE(m_host->log, QStringList{"file error File not found"});
+    QCOMPARE(m_host->sink.events.last(), QStringLiteral("close"));
+    QCOMPARE(local.selected, (std::vector<bool>{false, true}));
+    QCOMPARE(serverTree(), QStringList());
+}
+
+void TransferBatchTest::localErrorInsideFolderStillReturnsRemoteDirectory()
+{
+    QVERIFY(WriteFile(localPath("a/b/first.txt"), "1"));
+    QVERIFY(::symlink("/nonexistent/target",
+                      QFile::encodeName(localPath("a/b/dangling")).constData()) == 0);
+    TestSelection local;
+    local.add("a", 0, true);
+    UploadSelection(*m_host, local);
+    QCOMPARE(m_host->log, QStringList{"file error File not found"});
+    QCOMPARE(m_connection.currentDirectory(), QStringLiteral("/"));
+}
+
+void TransferBatchTest::folderThatCannotBeEnteredUploadsNothingElsewhere()
+{
+    QVERIFY(WriteFile(serverPath("docs"), "a file where the folder should go"));
+    QVERIFY(WriteFile(localPath("docs/inner.txt"), "x"));
+    TestSelection local;
+    local.add("docs", 0, true);
+    UploadSelection(*m_host, local);
+    QCOMPARE(m_host->log, (QStringList{"error FTP Set Current Directory Failed", "list remote"}));
+    QCOMPARE(serverTree(), QStringList{"docs=33"});
+    QCOMPARE(m_connection.currentDirectory(), QStringLiteral("/"));
+}
+
+void TransferBatchTest::linkBackToParentFolderDoesNotLoop()
+{
+    QVERIFY(WriteFile(localPath("loop/file.txt"), "f"));
+    QVERIFY(::symlink(QFile::encodeName(localPath("loop")).constData(),
+                      QFile::encodeName(localPath("loop/again")).constData()) == 0);
+    TestSelection local;
+    local.add("loop", 0, true);
+    UploadSelection(*m_host, local);
+    QCOMPARE(m_host->log, QStringList{"list remote"});
+    QCOMPARE(serverTree(), (QStringList{"loop/", "loop/file.txt=1"}));
+}
+
+void TransferBatchTest::commandsAreIgnoredWhileOperationRuns()
+{
+    QVERIFY(WriteFile(localPath("a.txt"), "a"));
+    TestSelection rows;
+    rows.add("a.txt", 1);
+    {
+        OperationLock running;
+        UploadSelection(*m_host, rows);
+        DownloadSelection(*m_host, rows);
+        UploadDroppedItems(*m_host, {localPath("a.txt")});
+    }
+    QCOMPARE(m_host->log, QStringList());
+    QCOMPARE(m_host->sink.events, QStringList());
+    QCOMPARE(rows.selected, std::vector<bool>{true});
+    QCOMPARE(serverTree(), QStringList());
+}
+
+QTEST_GUILESS_MAIN(TransferBatchTest)
+#include "tst_transferbatch.moc"

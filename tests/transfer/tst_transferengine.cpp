@@ -1,0 +1,278 @@
+#include "TransferTestHost.h"
+
+#include "local/FileSystemError.h"
+#include "transfer/TransferEngine.h"
+#include "transfer/TransferNames.h"
+
+// The single-file engine against a real FTP server on loopback.
+class TransferEngineTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void roundTripIsByteExact_data();
+    void roundTripIsByteExact();
+    void lowerCaseUploadTouchesOnlyAsciiCapitals_data();
+    void lowerCaseUploadTouchesOnlyAsciiCapitals();
+    void uploadWithCancelAlreadySetSendsNothing();
+    void cancelStopsUploadAfterCurrentBlock();
+    void downloadClearsPendingCancel();
+    void cancelledDownloadKeepsEarlierFileAndPartialData();
+    void downloadReadsUntilServerEndsData_data();
+    void downloadReadsUntilServerEndsData();
+    void downloadReplacesEarlierFileOnlyWhenComplete();
+    void missingRemoteFileLeavesNothingLocally();
+    void notPlainNameIsRefusedBeforeAnythingIsWritten_data();
+    void notPlainNameIsRefusedBeforeAnythingIsWritten();
+    void refusedUploadIsReportedAsFailure();
+    void localErrorLeavesConnectionUsable();
+
+private:
+    QString serverPath(const QString& name) const { return m_serverRoot.filePath(name); }
+    QString localPath(const QString& name) const { return m_localDir->filePath(name); }
+
+    QTemporaryDir m_serverRoot;
+    std::unique_ptr<QTemporaryDir> m_localDir;
+    FtpServerFixture m_server;
+    TestConnection m_connection;
+    std::unique_ptr<TestTransferHost> m_host;
+};
+
+void TransferEngineTest::initTestCase()
+{
+    QVERIFY(m_serverRoot.isValid());
+    QVERIFY2(m_server.start(m_serverRoot.path()), qPrintable(m_server.errorOutput()));
+}
+
+void TransferEngineTest::init()
+{
+    CancelRequested = false;
+    m_localDir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_connection.open(m_server.port()));
+    m_host = std::make_unique<TestTransferHost>();
+    m_host->connection = m_connection.connection;
+    m_host->folder = m_localDir->path();
+}
+
+void TransferEngineTest::cleanup()
+{
+    m_connection.close();
+    CancelRequested = false;
+}
+
+void TransferEngineTest::roundTripIsByteExact_data()
+{
+    QTest::addColumn<qint64>("size");
+    for (qint64 size : {0, 1, 4095, 4096, 4097, 1024 * 1024 + 1})
+        QTest::addRow("%lld bytes", size) << size;
+}
+
+void TransferEngineTest::roundTripIsByteExact()
+{
+    QFETCH(qint64, size);
+    const QByteArray data = PatternBytes(size);
+    const QString name = QStringLiteral("file%1.bin").arg(size);
+    QVERIFY(WriteFile(localPath(name), data));
+
+    QVERIFY(UploadFile(*m_host, localPath(name), FTP_TRANSFER_TYPE_BINARY));
+    QCOMPARE(ReadFile(serverPath(name)), data);
+    // One progress report per block; an empty file reports nothing.
+    QCOMPARE(m_host->sink.updates, int((size + 4095) / 4096));
+    if (size > 0) {
+        QCOMPARE(m_host->sink.lastPercent, 100);
+        QCOMPARE(m_host->sink.lastDone, size);
+        QCOMPARE(m_host->sink.lastTotal, size);
+    }
+
+    m_host->sink.updates = 0;
+    QVERIFY(DownloadFile(*m_host, name, "back.bin", size, FTP_TRANSFER_TYPE_BINARY));
+    QCOMPARE(ReadFile(localPath("back.bin")), data);
+    QCOMPARE(m_host->sink.updates, int((size + 4095) / 4096));
+    QVERIFY(!QFile::exists(localPath(PartialDownloadName("back.bin"))));
+    QCOMPARE(m_host->log, QStringList());
+}
+
+void TransferEngineTest::lowerCaseUploadTouchesOnlyAsciiCapitals_data()
+{
+    QTest::addColumn<QString>("localName");
+    QTest::addColumn<bool>("lowerCase");
+    QTest::addColumn<QString>("remoteName");
+    QTest::newRow("lowered") << "ReadMe.TXT" << true << "readme.txt";
+    QTest::newRow("capital outside A-Z") << "ÄRGER.Txt" << true << "Ärger.txt";
+    QTest::newRow("option off") << "KeepMe.TXT" << false << "KeepMe.TXT";
+}
+
+void TransferEngineTest::lowerCaseUploadTouchesOnlyAsciiCapitals()
+{
+    QFETCH(QString, localName);
+    QFETCH(bool, lowerCase);
+    QFETCH(QString, remoteName);
+    QVERIFY(WriteFile(localPath(localName), "text"));
+    m_host->lowerCase = lowerCase;
+    QVERIFY(UploadFile(*m_host, localPath(localName), FTP_TRANSFER_TYPE_BINARY));
+    QCOMPARE(QDir(m_serverRoot.path()).entryList({remoteName}, QDir::Files),
+             QStringList{remoteName});
+    QCOMPARE(ReadFile(serverPath(remoteName)), QByteArray("text"));
+    QVERIFY(QFile::exists(localPath(localName))); // the local file keeps its name
+    QFile::remove(serverPath(remoteName));
+}
+
+void TransferEngineTest::uploadWithCancelAlreadySetSendsNothing()
+{
+    QVERIFY(WriteFile(localPath("early.txt"), "data"));
+    CancelRequested = true;
+    QVERIFY(UploadFile(*m_host, localPath("early.txt"), FTP_TRANSFER_TYPE_BINARY));
+    QVERIFY(CancelRequested);
+    QVERIFY(!QFile::exists(serverPath("early.txt")));
+    // Nothing is opened locally either: a missing file is not even noticed.
+    QVERIFY(UploadFile(*m_host, localPath("missing.txt"), FTP_TRANSFER_TYPE_BINARY));
+}
+
+void TransferEngineTest::cancelStopsUploadAfterCurrentBlock()
+{
+    QVERIFY(WriteFile(localPath("big.bin"), PatternBytes(100 * 1024)));
+    m_host->sink.onUpdate = [](int update) {
+        if (update == 3)
+            CancelRequested = true;
+    };
+    QVERIFY(UploadFile(*m_host, localPath("big.bin"), FTP_TRANSFER_TYPE_BINARY));
+    QVERIFY(CancelRequested);
+    QCOMPARE(m_host->sink.updates, 3);
+    // The server keeps what was sent before Cancel: a shorter file, no error.
+    QCOMPARE(ReadFile(serverPath("big.bin")), PatternBytes(100 * 1024).left(3 * 4096));
+    QCOMPARE(m_host->log, QStringList());
+}
+
+void TransferEngineTest::downloadClearsPendingCancel()
+{
+    QVERIFY(WriteFile(serverPath("whole.bin"), PatternBytes(20000)));
+    CancelRequested = true;
+    QVERIFY(DownloadFile(*m_host, "whole.bin", "whole.bin", 20000, FTP_TRANSFER_TYPE_BINARY));
+    QVERIFY(!CancelRequested);
+    QCOMPARE(ReadFile(localPath("whole.bin")), PatternBytes(20000));
+}
+
+void TransferEngineTest::cancelledDownloadKeepsEarlierFileAndPartialData()
+{
+    QVERIFY(WriteFile(serverPath("doc.bin"), PatternBytes(100 * 1024, 1)));
+    QVERIFY(WriteFile(localPath("doc.bin"), "the user's earlier copy"));
+    m_host->sink.onUpdate = [](int update) {
+        if (update == 2)
+            CancelRequested = true;
+    };
+    QVERIFY(DownloadFile(*m_host, "doc.bin", "doc.bin", 100 * 1024, FTP_TRANSFER_TYPE_BINARY));
+    QVERIFY(CancelRequested);
+    QCOMPARE(ReadFile(localPath("doc.bin")), QByteArray("the user's earlier copy"));
+    QCOMPARE(ReadFile(localPath("doc.bin.zulftp-part")), PatternBytes(100 * 1024, 1).left(8192));
+    // The connection is free again for the next command.
+    CancelRequested = false;
+    QVERIFY(DownloadFile(*m_host, "doc.bin", "doc.bin", 100 * 1024, FTP_TRANSFER_TYPE_BINARY));
+    QCOMPARE(ReadFile(localPath("doc.bin")), PatternBytes(100 * 1024, 1));
+}
+
+void TransferEngineTest::downloadReadsUntilServerEndsData_data()
+{
+    QTest::addColumn<qint64>("listedSize");
+    QTest::addColumn<qint64>("actualSize");
+    QTest::newRow("grew since the listing") << qint64(1000) << qint64(50000);
+    QTest::newRow("shrank since the listing") << qint64(50000) << qint64(1000);
+    QTest::newRow("listed as empty") << qint64(0) << qint64(9000);
+    QTest::newRow("empty") << qint64(0) << qint64(0);
+}
+
+void TransferEngineTest::downloadReadsUntilServerEndsData()
+{
+    QFETCH(qint64, listedSize);
+    QFETCH(qint64, actualSize);
+    QVERIFY(WriteFile(serverPath("changing.bin"), PatternBytes(actualSize, 2)));
+    QVERIFY(DownloadFile(*m_host, "changing.bin", "changing.bin", listedSize,
+                         FTP_TRANSFER_TYPE_BINARY));
+    QCOMPARE(ReadFile(localPath("changing.bin")), PatternBytes(actualSize, 2));
+    if (actualSize > 0) {
+        QCOMPARE(m_host->sink.lastDone, actualSize);
+        QVERIFY(m_host->sink.lastPercent <= 100);
+        QVERIFY(m_host->sink.lastTotal >= actualSize);
+    }
+}
+
+void TransferEngineTest::downloadReplacesEarlierFileOnlyWhenComplete()
+{
+    QVERIFY(WriteFile(serverPath("new.txt"), "fresh contents"));
+    QVERIFY(WriteFile(localPath("new.txt"), "stale contents that are longer"));
+    QVERIFY(WriteFile(localPath("new.txt.zulftp-part"), "left over from an earlier failure"));
+    QVERIFY(DownloadFile(*m_host, "new.txt", "new.txt", 14, FTP_TRANSFER_TYPE_BINARY));
+    QCOMPARE(ReadFile(localPath("new.txt")), QByteArray("fresh contents"));
+    QVERIFY(!QFile::exists(localPath("new.txt.zulftp-part")));
+}
+
+void TransferEngineTest::missingRemoteFileLeavesNothingLocally()
+{
+    QVERIFY(WriteFile(localPath("absent.txt"), "mine"));
+    QVERIFY(!DownloadFile(*m_host, "absent.txt", "absent.txt", 10, FTP_TRANSFER_TYPE_BINARY));
+    QCOMPARE(m_host->log, QStringList{"error FTP Open File Failed."});
+    QCOMPARE(ReadFile(localPath("absent.txt")), QByteArray("mine"));
+    QCOMPARE(QDir(m_localDir->path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{"absent.txt"});
+}
+
+void TransferEngineTest::notPlainNameIsRefusedBeforeAnythingIsWritten_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("parent path") << "../evil";
+    QTest::newRow("dot dot") << "..";
+    QTest::newRow("dot") << ".";
+    QTest::newRow("empty") << "";
+    QTest::newRow("subfolder path") << "sub/evil";
+}
+
+void TransferEngineTest::notPlainNameIsRefusedBeforeAnythingIsWritten()
+{
+    QFETCH(QString, name);
+    QDir(m_localDir->path()).mkdir("sub");
+    m_host->folder = localPath("sub");
+    QVERIFY(WriteFile(serverPath("evil"), "payload"));
+    QVERIFY(!DownloadFile(*m_host, "evil", name, 7, FTP_TRANSFER_TYPE_BINARY));
+    QCOMPARE(m_host->log, QStringList{"warn " + NotPlainNameText(name)});
+    QCOMPARE(
+        QDir(m_localDir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList{"sub"});
+    QVERIFY(QDir(localPath("sub")).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+}
+
+void TransferEngineTest::refusedUploadIsReportedAsFailure()
+{
+    QTemporaryDir root;
+    FtpServerFixture readOnly;
+    FtpServerFixture::Options options;
+    options.readOnly = true;
+    QVERIFY(readOnly.start(root.path(), options));
+    TestConnection connection;
+    QVERIFY(connection.open(readOnly.port()));
+    m_host->connection = connection.connection;
+    QVERIFY(WriteFile(localPath("refused.txt"), "data"));
+    QVERIFY(!UploadFile(*m_host, localPath("refused.txt"), FTP_TRANSFER_TYPE_BINARY));
+    QCOMPARE(m_host->log.size(), 1);
+    QVERIFY(m_host->log.first().startsWith("error "));
+    QVERIFY(!QFile::exists(root.filePath("refused.txt")));
+}
+
+void TransferEngineTest::localErrorLeavesConnectionUsable()
+{
+    QVERIFY(WriteFile(serverPath("remote.txt"), "contents"));
+    m_host->folder = localPath("no/such/folder");
+    QVERIFY_THROWS_EXCEPTION(FileSystemError, DownloadFile(*m_host, "remote.txt", "remote.txt", 8,
+                                                           FTP_TRANSFER_TYPE_BINARY));
+    // The remote file was closed on the way out, so the next transfer is not refused.
+    m_host->folder = m_localDir->path();
+    QVERIFY(DownloadFile(*m_host, "remote.txt", "remote.txt", 8, FTP_TRANSFER_TYPE_BINARY));
+    QCOMPARE(ReadFile(localPath("remote.txt")), QByteArray("contents"));
+    QVERIFY_THROWS_EXCEPTION(FileSystemError,
+                             UploadFile(*m_host, localPath("missing"), FTP_TRANSFER_TYPE_BINARY));
+    QVERIFY(UploadFile(*m_host, localPath("remote.txt"), FTP_TRANSFER_TYPE_BINARY));
+}
+
+QTEST_GUILESS_MAIN(TransferEngineTest)
+#include "tst_transferengine.moc"

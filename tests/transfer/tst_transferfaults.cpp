@@ -1,0 +1,135 @@
+#include "TransferTestHost.h"
+
+#include "faultserver.h"
+#include "transfer/FolderTransfer.h"
+#include "transfer/TransferEngine.h"
+#include "transfer/TransferNames.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+// Transfers against a server that fails on purpose: mid-transfer drops, refused final
+// replies and hostile listings.
+class TransferFaultsTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void failedDownloadKeepsEarlierFile_data();
+    void failedDownloadKeepsEarlierFile();
+    void unconfirmedUploadIsAFailure_data();
+    void unconfirmedUploadIsAFailure();
+    void hostileListingCannotWriteOutsideFolder();
+
+private:
+    bool startServer(const QJsonObject& script);
+    QString localPath(const QString& name) const { return m_localDir->filePath(name); }
+
+    std::unique_ptr<FaultServer> m_server;
+    std::unique_ptr<QTemporaryDir> m_localDir;
+    TestConnection m_connection;
+    TestTransferHost m_host;
+};
+
+void TransferFaultsTest::init()
+{
+    CancelRequested = false;
+    m_localDir = std::make_unique<QTemporaryDir>();
+    m_host = {};
+    m_host.folder = m_localDir->path();
+}
+
+void TransferFaultsTest::cleanup()
+{
+    m_connection.close();
+    m_server.reset();
+}
+
+bool TransferFaultsTest::startServer(const QJsonObject& script)
+{
+    m_server = std::make_unique<FaultServer>();
+    if (!m_server->start(script) || !m_connection.open(m_server->port()))
+        return false;
+    m_host.connection = m_connection.connection;
+    return true;
+}
+
+QJsonObject Rule(const char* verb, const QJsonObject& rule)
+{
+    return QJsonObject{{verb, QJsonArray{rule}}};
+}
+
+void TransferFaultsTest::failedDownloadKeepsEarlierFile_data()
+{
+    QTest::addColumn<QJsonObject>("rule");
+    QTest::newRow("connection dropped midway") << QJsonObject{{"dropAfter", 20000}};
+    QTest::newRow("all data, then the server says it aborted")
+        << QJsonObject{{"final", "426 Connection closed; transfer aborted."}};
+}
+
+void TransferFaultsTest::failedDownloadKeepsEarlierFile()
+{
+    QFETCH(QJsonObject, rule);
+    QVERIFY(startServer(
+        {{"files", QJsonObject{{"data.bin", "@100000"}}}, {"rules", Rule("RETR", rule)}}));
+    QVERIFY(WriteFile(localPath("data.bin"), "the user's earlier copy"));
+    QVERIFY(!DownloadFile(m_host, "data.bin", "data.bin", 100000, FTP_TRANSFER_TYPE_BINARY));
+    QCOMPARE(m_host.log, QStringList{"error Internet Read File Failed."});
+    QCOMPARE(ReadFile(localPath("data.bin")), QByteArray("the user's earlier copy"));
+    // What did arrive is kept under the partial name, for the user to judge.
+    const QByteArray partial = ReadFile(localPath("data.bin" + QString(kPartialSuffix)));
+    QVERIFY(partial.size() >= 4096 && partial.size() <= 100000);
+}
+
+void TransferFaultsTest::unconfirmedUploadIsAFailure_data()
+{
+    QTest::addColumn<QJsonObject>("rule");
+    QTest::newRow("refused after the data")
+        << QJsonObject{{"final", "452 Requested action not taken. Insufficient storage."}};
+    QTest::newRow("connection dropped midway") << QJsonObject{{"dropAfter", 20000}};
+}
+
+void TransferFaultsTest::unconfirmedUploadIsAFailure()
+{
+    QFETCH(QJsonObject, rule);
+    QVERIFY(startServer({{"rules", Rule("STOR", rule)}}));
+    QVERIFY(WriteFile(localPath("edit.txt"), PatternBytes(100000)));
+    QVERIFY(!UploadFile(m_host, localPath("edit.txt"), FTP_TRANSFER_TYPE_BINARY));
+    // Exactly one report, whichever call noticed the failure first.
+    QCOMPARE(m_host.log, QStringList{"error Internet Write File Failed."});
+}
+
+void TransferFaultsTest::hostileListingCannotWriteOutsideFolder()
+{
+    const QString listing = QStringLiteral("drwxr-xr-x 2 u g 4096 Jan 01 2020 .\r\n"
+                                           "drwxr-xr-x 2 u g 4096 Jan 01 2020 ..\r\n"
+                                           "-rw-r--r-- 1 u g 7 Jan 01 2020 ../evil\r\n"
+                                           "-rw-r--r-- 1 u g 7 Jan 01 2020 /tmp/evil\r\n"
+                                           "-rw-r--r-- 1 u g 2 Jan 01 2020 ok.txt\r\n");
+    QVERIFY(startServer(
+        {{"listing", listing}, {"files", QJsonObject{{"ok.txt", "ok"}, {"../evil", "payload"}}}}));
+    QVERIFY(QDir().mkpath(localPath("inside")));
+    m_host.folder = localPath("inside");
+    DownloadFolder(m_host, "dir");
+    QCOMPARE(ReadFile(localPath("inside/dir/ok.txt")), QByteArray("ok"));
+    const QStringList everything =
+        QDir(m_localDir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    QCOMPARE(everything, QStringList{"inside"});
+    QCOMPARE(QDir(localPath("inside/dir"))
+                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{"ok.txt"});
+    // Whether the listing parser drops such lines or the download refuses them, only the
+    // refusals may show, and "." and ".." are passed over silently.
+    for (const QString& line : m_host.log)
+        QVERIFY2(line.startsWith("warn ") && !line.contains("\"..\""), qPrintable(line));
+    // The server was taken into the folder and back out of it, in that order.
+    const QStringList received = m_server->received();
+    const qsizetype entered = received.indexOf("CWD dir");
+    QVERIFY(entered >= 0);
+    QVERIFY(received.indexOf("CDUP") > entered || received.indexOf("CWD ..") > entered);
+}
+
+QTEST_GUILESS_MAIN(TransferFaultsTest)
+#include "tst_transferfaults.moc"
