@@ -79,7 +79,7 @@ QLineEdit* TfrmConfig::addField(const char* objectName, const QString& label, in
     field->setObjectName(QString::fromLatin1(objectName));
     field->setAccessibleName(label);
     if (limit > 0)
-        field->setValidator(new TypingLimitValidator(field, limit));
+        SetTypingLimit(field, limit);
     QString labelName = QString::fromLatin1(objectName);
     labelName.replace(0, 3, QStringLiteral("lbl"));
     QLabel* caption = makeLabel(labelName.toLatin1().constData(), label, TabSheet1);

@@ -1,6 +1,7 @@
 #include "sites/ui/ConfigForm.h"
 
 #include "app/SettingsStore.h"
+#include "sites/ui/TypingLimit.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -60,17 +61,17 @@ SiteProfile TfrmConfig::profileFields() const
 
 void TfrmConfig::setProfileFields(const SiteProfile& fields)
 {
-    txtSiteName->setText(fields.siteName);
-    txtHost->setText(fields.host);
-    txtPort->setText(fields.port);
-    txtUserID->setText(fields.userID);
-    txtPassword->setText(fields.password);
-    txtDirectory->setText(fields.directory);
+    SetFieldText(txtSiteName, fields.siteName);
+    SetFieldText(txtHost, fields.host);
+    SetFieldText(txtPort, fields.port);
+    SetFieldText(txtUserID, fields.userID);
+    SetFieldText(txtPassword, fields.password);
+    SetFieldText(txtDirectory, fields.directory);
 }
 
 void TfrmConfig::setPortField(const QString& port)
 {
-    txtPort->setText(port);
+    SetFieldText(txtPort, port);
 }
 
 QStringList TfrmConfig::siteNameItems() const

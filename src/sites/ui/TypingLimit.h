@@ -1,21 +1,15 @@
 #pragma once
-#include <QValidator>
+#include <QString>
 
 class QLineEdit;
 
-// Limits what the user can type into a field without touching text the program puts there:
-// a profile written elsewhere may hold a longer value, and cutting it on load would save a
-// different site name or password than the one stored.
-class TypingLimitValidator final : public QValidator
-{
-    Q_OBJECT
+// Typing limits that text put in by the program may exceed: a profile written elsewhere may
+// hold a longer site name or password, and cutting it on load would save it back under a
+// different section or with a different password than the one stored.
 
-public:
-    TypingLimitValidator(QLineEdit* field, int limit);
+// Limits what the user can type or paste into `field` to `limit` characters; a longer text
+// already there can still be shortened.
+void SetTypingLimit(QLineEdit* field, int limit);
 
-    State validate(QString& input, int& pos) const override;
-
-private:
-    QLineEdit* m_field;
-    int m_limit;
-};
+// Puts `text` into `field` whole, whatever the field's typing limit.
+void SetFieldText(QLineEdit* field, const QString& text);
