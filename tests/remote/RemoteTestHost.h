@@ -1,0 +1,60 @@
+#pragma once
+#include "ScriptedPrompter.h"
+#include "ftp/FileListModel.h"
+#include "ftp/RemoteHost.h"
+#include "transfer/ProgressSink.h"
+
+#include <QList>
+#include <QStringList>
+
+// A progress dialog that remembers what it was asked to show.
+class RecordingProgress final : public ProgressSink
+{
+public:
+    void ShowProgress(const QString& message, const QString& title, bool showBar,
+                      bool showStats) override
+    {
+        shown << message + QLatin1Char('|') + title + QLatin1Char('|') + QString::number(showBar) +
+                     QString::number(showStats);
+        visible = true;
+    }
+    void UpdateProgress(int, qint64, qint64, double) override {}
+    void SetProgressPosition(int) override {}
+    void CloseProgress() override { visible = false; }
+
+    QStringList shown;
+    bool visible = false;
+};
+
+// The window around the connection, as plain fields the tests read back.
+class RemoteTestHost final : public RemoteHost
+{
+public:
+    Prompter& prompter() override { return script; }
+    ProgressSink& progress() override { return progressLog; }
+    void setCursor(Cursor value) override
+    {
+        cursor = value;
+        if (value == Cursor::Hourglass)
+            ++hourglassCount;
+    }
+    QString currentSiteName() const override { return siteName; }
+    void setConnectionStatus(const QString& text) override { status = text; }
+    void UpdateCommandState(bool connected) override { commandStates << connected; }
+    void showConfigure() override { ++configureShown; }
+    FileListModel& remoteFiles() override { return files; }
+    void setRemoteHeader(const QString& caption) override { header = caption; }
+    void processEvents() override { ++pumps; }
+
+    ScriptedPrompter script;
+    RecordingProgress progressLog;
+    FileListModel files;
+    QString siteName;
+    QString status = QStringLiteral("Not Connected");
+    QString header = QStringLiteral("Remote Files");
+    QList<bool> commandStates;
+    int configureShown = 0;
+    Cursor cursor = Cursor::Default;
+    int hourglassCount = 0;
+    int pumps = 0;
+};
