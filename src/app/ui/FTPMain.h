@@ -162,6 +162,10 @@ public:
     void setStatusText(int panel, const QString& text);
     QString statusText(int panel) const;
 
+    // The folder shown at start-up for the stored DefaultLocalPath: that folder while it
+    // exists, the home folder otherwise.
+    static QString startupLocalFolder(const QString& stored);
+
     // ---- Command availability and routing (FTPMainRouting.cpp) ----
     void UpdateCommandState(bool connected);
     void LocalFilesEnter();

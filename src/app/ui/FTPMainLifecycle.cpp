@@ -28,17 +28,16 @@ int sanePaneWidth(int width)
     return qBound(kMinPaneWidth, width, kMaxPaneWidth);
 }
 
-// The folder shown at start-up: the stored one, or the home folder when it is gone (a removed
-// folder or an unmounted volume), without a box: the user sees where they are in the header.
-QString startupFolder(const QString& stored)
+} // namespace
+
+// A folder that is gone (removed, or on an unmounted volume) gives way to the home folder
+// without a box: the local header shows where the user is.
+QString TfrmMain::startupLocalFolder(const QString& stored)
 {
-    const QString trimmed = stored.trimmed();
-    if (!trimmed.isEmpty() && QFileInfo(trimmed).isDir())
-        return trimmed;
+    if (!stored.isEmpty() && QFileInfo(stored).isDir())
+        return stored;
     return QDir::homePath();
 }
-
-} // namespace
 
 void TfrmMain::FormCreate()
 {
@@ -53,7 +52,7 @@ void TfrmMain::FormCreate()
     LocalSort = Settings.LastLocalSort;
     setLocalSort(LocalSort);
     initLocalPane();
-    const QString folder = startupFolder(Settings.DefaultLocalPath);
+    const QString folder = startupLocalFolder(Settings.DefaultLocalPath);
     // Setting the folder it already stands on lists nothing, but the list must be filled.
     if (QDir::cleanPath(currentLocalFolder()) == QDir::cleanPath(folder))
         ListLocalFiles();
