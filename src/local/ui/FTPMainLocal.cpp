@@ -51,6 +51,7 @@ void TfrmMain::initLocalPane()
 {
     if (!m_local) {
         m_local = new LocalPaneState(this);
+        m_local->watchDrivePicker(LocalDrives);
         connect(LocalFolders, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
             setLocalFolder(item->data(LocalPaneState::FolderPathRole).toString());
         });

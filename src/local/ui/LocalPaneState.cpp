@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QFileInfo>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QListWidget>
 #include <QStyle>
 
@@ -52,6 +53,26 @@ void LocalPaneState::refreshVolumes(QComboBox* drives)
     for (const LocalVolume& v : volumes)
         drives->addItem(volumeIcon(v.kind), volumeText(v));
     showVolumeOfFolder(drives);
+}
+
+void LocalPaneState::watchDrivePicker(QComboBox* drives)
+{
+    m_watchedDrives = drives;
+    drives->installEventFilter(this);
+}
+
+bool LocalPaneState::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_watchedDrives) {
+        const bool opening =
+            event->type() == QEvent::MouseButtonPress ||
+            (event->type() == QEvent::KeyPress &&
+             (static_cast<QKeyEvent*>(event)->key() == Qt::Key_F4 ||
+              static_cast<QKeyEvent*>(event)->modifiers().testFlag(Qt::AltModifier)));
+        if (opening)
+            refreshVolumes(m_watchedDrives);
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void LocalPaneState::showVolumeOfFolder(QComboBox* drives) const

@@ -28,6 +28,9 @@ public:
 
     // Reads the volumes again and refills `drives` when they changed (media come and go).
     void refreshVolumes(QComboBox* drives);
+    // Reads the volumes again whenever the user is about to open `drives`' list, so media
+    // mounted since the last folder change are there to pick.
+    void watchDrivePicker(QComboBox* drives);
     // Puts `drives` on the volume that holds the current folder, without raising a change.
     void showVolumeOfFolder(QComboBox* drives) const;
     // Fills `folders` with the root-down chain to the current folder, then its subfolders.
@@ -38,4 +41,10 @@ public:
     static constexpr int FolderPathRole = Qt::UserRole + 1;
     // The height of a LocalFolders row.
     static constexpr int kFolderRowHeight = 17;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QComboBox* m_watchedDrives = nullptr;
 };
