@@ -1,7 +1,9 @@
 #include "app/ui/FTPMain.h"
 
 #include "app/ui/FileListView.h"
+#include "transfer/OperationLock.h"
 #include "transfer/TransferBatch.h"
+#include "transfer/ui/CommandLockout.h"
 #include "transfer/ui/MainTransferHost.h"
 
 // The transfer commands of the main window: upload, download, dragging rows between the
@@ -9,6 +11,9 @@
 
 void TfrmMain::btnUploadClick()
 {
+    if (OperationRunning())
+        return;
+    CommandLockout lockout(this);
     MainTransferHost host(*this);
     ListViewSelection rows(*LocalFiles);
     UploadSelection(host, rows);
@@ -16,6 +21,9 @@ void TfrmMain::btnUploadClick()
 
 void TfrmMain::btnDownloadClick()
 {
+    if (OperationRunning())
+        return;
+    CommandLockout lockout(this);
     MainTransferHost host(*this);
     ListViewSelection rows(*RemoteFiles);
     DownloadSelection(host, rows);
@@ -54,8 +62,9 @@ void TfrmMain::DropFileDrop()
 {
     // The desktop may deliver a drop at any moment; without a connection there is nowhere
     // to put the items.
-    if (!isConnected())
+    if (!isConnected() || OperationRunning())
         return;
+    CommandLockout lockout(this);
     MainTransferHost host(*this);
     UploadDroppedItems(host, DropFile.NameWithPath);
 }

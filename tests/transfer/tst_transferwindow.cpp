@@ -1,0 +1,302 @@
+#include "TransferTestHost.h"
+
+#include "ScriptedPrompter.h"
+#include "app/CommandState.h"
+#include "app/SettingsStore.h"
+#include "app/ui/FTPMain.h"
+#include "app/ui/FileListView.h"
+#include "ftp/FileListModel.h"
+#include "ftp/FtpConnection.h"
+#include "transfer/ui/CommandLockout.h"
+#include "transfer/ui/MsgForm.h"
+
+#include <QApplication>
+#include <QItemSelectionModel>
+#include <QListWidget>
+#include <QMimeData>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QUrl>
+
+// The main window's transfer handlers: the drag-and-drop rules, the desktop drop, the
+// commands run from the window, and the lockout of other commands while one runs.
+class TransferWindowTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void dragOverRules_data();
+    void dragOverRules();
+    void dropBetweenListsRunsCommandOnlyWhenConnected_data();
+    void dropBetweenListsRunsCommandOnlyWhenConnected();
+    void desktopDropWhileDisconnectedDoesNothing();
+    void desktopDropUploadsFilesAndFolderThenLists();
+    void uploadCommandSendsSelectedRowsAndDeselectsThem();
+    void localErrorHidesDialogAndRestoresCursor();
+    void lockoutDropsInputToMainWindowOnly();
+
+private:
+    void connect(TfrmMain& w);
+    QString localPath(const QString& name) const { return m_localDir->filePath(name); }
+
+    QTemporaryDir m_home;
+    QTemporaryDir m_serverRoot;
+    std::unique_ptr<QTemporaryDir> m_localDir;
+    FtpServerFixture m_server;
+    TestConnection m_connection;
+};
+
+void TransferWindowTest::initTestCase()
+{
+    qputenv("ZULFTP_HOME", m_home.path().toUtf8());
+    QVERIFY2(m_server.start(m_serverRoot.path()), qPrintable(m_server.errorOutput()));
+}
+
+void TransferWindowTest::init()
+{
+    Settings = {};
+    FtpConnection = TFtpConnection();
+    CancelRequested = false;
+    m_localDir = std::make_unique<QTemporaryDir>();
+}
+
+void TransferWindowTest::cleanup()
+{
+    m_connection.close();
+    FtpConnection = TFtpConnection();
+    QVERIFY(!QApplication::overrideCursor());
+    QTRY_VERIFY(QApplication::topLevelWidgets().isEmpty() ||
+                std::none_of(QApplication::topLevelWidgets().cbegin(),
+                             QApplication::topLevelWidgets().cend(),
+                             [](QWidget* w) { return w->isVisible(); }));
+}
+
+void TransferWindowTest::connect(TfrmMain& w)
+{
+    QVERIFY(m_connection.open(m_server.port()));
+    FtpConnection.InternetHandle = m_connection.internet;
+    FtpConnection.ConnectionHandle = m_connection.connection;
+    FtpConnection.Connected = true;
+    FtpConnection.ConnectedHost = "127.0.0.1";
+    w.UpdateCommandState(true);
+}
+
+void TransferWindowTest::dragOverRules_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<bool>("accepted");
+    for (bool connected : {false, true}) {
+        const char* state = connected ? "connected" : "disconnected";
+        QTest::addRow("local from remote, %s", state) << "LocalFiles"
+                                                      << "RemoteFiles" << connected << true;
+        QTest::addRow("local from local, %s", state) << "LocalFiles"
+                                                     << "LocalFiles" << connected << true;
+        QTest::addRow("folders from local, %s", state) << "LocalFolders"
+                                                       << "LocalFiles" << connected << false;
+        QTest::addRow("remote from remote, %s", state) << "RemoteFiles"
+                                                       << "RemoteFiles" << connected << true;
+        QTest::addRow("remote from local, %s", state) << "RemoteFiles"
+                                                      << "LocalFiles" << connected << connected;
+    }
+}
+
+void TransferWindowTest::dragOverRules()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, source);
+    QFETCH(bool, connected);
+    QFETCH(bool, accepted);
+    ScriptedPrompter prompter;
+    TfrmMain w(prompter);
+    FtpConnection.Connected = connected;
+    QObject* from = source == "LocalFiles" ? static_cast<QObject*>(w.LocalFiles) : w.RemoteFiles;
+    bool accept = !accepted;
+    if (target == "LocalFiles")
+        w.LocalFilesDragOver(from, {}, accept);
+    else if (target == "LocalFolders")
+        w.LocalFoldersDragOver(from, {}, accept);
+    else
+        w.RemoteFilesDragOver(from, {}, accept);
+    QCOMPARE(accept, accepted);
+    QVERIFY(prompter.verifyDone());
+}
+
+void TransferWindowTest::dropBetweenListsRunsCommandOnlyWhenConnected_data()
+{
+    QTest::addColumn<bool>("onRemote");
+    QTest::addColumn<bool>("fromOtherList");
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<bool>("runs");
+    for (bool onRemote : {false, true}) {
+        const char* list = onRemote ? "on remote" : "on local";
+        QTest::addRow("%s from the other list, connected", list)
+            << onRemote << true << true << true;
+        QTest::addRow("%s from the other list, disconnected", list)
+            << onRemote << true << false << false;
+        QTest::addRow("%s from itself, connected", list) << onRemote << false << true << false;
+    }
+}
+
+void TransferWindowTest::dropBetweenListsRunsCommandOnlyWhenConnected()
+{
+    QFETCH(bool, onRemote);
+    QFETCH(bool, fromOtherList);
+    QFETCH(bool, connected);
+    QFETCH(bool, runs);
+    ScriptedPrompter prompter;
+    TfrmMain w(prompter);
+    FtpConnection.Connected = connected;
+    // Nothing is selected, so a command that runs says so and does nothing else.
+    w.LocalFiles->clearSelection();
+    w.RemoteFiles->clearSelection();
+    if (runs)
+        prompter.expectBeep(MB_ICONEXCLAMATION).expectMessage("No files were selected.");
+    FileListView* target = onRemote ? w.RemoteFiles : w.LocalFiles;
+    FileListView* other = onRemote ? w.LocalFiles : w.RemoteFiles;
+    QObject* source = fromOtherList ? other : target;
+    if (onRemote)
+        w.RemoteFilesDragDrop(source, {});
+    else
+        w.LocalFilesDragDrop(source, {});
+    QVERIFY(prompter.verifyDone());
+}
+
+void TransferWindowTest::desktopDropWhileDisconnectedDoesNothing()
+{
+    QVERIFY(WriteFile(localPath("a.txt"), "a"));
+    ScriptedPrompter prompter;
+    TfrmMain w(prompter);
+    w.UpdateCommandState(false);
+    QVERIFY(!w.DropFile.EnableDrop);
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(localPath("a.txt"))});
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w, &drop);
+    // Called directly as well: the handler itself refuses without a connection.
+    w.DropFile.NameWithPath = {localPath("a.txt")};
+    w.DropFileDrop();
+    QVERIFY(!QFile::exists(m_serverRoot.filePath("a.txt")));
+    QVERIFY(prompter.verifyDone());
+}
+
+void TransferWindowTest::desktopDropUploadsFilesAndFolderThenLists()
+{
+    QVERIFY(WriteFile(localPath("one.txt"), "1"));
+    QVERIFY(WriteFile(localPath("two.txt"), "22"));
+    QVERIFY(WriteFile(localPath("folder/three.txt"), "333"));
+    ScriptedPrompter prompter;
+    TfrmMain w(prompter);
+    TfrmMsg msg(&w);
+    w.setMsgForm(&msg);
+    connect(w);
+    QVERIFY(w.DropFile.EnableDrop);
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(localPath("one.txt")),
+                  QUrl::fromLocalFile(localPath("two.txt")),
+                  QUrl::fromLocalFile(localPath("folder"))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w, &drop);
+
+    QCOMPARE(ReadFile(m_serverRoot.filePath("one.txt")), QByteArray("1"));
+    QCOMPARE(ReadFile(m_serverRoot.filePath("two.txt")), QByteArray("22"));
+    QCOMPARE(ReadFile(m_serverRoot.filePath("folder/three.txt")), QByteArray("333"));
+    QStringList listed;
+    for (const FileListRow& row : w.RemoteFilesModel->rows())
+        listed << row.name;
+    QVERIFY(listed.contains("one.txt") && listed.contains("two.txt") && listed.contains("folder"));
+    QVERIFY(!msg.isVisible());
+    QVERIFY(prompter.verifyDone());
+    QDir(m_serverRoot.filePath("folder")).removeRecursively();
+    QFile::remove(m_serverRoot.filePath("one.txt"));
+    QFile::remove(m_serverRoot.filePath("two.txt"));
+}
+
+void TransferWindowTest::uploadCommandSendsSelectedRowsAndDeselectsThem()
+{
+    QVERIFY(WriteFile(localPath("keep.txt"), "k"));
+    QVERIFY(WriteFile(localPath("send.txt"), "send me"));
+    ScriptedPrompter prompter;
+    TfrmMain w(prompter);
+    TfrmMsg msg(&w);
+    w.setMsgForm(&msg);
+    w.setLocalFolder(m_localDir->path());
+    connect(w);
+    int row = -1;
+    for (int i = 0; i < w.LocalFilesModel->rowCount(); ++i) {
+        if (w.LocalFilesModel->row(i).name == "send.txt")
+            row = i;
+    }
+    QVERIFY(row >= 0);
+    w.LocalFiles->selectionModel()->select(w.LocalFilesModel->index(row, 0),
+                                           QItemSelectionModel::ClearAndSelect |
+                                               QItemSelectionModel::Rows);
+    w.btnUploadClick();
+    QCOMPARE(ReadFile(m_serverRoot.filePath("send.txt")), QByteArray("send me"));
+    QVERIFY(!QFile::exists(m_serverRoot.filePath("keep.txt")));
+    QVERIFY(w.LocalFiles->selectedRowNumbers().isEmpty());
+    bool listed = false;
+    for (const FileListRow& r : w.RemoteFilesModel->rows())
+        listed = listed || r.name == "send.txt";
+    QVERIFY(listed);
+    QVERIFY(!msg.isVisible());
+    QVERIFY(prompter.verifyDone());
+    QFile::remove(m_serverRoot.filePath("send.txt"));
+}
+
+void TransferWindowTest::localErrorHidesDialogAndRestoresCursor()
+{
+    QVERIFY(WriteFile(localPath("soon-gone.txt"), "x"));
+    ScriptedPrompter prompter;
+    TfrmMain w(prompter);
+    TfrmMsg msg(&w);
+    w.setMsgForm(&msg);
+    w.setLocalFolder(m_localDir->path());
+    connect(w);
+    QCOMPARE(w.LocalFilesModel->rowCount(), 1);
+    w.LocalFiles->selectAll();
+    QVERIFY(QFile::remove(localPath("soon-gone.txt")));
+    prompter.expectMessage("File not found");
+    w.btnUploadClick();
+    QVERIFY(prompter.verifyDone());
+    QVERIFY(!msg.isVisible());
+    QVERIFY(!QApplication::overrideCursor());
+}
+
+void TransferWindowTest::lockoutDropsInputToMainWindowOnly()
+{
+    QWidget main;
+    auto* command = new QPushButton("command", &main);
+    auto* scroll = new QScrollBar(Qt::Vertical, &main);
+    scroll->setGeometry(200, 0, 16, 200);
+    scroll->setRange(0, 100);
+    QWidget dialog;
+    auto* cancel = new QPushButton("Cancel", &dialog);
+    int commands = 0;
+    int cancels = 0;
+    QObject::connect(command, &QPushButton::clicked, [&] { ++commands; });
+    QObject::connect(cancel, &QPushButton::clicked, [&] { ++cancels; });
+    main.show();
+    dialog.show();
+    {
+        CommandLockout lockout(&main);
+        QTest::mouseClick(command, Qt::LeftButton);
+        QTest::mouseClick(cancel, Qt::LeftButton);
+        QTest::mouseClick(scroll, Qt::LeftButton, {}, QPoint(8, 190));
+    }
+    QCOMPARE(commands, 0);
+    QCOMPARE(cancels, 1);
+    QVERIFY(scroll->value() > 0);
+    QTest::mouseClick(command, Qt::LeftButton);
+    QCOMPARE(commands, 1);
+}
+
+QTEST_MAIN(TransferWindowTest)
+#include "tst_transferwindow.moc"
