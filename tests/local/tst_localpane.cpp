@@ -1,4 +1,5 @@
 #include "LocalPaneFixture.h"
+#include "local/ui/LocalPaneState.h"
 
 #include <QComboBox>
 #include <QListWidget>
@@ -181,6 +182,12 @@ void TestLocalPane::folderTreeShowsTheChainThenSubfolders()
     QCOMPARE(texts, expected);
     QCOMPARE(folders->currentItem()->text(), QStringLiteral("top"));
     QCOMPARE(folders->item(0)->sizeHint().height(), 17);
+    // The subfolders sit one step below the current folder.
+    const int chainLength = static_cast<int>(expected.size()) - 2;
+    QCOMPARE(folders->item(chainLength - 1)->data(LocalPaneState::FolderDepthRole).toInt(),
+             chainLength - 1);
+    QCOMPARE(folders->item(chainLength)->data(LocalPaneState::FolderDepthRole).toInt(),
+             chainLength);
 }
 
 void TestLocalPane::enterInTheFolderTreeEntersTheFolder()

@@ -52,6 +52,7 @@ void TfrmMain::initLocalPane()
     if (!m_local) {
         m_local = new LocalPaneState(this);
         m_local->watchDrivePicker(LocalDrives);
+        LocalPaneState::indentFolderRows(LocalFolders);
         connect(LocalFolders, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
             setLocalFolder(item->data(LocalPaneState::FolderPathRole).toString());
         });

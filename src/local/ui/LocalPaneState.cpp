@@ -7,6 +7,39 @@
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QStyle>
+#include <QStyledItemDelegate>
+
+namespace {
+
+// Draws each LocalFolders row shifted right by its depth, so the folders from "/" down read
+// as a path and the subfolders sit one step below the current folder.
+class FolderIndentDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override
+    {
+        QStyleOptionViewItem shifted(option);
+        shifted.rect.setLeft(option.rect.left() + indent(index));
+        QStyledItemDelegate::paint(painter, shifted, index);
+    }
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const QSize size = QStyledItemDelegate::sizeHint(option, index);
+        return {size.width() + indent(index), size.height()};
+    }
+
+private:
+    static int indent(const QModelIndex& index)
+    {
+        return kIndentPerLevel * index.data(LocalPaneState::FolderDepthRole).toInt();
+    }
+    static constexpr int kIndentPerLevel = 8;
+};
+
+} // namespace
 
 LocalPaneState::LocalPaneState(QObject* parent) : QObject(parent)
 {
@@ -55,6 +88,11 @@ void LocalPaneState::refreshVolumes(QComboBox* drives)
     showVolumeOfFolder(drives);
 }
 
+void LocalPaneState::indentFolderRows(QListWidget* folders)
+{
+    folders->setItemDelegate(new FolderIndentDelegate(folders));
+}
+
 void LocalPaneState::watchDrivePicker(QComboBox* drives)
 {
     m_watchedDrives = drives;
@@ -87,15 +125,19 @@ void LocalPaneState::fillFolders(QListWidget* folders) const
     const QIcon closed = QApplication::style()->standardIcon(QStyle::SP_DirClosedIcon);
     const QSignalBlocker block(folders);
     folders->clear();
+    int depth = 0;
     const auto add = [&](const QString& path, const QString& text, const QIcon& icon) {
         auto* item = new QListWidgetItem(icon, text, folders);
         item->setData(FolderPathRole, path);
+        item->setData(FolderDepthRole, depth);
         item->setToolTip(path);
         item->setSizeHint(QSize(0, kFolderRowHeight));
     };
     const QStringList chain = folderChain(folder);
-    for (const QString& path : chain)
+    for (const QString& path : chain) {
         add(path, path == QLatin1String("/") ? path : QFileInfo(path).fileName(), open);
+        ++depth;
+    }
     for (const QString& name : subfolderNames(folder))
         add(joinLocalPath(folder, name), name, closed);
     folders->setCurrentRow(static_cast<int>(chain.size()) - 1);

@@ -28,6 +28,8 @@ public:
 
     // Reads the volumes again and refills `drives` when they changed (media come and go).
     void refreshVolumes(QComboBox* drives);
+    // Gives `folders` the indentation that shows the chain as a tree.
+    static void indentFolderRows(QListWidget* folders);
     // Reads the volumes again whenever the user is about to open `drives`' list, so media
     // mounted since the last folder change are there to pick.
     void watchDrivePicker(QComboBox* drives);
@@ -39,6 +41,8 @@ public:
     static QIcon volumeIcon(VolumeKind kind);
     // The role of a LocalFolders row that holds the folder's full path.
     static constexpr int FolderPathRole = Qt::UserRole + 1;
+    // The role of a LocalFolders row that holds its depth below "/", for the indentation.
+    static constexpr int FolderDepthRole = Qt::UserRole + 2;
     // The height of a LocalFolders row.
     static constexpr int kFolderRowHeight = 17;
 
