@@ -22,6 +22,7 @@ A rule may have:
   endless: true, to send one line that never ends
   pasvHost: "h1,h2,h3,h4" named in a 227 reply (the listener is still on 127.0.0.1)
   dropAfter: for RETR/LIST/MLSD/STOR, bytes to move before dropping both connections
+  stallAfter: like dropAfter, but then the server goes quiet and keeps both open
   final: the reply after the data (default "226 Transfer complete.")
 """
 import argparse
@@ -33,6 +34,7 @@ import threading
 import time
 
 PAUSE = 0.05
+STALL = 15  # longer than any time-out a test sets
 
 
 class Session:
@@ -142,6 +144,7 @@ class Session:
             self.send_text("425 No data connection.")
             return True
         drop = rule.get("dropAfter")
+        stall = rule.get("stallAfter")
         try:
             if verb == "STOR":
                 received = 0
@@ -150,11 +153,18 @@ class Session:
                     if not block:
                         break
                     received += len(block)
+                    if stall is not None and received >= stall:
+                        time.sleep(STALL)
+                        return False
                     if drop is not None and received >= drop:
                         sock.close()
                         return False
                 self.log_line("STORED %s %d" % (argument, received))
             else:
+                if stall is not None:
+                    sock.sendall(data[:stall])
+                    time.sleep(STALL)
+                    return False
                 if drop is not None:
                     sock.sendall(data[:drop])
                     time.sleep(PAUSE)

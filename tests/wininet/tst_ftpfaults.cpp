@@ -382,6 +382,42 @@ private Q_SLOTS:
         QCOMPARE(currentDirectory(connection()), QString("<error 12111>"));
     }
 
+    void stalledDataConnectionTimesOut_data()
+    {
+        QTest::addColumn<QString>("verb");
+        QTest::newRow("download") << "RETR";
+        QTest::newRow("upload") << "STOR";
+        QTest::newRow("listing") << "LIST";
+    }
+    void stalledDataConnectionTimesOut()
+    {
+        QFETCH(QString, verb);
+        QString listing;
+        for (int i = 0; i < 200; ++i)
+            listing += QStringLiteral("-rw-r--r-- 1 u g 7 Jan 02  2020 file%1\r\n").arg(i);
+        QVERIFY(startAndConnect(
+            withRules({{"files", QJsonObject{{"f", "@100000"}}}, {"listing", listing}},
+                      {{verb, QJsonArray{rule("stallAfter", 3000)}}})));
+        const QByteArray upload = verb == "STOR" ? patternBytes(64 * 1024 * 1024) : QByteArray();
+        QElapsedTimer clock;
+        clock.start();
+        BOOL ok = TRUE;
+        if (verb == "RETR") {
+            QByteArray data;
+            ok = downloadAll(connection(), "f", data);
+        } else if (verb == "STOR") {
+            ok = uploadAll(connection(), "f", upload);
+        } else {
+            ok = !allNames().first().startsWith("<error");
+        }
+        QVERIFY(!ok);
+        QCOMPARE(GetLastError(), ERROR_INTERNET_TIMEOUT);
+        // One time-out, not one for the data and another for the reply after it.
+        QVERIFY2(clock.elapsed() < 2 * qint64(kShortTimeoutMs),
+                 qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(currentDirectory(connection()), QString("<error 12111>"));
+    }
+
     void endlessReplyLineIsRefusedQuickly_data()
     {
         QTest::addColumn<QString>("verb");

@@ -29,6 +29,19 @@ DWORD FtpFile::finish(bool abandoned)
     return error;
 }
 
+DWORD FtpFile::fail(DWORD error)
+{
+    if (error == ERROR_INTERNET_TIMEOUT) {
+        m_finished = true;
+        m_data.socket.close();
+        m_session->dropConnection();
+    } else {
+        finish(true);
+    }
+    m_failure = error; // the socket's reason, not what the server said afterwards
+    return error;
+}
+
 DWORD FtpFile::refill()
 {
     std::size_t received = 0;
@@ -36,12 +49,8 @@ DWORD FtpFile::refill()
                                     Deadline::after(receiveTimeoutMs()), received);
     m_begin = 0;
     m_end = received;
-    if (error != ERROR_SUCCESS) {
-        m_failure = error;
-        finish(true);
-        m_failure = error; // the socket's reason, not what the server said afterwards
-        return error;
-    }
+    if (error != ERROR_SUCCESS)
+        return fail(error);
     if (received == 0)
         m_dataEnded = true;
     return ERROR_SUCCESS;
@@ -79,12 +88,7 @@ DWORD FtpFile::flush()
     const DWORD error =
         sendAll(m_data.socket, m_buffer.data(), m_end, Deadline::after(sendTimeoutMs()));
     m_end = 0;
-    if (error != ERROR_SUCCESS) {
-        m_failure = error;
-        finish(true);
-        m_failure = error;
-    }
-    return error;
+    return error != ERROR_SUCCESS ? fail(error) : ERROR_SUCCESS;
 }
 
 DWORD FtpFile::write(const char* in, std::size_t length)

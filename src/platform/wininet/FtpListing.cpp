@@ -32,7 +32,10 @@ DWORD readWholeListing(const std::shared_ptr<FtpSession>& session, DataConnectio
         listing.resize(had + received);
         if (error != ERROR_SUCCESS) {
             data.socket.close();
-            session->finishTransfer(data, true);
+            if (error == ERROR_INTERNET_TIMEOUT)
+                session->dropConnection(); // a stalled server is out of step
+            else
+                session->finishTransfer(data, true);
             return error;
         }
         if (received == 0)

@@ -73,6 +73,7 @@ private:
     DWORD refill();
     DWORD flush();
     DWORD finish(bool abandoned);
+    DWORD fail(DWORD error);
 
     std::shared_ptr<FtpSession> m_session;
     DataConnection m_data;

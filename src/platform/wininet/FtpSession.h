@@ -55,6 +55,9 @@ public:
     // Reads the transfer's final reply. `abandoned`: the data connection was cut on purpose, so
     // any answer will do. Otherwise a reply other than 2xx fails with 12003.
     DWORD finishTransfer(const DataConnection& data, bool abandoned);
+    // Gives the connection up: after a stalled data connection the server is out of step, and
+    // waiting for its reply would only double the wait.
+    void dropConnection() { setState(State::Broken); }
 
 private:
     enum class State {
