@@ -7,7 +7,7 @@
 # belongs to (build/ for ./run). The user's own data folder is never touched.
 # The server stops when the program exits.
 set -euo pipefail
-exe=$(realpath "$1")
+exe=$(realpath "${1:?usage: demo.sh <zulftp executable>}")
 root=$(cd "$(dirname "$0")/.." && pwd)
 python=${ZULFTP_PYTHON:-/usr/bin/python3}
 build=$(dirname "$(dirname "$exe")")
