@@ -1,10 +1,12 @@
 #include "ConfigFormFixture.h"
 #include "ScriptedPrompter.h"
+#include "registry.h"
 #include "sites/ui/ConfigForm.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -28,6 +30,7 @@ private Q_SLOTS:
     void okWithEmptyDefaultFolderStoresExecutableFolder_data();
     void okWithEmptyDefaultFolderStoresExecutableFolder();
     void cancelWritesNothingAndKeepsUnstoredTicks();
+    void okThatCannotStoreSettingsKeepsDialogOpen();
     void closeQuestionAfterEdits_data();
     void closeQuestionAfterEdits();
     void optionsPageNeverMarksSiteChanged();
@@ -39,6 +42,7 @@ private Q_SLOTS:
     void labelsAreBuddiesAndNameTheirFields();
     void passwordShowsStars();
     void showCentresOverMainWindowAndStartsOnFtpPage();
+    void enterPressesFocusedButtonElseOk();
     void showModalReturnsOkOrCancel_data();
     void showModalReturnsOkOrCancel();
 
@@ -144,6 +148,29 @@ void TestConfigOptions::cancelWritesNothingAndKeepsUnstoredTicks()
     m_form->show();
     QVERIFY(!m_form->chkLowerCase->isChecked());
     m_form->btnCancelClick();
+}
+
+void TestConfigOptions::okThatCannotStoreSettingsKeepsDialogOpen()
+{
+    // A folder where the settings file should be: it can be neither read nor replaced.
+    const QString settingsFile = QString::fromStdString(RegistryFilePath());
+    QVERIFY(settingsFile.startsWith(m_fixture->home()));
+    QVERIFY(QDir().mkpath(settingsFile));
+    showDialog();
+    m_form->btnOKClick();
+    QVERIFY(m_form->isVisible());
+    QCOMPARE(m_form->result(), 0);
+    // The store words its own errors; each box names the settings file.
+    QList<ScriptedPrompter::Seen> boxes;
+    for (const ScriptedPrompter::Seen& seen : m_prompter->seen()) {
+        if (seen.kind == PromptKind::Message)
+            boxes.append(seen);
+    }
+    QVERIFY(!boxes.isEmpty());
+    QVERIFY(boxes.last().text.contains(settingsFile));
+    m_prompter->reset();
+    m_form->btnCancelClick();
+    QVERIFY(!m_form->isVisible());
 }
 
 void TestConfigOptions::closeQuestionAfterEdits_data()
@@ -351,6 +378,26 @@ void TestConfigOptions::showCentresOverMainWindowAndStartsOnFtpPage()
              ConfigLogic::CentredOrigin(m_main->frameGeometry(), m_form->frameGeometry().size()));
     QCOMPARE(m_form->Tabs->currentWidget(), m_form->TabSheet1);
     m_form->btnCancelClick();
+}
+
+void TestConfigOptions::enterPressesFocusedButtonElseOk()
+{
+    showDialog();
+    QApplication::setActiveWindow(m_form.get());
+    m_form->btnSave->setFocus();
+    QTest::keyClicks(m_form->txtSiteName, QStringLiteral("entered"));
+    m_form->btnSave->setFocus();
+    m_prompter->expectBeep(MB_ICONASTERISK)
+        .expectMessage(QString::fromLatin1(ConfigLogic::kSavedText));
+    QTest::keyClick(m_form->btnSave, Qt::Key_Return);
+    QVERIFY(m_prompter->verifyDone());
+    QVERIFY(m_form->isVisible());
+    m_form->txtHost->setFocus();
+    QTest::keyClick(m_form->txtHost, Qt::Key_Return);
+    QVERIFY(!m_form->isVisible());
+    QCOMPARE(m_form->result(), int(QDialog::Accepted));
+    QCOMPARE(m_fixture->storedOptions().lastSite,
+             std::optional<QString>(QStringLiteral("entered")));
 }
 
 void TestConfigOptions::showModalReturnsOkOrCancel_data()

@@ -31,7 +31,8 @@ QPushButton* makeButton(const char* objectName, const QString& caption, QWidget*
     button->setObjectName(QString::fromLatin1(objectName));
     QString accessible = caption;
     button->setAccessibleName(accessible.remove(QLatin1Char('&')));
-    button->setAutoDefault(false);
+    // A focused button takes Enter for itself; elsewhere Enter presses OK.
+    button->setAutoDefault(true);
     return button;
 }
 
@@ -204,7 +205,6 @@ QWidget* TfrmConfig::buildOptionsPage()
 void TfrmConfig::buildButtons()
 {
     btnOK = makeButton("btnOK", QStringLiteral("OK"), this);
-    btnOK->setAutoDefault(true);
     btnOK->setDefault(true);
     btnCancel = makeButton("btnCancel", QStringLiteral("Cancel"), this);
 }
