@@ -28,6 +28,7 @@ public:
     virtual void showConfigure() = 0;
     virtual FileListModel& remoteFiles() = 0;
     virtual void setRemoteHeader(const QString& caption) = 0;
-    // Lets pending window events run (repaints, clicks) during a long listing.
-    virtual void processEvents() = 0;
+    // Lets pending window events run during a long listing: repaints always, clicks and keys
+    // only when `userInput` (otherwise they wait for the next call that takes them).
+    virtual void processEvents(bool userInput) = 0;
 };

@@ -11,7 +11,11 @@
 
 #include <QElapsedTimer>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -38,13 +42,43 @@ private:
     HINTERNET m_handle;
 };
 
+// The service reads the whole listing before FtpFindFirstFileA returns, which takes seconds
+// for a large folder on a slow server. The call runs on a helper thread while this thread
+// keeps the window painted; clicks and keys wait until the call is back, so no command can
+// touch the connection while the helper uses it.
+HINTERNET findFirstWhilePainting(RemoteHost& host, WIN32_FIND_DATAA& entry)
+{
+    const HINTERNET connection = FtpConnection.ConnectionHandle;
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    HINTERNET find = nullptr;
+    std::thread helper([&] {
+        const HINTERNET result =
+            FtpFindFirstFileA(connection, nullptr, &entry, INTERNET_FLAG_RELOAD, 0);
+        const std::lock_guard lock(mutex);
+        find = result;
+        done = true;
+        finished.notify_one();
+    });
+    std::unique_lock lock(mutex);
+    while (!finished.wait_for(lock, std::chrono::milliseconds(kPumpIntervalMs),
+                              [&] { return done; })) {
+        lock.unlock();
+        host.processEvents(false);
+        lock.lock();
+    }
+    lock.unlock();
+    helper.join();
+    return find;
+}
+
 std::vector<FileListRow> readEntries(RemoteHost& host)
 {
     std::vector<FileListRow> rows;
     FileListRowBuilder builder;
     WIN32_FIND_DATAA entry{};
-    const FindHandle find(FtpFindFirstFileA(FtpConnection.ConnectionHandle, nullptr, &entry,
-                                            INTERNET_FLAG_RELOAD, 0));
+    const FindHandle find(findFirstWhilePainting(host, entry));
     if (!find.get())
         return rows;
     QElapsedTimer sincePump;
@@ -54,7 +88,7 @@ std::vector<FileListRow> readEntries(RemoteHost& host)
         rows.push_back(builder.build(entry));
         std::memset(&entry, 0, sizeof entry);
         if (sincePump.elapsed() >= kPumpIntervalMs) {
-            host.processEvents();
+            host.processEvents(true);
             sincePump.restart();
         }
     } while (InternetFindNextFileA(find.get(), &entry));

@@ -44,7 +44,12 @@ public:
     void showConfigure() override { ++configureShown; }
     FileListModel& remoteFiles() override { return files; }
     void setRemoteHeader(const QString& caption) override { header = caption; }
-    void processEvents() override { ++pumps; }
+    void processEvents(bool userInput) override
+    {
+        ++pumps;
+        if (!userInput)
+            ++paintOnlyPumps;
+    }
 
     ScriptedPrompter script;
     RecordingProgress progressLog;
@@ -57,4 +62,5 @@ public:
     Cursor cursor = Cursor::Default;
     int hourglassCount = 0;
     int pumps = 0;
+    int paintOnlyPumps = 0;
 };

@@ -1,5 +1,6 @@
 #include "FtpServerFixture.h"
 #include "RemoteTestHost.h"
+#include "faultserver.h"
 #include "ftp/FtpConnection.h"
 #include "ftp/RemoteListing.h"
 #include "ftp/RemoteSession.h"
@@ -9,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -40,6 +42,7 @@ private Q_SLOTS:
     void reportShowsSignedCode_data();
     void reportShowsSignedCode();
     void emptyDirectoryListsNothingButSetsHeader();
+    void windowPaintsWhileSlowListingIsRead();
 
 private:
     void writeSite(const QString& name, const QString& host, const QString& port,
@@ -440,6 +443,32 @@ void TestConnection::emptyDirectoryListsNothingButSetsHeader()
     QCOMPARE(host.files.rowCount(), 0);
     QCOMPARE(host.header, QStringLiteral("127.0.0.1/empty"));
     QVERIFY(!FtpConnection.ErrorReported);
+}
+
+void TestConnection::windowPaintsWhileSlowListingIsRead()
+{
+    // The server dawdles before the listing; the window must keep painting meanwhile, and
+    // must not take clicks while the listing is read on the connection.
+    QJsonArray chunks;
+    for (int i = 0; i < 8; ++i)
+        chunks.append(QStringLiteral("150-Preparing the listing\r\n"));
+    chunks.append(QStringLiteral("150 Here it comes\r\n"));
+    FaultServer server;
+    QVERIFY(server.start(QJsonObject{
+        {"pwd", "/slow"},
+        {"listing", "-rw-r--r-- 1 u g 5 Jan 02 2020 one.txt\r\n"
+                    "drwxr-xr-x 2 u g 4096 Jan 02 2020 dir\r\n"},
+        {"rules", QJsonObject{{"LIST", QJsonArray{QJsonObject{{"chunks", chunks}}}}}}}));
+    writeSite(QStringLiteral("Slow"), server.host(), QString::number(server.port()),
+              QStringLiteral("user"), QStringLiteral("pw"), QString());
+    RemoteTestHost host;
+    host.siteName = QStringLiteral("Slow");
+    QVERIFY(ConnectToSite(host));
+    ListRemoteFiles(host);
+    QVERIFY(host.script.verifyDone());
+    QCOMPARE(rowNames(host.files), (QStringList{"dir", "one.txt"}));
+    QCOMPARE(host.header, QStringLiteral("127.0.0.1/slow"));
+    QVERIFY2(host.paintOnlyPumps >= 10, qPrintable(QString::number(host.paintOnlyPumps)));
 }
 
 QTEST_MAIN(TestConnection)

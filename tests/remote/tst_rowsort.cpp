@@ -21,6 +21,8 @@ private Q_SLOTS:
     void strictOrderAgreesWithCompare();
     void sortKeepsListingOrderForEqualKeys_data();
     void sortKeepsListingOrderForEqualKeys();
+    void sortAgreesWithStrictOrder_data();
+    void sortAgreesWithStrictOrder();
     void columnClickCodes_data();
     void columnClickCodes();
     void imageIndex_data();
@@ -194,6 +196,50 @@ void TestRowSort::sortKeepsListingOrderForEqualKeys()
     const QStringList listing{"f2", "b", "a", "f1", "c", "B"};
     for (size_t i = 0; i < order.size(); ++i)
         QCOMPARE(listing[order[i]], expected[static_cast<qsizetype>(i)]);
+}
+
+void TestRowSort::sortAgreesWithStrictOrder_data()
+{
+    QTest::addColumn<int>("code");
+    for (int code : {0, 1, -1, 2, -2, 3, -3, 6})
+        QTest::addRow("code %d", code) << code;
+}
+
+void TestRowSort::sortAgreesWithStrictOrder()
+{
+    // The sort compares packed keys first; it must give exactly the order that a stable sort
+    // by the row compare gives, also for names that share long prefixes, differ only after
+    // the eighth character or in case, are prefixes of each other, or leave the BMP.
+    QFETCH(int, code);
+    const QStringList stems{"IMG_0001", "IMG_00010", "img_0001", "IMG_0001.jpg", "IMG_0001.JPG",
+                            "a",        "",          "B",        "été",          "😀x",
+                            "�z",       "abcdefgh",  "abcdefghi"};
+    std::vector<FileListRow> rows;
+    quint32 state = 12345;
+    const auto next = [&] {
+        state = state * 1103515245u + 12345u;
+        return (state >> 16) & 0x7FFF;
+    };
+    for (int i = 0; i < 600; ++i) {
+        const QString name = stems[next() % stems.size()] +
+                             (next() % 3 == 0 ? QString::number(next() % 4) : QString());
+        const qint64 minutes = static_cast<qint64>(next() % 5) - 2;
+        rows.push_back(next() % 6 == 0 ? folderRow(name, minutes)
+                                       : fileRow(name, next() % 4, minutes));
+    }
+    std::vector<FileListRow> expected = rows;
+    std::stable_sort(
+        expected.begin(), expected.end(),
+        [&](const FileListRow& a, const FileListRow& b) { return FileListRowBefore(code, a, b); });
+    std::vector<FileListRow> sorted = rows;
+    const std::vector<int> order = SortFileListRows(sorted, code);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        QCOMPARE(sorted[i].name, expected[i].name);
+        QCOMPARE(sorted[i].size, expected[i].size);
+        QCOMPARE(sorted[i].modifiedMinutes, expected[i].modifiedMinutes);
+        QCOMPARE(sorted[i].isFolder(), expected[i].isFolder());
+        QCOMPARE(rows[static_cast<size_t>(order[i])].name, sorted[i].name);
+    }
 }
 
 void TestRowSort::columnClickCodes_data()

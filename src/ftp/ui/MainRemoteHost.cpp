@@ -73,7 +73,8 @@ void MainRemoteHost::setRemoteHeader(const QString& caption)
     m_main.RemoteHeader->setText(caption);
 }
 
-void MainRemoteHost::processEvents()
+void MainRemoteHost::processEvents(bool userInput)
 {
-    QApplication::processEvents();
+    QApplication::processEvents(userInput ? QEventLoop::AllEvents
+                                          : QEventLoop::ExcludeUserInputEvents);
 }

@@ -20,7 +20,7 @@ public:
     void showConfigure() override;
     FileListModel& remoteFiles() override;
     void setRemoteHeader(const QString& caption) override;
-    void processEvents() override;
+    void processEvents(bool userInput) override;
 
     // Sets the application-wide cursor: the hourglass, or none of ours (the default).
     static void applyCursor(Cursor cursor);

@@ -117,6 +117,9 @@ TfrmMsg::TfrmMsg(QWidget* mainWindow) : QDialog(mainWindow)
     createControls();
     setFixedSize(347, kStatsHeight);
     m_sinceRepaint.start();
+    m_pendingRepaint.setSingleShot(true);
+    m_pendingRepaint.setInterval(static_cast<int>(kRepaintIntervalMs));
+    connect(&m_pendingRepaint, &QTimer::timeout, this, &TfrmMsg::repaintNow);
     m_sincePump.start();
 }
 
@@ -240,6 +243,8 @@ void TfrmMsg::UpdateProgress(int percent, qint64 bytesDone, qint64 bytesTotal,
     BytesLbl->setText(bytesText(bytesDone, bytesTotal));
     if (m_sinceRepaint.elapsed() >= kRepaintIntervalMs)
         repaintNow();
+    else if (!m_pendingRepaint.isActive())
+        m_pendingRepaint.start();
     if (m_sincePump.elapsed() >= kPumpIntervalMs)
         pumpEvents();
 }
@@ -318,6 +323,7 @@ void TfrmMsg::repaintNow()
     if (isVisible())
         repaint();
     m_sinceRepaint.restart();
+    m_pendingRepaint.stop();
 }
 
 void TfrmMsg::pumpEvents()

@@ -3,6 +3,7 @@
 
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QTimer>
 
 class QLabel;
 class QProgressBar;
@@ -89,6 +90,9 @@ private:
     void pumpEvents();
 
     QElapsedTimer m_sinceRepaint;
+    // Paints values that arrived too soon after the last paint, once the interval is over,
+    // so the last block's figures never stay unpainted while the caller waits on the server.
+    QTimer m_pendingRepaint;
     QElapsedTimer m_sincePump;
     bool m_showStats = false;
     QChar m_decimalPoint = QLatin1Char('.');
