@@ -2,6 +2,7 @@
 #include "RemoteTestHost.h"
 #include "faultserver.h"
 #include "ftp/FtpConnection.h"
+#include "ftp/RemoteCommands.h"
 #include "ftp/RemoteListing.h"
 #include "ftp/RemoteSession.h"
 #include "ftp/SortState.h"
@@ -43,6 +44,8 @@ private Q_SLOTS:
     void reportShowsSignedCode();
     void emptyDirectoryListsNothingButSetsHeader();
     void windowPaintsWhileSlowListingIsRead();
+    void remoteCommandsMoveAndChangeTheTree();
+    void remoteCommandsReportFailures();
 
 private:
     void writeSite(const QString& name, const QString& host, const QString& port,
@@ -469,6 +472,48 @@ void TestConnection::windowPaintsWhileSlowListingIsRead()
     QCOMPARE(rowNames(host.files), (QStringList{"dir", "one.txt"}));
     QCOMPARE(host.header, QStringLiteral("127.0.0.1/slow"));
     QVERIFY2(host.paintOnlyPumps >= 10, qPrintable(QString::number(host.paintOnlyPumps)));
+}
+
+void TestConnection::remoteCommandsMoveAndChangeTheTree()
+{
+    writeGoodSite(QStringLiteral("/sub/folder"));
+    RemoteTestHost host;
+    host.siteName = QStringLiteral("Test site");
+    QVERIFY(ConnectToSite(host));
+    RemoteNewFolder(host, QStringLiteral("made here"));
+    QCOMPARE(host.header, QStringLiteral("127.0.0.1/sub/folder"));
+    QCOMPARE(rowNames(host.files), QStringList{"made here"});
+    RemoteEnterFolder(host, QStringLiteral("made here"));
+    QCOMPARE(host.header, QStringLiteral("127.0.0.1/sub/folder/made here"));
+    QCOMPARE(host.files.rowCount(), 0);
+    RemoteUpOneLevel(host);
+    QCOMPARE(host.header, QStringLiteral("127.0.0.1/sub/folder"));
+    QVERIFY(RemoteRename(host, QStringLiteral("made here"), QStringLiteral("renamed")));
+    QVERIFY(QDir(m_root.filePath(QStringLiteral("sub/folder/renamed"))).exists());
+    QVERIFY(QDir(m_root.path()).rmdir(QStringLiteral("sub/folder/renamed")));
+    RemoteUpOneLevel(host);
+    QCOMPARE(host.header, QStringLiteral("127.0.0.1/sub"));
+    QVERIFY(host.script.verifyDone());
+    QVERIFY(!FtpConnection.ErrorReported);
+}
+
+void TestConnection::remoteCommandsReportFailures()
+{
+    writeGoodSite(QStringLiteral("/sub"));
+    RemoteTestHost host;
+    host.siteName = QStringLiteral("Test site");
+    QVERIFY(ConnectToSite(host));
+    const QString code = QString::number(ERROR_INTERNET_EXTENDED_ERROR);
+    host.script.expectMessage(QStringLiteral("FTP Set Current Directory Failed.  (%1)").arg(code))
+        .expectMessage(QStringLiteral("FTP Create Directory Failed.  (%1)").arg(code))
+        .expectMessage(QStringLiteral("FTP Rename Failed.  (%1)").arg(code));
+    RemoteEnterFolder(host, QStringLiteral("a.txt"));
+    RemoteNewFolder(host, QStringLiteral("folder"));
+    QVERIFY(!RemoteRename(host, QStringLiteral("no such file"), QStringLiteral("x")));
+    QVERIFY(host.script.verifyDone());
+    // None of the failures listed anything anew.
+    QVERIFY(!host.progressLog.shown.contains(
+        QStringLiteral("Retrieving Remote Directory File List|Retrieving|00")));
 }
 
 QTEST_MAIN(TestConnection)

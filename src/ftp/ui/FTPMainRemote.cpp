@@ -1,7 +1,9 @@
+#include "app/CommandState.h"
 #include "app/ui/FTPMain.h"
 #include "app/ui/FileListView.h"
 #include "ftp/FileListModel.h"
 #include "ftp/FtpConnection.h"
+#include "ftp/RemoteCommands.h"
 #include "ftp/RemoteFilesCompare.h"
 #include "ftp/RemoteListing.h"
 #include "ftp/RemoteSession.h"
@@ -9,6 +11,9 @@
 #include "ftp/ui/MainRemoteHost.h"
 
 #include <QHeaderView>
+#include <QItemSelectionModel>
+
+#include <algorithm>
 
 // The remote halves of the main window's commands: connect, disconnect, the error report,
 // the remote listing and the remote column clicks. The work is done in core against
@@ -57,15 +62,54 @@ void TfrmMain::RemoteFilesColumnClick(int column)
     RemoteFilesModel->sortRows(RemoteSort);
 }
 
-void TfrmMain::RemoteFilesDblClick() {}
+void TfrmMain::RemoteFilesDblClick()
+{
+    const QModelIndexList selected = RemoteFiles->selectionModel()->selectedRows();
+    if (selected.isEmpty())
+        return;
+    int first = selected.first().row();
+    for (const QModelIndex& index : selected)
+        first = std::min(first, index.row());
+    const FileListRow& row = RemoteFilesModel->row(first);
+    if (row.isFolder()) {
+        MainRemoteHost host(*this);
+        RemoteEnterFolder(host, row.name);
+        return;
+    }
+    m_prompter.messageBeep(MB_ICONQUESTION);
+    if (m_prompter.askYesNo(QString::fromLatin1(kAppTitle),
+                            QStringLiteral("Do you want to open the selected file?")))
+        btnOpenClick();
+}
 
-void TfrmMain::RemoteFilesEditing(int, bool&) {}
+void TfrmMain::RemoteFilesEditing(int, bool& allowEdit)
+{
+    RenameInProgress = true;
+    allowEdit = true;
+}
 
-void TfrmMain::RemoteFilesEdited(int, QString&) {}
+void TfrmMain::RemoteFilesEdited(int row, QString& text)
+{
+    RenameInProgress = false;
+    if (row < 0 || row >= RemoteFilesModel->rowCount())
+        return;
+    MainRemoteHost host(*this);
+    RemoteRename(host, RemoteFilesModel->row(row).name, text);
+    // The row shows the accepted name either way; the list is not rebuilt or re-sorted.
+    RemoteFilesModel->setRowName(row, text);
+}
 
-void TfrmMain::remoteUpOneLevel() {}
+void TfrmMain::remoteUpOneLevel()
+{
+    MainRemoteHost host(*this);
+    RemoteUpOneLevel(host);
+}
 
-void TfrmMain::remoteNewFolder(const QString&) {}
+void TfrmMain::remoteNewFolder(const QString& name)
+{
+    MainRemoteHost host(*this);
+    RemoteNewFolder(host, name);
+}
 
 void TfrmMain::remoteDelete() {}
 

@@ -1,0 +1,46 @@
+#include "ftp/RemoteCommands.h"
+
+#include "ftp/FtpConnection.h"
+#include "ftp/RemoteListing.h"
+#include "ftp/RemoteSession.h"
+#include "wininet.h"
+
+// Every command names entries relative to the server's current directory, which only the
+// server keeps; each success is followed by a fresh listing so the list shows the server's
+// view, never a guess of ours.
+
+void RemoteUpOneLevel(RemoteHost& host)
+{
+    if (FtpSetCurrentDirectoryA(FtpConnection.ConnectionHandle, ".."))
+        ListRemoteFiles(host);
+    else
+        ReportFtpError(host, QStringLiteral("Unable to move up one level."));
+}
+
+void RemoteEnterFolder(RemoteHost& host, const QString& name)
+{
+    const QByteArray folder = name.toUtf8();
+    if (FtpSetCurrentDirectoryA(FtpConnection.ConnectionHandle, folder.constData()))
+        ListRemoteFiles(host);
+    else
+        ReportFtpError(host, QStringLiteral("FTP Set Current Directory Failed."));
+}
+
+void RemoteNewFolder(RemoteHost& host, const QString& name)
+{
+    const QByteArray folder = name.toUtf8();
+    if (FtpCreateDirectoryA(FtpConnection.ConnectionHandle, folder.constData()))
+        ListRemoteFiles(host);
+    else
+        ReportFtpError(host, QStringLiteral("FTP Create Directory Failed."));
+}
+
+bool RemoteRename(RemoteHost& host, const QString& existing, const QString& newName)
+{
+    const QByteArray from = existing.toUtf8();
+    const QByteArray to = newName.toUtf8();
+    if (FtpRenameFileA(FtpConnection.ConnectionHandle, from.constData(), to.constData()))
+        return true;
+    ReportFtpError(host, QStringLiteral("FTP Rename Failed."));
+    return false;
+}
