@@ -207,6 +207,10 @@ bool DownloadFolderContents(BatchHost& host, const QString& remoteName, const QS
         const QString shown = shownPath + QLatin1Char('/') + entry.name;
         host.progress().ShowProgress(QStringLiteral("Downloading ") + shown,
                                      QStringLiteral("Downloading"), true, true);
+        // DownloadFile clears the flag when it starts, so a Cancel pressed while the dialog
+        // was being shown must be seen here or it would be lost.
+        if (CancelRequested)
+            break;
         const bool ok = entry.isFolder ? DownloadFolderContents(inner, entry.name, shown)
                                        : DownloadFile(inner, entry.name, entry.name, entry.size,
                                                       FTP_TRANSFER_TYPE_BINARY);

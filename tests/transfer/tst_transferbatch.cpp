@@ -5,6 +5,8 @@
 #include "transfer/TransferBatch.h"
 #include "transfer/TransferNames.h"
 
+#include <QRegularExpression>
+
 #include <unistd.h>
 
 // The Upload and Download commands, folder trees and desktop drops against a real server.
@@ -20,6 +22,8 @@ private Q_SLOTS:
     void nothingSelectedOnlyWarns();
     void cancelInSecondOfThreeStopsTheBatch();
     void folderTreeMakesTheRoundTrip();
+    void cancelInsideFolderTreeComesBackUp_data();
+    void cancelInsideFolderTreeComesBackUp();
     void lowerCaseAppliesToFileNamesOnly();
     void existingRemoteFolderIsReused();
     void desktopDropUploadsFilesAndFolders();
@@ -177,6 +181,40 @@ void TransferBatchTest::folderTreeMakesTheRoundTrip()
     QCOMPARE(m_connection.currentDirectory(), before);
     QCOMPARE(m_host->log, QStringList{"list local"});
     QVERIFY(m_host->sink.events.contains("show Downloading|Downloading a/b/c/deep.bin|11"));
+}
+
+void TransferBatchTest::cancelInsideFolderTreeComesBackUp_data()
+{
+    QTest::addColumn<bool>("upload");
+    QTest::newRow("upload") << true;
+    QTest::newRow("download") << false;
+}
+
+void TransferBatchTest::cancelInsideFolderTreeComesBackUp()
+{
+    QFETCH(bool, upload);
+    const QString root = upload ? m_localDir->path() : m_serverRoot->path();
+    for (int i = 0; i < 5; ++i)
+        QVERIFY(WriteFile(root + QStringLiteral("/t/u/f%1.bin").arg(i), PatternBytes(8192)));
+    // The second block of the first file ends with Cancel: nothing after it is touched.
+    m_host->sink.onUpdate = [](int update) {
+        if (update == 2)
+            CancelRequested = true;
+    };
+    TestSelection rows;
+    rows.add("t", 0, true);
+    if (upload)
+        UploadSelection(*m_host, rows);
+    else
+        DownloadSelection(*m_host, rows);
+    QVERIFY(CancelRequested);
+    QCOMPARE(m_host->sink.updates, 2);
+    QCOMPARE(m_connection.currentDirectory(), QStringLiteral("/"));
+    const QStringList copied = upload ? serverTree() : Tree(m_localDir->path());
+    // One file was started: on the server it stays short, locally under its partial name.
+    QCOMPARE(copied.filter(QRegularExpression("^t/u/f\\d\\.bin=8192$")).size(), upload ? 1 : 0);
+    QCOMPARE(copied.filter(QRegularExpression("^t/u/f\\d\\.bin\\.zulftp-part=8192$")).size(),
+             upload ? 0 : 1);
 }
 
 void TransferBatchTest::lowerCaseAppliesToFileNamesOnly()
