@@ -62,6 +62,21 @@ TfrmMain::TfrmMain(Prompter& prompter, QWidget* parent) : QMainWindow(parent), m
 TfrmMain::~TfrmMain()
 {
     SetWinHelpViewer(nullptr, nullptr);
+    // The children outlive this part of the object; focus moving while they are deleted
+    // must not reach the handlers any more.
+    disconnect(qApp, nullptr, this, nullptr);
+    for (FileListView* list : {LocalFiles, RemoteFiles}) {
+        list->disconnect(this);
+        list->onKeyDown = nullptr;
+        list->onEditing = nullptr;
+        list->onEdited = nullptr;
+        list->onEditCancelled = nullptr;
+        list->onDragOver = nullptr;
+        list->onDragDrop = nullptr;
+    }
+    LocalFolders->removeEventFilter(this);
+    LocalFolders->viewport()->removeEventFilter(this);
+    FolderPanel->removeEventFilter(this);
 }
 
 HelpWindow* TfrmMain::helpWindow() const

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QFrame>
 #include <QIcon>
+#include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
 #include <QToolBar>
@@ -140,6 +141,11 @@ QToolButton* TfrmMain::addCommandButton(const QString& name, const QString& capt
     button->setIcon(QIcon(QStringLiteral(":/icons/%1.svg").arg(iconName)));
     button->setIconSize(QSize(16, 16));
     button->setAutoRaise(true);
+    // The captions were made for a small 8-point font; at the desktop's usual size "Up One
+    // Level" would not fit its 72 pixels.
+    QFont captionFont = button->font();
+    captionFont.setPixelSize(11);
+    button->setFont(captionFont);
     // Buttons never take the focus, so a click leaves the active pane as it was.
     button->setFocusPolicy(Qt::NoFocus);
     button->setProperty("tag", 1);
@@ -172,6 +178,10 @@ void TfrmMain::buildToolBar()
     ToolBar->setFloatable(false);
     ToolBar->toggleViewAction()->setVisible(false);
     ToolBar->setContentsMargins(0, 0, 0, 0);
+    // The buttons and dividers sit edge to edge, so the ten buttons fit the window's
+    // narrowest width without spilling into an overflow menu.
+    ToolBar->layout()->setSpacing(0);
+    ToolBar->layout()->setContentsMargins(0, 0, 0, 0);
     ToolBar->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ToolBar, &QToolBar::customContextMenuRequested, this,
             [this](const QPoint& pos) { ToolbarMenu->popup(ToolBar->mapToGlobal(pos)); });
