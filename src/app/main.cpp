@@ -2,12 +2,8 @@
 #include "app/ui/FTPMain.h"
 #include "app/ui/QtPrompter.h"
 #include "editor/ui/EditForm.h"
-#include "transfer/ui/MsgForm.h"
-
-#if __has_include("sites/ui/ConfigForm.h")
 #include "sites/ui/ConfigForm.h"
-#define ZUL_HAVE_CONFIG_FORM 1
-#endif
+#include "transfer/ui/MsgForm.h"
 
 #include <QApplication>
 
@@ -24,10 +20,8 @@ int main(int argc, char* argv[])
     // The five windows, in this order; the main window's FormCreate runs before the others
     // exist and touches none of them. None is created later: dialogs are shown and hidden.
     TfrmMain frmMain(prompter);
-#ifdef ZUL_HAVE_CONFIG_FORM
     TfrmConfig frmConfig(prompter, &frmMain);
     frmMain.setConfigForm(&frmConfig);
-#endif
     TfrmAbout frmAbout(&frmMain);
     frmMain.setAboutForm(&frmAbout);
     TfrmMsg frmMsg(&frmMain);

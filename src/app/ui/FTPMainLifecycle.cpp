@@ -3,6 +3,7 @@
 #include "app/SettingsStore.h"
 #include "app/ui/FileListView.h"
 #include "ftp/SortState.h"
+#include "sites/ui/ConfigForm.h"
 #include "winhelp.h"
 
 #include <QApplication>
@@ -10,11 +11,6 @@
 #include <QFileInfo>
 #include <QSplitter>
 #include <QWindow>
-
-#if __has_include("sites/ui/ConfigForm.h")
-#include "sites/ui/ConfigForm.h"
-#define ZUL_HAVE_CONFIG_FORM 1
-#endif
 
 namespace {
 
@@ -124,10 +120,8 @@ void TfrmMain::FormActivate()
 
 void TfrmMain::btnConfigClick()
 {
-#ifdef ZUL_HAVE_CONFIG_FORM
     if (frmConfig)
-        frmConfig->exec();
-#endif
+        frmConfig->ShowModal();
     LoadSettings(*this, m_prompter);
     setStatusText(0, Settings.LastSite);
     LoadSettings(*this, m_prompter);

@@ -1,14 +1,12 @@
 #include "app/ui/FTPMain.h"
 
+#include "about/ui/AboutForm.h"
+
 #include "app/ui/FileListView.h"
 #include "app/ui/HelpWindow.h"
 #include "app/ui/PaneHeader.h"
 #include "lasterror.h"
 #include "winhelp.h"
-
-#if __has_include("about/ui/AboutForm.h")
-#include "about/ui/AboutForm.h"
-#endif
 
 #include <QAction>
 #include <QApplication>
@@ -237,10 +235,8 @@ void TfrmMain::mnuHelpClick()
 
 void TfrmMain::mnuAboutClick()
 {
-#if __has_include("about/ui/AboutForm.h")
     if (frmAbout)
         frmAbout->exec();
-#endif
 }
 
 void TfrmMain::mnuExitClick()
