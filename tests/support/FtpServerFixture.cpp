@@ -32,6 +32,8 @@ QStringList serverArguments(const QString& rootDir, const FtpServerFixture::Opti
         args << "--active-only";
     if (options.readOnly)
         args << "--read-only";
+    if (options.ipv6)
+        args << "--ipv6";
     return args;
 }
 } // namespace
@@ -44,6 +46,7 @@ FtpServerFixture::~FtpServerFixture()
 bool FtpServerFixture::start(const QString& rootDir, const Options& options)
 {
     stop();
+    m_ipv6 = options.ipv6;
     m_process = std::make_unique<QProcess>();
     m_process->setProcessChannelMode(QProcess::SeparateChannels);
     m_process->start(pythonPath(), serverArguments(rootDir, options));

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-// A real FTP server (the Python one beside this file) on 127.0.0.1 and a free port, serving
+// A real FTP server (the Python one beside this file) on loopback and a free port, serving
 // one folder, for the integration tests. The server ends with this object, and by itself when
 // the test process dies (it watches its standard input).
 class FtpServerFixture
@@ -20,6 +20,7 @@ public:
         bool passiveOnly = false; // refuse PORT and EPRT
         bool activeOnly = false;  // refuse PASV and EPSV
         bool readOnly = false;    // list and download only
+        bool ipv6 = false;        // listen on ::1 instead of 127.0.0.1
     };
 
     FtpServerFixture() = default;
@@ -33,11 +34,12 @@ public:
     void stop();
     bool isRunning() const;
     quint16 port() const { return m_port; }
-    QString host() const { return "127.0.0.1"; }
+    QString host() const { return m_ipv6 ? "::1" : "127.0.0.1"; }
     // What the server wrote to stderr so far, for failure messages.
     QString errorOutput();
 
 private:
     std::unique_ptr<QProcess> m_process;
     quint16 m_port = 0;
+    bool m_ipv6 = false;
 };

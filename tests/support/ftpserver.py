@@ -31,6 +31,7 @@ def parse_args():
     parser.add_argument("--active-only", action="store_true",
                         help="refuse PASV and EPSV")
     parser.add_argument("--read-only", action="store_true")
+    parser.add_argument("--ipv6", action="store_true", help="listen on ::1")
     return parser.parse_args()
 
 
@@ -78,7 +79,8 @@ def main():
     args = parse_args()
     logging.basicConfig(level=logging.ERROR, stream=sys.stderr)
     logging.getLogger("pyftpdlib").setLevel(logging.ERROR)
-    server = FTPServer(("127.0.0.1", 0), make_handler(args))
+    address = ("::1", 0) if args.ipv6 else ("127.0.0.1", 0)
+    server = FTPServer(address, make_handler(args))
     server.max_cons = 64
     print(server.socket.getsockname()[1], flush=True)
     stop_when_stdin_closes(server)

@@ -2,14 +2,14 @@
 
 #include <vector>
 
-Connection connectTo(quint16 port, const char* user, const char* password, DWORD flags)
+Connection connectTo(quint16 port, const char* user, const char* password, DWORD flags,
+                     const char* host)
 {
     Connection connection;
     connection.internet =
         OwnedHandle(InternetOpenA("ZULFTP", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    connection.connect =
-        OwnedHandle(InternetConnectA(connection.internet.get(), "127.0.0.1", port, user, password,
-                                     INTERNET_SERVICE_FTP, flags, 0));
+    connection.connect = OwnedHandle(InternetConnectA(connection.internet.get(), host, port, user,
+                                                      password, INTERNET_SERVICE_FTP, flags, 0));
     if (!connection.connect)
         connection.error = GetLastError();
     return connection;

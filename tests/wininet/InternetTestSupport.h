@@ -42,7 +42,7 @@ private:
     HINTERNET m_handle = nullptr;
 };
 
-// A service handle plus one connection to 127.0.0.1.
+// A service handle plus one connection to a loopback server.
 struct Connection
 {
     OwnedHandle internet;
@@ -51,7 +51,7 @@ struct Connection
 };
 
 Connection connectTo(quint16 port, const char* user = "user", const char* password = "secret",
-                     DWORD flags = 0);
+                     DWORD flags = 0, const char* host = "127.0.0.1");
 
 // Downloads the whole file in 4,096-byte reads. False (and GetLastError) when a call failed.
 bool downloadAll(HINTERNET connect, const char* name, QByteArray& data);

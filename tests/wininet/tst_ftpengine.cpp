@@ -285,6 +285,51 @@ private Q_SLOTS:
         QCOMPARE(currentDirectory(connection()), QString("/"));
     }
 
+    void ipv6TransfersAndListings_data()
+    {
+        QTest::addColumn<bool>("activeOnly");
+        QTest::addColumn<QByteArray>("host");
+        QTest::newRow("passive (EPSV)") << false << QByteArray("::1");
+        QTest::newRow("active (EPRT)") << true << QByteArray("::1");
+        QTest::newRow("bracketed") << false << QByteArray("[::1]");
+    }
+    void ipv6TransfersAndListings()
+    {
+        QFETCH(bool, activeOnly);
+        QFETCH(QByteArray, host);
+        FtpServerFixture::Options options;
+        options.ipv6 = true;
+        options.activeOnly = activeOnly;
+        QVERIFY(m_server.start(m_root.path(), options));
+        m_connection = connectTo(m_server.port(), "user", "secret", 0, host.constData());
+        QVERIFY2(m_connection.connect, qPrintable(QString::number(m_connection.error)));
+        const QByteArray data = patternBytes(70000);
+        QVERIFY(uploadAll(connection(), "six.bin", data));
+        QByteArray back;
+        QVERIFY(downloadAll(connection(), "six.bin", back));
+        QVERIFY(back == data);
+        QCOMPARE(listNames(connection()), QStringList({"six.bin"}));
+    }
+
+    void wildcardSearchKeepsMatchingNames()
+    {
+        writeOnServer("a.txt", "1");
+        writeOnServer("b.txt", "2");
+        writeOnServer("c.bin", "3");
+        QVERIFY(startAndConnect());
+        QStringList names;
+        WIN32_FIND_DATAA entry{};
+        OwnedHandle find(FtpFindFirstFileA(connection(), "*.txt", &entry, INTERNET_FLAG_RELOAD, 0));
+        QVERIFY(find);
+        do
+            names << QString::fromUtf8(entry.cFileName);
+        while (InternetFindNextFileA(find.get(), &entry));
+        names.sort();
+        QCOMPARE(names, QStringList({"a.txt", "b.txt"}));
+        QVERIFY(!FtpFindFirstFileA(connection(), "*.none", &entry, 0, 0));
+        QCOMPARE(GetLastError(), ERROR_NO_MORE_FILES);
+    }
+
     void closingTheServiceClosesItsConnections()
     {
         QVERIFY(startAndConnect());
