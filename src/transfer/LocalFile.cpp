@@ -13,9 +13,6 @@ namespace {
 // Large enough that reading or writing the disk costs a small share of a transfer; small
 // enough that memory stays flat whatever the file size.
 constexpr size_t kChunkBytes = 256 * 1024;
-// Written data is handed to the disk in the background every this many bytes, so the final
-// wait in commit() is short even for a large file.
-constexpr qint64 kWritebackBytes = 8 * 1024 * 1024;
 
 [[noreturn]] void throwErrno()
 {
@@ -123,22 +120,13 @@ void LocalFileWriter::writeOut(const char* data, size_t length)
         length -= static_cast<size_t>(put);
         m_written += put;
     }
-    if (m_written - m_writebackStart >= kWritebackBytes)
-        startWriteback();
-}
-
-void LocalFileWriter::startWriteback()
-{
-    // Only a hint to start writing; commit()'s fdatasync is what guarantees durability.
-    ::sync_file_range(m_fd, m_writebackStart, m_written - m_writebackStart, SYNC_FILE_RANGE_WRITE);
-    m_writebackStart = m_written;
 }
 
 void LocalFileWriter::commit()
 {
-    flush();
-    if (::fdatasync(m_fd) != 0)
-        throwErrno();
+    // Every byte goes to the file and the close is checked; only then may the caller put the
+    // file in place. There is no fsync: one per file made a tree of small files many times
+    // slower, and the rename that follows is what keeps an earlier file safe meanwhile.
     close();
 }
 
@@ -158,14 +146,4 @@ void ReplaceFile(const QString& source, const QString& target)
 {
     if (::rename(QFile::encodeName(source).constData(), QFile::encodeName(target).constData()) != 0)
         throwErrno();
-    // Make the new directory entry durable too; a folder that cannot be opened for this
-    // (no read right) still has the file, so that is not an error.
-    const QString folder = target.left(target.lastIndexOf(QLatin1Char('/')) + 1);
-    const int dirFd =
-        ::open(QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder).constData(),
-               O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
 }

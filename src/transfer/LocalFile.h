@@ -32,7 +32,7 @@ private:
 
 // A local file written by a download, created fresh (an existing file of that name is
 // truncated; a symbolic link in its place is refused). Writes are gathered into large
-// system calls; commit() puts every byte on the disk before the caller may report success.
+// system calls; commit() hands every byte to the file before the caller may report success.
 // Every failure throws FileSystemError.
 class LocalFileWriter
 {
@@ -47,22 +47,19 @@ public:
     void write(const char* data, qsizetype length);
     // Hands the gathered bytes to the kernel.
     void flush();
-    // Flushes, waits until the data is on the disk and closes the file.
+    // Flushes and closes the file, checking that the system took every byte.
     void commit();
     // Flushes and closes, keeping whatever arrived (a partial download).
     void close();
 
 private:
     void writeOut(const char* data, size_t length);
-    void startWriteback();
 
     int m_fd = -1;
     std::vector<char> m_buffer;
     size_t m_used = 0;
     qint64 m_written = 0;
-    qint64 m_writebackStart = 0;
 };
 
-// Replaces `target` by `source` in one step (both in the same folder) and makes the change
-// durable. Throws FileSystemError.
+// Replaces `target` by `source` in one step (both in the same folder). Throws FileSystemError.
 void ReplaceFile(const QString& source, const QString& target);

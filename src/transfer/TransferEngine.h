@@ -24,7 +24,7 @@ bool UploadFile(TransferHost& host, const QString& localPath, DWORD transferType
 
 // Fetches `remoteName` from the current remote directory into the host's local folder as
 // `localName`. The data goes to a temporary file beside the target that replaces the target
-// only after the whole file arrived and is on the disk; a failed or cancelled download
+// only after the whole file arrived and was written; a failed or cancelled download
 // leaves an existing target untouched and the partial data under PartialDownloadName().
 // `expectedSize` (the listed size) only drives the percentage: the data is read until the
 // server ends it.
