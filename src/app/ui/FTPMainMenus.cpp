@@ -144,7 +144,7 @@ QToolButton* TfrmMain::addCommandButton(const QString& name, const QString& capt
     // The captions were made for a small 8-point font; at the desktop's usual size "Up One
     // Level" would not fit its 72 pixels.
     QFont captionFont = button->font();
-    captionFont.setPixelSize(11);
+    captionFont.setPixelSize(10);
     button->setFont(captionFont);
     // Buttons never take the focus, so a click leaves the active pane as it was.
     button->setFocusPolicy(Qt::NoFocus);
