@@ -32,5 +32,9 @@ int main(int argc, char* argv[])
     QObject::connect(&frmMain, &TfrmMain::formClosed, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     frmMain.show();
+    // Ask for activation ourselves: without a window manager (a bare X server, a kiosk
+    // session) nobody else activates the window, and the first activation is what starts
+    // the automatic connect.
+    frmMain.activateWindow();
     return QApplication::exec();
 }
