@@ -22,3 +22,13 @@ public:
     // Hides the dialog (the window's ordinary close); harmless when already hidden.
     virtual void CloseProgress() = 0;
 };
+
+// Stands in while no progress dialog exists yet (start-up, some tests): shows nothing.
+class NoProgress final : public ProgressSink
+{
+public:
+    void ShowProgress(const QString&, const QString&, bool, bool) override {}
+    void UpdateProgress(int, qint64, qint64, double) override {}
+    void SetProgressPosition(int) override {}
+    void CloseProgress() override {}
+};

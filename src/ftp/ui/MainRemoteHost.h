@@ -26,16 +26,6 @@ public:
     static void applyCursor(Cursor cursor);
 
 private:
-    // Stands in while the main window has no progress dialog yet (start-up, some tests).
-    class NoProgress final : public ProgressSink
-    {
-    public:
-        void ShowProgress(const QString&, const QString&, bool, bool) override {}
-        void UpdateProgress(int, qint64, qint64, double) override {}
-        void SetProgressPosition(int) override {}
-        void CloseProgress() override {}
-    };
-
     TfrmMain& m_main;
     NoProgress m_noProgress;
 };

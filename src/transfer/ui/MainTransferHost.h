@@ -24,16 +24,6 @@ public:
     void showFileError(const QString& text) override;
 
 private:
-    // Stands in while no progress dialog has been handed to the main window.
-    class NoProgress final : public ProgressSink
-    {
-    public:
-        void ShowProgress(const QString&, const QString&, bool, bool) override {}
-        void UpdateProgress(int, qint64, qint64, double) override {}
-        void SetProgressPosition(int) override {}
-        void CloseProgress() override {}
-    };
-
     TfrmMain& m_form;
     NoProgress m_noProgress;
 };
