@@ -1,9 +1,8 @@
 #pragma once
-#include <QProcess>
+#include "ServerProcess.h"
+
 #include <QString>
 #include <QStringList>
-
-#include <memory>
 
 // A real FTP server (the Python one beside this file) on loopback and a free port, serving
 // one folder, for the integration tests. The server ends with this object, and by itself when
@@ -39,7 +38,7 @@ public:
     QString errorOutput();
 
 private:
-    std::unique_ptr<QProcess> m_process;
+    ServerProcess m_server;
     quint16 m_port = 0;
     bool m_ipv6 = false;
 };

@@ -1,11 +1,10 @@
 #pragma once
+#include "ServerProcess.h"
+
 #include <QJsonObject>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
-
-#include <memory>
 
 // The scriptable misbehaving FTP server (faultserver.py beside this file) on 127.0.0.1. The
 // script says how to answer each command (see the script's header for its keys); every
@@ -27,7 +26,7 @@ public:
     QStringList received() const;
 
 private:
-    std::unique_ptr<QProcess> m_process;
+    ServerProcess m_server;
     QTemporaryDir m_dir;
     quint16 m_port = 0;
 };
