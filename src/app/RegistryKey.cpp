@@ -30,20 +30,26 @@ void RegistryKey::close()
     m_key = nullptr;
 }
 
+RegistryKey::Read RegistryKey::probe(const char* name, DWORD& type, DWORD& size) const
+{
+    const LONG rc = RegQueryValueExA(m_key, name, nullptr, &type, nullptr, &size);
+    if (rc == ERROR_FILE_NOT_FOUND)
+        return Read::Absent;
+    return rc == ERROR_SUCCESS ? Read::Done : Read::Failed;
+}
+
 RegistryKey::Read RegistryKey::readInteger(const char* name, int& value) const
 {
     DWORD type = 0;
     DWORD size = 0;
-    LONG rc = RegQueryValueExA(m_key, name, nullptr, &type, nullptr, &size);
-    if (rc == ERROR_FILE_NOT_FOUND)
-        return Read::Absent;
-    if (rc != ERROR_SUCCESS)
-        return Read::Failed;
+    if (const Read found = probe(name, type, size); found != Read::Done)
+        return found;
     if (type != REG_DWORD)
         return Read::WrongType;
     DWORD data = 0;
     size = sizeof data;
-    rc = RegQueryValueExA(m_key, name, nullptr, &type, reinterpret_cast<LPBYTE>(&data), &size);
+    const LONG rc =
+        RegQueryValueExA(m_key, name, nullptr, &type, reinterpret_cast<LPBYTE>(&data), &size);
     if (rc != ERROR_SUCCESS || type != REG_DWORD || size != sizeof data)
         return Read::Failed;
     value = static_cast<int>(static_cast<LONG>(data));
@@ -63,15 +69,12 @@ RegistryKey::Read RegistryKey::readText(const char* name, QString& value) const
 {
     DWORD type = 0;
     DWORD size = 0;
-    LONG rc = RegQueryValueExA(m_key, name, nullptr, &type, nullptr, &size);
-    if (rc == ERROR_FILE_NOT_FOUND)
-        return Read::Absent;
-    if (rc != ERROR_SUCCESS)
-        return Read::Failed;
+    if (const Read found = probe(name, type, size); found != Read::Done)
+        return found;
     if (type != REG_SZ && type != REG_EXPAND_SZ)
         return Read::WrongType;
     QByteArray data(static_cast<qsizetype>(size), '\0');
-    rc =
+    const LONG rc =
         RegQueryValueExA(m_key, name, nullptr, &type, reinterpret_cast<LPBYTE>(data.data()), &size);
     if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
         return Read::Failed;

@@ -32,5 +32,8 @@ public:
     LONG writeText(const char* name, const QString& value) const;
 
 private:
+    // Whether `name` exists (Done, with its type and size), is absent, or can't be read.
+    Read probe(const char* name, DWORD& type, DWORD& size) const;
+
     HKEY m_key = nullptr;
 };
