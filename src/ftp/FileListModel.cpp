@@ -91,7 +91,10 @@ void FileListModel::setRowName(int index, const QString& name)
 {
     if (index < 0 || index >= rowCount())
         return;
-    m_rows[static_cast<size_t>(index)].name = name;
+    FileListRow& row = m_rows[static_cast<size_t>(index)];
+    row.name = name;
+    // The renamed entry is called what the rename sent, the UTF-8 of the typed text.
+    row.nameBytes = QByteArray();
     const QModelIndex cell = this->index(index, NameColumn);
     Q_EMIT dataChanged(cell, cell);
 }

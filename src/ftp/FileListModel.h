@@ -29,7 +29,7 @@ public:
     // Replaces every row at once (one reset instead of a signal per row).
     void setRows(std::vector<FileListRow> rows);
     void clear();
-    // Changes one row's name in place, as an in-place rename does.
+    // Changes one row's name in place, as a successful in-place rename does.
     void setRowName(int index, const QString& name);
     // Sorts every row by the list's sort code (RemoteFilesCompare's order), keeping the
     // selection and the current row on the rows they were on.

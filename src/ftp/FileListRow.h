@@ -1,4 +1,5 @@
 #pragma once
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 
@@ -11,7 +12,8 @@ inline constexpr int kArchiveImage = 2;
 // kFolderImage, and exactly then its size text is empty.
 struct FileListRow
 {
-    QString name;         // the "Name" column, as the listing gave it
+    QString name;         // the "Name" column: the name as shown
+    QByteArray nameBytes; // a remote row: the name exactly as the server listed it, else null
     QString sizeText;     // the "Size" column: decimal bytes, empty for a folder
     QString modifiedText; // the "Modified" column: short date, blank, short time
     int imageIndex = kFileImage;
@@ -19,4 +21,9 @@ struct FileListRow
     qint64 modifiedMinutes = 0; // the shown local date-time to the minute, kept for sorting
 
     bool isFolder() const { return imageIndex == kFolderImage; }
+
+    // The name every command sends to the server for this row. A server's name need not be
+    // UTF-8, and its shown text may equal another entry's, so only its own bytes are sure to
+    // reach this entry and no other.
+    QByteArray serverName() const { return nameBytes.isNull() ? name.toUtf8() : nameBytes; }
 };

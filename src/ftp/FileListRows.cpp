@@ -22,7 +22,59 @@ constexpr qint64 kDosFirstSecond = 29'221LL * kSecondsPerDay;
 constexpr qint64 kDosEndSecond = 75'972LL * kSecondsPerDay;
 const QDate kZeroDate(1899, 12, 30);
 
+// The length of the valid UTF-8 sequence at the start of `bytes` (RFC 3629: no overlong
+// forms, no surrogates, nothing above U+10FFFF), or 0 when it does not start with one.
+qsizetype utf8SequenceLength(QByteArrayView bytes)
+{
+    const auto byte = [&](qsizetype at) { return static_cast<unsigned char>(bytes[at]); };
+    const unsigned char lead = byte(0);
+    qsizetype length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (bytes.size() < length || byte(1) < low || byte(1) > high)
+        return 0;
+    for (qsizetype i = 2; i < length; ++i) {
+        if (byte(i) < 0x80 || byte(i) > 0xBF)
+            return 0;
+    }
+    return length;
+}
+
 } // namespace
+
+QString ServerNameText(QByteArrayView name)
+{
+    if (name.isValidUtf8())
+        return QString::fromUtf8(name);
+    QString text;
+    text.reserve(name.size());
+    while (!name.isEmpty()) {
+        const qsizetype length = utf8SequenceLength(name);
+        if (length == 0) {
+            text += QChar(static_cast<unsigned char>(name.front()));
+            name = name.sliced(1);
+        } else {
+            text += QString::fromUtf8(name.first(length));
+            name = name.sliced(length);
+        }
+    }
+    return text;
+}
 
 qint64 FileTimeToLocalSeconds(const FILETIME& utc, int utcOffsetSeconds)
 {
@@ -144,6 +196,8 @@ FileListRow FileListRowBuilder::build(const WIN32_FIND_DATAA& entry)
     const size_t length = strnlen(entry.cFileName, sizeof entry.cFileName);
     const bool folder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     const quint64 size = (quint64{entry.nFileSizeHigh} << 32) | entry.nFileSizeLow;
-    return buildRow(QString::fromUtf8(entry.cFileName, static_cast<qsizetype>(length)), folder,
-                    size, entry.ftLastWriteTime);
+    const QByteArray bytes(entry.cFileName, static_cast<qsizetype>(length));
+    FileListRow row = buildRow(ServerNameText(bytes), folder, size, entry.ftLastWriteTime);
+    row.nameBytes = bytes;
+    return row;
 }

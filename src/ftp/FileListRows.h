@@ -26,6 +26,12 @@ FILETIME FileTimeFromUnix(qint64 seconds, qint64 nanoseconds = 0);
 // non-folder) or file.
 int FileListImageIndex(const QString& name, bool folder);
 
+// The text a name from the server shows as, and the name a download of it gets locally. Valid
+// UTF-8 is read as UTF-8; a byte that is not part of a valid sequence stands for its Latin-1
+// character, as older servers send names in a single-byte code page. So "\xff.txt" and
+// "\xef\xbf\xbd.txt" show as "\u00ff.txt" and "\ufffd.txt", not both as the latter.
+QString ServerNameText(QByteArrayView name);
+
 // Builds FileListRows for one listing. It takes the time-zone offset and the locale's short
 // date and time formats once, and keeps the Modified texts it made, so 100,000 rows cost
 // a few lookups each rather than a locale formatting call each.

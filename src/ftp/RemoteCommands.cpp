@@ -17,10 +17,9 @@ void RemoteUpOneLevel(RemoteHost& host)
         ReportFtpError(host, QStringLiteral("Unable to move up one level."));
 }
 
-void RemoteEnterFolder(RemoteHost& host, const QString& name)
+void RemoteEnterFolder(RemoteHost& host, const QByteArray& name)
 {
-    const QByteArray folder = name.toUtf8();
-    if (FtpSetCurrentDirectoryA(FtpConnection.ConnectionHandle, folder.constData()))
+    if (FtpSetCurrentDirectoryA(FtpConnection.ConnectionHandle, name.constData()))
         ListRemoteFiles(host);
     else
         ReportFtpError(host, QStringLiteral("FTP Set Current Directory Failed."));
@@ -35,11 +34,10 @@ void RemoteNewFolder(RemoteHost& host, const QString& name)
         ReportFtpError(host, QStringLiteral("FTP Create Directory Failed."));
 }
 
-bool RemoteRename(RemoteHost& host, const QString& existing, const QString& newName)
+bool RemoteRename(RemoteHost& host, const QByteArray& existing, const QString& newName)
 {
-    const QByteArray from = existing.toUtf8();
     const QByteArray to = newName.toUtf8();
-    if (FtpRenameFileA(FtpConnection.ConnectionHandle, from.constData(), to.constData()))
+    if (FtpRenameFileA(FtpConnection.ConnectionHandle, existing.constData(), to.constData()))
         return true;
     ReportFtpError(host, QStringLiteral("FTP Rename Failed."));
     return false;

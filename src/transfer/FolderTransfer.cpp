@@ -1,5 +1,6 @@
 #include "transfer/FolderTransfer.h"
 
+#include "ftp/FileListRows.h"
 #include "local/FileSystemError.h"
 #include "transfer/BatchHost.h"
 #include "transfer/CancelFlag.h"
@@ -34,9 +35,9 @@ struct FolderId
 class RemoteFolderVisit
 {
 public:
-    RemoteFolderVisit(BatchHost& host, const QString& name)
-        : m_host(host), m_entered(FtpSetCurrentDirectoryA(host.connectionHandle(),
-                                                          name.toUtf8().constData()) != FALSE)
+    RemoteFolderVisit(BatchHost& host, const QByteArray& name)
+        : m_host(host),
+          m_entered(FtpSetCurrentDirectoryA(host.connectionHandle(), name.constData()) != FALSE)
     {}
     ~RemoteFolderVisit()
     {
@@ -113,10 +114,10 @@ bool UploadFolderContents(BatchHost& host, const QString& folderPath, std::vecto
 {
     if (CancelRequested)
         return true; // nothing failed; the caller sees the flag and stops too
-    const QString remoteName = FileNamePart(folderPath);
+    const QByteArray remoteName = FileNamePart(folderPath).toUtf8();
     // An existing folder of that name is simply used, so the outcome does not matter here;
     // whether we can enter it does.
-    FtpCreateDirectoryA(host.connectionHandle(), remoteName.toUtf8().constData());
+    FtpCreateDirectoryA(host.connectionHandle(), remoteName.constData());
     RemoteFolderVisit visit(host, remoteName);
     if (!visit.entered()) {
         // Uploading anyway would put the folder's files into the wrong remote directory.
@@ -173,21 +174,23 @@ private:
 RemoteEntry EntryFrom(const WIN32_FIND_DATAA& data)
 {
     RemoteEntry entry;
-    entry.name = QString::fromUtf8(data.cFileName, qsizetype(::strnlen(data.cFileName, MAX_PATH)));
+    entry.serverName = QByteArray(data.cFileName, qsizetype(::strnlen(data.cFileName, MAX_PATH)));
+    entry.name = ServerNameText(entry.serverName);
     entry.isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     entry.size = static_cast<qint64>((quint64(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
     return entry;
 }
 
-bool DownloadFolderContents(BatchHost& host, const QString& remoteName, const QString& shownPath)
+bool DownloadFolderContents(BatchHost& host, const QByteArray& remoteName, const QString& shownPath)
 {
     if (CancelRequested)
         return true;
-    if (!IsPlainName(remoteName)) {
-        host.warn(NotPlainNameText(remoteName));
+    const QString localName = ServerNameText(remoteName);
+    if (!IsPlainName(localName)) {
+        host.warn(NotPlainNameText(localName));
         return false;
     }
-    const QString localPath = JoinLocalPath(host.localFolder(), remoteName);
+    const QString localPath = JoinLocalPath(host.localFolder(), localName);
     MakeLocalFolder(localPath);
     RemoteFolderVisit visit(host, remoteName);
     if (!visit.entered()) {
@@ -211,9 +214,9 @@ bool DownloadFolderContents(BatchHost& host, const QString& remoteName, const QS
         // was being shown must be seen here or it would be lost.
         if (CancelRequested)
             break;
-        const bool ok = entry.isFolder ? DownloadFolderContents(inner, entry.name, shown)
-                                       : DownloadFile(inner, entry.name, entry.name, entry.size,
-                                                      FTP_TRANSFER_TYPE_BINARY);
+        const bool ok = entry.isFolder ? DownloadFolderContents(inner, entry.serverName, shown)
+                                       : DownloadFile(inner, entry.serverName, entry.name,
+                                                      entry.size, FTP_TRANSFER_TYPE_BINARY);
         result = result && ok;
         host.progress().SetProgressPosition(0);
     }
@@ -231,9 +234,9 @@ bool UploadFolder(BatchHost& host, const QString& folderPath)
     return UploadFolderContents(host, folderPath, chain);
 }
 
-bool DownloadFolder(BatchHost& host, const QString& remoteName)
+bool DownloadFolder(BatchHost& host, const QByteArray& remoteName)
 {
-    return DownloadFolderContents(host, remoteName, remoteName);
+    return DownloadFolderContents(host, remoteName, ServerNameText(remoteName));
 }
 
 bool ListRemoteEntries(BatchHost& host, std::vector<RemoteEntry>& entries,

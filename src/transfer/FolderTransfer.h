@@ -1,4 +1,5 @@
 #pragma once
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 
@@ -12,17 +13,19 @@ class BatchHost;
 // entry failed ("Error uploading folder." was shown for it); true when cancelled.
 bool UploadFolder(BatchHost& host, const QString& folderPath);
 
-// The mirror of UploadFolder: fetches the remote folder `remoteName` of the current remote
-// directory with everything in it into a folder of that name in the host's local folder
-// (created, or used when it exists). Every server-supplied name must be plain. The remote
-// directory is back where it was when this returns. False when an entry failed (each
+// The mirror of UploadFolder: fetches the remote folder `remoteName` (the server's own bytes,
+// as a row's serverName()) of the current remote directory with everything in it into a
+// folder of that name in the host's local folder (created, or used when it exists). Local
+// names are the ServerNameText of the server's names, and every one must be plain. The
+// remote directory is back where it was when this returns. False when an entry failed (each
 // failure was already shown); true when cancelled.
-bool DownloadFolder(BatchHost& host, const QString& remoteName);
+bool DownloadFolder(BatchHost& host, const QByteArray& remoteName);
 
 // One entry of the current remote directory.
 struct RemoteEntry
 {
-    QString name;
+    QString name;          // as shown, and as a download names it locally
+    QByteArray serverName; // exactly as listed: what every command about it sends
     bool isFolder = false;
     qint64 size = 0;
 };

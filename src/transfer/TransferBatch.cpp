@@ -96,9 +96,9 @@ void DownloadSelection(BatchHost& commandHost, RowSelection& remoteRows)
             const FileListRow item = remoteRows.row(row);
             host.progress().ShowProgress(QStringLiteral("Downloading ") + item.name,
                                          kDownloadingTitle, true, true);
-            lastSucceeded = item.isFolder() ? DownloadFolder(host, item.name)
-                                            : DownloadFile(host, item.name, item.name, item.size,
-                                                           FTP_TRANSFER_TYPE_BINARY);
+            lastSucceeded = item.isFolder() ? DownloadFolder(host, item.serverName())
+                                            : DownloadFile(host, item.serverName(), item.name,
+                                                           item.size, FTP_TRANSFER_TYPE_BINARY);
             host.progress().SetProgressPosition(0);
         }
         // Only the last row's outcome decides; a cancelled transfer counts as a success.

@@ -49,10 +49,9 @@ private:
     HINTERNET m_handle;
 };
 
-HINTERNET OpenRemote(TransferHost& host, const QString& name, DWORD access, DWORD transferType)
+HINTERNET OpenRemote(TransferHost& host, const QByteArray& name, DWORD access, DWORD transferType)
 {
-    return FtpOpenFileA(host.connectionHandle(), name.toUtf8().constData(), access, transferType,
-                        0);
+    return FtpOpenFileA(host.connectionHandle(), name.constData(), access, transferType, 0);
 }
 } // namespace
 
@@ -107,7 +106,7 @@ bool UploadFile(TransferHost& host, const QString& localPath, DWORD transferType
     CancelRequested = false;
 
     const QString remoteName = RemoteNameFor(localPath, host.lowerCaseUpload());
-    RemoteFile remote(OpenRemote(host, remoteName, GENERIC_WRITE, transferType));
+    RemoteFile remote(OpenRemote(host, remoteName.toUtf8(), GENERIC_WRITE, transferType));
     if (!remote.get()) {
         host.reportFtpError(kOpenFailed);
         return false;
@@ -138,7 +137,7 @@ bool UploadFile(TransferHost& host, const QString& localPath, DWORD transferType
     return true;
 }
 
-bool DownloadFile(TransferHost& host, const QString& remoteName, const QString& localName,
+bool DownloadFile(TransferHost& host, const QByteArray& remoteName, const QString& localName,
                   qint64 expectedSize, DWORD transferType)
 {
     if (!IsPlainName(localName)) {

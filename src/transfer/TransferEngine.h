@@ -1,6 +1,7 @@
 #pragma once
 #include "windef.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 
@@ -22,13 +23,13 @@ extern double TransferStartTime;
 // file, or when the upload was cancelled (or never started because Cancel was already set).
 bool UploadFile(TransferHost& host, const QString& localPath, DWORD transferType);
 
-// Fetches `remoteName` from the current remote directory into the host's local folder as
-// `localName`. The data goes to a temporary file beside the target that replaces the target
-// only after the whole file arrived and was written; a failed or cancelled download
-// leaves an existing target untouched and the partial data under PartialDownloadName().
-// `expectedSize` (the listed size) only drives the percentage: the data is read until the
-// server ends it.
-bool DownloadFile(TransferHost& host, const QString& remoteName, const QString& localName,
+// Fetches `remoteName` (a row's serverName(): the server's own bytes) from the current
+// remote directory into the host's local folder as `localName`. The data goes to a temporary file
+// beside the target that replaces the target only after the whole file arrived and was written; a
+// failed or cancelled download leaves an existing target untouched and the partial data under
+// PartialDownloadName(). `expectedSize` (the listed size) only drives the percentage: the data is
+// read until the server ends it.
+bool DownloadFile(TransferHost& host, const QByteArray& remoteName, const QString& localName,
                   qint64 expectedSize, DWORD transferType);
 
 // Whole seconds since TransferStartTime, measured on the clock of the day so that a transfer

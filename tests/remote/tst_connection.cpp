@@ -483,12 +483,12 @@ void TestConnection::remoteCommandsMoveAndChangeTheTree()
     RemoteNewFolder(host, QStringLiteral("made here"));
     QCOMPARE(host.header, QStringLiteral("127.0.0.1/sub/folder"));
     QCOMPARE(rowNames(host.files), QStringList{"made here"});
-    RemoteEnterFolder(host, QStringLiteral("made here"));
+    RemoteEnterFolder(host, "made here");
     QCOMPARE(host.header, QStringLiteral("127.0.0.1/sub/folder/made here"));
     QCOMPARE(host.files.rowCount(), 0);
     RemoteUpOneLevel(host);
     QCOMPARE(host.header, QStringLiteral("127.0.0.1/sub/folder"));
-    QVERIFY(RemoteRename(host, QStringLiteral("made here"), QStringLiteral("renamed")));
+    QVERIFY(RemoteRename(host, "made here", QStringLiteral("renamed")));
     QVERIFY(QDir(m_root.filePath(QStringLiteral("sub/folder/renamed"))).exists());
     QVERIFY(QDir(m_root.path()).rmdir(QStringLiteral("sub/folder/renamed")));
     RemoteUpOneLevel(host);
@@ -507,9 +507,9 @@ void TestConnection::remoteCommandsReportFailures()
     host.script.expectMessage(QStringLiteral("FTP Set Current Directory Failed.  (%1)").arg(code))
         .expectMessage(QStringLiteral("FTP Create Directory Failed.  (%1)").arg(code))
         .expectMessage(QStringLiteral("FTP Rename Failed.  (%1)").arg(code));
-    RemoteEnterFolder(host, QStringLiteral("a.txt"));
+    RemoteEnterFolder(host, "a.txt");
     RemoteNewFolder(host, QStringLiteral("folder"));
-    QVERIFY(!RemoteRename(host, QStringLiteral("no such file"), QStringLiteral("x")));
+    QVERIFY(!RemoteRename(host, "no such file", QStringLiteral("x")));
     QVERIFY(host.script.verifyDone());
     // None of the failures listed anything anew.
     QVERIFY(!host.progressLog.shown.contains(

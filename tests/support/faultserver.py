@@ -13,7 +13,11 @@ Script keys:
   pwd: the directory PWD reports (default "/")
   files: {name: text} served by RETR ("@N" serves N pattern bytes)
   listing: the text LIST and MLSD send
+  listings: [text, ...] in place of listing: each listing takes the next, the last one stays
   rules: {VERB: [rule, ...]}; each use takes the next rule, the last one stays.
+  latin1: true, to read and write every text byte for byte (U+0000-U+00FF), so a
+    script can hold names that are not UTF-8; the log then shows each byte as that
+    character
 A rule may have:
   reply: text sent as is after the command (CR LF added to each line without one)
   chunks: list of texts sent one by one with a pause between, in place of reply
@@ -46,11 +50,13 @@ class Session:
         self.listener = None
         self.active_target = None
         self.rename_from = None
+        self.listings = list(script.get("listings", [script.get("listing", "")]))
+        self.codec = ("latin-1", "strict") if script.get("latin1") else ("utf-8", "surrogateescape")
 
     # ---- plumbing
     def send_raw(self, data):
         if isinstance(data, str):
-            data = data.encode("utf-8", "surrogateescape")
+            data = data.encode(*self.codec)
         self.conn.sendall(data)
 
     def send_text(self, text):
@@ -116,7 +122,8 @@ class Session:
 
     def payload(self, verb, argument):
         if verb in ("LIST", "MLSD", "NLST"):
-            return self.script.get("listing", "").encode("utf-8", "surrogateescape")
+            listing = self.listings.pop(0) if len(self.listings) > 1 else self.listings[0]
+            return listing.encode(*self.codec)
         text = self.script.get("files", {}).get(argument)
         if text is None:
             return None
@@ -124,7 +131,7 @@ class Session:
             size = int(text[1:])
             pattern = bytes(range(251)) * (size // 251 + 1)
             return pattern[:size]
-        return text.encode("utf-8", "surrogateescape")
+        return text.encode(*self.codec)
 
     def transfer(self, verb, argument, rule):
         data = None
@@ -245,7 +252,7 @@ class Session:
                     return
                 buffer += block
             raw, _, buffer = buffer.partition(b"\n")
-            line = raw.rstrip(b"\r").decode("utf-8", "surrogateescape")
+            line = raw.rstrip(b"\r").decode(*self.codec)
             self.log_line(line)
             if not self.handle(line):
                 return

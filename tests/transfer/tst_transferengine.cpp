@@ -88,7 +88,7 @@ void TransferEngineTest::roundTripIsByteExact()
     }
 
     m_host->sink.updates = 0;
-    QVERIFY(DownloadFile(*m_host, name, "back.bin", size, FTP_TRANSFER_TYPE_BINARY));
+    QVERIFY(DownloadFile(*m_host, name.toUtf8(), "back.bin", size, FTP_TRANSFER_TYPE_BINARY));
     QCOMPARE(ReadFile(localPath("back.bin")), data);
     QCOMPARE(m_host->sink.updates, int((size + 4095) / 4096));
     QVERIFY(!QFile::exists(localPath(PartialDownloadName("back.bin"))));

@@ -73,7 +73,7 @@ void TfrmMain::RemoteFilesDblClick()
     const FileListRow& row = RemoteFilesModel->row(first);
     if (row.isFolder()) {
         MainRemoteHost host(*this);
-        RemoteEnterFolder(host, row.name);
+        RemoteEnterFolder(host, row.serverName());
         return;
     }
     m_prompter.messageBeep(MB_ICONQUESTION);
@@ -94,9 +94,11 @@ void TfrmMain::RemoteFilesEdited(int row, QString& text)
     if (row < 0 || row >= RemoteFilesModel->rowCount())
         return;
     MainRemoteHost host(*this);
-    RemoteRename(host, RemoteFilesModel->row(row).name, text);
-    // The row shows the accepted name either way; the list is not rebuilt or re-sorted.
-    RemoteFilesModel->setRowName(row, text);
+    // After a refused rename the entry still has its old name; showing the new one would
+    // present the failure as done and make the row name a file the server may not have.
+    // The list is not rebuilt or re-sorted.
+    if (RemoteRename(host, RemoteFilesModel->row(row).serverName(), text))
+        RemoteFilesModel->setRowName(row, text);
 }
 
 void TfrmMain::remoteUpOneLevel()
