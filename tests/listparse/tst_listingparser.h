@@ -20,6 +20,10 @@ private Q_SLOTS:
     void listEntries();
     void listRejected_data();
     void listRejected();
+    void familyEntries_data();
+    void familyEntries();
+    void listingsMixHeadersAndEntries_data();
+    void listingsMixHeadersAndEntries();
     void timeOfDayYear_data();
     void timeOfDayYear();
     void nameLengthLimit_data();

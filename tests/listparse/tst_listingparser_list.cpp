@@ -144,7 +144,7 @@ void TestListingParser::listRejected_data()
     QTest::newRow("unknown month") << QByteArray("-rw-r--r-- 1 u g 5 Foo  5  2020 x");
     QTest::newRow("Feb 30") << QByteArray("-rw-r--r-- 1 u g 5 Feb 30  2020 x");
     QTest::newRow("day 0") << QByteArray("-rw-r--r-- 1 u g 5 Feb  0  2020 x");
-    QTest::newRow("hour 24") << QByteArray("-rw-r--r-- 1 u g 5 Jan  5 24:00 x");
+    QTest::newRow("hour 24 past midnight") << QByteArray("-rw-r--r-- 1 u g 5 Jan  5 24:01 x");
     QTest::newRow("minute 60") << QByteArray("-rw-r--r-- 1 u g 5 Jan  5 12:60 x");
     QTest::newRow("two-digit year") << QByteArray("-rw-r--r-- 1 u g 5 Jan  5 20 x");
     QTest::newRow("unknown entry kind") << QByteArray("xrw-r--r-- 1 u g 5 Jan  5  2020 x");

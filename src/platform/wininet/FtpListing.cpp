@@ -57,6 +57,7 @@ void parseListing(std::string_view listing, bool mlsd, std::string_view pattern,
 {
     const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
     const std::string patternText(pattern);
+    ListingLineParser listParser(now);
     while (!listing.empty()) {
         const std::size_t end = listing.find('\n');
         std::string_view line = listing.substr(0, end);
@@ -64,7 +65,7 @@ void parseListing(std::string_view listing, bool mlsd, std::string_view pattern,
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
         WIN32_FIND_DATAA entry{};
-        const bool parsed = mlsd ? ParseMlsdLine(line, entry) : ParseListLine(line, now, entry);
+        const bool parsed = mlsd ? ParseMlsdLine(line, entry) : listParser.parse(line, entry);
         if (!parsed || !usableName(entry.cFileName))
             continue;
         if (!patternText.empty() && ::fnmatch(patternText.c_str(), entry.cFileName, 0) != 0)

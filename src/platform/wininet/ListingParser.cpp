@@ -9,62 +9,6 @@
 
 namespace listing {
 
-namespace {
-
-// FILETIME counts 100 ns intervals from 1601-01-01; Unix time counts seconds from 1970-01-01.
-constexpr std::uint64_t kSecondsFrom1601To1970 = 11644473600ULL;
-constexpr std::uint64_t kTicksPerSecond = 10000000ULL;
-constexpr std::uint64_t kTicksPerMilli = 10000ULL;
-// 9999-12-31 23:59:59 UTC: past it a FILETIME is no longer a date any program shows.
-constexpr std::uint64_t kLastUnixSecond = 253402300799ULL;
-
-bool isLeapYear(int year)
-{
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
-int daysInMonth(int year, int month)
-{
-    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && isLeapYear(year) ? 29 : kDays[month - 1];
-}
-
-// Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's days_from_civil).
-std::int64_t daysFromCivil(int year, int month, int day)
-{
-    const std::int64_t y = month <= 2 ? year - 1 : year;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const std::int64_t yearOfEra = y - era * 400;
-    const std::int64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-    const std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146097 + dayOfEra - 719468;
-}
-
-FILETIME splitTicks(std::uint64_t ticks)
-{
-    return FILETIME{static_cast<DWORD>(ticks & 0xFFFFFFFFULL), static_cast<DWORD>(ticks >> 32)};
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return (x >= 'A' && x <= 'Z' ? x + 32 : x) == (y >= 'A' && y <= 'Z' ? y + 32 : y);
-           });
-}
-
-bool startsWithNoCase(std::string_view text, std::string_view prefix)
-{
-    return text.size() >= prefix.size() && equalsNoCase(text.substr(0, prefix.size()), prefix);
-}
-
-int digitsValue(std::string_view text)
-{
-    std::uint64_t value = 0;
-    return parseUnsigned(text, 9999, value) ? static_cast<int>(value) : -1;
-}
-
-} // namespace
-
 bool parseUnsigned(std::string_view text, std::uint64_t max, std::uint64_t& value)
 {
     if (text.empty() || text.front() < '0' || text.front() > '9')
@@ -77,49 +21,39 @@ bool parseUnsigned(std::string_view text, std::uint64_t max, std::uint64_t& valu
     return true;
 }
 
-bool isValidDate(int year, int month, int day)
+int smallValue(std::string_view text)
 {
-    return year >= 1601 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 &&
-           day <= daysInMonth(year, month);
+    std::uint64_t value = 0;
+    return parseUnsigned(text, 9999, value) ? static_cast<int>(value) : -1;
 }
 
-std::int64_t unixFromCivil(int year, int month, int day, int hour, int minute)
+bool equalsNoCase(std::string_view a, std::string_view b)
 {
-    return daysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60;
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return (x >= 'A' && x <= 'Z' ? x + 32 : x) == (y >= 'A' && y <= 'Z' ? y + 32 : y);
+           });
 }
 
-bool makeFileTime(int year, int month, int day, int hour, int minute, int second, int millis,
-                  FILETIME& out)
+bool isBlank(char c)
 {
-    // A leap second (":60") is a real time a server may report; it is held as :59.
-    if (!isValidDate(year, month, day) || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
-        second < 0 || second > 60 || millis < 0 || millis > 999)
-        return false;
-    const std::int64_t sinceEpoch = unixFromCivil(year, month, day, hour, minute) +
-                                    std::min(second, 59) +
-                                    static_cast<std::int64_t>(kSecondsFrom1601To1970);
-    const auto ticks = static_cast<std::uint64_t>(sinceEpoch) * kTicksPerSecond +
-                       static_cast<std::uint64_t>(millis) * kTicksPerMilli;
-    out = splitTicks(ticks);
-    return true;
+    return c == ' ' || c == '\t';
 }
 
-bool fileTimeFromUnix(std::uint64_t seconds, FILETIME& out)
+Fields::Fields(std::string_view line) : m_line(line)
 {
-    if (seconds > kLastUnixSecond)
-        return false;
-    out = splitTicks((seconds + kSecondsFrom1601To1970) * kTicksPerSecond);
-    return true;
-}
-
-int monthFromName(std::string_view text)
-{
-    static constexpr std::string_view kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
-                                                   "jul", "aug", "sep", "oct", "nov", "dec"};
-    for (int i = 0; i < 12; ++i)
-        if (equalsNoCase(text, kMonths[i]))
-            return i + 1;
-    return 0;
+    std::size_t pos = 0;
+    while (pos < line.size() && m_count < kMax) {
+        while (pos < line.size() && isBlank(line[pos]))
+            ++pos;
+        const std::size_t begin = pos;
+        while (pos < line.size() && !isBlank(line[pos]))
+            ++pos;
+        if (pos > begin) {
+            m_begin[m_count] = begin;
+            m_end[m_count] = pos;
+            ++m_count;
+        }
+    }
 }
 
 bool fillEntry(std::string_view name, bool folder, std::uint64_t size, const FILETIME& written,
@@ -142,6 +76,11 @@ bool fillEntry(std::string_view name, bool folder, std::uint64_t size, const FIL
 }
 
 namespace {
+
+bool startsWithNoCase(std::string_view text, std::string_view prefix)
+{
+    return text.size() >= prefix.size() && equalsNoCase(text.substr(0, prefix.size()), prefix);
+}
 
 enum class MlsdKind { Unknown, File, Folder };
 
@@ -173,12 +112,12 @@ bool parseMlsdTime(std::string_view text, FILETIME& out)
         for (std::size_t i = 0; i < 3; ++i)
             millis = millis * 10 + (i < fraction.size() ? fraction[i] - '0' : 0);
     }
-    const int year = digitsValue(text.substr(0, 4));
-    const int month = digitsValue(text.substr(4, 2));
-    const int day = digitsValue(text.substr(6, 2));
-    const int hour = digitsValue(text.substr(8, 2));
-    const int minute = digitsValue(text.substr(10, 2));
-    const int second = digitsValue(text.substr(12, 2));
+    const int year = smallValue(text.substr(0, 4));
+    const int month = smallValue(text.substr(4, 2));
+    const int day = smallValue(text.substr(6, 2));
+    const int hour = smallValue(text.substr(8, 2));
+    const int minute = smallValue(text.substr(10, 2));
+    const int second = smallValue(text.substr(12, 2));
     if (year < 0 || month < 0 || day < 0 || hour < 0 || minute < 0 || second < 0)
         return false;
     return makeFileTime(year, month, day, hour, minute, second, millis, out);
@@ -234,14 +173,75 @@ bool ParseMlsdLine(std::string_view line, WIN32_FIND_DATAA& out)
     return fillEntry(name, folder, folder ? 0 : size, written, out);
 }
 
+namespace {
+
+// True for a line whose form says "MLSD facts", also when it comes in answer to LIST.
+bool looksLikeFacts(std::string_view line)
+{
+    const std::size_t blank = line.find(' ');
+    const std::string_view facts = line.substr(0, blank);
+    return blank != std::string_view::npos && facts.find('=') != std::string_view::npos &&
+           facts.find(';') != std::string_view::npos;
+}
+
+// MVS introduces a member list with a header ("Name     VV.MM   Created ..." or
+// "Name      Size     TTR ..."); below it, a member without statistics is a bare name.
+bool isMvsMemberHeader(std::string_view line)
+{
+    const listing::Fields fields(line);
+    return fields.size() >= 3 && fields[0] == "Name" &&
+           (fields[1] == "VV.MM" || (fields[1] == "Size" && fields[2] == "TTR"));
+}
+
+bool isMvsMemberName(std::string_view line)
+{
+    const listing::Fields fields(line);
+    if (fields.size() != 1 || fields[0].size() > 8)
+        return false;
+    const std::string_view name = fields[0];
+    return name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789@#$") ==
+               std::string_view::npos &&
+           !(name[0] >= '0' && name[0] <= '9');
+}
+
+} // namespace
+
 bool ParseListLine(std::string_view line, std::int64_t nowUtc, WIN32_FIND_DATAA& out)
 {
+    using namespace listing;
     if (line.empty())
         return false;
-    const char first = line.front();
-    if (first == '+')
-        return listing::parseEplfLine(line, out);
-    if (first >= '0' && first <= '9')
-        return listing::parseDosLine(line, out);
-    return listing::parseUnixLine(line, nowUtc, out);
+    // Every form is tried in turn; each accepts only lines whose every column fits it, so the
+    // order matters only for speed: the common forms come first.
+    if (line.front() == '+')
+        return parseEplfLine(line, out);
+    if (looksLikeFacts(line))
+        return ParseMlsdLine(line, out);
+    return parseUnixLine(line, nowUtc, out) || parseDosLine(line, out) || parseOs2Line(line, out) ||
+           parseVmsLine(line, out) || parseAs400Line(line, out) || parseMvsLine(line, out) ||
+           parseZvmLine(line, out) || parseOs9Line(line, out) || parseNortelLine(line, out) ||
+           parseNonStopLine(line, out);
+}
+
+bool ListingLineParser::parse(std::string_view line, WIN32_FIND_DATAA& out)
+{
+    using namespace listing;
+    if (!m_vmsName.empty()) {
+        const std::string name = std::move(m_vmsName);
+        m_vmsName.clear();
+        if (!line.empty() && isBlank(line.front()) && parseVmsDetails(name, line, out))
+            return true;
+    }
+    if (isVmsNameLine(line)) {
+        const Fields fields(line);
+        m_vmsName = fields[0];
+        return false;
+    }
+    if (isMvsMemberHeader(line)) {
+        m_mvsMembers = true;
+        return false;
+    }
+    if (m_mvsMembers && isMvsMemberName(line))
+        return fillEntry(Fields(line)[0], false, 0, FILETIME{}, out);
+    return ParseListLine(line, m_now, out);
 }

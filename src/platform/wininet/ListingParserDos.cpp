@@ -1,6 +1,9 @@
-// LIST lines of DOS-style servers (IIS and others) and EPLF (http://cr.yp.to/ftp/list/eplf.html):
+// LIST lines of DOS-style servers (IIS and others), OS/2 and EPLF
+// (http://cr.yp.to/ftp/list/eplf.html):
 //   04-27-00  09:09PM       <DIR>          licensed
 //   11-18-2003  11:06      1,234,567 report.pdf
+//   2002-09-02  19:06          9,730 name.txt
+//        0           DIR   02-18-98  15:14  lambda                       (OS/2)
 //   +i8388621.48594,m825718503,r,s280,\tdjb.html
 #include "ListingParserDetail.h"
 
@@ -31,9 +34,16 @@ int fieldValue(std::string_view text, int maxDigits)
     return static_cast<int>(value);
 }
 
-// "MM-DD-YY" or "MM-DD-YYYY". Two-digit years follow the usual window: 70..99 are 19xx.
+// "MM-DD-YY", "MM-DD-YYYY" or "YYYY-MM-DD". Two-digit years follow the usual window: 70..99
+// are 19xx.
 bool parseDosDate(std::string_view text, int& year, int& month, int& day)
 {
+    if (text.size() == 10 && text[4] == '-' && text[7] == '-') {
+        year = fieldValue(text.substr(0, 4), 4);
+        month = fieldValue(text.substr(5, 2), 2);
+        day = fieldValue(text.substr(8, 2), 2);
+        return isValidDate(year, month, day);
+    }
     const std::size_t first = text.find('-');
     const std::size_t second = first == std::string_view::npos ? first : text.find('-', first + 1);
     if (second == std::string_view::npos || first != 2 || second != 5)
@@ -128,6 +138,46 @@ bool parseDosLine(std::string_view line, WIN32_FIND_DATAA& out)
     if (!makeFileTime(year, month, day, hour, minute, 0, 0, written))
         return false;
     return fillEntry(rest.substr(nameBegin), folder, size, written, out);
+}
+
+bool parseOs2Line(std::string_view line, WIN32_FIND_DATAA& out)
+{
+    // size, attribute columns ("A", "R", "H", "S", "DIR" or blank), MM-DD-YY, HH:MM, name
+    std::string_view rest = line;
+    std::uint64_t size = 0;
+    if (!parseUnsigned(nextToken(rest), std::numeric_limits<std::uint64_t>::max(), size))
+        return false;
+    bool folder = false;
+    std::string_view token = nextToken(rest);
+    for (int attributes = 0; attributes < 4 && !token.empty() && token.front() >= 'A';
+         ++attributes) {
+        if (token == "DIR")
+            folder = true;
+        else if (token.find_first_not_of("ARHS") != std::string_view::npos)
+            return false;
+        token = nextToken(rest);
+    }
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0;
+    // Some servers count years from 1900 past 1999: "04-23-103" is 2003.
+    std::string date(token);
+    if (date.size() == 9 && date[6] == '1' && fieldValue(token.substr(6), 3) >= 100)
+        date = date.substr(0, 6) + std::to_string(1900 + fieldValue(token.substr(6), 3));
+    if (date.size() != 8 && date.size() != 10)
+        return false;
+    if (!parseDosDate(date, year, month, day))
+        return false;
+    const std::string_view clock = nextToken(rest);
+    if (clock.size() != 5 || clock[2] != ':')
+        return false;
+    hour = fieldValue(clock.substr(0, 2), 2);
+    minute = fieldValue(clock.substr(3), 2);
+    // The name column is padded to line up, so all blanks before it are padding.
+    const std::size_t nameBegin = rest.find_first_not_of(' ');
+    FILETIME written{};
+    if (nameBegin == std::string_view::npos ||
+        !makeFileTime(year, month, day, hour, minute, 0, 0, written))
+        return false;
+    return fillEntry(rest.substr(nameBegin), folder, folder ? 0 : size, written, out);
 }
 
 bool parseEplfLine(std::string_view line, WIN32_FIND_DATAA& out)

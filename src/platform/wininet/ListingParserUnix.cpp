@@ -1,44 +1,20 @@
-// LIST lines in the Unix "ls -l" form, e.g.
+// LIST lines in the Unix "ls -l" form and the forms built on it, e.g.
 //   drwxr-xr-x   2 ftp      ftp          4096 Mar  3 14:07 pub
 //   -rw-r--r--   1 ftp          1234 Dec 24  2019 notes.txt          (no group column)
 //   crw-rw-rw-   1 root     root       1,   3 Jan  5 09:00 null       (device: major, minor)
 //   lrwxrwxrwx   1 ftp      ftp            11 Jan  5 09:00 www -> /var/www
+//   -rw-r--r--   1 Domain Users  staff  33.5k 2005-06-07 21:22 a b    (blanks in owner, unit)
+//   d [R----F--] supervisor            512       Jan 16 18:53    login (NetWare)
+//   -C--E-----FTP B QUA1I1      18128       41 Aug 12 13:56 QUA1I1    (Connect:Enterprise)
+// The date forms are in ListingParserUnixDate.cpp.
 #include "ListingParserDetail.h"
 
-#include <algorithm>
+#include <cmath>
 #include <limits>
-#include <vector>
 
 namespace listing {
 
 namespace {
-
-// Anything more than this far ahead of the caller's clock cannot be this year's entry: ls
-// prints the time of day only for recent files, so the date is from last year. The slack
-// absorbs time-zone differences (the server shows its local time) and clock skew.
-constexpr std::int64_t kFutureSlackSeconds = 3 * 86400;
-
-struct Token
-{
-    std::size_t begin;
-    std::size_t end;
-};
-
-std::vector<Token> splitBlanks(std::string_view line)
-{
-    std::vector<Token> tokens;
-    std::size_t pos = 0;
-    while (pos < line.size()) {
-        while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t'))
-            ++pos;
-        const std::size_t begin = pos;
-        while (pos < line.size() && line[pos] != ' ' && line[pos] != '\t')
-            ++pos;
-        if (pos > begin)
-            tokens.push_back({begin, pos});
-    }
-    return tokens;
-}
 
 // "drwxr-xr-x", "-rwsr-sr-t", optionally followed by an ACL or security marker ("+", "@", ".").
 bool isModeText(std::string_view mode)
@@ -54,135 +30,203 @@ bool isModeText(std::string_view mode)
     return true;
 }
 
+// NetWare: "d" or "-", then the trustee rights in brackets ("[RWCEAFMS]", "-" for a right not
+// granted).
+bool isNetWareRights(std::string_view rights)
+{
+    return rights.size() == 10 && rights.front() == '[' && rights.back() == ']' &&
+           rights.substr(1, 8).find_first_not_of("RWCEAFMS-") == std::string_view::npos;
+}
+
+// Connect:Enterprise mailboxes: ten flag columns of capitals and dashes, the protocol glued
+// on ("-C--E-----FTP").
+bool isMailboxFlags(std::string_view flags)
+{
+    return flags.size() >= 10 && flags.size() <= 16 && flags.front() == '-' &&
+           flags.substr(0, 10).find_first_not_of("-ABCDEFGHIJKLMNOPQRSTUVWXYZ") ==
+               std::string_view::npos &&
+           flags.substr(10).find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ") ==
+               std::string_view::npos;
+}
+
 bool isNumber(std::string_view text)
 {
     std::uint64_t ignored = 0;
     return parseUnsigned(text, std::numeric_limits<std::uint32_t>::max(), ignored);
 }
 
-// Only for values that fit an int (max at most 9999).
-int smallNumber(std::string_view text, std::uint64_t max)
+// "33.5k", "12M", "1.2G": sizes some servers round to a unit of 1024.
+bool parseUnitSize(std::string_view text, std::uint64_t& size)
 {
-    std::uint64_t value = 0;
-    return parseUnsigned(text, max, value) ? static_cast<int>(value) : -1;
-}
-
-// "14:07" into hour and minute.
-bool parseTimeOfDay(std::string_view text, int& hour, int& minute)
-{
-    const std::size_t colon = text.find(':');
-    if (colon == std::string_view::npos || colon == 0 || colon > 2 || text.size() != colon + 3)
+    if (text.size() < 2 || text.size() > 12)
         return false;
-    hour = smallNumber(text.substr(0, colon), 23);
-    minute = smallNumber(text.substr(colon + 1), 59);
-    return hour >= 0 && minute >= 0;
-}
-
-// The latest year in which the date is not clearly in the future. Trying the next year too
-// keeps "Jan  1 00:10" right when the server's clock has already passed New Year and ours has
-// not; going back a few years finds the leap year a "Feb 29" must belong to.
-int yearOfRecentDate(int month, int day, int hour, int minute, std::int64_t nowUtc)
-{
-    // The caller's clock, held to the years a FILETIME can show.
-    nowUtc = std::clamp<std::int64_t>(nowUtc, 0, unixFromCivil(9998, 1, 1, 0, 0));
-    // Civil year of nowUtc without a time library: an estimate from below, then whole years.
-    int year = 1970 + static_cast<int>(nowUtc / 86400 / 366);
-    while (unixFromCivil(year + 1, 1, 1, 0, 0) <= nowUtc)
-        ++year;
-    for (int candidate = year + 1; candidate >= year - 8; --candidate) {
-        if (!isValidDate(candidate, month, day))
-            continue;
-        if (unixFromCivil(candidate, month, day, hour, minute) <= nowUtc + kFutureSlackSeconds)
-            return candidate;
-    }
-    return 0;
-}
-
-struct UnixDate
-{
-    int month = 0;
-    int day = 0;
-    int year = 0;
-    int hour = 0;
-    int minute = 0;
-    bool timeOfDay = false;
-};
-
-// "Mar  3 14:07" or "Dec 24  2019" starting at tokens[at].
-bool readDate(std::string_view line, const std::vector<Token>& tokens, std::size_t at,
-              UnixDate& date)
-{
-    auto text = [&](std::size_t i) {
-        return line.substr(tokens[i].begin, tokens[i].end - tokens[i].begin);
-    };
-    date.month = monthFromName(text(at));
-    date.day = smallNumber(text(at + 1), 31);
-    if (date.month == 0 || date.day < 1)
+    static constexpr std::string_view kUnits = "kmgt";
+    const char unit =
+        text.back() >= 'A' && text.back() <= 'Z' ? char(text.back() + 32) : text.back();
+    const std::size_t power = kUnits.find(unit);
+    if (power == std::string_view::npos)
         return false;
-    const std::string_view last = text(at + 2);
-    if (parseTimeOfDay(last, date.hour, date.minute)) {
-        date.timeOfDay = true;
-        return true;
-    }
-    date.year = last.size() == 4 ? smallNumber(last, 9999) : -1;
-    return date.year >= 1601;
+    text.remove_suffix(1);
+    const std::size_t dot = text.find('.');
+    std::uint64_t whole = 0;
+    std::uint64_t fraction = 0;
+    const std::string_view fractionText =
+        dot == std::string_view::npos ? std::string_view() : text.substr(dot + 1);
+    if (!parseUnsigned(text.substr(0, dot), 999999, whole) ||
+        (dot != std::string_view::npos &&
+         (fractionText.size() > 3 || !parseUnsigned(fractionText, 999, fraction))))
+        return false;
+    double value = double(whole);
+    if (!fractionText.empty())
+        value += double(fraction) / std::pow(10.0, double(fractionText.size()));
+    size = static_cast<std::uint64_t>(std::llround(value * std::pow(1024.0, double(power + 1))));
+    return true;
 }
 
-// The size column before the date: a byte count, or for a device file its "major, minor".
-bool readSize(std::string_view line, const std::vector<Token>& tokens, std::size_t at, char type,
-              std::uint64_t& size)
+// A group name too long for its column runs into the size: "ftpusers1234567". The size is
+// the digits after the last letter.
+bool parseGluedSize(std::string_view text, std::uint64_t& size)
 {
-    const std::string_view text = line.substr(tokens[at].begin, tokens[at].end - tokens[at].begin);
+    const std::size_t digits = text.find_last_not_of("0123456789") + 1;
+    if (digits == 0 || digits == text.size())
+        return false;
+    const char last = text[digits - 1];
+    const char first = text.front();
+    const auto isLetter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    return isLetter(first) && isLetter(last) &&
+           parseUnsigned(text.substr(digits), std::numeric_limits<std::uint64_t>::max(), size);
+}
+
+// The size column before the date: a byte count, for a device file its "major, minor", a
+// size with a unit, or one glued to the group.
+bool readSize(const Fields& fields, std::size_t at, char type, std::uint64_t& size)
+{
+    const std::string_view text = fields[at];
     if (type == 'c' || type == 'b') {
         size = 0;
         const std::size_t comma = text.find(',');
         if (comma != std::string_view::npos) // "1,3"
             return isNumber(text.substr(0, comma)) && isNumber(text.substr(comma + 1));
-        if (at < 2) // "1,   3": the major number is the token before
+        if (at < 2) // "1,   3": the major number is the column before
             return false;
-        const Token& major = tokens[at - 1];
-        return line[major.end - 1] == ',' &&
-               isNumber(line.substr(major.begin, major.end - 1 - major.begin)) && isNumber(text);
+        const std::string_view major = fields[at - 1];
+        return major.size() > 1 && major.back() == ',' &&
+               isNumber(major.substr(0, major.size() - 1)) && isNumber(text);
     }
-    return parseUnsigned(text, std::numeric_limits<std::uint64_t>::max(), size);
+    return parseUnsigned(text, std::numeric_limits<std::uint64_t>::max(), size) ||
+           parseUnitSize(text, size) || parseGluedSize(text, size);
+}
+
+struct Layout
+{
+    std::size_t first; // the first column that may be an owner or size
+    char type;         // the mode's first letter
+    bool paddedName;   // the name column is padded (NetWare): its leading blanks are padding
+};
+
+// The columns before owner and size: the mode, after an inode number and a block count when
+// the server lists with -i and -s.
+bool readLayout(const Fields& fields, Layout& layout)
+{
+    std::size_t mode = 0;
+    while (mode < 2 && mode + 1 < fields.size() && isNumber(fields[mode]))
+        ++mode;
+    if (mode + 1 >= fields.size())
+        return false;
+    const std::string_view text = fields[mode];
+    if (isModeText(text)) {
+        layout = {mode + 1, text[0], false};
+        return true;
+    }
+    if (mode == 0 && (text == "d" || text == "-") && isNetWareRights(fields[1])) {
+        layout = {2, text[0], true};
+        return true;
+    }
+    if (mode == 0 && text.size() == 11 && (text[0] == 'd' || text[0] == '-') &&
+        isNetWareRights(text.substr(1))) { // "-[RWCEAFMS]"
+        layout = {1, text[0], true};
+        return true;
+    }
+    if (mode == 0 && isMailboxFlags(text)) {
+        layout = {1, '-', false};
+        return true;
+    }
+    return false;
+}
+
+bool finishEntry(const Fields& fields, std::size_t nameAfter, const Layout& layout,
+                 std::uint64_t size, const ListDate& date, std::int64_t nowUtc,
+                 WIN32_FIND_DATAA& out)
+{
+    FILETIME written{};
+    if (!dateToFileTime(date, nowUtc, written))
+        return false;
+    // ls separates the name by exactly one blank; more blanks belong to the name.
+    const std::string_view line = fields.line();
+    std::size_t nameBegin = fields.end(nameAfter) + 1;
+    if (layout.paddedName)
+        while (nameBegin < line.size() && isBlank(line[nameBegin]))
+            ++nameBegin;
+    if (nameBegin >= line.size())
+        return false;
+    std::string_view name = line.substr(nameBegin);
+    if (layout.type == 'l') {
+        const std::size_t arrow = name.find(" -> ");
+        if (arrow != std::string_view::npos)
+            name = name.substr(0, arrow);
+    }
+    // A link is passed on as a file, for the reason given at MLSD's "OS.unix=slink".
+    const bool folder = layout.type == 'd';
+    return fillEntry(name, folder, folder ? 0 : size, written, out);
+}
+
+bool looksLikeDateStart(const Fields& fields, std::size_t at)
+{
+    ListDate ignored;
+    return at < fields.size() &&
+           (isNumber(fields[at]) || parseClock(fields[at], ignored) ||
+            monthFromName(fields[at]) != 0 || (at + 1 < fields.size() && isNumber(fields[at + 1])));
+}
+
+// "-rw-r--r--   1 owner    group        1234 name": servers that show no date. Taken only
+// when what follows the size can't be the start of a date that failed to parse, or the
+// name would be a guess.
+bool parseWithoutDate(const Fields& fields, const Layout& layout, WIN32_FIND_DATAA& out)
+{
+    const std::size_t first = layout.first;
+    const bool links = isNumber(fields[first]);
+    const std::size_t sizeAt = first + (links ? 3 : 2);
+    std::uint64_t size = 0;
+    if (sizeAt + 1 >= fields.size() || layout.paddedName ||
+        !parseUnsigned(fields[sizeAt], std::numeric_limits<std::uint64_t>::max(), size) ||
+        looksLikeDateStart(fields, sizeAt + 1))
+        return false;
+    return finishEntry(fields, sizeAt, layout, size, ListDate{}, 0, out);
 }
 
 } // namespace
 
 bool parseUnixLine(std::string_view line, std::int64_t nowUtc, WIN32_FIND_DATAA& out)
 {
-    const std::vector<Token> tokens = splitBlanks(line);
-    if (tokens.size() < 5 ||
-        !isModeText(line.substr(tokens[0].begin, tokens[0].end - tokens[0].begin)))
+    const Fields fields(line);
+    Layout layout{};
+    if (fields.size() < 4 || !readLayout(fields, layout))
         return false;
-    const char type = line[tokens[0].begin];
-    // Owner and group columns may be missing, or be names like "May"; the first place where a
-    // size is followed by a complete date is the date, and the name comes after it.
-    for (std::size_t at = 2; at + 2 < tokens.size(); ++at) {
-        UnixDate date;
-        std::uint64_t size = 0;
-        if (!readDate(line, tokens, at, date) || !readSize(line, tokens, at - 1, type, size))
-            continue;
-        if (date.timeOfDay)
-            date.year = yearOfRecentDate(date.month, date.day, date.hour, date.minute, nowUtc);
-        FILETIME written{};
-        if (!makeFileTime(date.year, date.month, date.day, date.hour, date.minute, 0, 0, written))
-            return false;
-        // ls separates the name by exactly one blank; more blanks belong to the name.
-        const std::size_t nameBegin = tokens[at + 2].end + 1;
-        if (nameBegin >= line.size())
-            return false;
-        std::string_view name = line.substr(nameBegin);
-        if (type == 'l') {
-            const std::size_t arrow = name.find(" -> ");
-            if (arrow != std::string_view::npos)
-                name = name.substr(0, arrow);
+    // Owner and group columns may be missing, hold blanks, or be names like "May"; the first
+    // place where a size is followed by a complete date is the date, and the name comes after
+    // it. Dates written as bare numbers are looked for only when no other form is there.
+    for (const bool plainNumbers : {false, true}) {
+        for (std::size_t at = layout.first + 1; at + 1 < fields.size(); ++at) {
+            std::uint64_t size = 0;
+            if (!readSize(fields, at - 1, layout.type, size))
+                continue;
+            ListDate date;
+            const std::size_t taken = readListDate(fields, at, plainNumbers, date);
+            if (taken != 0)
+                return finishEntry(fields, at + taken - 1, layout, size, date, nowUtc, out);
         }
-        // A link is passed on as a file, for the reason given at MLSD's "OS.unix=slink".
-        const bool folder = type == 'd';
-        return fillEntry(name, folder, folder ? 0 : size, written, out);
     }
-    return false;
+    return parseWithoutDate(fields, layout, out);
 }
 
 } // namespace listing
