@@ -12,6 +12,10 @@ struct TFtpConnection
     bool Connected = false;               // true only after every connect step succeeded
     QString ConnectedHost;                // the Host of the last successful connect
     bool ErrorReported = false;           // set by ReportFtpError, cleared by ConnectToSite
+    // Set when a failure found the connection gone and closed it (one box said so); what
+    // fails after it in the same command is its consequence and not reported again. Cleared
+    // by ConnectToSite.
+    bool ConnectionLost = false;
 };
 
 extern TFtpConnection FtpConnection;

@@ -5,6 +5,7 @@
 #include "ftp/FtpConnection.h"
 #include "ftp/RemoteFilesCompare.h"
 #include "ftp/RemoteHost.h"
+#include "ftp/RemoteSession.h"
 #include "ftp/SortState.h"
 #include "transfer/ProgressSink.h"
 #include "wininet.h"
@@ -42,11 +43,14 @@ private:
     HINTERNET m_handle;
 };
 
+const QString kListingFailed = QStringLiteral("FTP Directory Listing Failed.");
+
 // The service reads the whole listing before FtpFindFirstFileA returns, which takes seconds
 // for a large folder on a slow server. The call runs on a helper thread while this thread
 // keeps the window painted; clicks and keys wait until the call is back, so no command can
-// touch the connection while the helper uses it.
-HINTERNET findFirstWhilePainting(RemoteHost& host, WIN32_FIND_DATAA& entry)
+// touch the connection while the helper uses it. A failure is taken on the helper thread,
+// whose last error it is.
+HINTERNET findFirstWhilePainting(RemoteHost& host, WIN32_FIND_DATAA& entry, FtpFailure& failure)
 {
     const HINTERNET connection = FtpConnection.ConnectionHandle;
     std::mutex mutex;
@@ -56,6 +60,8 @@ HINTERNET findFirstWhilePainting(RemoteHost& host, WIN32_FIND_DATAA& entry)
     std::thread helper([&] {
         const HINTERNET result =
             FtpFindFirstFileA(connection, nullptr, &entry, INTERNET_FLAG_RELOAD, 0);
+        if (!result)
+            failure = LastFtpFailure();
         const std::lock_guard lock(mutex);
         find = result;
         done = true;
@@ -73,14 +79,16 @@ HINTERNET findFirstWhilePainting(RemoteHost& host, WIN32_FIND_DATAA& entry)
     return find;
 }
 
-std::vector<FileListRow> readEntries(RemoteHost& host)
+// The entries of the current remote directory; false when the enumeration ended with
+// anything but "no more files", `failure` then saying why. A failed listing is not an empty
+// folder: the user must not take a missing listing for a folder with nothing in it.
+bool readEntries(RemoteHost& host, std::vector<FileListRow>& rows, FtpFailure& failure)
 {
-    std::vector<FileListRow> rows;
     FileListRowBuilder builder;
     WIN32_FIND_DATAA entry{};
-    const FindHandle find(findFirstWhilePainting(host, entry));
+    const FindHandle find(findFirstWhilePainting(host, entry, failure));
     if (!find.get())
-        return rows;
+        return failure.code == ERROR_NO_MORE_FILES;
     QElapsedTimer sincePump;
     sincePump.start();
     // No entry is skipped, "." and ".." included when the server lists them.
@@ -92,16 +100,22 @@ std::vector<FileListRow> readEntries(RemoteHost& host)
             sincePump.restart();
         }
     } while (InternetFindNextFileA(find.get(), &entry));
-    return rows;
+    failure = LastFtpFailure();
+    return failure.code == ERROR_NO_MORE_FILES;
 }
 
-QString currentDirectory()
+// The directory part of the header. A server that cannot say where we are leaves it empty;
+// one that is gone is reported, as no later command could reach it either.
+QString currentDirectory(RemoteHost& host)
 {
     char buffer[512] = {};
     DWORD length = sizeof buffer;
-    if (!FtpGetCurrentDirectoryA(FtpConnection.ConnectionHandle, buffer, &length))
+    if (!FtpGetCurrentDirectoryA(FtpConnection.ConnectionHandle, buffer, &length)) {
+        if (IsConnectionLost(GetLastError()))
+            ReportFtpError(host, kListingFailed);
         return {};
-    return QString::fromUtf8(buffer, static_cast<qsizetype>(qstrnlen(buffer, sizeof buffer)));
+    }
+    return ServerNameText(QByteArrayView(buffer, qstrnlen(buffer, sizeof buffer)));
 }
 
 } // namespace
@@ -118,8 +132,17 @@ void ListRemoteFiles(RemoteHost& host)
                                  QStringLiteral("Retrieving"), false, false);
     FileListModel& list = host.remoteFiles();
     ClearFileList(list);
-    std::vector<FileListRow> rows = readEntries(host);
-    host.setRemoteHeader(RemoteHeaderCaption(FtpConnection.ConnectedHost, currentDirectory()));
+    std::vector<FileListRow> rows;
+    FtpFailure failure;
+    if (!readEntries(host, rows, failure)) {
+        ReportFtpError(host, kListingFailed, failure);
+        if (!FtpConnection.Connected)
+            return; // the connection is gone: list and header were cleared with it
+    }
+    const QString directory = currentDirectory(host);
+    if (!FtpConnection.Connected)
+        return;
+    host.setRemoteHeader(RemoteHeaderCaption(FtpConnection.ConnectedHost, directory));
     // Sorted before it reaches the view, so the list is laid out once.
     SortFileListRows(rows, RemoteSort);
     list.setRows(std::move(rows));

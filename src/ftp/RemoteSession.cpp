@@ -27,6 +27,18 @@ void releaseHandles()
     FtpConnection.InternetHandle = nullptr;
 }
 
+// Disconnected: no handle, commands as without a connection, no rows, no header.
+void showDisconnected(RemoteHost& host)
+{
+    host.UpdateCommandState(false);
+    ClearFileList(host.remoteFiles());
+    host.setConnectionStatus(QString::fromLatin1(kNotConnectedText));
+    host.setRemoteHeader(QString());
+    FtpConnection.InternetHandle = nullptr;
+    FtpConnection.ConnectionHandle = nullptr;
+    FtpConnection.Connected = false;
+}
+
 // The steps that talk to the service; false after a failure was reported.
 bool openConnection(RemoteHost& host, const SiteProfile& site, int port)
 {
@@ -95,6 +107,7 @@ std::optional<int> PortTextToInt(const QString& text)
 bool ConnectToSite(RemoteHost& host)
 {
     FtpConnection.ErrorReported = false;
+    FtpConnection.ConnectionLost = false;
     SiteProfile site;
     const QString siteName = host.currentSiteName();
     if (!siteName.isEmpty())
@@ -141,39 +154,62 @@ bool DisconnectFromSite(RemoteHost& host)
     const bool internetClosed = InternetCloseHandle(FtpConnection.InternetHandle) != FALSE;
     if (!internetClosed)
         ReportFtpError(host, QStringLiteral("FTP Server Disconnect Failed (InternetOpen)"));
-    if (connectionClosed || internetClosed) {
-        host.UpdateCommandState(false);
-        ClearFileList(host.remoteFiles());
-        host.setConnectionStatus(QString::fromLatin1(kNotConnectedText));
-        host.setRemoteHeader(QString());
-        // Closing the session handle also ends its connection, so neither handle may be
-        // used again, whichever close reported the failure.
-        FtpConnection.InternetHandle = nullptr;
-        FtpConnection.ConnectionHandle = nullptr;
-        FtpConnection.Connected = false;
-    }
+    // Closing the session handle also ends its connection, so neither handle may be used
+    // again, whichever close reported the failure.
+    if (connectionClosed || internetClosed)
+        showDisconnected(host);
     return connectionClosed && internetClosed;
 }
 
-void ReportFtpError(RemoteHost& host, const QString& message)
+FtpFailure LastFtpFailure()
 {
     // Read first: the calls below may leave an error of their own.
-    const DWORD code = GetLastError();
-    QString detail;
-    if (code == ERROR_INTERNET_EXTENDED_ERROR) {
+    FtpFailure failure{GetLastError(), {}};
+    if (failure.code == ERROR_INTERNET_EXTENDED_ERROR) {
         DWORD replyCode = 0;
         char reply[1024] = {};
         DWORD length = sizeof reply;
         if (InternetGetLastResponseInfoA(&replyCode, reply, &length))
-            detail = QString::fromUtf8(reply, static_cast<qsizetype>(qstrnlen(reply, sizeof reply)))
-                         .trimmed();
+            failure.reply =
+                QString::fromUtf8(reply, static_cast<qsizetype>(qstrnlen(reply, sizeof reply)))
+                    .trimmed();
     }
+    return failure;
+}
+
+bool IsConnectionLost(DWORD code)
+{
+    return code == ERROR_INTERNET_CONNECTION_ABORTED || code == ERROR_INTERNET_CONNECTION_RESET ||
+           code == ERROR_FTP_DROPPED || code == ERROR_INTERNET_TIMEOUT;
+}
+
+void ReportFtpError(RemoteHost& host, const QString& message)
+{
+    ReportFtpError(host, message, LastFtpFailure());
+}
+
+void ReportFtpError(RemoteHost& host, const QString& message, const FtpFailure& failure)
+{
     host.progress().CloseProgress();
     host.setCursor(RemoteHost::Cursor::Default);
-    const QString text = message + QStringLiteral("  (") +
-                         QString::number(static_cast<LONG>(code)) + QLatin1Char(')');
-    host.prompter().message(kTitle, text, MessageIcon::None, detail);
     FtpConnection.ErrorReported = true;
+    // After the loss the handles are gone, so the calls that follow fail with an invalid
+    // handle or still carry the loss's code: the user has been told already.
+    if (FtpConnection.ConnectionLost &&
+        (failure.code == ERROR_INVALID_HANDLE || IsConnectionLost(failure.code)))
+        return;
+    const bool lost = FtpConnection.Connected && IsConnectionLost(failure.code);
+    if (lost) {
+        // Closed before the box, so no command can reach the dead connection while it shows.
+        InternetCloseHandle(FtpConnection.ConnectionHandle);
+        InternetCloseHandle(FtpConnection.InternetHandle);
+        showDisconnected(host);
+        FtpConnection.ConnectionLost = true;
+    }
+    const QString text = (lost ? QString::fromLatin1(kConnectionLostText) : message) +
+                         QStringLiteral("  (") + QString::number(static_cast<LONG>(failure.code)) +
+                         QLatin1Char(')');
+    host.prompter().message(kTitle, text, MessageIcon::None, failure.reply);
 }
 
 void ConnectCommand(RemoteHost& host)

@@ -1,4 +1,6 @@
 #pragma once
+#include "windef.h"
+
 #include <QString>
 
 #include <optional>
@@ -12,6 +14,22 @@ inline constexpr char kBlankConfigurationText[] =
     "for your FTP server and try again.";
 inline constexpr char kNotConnectedText[] = "Not Connected";
 inline constexpr char kConnectedToText[] = "Connected to ";
+inline constexpr char kConnectionLostText[] = "The connection to the server was lost.";
+
+// A failed internet call: the error code the service left and, after a refusal by the
+// server, the server's reply.
+struct FtpFailure
+{
+    DWORD code = 0;
+    QString reply;
+};
+
+// The failure of the last internet call made on the calling thread.
+FtpFailure LastFtpFailure();
+// True for the codes with which the service says the connection itself is gone: dropped,
+// aborted or reset, or a server that stopped answering (the service gives such a connection
+// up, as a late reply would answer the wrong command).
+bool IsConnectionLost(DWORD code);
 
 // Opens the connection to the current site and enters its start directory. True when the
 // connection is open there; on failure every handle it opened is closed again.
@@ -22,7 +40,12 @@ bool DisconnectFromSite(RemoteHost& host);
 // The one report of a failed internet call: hides the progress dialog, restores the cursor,
 // shows `message` + "  (" + the last error code + ")" and sets ErrorReported. After a server
 // refusal the server's reply is the box's detail text.
+// When the code says the connection is gone, the handles are closed and the program is
+// Disconnected (as after Disconnect) first, and the one box says kConnectionLostText in place
+// of `message`; reports that follow from the loss in the same command show nothing.
 void ReportFtpError(RemoteHost& host, const QString& message);
+// The same for a failure taken earlier with LastFtpFailure (a call made on another thread).
+void ReportFtpError(RemoteHost& host, const QString& message, const FtpFailure& failure);
 
 // The Connect command: connect, list the start directory, then the asterisk beep.
 void ConnectCommand(RemoteHost& host);

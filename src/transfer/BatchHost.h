@@ -1,5 +1,6 @@
 #pragma once
 #include "ftp/FileListRow.h"
+#include "transfer/CancelFlag.h"
 #include "transfer/TransferHost.h"
 
 // What the batch commands need beyond the single-file engine: the cursor, the two list
@@ -50,6 +51,14 @@ public:
     virtual void deselect(int row) = 0;
     virtual FileListRow row(int index) const = 0;
 };
+
+// True while a batch may take its next item: Cancel was not pressed, and the connection is
+// still there (one that was lost has been reported and closed; every item after it would
+// fail the same way).
+inline bool BatchGoesOn(const TransferHost& host)
+{
+    return !CancelRequested && host.connectionHandle() != nullptr;
+}
 
 // Shows the busy cursor for as long as it lives, a thrown error's way out included.
 class BusyCursor

@@ -126,7 +126,7 @@ bool UploadFolderContents(BatchHost& host, const QString& folderPath, std::vecto
     }
     LocalFolderReader reader(folderPath);
     bool result = true;
-    for (QString name = reader.next(); !name.isEmpty() && !CancelRequested; name = reader.next()) {
+    for (QString name = reader.next(); !name.isEmpty() && BatchGoesOn(host); name = reader.next()) {
         if (name == QLatin1String(".") || name == QLatin1String(".."))
             continue;
         const QString path = JoinLocalPath(folderPath, name);
@@ -203,7 +203,7 @@ bool DownloadFolderContents(BatchHost& host, const QByteArray& remoteName, const
     FixedFolderHost inner(host, localPath);
     bool result = true;
     for (const RemoteEntry& entry : entries) {
-        if (CancelRequested)
+        if (!BatchGoesOn(host))
             break;
         if (entry.name == QLatin1String(".") || entry.name == QLatin1String(".."))
             continue;

@@ -63,7 +63,7 @@ void UploadSelection(BatchHost& commandHost, RowSelection& localRows)
         return;
     }
     RunBatch(commandHost, [&](BatchHost& host) {
-        for (int row = localRows.nextSelected(-1); row >= 0 && !CancelRequested;
+        for (int row = localRows.nextSelected(-1); row >= 0 && BatchGoesOn(host);
              row = localRows.nextSelected(row)) {
             localRows.deselect(row);
             const FileListRow item = localRows.row(row);
@@ -90,7 +90,7 @@ void DownloadSelection(BatchHost& commandHost, RowSelection& remoteRows)
     }
     RunBatch(commandHost, [&](BatchHost& host) {
         bool lastSucceeded = true;
-        for (int row = remoteRows.nextSelected(-1); row >= 0 && !CancelRequested;
+        for (int row = remoteRows.nextSelected(-1); row >= 0 && BatchGoesOn(host);
              row = remoteRows.nextSelected(row)) {
             remoteRows.deselect(row);
             const FileListRow item = remoteRows.row(row);
@@ -120,7 +120,7 @@ void UploadDroppedItems(BatchHost& commandHost, const QStringList& paths)
             else
                 UploadFile(host, path, FTP_TRANSFER_TYPE_BINARY);
             host.progress().SetProgressPosition(0);
-            if (CancelRequested)
+            if (!BatchGoesOn(host))
                 break;
         }
         host.listRemoteFiles();

@@ -39,6 +39,12 @@ ScriptedPrompter& ScriptedPrompter::expectMessage(const QString& text)
     return *this;
 }
 
+ScriptedPrompter& ScriptedPrompter::expectMessageStartingWith(const QString& prefix)
+{
+    m_steps.append({PromptKind::Message, prefix, 0, PromptAnswer::Cancel, std::nullopt, true});
+    return *this;
+}
+
 ScriptedPrompter& ScriptedPrompter::expectYesNo(const QString& text, bool yes)
 {
     m_steps.append(
@@ -105,7 +111,8 @@ std::optional<ScriptedPrompter::Step> ScriptedPrompter::take(PromptKind kind, co
         return std::nullopt;
     }
     Step step = m_steps.takeFirst();
-    if (step.kind != kind || (kind != PromptKind::Beep && step.text != text)) {
+    const bool textMatches = step.prefixOnly ? text.startsWith(step.text) : step.text == text;
+    if (step.kind != kind || (kind != PromptKind::Beep && !textMatches)) {
         m_failures.append(
             QStringLiteral("expected %1 \"%2\" but got %3 \"%4\"")
                 .arg(promptKindName(step.kind), step.text, promptKindName(kind), text));

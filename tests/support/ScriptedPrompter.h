@@ -16,6 +16,7 @@ public:
         unsigned int beep;            // beeps: the MessageBeep kind
         PromptAnswer answer;          // YesNo / YesNoCancel
         std::optional<QString> reply; // Input (nullopt = cancelled), pickers (path)
+        bool prefixOnly = false;      // the text need only begin with `text`
     };
     struct Seen
     {
@@ -31,6 +32,8 @@ public:
 
     ScriptedPrompter& expectBeep(unsigned int type);
     ScriptedPrompter& expectMessage(const QString& text);
+    // A message whose text begins with `prefix` (an error code that varies with timing).
+    ScriptedPrompter& expectMessageStartingWith(const QString& prefix);
     ScriptedPrompter& expectYesNo(const QString& text, bool yes);
     ScriptedPrompter& expectYesNoCancel(const QString& text, PromptAnswer answer);
     ScriptedPrompter& expectInput(const QString& prompt, std::optional<QString> reply);

@@ -1,7 +1,9 @@
 #include "ScriptedPrompter.h"
+#include "app/CommandState.h"
 #include "app/SettingsStore.h"
 #include "app/ui/FTPMain.h"
 #include "app/ui/FileListView.h"
+#include "app/ui/PaneHeader.h"
 #include "faultserver.h"
 #include "ftp/FileListModel.h"
 #include "ftp/FtpConnection.h"
@@ -14,11 +16,12 @@
 #include <QItemSelectionModel>
 #include <QJsonArray>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QtTest>
 
-// Names that are not UTF-8: the server's own bytes must reach the server again in every
-// command, however the name is shown.
-class TestServerNames : public QObject
+// The remote commands of the main window against a misbehaving server: names that are not
+// UTF-8, listings that fail and a server that goes away.
+class TestRemoteWindow : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
@@ -27,8 +30,13 @@ private Q_SLOTS:
     void cleanup();
 
     void everyCommandSendsTheListedBytes();
+    void lostServerEndsInDisconnectedAfterOneBox_data();
+    void lostServerEndsInDisconnectedAfterOneBox();
 
 private:
+    // Connects `w` to `server` through a stored site, as the Connect button does.
+    static void connectTo(TfrmMain& w, const FaultServer& server);
+
     QTemporaryDir m_home;
 };
 
@@ -73,19 +81,31 @@ QByteArray readFile(const QString& path)
 
 } // namespace
 
-void TestServerNames::initTestCase()
+void TestRemoteWindow::initTestCase()
 {
     qputenv("ZULFTP_HOME", m_home.path().toUtf8());
 }
 
-void TestServerNames::init()
+void TestRemoteWindow::connectTo(TfrmMain& w, const FaultServer& server)
+{
+    QVERIFY(ProfileStore(ProfileFilePath())
+                .write(SiteProfile{"Site", server.host(), QString::number(server.port()), "user",
+                                   "pw", QString()}));
+    Settings.LastSite = QStringLiteral("Site");
+    w.btnConnectClick();
+    QVERIFY(FtpConnection.Connected);
+}
+
+void TestRemoteWindow::init()
 {
     Settings = {};
+    LocalFocused = false;
+    RemoteFocused = false;
     RemoteSort = 1;
     FtpConnection = TFtpConnection();
 }
 
-void TestServerNames::cleanup()
+void TestRemoteWindow::cleanup()
 {
     if (FtpConnection.ConnectionHandle)
         InternetCloseHandle(FtpConnection.ConnectionHandle);
@@ -94,7 +114,7 @@ void TestServerNames::cleanup()
     FtpConnection = TFtpConnection();
 }
 
-void TestServerNames::everyCommandSendsTheListedBytes()
+void TestRemoteWindow::everyCommandSendsTheListedBytes()
 {
     // "\xff.txt" is not UTF-8; "\xef\xbf\xbd.txt" is the UTF-8 of U+FFFD, the character a
     // plain UTF-8 reading shows for \xff. A folder "d\xe9" holds "\xe9t\xe9.txt".
@@ -109,17 +129,12 @@ void TestServerNames::everyCommandSendsTheListedBytes()
                               {bytes("\xe9t\xe9.txt"), "inner"}}},
         {"rules", QJsonObject{{"RNTO", QJsonArray{QJsonObject{{"reply", "250 Renamed."}},
                                                   QJsonObject{{"reply", "553 Refused."}}}}}}}));
-    QVERIFY(ProfileStore(ProfileFilePath())
-                .write(SiteProfile{"Names", server.host(), QString::number(server.port()), "user",
-                                   "pw", QString()}));
     QTemporaryDir local;
     ScriptedPrompter prompter;
     prompter.setIgnoreBeeps(true);
     TfrmMain w(prompter);
-    Settings.LastSite = QStringLiteral("Names");
     w.setLocalFolder(local.path());
-    w.btnConnectClick();
-    QVERIFY2(FtpConnection.Connected, qPrintable(prompter.seen().value(0).text));
+    connectTo(w, server);
 
     // Shown apart: the byte that is not UTF-8 reads as its Latin-1 character.
     const QString ff = QStringLiteral("\u00ff.txt");
@@ -168,5 +183,58 @@ void TestServerNames::everyCommandSendsTheListedBytes()
                      bytes("CWD d\xe9"), bytes("RETR \xe9t\xe9.txt"), bytes("CWD d\xe9")}));
 }
 
-QTEST_MAIN(TestServerNames)
-#include "tst_servernames.moc"
+void TestRemoteWindow::lostServerEndsInDisconnectedAfterOneBox_data()
+{
+    QTest::addColumn<bool>("refresh");
+    QTest::newRow("Refresh") << true;
+    QTest::newRow("Download of two files") << false;
+}
+
+void TestRemoteWindow::lostServerEndsInDisconnectedAfterOneBox()
+{
+    QFETCH(bool, refresh);
+    FaultServer server;
+    QVERIFY(server.start(QJsonObject{
+        {"listing", listLine(false, "a.txt") + listLine(false, "b.txt")},
+        {"files", QJsonObject{{"a.txt", "a"}, {"b.txt", "b"}}},
+        {"rules",
+         QJsonObject{{"LIST", QJsonArray{QJsonObject{}, QJsonObject{{"reply", "550 No access."}},
+                                         QJsonObject{}}}}}}));
+    QTemporaryDir local;
+    ScriptedPrompter prompter;
+    prompter.setIgnoreBeeps(true);
+    TfrmMain w(prompter);
+    w.setLocalFolder(local.path());
+    connectTo(w, server);
+    RemoteFocused = true;
+
+    // A refused listing is a failure, not an empty folder; the connection stays.
+    prompter.expectMessage(
+        QStringLiteral("FTP Directory Listing Failed.  (%1)").arg(ERROR_INTERNET_EXTENDED_ERROR));
+    w.btnRefreshClick();
+    QVERIFY(prompter.verifyDone());
+    QCOMPARE(prompter.seen().last().detail, QStringLiteral("550 No access."));
+    QVERIFY(FtpConnection.Connected);
+    w.btnRefreshClick();
+    QCOMPARE(w.RemoteFilesModel->rowCount(), 2);
+
+    server.stop();
+    prompter.expectMessageStartingWith(QStringLiteral("The connection to the server was lost.  ("));
+    if (refresh) {
+        w.btnRefreshClick();
+    } else {
+        w.RemoteFiles->selectAll();
+        w.btnDownloadClick();
+    }
+    QVERIFY(prompter.verifyDone());
+    QVERIFY(!FtpConnection.Connected);
+    QVERIFY(!FtpConnection.ConnectionHandle && !FtpConnection.InternetHandle);
+    QCOMPARE(w.statusText(1), QStringLiteral("Not Connected"));
+    QVERIFY(w.btnConnect->isEnabled() && !w.btnDisconnect->isEnabled());
+    QCOMPARE(w.RemoteFilesModel->rowCount(), 0);
+    QCOMPARE(w.RemoteHeader->text(), QString());
+    QCOMPARE(QDir(local.path()).entryList(QDir::Files), QStringList());
+}
+
+QTEST_MAIN(TestRemoteWindow)
+#include "tst_remotewindow.moc"
