@@ -97,7 +97,7 @@ DWORD listDirectory(const std::shared_ptr<FtpSession>& session, std::string_view
     const bool mlsd = session->offersMlsd();
     std::string command = mlsd ? "MLSD" : "LIST";
     if (!directory.empty())
-        command += " " + std::string(directory);
+        command.append(" ").append(directory);
     DataConnection data;
     if (const DWORD error = session->startTransfer(command, 'A', data))
         return error;

@@ -229,7 +229,10 @@ void setKey(std::vector<Line>& lines, LPCSTR section, LPCSTR key, LPCSTR value)
         if (!trimmed(lines.back().text).empty())
             lines.push_back(Line{"", eol});
     }
-    lines.push_back(Line{"[" + std::string(section) + "]", eol});
+    // Appended piece by piece: GCC 12 at -O3 reports a false -Wrestrict for "[" + string.
+    std::string header("[");
+    header.append(section).append("]");
+    lines.push_back(Line{header, eol});
     lines.push_back(Line{keyText + "=" + value, eol});
 }
 
