@@ -120,12 +120,13 @@ private:
     {
         if (!m_ok)
             return;
-        if (write() == ERROR_SUCCESS)
+        const LONG rc = write();
+        if (rc == ERROR_SUCCESS)
             return;
         m_ok = false;
         m_prompter.message(
             kCaption, QStringLiteral("Failed to set data for '%1'").arg(QString::fromUtf8(name)),
-            MessageIcon::Error);
+            MessageIcon::Error, StoreWriteFailureDetail(static_cast<DWORD>(rc)));
     }
 
     const RegistryKey& m_key;
@@ -147,7 +148,8 @@ bool createSettingsKey(RegistryKey& key, Prompter& prompter)
             : QStringLiteral("Unable to save the settings to %1 (error %2).")
                   .arg(registryFileName())
                   .arg(rc);
-    prompter.message(kCaption, text, MessageIcon::Error);
+    prompter.message(kCaption, text, MessageIcon::Error,
+                     StoreWriteFailureDetail(static_cast<DWORD>(rc)));
     return false;
 }
 
@@ -207,6 +209,16 @@ void readAll(ValueReader& read, SettingsHost& host)
 }
 
 } // namespace
+
+QString StoreWriteFailureDetail(DWORD code)
+{
+    if (code != ERROR_LOCK_VIOLATION)
+        return {};
+    return QStringLiteral("Another program kept the file locked for %1 seconds, so nothing was "
+                          "written. It may be another copy of ZUL-FTP saving; try again when it "
+                          "has finished.")
+        .arg(folderLockWaitMs() / 1000.0);
+}
 
 QString ExecutableFolder()
 {

@@ -2,6 +2,7 @@
 // The settings the program remembers between runs, kept under one registry key, and their
 // in-memory copy that the rest of the program reads.
 #include "app/SettingsHost.h"
+#include "windef.h"
 
 #include <QPoint>
 #include <QSize>
@@ -71,6 +72,10 @@ ConfigureOptions ReadConfigureOptions(Prompter& prompter);
 // the values written before it stay written. Returns false after a failure.
 bool WriteConfigureOptions(const QString& lastSite, const QString& defaultLocalPath,
                            bool lowerCaseUpload, bool autoConnect, Prompter& prompter);
+
+// The detail of a box about a settings or profile file that could not be written, for the
+// failure `code`: what to do when another process kept the file locked; empty otherwise.
+QString StoreWriteFailureDetail(DWORD code);
 
 // The executable's folder with its trailing '/', the default of DefaultLocalPath.
 QString ExecutableFolder();

@@ -18,10 +18,19 @@ std::string GetDataFolder();
 // Replaces the file at `path` by `contents` so that a crash, a kill or a full disk at any
 // moment leaves either the old file or the new one, never a torn or empty file: the data
 // goes to a temporary file in the same folder, is flushed to disk, renamed over the old file,
-// and the folder entry is flushed too. A new file is readable and writable by its owner only;
-// a replaced file keeps its mode. A symbolic link is followed, so the link stays a link.
-// Returns FALSE with the last error set on failure; the old file is then untouched.
+// and the folder entry is flushed too. The file is readable and writable by its owner only
+// after every write, whatever mode it had: both stores may hold passwords. A symbolic link is
+// followed, so the link stays a link. Returns FALSE with the last error set on failure; the
+// old file is then untouched.
 BOOL ReplaceFileContents(const std::string& path, std::string_view contents);
+
+// How long a writer waits for another process to let go of the folder lock before it gives up
+// with ERROR_LOCK_VIOLATION: long enough for any other copy of the program to finish a write,
+// short enough that a stuck process never hangs ours.
+inline constexpr DWORD kDefaultFolderLockWaitMs = 5000;
+DWORD folderLockWaitMs();
+// Changes the wait for the whole process (tests shorten it).
+void setFolderLockWaitMs(DWORD milliseconds);
 
 // Holds an exclusive lock on the folder of a file for a read-modify-write of that file, so two
 // running copies of the program never lose each other's updates. The lock is on the folder,
@@ -34,7 +43,8 @@ public:
     FolderWriteLock(const FolderWriteLock&) = delete;
     FolderWriteLock& operator=(const FolderWriteLock&) = delete;
 
-    // FALSE when the folder could not be opened or locked (last error set).
+    // FALSE when the folder could not be opened, or stayed locked by another process for
+    // folderLockWaitMs() (last error ERROR_LOCK_VIOLATION).
     BOOL locked() const { return m_fd >= 0 ? TRUE : FALSE; }
 
 private:

@@ -1,7 +1,9 @@
 #include "sites/ProfileStore.h"
 
 #include "app/Prompter.h"
+#include "app/SettingsStore.h"
 #include "datafolder.h"
+#include "lasterror.h"
 #include "profile.h"
 
 namespace {
@@ -184,7 +186,8 @@ ProfileSaveResult SaveSiteProfile(SiteProfileForm& form, const ProfileStore& sto
         form.setPortField(fields.port);
     }
     if (!store.write(fields)) {
-        prompter.message(kErrorCaption, store.writeErrorText(), MessageIcon::Error);
+        prompter.message(kErrorCaption, store.writeErrorText(), MessageIcon::Error,
+                         StoreWriteFailureDetail(GetLastError()));
         return ProfileSaveResult::Failed;
     }
     form.setSiteChanged(false);
@@ -198,7 +201,8 @@ bool DeleteSiteProfile(SiteProfileForm& form, const ProfileStore& store, Prompte
     if (!prompter.askYesNo(kConfirmCaption, QString::fromLatin1(kDeleteSiteText)))
         return false;
     if (!store.erase(name)) {
-        prompter.message(kErrorCaption, store.writeErrorText(), MessageIcon::Error);
+        prompter.message(kErrorCaption, store.writeErrorText(), MessageIcon::Error,
+                         StoreWriteFailureDetail(GetLastError()));
         return false;
     }
     const QString current = form.siteNameText();

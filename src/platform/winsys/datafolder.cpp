@@ -2,15 +2,22 @@
 
 #include "lasterror.h"
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
+
+std::atomic<DWORD> lockWaitMs{kDefaultFolderLockWaitMs};
+// Between two tries for a busy lock: short against a write that takes milliseconds.
+constexpr auto kLockRetryInterval = std::chrono::milliseconds(20);
 
 // Owns a file descriptor.
 class Fd
@@ -142,23 +149,19 @@ BOOL ReplaceFileContents(const std::string& path, std::string_view contents)
 {
     const std::string target = resolvedTarget(path);
     const std::string folder = folderOf(target);
-    mode_t mode = S_IRUSR | S_IWUSR;
-    struct stat old = {};
-    if (::stat(target.c_str(), &old) == 0) {
-        mode = old.st_mode & 07777;
-        // Renaming over a file needs only the folder's permission; a file its owner made
-        // read-only must still refuse to change.
-        if (::access(target.c_str(), W_OK) != 0)
-            return failWithErrno();
-    }
+    // Renaming over a file needs only the folder's permission; a file its owner made
+    // read-only must still refuse to change.
+    if (::access(target.c_str(), F_OK) == 0 && ::access(target.c_str(), W_OK) != 0)
+        return failWithErrno();
 
     std::string temp = target + ".XXXXXX";
     Fd fd(::mkstemp(temp.data()));
     if (fd.get() < 0)
         return failWithErrno();
-    // mkstemp makes 0600; a file replaced keeps the mode its owner gave it.
-    const bool written =
-        ::fchmod(fd.get(), mode) == 0 && writeAll(fd.get(), contents) && ::fsync(fd.get()) == 0;
+    // Owner only, also when an older file was readable by others: a password is written into
+    // it. mkstemp's 0600 is set again in case the process umask is unusual.
+    const bool written = ::fchmod(fd.get(), S_IRUSR | S_IWUSR) == 0 &&
+                         writeAll(fd.get(), contents) && ::fsync(fd.get()) == 0;
     if (!written || !fd.close() || ::rename(temp.c_str(), target.c_str()) != 0) {
         const int savedErrno = errno;
         ::unlink(temp.c_str());
@@ -180,14 +183,30 @@ FolderWriteLock::FolderWriteLock(const std::string& filePath)
         SetLastError(Win32ErrorFromErrno(errno));
         return;
     }
-    while (::flock(m_fd, LOCK_EX) != 0) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(lockWaitMs.load());
+    while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno == EINTR)
             continue;
+        if (errno == EWOULDBLOCK && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(kLockRetryInterval);
+            continue;
+        }
         SetLastError(ERROR_LOCK_VIOLATION);
         ::close(m_fd);
         m_fd = -1;
         return;
     }
+}
+
+DWORD folderLockWaitMs()
+{
+    return lockWaitMs.load();
+}
+
+void setFolderLockWaitMs(DWORD milliseconds)
+{
+    lockWaitMs.store(milliseconds);
 }
 
 FolderWriteLock::~FolderWriteLock()
