@@ -2,8 +2,8 @@
 // rows sorted and shown in a list view, log-off) against curl fetching the same folder from
 // the same server in the same run; then the column-click re-sort of the listed rows.
 // Built with the program, never run by the tests; see bench/README.md.
+#include "BenchRemoteHost.h"
 #include "FtpServerFixture.h"
-#include "app/Prompter.h"
 #include "ftp/FileListModel.h"
 #include "ftp/FtpConnection.h"
 #include "ftp/RemoteFilesCompare.h"
@@ -31,34 +31,8 @@
 
 namespace {
 
-// Every prompt is a failure here; it is printed so the run can be read.
-class PrintingPrompter final : public Prompter
-{
-public:
-    void messageBeep(unsigned int) override {}
-    void message(const QString&, const QString& text, MessageIcon, const QString&) override
-    {
-        std::printf("message: %s\n", qPrintable(text));
-        failed = true;
-    }
-    bool askYesNo(const QString&, const QString&, MessageIcon) override { return false; }
-    PromptAnswer askYesNoCancel(const QString&, const QString&, MessageIcon) override
-    {
-        return PromptAnswer::Cancel;
-    }
-    std::optional<QString> inputBox(const QString&, const QString&, const QString&) override
-    {
-        return std::nullopt;
-    }
-    QString chooseFolder(const QString&, const QString&) override { return {}; }
-    QString chooseOpenFile(const QString&, const QString&, const QString&) override { return {}; }
-    QString chooseSaveFile(const QString&, const QString&, const QString&) override { return {}; }
-
-    bool failed = false;
-};
-
 // The window around the listing: the real progress dialog and a list view over the rows.
-class BenchHost final : public RemoteHost
+class BenchHost final : public BenchRemoteHost
 {
 public:
     BenchHost()
@@ -69,30 +43,16 @@ public:
         view.resize(600, 400);
         view.show();
     }
-    Prompter& prompter() override { return prompts; }
-    ProgressSink& progress() override { return dialog; }
-    void setCursor(Cursor) override {}
-    QString currentSiteName() const override { return QStringLiteral("Bench"); }
-    void setConnectionStatus(const QString&) override {}
-    void UpdateCommandState(bool) override {}
-    void showConfigure() override {}
-    FileListModel& remoteFiles() override { return files; }
-    void setRemoteHeader(const QString& caption) override { header = caption; }
     void processEvents(bool userInput) override
     {
         const qint64 now = clock.elapsed();
         longestGap = std::max(longestGap, now - lastPump);
         lastPump = now;
         ++pumps;
-        QApplication::processEvents(userInput ? QEventLoop::AllEvents
-                                              : QEventLoop::ExcludeUserInputEvents);
+        BenchRemoteHost::processEvents(userInput);
     }
 
-    PrintingPrompter prompts;
-    TfrmMsg dialog;
-    FileListModel files;
     QTreeView view;
-    QString header;
     QElapsedTimer clock;
     qint64 lastPump = 0;
     qint64 longestGap = 0;

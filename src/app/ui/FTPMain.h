@@ -23,6 +23,7 @@ class QWindow;
 class QDropEvent;
 class QKeyEvent;
 
+struct FileListRow;
 class FileListModel;
 class FileListView;
 class PaneHeader;
@@ -210,7 +211,10 @@ public:
     void remoteUpOneLevel();
     void remoteNewFolder(const QString& name);
     void remoteDelete();
+    // Open on the focused remote row: a folder is entered, a file goes to remoteOpenFile.
     void remoteOpen();
+    // Opens a remote file row in the editor window (the remote file branch of Open).
+    void remoteOpenFile(const FileListRow& row);
     bool isConnected() const;
     bool internetHandleOpen() const;
     // Marks the program not connected without touching any handle (start-up).

@@ -196,7 +196,9 @@ bool TfrmMain::RemoteFilesKeyDown(QKeyEvent* event)
     if (RenameInProgress)
         return false;
     if (event->key() == Qt::Key_Backspace) {
-        btnUpOneLevelClick();
+        // Without a connection there is no remote directory to leave.
+        if (isConnected())
+            btnUpOneLevelClick();
         return true;
     }
     if (event->key() == Qt::Key_Delete) {

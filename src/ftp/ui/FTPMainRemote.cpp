@@ -4,11 +4,14 @@
 #include "ftp/FileListModel.h"
 #include "ftp/FtpConnection.h"
 #include "ftp/RemoteCommands.h"
+#include "ftp/RemoteDelete.h"
 #include "ftp/RemoteFilesCompare.h"
 #include "ftp/RemoteListing.h"
 #include "ftp/RemoteSession.h"
 #include "ftp/SortState.h"
 #include "ftp/ui/MainRemoteHost.h"
+#include "transfer/OperationLock.h"
+#include "transfer/ui/CommandLockout.h"
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -16,8 +19,8 @@
 #include <algorithm>
 
 // The remote halves of the main window's commands: connect, disconnect, the error report,
-// the remote listing and the remote column clicks. The work is done in core against
-// MainRemoteHost, this window's view of itself.
+// the remote listing, the remote column clicks, and the remote branches of Delete and Open.
+// The work is done in core against MainRemoteHost, this window's view of itself.
 
 void TfrmMain::btnConnectClick()
 {
@@ -113,9 +116,42 @@ void TfrmMain::remoteNewFolder(const QString& name)
     RemoteNewFolder(host, name);
 }
 
-void TfrmMain::remoteDelete() {}
+void TfrmMain::remoteDelete()
+{
+    if (OperationRunning())
+        return;
+    CommandLockout lockout(this);
+    MainRemoteHost host(*this);
+    std::vector<FileListRow> rows;
+    for (const int row : RemoteFiles->selectedRowNumbers())
+        rows.push_back(RemoteFilesModel->row(row));
+    RemoteDeleteSelection(host, rows);
+}
 
-void TfrmMain::remoteOpen() {}
+void TfrmMain::remoteOpen()
+{
+    // btnOpenClick has made sure there is a focused row. A folder is entered as a
+    // double-click on it would; it is the focused row that Open was asked for, also when
+    // another row is the first selected one.
+    const FileListRow row = RemoteFilesModel->row(RemoteFiles->focusedRow());
+    if (!row.isFolder()) {
+        remoteOpenFile(row);
+        return;
+    }
+    MainRemoteHost host(*this);
+    RemoteEnterFolder(host, row.serverName());
+}
+
+void TfrmMain::remoteOpenFile(const FileListRow& row)
+{
+    // Until the editor window takes remote files, the user learns what to do instead.
+    m_prompter.message(QString::fromLatin1(kAppTitle),
+                       QStringLiteral("\"%1\" can't be opened here yet: this version has no "
+                                      "editor for remote files. Download it, then open it from "
+                                      "the local pane.")
+                           .arg(row.name),
+                       MessageIcon::Information);
+}
 
 bool TfrmMain::isConnected() const
 {

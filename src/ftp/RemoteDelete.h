@@ -1,0 +1,66 @@
+#pragma once
+#include "ftp/FileListRow.h"
+#include "ftp/RemoteSession.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+class RemoteHost;
+
+inline constexpr char kDeleteQuestion[] =
+    "Are you sure you want to delete the selected files or folders?";
+inline constexpr char kDeleteFailedText[] = "FTP Delete Failed.";
+
+// The remote Delete command on the rows selected in RemoteFiles, top to bottom: asks, then
+// deletes each file and each folder tree in turn. The first row that can't be deleted is
+// reported and ends the command; the rows after it are not tried and the list is kept as it
+// is. After full success the list is rebuilt. Ignored while another long operation runs.
+void RemoteDeleteSelection(RemoteHost& host, const std::vector<FileListRow>& selectedRows);
+
+// Deletes files and whole folder trees in the server's current directory, and after any
+// outcome leaves the server's current directory where it found it.
+class RemoteDeleter
+{
+public:
+    explicit RemoteDeleter(RemoteHost& host) : m_host(host) {}
+
+    bool DeleteRemoteFile(const QByteArray& name);
+    // Removes the folder `name` with everything in it, depth first. True exactly when the
+    // folder is gone.
+    bool DeleteRemoteFolder(const QByteArray& name);
+    // Why the last delete that returned false failed.
+    const FtpFailure& failure() const { return m_failure; }
+    // The server's current directory is not the one the delete started in: a failure on the
+    // way back up, and the starting directory could not be entered again either.
+    bool lost() const { return m_lost; }
+
+private:
+    struct Entry
+    {
+        QByteArray name;
+        bool folder = false;
+    };
+    bool deleteFolderAt(const QByteArray& name);
+    bool readEntries(std::vector<Entry>& entries);
+    void deleteEntries(const std::vector<Entry>& entries);
+    bool leaveFolder();
+    // Keeps the first failure and stops the walk when the connection can't be trusted.
+    void noteFailure(const FtpFailure& failure = LastFtpFailure());
+    void returnToStart();
+
+    RemoteHost& m_host;
+    FtpFailure m_failure;
+    // The first failure met inside the tree being deleted, which explains why its folder is
+    // still there better than the removal's own "not empty" refusal.
+    std::optional<FtpFailure> m_firstFailure;
+    // The server's current directory when the first folder was entered, to go back to if
+    // the way up one level fails; empty when the server would not say.
+    std::optional<QByteArray> m_start;
+    // The connection failed in a way no further command can mend: nothing more is sent.
+    bool m_stopped = false;
+    // Somewhere below the starting directory and unable to climb back by "..".
+    bool m_lost = false;
+};
