@@ -5,10 +5,48 @@
 #include "sites/ui/ConfigForm.h"
 #include "transfer/ui/MsgForm.h"
 
+#include "about/FileVersion.h"
+
 #include <QApplication>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+// What a Linux user expects of any program: --version and --help answer on the terminal and
+// end, before any window (or display connection) is made. The version is the one the About
+// box shows, read from this executable file.
+bool answerCommandLine(int argc, char* argv[], int& exitCode)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            const QByteArray version = ReadFileVersion().toUtf8();
+            if (version.isEmpty()) {
+                std::fprintf(stderr, "zulftp: this executable carries no version information\n");
+                exitCode = 1;
+            } else {
+                std::printf("ZUL-FTP %s\n", version.constData());
+                exitCode = 0;
+            }
+            return true;
+        }
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::printf("Usage: zulftp [--version] [--help]\n"
+                        "A two-pane FTP client: your files on the left, the server's on the "
+                        "right.\nPress F1 in the program for its manual.\n");
+            exitCode = 0;
+            return true;
+        }
+    }
+    return false;
+}
+} // namespace
 
 int main(int argc, char* argv[])
 {
+    int exitCode = 0;
+    if (answerCommandLine(argc, argv, exitCode))
+        return exitCode;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ZUL-FTP"));
     QGuiApplication::setDesktopFileName(QStringLiteral("zulftp"));
@@ -22,11 +60,11 @@ int main(int argc, char* argv[])
     TfrmMain frmMain(prompter);
     TfrmConfig frmConfig(prompter, &frmMain);
     frmMain.setConfigForm(&frmConfig);
-    TfrmAbout frmAbout(&frmMain);
+    TfrmAbout frmAbout(prompter, &frmMain);
     frmMain.setAboutForm(&frmAbout);
     TfrmMsg frmMsg(&frmMain);
     frmMain.setMsgForm(&frmMsg);
-    TfrmEdit frmEdit(&frmMain);
+    TfrmEdit frmEdit(prompter, &frmMain);
     frmMain.setEditForm(&frmEdit);
 
     QObject::connect(&frmMain, &TfrmMain::formClosed, &app, &QCoreApplication::quit,
