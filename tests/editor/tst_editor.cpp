@@ -1,0 +1,315 @@
+#include "TransferTestHost.h"
+
+#include "ScriptedPrompter.h"
+#include "app/CommandState.h"
+#include "app/SettingsStore.h"
+#include "app/ui/FTPMain.h"
+#include "editor/RemoteEdit.h"
+#include "editor/ui/EditForm.h"
+#include "faultserver.h"
+#include "ftp/FtpConnection.h"
+#include "transfer/ui/MsgForm.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QJsonArray>
+#include <QPlainTextEdit>
+
+#include <functional>
+
+// The remote file editor from the Open command to the closed window: the copy, the text,
+// the saves to the server and to a local file, the closing question, and what is left
+// behind (nothing) in the local folder and on the server.
+class TestEditor : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void editAndSaveRemoteKeepsLineEnds();
+    void closingAsksOnlyAfterAChange();
+    void saveRemoteCommands();
+    void failedSaveKeepsTheQuestion();
+    void filesTheEditorCannotKeepOpenReadOnly_data();
+    void filesTheEditorCannotKeepOpenReadOnly();
+    void refusedOrFailedOpeningLeavesNothing();
+
+private:
+    // The program's windows, connected to a server on `port`, the local folder the test's own.
+    struct Program
+    {
+        explicit Program(TestEditor& test, quint16 port);
+        ScriptedPrompter prompter;
+        TfrmMain main{prompter};
+        TfrmMsg msg{&main};
+        TfrmEdit edit{prompter, &main};
+        TestConnection connection;
+    };
+    // Opens `name` (listed as `nameBytes` when given) in the editor and runs `step` inside
+    // its modal loop; the window is closed afterwards if the step left it open.
+    void open(Program& program, const QString& name, qint64 size,
+              const std::function<void(TfrmEdit&)>& step, const QByteArray& nameBytes = {});
+    QStringList localEntries() const
+    {
+        return QDir(m_local->path())
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+    QString serverPath(const QString& name) const { return m_serverRoot.filePath(name); }
+
+    QTemporaryDir m_home;
+    QTemporaryDir m_serverRoot;
+    std::unique_ptr<QTemporaryDir> m_local;
+    FtpServerFixture m_server;
+    bool m_stepRan = false;
+};
+
+TestEditor::Program::Program(TestEditor& test, quint16 port)
+{
+    main.setMsgForm(&msg);
+    main.setEditForm(&edit);
+    main.setLocalFolder(test.m_local->path());
+    if (!connection.open(port))
+        qFatal("cannot connect to the test server");
+    FtpConnection.InternetHandle = connection.internet;
+    FtpConnection.ConnectionHandle = connection.connection;
+    FtpConnection.Connected = true;
+    main.UpdateCommandState(true);
+}
+
+void TestEditor::initTestCase()
+{
+    qputenv("ZULFTP_HOME", m_home.path().toUtf8());
+    QVERIFY2(m_server.start(m_serverRoot.path()), qPrintable(m_server.errorOutput()));
+}
+
+void TestEditor::init()
+{
+    Settings = {};
+    FtpConnection = TFtpConnection();
+    CancelRequested = false;
+    m_local = std::make_unique<QTemporaryDir>();
+    m_stepRan = false;
+}
+
+void TestEditor::cleanup()
+{
+    FtpConnection = TFtpConnection();
+    QVERIFY(!QApplication::overrideCursor());
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        QVERIFY2(!widget->isVisible(), qPrintable(widget->objectName()));
+    for (const QString& name : QDir(m_serverRoot.path()).entryList(QDir::Files))
+        QFile::remove(serverPath(name));
+}
+
+void TestEditor::open(Program& program, const QString& name, qint64 size,
+                      const std::function<void(TfrmEdit&)>& step, const QByteArray& nameBytes)
+{
+    TfrmEdit& edit = program.edit;
+    const QMetaObject::Connection shown = QObject::connect(
+        &edit, &TfrmEdit::formShown, &edit,
+        [this, &edit, step] {
+            m_stepRan = true;
+            step(edit);
+            if (edit.isVisible()) {
+                edit.EditorChanged = false;
+                edit.close();
+            }
+        },
+        Qt::QueuedConnection);
+    FileListRow row;
+    row.name = name;
+    row.nameBytes = nameBytes;
+    row.size = size;
+    row.sizeText = QString::number(size);
+    program.main.remoteOpenFile(row);
+    QObject::disconnect(shown);
+}
+
+void TestEditor::editAndSaveRemoteKeepsLineEnds()
+{
+    QVERIFY(WriteFile(serverPath("notes.txt"), "one\r\ntwo"));
+    Program program(*this, m_server.port());
+    open(program, "notes.txt", 8, [&](TfrmEdit& edit) {
+        QCOMPARE(edit.windowTitle(), QStringLiteral("notes.txt"));
+        QCOMPARE(edit.Editor->toPlainText(), QStringLiteral("one\ntwo"));
+        QVERIFY(!edit.Editor->isReadOnly());
+        QVERIFY(QFile::exists(edit.TempFilePath));
+        QCOMPARE(QFileInfo(edit.TempFilePath).absolutePath(), m_local->path());
+        edit.Editor->moveCursor(QTextCursor::End);
+        QTest::keyClick(edit.Editor, Qt::Key_Return);
+        QTest::keyClicks(edit.Editor, "three");
+        QVERIFY(edit.EditorChanged);
+        QCOMPARE(edit.mnuSaveRemote->shortcut(), QKeySequence(QKeySequence::Save));
+        edit.mnuSaveRemote->trigger();
+        QVERIFY(!edit.EditorChanged);
+        QCOMPARE(ReadFile(serverPath("notes.txt")), QByteArray("one\r\ntwo\r\nthree"));
+        edit.close(); // no question: nothing changed since the save
+        QVERIFY(!edit.isVisible());
+    });
+    QVERIFY(m_stepRan);
+    QCOMPARE(localEntries(), QStringList());
+    QCOMPARE(QDir(m_serverRoot.path()).entryList(QDir::Files), QStringList{"notes.txt"});
+    QVERIFY(program.prompter.verifyDone());
+}
+
+void TestEditor::closingAsksOnlyAfterAChange()
+{
+    QVERIFY(WriteFile(serverPath("a.txt"), "abc\n"));
+    Program program(*this, m_server.port());
+    // Moving around and a Delete at the end of the text change nothing.
+    open(program, "a.txt", 4, [&](TfrmEdit& edit) {
+        edit.Editor->moveCursor(QTextCursor::End);
+        for (const Qt::Key key :
+             {Qt::Key_Left, Qt::Key_Up, Qt::Key_Right, Qt::Key_Down, Qt::Key_End, Qt::Key_Delete})
+            QTest::keyClick(edit.Editor, key);
+        edit.close();
+        QVERIFY(!edit.isVisible());
+    });
+    // A typed character asks; Cancel keeps the window and the text; No closes unsaved.
+    const QString question = QStringLiteral("This file has been changed. Do you want to save it?");
+    program.prompter.expectBeep(MB_ICONQUESTION)
+        .expectYesNoCancel(question, PromptAnswer::Cancel)
+        .expectBeep(MB_ICONQUESTION)
+        .expectYesNoCancel(question, PromptAnswer::No);
+    open(program, "a.txt", 4, [&](TfrmEdit& edit) {
+        QTest::keyClicks(edit.Editor, "x");
+        edit.mnuClose->trigger();
+        QVERIFY(edit.isVisible());
+        QCOMPARE(edit.Editor->toPlainText(), QStringLiteral("xabc\n"));
+        edit.close();
+    });
+    // A Delete that removes text is a change as well; Save Local then counts as saved.
+    const QString local = m_local->filePath("saved.txt");
+    program.prompter.expectSaveFile("Save Local", local);
+    open(program, "a.txt", 4, [&](TfrmEdit& edit) {
+        QTest::keyClick(edit.Editor, Qt::Key_Delete);
+        QVERIFY(edit.EditorChanged);
+        edit.mnuSaveLocal->trigger();
+        QVERIFY(!edit.EditorChanged);
+        edit.close();
+        QVERIFY(!edit.isVisible());
+    });
+    QCOMPARE(ReadFile(local), QByteArray("bc\n"));
+    QCOMPARE(ReadFile(serverPath("a.txt")), QByteArray("abc\n"));
+    QCOMPARE(localEntries(), QStringList{"saved.txt"});
+    QVERIFY(program.prompter.verifyDone());
+}
+
+void TestEditor::saveRemoteCommands()
+{
+    // The edited file was deleted meanwhile: the delete fails, the rename still puts the text
+    // in place. The copy goes up under its lower-cased name; the edited file keeps its name,
+    // sent back in the server's own bytes (not UTF-8 here).
+    const QString listed = QString::fromLatin1("R\xE9"
+                                               "adMe.TXT");
+    FaultServer server;
+    QVERIFY(server.start(QJsonObject{
+        {"latin1", true},
+        {"files", QJsonObject{{listed, "old\n"}}},
+        {"rules",
+         QJsonObject{{"DELE", QJsonArray{QJsonObject{{"reply", "550 No such file."}}}}}}}));
+    Settings.LowerCaseUpload = true;
+    Program program(*this, server.port());
+    program.prompter.expectMessage("FTP Delete Failed.  (12003)");
+    QString copyName;
+    open(
+        program, listed, 4,
+        [&](TfrmEdit& edit) {
+            QCOMPARE(edit.windowTitle(), listed);
+            copyName = QFileInfo(edit.TempFilePath).fileName();
+            QTest::keyClicks(edit.Editor, "new ");
+            QVERIFY(edit.mnuSaveRemoteClick());
+            QVERIFY(!edit.EditorChanged);
+        },
+        listed.toLatin1());
+    const QString upload = copyName.toLower();
+    const QStringList sent = server.received();
+    const qsizetype store = sent.indexOf("STOR " + upload);
+    QVERIFY2(store >= 0, qPrintable(sent.join(" | ")));
+    QCOMPARE(sent.mid(store + 1, 4), (QStringList{"STORED " + upload + " 8", "DELE " + listed,
+                                                  "RNFR " + upload, "RNTO " + listed}));
+    QCOMPARE(localEntries(), QStringList());
+    QVERIFY(program.prompter.verifyDone());
+}
+
+void TestEditor::failedSaveKeepsTheQuestion()
+{
+    FaultServer server;
+    QVERIFY(server.start(QJsonObject{
+        {"files", QJsonObject{{"a.txt", "abc"}}},
+        {"rules", QJsonObject{{"STOR", QJsonArray{QJsonObject{{"reply", "553 Not allowed."}}}}}}}));
+    Program program(*this, server.port());
+    const QString question = QStringLiteral("This file has been changed. Do you want to save it?");
+    program.prompter.expectMessage("FTP Open File Failed.  (12003)")
+        .expectBeep(MB_ICONQUESTION)
+        .expectYesNoCancel(question, PromptAnswer::Yes)
+        .expectMessage("FTP Open File Failed.  (12003)")
+        .expectBeep(MB_ICONQUESTION)
+        .expectYesNoCancel(question, PromptAnswer::No);
+    open(program, "a.txt", 3, [&](TfrmEdit& edit) {
+        QTest::keyClicks(edit.Editor, "x");
+        QVERIFY(!edit.mnuSaveRemoteClick());
+        QVERIFY(edit.EditorChanged);
+        edit.close(); // Yes: the save fails again and the window stays
+        QVERIFY(edit.isVisible());
+        edit.close(); // No
+        QVERIFY(!edit.isVisible());
+    });
+    QVERIFY(!server.received().contains("DELE a.txt"));
+    QCOMPARE(localEntries(), QStringList());
+    QVERIFY(program.prompter.verifyDone());
+}
+
+void TestEditor::filesTheEditorCannotKeepOpenReadOnly_data()
+{
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<QString>("warning");
+    QTest::newRow("NUL bytes") << QByteArray("PK\x03\x04\0\0data", 10) << NotTextWarning();
+    QTest::newRow("Latin-1") << QByteArray("caf\xE9\n") << NotTextWarning();
+    QTest::newRow("mixed line ends") << QByteArray("a\r\nb\nc\r\n") << NotExactWarning();
+    QTest::newRow("lone CR") << QByteArray("a\rb\n") << NotExactWarning();
+}
+
+void TestEditor::filesTheEditorCannotKeepOpenReadOnly()
+{
+    QFETCH(QByteArray, contents);
+    QFETCH(QString, warning);
+    QVERIFY(WriteFile(serverPath("data.bin"), contents));
+    Program program(*this, m_server.port());
+    program.prompter.expectBeep(MB_ICONEXCLAMATION).expectMessage(warning);
+    const QString local = m_local->filePath("copy.bin");
+    program.prompter.expectSaveFile("Save Local", local);
+    open(program, "data.bin", contents.size(), [&](TfrmEdit& edit) {
+        QVERIFY(edit.Editor->isReadOnly());
+        QVERIFY(!edit.mnuSaveRemote->isEnabled());
+        QTest::keyClicks(edit.Editor, "typed");
+        QVERIFY(!edit.EditorChanged);
+        QVERIFY(!edit.mnuSaveRemoteClick());
+        QVERIFY(edit.mnuSaveLocalClick()); // the bytes as they were read
+        edit.close();
+        QVERIFY(!edit.isVisible());
+    });
+    QCOMPARE(ReadFile(local), contents);
+    QCOMPARE(ReadFile(serverPath("data.bin")), contents);
+    QVERIFY(program.prompter.verifyDone());
+}
+
+void TestEditor::refusedOrFailedOpeningLeavesNothing()
+{
+    Program program(*this, m_server.port());
+    // Too large: refused before anything is created or fetched.
+    program.prompter.expectBeep(MB_ICONEXCLAMATION)
+        .expectMessage(TooLargeToEditText("big.log", kEditorMaxBytes + 1));
+    open(program, "big.log", kEditorMaxBytes + 1, [](TfrmEdit&) {});
+    // Gone from the server: the failed download is reported and the editor never shows.
+    program.prompter.expectMessage("FTP Open File Failed.  (12003)");
+    open(program, "gone.txt", 10, [](TfrmEdit&) {});
+    QVERIFY(!m_stepRan);
+    QCOMPARE(localEntries(), QStringList());
+    QVERIFY(program.prompter.verifyDone());
+}
+
+QTEST_MAIN(TestEditor)
+#include "tst_editor.moc"
