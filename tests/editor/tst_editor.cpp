@@ -4,14 +4,18 @@
 #include "app/CommandState.h"
 #include "app/SettingsStore.h"
 #include "app/ui/FTPMain.h"
+#include "app/ui/FileListView.h"
+#include "app/ui/PaneHeader.h"
 #include "editor/RemoteEdit.h"
 #include "editor/ui/EditForm.h"
 #include "faultserver.h"
+#include "ftp/FileListModel.h"
 #include "ftp/FtpConnection.h"
 #include "transfer/ui/MsgForm.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDesktopServices>
 #include <QJsonArray>
 #include <QPlainTextEdit>
 
@@ -23,11 +27,15 @@
 class TestEditor : public QObject
 {
     Q_OBJECT
+public Q_SLOTS:
+    void shellOpened(const QUrl& url) { m_shellOpened << url.toLocalFile(); }
+
 private Q_SLOTS:
     void initTestCase();
     void init();
     void cleanup();
 
+    void openGoesByActivePaneAndRow();
     void editAndSaveRemoteKeepsLineEnds();
     void closingAsksOnlyAfterAChange();
     void saveRemoteCommands();
@@ -47,8 +55,11 @@ private:
         TfrmEdit edit{prompter, &main};
         TestConnection connection;
     };
-    // Opens `name` (listed as `nameBytes` when given) in the editor and runs `step` inside
-    // its modal loop; the window is closed afterwards if the step left it open.
+    // Runs `command` and, if it shows the editor, `step` inside the editor's modal loop; the
+    // window is closed afterwards if the step left it open.
+    void runEditor(Program& program, const std::function<void()>& command,
+                   const std::function<void(TfrmEdit&)>& step);
+    // Opens `name` (listed as `nameBytes` when given) in the editor and runs `step` there.
     void open(Program& program, const QString& name, qint64 size,
               const std::function<void(TfrmEdit&)>& step, const QByteArray& nameBytes = {});
     QStringList localEntries() const
@@ -63,6 +74,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_local;
     FtpServerFixture m_server;
     bool m_stepRan = false;
+    QStringList m_shellOpened;
 };
 
 TestEditor::Program::Program(TestEditor& test, quint16 port)
@@ -91,6 +103,8 @@ void TestEditor::init()
     CancelRequested = false;
     m_local = std::make_unique<QTemporaryDir>();
     m_stepRan = false;
+    m_shellOpened.clear();
+    LocalFocused = RemoteFocused = false;
 }
 
 void TestEditor::cleanup()
@@ -103,8 +117,8 @@ void TestEditor::cleanup()
         QFile::remove(serverPath(name));
 }
 
-void TestEditor::open(Program& program, const QString& name, qint64 size,
-                      const std::function<void(TfrmEdit&)>& step, const QByteArray& nameBytes)
+void TestEditor::runEditor(Program& program, const std::function<void()>& command,
+                           const std::function<void(TfrmEdit&)>& step)
 {
     TfrmEdit& edit = program.edit;
     const QMetaObject::Connection shown = QObject::connect(
@@ -118,13 +132,61 @@ void TestEditor::open(Program& program, const QString& name, qint64 size,
             }
         },
         Qt::QueuedConnection);
+    command();
+    QObject::disconnect(shown);
+}
+
+void TestEditor::open(Program& program, const QString& name, qint64 size,
+                      const std::function<void(TfrmEdit&)>& step, const QByteArray& nameBytes)
+{
     FileListRow row;
     row.name = name;
     row.nameBytes = nameBytes;
     row.size = size;
     row.sizeText = QString::number(size);
-    program.main.remoteOpenFile(row);
-    QObject::disconnect(shown);
+    runEditor(
+        program, [&] { program.main.remoteOpenFile(row); }, step);
+}
+
+void TestEditor::openGoesByActivePaneAndRow()
+{
+    QVERIFY(WriteFile(serverPath("sub/inner.txt"), "in"));
+    QVERIFY(WriteFile(serverPath("f.txt"), "file"));
+    QVERIFY(WriteFile(m_local->filePath("mine.txt"), "local"));
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "shellOpened");
+    Program program(*this, m_server.port());
+    TfrmMain& main = program.main;
+    const auto focus = [](FileListView* list, FileListModel* model, const QString& name) {
+        for (int i = 0; i < model->rowCount(); ++i) {
+            if (model->row(i).name == name)
+                list->setCurrentIndex(model->index(i, 0));
+        }
+    };
+    // The local pane active: the shell opens the local file; the editor is not involved.
+    main.LocalFilesEnter();
+    focus(main.LocalFiles, main.LocalFilesModel, "mine.txt");
+    runEditor(
+        program, [&] { main.btnOpenClick(); }, [](TfrmEdit&) {});
+    QCOMPARE(m_shellOpened, QStringList{m_local->filePath("mine.txt")});
+    // A remote folder is entered, with no copy made; a remote file goes to the editor.
+    main.LocalFilesExit();
+    main.ListRemoteFiles();
+    main.RemoteFilesEnter();
+    focus(main.RemoteFiles, main.RemoteFilesModel, "sub");
+    runEditor(
+        program, [&] { main.btnOpenClick(); }, [](TfrmEdit&) {});
+    QVERIFY(!m_stepRan);
+    QVERIFY(main.RemoteHeader->text().endsWith("/sub"));
+    QCOMPARE(localEntries(), QStringList{"mine.txt"});
+    focus(main.RemoteFiles, main.RemoteFilesModel, "inner.txt");
+    runEditor(
+        program, [&] { main.btnOpenClick(); },
+        [](TfrmEdit& edit) { QCOMPARE(edit.Editor->toPlainText(), QStringLiteral("in")); });
+    QVERIFY(m_stepRan);
+    QCOMPARE(localEntries(), QStringList{"mine.txt"});
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    QDir(serverPath("sub")).removeRecursively();
+    QVERIFY(program.prompter.verifyDone());
 }
 
 void TestEditor::editAndSaveRemoteKeepsLineEnds()

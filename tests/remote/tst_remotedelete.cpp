@@ -221,10 +221,6 @@ void TestRemoteDelete::windowDeletesOnKeyAndOpensFolders()
     focus("keep");
     w.btnOpenClick();
     QVERIFY(w.RemoteHeader->text().endsWith("/work/keep"));
-    focus("k.txt");
-    prompter.expectMessage("\"k.txt\" can't be opened here yet: this version has no editor for "
-                           "remote files. Download it, then open it from the local pane.");
-    w.btnOpenClick();
     FtpConnection.Connected = false;
     QTest::keyClick(w.RemoteFiles, Qt::Key_Backspace);
     QCOMPARE(serverDirectory(), QStringLiteral("/work/keep"));

@@ -142,17 +142,6 @@ void TfrmMain::remoteOpen()
     RemoteEnterFolder(host, row.serverName());
 }
 
-void TfrmMain::remoteOpenFile(const FileListRow& row)
-{
-    // Until the editor window takes remote files, the user learns what to do instead.
-    m_prompter.message(QString::fromLatin1(kAppTitle),
-                       QStringLiteral("\"%1\" can't be opened here yet: this version has no "
-                                      "editor for remote files. Download it, then open it from "
-                                      "the local pane.")
-                           .arg(row.name),
-                       MessageIcon::Information);
-}
-
 bool TfrmMain::isConnected() const
 {
     return FtpConnection.Connected;
