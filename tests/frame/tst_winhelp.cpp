@@ -2,6 +2,7 @@
 #include "winhelp.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -21,6 +22,7 @@ private Q_SLOTS:
     void quitReachesViewerEvenWithoutFile();
     void contextAnchorForms_data();
     void contextAnchorForms();
+    void shippedManualLinksResolve();
 
 private:
     QString writeFile(const QByteArray& contents);
@@ -170,6 +172,24 @@ void TestWinHelp::contextAnchorForms()
     QFETCH(QByteArray, html);
     QFETCH(bool, found);
     QCOMPARE(HelpTextHasContext(html.constData(), static_cast<size_t>(html.size()), 1000), found);
+}
+
+void TestWinHelp::shippedManualLinksResolve()
+{
+    // Every "#N" link of the manual leads to a topic of that number, the contents included.
+    QFile manual(QStringLiteral(ZUL_SOURCE_DIR "/data/zulftp.hlp"));
+    QVERIFY(manual.open(QIODevice::ReadOnly));
+    const QByteArray text = manual.readAll();
+    QVERIFY(HelpTextHasContext(text.constData(), std::size_t(text.size()), kHelpContentsContext));
+    const QRegularExpression link(QStringLiteral("href=\"#(\\d+)\""));
+    int links = 0;
+    for (const QRegularExpressionMatch& match : link.globalMatch(QString::fromUtf8(text))) {
+        ++links;
+        QVERIFY2(HelpTextHasContext(text.constData(), std::size_t(text.size()),
+                                    match.captured(1).toUInt()),
+                 qPrintable(match.captured(0)));
+    }
+    QVERIFY(links > 10);
 }
 
 QTEST_GUILESS_MAIN(TestWinHelp)
