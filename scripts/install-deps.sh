@@ -3,9 +3,9 @@
 set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config clang-format
-    qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
+    qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev libssl-dev
     fonts-dejavu-core
-    python3 python3-pyftpdlib curl lftp
+    python3 python3-pyftpdlib python3-openssl curl lftp
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -12,7 +12,19 @@ inline constexpr unsigned int MB_ICONASTERISK = 0x40;
 
 enum class MessageIcon { None, Information, Warning, Error, Question };
 enum class PromptAnswer { Yes, No, Cancel };
-enum class PromptKind { Beep, Message, YesNo, YesNoCancel, Input, Folder, OpenFile, SaveFile };
+enum class PromptKind {
+    Beep,
+    Message,
+    YesNo,
+    YesNoCancel,
+    Input,
+    Folder,
+    OpenFile,
+    SaveFile,
+    Certificate
+};
+// What the user says to a server certificate that no trusted authority vouches for.
+enum class CertificateAnswer { Refuse, TrustOnce, TrustAlways };
 
 // Every modal box, input box, picker and beep of the program goes through one Prompter,
 // so that tests can answer them from a script instead of blocking on a window.
@@ -38,4 +50,16 @@ public:
                                    const QString& filter) = 0;
     virtual QString chooseSaveFile(const QString& caption, const QString& startPath,
                                    const QString& filter) = 0;
+    // Shows a server certificate (`text` says why it is not trusted and what it is) with the
+    // choices to trust it once, always, or not at all. `changed`: a certificate the user
+    // trusted before was replaced, the sign of an attack, so the box is a loud warning whose
+    // default is not to connect. A prompter that cannot ask refuses.
+    virtual CertificateAnswer askCertificate(const QString& caption, const QString& text,
+                                             bool changed)
+    {
+        (void)caption;
+        (void)text;
+        (void)changed;
+        return CertificateAnswer::Refuse;
+    }
 };

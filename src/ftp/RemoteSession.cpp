@@ -5,6 +5,7 @@
 #include "ftp/FtpConnection.h"
 #include "ftp/RemoteHost.h"
 #include "ftp/RemoteListing.h"
+#include "ftp/SecureConnect.h"
 #include "sites/ProfileStore.h"
 #include "transfer/ProgressSink.h"
 #include "wininet.h"
@@ -53,12 +54,15 @@ bool openConnection(RemoteHost& host, const SiteProfile& site, int port)
     // The port parameter is 16 bits wide: a larger number reaches the service as its low
     // 16 bits, and 0 makes the service use the FTP default.
     const auto servicePort = static_cast<INTERNET_PORT>(static_cast<unsigned>(port) & 0xFFFFu);
-    const QByteArray server = site.host.toUtf8();
-    const QByteArray user = site.userID.toUtf8();
-    const QByteArray password = site.password.toUtf8(); // empty text, never none
-    FtpConnection.ConnectionHandle =
-        InternetConnectA(FtpConnection.InternetHandle, server.constData(), servicePort,
-                         user.constData(), password.constData(), INTERNET_SERVICE_FTP, 0, 0);
+    ConnectRequest request;
+    request.internet = FtpConnection.InternetHandle;
+    request.host = site.host;
+    request.port = servicePort;
+    request.server = site.host.toUtf8();
+    request.user = site.userID.toUtf8();
+    request.password = site.password.toUtf8(); // empty text, never none
+    request.flags = EncryptionConnectFlags(site.encryption);
+    FtpConnection.ConnectionHandle = ConnectCheckingCertificate(host, request);
     if (!FtpConnection.ConnectionHandle) {
         ReportFtpError(host, QStringLiteral("FTP Server Connection Failed"));
         return false;
@@ -133,7 +137,8 @@ bool ConnectToSite(RemoteHost& host)
     host.progress().ShowProgress(QStringLiteral("Connecting to the internet"),
                                  QStringLiteral("Connecting"), false, false);
     if (openConnection(host, site, *port)) {
-        host.setConnectionStatus(QString::fromLatin1(kConnectedToText) + site.host);
+        host.setConnectionStatus(QString::fromLatin1(kConnectedToText) + site.host +
+                                 SecurityStatusSuffix(FtpConnection.ConnectionHandle));
         FtpConnection.Connected = true;
         FtpConnection.ConnectedHost = site.host;
     } else {
@@ -165,7 +170,7 @@ FtpFailure LastFtpFailure()
 {
     // Read first: the calls below may leave an error of their own.
     FtpFailure failure{GetLastError(), {}};
-    if (failure.code == ERROR_INTERNET_EXTENDED_ERROR) {
+    if (failure.code == ERROR_INTERNET_EXTENDED_ERROR || IsSecurityError(failure.code)) {
         DWORD replyCode = 0;
         char reply[1024] = {};
         DWORD length = sizeof reply;

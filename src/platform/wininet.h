@@ -16,6 +16,11 @@ inline constexpr INTERNET_PORT INTERNET_INVALID_PORT_NUMBER = 0;
 
 inline constexpr DWORD INTERNET_FLAG_RELOAD = 0x80000000;
 inline constexpr DWORD INTERNET_FLAG_PASSIVE = 0x08000000;
+// InternetConnectA: FTP over TLS (RFC 4217) is required; without it nothing is sent after the
+// greeting, the user name and password included.
+inline constexpr DWORD INTERNET_FLAG_SECURE = 0x00800000;
+// Ours: TLS when the server offers it, plain FTP when it answers AUTH TLS with a refusal.
+inline constexpr DWORD INTERNET_FLAG_SECURE_IF_AVAILABLE = 0x00000004;
 
 inline constexpr DWORD GENERIC_READ = 0x80000000;
 inline constexpr DWORD GENERIC_WRITE = 0x40000000;
@@ -34,6 +39,17 @@ inline constexpr DWORD INTERNET_OPTION_SEND_TIMEOUT = 5;
 inline constexpr DWORD INTERNET_OPTION_RECEIVE_TIMEOUT = 6;
 inline constexpr DWORD INTERNET_OPTION_DATA_SEND_TIMEOUT = 7;
 inline constexpr DWORD INTERNET_OPTION_DATA_RECEIVE_TIMEOUT = 8;
+// Security options. SECURITY_FLAGS (a DWORD) and SECURITY_CONNECTION_INFO are read from a
+// connection handle. The certificate option, read with a null handle, gives the certificate
+// that the last failed InternetConnectA of this thread did not trust; set on a service handle
+// (a text of the SHA-256 fingerprint, "AB:CD:..."), it is the one certificate that the
+// service's connections accept although the system's authorities do not vouch for it.
+inline constexpr DWORD INTERNET_OPTION_SECURITY_FLAGS = 31;
+inline constexpr DWORD INTERNET_OPTION_SECURITY_CERTIFICATE_STRUCT = 32;
+inline constexpr DWORD INTERNET_OPTION_SECURITY_CONNECTION_INFO = 66;
+inline constexpr DWORD SECURITY_FLAG_SECURE = 0x00000001;
+inline constexpr DWORD SP_PROT_TLS1_2_CLIENT = 0x00000800;
+inline constexpr DWORD SP_PROT_TLS1_3_CLIENT = 0x00002000;
 
 // WinINet error codes.
 inline constexpr DWORD INTERNET_ERROR_BASE = 12000;
@@ -47,12 +63,19 @@ inline constexpr DWORD ERROR_INTERNET_BAD_OPTION_LENGTH = 12010;
 inline constexpr DWORD ERROR_INTERNET_INCORRECT_USER_NAME = 12013;
 inline constexpr DWORD ERROR_INTERNET_INCORRECT_PASSWORD = 12014;
 inline constexpr DWORD ERROR_INTERNET_LOGIN_FAILURE = 12015;
+inline constexpr DWORD ERROR_INTERNET_INVALID_OPERATION = 12016;
 inline constexpr DWORD ERROR_INTERNET_INCORRECT_HANDLE_TYPE = 12018;
 inline constexpr DWORD ERROR_INTERNET_CANNOT_CONNECT = 12029;
 inline constexpr DWORD ERROR_INTERNET_CONNECTION_ABORTED = 12030;
 inline constexpr DWORD ERROR_INTERNET_CONNECTION_RESET = 12031;
+inline constexpr DWORD ERROR_INTERNET_SEC_CERT_DATE_INVALID = 12037;
+inline constexpr DWORD ERROR_INTERNET_SEC_CERT_CN_INVALID = 12038;
+inline constexpr DWORD ERROR_INTERNET_INVALID_CA = 12045;
 inline constexpr DWORD ERROR_FTP_TRANSFER_IN_PROGRESS = 12110;
 inline constexpr DWORD ERROR_FTP_DROPPED = 12111;
+inline constexpr DWORD ERROR_INTERNET_SECURITY_CHANNEL_ERROR = 12157;
+inline constexpr DWORD ERROR_INTERNET_SEC_INVALID_CERT = 12169;
+inline constexpr DWORD ERROR_INTERNET_SEC_CERT_REVOKED = 12170;
 
 struct WIN32_FIND_DATAA
 {
@@ -68,6 +91,28 @@ struct WIN32_FIND_DATAA
     char cAlternateFileName[14];
 };
 using LPWIN32_FIND_DATAA = WIN32_FIND_DATAA*;
+
+// INTERNET_OPTION_SECURITY_CERTIFICATE_STRUCT: a server certificate as the user is shown it.
+// Texts are NUL-terminated and cut to fit.
+struct INTERNET_CERTIFICATE_INFOA
+{
+    FILETIME ftExpiry;
+    FILETIME ftStart;
+    char szSubjectInfo[512];        // "CN=ftp.example.org, O=Example"
+    char szIssuerInfo[512];         // the same form; equal to the subject when self-signed
+    char szFingerprintSha256[96];   // "AB:CD:...", 32 bytes in hex pairs
+    DWORD dwVerifyError;            // why it was not trusted: 12037, 12038, 12045 or 12169
+    char szVerifyErrorText[256];    // the same in words, as the TLS library puts it
+};
+
+// INTERNET_OPTION_SECURITY_CONNECTION_INFO.
+struct INTERNET_SECURITY_CONNECTION_INFO
+{
+    DWORD dwSize;     // set by the caller to sizeof the structure
+    BOOL fSecure;     // the control connection is encrypted
+    BOOL fDataSecure; // data connections are encrypted too (PROT P)
+    DWORD dwProtocol; // SP_PROT_TLS1_2_CLIENT or SP_PROT_TLS1_3_CLIENT; 0 when not secure
+};
 
 HINTERNET InternetOpenA(LPCSTR lpszAgent, DWORD dwAccessType, LPCSTR lpszProxy,
                         LPCSTR lpszProxyBypass, DWORD dwFlags);

@@ -93,6 +93,14 @@ QStringList ProfileStore::siteNames() const
     return names;
 }
 
+bool ProfileStore::contains(const QString& siteName) const
+{
+    for (const QString& stored : siteNames())
+        if (sameSite(stored, siteName))
+            return true;
+    return false;
+}
+
 QString ProfileStore::storedSectionName(const QString& siteName) const
 {
     // The file matches names without regard to ASCII case only; the site list matches all
@@ -117,6 +125,7 @@ SiteProfile ProfileStore::read(const QString& siteName, const QString& portDefau
     profile.userID = QString::fromUtf8(value("UserID"));
     profile.password = QString::fromUtf8(ScramblePassword(value("Password")));
     profile.directory = QString::fromUtf8(value("Directory"));
+    profile.encryption = QString::fromUtf8(value("Encryption"));
     return profile;
 }
 
@@ -134,7 +143,8 @@ bool ProfileStore::write(const SiteProfile& profile) const
     return put("Host", profile.host.toUtf8()) && put("Port", profile.port.toUtf8()) &&
            put("UserID", profile.userID.toUtf8()) &&
            put("Password", ScramblePassword(profile.password.toUtf8())) &&
-           put("Directory", profile.directory.toUtf8());
+           put("Directory", profile.directory.toUtf8()) &&
+           (profile.encryption.isEmpty() || put("Encryption", profile.encryption.toUtf8()));
 }
 
 bool ProfileStore::erase(const QString& siteName) const
@@ -158,7 +168,11 @@ void ListSiteNames(SiteProfileForm& form, const ProfileStore& store)
 
 void LoadSiteProfile(SiteProfileForm& form, const ProfileStore& store, const QString& name)
 {
-    form.setProfileFields(store.read(name, QStringLiteral("21")));
+    SiteProfile profile = store.read(name, QStringLiteral("21"));
+    if (profile.encryption.isEmpty())
+        profile.encryption = QString::fromLatin1(store.contains(name) ? kEncryptionNone
+                                                                      : kEncryptionIfAvailable);
+    form.setProfileFields(profile);
     form.setSiteChanged(false);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The site profiles: one section per site in the private INI file "zulftp.ini" in the data
-// folder, with the keys "Host", "Port", "UserID", "Password" (scrambled) and "Directory".
+// folder, with the keys "Host", "Port", "UserID", "Password" (scrambled), "Directory" and
+// "Encryption".
 #include "sites/ScramblePassword.h"
 
 #include <QByteArray>
@@ -20,7 +21,14 @@ struct SiteProfile
     QString userID;
     QString password; // plain
     QString directory;
+    // "none", "explicit-if-available" or "explicit-required"; empty when the profile has no
+    // such key, which means plain FTP as before the key existed.
+    QString encryption = {};
 };
+
+inline constexpr char kEncryptionNone[] = "none";
+inline constexpr char kEncryptionIfAvailable[] = "explicit-if-available";
+inline constexpr char kEncryptionRequired[] = "explicit-required";
 
 // The data folder followed by "zulftp.ini".
 QString ProfileFilePath();
@@ -44,10 +52,13 @@ public:
 
     // The section names in file order (empty when there is no file).
     QStringList siteNames() const;
+    // Whether a section of that name (in any letter case) is stored.
+    bool contains(const QString& siteName) const;
     // The section's values; a missing key gives the empty text, or "21" for a missing "Port"
     // when `portDefault` says so. The password comes back plain.
     SiteProfile read(const QString& siteName, const QString& portDefault = {}) const;
-    // Writes the five keys in order into the section named `profile.siteName` (a section
+    // Writes the five keys in order, and "Encryption" when it is not empty, into the section
+    // named `profile.siteName` (a section
     // whose name differs only in letter case is the same site and keeps its header). Stops at
     // the first key that cannot be written; the keys written before it stay written.
     bool write(const SiteProfile& profile) const;
@@ -100,7 +111,9 @@ enum class ProfileSaveResult {
 
 // Fills the site list with the file's section names, in file order.
 void ListSiteNames(SiteProfileForm& form, const ProfileStore& store);
-// Fills the fields from the section `name` (Port "21" when missing) and clears the flag.
+// Fills the fields from the section `name` (Port "21" when missing) and clears the flag. A
+// stored profile without "Encryption" shows "none", as it connects; a new one (no section yet)
+// starts with "explicit-if-available".
 void LoadSiteProfile(SiteProfileForm& form, const ProfileStore& store, const QString& name);
 // Stores the fields as the profile named by the Site Name field, untrimmed; asks before
 // overwriting a listed name; adds a new name to the list; a blank Port becomes "0".

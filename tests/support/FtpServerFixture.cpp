@@ -1,5 +1,6 @@
 #include "FtpServerFixture.h"
 
+#include <QProcess>
 #include <QtGlobal>
 
 namespace {
@@ -18,6 +19,10 @@ QStringList serverArguments(const QString& rootDir, const FtpServerFixture::Opti
         args << "--read-only";
     if (options.ipv6)
         args << "--ipv6";
+    if (!options.tlsCertificate.isEmpty())
+        args << "--tls-cert" << options.tlsCertificate;
+    if (options.tlsRequired)
+        args << "--tls-required";
     return args;
 }
 } // namespace
@@ -49,4 +54,19 @@ bool FtpServerFixture::isRunning() const
 QString FtpServerFixture::errorOutput()
 {
     return m_server.errorOutput();
+}
+
+bool FtpServerFixture::makeCertificate(const QString& dir, const QStringList& names,
+                                       bool selfSigned)
+{
+    QStringList args{QStringLiteral(ZUL_TEST_SUPPORT_DIR "/makecert.py"), "--out", dir};
+    for (const QString& name : names)
+        args << "--name" << name;
+    if (selfSigned)
+        args << "--self-signed";
+    QProcess maker;
+    const QString python = qEnvironmentVariable("ZULFTP_PYTHON");
+    maker.start(python.isEmpty() ? QStringLiteral("/usr/bin/python3") : python, args);
+    return maker.waitForFinished(30000) && maker.exitStatus() == QProcess::NormalExit &&
+           maker.exitCode() == 0;
 }

@@ -20,7 +20,13 @@ public:
         bool activeOnly = false;  // refuse PASV and EPSV
         bool readOnly = false;    // list and download only
         bool ipv6 = false;        // listen on ::1 instead of 127.0.0.1
+        QString tlsCertificate;   // offer AUTH TLS with this server.pem (see makeCertificate)
+        bool tlsRequired = false; // refuse logging on and data connections without TLS
     };
+
+    // Makes <dir>/ca.pem and <dir>/server.pem for a server known by `names`, signed by an
+    // authority of its own (ca.pem) or self-signed (ca.pem is then the certificate itself).
+    static bool makeCertificate(const QString& dir, const QStringList& names, bool selfSigned);
 
     FtpServerFixture() = default;
     FtpServerFixture(const FtpServerFixture&) = delete;

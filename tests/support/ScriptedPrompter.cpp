@@ -21,6 +21,8 @@ QString promptKindName(PromptKind kind)
         return QStringLiteral("open-file picker");
     case PromptKind::SaveFile:
         return QStringLiteral("save-file picker");
+    case PromptKind::Certificate:
+        return QStringLiteral("certificate box");
     }
     return QStringLiteral("?");
 }
@@ -82,6 +84,19 @@ ScriptedPrompter& ScriptedPrompter::expectSaveFile(const QString& caption, const
     return *this;
 }
 
+ScriptedPrompter& ScriptedPrompter::expectCertificate(bool changed, CertificateAnswer answer)
+{
+    m_steps.append({PromptKind::Certificate,
+                    {},
+                    0,
+                    PromptAnswer::Cancel,
+                    std::nullopt,
+                    false,
+                    answer,
+                    changed});
+    return *this;
+}
+
 bool ScriptedPrompter::verifyDone()
 {
     for (const Step& step : std::as_const(m_steps))
@@ -112,7 +127,8 @@ std::optional<ScriptedPrompter::Step> ScriptedPrompter::take(PromptKind kind, co
     }
     Step step = m_steps.takeFirst();
     const bool textMatches = step.prefixOnly ? text.startsWith(step.text) : step.text == text;
-    if (step.kind != kind || (kind != PromptKind::Beep && !textMatches)) {
+    const bool textCompared = kind != PromptKind::Beep && kind != PromptKind::Certificate;
+    if (step.kind != kind || (textCompared && !textMatches)) {
         m_failures.append(
             QStringLiteral("expected %1 \"%2\" but got %3 \"%4\"")
                 .arg(promptKindName(step.kind), step.text, promptKindName(kind), text));
@@ -183,4 +199,25 @@ QString ScriptedPrompter::chooseSaveFile(const QString& caption, const QString& 
     m_seen.append({PromptKind::SaveFile, caption, caption, {}, 0, MessageIcon::None});
     auto step = take(PromptKind::SaveFile, caption);
     return step ? step->reply.value_or(QString()) : QString();
+}
+
+CertificateAnswer ScriptedPrompter::askCertificate(const QString& caption, const QString& text,
+                                                   bool changed)
+{
+    m_seen.append({PromptKind::Certificate,
+                   caption,
+                   text,
+                   {},
+                   0,
+                   changed ? MessageIcon::Warning : MessageIcon::Question});
+    auto step = take(PromptKind::Certificate, text);
+    if (!step)
+        return CertificateAnswer::Refuse;
+    if (step->changed != changed) {
+        m_failures.append(QStringLiteral("certificate box: changed %1 expected, %2 shown")
+                              .arg(step->changed)
+                              .arg(changed));
+        return CertificateAnswer::Refuse;
+    }
+    return step->certificate;
 }

@@ -17,6 +17,8 @@ public:
         PromptAnswer answer;          // YesNo / YesNoCancel
         std::optional<QString> reply; // Input (nullopt = cancelled), pickers (path)
         bool prefixOnly = false;      // the text need only begin with `text`
+        CertificateAnswer certificate = CertificateAnswer::Refuse;
+        bool changed = false; // Certificate: the changed-certificate warning is expected
     };
     struct Seen
     {
@@ -40,6 +42,9 @@ public:
     ScriptedPrompter& expectFolder(const QString& caption, const QString& reply);
     ScriptedPrompter& expectOpenFile(const QString& caption, const QString& reply);
     ScriptedPrompter& expectSaveFile(const QString& caption, const QString& reply);
+    // A certificate box, new (`changed` false) or the changed-certificate warning; its text is
+    // not compared but kept in seen() for the test to check.
+    ScriptedPrompter& expectCertificate(bool changed, CertificateAnswer answer);
 
     // Ignore beeps altogether (for tests that are not about them).
     void setIgnoreBeeps(bool ignore) { m_ignoreBeeps = ignore; }
@@ -65,6 +70,8 @@ public:
                            const QString& filter) override;
     QString chooseSaveFile(const QString& caption, const QString& startPath,
                            const QString& filter) override;
+    CertificateAnswer askCertificate(const QString& caption, const QString& text,
+                                     bool changed) override;
 
 private:
     // Takes the next step, checking it is of `kind` with `text`; nullopt when it is not.

@@ -28,11 +28,15 @@ A rule may have:
   dropAfter: for RETR/LIST/MLSD/STOR, bytes to move before dropping both connections
   stallAfter: like dropAfter, but then the server goes quiet and keeps both open
   final: the reply after the data (default "226 Transfer complete.")
+  tls: for AUTH, after the reply the control connection becomes TLS with the certificate
+       and key of the PEM file "tlsCert" (a top-level key); bytes the rule's reply puts
+       after the first line still go out in clear, before the handshake
 """
 import argparse
 import json
 import os
 import socket
+import ssl
 import sys
 import threading
 import time
@@ -193,6 +197,13 @@ class Session:
         rule = self.take_rule(verb)
         if verb in ("RETR", "STOR", "LIST", "MLSD", "NLST"):
             return self.transfer(verb, argument, rule)
+        if verb == "AUTH" and rule.get("tls"):
+            if not self.deliver(rule, "234 AUTH TLS successful."):
+                return False
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(self.script["tlsCert"])
+            self.conn = context.wrap_socket(self.conn, server_side=True)
+            return True
         if verb == "PASV" and not ("reply" in rule or "silent" in rule or "chunks" in rule):
             port = self.open_passive()
             host = rule.get("pasvHost", "127,0,0,1")

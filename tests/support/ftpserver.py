@@ -12,7 +12,7 @@ import sys
 import threading
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import FTPHandler, TLS_FTPHandler
 from pyftpdlib.servers import FTPServer
 
 FULL_RIGHTS = "elradfmwMT"
@@ -32,6 +32,10 @@ def parse_args():
                         help="refuse PASV and EPSV")
     parser.add_argument("--read-only", action="store_true")
     parser.add_argument("--ipv6", action="store_true", help="listen on ::1")
+    parser.add_argument("--tls-cert",
+                        help="PEM file with certificate chain and key: offer AUTH TLS")
+    parser.add_argument("--tls-required", action="store_true",
+                        help="refuse USER before AUTH TLS and data connections before PROT P")
     return parser.parse_args()
 
 
@@ -50,10 +54,17 @@ def make_handler(args):
     if args.active_only:
         hidden |= {"PASV", "EPSV"}
 
-    class Handler(FTPHandler):
+    base = TLS_FTPHandler if args.tls_cert else FTPHandler
+
+    class Handler(base):
         # A command missing from proto_cmds is answered "500 Command not understood"
         # and left out of FEAT, as a server without it would behave.
-        proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items() if k not in hidden}
+        proto_cmds = {k: v for k, v in base.proto_cmds.items() if k not in hidden}
+
+    if args.tls_cert:
+        Handler.certfile = args.tls_cert
+        Handler.tls_control_required = args.tls_required
+        Handler.tls_data_required = args.tls_required
 
     Handler.authorizer = authorizer
     Handler.banner = "ZUL-FTP test server ready."

@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace {
 
@@ -99,4 +100,28 @@ QString QtPrompter::chooseSaveFile(const QString& caption, const QString& startP
                                    const QString& filter)
 {
     return QFileDialog::getSaveFileName(parentWidget(), caption, startPath, filter);
+}
+
+CertificateAnswer QtPrompter::askCertificate(const QString& caption, const QString& text,
+                                             bool changed)
+{
+    QMessageBox box(changed ? QMessageBox::Warning : QMessageBox::Question, caption, text,
+                    QMessageBox::NoButton, parentWidget());
+    box.setObjectName(QStringLiteral("CertificateBox"));
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QPushButton* once = box.addButton(QStringLiteral("Trust &once"), QMessageBox::AcceptRole);
+    QPushButton* always = box.addButton(QStringLiteral("Trust &always"), QMessageBox::AcceptRole);
+    QPushButton* refuse = box.addButton(QStringLiteral("Do &not connect"), QMessageBox::RejectRole);
+    once->setObjectName(QStringLiteral("btnTrustOnce"));
+    always->setObjectName(QStringLiteral("btnTrustAlways"));
+    refuse->setObjectName(QStringLiteral("btnRefuseCertificate"));
+    // Enter and Escape both keep the connection closed: trusting must be a deliberate click.
+    box.setDefaultButton(refuse);
+    box.setEscapeButton(refuse);
+    box.exec();
+    if (box.clickedButton() == always)
+        return CertificateAnswer::TrustAlways;
+    if (box.clickedButton() == once)
+        return CertificateAnswer::TrustOnce;
+    return CertificateAnswer::Refuse;
 }

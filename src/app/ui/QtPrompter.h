@@ -23,6 +23,8 @@ public:
                            const QString& filter) override;
     QString chooseSaveFile(const QString& caption, const QString& startPath,
                            const QString& filter) override;
+    CertificateAnswer askCertificate(const QString& caption, const QString& text,
+                                     bool changed) override;
 
 private:
     QWidget* parentWidget() const;

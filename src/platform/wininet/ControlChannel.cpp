@@ -1,6 +1,7 @@
 #include "ControlChannel.h"
 
 #include "InternetTimeouts.h"
+#include "TlsChannel.h"
 #include "wininet.h"
 
 namespace wininet {
@@ -90,6 +91,14 @@ DWORD ControlChannel::readLine(std::string& line, const Deadline& deadline)
         if (received == 0)
             return ERROR_FTP_DROPPED;
     }
+}
+
+DWORD ControlChannel::startTls(std::shared_ptr<TlsContext> context)
+{
+    m_input.clear();
+    m_consumed = 0;
+    return m_socket.startTls(std::move(context), TlsRole::Control,
+                             Deadline::after(receiveTimeoutMs()));
 }
 
 DWORD ControlChannel::readReply(FtpReply& reply)

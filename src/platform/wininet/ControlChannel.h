@@ -37,6 +37,10 @@ public:
     // A malformed or oversized reply is a protocol error: the caller must drop the connection.
     DWORD readReply(FtpReply& reply);
     DWORD readReply(FtpReply& reply, const Deadline& deadline);
+    // After "234" to AUTH TLS: the TLS handshake. Whatever the server sent before it is
+    // dropped unread; a reply planted in front of the handshake must never pass for one that
+    // came over the encrypted connection.
+    DWORD startTls(std::shared_ptr<TlsContext> context);
 
     const SocketAddress& peer() const { return m_peer; }
     const Socket& socket() const { return m_socket; }

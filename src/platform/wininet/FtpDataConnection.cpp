@@ -2,6 +2,7 @@
 // server refuses passive mode and the caller allows it (RFC 959 3.2, RFC 2428).
 #include "FtpSession.h"
 #include "InternetTimeouts.h"
+#include "TlsChannel.h"
 #include "wininet.h"
 
 #include <netinet/in.h>
@@ -170,6 +171,18 @@ DWORD FtpSession::startTransfer(std::string_view command, char type, DataConnect
             return broken(error);
     }
     setState(State::Transferring);
+    // The data connection's handshake starts only after the 1xx reply: RFC 4217 allows it, and
+    // some servers reset a data connection whose handshake comes before they have the command.
+    if (m_protectData && !data.finalReplyReceived && data.socket.isOpen()) {
+        if ((error = data.socket.startTls(m_tls, TlsRole::Data,
+                                          Deadline::after(connectTimeoutMs())))) {
+            const FtpReply reason = lastResponse();
+            data.socket.close();
+            finishTransfer(data, true); // the server's answer to the lost data connection
+            rememberResponse(reason);
+            return error;
+        }
+    }
     return ERROR_SUCCESS;
 }
 

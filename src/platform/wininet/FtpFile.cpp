@@ -19,6 +19,8 @@ DWORD FtpFile::finish(bool abandoned)
     if (m_finished)
         return m_failure;
     m_finished = true;
+    if (m_writing && !abandoned)
+        m_data.socket.finishSending(Deadline::after(receiveTimeoutMs()));
     // Closing a data socket that still holds unread bytes resets it, which is how the server
     // learns that we stopped reading: it answers the RETR (426 or 226) and the control
     // connection stays in step without an ABOR.

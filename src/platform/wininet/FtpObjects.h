@@ -15,9 +15,16 @@ public:
     explicit InternetService(std::string agent)
         : InternetObject(HandleKind::Internet), m_agent(std::move(agent))
     {}
+    // The certificate (SHA-256 text) that the user trusts for the next connection.
+    const std::string& acceptedCertificate() const { return m_acceptedCertificate; }
+    void setAcceptedCertificate(std::string fingerprint)
+    {
+        m_acceptedCertificate = std::move(fingerprint);
+    }
 
 private:
     std::string m_agent;
+    std::string m_acceptedCertificate;
 };
 
 class FtpConnection final : public InternetObject

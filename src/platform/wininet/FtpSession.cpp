@@ -1,6 +1,7 @@
 #include "FtpSession.h"
 
 #include "InternetTimeouts.h"
+#include "TlsChannel.h"
 #include "wininet.h"
 
 #include <cctype>
@@ -87,10 +88,62 @@ DWORD FtpSession::connect(const LoginDetails& details)
     }
     if (greeting.kind() != 2)
         return broken(ERROR_INTERNET_EXTENDED_ERROR);
+    if (details.tls != TlsUse::Never)
+        if (const DWORD error = negotiateTls(details))
+            return error;
     if (const DWORD error = login(details))
         return error;
+    if (m_tls)
+        if (const DWORD error = protectData(details))
+            return error;
     readFeatures();
     return checkReady();
+}
+
+DWORD FtpSession::negotiateTls(const LoginDetails& details)
+{
+    FtpReply reply;
+    if (const DWORD error = exchange("AUTH TLS", reply))
+        return error;
+    if (reply.code != 234) {
+        // RFC 4217 section 4: a server without TLS refuses AUTH. Only a user who allowed plain
+        // FTP gets it; otherwise the connection ends before the user name goes out.
+        if (details.tls == TlsUse::IfAvailable && (reply.kind() == 4 || reply.kind() == 5))
+            return ERROR_SUCCESS;
+        return broken(ERROR_INTERNET_SECURITY_CHANNEL_ERROR);
+    }
+    std::shared_ptr<TlsContext> context;
+    if (const DWORD error = TlsContext::create(details.host, details.acceptedCertificate, context))
+        return broken(error);
+    if (const DWORD error = m_control.startTls(context))
+        return broken(error);
+    m_tls = std::move(context);
+    return ERROR_SUCCESS;
+}
+
+DWORD FtpSession::protectData(const LoginDetails& details)
+{
+    // RFC 4217 sections 8 and 9: PBSZ 0 first, then PROT P encrypts every data connection.
+    FtpReply reply;
+    if (const DWORD error = exchange("PBSZ 0", reply))
+        return error;
+    if (reply.kind() == 2)
+        if (const DWORD error = exchange("PROT P", reply))
+            return error;
+    if (reply.kind() == 2) {
+        m_protectData = true;
+        return ERROR_SUCCESS;
+    }
+    // Files in clear are what "required" rules out; "if available" settles for the password
+    // having travelled encrypted.
+    if (details.tls == TlsUse::Required)
+        return broken(ERROR_INTERNET_SECURITY_CHANNEL_ERROR);
+    return ERROR_SUCCESS;
+}
+
+DWORD FtpSession::tlsProtocol() const
+{
+    return m_tls ? m_tls->protocol() : 0;
 }
 
 DWORD FtpSession::login(const LoginDetails& details)

@@ -7,10 +7,20 @@
 #include "windef.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
 namespace wininet {
+
+class TlsContext;
+
+// Whether the connection is to be encrypted (RFC 4217, explicit TLS).
+enum class TlsUse {
+    Never,
+    IfAvailable, // plain FTP when the server refuses AUTH TLS
+    Required,    // nothing after the greeting unless TLS is up: no user name, no password
+};
 
 struct LoginDetails
 {
@@ -19,6 +29,8 @@ struct LoginDetails
     std::string user;
     std::string password;
     bool passiveOnly = false; // INTERNET_FLAG_PASSIVE: never let the server connect to us
+    TlsUse tls = TlsUse::Never;
+    std::string acceptedCertificate; // SHA-256 of a certificate the user trusts, or empty
 };
 
 // A data connection being set up or carrying a transfer.
@@ -42,6 +54,10 @@ public:
     // 0 when a command may be sent now: 12110 while a transfer is open, 12111 once dropped.
     DWORD checkReady() const;
     bool offersMlsd() const { return m_offersMlsd; }
+    // The control connection is encrypted; its TLS version as SP_PROT_*.
+    bool isSecure() const { return m_tls != nullptr; }
+    bool protectsData() const { return m_protectData; }
+    DWORD tlsProtocol() const;
 
     DWORD currentDirectory(std::string& path);
     DWORD changeDirectory(std::string_view path);
@@ -74,6 +90,8 @@ private:
     // Like exchange(), but a reply outside `expectedKind` fails with 12003.
     DWORD expect(std::string_view command, int expectedKind, FtpReply& reply);
 
+    DWORD negotiateTls(const LoginDetails& details);
+    DWORD protectData(const LoginDetails& details);
     DWORD login(const LoginDetails& details);
     void readFeatures();
     DWORD setType(char type);
@@ -89,6 +107,8 @@ private:
     bool m_pasvRefused = false;
     bool m_eprtRefused = false;
     char m_type = 0; // the TYPE last set, 0 before any
+    std::shared_ptr<TlsContext> m_tls; // set once the control connection is encrypted
+    bool m_protectData = false;        // PROT P accepted: data connections use TLS too
 };
 
 // The directory in a 257 reply: `257 "/a ""quoted"" dir" is current` gives /a "quoted" dir.

@@ -1,6 +1,8 @@
-// InternetSetOptionA / InternetQueryOptionA for the time-outs.
+// InternetSetOptionA / InternetQueryOptionA: the time-outs and the security options.
+#include "FtpObjects.h"
 #include "HandleTable.h"
 #include "InternetTimeouts.h"
+#include "TlsChannel.h"
 #include "wininet.h"
 
 #include <cstring>
@@ -23,12 +25,82 @@ BOOL fail(DWORD error)
     return FALSE;
 }
 
+// Copies a fixed-size answer into the caller's buffer, or says how big it must be.
+template <typename T> BOOL answer(const T& value, LPVOID buffer, LPDWORD length)
+{
+    if (buffer == nullptr || *length < sizeof(T)) {
+        *length = sizeof(T);
+        return fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    std::memcpy(buffer, &value, sizeof(T));
+    *length = sizeof(T);
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+// The fingerprint of the certificate the user trusts, set on the service handle.
+BOOL setAcceptedCertificate(HINTERNET hInternet, LPVOID buffer, DWORD length)
+{
+    const auto service = findHandleAs<InternetService>(hInternet, HandleKind::Internet);
+    if (!service)
+        return fail(hInternet == nullptr || !isOpenHandle(hInternet)
+                        ? ERROR_INVALID_HANDLE
+                        : ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+    if (buffer == nullptr && length > 0)
+        return fail(ERROR_INVALID_PARAMETER);
+    const auto* text = static_cast<const char*>(buffer);
+    const std::string fingerprint(text, text == nullptr ? 0 : ::strnlen(text, length));
+    if (fingerprint.size() >= sizeof(INTERNET_CERTIFICATE_INFOA::szFingerprintSha256))
+        return fail(ERROR_INTERNET_BAD_OPTION_LENGTH);
+    service->setAcceptedCertificate(fingerprint);
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+BOOL querySecurity(HINTERNET hInternet, DWORD option, LPVOID buffer, LPDWORD length)
+{
+    if (option == INTERNET_OPTION_SECURITY_CERTIFICATE_STRUCT && hInternet == nullptr) {
+        const INTERNET_CERTIFICATE_INFOA& rejected = lastRejectedCertificate();
+        if (rejected.szFingerprintSha256[0] == '\0')
+            return fail(ERROR_INTERNET_INVALID_OPERATION);
+        return answer(rejected, buffer, length);
+    }
+    const auto connection = findHandleAs<FtpConnection>(hInternet, HandleKind::Connect);
+    if (!connection)
+        return fail(hInternet == nullptr || !isOpenHandle(hInternet)
+                        ? ERROR_INVALID_HANDLE
+                        : ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+    const FtpSession& session = *connection->session();
+    if (option == INTERNET_OPTION_SECURITY_FLAGS) {
+        const DWORD flags = session.isSecure() ? SECURITY_FLAG_SECURE : 0;
+        return answer(flags, buffer, length);
+    }
+    if (option == INTERNET_OPTION_SECURITY_CONNECTION_INFO) {
+        INTERNET_SECURITY_CONNECTION_INFO info{};
+        info.dwSize = sizeof info;
+        info.fSecure = session.isSecure() ? TRUE : FALSE;
+        info.fDataSecure = session.protectsData() ? TRUE : FALSE;
+        info.dwProtocol = session.tlsProtocol();
+        return answer(info, buffer, length);
+    }
+    return fail(ERROR_INTERNET_INVALID_OPERATION);
+}
+
+bool isSecurityOption(DWORD option)
+{
+    return option == INTERNET_OPTION_SECURITY_FLAGS ||
+           option == INTERNET_OPTION_SECURITY_CERTIFICATE_STRUCT ||
+           option == INTERNET_OPTION_SECURITY_CONNECTION_INFO;
+}
+
 } // namespace
 
 BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer, DWORD dwBufferLength)
 {
     if (hInternet != nullptr && !isOpenHandle(hInternet))
         return fail(ERROR_INVALID_HANDLE);
+    if (dwOption == INTERNET_OPTION_SECURITY_CERTIFICATE_STRUCT)
+        return setAcceptedCertificate(hInternet, lpBuffer, dwBufferLength);
     if (!isTimeoutOption(dwOption))
         return fail(ERROR_INTERNET_INVALID_OPTION);
     if (lpBuffer == nullptr)
@@ -61,6 +133,8 @@ BOOL InternetQueryOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
 {
     if (hInternet != nullptr && !isOpenHandle(hInternet))
         return fail(ERROR_INVALID_HANDLE);
+    if (isSecurityOption(dwOption) && lpdwBufferLength != nullptr)
+        return querySecurity(hInternet, dwOption, lpBuffer, lpdwBufferLength);
     if (!isTimeoutOption(dwOption))
         return fail(ERROR_INTERNET_INVALID_OPTION);
     if (lpdwBufferLength == nullptr)

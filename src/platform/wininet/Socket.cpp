@@ -1,5 +1,6 @@
 #include "Socket.h"
 
+#include "TlsChannel.h"
 #include "wininet.h"
 
 #include <arpa/inet.h>
@@ -80,7 +81,11 @@ bool SocketAddress::sameHost(const SocketAddress& other) const
     return false;
 }
 
-Socket::Socket(Socket&& other) noexcept : m_fd(other.m_fd)
+Socket::Socket() = default;
+
+Socket::Socket(int fd) : m_fd(fd) {}
+
+Socket::Socket(Socket&& other) noexcept : m_fd(other.m_fd), m_tls(std::move(other.m_tls))
 {
     other.m_fd = -1;
 }
@@ -90,6 +95,7 @@ Socket& Socket::operator=(Socket&& other) noexcept
     if (this != &other) {
         close();
         m_fd = other.m_fd;
+        m_tls = std::move(other.m_tls);
         other.m_fd = -1;
     }
     return *this;
@@ -102,6 +108,11 @@ Socket::~Socket()
 
 void Socket::close()
 {
+    if (m_tls) {
+        if (m_fd >= 0)
+            m_tls->closeNotify(m_fd);
+        m_tls.reset();
+    }
     if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;
@@ -112,6 +123,24 @@ void Socket::shutdownWrite()
 {
     if (m_fd >= 0)
         ::shutdown(m_fd, SHUT_WR);
+}
+
+DWORD Socket::startTls(std::shared_ptr<TlsContext> context, TlsRole role, const Deadline& deadline)
+{
+    if (m_fd < 0)
+        return ERROR_FTP_DROPPED;
+    auto channel = std::make_unique<TlsChannel>(std::move(context), role);
+    if (const DWORD error = channel->handshake(m_fd, deadline))
+        return error;
+    m_tls = std::move(channel);
+    return ERROR_SUCCESS;
+}
+
+DWORD Socket::finishSending(const Deadline& deadline)
+{
+    if (!m_tls || m_fd < 0)
+        return ERROR_SUCCESS;
+    return m_tls->finishSending(m_fd, deadline);
 }
 
 DWORD waitFor(int fd, short events, const Deadline& deadline)
@@ -154,10 +183,25 @@ DWORD errorFromErrno(int errnoValue)
 DWORD receiveSome(const Socket& socket, char* buffer, std::size_t capacity,
                   const Deadline& deadline, std::size_t& received)
 {
+    if (TlsChannel* tls = socket.tls())
+        return tls->receive(socket.fd(), buffer, capacity, deadline, received);
+    return receiveRaw(socket.fd(), buffer, capacity, deadline, received);
+}
+
+DWORD sendAll(const Socket& socket, const char* data, std::size_t length, const Deadline& deadline)
+{
+    if (TlsChannel* tls = socket.tls())
+        return tls->send(socket.fd(), data, length, deadline);
+    return sendRaw(socket.fd(), data, length, deadline);
+}
+
+DWORD receiveRaw(int fd, char* buffer, std::size_t capacity, const Deadline& deadline,
+                 std::size_t& received)
+{
     received = 0;
     for (;;) {
         // Try first: on a busy link data is usually there, and the poll would be wasted.
-        const ssize_t got = ::recv(socket.fd(), buffer, capacity, MSG_DONTWAIT);
+        const ssize_t got = ::recv(fd, buffer, capacity, MSG_DONTWAIT);
         if (got >= 0) {
             received = static_cast<std::size_t>(got);
             return ERROR_SUCCESS;
@@ -166,16 +210,16 @@ DWORD receiveSome(const Socket& socket, char* buffer, std::size_t capacity,
             continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             return errorFromErrno(errno);
-        if (const DWORD error = waitFor(socket.fd(), POLLIN, deadline))
+        if (const DWORD error = waitFor(fd, POLLIN, deadline))
             return error;
     }
 }
 
-DWORD sendAll(const Socket& socket, const char* data, std::size_t length, const Deadline& deadline)
+DWORD sendRaw(int fd, const char* data, std::size_t length, const Deadline& deadline)
 {
     while (length > 0) {
         // MSG_NOSIGNAL: a peer that went away is an error code, not a SIGPIPE that kills us.
-        const ssize_t sent = ::send(socket.fd(), data, length, MSG_DONTWAIT | MSG_NOSIGNAL);
+        const ssize_t sent = ::send(fd, data, length, MSG_DONTWAIT | MSG_NOSIGNAL);
         if (sent > 0) {
             data += sent;
             length -= static_cast<std::size_t>(sent);
@@ -185,7 +229,7 @@ DWORD sendAll(const Socket& socket, const char* data, std::size_t length, const 
             continue;
         if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
             return errorFromErrno(errno);
-        if (const DWORD error = waitFor(socket.fd(), POLLOUT, deadline))
+        if (const DWORD error = waitFor(fd, POLLOUT, deadline))
             return error;
     }
     return ERROR_SUCCESS;

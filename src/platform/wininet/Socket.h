@@ -6,10 +6,15 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <sys/socket.h>
 
 namespace wininet {
+
+class TlsChannel;
+class TlsContext;
+enum class TlsRole;
 
 // The moment a wait gives up.
 class Deadline
@@ -35,12 +40,12 @@ struct SocketAddress
     bool sameHost(const SocketAddress& other) const;
 };
 
-// Owns one file descriptor.
+// Owns one file descriptor, and the TLS connection over it once there is one.
 class Socket
 {
 public:
-    Socket() = default;
-    explicit Socket(int fd) : m_fd(fd) {}
+    Socket();
+    explicit Socket(int fd);
     Socket(Socket&& other) noexcept;
     Socket& operator=(Socket&& other) noexcept;
     Socket(const Socket&) = delete;
@@ -53,8 +58,16 @@ public:
     // Closing with unread data makes the kernel reset the connection; the peer notices at once.
     void shutdownWrite();
 
+    // Runs the TLS handshake; from then on receiveSome() and sendAll() go through TLS.
+    DWORD startTls(std::shared_ptr<TlsContext> context, TlsRole role, const Deadline& deadline);
+    TlsChannel* tls() const { return m_tls.get(); }
+    // Before closing after the last byte of an upload: TLS ends with close_notify and reads to
+    // the end of the stream, so the server sees a clean end and no reset. Nothing for plain TCP.
+    DWORD finishSending(const Deadline& deadline);
+
 private:
     int m_fd = -1;
+    std::unique_ptr<TlsChannel> m_tls;
 };
 
 // Waits until `fd` can do `events` (POLLIN / POLLOUT). 0 when ready, else the error code.
@@ -69,6 +82,10 @@ DWORD receiveSome(const Socket& socket, char* buffer, std::size_t capacity,
                   const Deadline& deadline, std::size_t& received);
 // Sends everything. 0 on success, else the error code.
 DWORD sendAll(const Socket& socket, const char* data, std::size_t length, const Deadline& deadline);
+// The same on the bare descriptor, below any TLS.
+DWORD receiveRaw(int fd, char* buffer, std::size_t capacity, const Deadline& deadline,
+                 std::size_t& received);
+DWORD sendRaw(int fd, const char* data, std::size_t length, const Deadline& deadline);
 
 // Resolves `host` (name or numeric, IPv4 or IPv6) and connects to the first address that
 // answers. Fills `peer`. 0 on success, else the error code (12007 when the name is unknown).

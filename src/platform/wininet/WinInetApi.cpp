@@ -2,6 +2,7 @@
 #include "FtpObjects.h"
 #include "HandleTable.h"
 #include "InternetTimeouts.h"
+#include "TlsChannel.h"
 #include "wininet.h"
 
 #include <cstring>
@@ -98,8 +99,10 @@ HINTERNET InternetConnectA(HINTERNET hInternet, LPCSTR lpszServerName, INTERNET_
                            LPCSTR lpszUserName, LPCSTR lpszPassword, DWORD dwService, DWORD dwFlags,
                            DWORD_PTR)
 {
-    if (!findHandle(hInternet, HandleKind::Internet))
+    const auto service = findHandleAs<InternetService>(hInternet, HandleKind::Internet);
+    if (!service)
         return failHandle(ERROR_INVALID_HANDLE);
+    forgetRejectedCertificate();
     const bool anonymous = lpszUserName == nullptr;
     if (dwService != INTERNET_SERVICE_FTP || !isSafeText(lpszServerName, false) ||
         (!anonymous && !isSafeText(lpszUserName, true)) ||
@@ -113,6 +116,11 @@ HINTERNET InternetConnectA(HINTERNET hInternet, LPCSTR lpszServerName, INTERNET_
     details.password =
         lpszPassword != nullptr ? lpszPassword : (anonymous ? kAnonymousPassword : "");
     details.passiveOnly = (dwFlags & INTERNET_FLAG_PASSIVE) != 0;
+    if ((dwFlags & INTERNET_FLAG_SECURE) != 0)
+        details.tls = TlsUse::Required;
+    else if ((dwFlags & INTERNET_FLAG_SECURE_IF_AVAILABLE) != 0)
+        details.tls = TlsUse::IfAvailable;
+    details.acceptedCertificate = service->acceptedCertificate();
     auto connection = std::make_shared<FtpConnection>();
     if (const DWORD error = connection->session()->connect(details)) {
         connection->session()->quit();

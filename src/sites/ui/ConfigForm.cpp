@@ -115,6 +115,18 @@ QWidget* TfrmConfig::buildFtpPage()
                              16);
     txtPort->installEventFilter(this);
 
+    cboEncryption = new QComboBox(TabSheet1);
+    cboEncryption->setObjectName(QStringLiteral("cboEncryption"));
+    cboEncryption->setAccessibleName(QStringLiteral("Encryption"));
+    cboEncryption->addItem(QStringLiteral("Use TLS if the server offers it"),
+                           QString::fromLatin1(kEncryptionIfAvailable));
+    cboEncryption->addItem(QStringLiteral("Require TLS (never send the password in clear)"),
+                           QString::fromLatin1(kEncryptionRequired));
+    cboEncryption->addItem(QStringLiteral("None (plain FTP, password in clear)"),
+                           QString::fromLatin1(kEncryptionNone));
+    QLabel* lblEncryption = makeLabel("lblEncryption", QStringLiteral("Encryption"), TabSheet1);
+    lblEncryption->setBuddy(cboEncryption);
+
     btnNew = makeButton("btnNew", QStringLiteral("&New"), TabSheet1);
     btnSave = makeButton("btnSave", QStringLiteral("&Save"), TabSheet1);
     btnDelete = makeButton("btnDelete", QStringLiteral("&Delete"), TabSheet1);
@@ -138,6 +150,8 @@ QWidget* TfrmConfig::buildFtpPage()
     grid->addWidget(txtPassword, 2, 3);
     grid->addWidget(m_labels[5], 3, 0);
     grid->addWidget(txtDirectory, 3, 1, 1, 3);
+    grid->addWidget(lblEncryption, 4, 0);
+    grid->addWidget(cboEncryption, 4, 1, 1, 3);
     grid->setColumnStretch(1, 3);
     grid->setColumnStretch(3, 2);
     auto* buttons = new QHBoxLayout;
@@ -145,7 +159,7 @@ QWidget* TfrmConfig::buildFtpPage()
     buttons->addWidget(btnNew);
     buttons->addWidget(btnSave);
     buttons->addWidget(btnDelete);
-    grid->addLayout(buttons, 4, 0, 1, 4);
+    grid->addLayout(buttons, 5, 0, 1, 4);
 
     auto* siteRow = new QHBoxLayout;
     siteRow->addWidget(lblWebSite);
@@ -211,8 +225,9 @@ void TfrmConfig::buildButtons()
 
 void TfrmConfig::applyTabOrder()
 {
-    const QList<QWidget*> order = {cboSiteName, txtSiteName,  txtHost, txtPort, txtUserID,
-                                   txtPassword, txtDirectory, btnNew,  btnSave, btnDelete};
+    const QList<QWidget*> order = {cboSiteName, txtSiteName,  txtHost,       txtPort,
+                                   txtUserID,   txtPassword,  txtDirectory,  cboEncryption,
+                                   btnNew,      btnSave,      btnDelete};
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 }
@@ -225,6 +240,7 @@ void TfrmConfig::connectHandlers()
     connect(btnDelete, &QPushButton::clicked, this, &TfrmConfig::btnDeleteClick);
     for (QLineEdit* field : {txtSiteName, txtHost, txtPort, txtUserID, txtPassword, txtDirectory})
         connect(field, &QLineEdit::textChanged, this, &TfrmConfig::txtFieldChange);
+    connect(cboEncryption, &QComboBox::currentIndexChanged, this, &TfrmConfig::txtFieldChange);
     connect(btnBrowseDefault, &QPushButton::clicked, this, &TfrmConfig::btnBrowseDefaultClick);
     connect(btnOK, &QPushButton::clicked, this, &TfrmConfig::btnOKClick);
     connect(btnCancel, &QPushButton::clicked, this, &TfrmConfig::btnCancelClick);

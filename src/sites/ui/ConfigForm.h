@@ -49,6 +49,8 @@ public:
     QLineEdit* txtUserID = nullptr;
     QLineEdit* txtPassword = nullptr;
     QLineEdit* txtDirectory = nullptr;
+    // "Encryption": the profile's value as item data, in words as item text.
+    QComboBox* cboEncryption = nullptr;
     QPushButton* btnNew = nullptr;
     QPushButton* btnSave = nullptr;
     QPushButton* btnDelete = nullptr;

@@ -55,8 +55,10 @@ bool TfrmConfig::writeOptions()
 
 SiteProfile TfrmConfig::profileFields() const
 {
-    return {txtSiteName->text(), txtHost->text(),     txtPort->text(),
-            txtUserID->text(),   txtPassword->text(), txtDirectory->text()};
+    return {txtSiteName->text(),  txtHost->text(),
+            txtPort->text(),      txtUserID->text(),
+            txtPassword->text(),  txtDirectory->text(),
+            cboEncryption->currentData().toString()};
 }
 
 void TfrmConfig::setProfileFields(const SiteProfile& fields)
@@ -67,6 +69,11 @@ void TfrmConfig::setProfileFields(const SiteProfile& fields)
     SetFieldText(txtUserID, fields.userID);
     SetFieldText(txtPassword, fields.password);
     SetFieldText(txtDirectory, fields.directory);
+    // A value this version does not know is shown as the strictest choice, which is also how
+    // it connects.
+    const int index = cboEncryption->findData(fields.encryption);
+    cboEncryption->setCurrentIndex(
+        index >= 0 ? index : cboEncryption->findData(QString::fromLatin1(kEncryptionRequired)));
 }
 
 void TfrmConfig::setPortField(const QString& port)

@@ -1,0 +1,86 @@
+#include "ftp/CertificateTrust.h"
+
+#include "datafolder.h"
+
+#include <QFile>
+#include <QList>
+#include <QRegularExpression>
+#include <QStringList>
+
+namespace {
+
+// One line a server: "<host> <port> <fingerprint>". Host names and fingerprints hold no
+// blanks; anything else on a line makes it no entry.
+struct Entry
+{
+    QString host;
+    quint16 port = 0;
+    QString fingerprint;
+};
+
+const QString kHeader = QStringLiteral("# Server certificates trusted always: host port SHA-256");
+
+QList<Entry> readEntries(const QString& path)
+{
+    std::string contents;
+    if (!ReadWholeFile(path.toStdString(), contents))
+        return {};
+    QList<Entry> entries;
+    for (const QString& line : QString::fromUtf8(contents).split(QLatin1Char('\n'))) {
+        const QStringList fields = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        if (fields.size() != 3 || line.startsWith(QLatin1Char('#')))
+            continue;
+        bool numeric = false;
+        const uint port = fields[1].toUInt(&numeric);
+        if (!numeric || port == 0 || port > 65535)
+            continue;
+        entries.append({fields[0], static_cast<quint16>(port), fields[2]});
+    }
+    return entries;
+}
+
+bool sameServer(const Entry& entry, const QString& host, quint16 port)
+{
+    // Host names are not case-sensitive (RFC 4343).
+    return entry.port == port && entry.host.compare(host, Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+CertificateTrust::CertificateTrust(QString filePath) : m_filePath(std::move(filePath)) {}
+
+QString CertificateTrust::defaultFilePath()
+{
+    return QString::fromStdString(GetDataFolder()) + QStringLiteral("zulftp-certificates");
+}
+
+QString CertificateTrust::fingerprint(const QString& host, quint16 port) const
+{
+    for (const Entry& entry : readEntries(m_filePath))
+        if (sameServer(entry, host, port))
+            return entry.fingerprint;
+    return {};
+}
+
+bool CertificateTrust::remember(const QString& host, quint16 port, const QString& fingerprint) const
+{
+    // A name with a blank or line break could not be read back as one entry.
+    if (host.isEmpty() || fingerprint.isEmpty() ||
+        (host + fingerprint).contains(QRegularExpression(QStringLiteral("\\s"))))
+        return false;
+    const FolderWriteLock lock(m_filePath.toStdString());
+    if (!lock.locked())
+        return false;
+    QString contents = kHeader + QLatin1Char('\n');
+    for (const Entry& entry : readEntries(m_filePath))
+        if (!sameServer(entry, host, port))
+            contents += QStringLiteral("%1 %2 %3\n").arg(entry.host).arg(entry.port).arg(
+                entry.fingerprint);
+    contents += QStringLiteral("%1 %2 %3\n").arg(host).arg(port).arg(fingerprint);
+    const QByteArray bytes = contents.toUtf8();
+    if (!ReplaceFileContents(m_filePath.toStdString(),
+                             std::string_view(bytes.constData(), static_cast<size_t>(bytes.size()))))
+        return false;
+    // Whoever may change this file may make us trust any server: it stays the owner's alone.
+    return QFile::setPermissions(m_filePath, QFile::ReadOwner | QFile::WriteOwner);
+}

@@ -1,0 +1,220 @@
+#include "FtpServerFixture.h"
+#include "InternetTestSupport.h"
+#include "faultserver.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// FTP over TLS against the test server's TLS handler and the fault server: what is encrypted,
+// what is refused before the password goes out, and which certificates are trusted.
+class TestFtpTls : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_root;
+    QTemporaryDir m_certificates;
+    FtpServerFixture m_server;
+    FaultServer m_faults;
+
+    QString certificateDir(const QString& name) const { return m_certificates.filePath(name); }
+
+    // The SHA-256 fingerprint of the first certificate of a PEM file, as the service writes it.
+    static QByteArray fingerprintOf(const QString& pemFile)
+    {
+        QFile file(pemFile);
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        const QByteArray text = file.readAll();
+        const QByteArray begin = "-----BEGIN CERTIFICATE-----";
+        const qsizetype start = text.indexOf(begin) + begin.size();
+        const qsizetype end = text.indexOf("-----END CERTIFICATE-----", start);
+        const QByteArray der = QByteArray::fromBase64(text.mid(start, end - start));
+        return QCryptographicHash::hash(der, QCryptographicHash::Sha256).toHex(':').toUpper();
+    }
+
+    static INTERNET_SECURITY_CONNECTION_INFO securityOf(HINTERNET connect)
+    {
+        INTERNET_SECURITY_CONNECTION_INFO info{};
+        DWORD length = sizeof info;
+        if (!InternetQueryOptionA(connect, INTERNET_OPTION_SECURITY_CONNECTION_INFO, &info,
+                                  &length))
+            info.dwSize = 0;
+        return info;
+    }
+
+    static INTERNET_CERTIFICATE_INFOA rejectedCertificate()
+    {
+        INTERNET_CERTIFICATE_INFOA info{};
+        DWORD length = sizeof info;
+        if (!InternetQueryOptionA(nullptr, INTERNET_OPTION_SECURITY_CERTIFICATE_STRUCT, &info,
+                                  &length))
+            info.dwVerifyError = GetLastError();
+        return info;
+    }
+
+    bool startTlsServer(const QString& certificates, bool activeOnly = false)
+    {
+        FtpServerFixture::Options options;
+        options.tlsCertificate = certificateDir(certificates) + "/server.pem";
+        options.tlsRequired = true;
+        options.activeOnly = activeOnly;
+        return m_server.start(m_root.path(), options);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        shortenTimeouts(10000);
+        QVERIFY(m_root.isValid() && m_certificates.isValid());
+        QVERIFY(FtpServerFixture::makeCertificate(certificateDir("trusted"), {"127.0.0.1"}, false));
+        QVERIFY(FtpServerFixture::makeCertificate(certificateDir("self"), {"127.0.0.1"}, true));
+        QVERIFY(
+            FtpServerFixture::makeCertificate(certificateDir("other"), {"other.example"}, false));
+    }
+
+    void init()
+    {
+        // Our own authority is the only one the system knows of in these tests.
+        qputenv("SSL_CERT_FILE", QFile::encodeName(certificateDir("trusted") + "/ca.pem"));
+        qputenv("SSL_CERT_DIR", QFile::encodeName(m_certificates.filePath("none")));
+    }
+
+    void cleanup()
+    {
+        m_server.stop();
+        m_faults.stop();
+    }
+
+    void requiredTlsListsAndTransfersByteExact_data()
+    {
+        QTest::addColumn<bool>("activeOnly");
+        QTest::newRow("passive") << false;
+        QTest::newRow("active") << true;
+    }
+
+    void requiredTlsListsAndTransfersByteExact()
+    {
+        QFETCH(bool, activeOnly);
+        QVERIFY2(startTlsServer("trusted", activeOnly), qPrintable(m_server.errorOutput()));
+        Connection connection = connectTo(m_server.port(), "user", "secret", INTERNET_FLAG_SECURE);
+        QVERIFY2(connection.connect, qPrintable(QString::number(connection.error) + " " +
+                                                lastResponseText()));
+        const INTERNET_SECURITY_CONNECTION_INFO info = securityOf(connection.connect.get());
+        QVERIFY(info.fSecure && info.fDataSecure);
+        QCOMPARE(info.dwProtocol, SP_PROT_TLS1_3_CLIENT);
+
+        // Sizes around the TLS record and block boundaries, and an empty file.
+        const QByteArray big = patternBytes(3 * 1024 * 1024 + 17);
+        const QByteArray small = patternBytes(16385);
+        QVERIFY(uploadAll(connection.connect.get(), "big.bin", big));
+        QVERIFY(uploadAll(connection.connect.get(), "small.bin", small));
+        QVERIFY(uploadAll(connection.connect.get(), "empty.bin", QByteArray()));
+        QFile stored(m_root.filePath("big.bin"));
+        QVERIFY(stored.open(QIODevice::ReadOnly));
+        QVERIFY(stored.readAll() == big);
+
+        QStringList names = listNames(connection.connect.get());
+        names.sort();
+        QCOMPARE(names, QStringList({"big.bin", "empty.bin", "small.bin"}));
+        QByteArray data;
+        QVERIFY(downloadAll(connection.connect.get(), "big.bin", data));
+        QVERIFY(data == big);
+        QVERIFY(downloadAll(connection.connect.get(), "small.bin", data));
+        QVERIFY(data == small);
+        QVERIFY(downloadAll(connection.connect.get(), "empty.bin", data));
+        QVERIFY(data.isEmpty());
+        QCOMPARE(currentDirectory(connection.connect.get()), QStringLiteral("/"));
+    }
+
+    void requiredTlsIsRefusedBeforeTheUserName()
+    {
+        QVERIFY(m_faults.start(QJsonObject{}));
+        Connection connection = connectTo(m_faults.port(), "user", "secret", INTERNET_FLAG_SECURE);
+        QVERIFY(!connection.connect);
+        QCOMPARE(connection.error, ERROR_INTERNET_SECURITY_CHANNEL_ERROR);
+        QVERIFY(lastResponseText().startsWith("500"));
+        QCOMPARE(m_faults.received(), QStringList({"AUTH TLS"}));
+    }
+
+    void ifAvailableFallsBackToPlainFtp()
+    {
+        QVERIFY(m_faults.start(QJsonObject{}));
+        Connection connection =
+            connectTo(m_faults.port(), "user", "secret", INTERNET_FLAG_SECURE_IF_AVAILABLE);
+        QVERIFY(connection.connect);
+        QVERIFY(!securityOf(connection.connect.get()).fSecure);
+        const QStringList received = m_faults.received();
+        QCOMPARE(received.mid(0, 3), QStringList({"AUTH TLS", "USER user", "PASS secret"}));
+    }
+
+    void repliesSentBeforeTheHandshakeAreDropped()
+    {
+        // "230" planted in clear behind the 234 would log us on without a password and leave
+        // every later reply answering the command before it.
+        QJsonObject script{{"tlsCert", certificateDir("trusted") + "/server.pem"}};
+        script["rules"] = QJsonObject{
+            {"AUTH", QJsonArray{QJsonObject{{"reply", "234 Go ahead.\r\n230 Planted."},
+                                            {"tls", true}}}},
+            {"PBSZ", QJsonArray{QJsonObject{{"reply", "200 OK."}}}},
+            {"PROT", QJsonArray{QJsonObject{{"reply", "200 OK."}}}}};
+        QVERIFY(m_faults.start(script));
+        Connection connection = connectTo(m_faults.port(), "user", "secret", INTERNET_FLAG_SECURE);
+        QVERIFY2(connection.connect, qPrintable(QString::number(connection.error)));
+        QCOMPARE(m_faults.received().mid(0, 5),
+                 QStringList({"AUTH TLS", "USER user", "PASS secret", "PBSZ 0", "PROT P"}));
+        QCOMPARE(currentDirectory(connection.connect.get()), QStringLiteral("/"));
+    }
+
+    void untrustedCertificateIsRefusedUnlessAccepted()
+    {
+        QVERIFY(startTlsServer("self"));
+        Connection refused = connectTo(m_server.port(), "user", "secret", INTERNET_FLAG_SECURE);
+        QVERIFY(!refused.connect);
+        QCOMPARE(refused.error, ERROR_INTERNET_INVALID_CA);
+        const INTERNET_CERTIFICATE_INFOA shown = rejectedCertificate();
+        const QByteArray fingerprint = fingerprintOf(certificateDir("self") + "/server.pem");
+        QCOMPARE(QByteArray(shown.szFingerprintSha256), fingerprint);
+        QVERIFY(QByteArray(shown.szSubjectInfo).contains("CN=127.0.0.1"));
+        QCOMPARE(QByteArray(shown.szIssuerInfo), QByteArray(shown.szSubjectInfo));
+        QVERIFY(shown.ftExpiry.dwHighDateTime > shown.ftStart.dwHighDateTime ||
+                shown.ftExpiry.dwLowDateTime > shown.ftStart.dwLowDateTime);
+
+        // Accepting another certificate accepts nothing; accepting this one lets it through.
+        for (const QByteArray& accepted : {QByteArray(64, 'A'), fingerprint}) {
+            OwnedHandle internet(
+                InternetOpenA("ZULFTP", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+            QVERIFY(InternetSetOptionA(internet.get(), INTERNET_OPTION_SECURITY_CERTIFICATE_STRUCT,
+                                       const_cast<char*>(accepted.constData()),
+                                       static_cast<DWORD>(accepted.size())));
+            OwnedHandle connect(InternetConnectA(internet.get(), "127.0.0.1", m_server.port(),
+                                                 "user", "secret", INTERNET_SERVICE_FTP,
+                                                 INTERNET_FLAG_SECURE, 0));
+            QCOMPARE(bool(connect), accepted == fingerprint);
+            if (connect) {
+                QByteArray data;
+                QVERIFY(uploadAll(connect.get(), "a.txt", "over an accepted certificate"));
+                QVERIFY(downloadAll(connect.get(), "a.txt", data));
+                QCOMPARE(data, QByteArray("over an accepted certificate"));
+            }
+        }
+    }
+
+    void certificateForAnotherNameIsRefused()
+    {
+        qputenv("SSL_CERT_FILE", QFile::encodeName(certificateDir("other") + "/ca.pem"));
+        QVERIFY(startTlsServer("other"));
+        Connection refused = connectTo(m_server.port(), "user", "secret", INTERNET_FLAG_SECURE);
+        QVERIFY(!refused.connect);
+        QCOMPARE(refused.error, ERROR_INTERNET_SEC_CERT_CN_INVALID);
+        QCOMPARE(rejectedCertificate().dwVerifyError, ERROR_INTERNET_SEC_CERT_CN_INVALID);
+        QVERIFY(lastResponseText().contains("not issued for 127.0.0.1"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFtpTls)
+#include "tst_ftptls.moc"
