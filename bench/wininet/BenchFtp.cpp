@@ -58,7 +58,8 @@ struct Session
         }
         connection.reset(InternetConnectA(
             internet.get(), "127.0.0.1", server.port, server.user.toUtf8().constData(),
-            server.password.toUtf8().constData(), INTERNET_SERVICE_FTP, 0, 0));
+            server.password.toUtf8().constData(), INTERNET_SERVICE_FTP,
+            server.caFile.isEmpty() ? 0 : INTERNET_FLAG_SECURE, 0));
         if (!connection)
             error = failure("InternetConnectA");
     }
@@ -195,8 +196,10 @@ BenchRun curlRun(const BenchServer& server, const QStringList& arguments)
     BenchRun run;
     QProcess curl;
     curl.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    const QStringList common{"--silent", "--show-error", "--user",
-                             server.user + ':' + server.password};
+    QStringList common{"--silent", "--show-error", "--user", server.user + ':' + server.password};
+    if (!server.caFile.isEmpty())
+        common << "--ssl-reqd"
+               << "--cacert" << server.caFile;
     QElapsedTimer timer;
     timer.start();
     curl.start(QStringLiteral("curl"), common + arguments);

@@ -11,6 +11,8 @@ struct BenchServer
     quint16 port = 0;
     QString user;
     QString password;
+    QString caFile =
+        {}; // not empty: TLS required, the server's certificate issued by this authority
 };
 
 // What one timed run did; `ok` false with `error` when it failed.

@@ -27,6 +27,7 @@ struct Settings
     int rounds = 3;
     unsigned blockSize = 4096;
     bool transfers = true;
+    bool tls = true;
     bool listing = true;
 };
 
@@ -41,7 +42,7 @@ Settings parseSettings(const QCoreApplication& app)
     const QCommandLineOption rounds("rounds", "Runs of each measurement; the best counts (3).", "n",
                                     "3");
     const QCommandLineOption block("block", "Bytes per read or write call (4096).", "n", "4096");
-    const QCommandLineOption only("only", "Only 'transfer' or only 'listing'.", "part");
+    const QCommandLineOption only("only", "Only 'transfer', 'tls' or 'listing'.", "part");
     parser.addOptions({mib, entries, rounds, block, only});
     parser.process(app);
     Settings settings;
@@ -49,8 +50,10 @@ Settings parseSettings(const QCoreApplication& app)
     settings.entries = std::max(1, parser.value(entries).toInt());
     settings.rounds = std::max(1, parser.value(rounds).toInt());
     settings.blockSize = std::max(1u, parser.value(block).toUInt());
-    settings.transfers = parser.value(only) != "listing";
-    settings.listing = parser.value(only) != "transfer";
+    const QString part = parser.value(only);
+    settings.transfers = part.isEmpty() || part == "transfer";
+    settings.tls = part.isEmpty() || part == "tls";
+    settings.listing = part.isEmpty() || part == "listing";
     return settings;
 }
 
@@ -106,7 +109,7 @@ BenchRun best(int rounds, const std::function<BenchRun()>& measure)
 }
 
 bool report(const char* what, const BenchRun& ours, const BenchRun& curl, bool throughput,
-            std::uint64_t bytes)
+            std::uint64_t bytes, double target = 0.90)
 {
     if (!ours.ok || !curl.ok) {
         std::printf("%-22s FAILED: %s\n", what,
@@ -117,8 +120,8 @@ bool report(const char* what, const BenchRun& ours, const BenchRun& curl, bool t
         const double oursRate = double(bytes) / ours.seconds / 1e6;
         const double curlRate = double(bytes) / curl.seconds / 1e6;
         std::printf(
-            "%-22s ours %8.1f MB/s  curl %8.1f MB/s  ratio ours/curl %.2f (target >= 0.90)\n", what,
-            oursRate, curlRate, oursRate / curlRate);
+            "%-22s ours %8.1f MB/s  curl %8.1f MB/s  ratio ours/curl %.2f (target >= %.2f)\n", what,
+            oursRate, curlRate, oursRate / curlRate, target);
     } else {
         std::printf("%-22s ours %7.3f s  curl %7.3f s  ratio ours/curl %.2f (target <= 1.50)  "
                     "%llu entries\n",
@@ -136,8 +139,11 @@ void printLoad()
         std::printf("load average: %s", loadavg.readAll().constData());
 }
 
-bool runTransfers(const Settings& settings, const QString& root, const BenchServer& server)
+// `tls`: the same over TLS, whose encryption curl's must match (target 0.80).
+bool runTransfers(const Settings& settings, const QString& root, const BenchServer& server,
+                  bool tls = false)
 {
+    const double target = tls ? 0.80 : 0.90;
     const QString big = root + "/big.bin";
     const std::uint64_t bytes = std::uint64_t(settings.mebibytes) << 20;
     const unsigned blockSize = settings.blockSize;
@@ -152,7 +158,7 @@ bool runTransfers(const Settings& settings, const QString& root, const BenchServ
     const BenchRun curlDown = best(settings.rounds, [&] {
         return curlRun(server, {"--output", "/dev/null", ftpUrl(server, "big.bin")});
     });
-    bool ok = report("download", oursDown, curlDown, true, bytes);
+    bool ok = report(tls ? "download (TLS)" : "download", oursDown, curlDown, true, bytes, target);
     const BenchRun oursUp = best(settings.rounds, [&] {
         BenchRun run = ourUpload(server, big, "up-ours.bin", blockSize);
         if (run.ok && QFileInfo(root + "/up-ours.bin").size() != qint64(bytes)) {
@@ -164,7 +170,7 @@ bool runTransfers(const Settings& settings, const QString& root, const BenchServ
     const BenchRun curlUp = best(settings.rounds, [&] {
         return curlRun(server, {"--upload-file", big, ftpUrl(server, "up-curl.bin")});
     });
-    ok = report("upload", oursUp, curlUp, true, bytes) && ok;
+    ok = report(tls ? "upload (TLS)" : "upload", oursUp, curlUp, true, bytes, target) && ok;
     QFile::remove(root + "/up-ours.bin");
     QFile::remove(root + "/up-curl.bin");
     return ok;
@@ -201,11 +207,12 @@ int main(int argc, char** argv)
         return std::fprintf(stderr, "cannot create a work folder\n"), 1;
     std::printf("preparing %s in %s\n",
                 qPrintable(QStringLiteral("%1 MiB file, %2 entries")
-                               .arg(settings.transfers ? settings.mebibytes : 0)
+                               .arg(settings.transfers || settings.tls ? settings.mebibytes : 0)
                                .arg(settings.listing ? settings.entries : 0)),
                 qPrintable(root));
     std::fflush(stdout);
-    if ((settings.transfers && !makeBigFile(root + "/big.bin", settings.mebibytes)) ||
+    if (((settings.transfers || settings.tls) &&
+         !makeBigFile(root + "/big.bin", settings.mebibytes)) ||
         (settings.listing && !makeManyFiles(root + "/many", settings.entries)))
         return std::fprintf(stderr, "cannot create the test files\n"), 1;
 
@@ -221,6 +228,21 @@ int main(int argc, char** argv)
     const BenchServer listServer{listOnly.port(), "user", "secret"};
     if (settings.transfers)
         ok = runTransfers(settings, root, mlsdServer) && ok;
+    if (settings.tls) {
+        // A certificate of our own authority, trusted through SSL_CERT_FILE by our side and
+        // --cacert by curl's, so both verify it as they would a real one.
+        const QString certificates = work.path() + "/certificates";
+        FtpServerFixture::Options tlsOptions;
+        tlsOptions.tlsCertificate = certificates + "/server.pem";
+        tlsOptions.tlsRequired = true;
+        FtpServerFixture tlsServer;
+        if (!FtpServerFixture::makeCertificate(certificates, {"127.0.0.1"}, false) ||
+            !tlsServer.start(root, tlsOptions))
+            return std::fprintf(stderr, "cannot start the TLS server\n"), 1;
+        qputenv("SSL_CERT_FILE", QFile::encodeName(certificates + "/ca.pem"));
+        const BenchServer secure{tlsServer.port(), "user", "secret", certificates + "/ca.pem"};
+        ok = runTransfers(settings, root, secure, true) && ok;
+    }
     if (settings.listing) {
         ok = runListing(settings, listServer, "listing (LIST)", "LIST") && ok;
         ok = runListing(settings, mlsdServer, "listing (MLSD)", "MLSD") && ok;

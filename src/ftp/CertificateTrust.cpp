@@ -74,12 +74,13 @@ bool CertificateTrust::remember(const QString& host, quint16 port, const QString
     QString contents = kHeader + QLatin1Char('\n');
     for (const Entry& entry : readEntries(m_filePath))
         if (!sameServer(entry, host, port))
-            contents += QStringLiteral("%1 %2 %3\n").arg(entry.host).arg(entry.port).arg(
-                entry.fingerprint);
+            contents +=
+                QStringLiteral("%1 %2 %3\n").arg(entry.host).arg(entry.port).arg(entry.fingerprint);
     contents += QStringLiteral("%1 %2 %3\n").arg(host).arg(port).arg(fingerprint);
     const QByteArray bytes = contents.toUtf8();
-    if (!ReplaceFileContents(m_filePath.toStdString(),
-                             std::string_view(bytes.constData(), static_cast<size_t>(bytes.size()))))
+    if (!ReplaceFileContents(
+            m_filePath.toStdString(),
+            std::string_view(bytes.constData(), static_cast<size_t>(bytes.size()))))
         return false;
     // Whoever may change this file may make us trust any server: it stays the owner's alone.
     return QFile::setPermissions(m_filePath, QFile::ReadOwner | QFile::WriteOwner);

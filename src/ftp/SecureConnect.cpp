@@ -113,7 +113,8 @@ HINTERNET ConnectCheckingCertificate(RemoteHost& host, const ConnectRequest& req
         return nullptr;
     }
     const QString fingerprint = QString::fromLatin1(info.szFingerprintSha256);
-    if (answer == CertificateAnswer::TrustAlways && !trust.remember(request.host, port, fingerprint))
+    if (answer == CertificateAnswer::TrustAlways &&
+        !trust.remember(request.host, port, fingerprint))
         host.prompter().message(QStringLiteral("ZUL-FTP"),
                                 QStringLiteral("Unable to write to %1").arg(trust.filePath()),
                                 MessageIcon::Error);

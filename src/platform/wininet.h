@@ -98,11 +98,11 @@ struct INTERNET_CERTIFICATE_INFOA
 {
     FILETIME ftExpiry;
     FILETIME ftStart;
-    char szSubjectInfo[512];        // "CN=ftp.example.org, O=Example"
-    char szIssuerInfo[512];         // the same form; equal to the subject when self-signed
-    char szFingerprintSha256[96];   // "AB:CD:...", 32 bytes in hex pairs
-    DWORD dwVerifyError;            // why it was not trusted: 12037, 12038, 12045 or 12169
-    char szVerifyErrorText[256];    // the same in words, as the TLS library puts it
+    char szSubjectInfo[512];      // "CN=ftp.example.org, O=Example"
+    char szIssuerInfo[512];       // the same form; equal to the subject when self-signed
+    char szFingerprintSha256[96]; // "AB:CD:...", 32 bytes in hex pairs
+    DWORD dwVerifyError;          // why it was not trusted: 12037, 12038, 12045 or 12169
+    char szVerifyErrorText[256];  // the same in words, as the TLS library puts it
 };
 
 // INTERNET_OPTION_SECURITY_CONNECTION_INFO.

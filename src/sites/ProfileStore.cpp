@@ -170,8 +170,8 @@ void LoadSiteProfile(SiteProfileForm& form, const ProfileStore& store, const QSt
 {
     SiteProfile profile = store.read(name, QStringLiteral("21"));
     if (profile.encryption.isEmpty())
-        profile.encryption = QString::fromLatin1(store.contains(name) ? kEncryptionNone
-                                                                      : kEncryptionIfAvailable);
+        profile.encryption =
+            QString::fromLatin1(store.contains(name) ? kEncryptionNone : kEncryptionIfAvailable);
     form.setProfileFields(profile);
     form.setSiteChanged(false);
 }

@@ -37,6 +37,7 @@ private Q_SLOTS:
     void newEmptiesFieldsAndSelectsNothing();
     void unwritableProfileFileKeepsDialogOpen();
     void readOnlyFolderKeepsDialogOpen();
+    void encryptionShowsHowTheSiteConnectsAndIsSaved();
 
 private:
     // Shows the dialog over a stand-in main window, with the fixture's data folder.
@@ -396,3 +397,30 @@ void TestConfigForm::readOnlyFolderKeepsDialogOpen()
 
 QTEST_MAIN(TestConfigForm)
 #include "tst_configform.moc"
+
+void TestConfigForm::encryptionShowsHowTheSiteConnectsAndIsSaved()
+{
+    m_fixture->seedProfile(QStringLiteral("old"), QStringLiteral("o.example"));
+    showDialog();
+    auto shown = [this] { return m_form->cboEncryption->currentData().toString(); };
+    // A profile from before the key connects in plain FTP, and says so.
+    m_form->LoadSiteProfile(QStringLiteral("old"));
+    QCOMPARE(shown(), QString::fromLatin1(kEncryptionNone));
+    QVERIFY(!m_form->SiteChanged);
+    // A new one starts with TLS when offered; choosing "required" is a change that is saved.
+    m_form->btnNewClick();
+    QCOMPARE(shown(), QString::fromLatin1(kEncryptionIfAvailable));
+    typeInto(m_form->txtSiteName, QStringLiteral("new"));
+    typeInto(m_form->txtHost, QStringLiteral("n.example"));
+    m_form->SiteChanged = false;
+    m_form->cboEncryption->setCurrentIndex(
+        m_form->cboEncryption->findData(QString::fromLatin1(kEncryptionRequired)));
+    QVERIFY(m_form->SiteChanged);
+    m_prompter->expectBeep(MB_ICONASTERISK)
+        .expectMessage(QString::fromLatin1(ConfigLogic::kSavedText));
+    QTest::mouseClick(m_form->btnSave, Qt::LeftButton);
+    QCOMPARE(m_fixture->readProfile(QStringLiteral("new")).encryption,
+             QString::fromLatin1(kEncryptionRequired));
+    QVERIFY(m_fixture->readProfile(QStringLiteral("old")).encryption.isEmpty());
+    QVERIFY(!m_fixture->iniBytes().contains("Encryption=none"));
+}

@@ -102,8 +102,8 @@ private Q_SLOTS:
         QFETCH(bool, activeOnly);
         QVERIFY2(startTlsServer("trusted", activeOnly), qPrintable(m_server.errorOutput()));
         Connection connection = connectTo(m_server.port(), "user", "secret", INTERNET_FLAG_SECURE);
-        QVERIFY2(connection.connect, qPrintable(QString::number(connection.error) + " " +
-                                                lastResponseText()));
+        QVERIFY2(connection.connect,
+                 qPrintable(QString::number(connection.error) + " " + lastResponseText()));
         const INTERNET_SECURITY_CONNECTION_INFO info = securityOf(connection.connect.get());
         QVERIFY(info.fSecure && info.fDataSecure);
         QCOMPARE(info.dwProtocol, SP_PROT_TLS1_3_CLIENT);
@@ -158,8 +158,8 @@ private Q_SLOTS:
         // every later reply answering the command before it.
         QJsonObject script{{"tlsCert", certificateDir("trusted") + "/server.pem"}};
         script["rules"] = QJsonObject{
-            {"AUTH", QJsonArray{QJsonObject{{"reply", "234 Go ahead.\r\n230 Planted."},
-                                            {"tls", true}}}},
+            {"AUTH",
+             QJsonArray{QJsonObject{{"reply", "234 Go ahead.\r\n230 Planted."}, {"tls", true}}}},
             {"PBSZ", QJsonArray{QJsonObject{{"reply", "200 OK."}}}},
             {"PROT", QJsonArray{QJsonObject{{"reply", "200 OK."}}}}};
         QVERIFY(m_faults.start(script));

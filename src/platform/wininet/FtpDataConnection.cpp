@@ -174,8 +174,8 @@ DWORD FtpSession::startTransfer(std::string_view command, char type, DataConnect
     // The data connection's handshake starts only after the 1xx reply: RFC 4217 allows it, and
     // some servers reset a data connection whose handshake comes before they have the command.
     if (m_protectData && !data.finalReplyReceived && data.socket.isOpen()) {
-        if ((error = data.socket.startTls(m_tls, TlsRole::Data,
-                                          Deadline::after(connectTimeoutMs())))) {
+        if ((error =
+                 data.socket.startTls(m_tls, TlsRole::Data, Deadline::after(connectTimeoutMs())))) {
             const FtpReply reason = lastResponse();
             data.socket.close();
             finishTransfer(data, true); // the server's answer to the lost data connection

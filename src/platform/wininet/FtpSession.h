@@ -106,7 +106,7 @@ private:
     bool m_epsvRefused = false; // remembered so each transfer does not ask again
     bool m_pasvRefused = false;
     bool m_eprtRefused = false;
-    char m_type = 0; // the TYPE last set, 0 before any
+    char m_type = 0;                   // the TYPE last set, 0 before any
     std::shared_ptr<TlsContext> m_tls; // set once the control connection is encrypted
     bool m_protectData = false;        // PROT P accepted: data connections use TLS too
 };

@@ -33,8 +33,12 @@ std::string nameText(const X509_NAME* name)
     BIO* out = BIO_new(BIO_s_mem());
     if (out == nullptr)
         return {};
-    // RFC 2253 form, but UTF-8 left as it is instead of escaped.
-    X509_NAME_print_ex(out, name, 0, XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
+    // RFC 2253 escaping, but most significant part first ("CN=..., O=...") and UTF-8 left as
+    // it is.
+    const unsigned long flags =
+        (XN_FLAG_RFC2253 & ~(XN_FLAG_DN_REV | XN_FLAG_SEP_MASK | ASN1_STRFLGS_ESC_MSB)) |
+        XN_FLAG_SEP_CPLUS_SPC;
+    X509_NAME_print_ex(out, name, 0, flags);
     char* data = nullptr;
     const long length = BIO_get_mem_data(out, &data);
     std::string text(data, length > 0 ? static_cast<std::size_t>(length) : 0);

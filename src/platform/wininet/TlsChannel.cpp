@@ -210,8 +210,8 @@ DWORD TlsChannel::receive(int fd, char* buffer, std::size_t capacity, const Dead
         // Hand out what arrived rather than wait for more.
         const Deadline wait = received > 0 ? Deadline::after(0) : deadline;
         const DWORD error = fillInput(fd, wait);
-        if (error == ERROR_INTERNET_TIMEOUT && received > 0)
-            return ERROR_SUCCESS;
+        if (error == ERROR_INTERNET_TIMEOUT)
+            return received > 0 ? ERROR_SUCCESS : error; // nothing lost: a later call goes on
         if (error != ERROR_SUCCESS)
             return fail(error);
     }

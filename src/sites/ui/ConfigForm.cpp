@@ -225,9 +225,9 @@ void TfrmConfig::buildButtons()
 
 void TfrmConfig::applyTabOrder()
 {
-    const QList<QWidget*> order = {cboSiteName, txtSiteName,  txtHost,       txtPort,
-                                   txtUserID,   txtPassword,  txtDirectory,  cboEncryption,
-                                   btnNew,      btnSave,      btnDelete};
+    const QList<QWidget*> order = {cboSiteName, txtSiteName, txtHost,      txtPort,
+                                   txtUserID,   txtPassword, txtDirectory, cboEncryption,
+                                   btnNew,      btnSave,     btnDelete};
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 }

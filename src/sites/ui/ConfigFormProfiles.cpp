@@ -55,9 +55,12 @@ bool TfrmConfig::writeOptions()
 
 SiteProfile TfrmConfig::profileFields() const
 {
-    return {txtSiteName->text(),  txtHost->text(),
-            txtPort->text(),      txtUserID->text(),
-            txtPassword->text(),  txtDirectory->text(),
+    return {txtSiteName->text(),
+            txtHost->text(),
+            txtPort->text(),
+            txtUserID->text(),
+            txtPassword->text(),
+            txtDirectory->text(),
             cboEncryption->currentData().toString()};
 }
 
