@@ -12,7 +12,7 @@ import sys
 import threading
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler, TLS_FTPHandler
+from pyftpdlib.handlers import FTPHandler, TLS_DTPHandler, TLS_FTPHandler
 from pyftpdlib.servers import FTPServer
 
 FULL_RIGHTS = "elradfmwMT"
@@ -35,7 +35,9 @@ def parse_args():
     parser.add_argument("--tls-cert",
                         help="PEM file with certificate chain and key: offer AUTH TLS")
     parser.add_argument("--tls-required", action="store_true",
-                        help="refuse USER before AUTH TLS and data connections before PROT P")
+                        help="refuse USER before AUTH TLS, data connections before PROT P "
+                        "and data connections that do not resume the control connection's "
+                        "TLS session, as strict servers do")
     return parser.parse_args()
 
 
@@ -65,12 +67,36 @@ def make_handler(args):
         Handler.certfile = args.tls_cert
         Handler.tls_control_required = args.tls_required
         Handler.tls_data_required = args.tls_required
+        Handler.dtp_handler = SessionReusingDTP if args.tls_required else TolerantDTP
 
     Handler.authorizer = authorizer
     Handler.banner = "ZUL-FTP test server ready."
     Handler.permit_foreign_addresses = False
     Handler.timeout = 60
     return Handler
+
+
+class TolerantDTP(TLS_DTPHandler):
+    """Lets a data connection's TLS handshake begin before the transfer command arrives, as
+    curl begins it; the stock handler closes such a connection (pyftpdlib issue 604)."""
+
+    def readable(self):
+        if self._ssl_accepting or self._ssl_want_read:
+            return True
+        if not self.receive and not self._initialized:
+            return False  # handshake done early: wait for the command instead of closing
+        return super().readable()
+
+
+class SessionReusingDTP(TolerantDTP):
+    """Refuses a data connection whose TLS session is not the control connection's, which
+    keeps a third party from taking over the data connection."""
+
+    def handle_ssl_established(self):
+        from OpenSSL._util import lib
+        if not lib.SSL_session_reused(self.socket._ssl):
+            self.cmd_channel.respond("522 Data connection must reuse the TLS session.")
+            self.close()
 
 
 def stop_when_stdin_closes(server):

@@ -133,8 +133,10 @@ BOOL InternetQueryOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
 {
     if (hInternet != nullptr && !isOpenHandle(hInternet))
         return fail(ERROR_INVALID_HANDLE);
-    if (isSecurityOption(dwOption) && lpdwBufferLength != nullptr)
-        return querySecurity(hInternet, dwOption, lpBuffer, lpdwBufferLength);
+    if (isSecurityOption(dwOption))
+        return lpdwBufferLength == nullptr
+                   ? fail(ERROR_INVALID_PARAMETER)
+                   : querySecurity(hInternet, dwOption, lpBuffer, lpdwBufferLength);
     if (!isTimeoutOption(dwOption))
         return fail(ERROR_INTERNET_INVALID_OPTION);
     if (lpdwBufferLength == nullptr)

@@ -95,10 +95,16 @@ SSL* TlsContext::newConnection(TlsRole role)
         return nullptr;
     if (!isNumericAddress(m_host))
         SSL_set_tlsext_host_name(ssl, m_host.c_str());
-    if (role == TlsRole::Control)
+    if (role == TlsRole::Control) {
         SSL_set_app_data(ssl, this);
-    else if (m_session != nullptr)
-        SSL_set_session(ssl, m_session);
+    } else if (m_session != nullptr) {
+        // A copy for each data connection: the library marks a TLS 1.3 session used once as
+        // not resumable, and the next data connection must resume the same one again.
+        if (SSL_SESSION* copy = SSL_SESSION_dup(m_session)) {
+            SSL_set_session(ssl, copy);
+            SSL_SESSION_free(copy); // the connection holds its own reference
+        }
+    }
     return ssl;
 }
 
