@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, running and testing need; quick when all are there.
+# Installs the Debian packages that building, running, testing and packaging need; quick when
+# all are there. `install-deps.sh screenshot` adds what scripts/screenshot.sh needs.
 set -euo pipefail
 packages=(
-    build-essential cmake ninja-build pkg-config clang-format
+    build-essential cmake ninja-build pkg-config clang-format file
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev libssl-dev
     fonts-dejavu-core
     python3 python3-pyftpdlib python3-openssl curl lftp
 )
+if [ "${1:-}" = screenshot ]; then
+    packages+=(xvfb openbox xdotool imagemagick)
+fi
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -5,6 +5,7 @@
 #include "datafolder.h"
 #include "ftp/SortState.h"
 
+#include <QDir>
 #include <QSet>
 
 #include <type_traits>
@@ -175,7 +176,7 @@ bool isBlank(const QString& text)
 void setDefaults(SettingsHost& host)
 {
     Settings.LastSite.clear();
-    Settings.DefaultLocalPath = ExecutableFolder();
+    Settings.DefaultLocalPath = DefaultLocalFolder();
     Settings.LastRemoteSort = 1;
     Settings.LocalFoldersWidth = 160;
     Settings.LocalFilesWidth = 300;
@@ -225,6 +226,11 @@ QString ExecutableFolder()
     return QString::fromStdString(GetExecutableFolder());
 }
 
+QString DefaultLocalFolder()
+{
+    return IsInstalledCopy() ? QDir::homePath() : ExecutableFolder();
+}
+
 void ResetSettingsMessages()
 {
     shownReadMessages.clear();
@@ -243,7 +249,7 @@ bool LoadSettings(SettingsHost& host, Prompter& prompter)
         key.close();
     }
     if (isBlank(Settings.DefaultLocalPath))
-        Settings.DefaultLocalPath = ExecutableFolder();
+        Settings.DefaultLocalPath = DefaultLocalFolder();
     host.setMainTitle(QStringLiteral("ZUL-FTP - ") + Settings.LastSite);
     return ok && !openFailed;
 }

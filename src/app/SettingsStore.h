@@ -77,8 +77,13 @@ bool WriteConfigureOptions(const QString& lastSite, const QString& defaultLocalP
 // failure `code`: what to do when another process kept the file locked; empty otherwise.
 QString StoreWriteFailureDetail(DWORD code);
 
-// The executable's folder with its trailing '/', the default of DefaultLocalPath.
+// The executable's folder with its trailing '/'.
 QString ExecutableFolder();
+
+// The default of DefaultLocalPath: the executable's folder (with its trailing '/') for a
+// build tree or a portable copy, the user's home folder for an installed copy, whose
+// executable sits among the system's programs.
+QString DefaultLocalFolder();
 
 // Forgets which messages were already shown this run (for tests).
 void ResetSettingsMessages();

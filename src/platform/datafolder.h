@@ -9,10 +9,21 @@
 // The folder of the running executable, ending in '/'.
 std::string GetExecutableFolder();
 
-// The data folder, ending in '/': $ZULFTP_HOME when set; otherwise the executable's folder
-// when the user may write there (a portable copy keeps its data beside itself); otherwise
-// $XDG_CONFIG_HOME/zulftp (default ~/.config/zulftp). The chosen folder is created when it
-// is missing. Worked out afresh at each call, so tests may point ZULFTP_HOME elsewhere.
+// True when the executable runs from an installed layout: <prefix>/bin/ with the program's
+// own files in <prefix>/share/zulftp/ (a package, or `cmake --install`). A build tree or a
+// portable copy keeps everything in one folder instead.
+bool IsInstalledCopy();
+
+// The folder of the program's read-only files (the help file), ending in '/':
+// <prefix>/share/zulftp/ for an installed copy, else the executable's folder.
+std::string GetProgramFilesFolder();
+
+// The data folder, ending in '/': $ZULFTP_HOME when set; otherwise, for a build tree or a
+// portable copy the user may write to, the executable's folder (the copy keeps its data
+// beside itself); otherwise $XDG_CONFIG_HOME/zulftp (default ~/.config/zulftp). An installed
+// copy always takes the last: its folder is shared by every user, and for root it would be
+// writable. The chosen folder is created when it is missing. Worked out afresh at each call,
+// so tests may point ZULFTP_HOME elsewhere.
 std::string GetDataFolder();
 
 // Replaces the file at `path` by `contents` so that a crash, a kill or a full disk at any

@@ -2,6 +2,7 @@
 
 #include "app/SettingsStore.h"
 #include "app/ui/FileListView.h"
+#include "datafolder.h"
 #include "ftp/SortState.h"
 #include "sites/ui/ConfigForm.h"
 #include "winhelp.h"
@@ -38,7 +39,7 @@ QString TfrmMain::startupLocalFolder(const QString& stored)
 void TfrmMain::FormCreate()
 {
     FirstActivation = true;
-    m_helpFile = ExecutableFolder() + QStringLiteral("zulftp.hlp");
+    m_helpFile = QString::fromStdString(GetProgramFilesFolder()) + QStringLiteral("zulftp.hlp");
     LoadSettings(*this, m_prompter);
 
     markNotConnected();

@@ -129,6 +129,40 @@ std::string GetExecutableFolder()
     return folderOf(std::string(buffer, static_cast<size_t>(n)));
 }
 
+namespace {
+
+// <prefix>/share/zulftp/ seen from <prefix>/bin/, as the build's install rules lay it out.
+#ifndef ZUL_INSTALLED_FILES_FROM_BIN
+#define ZUL_INSTALLED_FILES_FROM_BIN "../share/zulftp/"
+#endif
+
+// The installed copy's shared-files folder beside `exeFolder`, or empty when there is none.
+std::string installedFilesFolder(const std::string& exeFolder)
+{
+    char resolved[PATH_MAX];
+    const std::string share = exeFolder + ZUL_INSTALLED_FILES_FROM_BIN;
+    if (!::realpath(share.c_str(), resolved))
+        return {};
+    struct stat st = {};
+    if (::stat(resolved, &st) != 0 || !S_ISDIR(st.st_mode))
+        return {};
+    return withTrailingSlash(resolved);
+}
+
+} // namespace
+
+bool IsInstalledCopy()
+{
+    return !installedFilesFolder(GetExecutableFolder()).empty();
+}
+
+std::string GetProgramFilesFolder()
+{
+    const std::string exeFolder = GetExecutableFolder();
+    const std::string share = installedFilesFolder(exeFolder);
+    return share.empty() ? exeFolder : share;
+}
+
 std::string GetDataFolder()
 {
     const char* home = std::getenv("ZULFTP_HOME");
@@ -138,7 +172,7 @@ std::string GetDataFolder()
         return folder;
     }
     const std::string exeFolder = GetExecutableFolder();
-    if (::access(exeFolder.c_str(), W_OK) == 0)
+    if (installedFilesFolder(exeFolder).empty() && ::access(exeFolder.c_str(), W_OK) == 0)
         return exeFolder;
     const std::string folder = configHomeFolder();
     makeFolders(folder);

@@ -47,7 +47,7 @@ QString TfrmConfig::readOptions()
 bool TfrmConfig::writeOptions()
 {
     txtDefaultPath->setText(
-        ConfigLogic::EffectiveDefaultPath(txtDefaultPath->text(), ExecutableFolder()));
+        ConfigLogic::EffectiveDefaultPath(txtDefaultPath->text(), DefaultLocalFolder()));
     return WriteConfigureOptions(txtSiteName->text(), txtDefaultPath->text(),
                                  chkLowerCase->isChecked(), chkAutoConnect->isChecked(),
                                  m_prompter);
