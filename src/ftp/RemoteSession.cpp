@@ -3,6 +3,7 @@
 #include "app/Prompter.h"
 #include "ftp/FileListModel.h"
 #include "ftp/FtpConnection.h"
+#include "ftp/FtpErrorText.h"
 #include "ftp/RemoteHost.h"
 #include "ftp/RemoteListing.h"
 #include "ftp/SecureConnect.h"
@@ -170,7 +171,9 @@ FtpFailure LastFtpFailure()
 {
     // Read first: the calls below may leave an error of their own.
     FtpFailure failure{GetLastError(), {}};
-    if (failure.code == ERROR_INTERNET_EXTENDED_ERROR || IsSecurityError(failure.code)) {
+    // Only a code that stands for a reply just received gets one: other failures may leave
+    // an older reply behind. A failed TLS set-up leaves its explanation in the same place.
+    if (FtpErrorHasServerReply(failure.code) || IsSecurityError(failure.code)) {
         DWORD replyCode = 0;
         char reply[1024] = {};
         DWORD length = sizeof reply;
@@ -214,7 +217,8 @@ void ReportFtpError(RemoteHost& host, const QString& message, const FtpFailure& 
     const QString text = (lost ? QString::fromLatin1(kConnectionLostText) : message) +
                          QStringLiteral("  (") + QString::number(static_cast<LONG>(failure.code)) +
                          QLatin1Char(')');
-    host.prompter().message(kTitle, text, MessageIcon::None, failure.reply);
+    host.prompter().message(kTitle, text, MessageIcon::None,
+                            FtpErrorDetail(failure.code, failure.reply));
 }
 
 void ConnectCommand(RemoteHost& host)

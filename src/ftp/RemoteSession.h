@@ -38,8 +38,8 @@ bool ConnectToSite(RemoteHost& host);
 // least one did.
 bool DisconnectFromSite(RemoteHost& host);
 // The one report of a failed internet call: hides the progress dialog, restores the cursor,
-// shows `message` + "  (" + the last error code + ")" and sets ErrorReported. After a server
-// refusal the server's reply is the box's detail text.
+// shows `message` + "  (" + the last error code + ")" and sets ErrorReported. The box's detail
+// text says what the code means and, after a server refusal, gives the server's reply.
 // When the code says the connection is gone, the handles are closed and the program is
 // Disconnected (as after Disconnect) first, and the one box says kConnectionLostText in place
 // of `message`; reports that follow from the loss in the same command show nothing.

@@ -1,6 +1,7 @@
 #include "LocalPaneFixture.h"
 
 #include <QDesktopServices>
+#include <QMimeDatabase>
 #include <QUrl>
 
 #include <cerrno>
@@ -37,6 +38,8 @@ private Q_SLOTS:
     void openHandsTheFocusedFileToTheDesktop_data();
     void openHandsTheFocusedFileToTheDesktop();
     void openWithoutAFocusedRowWarns();
+    void openFollowsTheDesktopsAssociations_data();
+    void openFollowsTheDesktopsAssociations();
     void doubleClickOnAFileOpensIt();
 
     void renameInPlaceRenamesTheFile();
@@ -53,13 +56,37 @@ private Q_SLOTS:
     void newFolderThatCannotBeCreatedWarns();
 
 private:
+    // Points the desktop's association folders at a scratch folder holding `files`
+    // (relative path -> contents).
+    void setDesktopFiles(const QHash<QString, QByteArray>& files);
+
     UrlCatcher m_catcher;
+    std::unique_ptr<QTemporaryDir> m_xdg;
 };
+
+void TestLocalCommands::setDesktopFiles(const QHash<QString, QByteArray>& files)
+{
+    m_xdg = std::make_unique<QTemporaryDir>();
+    const QString base = m_xdg->path();
+    qputenv("XDG_CONFIG_HOME", (base + "/config").toUtf8());
+    qputenv("XDG_CONFIG_DIRS", (base + "/etc").toUtf8());
+    qputenv("XDG_DATA_HOME", (base + "/data").toUtf8());
+    qputenv("XDG_DATA_DIRS", (base + "/usr").toUtf8());
+    qunsetenv("XDG_CURRENT_DESKTOP");
+    for (auto it = files.begin(); it != files.end(); ++it) {
+        QVERIFY(QDir().mkpath(QFileInfo(base + "/" + it.key()).path()));
+        QVERIFY(writeFile(base + "/" + it.key(), it.value()));
+    }
+}
 
 void TestLocalCommands::init()
 {
     m_catcher.urls.clear();
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &m_catcher, "openUrl");
+    // One viewer that takes any file.
+    setDesktopFiles({{"usr/applications/viewer.desktop", "[Desktop Entry]\nName=Viewer\n"},
+                     {"config/mimeapps.list",
+                      "[Default Applications]\napplication/octet-stream=viewer.desktop\n"}});
 }
 
 void TestLocalCommands::cleanup()
@@ -105,6 +132,64 @@ void TestLocalCommands::openWithoutAFocusedRowWarns()
     f.prompter.expectBeep(MB_ICONEXCLAMATION).expectMessage(kNoFiles);
     f.window->mnuLocalOpenClick();
     QVERIFY(m_catcher.urls.isEmpty());
+    f.prompter.verifyDone();
+}
+
+void TestLocalCommands::openFollowsTheDesktopsAssociations_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QStringList>("files"); // path, contents, path, contents...
+    QTest::addColumn<bool>("opens");
+    const QString entry = "usr/applications/viewer.desktop";
+    QTest::newRow("nothing registered") << "a.pdf" << QStringList() << false;
+    QTest::newRow("default for a parent type")
+        << "main.c"
+        << QStringList{entry, "", "config/mimeapps.list",
+                       "[Default Applications]\ntext/plain=viewer.desktop\n"}
+        << true;
+    QTest::newRow("system cache")
+        << "a.pdf"
+        << QStringList{entry, "", "usr/applications/mimeinfo.cache",
+                       "[MIME Cache]\napplication/pdf=other.desktop;viewer.desktop;\n"}
+        << true;
+    QTest::newRow("entry without a cache")
+        << "a.pdf" << QStringList{entry, "[Desktop Entry]\nMimeType=text/html;application/pdf;\n"}
+        << true;
+    QTest::newRow("user removed the system's association")
+        << "a.pdf"
+        << QStringList{entry,
+                       "",
+                       "usr/applications/mimeinfo.cache",
+                       "[MIME Cache]\napplication/pdf=viewer.desktop;\n",
+                       "config/mimeapps.list",
+                       "[Removed Associations]\napplication/pdf=viewer.desktop\n"}
+        << false;
+    QTest::newRow("default names an uninstalled entry")
+        << "a.pdf"
+        << QStringList{"config/mimeapps.list",
+                       "[Default Applications]\napplication/pdf=gone.desktop\n"}
+        << false;
+}
+
+void TestLocalCommands::openFollowsTheDesktopsAssociations()
+{
+    QFETCH(QString, name);
+    QFETCH(QStringList, files);
+    QFETCH(bool, opens);
+    QHash<QString, QByteArray> contents;
+    for (qsizetype i = 0; i + 1 < files.size(); i += 2)
+        contents.insert(files[i], files[i + 1].toUtf8());
+    setDesktopFiles(contents);
+    LocalPaneFixture f;
+    QVERIFY(writeFile(f.path(name)));
+    f.window->setLocalFolder(f.root);
+    f.select({name});
+    if (!opens)
+        f.prompter.expectBeep(MB_ICONEXCLAMATION)
+            .expectMessage(QStringLiteral("No application is set to open this kind of file (%1).")
+                               .arg(QMimeDatabase().mimeTypeForFile(f.path(name)).comment()));
+    f.window->mnuLocalOpenClick();
+    QCOMPARE(m_catcher.urls.size(), opens ? 1 : 0);
     f.prompter.verifyDone();
 }
 

@@ -2,6 +2,7 @@
 #include "RemoteTestHost.h"
 #include "faultserver.h"
 #include "ftp/FtpConnection.h"
+#include "ftp/FtpErrorText.h"
 #include "ftp/RemoteCommands.h"
 #include "ftp/RemoteListing.h"
 #include "ftp/RemoteSession.h"
@@ -263,6 +264,11 @@ void TestConnection::badPasswordShowsOneBoxAndReleasesHandles()
     QCOMPARE(host.script.seen().size(), 1);
     QCOMPARE(host.script.seen().first().caption, QStringLiteral("ZUL-FTP"));
     QCOMPARE(host.script.seen().first().icon, MessageIcon::None);
+    // The detail says in words what 12014 means and what the server answered.
+    const QString detail = host.script.seen().first().detail;
+    QVERIFY2(detail.startsWith(
+                 QStringLiteral("The server refused the password.\nThe server's reply: 530")),
+             qPrintable(detail));
     QVERIFY(FtpConnection.ErrorReported);
     QVERIFY(!FtpConnection.Connected);
     QVERIFY(!FtpConnection.InternetHandle);
@@ -301,9 +307,11 @@ void TestConnection::missingStartDirectoryIsNotConnected()
                                   .arg(ERROR_INTERNET_EXTENDED_ERROR));
     ConnectCommand(host);
     QVERIFY(host.script.verifyDone());
-    // The server's refusal is offered as the box's detail.
-    QVERIFY2(host.script.seen().first().detail.startsWith(QStringLiteral("550")),
-             qPrintable(host.script.seen().first().detail));
+    // The detail says what the code means, then gives the server's refusal.
+    const QString detail = host.script.seen().first().detail;
+    QVERIFY2(detail.startsWith(QStringLiteral("The server refused the request.\nThe server's "
+                                              "reply: 550")),
+             qPrintable(detail));
     QVERIFY(!FtpConnection.Connected);
     QVERIFY(!FtpConnection.InternetHandle);
     QVERIFY(!FtpConnection.ConnectionHandle);
@@ -431,7 +439,8 @@ void TestConnection::reportShowsSignedCode()
     QVERIFY(FtpConnection.ErrorReported);
     QVERIFY(!host.progressLog.visible);
     QCOMPARE(host.cursor, RemoteHost::Cursor::Default);
-    QCOMPARE(host.script.seen().first().detail, QString());
+    // No reply from the server belongs to these codes, so the detail is the meaning alone.
+    QCOMPARE(host.script.seen().first().detail, FtpErrorMeaning(code));
 }
 
 void TestConnection::emptyDirectoryListsNothingButSetsHeader()

@@ -213,7 +213,8 @@ void TestRemoteWindow::lostServerEndsInDisconnectedAfterOneBox()
         QStringLiteral("FTP Directory Listing Failed.  (%1)").arg(ERROR_INTERNET_EXTENDED_ERROR));
     w.btnRefreshClick();
     QVERIFY(prompter.verifyDone());
-    QCOMPARE(prompter.seen().last().detail, QStringLiteral("550 No access."));
+    QCOMPARE(prompter.seen().last().detail,
+             QStringLiteral("The server refused the request.\nThe server's reply: 550 No access."));
     QVERIFY(FtpConnection.Connected);
     w.btnRefreshClick();
     QCOMPARE(w.RemoteFilesModel->rowCount(), 2);

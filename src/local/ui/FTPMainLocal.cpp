@@ -5,6 +5,7 @@
 #include "ftp/FileListModel.h"
 #include "ftp/RemoteFilesCompare.h"
 #include "ftp/SortState.h"
+#include "local/DesktopApps.h"
 #include "local/FileSystemError.h"
 #include "local/LocalDelete.h"
 #include "local/LocalListing.h"
@@ -14,6 +15,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QHeaderView>
 #include <QListWidget>
 
@@ -179,7 +181,25 @@ void TfrmMain::mnuLocalOpenClick()
         warn(m_prompter, kNoFilesSelected);
         return;
     }
-    ShellOpenFile(LocalFilesModel->row(focused).name, QString(), QString());
+    const QString name = LocalFilesModel->row(focused).name;
+    // The desktop's opener reports "no application" only on a terminal; ask first so the
+    // user hears of it.
+    const QString path = QDir::current().absoluteFilePath(name);
+    const QStringList types = MimeTypeChain(path);
+    if (!HasApplicationFor(types, XdgFolders::fromEnvironment())) {
+        m_prompter.messageBeep(MB_ICONEXCLAMATION);
+        m_prompter.message(QStringLiteral("Warning"),
+                           QStringLiteral("No application is set to open this kind of file "
+                                          "(%1).")
+                               .arg(MimeTypeDescription(path)),
+                           MessageIcon::Warning, types.first());
+    } else if (!ShellOpenFile(name, QString(), QString())) {
+        m_prompter.message(QStringLiteral("Error"),
+                           QStringLiteral("The desktop could not start an application to open "
+                                          "\"%1\".")
+                               .arg(name),
+                           MessageIcon::Error);
+    }
     restoreNormalCursor();
 }
 

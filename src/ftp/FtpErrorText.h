@@ -1,0 +1,18 @@
+#pragma once
+#include "windef.h"
+
+#include <QString>
+
+// What an error code in an FTP error box means, in a line a user understands. Every code the
+// internet service or the file system can leave for ReportFtpError has its line here, so a
+// new code (a new protocol feature, a new failure) gets its meaning in this one table.
+QString FtpErrorMeaning(DWORD code);
+
+// Whether the failure with `code` came from a reply the server just sent (a refusal, a failed
+// log-on), so that the last reply is worth showing. Other failures (no connection, a time-out,
+// a local file) may leave an older reply behind, which would only mislead.
+bool FtpErrorHasServerReply(DWORD code);
+
+// The detail text of an FTP error box: the meaning, then the server's reply (trimmed) on the
+// next line when the code has one and `lastReply` is not empty.
+QString FtpErrorDetail(DWORD code, const QString& lastReply);
