@@ -2,6 +2,7 @@
 #include "ScriptedPrompter.h"
 #include "sites/ui/ConfigForm.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -110,6 +111,11 @@ void TestConfigForm::showListsSitesSortedAndLoadsRememberedSite()
     QCOMPARE(m_form->txtPassword->text(), QStringLiteral("s3cret"));
     QCOMPARE(m_form->txtDirectory->text(), QStringLiteral("/pub"));
     QCOMPARE(m_form->Tabs->currentWidget(), m_form->TabSheet1);
+    // A screen reader hears the list's label as its name and the chosen site as its value.
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(m_form->cboSiteName);
+    QCOMPARE(list->text(QAccessible::Name), QStringLiteral("Web Site"));
+    QCOMPARE(list->text(QAccessible::Value), QStringLiteral("Beta"));
+    QCOMPARE(list->role(), QAccessible::ComboBox);
 }
 
 void TestConfigForm::saveNewSiteWritesFileAndListsIt()

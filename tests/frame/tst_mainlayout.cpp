@@ -4,6 +4,7 @@
 #include "app/ui/FileListView.h"
 #include "app/ui/PaneHeader.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -44,6 +45,7 @@ private Q_SLOTS:
     void startupFolder_data();
     void startupFolder();
     void everyControlNamedForScreenReaders();
+    void stateLabelsReadTheirTexts();
 
 private:
     QTemporaryDir m_home;
@@ -393,7 +395,8 @@ void TestMainLayout::everyControlNamedForScreenReaders()
     for (const QString& name : designNames + kButtonNames) {
         auto* widget = w.findChild<QWidget*>(name);
         QVERIFY2(widget, qPrintable(name));
-        QVERIFY2(!widget->accessibleName().isEmpty(), qPrintable(name));
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+        QVERIFY2(accessible && !accessible->text(QAccessible::Name).isEmpty(), qPrintable(name));
     }
     QCOMPARE(w.LocalFiles->accessibleName(), QStringLiteral("Local Files"));
     QCOMPARE(w.RemoteFiles->accessibleName(), QStringLiteral("Remote Files"));
@@ -407,6 +410,33 @@ void TestMainLayout::everyControlNamedForScreenReaders()
     for (const QString& name : actions)
         QVERIFY2(w.findChild<QAction*>(name), qPrintable(name));
     QCOMPARE(w.mnuHelp->shortcut(), QKeySequence(Qt::Key_F1));
+}
+
+// What a screen reader reads of the labels that show state is what a sighted user reads;
+// what each label is for is its description.
+void TestMainLayout::stateLabelsReadTheirTexts()
+{
+    ScriptedPrompter prompter;
+    TfrmMain w(prompter);
+    const auto nameOf = [](QWidget* widget) {
+        return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
+    };
+    const auto descriptionOf = [](QWidget* widget) {
+        return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Description);
+    };
+    QCOMPARE(nameOf(w.StatusPanel1), QStringLiteral("Not Connected"));
+    w.setStatusText(0, QStringLiteral("Local demo"));
+    w.setStatusText(1, QStringLiteral("Connected to 127.0.0.1"));
+    QCOMPARE(nameOf(w.StatusPanel0), QStringLiteral("Local demo"));
+    QCOMPARE(nameOf(w.StatusPanel1), QStringLiteral("Connected to 127.0.0.1"));
+    QCOMPARE(descriptionOf(w.StatusPanel0), QStringLiteral("Current site"));
+    QCOMPARE(descriptionOf(w.StatusPanel1), QStringLiteral("Connection status"));
+
+    QCOMPARE(nameOf(w.LocalHeader), w.currentLocalFolder());
+    w.RemoteHeader->setText(QStringLiteral("127.0.0.1/pub/"));
+    QCOMPARE(nameOf(w.RemoteHeader), QStringLiteral("127.0.0.1/pub/"));
+    QCOMPARE(descriptionOf(w.LocalHeader), QStringLiteral("Local Files folder"));
+    QCOMPARE(descriptionOf(w.RemoteHeader), QStringLiteral("Remote Files folder"));
 }
 
 QTEST_MAIN(TestMainLayout)

@@ -1,6 +1,7 @@
 #include "transfer/CancelFlag.h"
 #include "transfer/ui/MsgForm.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFontMetrics>
@@ -24,6 +25,7 @@ private Q_SLOTS:
     void heightFollowsLayout();
     void widthFollowsMessage_data();
     void widthFollowsMessage();
+    void statisticsFitTheirLines();
     void controlsAreLaidOutAroundTheCentre();
     void centresOnMainWindow();
     void statisticsTexts_data();
@@ -103,7 +105,7 @@ void TestMsgForm::widthFollowsMessage()
 {
     QFETCH(QString, message);
     TfrmMsg dialog;
-    dialog.ShowProgress(message, QStringLiteral("T"), true, true);
+    dialog.ShowProgress(message, QStringLiteral("T"), true, false);
     const int textWidth = QFontMetrics(dialog.MsgLbl->font()).horizontalAdvance(message);
     const int expected = textWidth < 201 ? 261 : textWidth + 60;
     QCOMPARE(dialog.width(), expected);
@@ -111,6 +113,43 @@ void TestMsgForm::widthFollowsMessage()
     QCOMPARE(dialog.MsgLbl->width(), expected - 4);
     QCOMPARE(dialog.MsgLbl->text(), message);
     dialog.CloseProgress();
+}
+
+void TestMsgForm::statisticsFitTheirLines()
+{
+    QWidget main;
+    main.setGeometry(100, 80, 801, 601);
+    main.show();
+    TfrmMsg dialog(&main);
+    const auto allFit = [&dialog] {
+        for (const ValueLabel* value : {dialog.BytesLbl, dialog.SpeedLbl, dialog.TimeLbl}) {
+            const int textWidth = QFontMetrics(value->font()).horizontalAdvance(value->text());
+            if (value->width() < textWidth || value->geometry().right() >= dialog.width())
+                return false;
+        }
+        return true;
+    };
+    // A short message: the statistics, not the message, set the width.
+    dialog.ShowProgress(QStringLiteral("Downloading a"), QStringLiteral("Downloading"), true, true);
+    const int width = dialog.width();
+    const qint64 tebibyte = qint64(1) << 40;
+    dialog.UpdateProgress(0, tebibyte - 1, tebibyte, 120); // a fast line
+    QVERIFY(allFit());
+    dialog.UpdateProgress(0, 4096, tebibyte - 1, 3600); // a crawl: years remaining
+    QVERIFY(allFit());
+    QCOMPARE(dialog.width(), width); // no jump while a file of up to 1 TiB runs
+    // Larger still: the dialog widens once, around its centre.
+    const int centre = dialog.geometry().center().x();
+    dialog.UpdateProgress(50, tebibyte << 9, tebibyte << 10, 1);
+    QVERIFY(dialog.width() > width);
+    QVERIFY(allFit());
+    QVERIFY(qAbs(dialog.geometry().center().x() - centre) <= 1);
+    // A screen reader reads the figures themselves.
+    QAccessibleInterface* bytes = QAccessible::queryAccessibleInterface(dialog.BytesLbl);
+    QCOMPARE(bytes->text(QAccessible::Name), dialog.BytesLbl->text());
+    QCOMPARE(bytes->text(QAccessible::Description), QStringLiteral("Bytes transferred"));
+    dialog.CloseProgress();
+    main.hide();
 }
 
 void TestMsgForm::controlsAreLaidOutAroundTheCentre()

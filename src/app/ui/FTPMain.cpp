@@ -228,6 +228,8 @@ void TfrmMain::onFocusWindowChanged(QWindow* window)
         target = Target::MainWindow;
     else if (window && window->type() != Qt::Popup && window->type() != Qt::ToolTip)
         target = Target::OtherOwnWindow;
+    if (target == Target::MainWindow)
+        syncToolbarHover();
     if (m_activation.focusMovedTo(target) && !m_closed)
         FormActivate();
 }

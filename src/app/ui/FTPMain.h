@@ -290,6 +290,7 @@ private:
                          void (TfrmMain::*handler)());
     QList<QWidget*> toolbarControls() const;
     QList<QToolButton*> commandButtons() const;
+    void syncToolbarHover();
     // FTPMainLifecycle.cpp
     void applyPlacement();
     void onFocusWindowChanged(QWindow* window);

@@ -72,7 +72,9 @@ QWidget* TfrmMain::buildPane(const QString& paneName, const QString& headerName,
     layout->setSpacing(0);
     header = new PaneHeader(headerCaption, pane);
     header->setObjectName(headerName);
-    header->setAccessibleName(listLabel + QStringLiteral(" folder"));
+    // The header shows state (the folder), so its text is what an assistive tool reads; the
+    // description says what the text is.
+    header->setAccessibleDescription(listLabel + QStringLiteral(" folder"));
     list = new FileListView(pane);
     list->setObjectName(listName);
     list->setAccessibleName(listLabel);
@@ -133,12 +135,13 @@ void TfrmMain::buildStatusBar()
     StatusBar->setSizeGripEnabled(true);
     StatusPanel0 = new QLabel(StatusBar);
     StatusPanel0->setObjectName(QStringLiteral("StatusPanel0"));
-    StatusPanel0->setAccessibleName(QStringLiteral("Current site"));
+    // Both panels show state: their texts are their accessible names.
+    StatusPanel0->setAccessibleDescription(QStringLiteral("Current site"));
     StatusPanel0->setFixedWidth(kSitePanelWidth);
     StatusPanel0->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     StatusPanel1 = new QLabel(StatusBar);
     StatusPanel1->setObjectName(QStringLiteral("StatusPanel1"));
-    StatusPanel1->setAccessibleName(QStringLiteral("Connection status"));
+    StatusPanel1->setAccessibleDescription(QStringLiteral("Connection status"));
     StatusPanel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     StatusBar->addWidget(StatusPanel0);
     StatusBar->addWidget(StatusPanel1, 1);

@@ -1,6 +1,7 @@
 #include "app/ui/FTPMain.h"
 
 #include <QAction>
+#include <QCursor>
 #include <QFrame>
 #include <QIcon>
 #include <QLayout>
@@ -149,7 +150,10 @@ QToolButton* TfrmMain::addCommandButton(const QString& name, const QString& capt
     // Buttons never take the focus, so a click leaves the active pane as it was.
     button->setFocusPolicy(Qt::NoFocus);
     button->setProperty("tag", 1);
-    connect(button, &QToolButton::clicked, this, [this, handler] { (this->*handler)(); });
+    connect(button, &QToolButton::clicked, this, [this, handler] {
+        (this->*handler)();
+        syncToolbarHover();
+    });
     ToolBar->addWidget(button);
     return button;
 }
@@ -228,6 +232,21 @@ QList<QToolButton*> TfrmMain::commandButtons() const
         if (control->property("tag").toInt() == 1)
             buttons.append(static_cast<QToolButton*>(control));
     return buttons;
+}
+
+// A button misses the pointer's leaving when a box opened by its click, or a command that
+// disabled it under the pointer, took the leave event; it would stay drawn raised.
+void TfrmMain::syncToolbarHover()
+{
+    const QPoint pointer = QCursor::pos();
+    for (QToolButton* button : commandButtons()) {
+        const bool under =
+            button->isVisible() && button->rect().contains(button->mapFromGlobal(pointer));
+        if (button->testAttribute(Qt::WA_UnderMouse) != under) {
+            button->setAttribute(Qt::WA_UnderMouse, under);
+            button->update();
+        }
+    }
 }
 
 void TfrmMain::mnuLargeBtnsClick()

@@ -2,9 +2,12 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
+
+#include <algorithm>
 
 namespace {
 
@@ -74,15 +77,31 @@ PromptAnswer QtPrompter::askYesNoCancel(const QString& caption, const QString& t
     return PromptAnswer::Cancel;
 }
 
+int QtPrompter::titleBarWidth(const QString& title)
+{
+    // Title bars commonly use a bold face of the desktop's font.
+    QFont titleFont = QApplication::font();
+    titleFont.setBold(true);
+    return QFontMetrics(titleFont).horizontalAdvance(title) + kTitleBarExtras;
+}
+
 std::optional<QString> QtPrompter::inputBox(const QString& caption, const QString& prompt,
                                             const QString& initialText)
 {
-    bool accepted = false;
-    QString text = QInputDialog::getText(parentWidget(), caption, prompt, QLineEdit::Normal,
-                                         initialText, &accepted);
-    if (!accepted)
+    QInputDialog box(parentWidget());
+    box.setObjectName(QStringLiteral("InputBox"));
+    box.setWindowTitle(caption);
+    box.setInputMode(QInputDialog::TextInput);
+    box.setLabelText(prompt);
+    box.setTextValue(initialText);
+    // The window manager draws the title at the window's width: a box only as wide as its
+    // field shows "New Folder Name" as "New F... Name". Nothing inside grows, so the size is
+    // fixed, which also leaves no resize handle under the buttons.
+    const QSize hint = box.sizeHint();
+    box.setFixedSize(std::max(hint.width(), titleBarWidth(caption)), hint.height());
+    if (box.exec() != QDialog::Accepted)
         return std::nullopt;
-    return text;
+    return box.textValue();
 }
 
 QString QtPrompter::chooseFolder(const QString& caption, const QString& startFolder)

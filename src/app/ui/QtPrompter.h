@@ -26,6 +26,11 @@ public:
     CertificateAnswer askCertificate(const QString& caption, const QString& text,
                                      bool changed) override;
 
+    // The width a window needs for its title bar to show `title` whole: the text and what the
+    // window manager puts beside it (the window icon, up to three buttons, margins).
+    static int titleBarWidth(const QString& title);
+    static constexpr int kTitleBarExtras = 120;
+
 private:
     QWidget* parentWidget() const;
 

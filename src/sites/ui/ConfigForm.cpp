@@ -1,5 +1,6 @@
 #include "sites/ui/ConfigForm.h"
 
+#include "app/ui/LabelledComboBox.h"
 #include "sites/ui/TypingLimit.h"
 
 #include <QCheckBox>
@@ -94,7 +95,8 @@ QWidget* TfrmConfig::buildFtpPage()
     TabSheet1 = new QWidget(this);
     TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
 
-    cboSiteName = new QComboBox(TabSheet1);
+    // Its accessible name stays "Web Site" whichever site is chosen.
+    cboSiteName = new LabelledComboBox(TabSheet1);
     cboSiteName->setObjectName(QStringLiteral("cboSiteName"));
     cboSiteName->setAccessibleName(QStringLiteral("Web Site"));
     cboSiteName->setEditable(false);
@@ -181,6 +183,11 @@ QWidget* TfrmConfig::buildOptionsPage()
     txtDefaultPath->setObjectName(QStringLiteral("txtDefaultPath"));
     txtDefaultPath->setAccessibleName(QStringLiteral("Default Local Folder"));
     txtDefaultPath->setReadOnly(true);
+    // Changed only through "...": drawn on the window's colour, so it does not look like a
+    // field that takes typing.
+    QPalette readOnlyLook = txtDefaultPath->palette();
+    readOnlyLook.setColor(QPalette::Base, readOnlyLook.color(QPalette::Window));
+    txtDefaultPath->setPalette(readOnlyLook);
     QLabel* lblDefaultPath =
         makeLabel("lblDefaultPath", QStringLiteral("Default Local Folder"), TabSheet2);
     lblDefaultPath->setBuddy(txtDefaultPath);

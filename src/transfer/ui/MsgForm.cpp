@@ -2,6 +2,7 @@
 
 #include "transfer/CancelFlag.h"
 
+#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFont>
@@ -20,12 +21,34 @@
 
 namespace {
 
-ValueLabel* makeValueLabel(QWidget* parent, const char* name, const QString& accessible,
+// A value label's text is what an assistive tool reads; the description says what it is.
+class ValueLabelAccessible : public QAccessibleWidget
+{
+public:
+    explicit ValueLabelAccessible(ValueLabel* label)
+        : QAccessibleWidget(label, QAccessible::StaticText)
+    {}
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name)
+            return static_cast<ValueLabel*>(widget())->text();
+        return QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface* valueLabelFactory(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("ValueLabel") && object && object->isWidgetType())
+        return new ValueLabelAccessible(static_cast<ValueLabel*>(object));
+    return nullptr;
+}
+
+ValueLabel* makeValueLabel(QWidget* parent, const char* name, const QString& description,
                            QRect geometry)
 {
     auto* label = new ValueLabel(parent);
     label->setObjectName(QString::fromLatin1(name));
-    label->setAccessibleName(accessible);
+    label->setAccessibleDescription(description);
     label->setGeometry(geometry);
     return label;
 }
@@ -88,7 +111,14 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& accessible, 
 
 } // namespace
 
-ValueLabel::ValueLabel(QWidget* parent) : QWidget(parent) {}
+ValueLabel::ValueLabel(QWidget* parent) : QWidget(parent)
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(&valueLabelFactory);
+        return true;
+    }();
+    Q_UNUSED(installed);
+}
 
 void ValueLabel::setText(const QString& text)
 {
@@ -100,6 +130,12 @@ void ValueLabel::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.setPen(palette().color(QPalette::WindowText));
     painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, m_text);
+    // Told at the pace of painting, not of every block, so a screen reader is not flooded.
+    if (m_announcedText != m_text) {
+        m_announcedText = m_text;
+        QAccessibleEvent changed(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&changed);
+    }
 }
 
 TfrmMsg::TfrmMsg(QWidget* mainWindow) : QDialog(mainWindow)
@@ -127,7 +163,9 @@ TfrmMsg::~TfrmMsg() = default;
 
 void TfrmMsg::createControls()
 {
-    MsgLbl = makeLabel(this, "MsgLbl", QStringLiteral("Message"), QRect(0, 24, 347, 21));
+    MsgLbl = makeLabel(this, "MsgLbl", QString(), QRect(0, 24, 347, 21));
+    // The message shows state: its text is its accessible name.
+    MsgLbl->setAccessibleDescription(QStringLiteral("Message"));
     MsgLbl->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
 
     ProgressBar = new QProgressBar(this);
@@ -170,6 +208,7 @@ void TfrmMsg::ShowProgress(const QString& message, const QString& title, bool sh
     m_decimalPoint = localeDecimalPoint();
     m_shownRemaining = -1;
     MsgLbl->setText(message);
+    m_message = message;
     setWindowTitle(title);
     ProgressBar->setVisible(showBar);
     m_showStats = showStats;
@@ -194,7 +233,10 @@ void TfrmMsg::ShowProgress(const QString& message, const QString& title, bool sh
 void TfrmMsg::layOutForMessage(const QString& message)
 {
     const int textWidth = QFontMetrics(MsgLbl->font()).horizontalAdvance(message);
-    const int width = std::max(textWidth + kMessageMargin, ProgressBar->width() + kBarMargin);
+    int width = std::max(textWidth + kMessageMargin, ProgressBar->width() + kBarMargin);
+    // A short message alone would cut the statistics ("1048576 KB of 104857").
+    if (m_showStats)
+        width = std::max(width, statisticsWidth(m_fittedTotal));
     setFixedWidth(width);
     MsgLbl->setGeometry(2, MsgLbl->y(), width - 4, MsgLbl->height());
     const int barLeft = (width - ProgressBar->width()) / 2;
@@ -207,6 +249,20 @@ void TfrmMsg::layOutForMessage(const QString& message)
         value->setGeometry(valueLeft, value->y(), std::max(0, width - valueLeft - 4),
                            value->height());
     CancelBtn->move((width - CancelBtn->width()) / 2, CancelBtn->y());
+}
+
+int TfrmMsg::statisticsWidth(qint64 bytesTotal) const
+{
+    const QFontMetrics metrics(BytesLbl->font());
+    constexpr qint64 kLongestTime = 99999 * 3600 + 59 * 60 + 59;
+    constexpr double kFastestRate = 10e9; // bytes per second
+    const int widest = std::max({metrics.horizontalAdvance(bytesText(bytesTotal, bytesTotal)),
+                                 metrics.horizontalAdvance(timeText(kLongestTime)),
+                                 metrics.horizontalAdvance(speedText(kFastestRate))});
+    // The values start right of the prompts, which line up with the centred bar, so the room
+    // for them grows by half of any added width: solve width - valueLeft - 4 >= widest.
+    const int fromBarLeft = Prompt1->width() + 8 + 4 + widest;
+    return 2 * fromBarLeft - ProgressBar->width() + 1;
 }
 
 void TfrmMsg::centreOnMainWindow()
@@ -239,6 +295,11 @@ void TfrmMsg::UpdateProgress(int percent, qint64 bytesDone, qint64 bytesTotal,
             TimeLbl->setText(timeText(remaining));
             m_shownRemaining = remaining;
         }
+    }
+    if (m_showStats && bytesTotal > m_fittedTotal) {
+        m_fittedTotal = bytesTotal;
+        layOutForMessage(m_message);
+        centreOnMainWindow();
     }
     BytesLbl->setText(bytesText(bytesDone, bytesTotal));
     if (m_sinceRepaint.elapsed() >= kRepaintIntervalMs)

@@ -27,6 +27,7 @@ protected:
 
 private:
     QString m_text;
+    QString m_announcedText; // the text assistive tools were last told of
 };
 
 // The progress dialog every long operation shows: a message line and, as asked, a bar and
@@ -73,6 +74,9 @@ public:
     static constexpr int kMessageHeight = 90;
     static constexpr int kMessageMargin = 60;
     static constexpr int kBarMargin = 40;
+    // The statistics lines fit without a later resize for any file up to this size (shown
+    // as "1073741824 KB of 1073741824 KB"); a larger one widens the dialog when it starts.
+    static constexpr qint64 kFittedTotal = qint64(1) << 40;
     // Painting and event pumping are throttled so a transfer of 4 KiB blocks is not
     // dominated by its own progress report; a Cancel click still lands within one pump.
     static constexpr qint64 kRepaintIntervalMs = 16;
@@ -85,6 +89,8 @@ protected:
 private:
     void createControls();
     void layOutForMessage(const QString& message);
+    // The narrowest outer width whose statistics lines show a file of `bytesTotal` whole.
+    int statisticsWidth(qint64 bytesTotal) const;
     void centreOnMainWindow();
     void repaintNow();
     void pumpEvents();
@@ -95,6 +101,8 @@ private:
     QTimer m_pendingRepaint;
     QElapsedTimer m_sincePump;
     bool m_showStats = false;
+    QString m_message;
+    qint64 m_fittedTotal = kFittedTotal; // the largest total the layout has room for
     QChar m_decimalPoint = QLatin1Char('.');
     qint64 m_shownRemaining = -1; // the time line's value, so it is formatted only on change
 };
