@@ -159,8 +159,9 @@ XdgFolders XdgFolders::fromEnvironment()
 QStringList MimeTypeChain(const QString& path)
 {
     const QMimeType type = QMimeDatabase().mimeTypeForFile(path);
-    QStringList chain = {type.name()};
-    chain += type.allAncestors();
+    QStringList chain;
+    if (type.isValid()) // not without a MIME database
+        chain = QStringList{type.name()} + type.allAncestors();
     // Every file's data is a byte stream; a folder is not.
     const QString stream = QStringLiteral("application/octet-stream");
     if (!type.inherits(QStringLiteral("inode/directory")) && !chain.contains(stream))

@@ -73,6 +73,9 @@ void TestLocalCommands::setDesktopFiles(const QHash<QString, QByteArray>& files)
     qputenv("XDG_DATA_HOME", (base + "/data").toUtf8());
     qputenv("XDG_DATA_DIRS", (base + "/usr").toUtf8());
     qunsetenv("XDG_CURRENT_DESKTOP");
+    // The file types themselves still come from the system's MIME database.
+    QVERIFY(QDir().mkpath(base + "/data"));
+    QVERIFY(QFile::link(QStringLiteral("/usr/share/mime"), base + "/data/mime"));
     for (auto it = files.begin(); it != files.end(); ++it) {
         QVERIFY(QDir().mkpath(QFileInfo(base + "/" + it.key()).path()));
         QVERIFY(writeFile(base + "/" + it.key(), it.value()));

@@ -4,10 +4,10 @@
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QInputDialog>
+#include <QLayout>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-
-#include <algorithm>
 
 namespace {
 
@@ -97,8 +97,15 @@ std::optional<QString> QtPrompter::inputBox(const QString& caption, const QStrin
     // The window manager draws the title at the window's width: a box only as wide as its
     // field shows "New Folder Name" as "New F... Name". Nothing inside grows, so the size is
     // fixed, which also leaves no resize handle under the buttons.
-    const QSize hint = box.sizeHint();
-    box.setFixedSize(std::max(hint.width(), titleBarWidth(caption)), hint.height());
+    // The dialog's own layout sets its size limits when it is shown, so the limits go there;
+    // asking for the size hint makes the dialog build that layout now.
+    (void)box.sizeHint();
+    auto* field = box.findChild<QLineEdit*>();
+    if (QLayout* layout = box.layout(); layout && field) {
+        const QMargins margins = layout->contentsMargins();
+        field->setMinimumWidth(titleBarWidth(caption) - margins.left() - margins.right());
+        layout->setSizeConstraint(QLayout::SetFixedSize);
+    }
     if (box.exec() != QDialog::Accepted)
         return std::nullopt;
     return box.textValue();
