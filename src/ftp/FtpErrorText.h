@@ -13,6 +13,7 @@ QString FtpErrorMeaning(DWORD code);
 // a local file) may leave an older reply behind, which would only mislead.
 bool FtpErrorHasServerReply(DWORD code);
 
-// The detail text of an FTP error box: the meaning, then the server's reply (trimmed) on the
-// next line when the code has one and `lastReply` is not empty.
+// The detail text of an FTP error box: the meaning, then on the next line the server's reply
+// (trimmed) when the code has one, or for a failed TLS set-up the text that says why (the
+// server's refusal or the TLS library's reason), when `lastReply` is not empty.
 QString FtpErrorDetail(DWORD code, const QString& lastReply);

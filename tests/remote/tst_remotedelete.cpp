@@ -112,7 +112,7 @@ void TestRemoteDelete::refusalsAndFailingRowEndCommand()
     QVERIFY(QFile::remove(work("b.txt")));
     RemoteDeleteSelection(host, rows(host.files, {"a.txt", "b.txt", "c.txt"}));
     QVERIFY(host.script.verifyDone());
-    QVERIFY(host.script.seen().last().detail.startsWith("550"));
+    QVERIFY(host.script.seen().last().detail.contains("\nThe server's reply: 550"));
     QVERIFY(!QFile::exists(work("a.txt")) && QFile::exists(work("c.txt")));
     QCOMPARE(host.files.rowCount(), 4); // not rebuilt
     QCOMPARE(host.progressLog.shown,
@@ -189,7 +189,8 @@ void TestRemoteDelete::failedWayUpReturnsToStartByPath()
     host.script.expectMessage("FTP Delete Failed.  (12003)");
     RemoteDeleteSelection(host, {namedRow("sub", true)});
     QVERIFY(host.script.verifyDone());
-    QCOMPARE(host.script.seen().last().detail, QStringLiteral("550 No way up."));
+    QCOMPARE(host.script.seen().last().detail,
+             QStringLiteral("The server refused the request.\nThe server's reply: 550 No way up."));
     QStringList commands = server.received().mid(before);
     commands.removeIf(
         [](const QString& line) { return line.contains(QRegularExpression("^(EPSV|PASV|TYPE)")); });

@@ -158,6 +158,8 @@ private Q_SLOTS:
         host.script.expectMessage(connectionFailed(ERROR_INTERNET_SEC_CERT_CN_INVALID));
         ConnectCommand(host);
         QVERIFY(host.script.verifyDone());
+        QVERIFY(host.script.seen().last().detail.startsWith(
+            "The server's certificate was issued for another host name.\n"));
         QVERIFY(host.script.seen().last().detail.contains("not issued for 127.0.0.1"));
         QVERIFY(!FtpConnection.Connected);
     }
@@ -197,7 +199,8 @@ private Q_SLOTS:
             QCOMPARE(host.status, QStringLiteral("Connected to 127.0.0.1"));
         } else {
             QCOMPARE(received, firstCommands); // the user name never went out
-            QVERIFY(host.script.seen().last().detail.startsWith("500"));
+            QVERIFY(host.script.seen().last().detail.startsWith(
+                "The encrypted connection could not be set up.\n500"));
         }
     }
 };
