@@ -75,11 +75,18 @@ void TestAbout::versionComesFromTheExecutableFile()
 void TestAbout::linkOpensBrowserAndKeysClose()
 {
     ScriptedPrompter prompter;
-    TfrmAbout box(prompter);
+    QWidget main;
+    main.setGeometry(101, 53, 803, 611);
+    TfrmAbout box(prompter, &main);
     QVERIFY(!(box.windowFlags() & Qt::WindowCloseButtonHint));
+    QVERIFY(box.Label1->font().bold());
     QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openUrl");
     box.show();
     QVERIFY(QTest::qWaitForWindowExposed(&box));
+    // Centred over the main window, as every dialog of the program is.
+    const QRect owner = main.frameGeometry();
+    QCOMPARE(box.pos(), owner.topLeft() + QPoint((owner.width() - box.width()) / 2,
+                                                 (owner.height() - box.height()) / 2));
     QCOMPARE(box.lblWeb->cursor().shape(), Qt::PointingHandCursor);
     QVERIFY(box.lblWeb->font().underline());
     QTest::mouseClick(box.lblWeb, Qt::LeftButton);

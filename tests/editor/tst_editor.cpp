@@ -17,7 +17,9 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QJsonArray>
+#include <QMenu>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 
 #include <functional>
 
@@ -195,20 +197,39 @@ void TestEditor::editAndSaveRemoteKeepsLineEnds()
     Program program(*this, m_server.port());
     open(program, "notes.txt", 8, [&](TfrmEdit& edit) {
         QCOMPARE(edit.windowTitle(), QStringLiteral("notes.txt"));
+        const QRect main = program.main.frameGeometry();
+        const QSize size(main.width() * 3 / 4, main.height() * 9 / 10);
+        QCOMPARE(edit.size(), size);
+        QCOMPARE(edit.pos(), main.topLeft() + QPoint((main.width() - size.width()) / 2,
+                                                     (main.height() - size.height()) / 2));
+        QStringList captions;
+        for (const QAction* item : edit.mnuFile->actions())
+            captions << (item->isSeparator() ? QStringLiteral("-") : item->text());
+        QCOMPARE(captions, (QStringList{"&Save &Remote", "Save &Local", "-", "&Close"}));
         QCOMPARE(edit.Editor->toPlainText(), QStringLiteral("one\ntwo"));
         QVERIFY(!edit.Editor->isReadOnly());
         QVERIFY(QFile::exists(edit.TempFilePath));
         QCOMPARE(QFileInfo(edit.TempFilePath).absolutePath(), m_local->path());
+        const QString copyName = QFileInfo(edit.TempFilePath).fileName();
+        QVERIFY2(QRegularExpression("^zul[0-9A-F]{1,4}\\.TMP$").match(copyName).hasMatch(),
+                 qPrintable(copyName));
         edit.Editor->moveCursor(QTextCursor::End);
         QTest::keyClick(edit.Editor, Qt::Key_Return);
         QTest::keyClicks(edit.Editor, "three");
         QVERIFY(edit.EditorChanged);
-        QCOMPARE(edit.mnuSaveRemote->shortcut(), QKeySequence(QKeySequence::Save));
-        edit.mnuSaveRemote->trigger();
+        // Ctrl+S stores the text on the server, as in every editor.
+        QApplication::setActiveWindow(&edit);
+        QTest::keyClick(edit.Editor, Qt::Key_S, Qt::ControlModifier);
         QVERIFY(!edit.EditorChanged);
         QCOMPARE(ReadFile(serverPath("notes.txt")), QByteArray("one\r\ntwo\r\nthree"));
-        edit.close(); // no question: nothing changed since the save
+        // Yes at the closing question saves, then closes.
+        QTest::keyClicks(edit.Editor, "!");
+        program.prompter.expectBeep(MB_ICONQUESTION)
+            .expectYesNoCancel("This file has been changed. Do you want to save it?",
+                               PromptAnswer::Yes);
+        edit.close();
         QVERIFY(!edit.isVisible());
+        QCOMPARE(ReadFile(serverPath("notes.txt")), QByteArray("one\r\ntwo\r\nthree!"));
     });
     QVERIFY(m_stepRan);
     QCOMPARE(localEntries(), QStringList());
