@@ -48,15 +48,6 @@ private:
     QString m_path;
 };
 
-// The download keeps what arrived of a failed or cancelled transfer beside its target; for
-// the editor's copy that is of no use to anyone.
-void removePartialDownload(const QString& folder, const QString& localName)
-{
-    const QByteArray partial =
-        QFile::encodeName(JoinLocalPath(folder, PartialDownloadName(localName)));
-    DeleteFileA(partial.constData());
-}
-
 class Descriptor
 {
 public:
@@ -138,21 +129,20 @@ std::optional<QString> FetchForEditing(BatchHost& outerHost, const FileListRow& 
     bool fetched = false;
     try {
         fetched =
-            DownloadFile(host, row.serverName(), tempName, row.size, FTP_TRANSFER_TYPE_BINARY) &&
+            // What arrived of a failed or cancelled copy is of no use to anyone.
+            DownloadFile(host, row.serverName(), tempName, row.size, FTP_TRANSFER_TYPE_BINARY,
+                         PartialData::Discard) &&
             !CancelRequested;
     } catch (const FileSystemError& error) {
         host.progress().CloseProgress();
-        removePartialDownload(folder, tempName);
         host.showFileError(error.text());
         return std::nullopt;
     }
     host.progress().CloseProgress();
     // A copy that is not the whole file must not reach the editor: saving it would replace
     // the server's file with the part that arrived.
-    if (!fetched) {
-        removePartialDownload(folder, tempName);
+    if (!fetched)
         return std::nullopt;
-    }
     // The listing may have understated the size.
     const qint64 size = QFile(QFile::decodeName(buffer)).size();
     if (size > kEditorMaxBytes) {

@@ -4,6 +4,7 @@
 #include "local/FileSystemError.h"
 #include "transfer/BatchHost.h"
 #include "transfer/CancelFlag.h"
+#include "transfer/LocalFile.h"
 #include "transfer/ProgressSink.h"
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferNames.h"
@@ -141,17 +142,6 @@ bool UploadFolderContents(BatchHost& host, const QString& folderPath, std::vecto
     return result;
 }
 
-void MakeLocalFolder(const QString& path)
-{
-    if (::mkdir(QFile::encodeName(path).constData(), 0777) == 0)
-        return;
-    const int error = errno;
-    // An existing folder is used as it is, as the upload does with an existing remote one.
-    if (error == EEXIST && S_ISDIR(StatOrThrow(path).st_mode))
-        return;
-    throw FileSystemError(error);
-}
-
 // The remote find handle, closed on every path before any file of the folder is opened
 // (the connection carries one open remote item at a time).
 class RemoteFind
@@ -181,17 +171,23 @@ RemoteEntry EntryFrom(const WIN32_FIND_DATAA& data)
     return entry;
 }
 
-bool DownloadFolderContents(BatchHost& host, const QByteArray& remoteName, const QString& shownPath)
+bool DownloadFolderContents(BatchHost& host, const LocalDirectory& parent,
+                            const QByteArray& remoteName, const QString& shownPath)
 {
     if (CancelRequested)
         return true;
     const QString localName = ServerNameText(remoteName);
-    if (!IsPlainName(localName)) {
-        host.warn(NotPlainNameText(localName));
+    if (const QString refusal = RefusedDownloadNameText(localName); !refusal.isEmpty()) {
+        host.warn(refusal);
         return false;
     }
-    const QString localPath = JoinLocalPath(host.localFolder(), localName);
-    MakeLocalFolder(localPath);
+    // Each level is opened relative to the one above it, never through a link, so the tree
+    // lands in the chosen folder whatever the local tree holds.
+    const std::optional<LocalDirectory> folder = parent.subfolder(localName, true);
+    if (!folder) {
+        host.warn(LinkInTheWayText(JoinLocalPath(parent.path(), localName)));
+        return false;
+    }
     RemoteFolderVisit visit(host, remoteName);
     if (!visit.entered()) {
         host.reportFtpError(kSetDirectoryFailed);
@@ -200,7 +196,7 @@ bool DownloadFolderContents(BatchHost& host, const QByteArray& remoteName, const
     std::vector<RemoteEntry> entries;
     if (!ListRemoteEntries(host, entries, kDownloadFolderFailed))
         return false;
-    FixedFolderHost inner(host, localPath);
+    FixedFolderHost inner(host, folder->path());
     bool result = true;
     for (const RemoteEntry& entry : entries) {
         if (!BatchGoesOn(host))
@@ -214,9 +210,10 @@ bool DownloadFolderContents(BatchHost& host, const QByteArray& remoteName, const
         // was being shown must be seen here or it would be lost.
         if (CancelRequested)
             break;
-        const bool ok = entry.isFolder ? DownloadFolderContents(inner, entry.serverName, shown)
-                                       : DownloadFile(inner, entry.serverName, entry.name,
-                                                      entry.size, FTP_TRANSFER_TYPE_BINARY);
+        const bool ok = entry.isFolder
+                            ? DownloadFolderContents(inner, *folder, entry.serverName, shown)
+                            : DownloadFileAt(inner, *folder, entry.serverName, entry.name,
+                                             entry.size, FTP_TRANSFER_TYPE_BINARY);
         result = result && ok;
         host.progress().SetProgressPosition(0);
     }
@@ -236,7 +233,8 @@ bool UploadFolder(BatchHost& host, const QString& folderPath)
 
 bool DownloadFolder(BatchHost& host, const QByteArray& remoteName)
 {
-    return DownloadFolderContents(host, remoteName, ServerNameText(remoteName));
+    const LocalDirectory root(host.localFolder());
+    return DownloadFolderContents(host, root, remoteName, ServerNameText(remoteName));
 }
 
 bool ListRemoteEntries(BatchHost& host, std::vector<RemoteEntry>& entries,

@@ -1,13 +1,16 @@
 #include "transfer/LocalFile.h"
 
 #include "local/FileSystemError.h"
+#include "transfer/TransferNames.h"
 
 #include <QFile>
+#include <QRandomGenerator>
 
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 // Large enough that reading or writing the disk costs a small share of a transfer; small
@@ -64,24 +67,85 @@ std::span<const char> LocalFileReader::next(qsizetype maxBytes)
     return block;
 }
 
-LocalFileWriter::LocalFileWriter(const QString& path) : m_buffer(kChunkBytes)
+LocalDirectory::LocalDirectory(const QString& path) : m_path(path)
 {
-    m_fd = ::open(QFile::encodeName(path).constData(),
-                  O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
+    m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (m_fd < 0)
         throwErrno();
 }
 
+LocalDirectory::~LocalDirectory()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+LocalDirectory::LocalDirectory(LocalDirectory&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1)), m_path(std::move(other.m_path))
+{}
+
+bool LocalDirectory::isLink(const QString& name) const
+{
+    struct stat info
+    {};
+    return ::fstatat(m_fd, QFile::encodeName(name).constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISLNK(info.st_mode);
+}
+
+std::optional<LocalDirectory> LocalDirectory::subfolder(const QString& name, bool create) const
+{
+    const QByteArray native = QFile::encodeName(name);
+    if (create && ::mkdirat(m_fd, native.constData(), 0777) != 0 && errno != EEXIST)
+        throwErrno();
+    // O_NOFOLLOW: a link put there, even between the mkdir and this open, is refused here
+    // rather than entered.
+    const int fd =
+        ::openat(m_fd, native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0)
+        return LocalDirectory(fd, JoinLocalPath(m_path, name));
+    const int error = errno;
+    if (isLink(name))
+        return std::nullopt;
+    // A file of that name is in the way: it is the user's, and stays.
+    throw FileSystemError(error == ENOTDIR ? EEXIST : error);
+}
+
+LocalFileWriter::LocalFileWriter(const LocalDirectory& folder, const QString& namePrefix,
+                                 bool keepPartial)
+    : m_dirFd(folder.fd()), m_keepPartial(keepPartial), m_buffer(kChunkBytes)
+{
+    // As mkstemp does, but relative to the open folder: O_EXCL fails on any existing entry,
+    // a symbolic link included, so the name is ours alone and nothing is truncated.
+    static constexpr char kUniqueChars[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QString name = namePrefix + QLatin1Char('.');
+        for (int i = 0; i < 6; ++i)
+            name += QLatin1Char(kUniqueChars[QRandomGenerator::global()->bounded(62)]);
+        m_fd = ::openat(m_dirFd, QFile::encodeName(name).constData(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (m_fd >= 0) {
+            m_name = name;
+            return;
+        }
+        if (errno != EEXIST)
+            throwErrno();
+    }
+    throw FileSystemError(EEXIST);
+}
+
 LocalFileWriter::~LocalFileWriter()
 {
-    if (m_fd < 0)
-        return;
-    try {
-        flush();
-    } catch (const FileSystemError&) {
-        // The command is already failing with the first error; this one adds nothing.
+    if (m_fd >= 0) {
+        try {
+            flush();
+        } catch (const FileSystemError&) {
+            // The command is already failing with the first error; this one adds nothing.
+        }
+        ::close(m_fd);
     }
-    ::close(m_fd);
+    if (!m_keepPartial && !m_placed)
+        ::unlinkat(m_dirFd, QFile::encodeName(m_name).constData(), 0);
 }
 
 void LocalFileWriter::write(const char* data, qsizetype length)
@@ -128,6 +192,17 @@ void LocalFileWriter::commit()
     // file in place. There is no fsync: one per file made a tree of small files many times
     // slower, and the rename that follows is what keeps an earlier file safe meanwhile.
     close();
+}
+
+void LocalFileWriter::commitAs(const QString& target)
+{
+    commit();
+    // renameat never follows a link at either name: a link standing at `target` is replaced,
+    // and whatever it pointed to is untouched.
+    if (::renameat(m_dirFd, QFile::encodeName(m_name).constData(), m_dirFd,
+                   QFile::encodeName(target).constData()) != 0)
+        throwErrno();
+    m_placed = true;
 }
 
 void LocalFileWriter::close()

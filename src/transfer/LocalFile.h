@@ -2,6 +2,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -30,32 +31,74 @@ private:
     size_t m_len = 0;
 };
 
-// A local file written by a download, created fresh (an existing file of that name is
-// truncated; a symbolic link in its place is refused). Writes are gathered into large
-// system calls; commit() hands every byte to the file before the caller may report success.
-// Every failure throws FileSystemError.
+// An open local folder. Every name below it is resolved against it (openat), so no folder on
+// the way can be swapped for a symbolic link while a command runs, and a link where a server's
+// name lands is seen rather than followed. Every failure throws FileSystemError.
+class LocalDirectory
+{
+public:
+    // Opens the folder at `path`: the one the user chose, where a link is the user's own.
+    explicit LocalDirectory(const QString& path);
+    ~LocalDirectory();
+    LocalDirectory(LocalDirectory&& other) noexcept;
+    LocalDirectory(const LocalDirectory&) = delete;
+    LocalDirectory& operator=(const LocalDirectory&) = delete;
+    LocalDirectory& operator=(LocalDirectory&&) = delete;
+
+    int fd() const { return m_fd; }
+    // The path it was reached by, for messages and the progress dialog.
+    const QString& path() const { return m_path; }
+    // True when `name` in this folder is a symbolic link (it is not looked through).
+    bool isLink(const QString& name) const;
+    // The folder `name` inside this one, made first when `create` is set and it is missing.
+    // Empty when a symbolic link stands there: nothing is ever done through it.
+    std::optional<LocalDirectory> subfolder(const QString& name, bool create) const;
+
+private:
+    LocalDirectory(int fd, QString path) : m_fd(fd), m_path(std::move(path)) {}
+
+    int m_fd = -1;
+    QString m_path;
+};
+
+// A download's file, made new under a name no other file has (`namePrefix` plus a unique
+// part), so it can never overwrite or truncate anything already in the folder. Writes are
+// gathered into large system calls. It is put in place only by commitAs(), after the caller
+// knows the data is whole; otherwise it stays as it is (partial data the user can keep) or,
+// made with `keepPartial` false, is removed when the writer ends. Every failure throws
+// FileSystemError.
 class LocalFileWriter
 {
 public:
-    explicit LocalFileWriter(const QString& path);
+    LocalFileWriter(const LocalDirectory& folder, const QString& namePrefix,
+                    bool keepPartial = true);
     // Writes what is gathered (errors ignored: a failing command is already on its way out)
     // and closes the file.
     ~LocalFileWriter();
     LocalFileWriter(const LocalFileWriter&) = delete;
     LocalFileWriter& operator=(const LocalFileWriter&) = delete;
 
+    // The name the file was made under, in the folder.
+    const QString& name() const { return m_name; }
     void write(const char* data, qsizetype length);
     // Hands the gathered bytes to the kernel.
     void flush();
     // Flushes and closes the file, checking that the system took every byte.
     void commit();
+    // commit(), then renames the file to `target` in the same folder in one step, replacing
+    // what was there.
+    void commitAs(const QString& target);
     // Flushes and closes, keeping whatever arrived (a partial download).
     void close();
 
 private:
     void writeOut(const char* data, size_t length);
 
+    int m_dirFd;
     int m_fd = -1;
+    QString m_name;
+    bool m_keepPartial;
+    bool m_placed = false;
     std::vector<char> m_buffer;
     size_t m_used = 0;
     qint64 m_written = 0;

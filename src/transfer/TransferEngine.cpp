@@ -138,10 +138,24 @@ bool UploadFile(TransferHost& host, const QString& localPath, DWORD transferType
 }
 
 bool DownloadFile(TransferHost& host, const QByteArray& remoteName, const QString& localName,
-                  qint64 expectedSize, DWORD transferType)
+                  qint64 expectedSize, DWORD transferType, PartialData partial)
 {
-    if (!IsPlainName(localName)) {
-        host.warn(NotPlainNameText(localName));
+    const LocalDirectory folder(host.localFolder());
+    return DownloadFileAt(host, folder, remoteName, localName, expectedSize, transferType, partial);
+}
+
+bool DownloadFileAt(TransferHost& host, const LocalDirectory& folder, const QByteArray& remoteName,
+                    const QString& localName, qint64 expectedSize, DWORD transferType,
+                    PartialData partial)
+{
+    if (const QString refusal = RefusedDownloadNameText(localName); !refusal.isEmpty()) {
+        host.warn(refusal);
+        return false;
+    }
+    // The rename at the end would only replace the link, but the user made it, and a
+    // download is never meant to reach through it either.
+    if (folder.isLink(localName)) {
+        host.warn(LinkInTheWayText(JoinLocalPath(folder.path(), localName)));
         return false;
     }
     StampTransferStart();
@@ -153,9 +167,7 @@ bool DownloadFile(TransferHost& host, const QByteArray& remoteName, const QStrin
         host.reportFtpError(kOpenFailed);
         return false;
     }
-    const QString folder = host.localFolder();
-    const QString partialPath = JoinLocalPath(folder, PartialDownloadName(localName));
-    LocalFileWriter target(partialPath);
+    LocalFileWriter target(folder, PartialDownloadName(localName), partial == PartialData::Keep);
 
     std::array<char, kTransferBlockBytes> buffer;
     qint64 count = 0;
@@ -177,7 +189,7 @@ bool DownloadFile(TransferHost& host, const QByteArray& remoteName, const QStrin
         host.progress().UpdateProgress(TransferPercent(count, expectedSize), count,
                                        std::max(expectedSize, count), ElapsedSeconds());
     }
-    if (!complete) { // cancelled: keep the partial data, leave the target alone
+    if (!complete) { // cancelled: the partial data stays (unless discarded), the target too
         target.close();
         return true;
     }
@@ -188,7 +200,6 @@ bool DownloadFile(TransferHost& host, const QByteArray& remoteName, const QStrin
         target.close();
         return false;
     }
-    target.commit();
-    ReplaceFile(partialPath, JoinLocalPath(folder, localName));
+    target.commitAs(localName);
     return true;
 }

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QtGlobal>
 
+class LocalDirectory;
 class TransferHost;
 
 // The single-file engine: every file the program moves goes through UploadFile or
@@ -23,14 +24,26 @@ extern double TransferStartTime;
 // file, or when the upload was cancelled (or never started because Cancel was already set).
 bool UploadFile(TransferHost& host, const QString& localPath, DWORD transferType);
 
+// What a failed or cancelled download leaves of the data that arrived.
+enum class PartialData {
+    Keep,    // beside the target, under a name starting with PartialDownloadName()
+    Discard, // nothing: a copy made for the program's own use
+};
+
 // Fetches `remoteName` (a row's serverName(): the server's own bytes) from the current
-// remote directory into the host's local folder as `localName`. The data goes to a temporary file
-// beside the target that replaces the target only after the whole file arrived and was written; a
-// failed or cancelled download leaves an existing target untouched and the partial data under
-// PartialDownloadName(). `expectedSize` (the listed size) only drives the percentage: the data is
-// read until the server ends it.
+// remote directory into the host's local folder as `localName`. The data goes to a new file
+// of its own beside the target that replaces the target only after the whole file arrived and
+// was written; a failed or cancelled download leaves an existing target untouched. A name that
+// is not plain or too long for the local file system, or a symbolic link standing at the
+// target, is refused with a warning before anything is fetched or created. `expectedSize` (the
+// listed size) only drives the percentage: the data is read until the server ends it.
 bool DownloadFile(TransferHost& host, const QByteArray& remoteName, const QString& localName,
-                  qint64 expectedSize, DWORD transferType);
+                  qint64 expectedSize, DWORD transferType, PartialData partial = PartialData::Keep);
+// The same into an already opened local folder (the host's local folder is then only used
+// in messages).
+bool DownloadFileAt(TransferHost& host, const LocalDirectory& folder, const QByteArray& remoteName,
+                    const QString& localName, qint64 expectedSize, DWORD transferType,
+                    PartialData partial = PartialData::Keep);
 
 // Whole seconds since TransferStartTime, measured on the clock of the day so that a transfer
 // running across midnight is measured right (one running longer than a day wraps to 0).

@@ -21,8 +21,25 @@ QString RemoteNameFor(const QString& localPath, bool lowerCase);
 // `folder` and `name` joined with exactly one "/" (the root "/" already ends in one).
 QString JoinLocalPath(const QString& folder, const QString& name);
 
-// The name a download is written under until it completed; a failed or cancelled download
-// leaves its partial data there. Kept within the file system's 255-byte name limit.
+// True for a name the local file system can hold: at most 255 bytes once encoded. A longer
+// name is refused rather than shortened, which could make it another file's name.
+bool FitsLocalNameLimit(const QString& name);
+
+// Why a name from the server cannot be downloaded as it is (not plain, or too long for the
+// local file system), or an empty text when it can.
+QString RefusedDownloadNameText(const QString& name);
+
+// The warning shown when a symbolic link stands where a download would write (`path`).
+QString LinkInTheWayText(const QString& path);
+
+// The fixed beginning of the name a download is written under until it completed: the
+// target's name (shortened when the whole would not fit the 255-byte limit) and
+// kPartialSuffix. A dot and six unique characters follow it, so no two downloads and no
+// existing file ever share the name. A failed or cancelled download leaves its partial data
+// there.
 QString PartialDownloadName(const QString& localName);
+
+// True when `fileName` is the name of partial data left by a download of `localName`.
+bool IsPartialDownloadOf(const QString& fileName, const QString& localName);
 
 inline constexpr char kPartialSuffix[] = ".zulftp-part";

@@ -4,6 +4,7 @@
 #include "transfer/BatchHost.h"
 #include "transfer/CancelFlag.h"
 #include "transfer/ProgressSink.h"
+#include "transfer/TransferNames.h"
 #include "wininet.h"
 
 #include <QDir>
@@ -173,4 +174,24 @@ inline QByteArray ReadFile(const QString& path)
     if (!file.open(QIODevice::ReadOnly))
         return QByteArray("<missing>");
     return file.readAll();
+}
+
+// The names of the partial data that downloads of `name` left in `folder`.
+inline QStringList PartialFiles(const QString& folder, const QString& name)
+{
+    QStringList found;
+    for (const QString& entry : QDir(folder).entryList(QDir::Files | QDir::Hidden)) {
+        if (IsPartialDownloadOf(entry, name))
+            found << entry;
+    }
+    return found;
+}
+
+// The contents of the one partial file a download of `name` left in `folder`.
+inline QByteArray ReadPartial(const QString& folder, const QString& name)
+{
+    const QStringList found = PartialFiles(folder, name);
+    if (found.size() != 1)
+        return QByteArray("<%1 partial files>").replace("%1", QByteArray::number(found.size()));
+    return ReadFile(folder + '/' + found.first());
 }

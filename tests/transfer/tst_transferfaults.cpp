@@ -2,6 +2,7 @@
 
 #include "faultserver.h"
 #include "transfer/FolderTransfer.h"
+#include "transfer/TransferBatch.h"
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferNames.h"
 
@@ -22,6 +23,7 @@ private Q_SLOTS:
     void unconfirmedUploadIsAFailure_data();
     void unconfirmedUploadIsAFailure();
     void hostileListingCannotWriteOutsideFolder();
+    void downloadNeverOverwritesFilesThatLookPartial();
 
 private:
     bool startServer(const QJsonObject& script);
@@ -79,7 +81,7 @@ void TransferFaultsTest::failedDownloadKeepsEarlierFile()
     QCOMPARE(m_host.log, QStringList{"error Internet Read File Failed."});
     QCOMPARE(ReadFile(localPath("data.bin")), QByteArray("the user's earlier copy"));
     // What did arrive is kept under the partial name, for the user to judge.
-    const QByteArray partial = ReadFile(localPath("data.bin" + QString(kPartialSuffix)));
+    const QByteArray partial = ReadPartial(m_localDir->path(), "data.bin");
     QVERIFY(partial.size() >= 4096 && partial.size() <= 100000);
 }
 
@@ -129,6 +131,37 @@ void TransferFaultsTest::hostileListingCannotWriteOutsideFolder()
     const qsizetype entered = received.indexOf("CWD dir");
     QVERIFY(entered >= 0);
     QVERIFY(received.indexOf("CDUP") > entered || received.indexOf("CWD ..") > entered);
+}
+
+void TransferFaultsTest::downloadNeverOverwritesFilesThatLookPartial()
+{
+    // A name one byte too long for the local file system, and a local file whose name is
+    // what shortening it into a partial-data name would give.
+    const QString tooLong(256, 'n');
+    const QString lookalike = QString(243, 'n') + kPartialSuffix;
+    const QString listing = QStringLiteral("-rw-r--r-- 1 u g 4 Jan 01 2020 x.zulftp-part\r\n"
+                                           "-rw-r--r-- 1 u g 5 Jan 01 2020 x\r\n"
+                                           "-rw-r--r-- 1 u g 4 Jan 01 2020 %1\r\n"
+                                           "-rw-r--r-- 1 u g 2 Jan 01 2020 ok.txt\r\n")
+                                .arg(tooLong);
+    QVERIFY(startServer(
+        {{"listing", listing},
+         {"files",
+          QJsonObject{
+              {"x.zulftp-part", "AAAA"}, {"x", "BBBBB"}, {tooLong, "long"}, {"ok.txt", "ok"}}}}));
+    QVERIFY(WriteFile(localPath("dir/" + lookalike), "the user's file"));
+
+    TestSelection remote;
+    remote.add("dir", 0, true);
+    DownloadSelection(m_host, remote);
+    QCOMPARE(m_host.log, QStringList{"warn " + RefusedDownloadNameText(tooLong)});
+    QCOMPARE(ReadFile(localPath("dir/" + lookalike)), QByteArray("the user's file"));
+    QCOMPARE(ReadFile(localPath("dir/x.zulftp-part")), QByteArray("AAAA"));
+    QCOMPARE(ReadFile(localPath("dir/x")), QByteArray("BBBBB"));
+    QCOMPARE(ReadFile(localPath("dir/ok.txt")), QByteArray("ok"));
+    QCOMPARE(QDir(localPath("dir")).count(), 4u + 2u);
+    // The refused name was never asked for.
+    QVERIFY(!m_server->received().contains("RETR " + tooLong));
 }
 
 QTEST_GUILESS_MAIN(TransferFaultsTest)
