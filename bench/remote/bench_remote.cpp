@@ -2,6 +2,7 @@
 // rows sorted and shown in a list view, log-off) against curl fetching the same folder from
 // the same server in the same run; then the column-click re-sort of the listed rows.
 // Built with the program, never run by the tests; see bench/README.md.
+#include "../ResidentMemory.h"
 #include "BenchRemoteHost.h"
 #include "FtpServerFixture.h"
 #include "ftp/FileListModel.h"
@@ -64,8 +65,9 @@ struct Run
     bool ok = false;
     double seconds = 0;
     int rows = 0;
-    double engineSeconds = 0;  // the bare FtpFindFirstFileA / InternetFindNextFileA loop
-    double listingSeconds = 0; // ListRemoteFiles alone: engine, rows, sort, view
+    double engineSeconds = 0;    // the bare FtpFindFirstFileA / InternetFindNextFileA loop
+    double listingSeconds = 0;   // ListRemoteFiles alone: engine, rows, sort, view
+    std::uint64_t peakBytes = 0; // the whole program's resident peak with the rows shown
 };
 
 // The service's own enumeration on the open connection, for the breakdown of our time.
@@ -87,6 +89,7 @@ double engineListing()
 Run ourListing(BenchHost& host)
 {
     Run run;
+    bench::resetResidentPeak();
     QElapsedTimer timer;
     timer.start();
     host.clock.start();
@@ -101,6 +104,7 @@ Run ourListing(BenchHost& host)
     QApplication::processEvents(); // the view lays the new rows out
     run.listingSeconds = double(listing.nsecsElapsed()) / 1e9;
     run.rows = host.files.rowCount();
+    run.peakBytes = bench::residentPeak();
     DisconnectFromSite(host);
     run.seconds = double(timer.nsecsElapsed()) / 1e9;
     // Outside the timed run: the same folder through the service alone.
@@ -187,6 +191,8 @@ bool listing(BenchHost& host, const FtpServerFixture& server, const char* what,
     std::printf("%-16s of which ListRemoteFiles %.3f s; the service's bare enumeration of the "
                 "same folder %.3f s\n",
                 "", ours.listingSeconds, ours.engineSeconds);
+    std::printf("%-16s peak resident memory of the whole program with the rows shown %.1f MiB\n",
+                "", bench::mebibytes(ours.peakBytes));
     std::fflush(stdout);
     return true;
 }

@@ -1,11 +1,14 @@
 #include "BenchFtp.h"
 
+#include "../ResidentMemory.h"
+
 #include "wininet.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -167,6 +170,8 @@ BenchRun ourListing(const BenchServer& server, const QString& remoteFolder)
         return run;
     }
     WIN32_FIND_DATAA data;
+    const std::uint64_t residentBefore = bench::residentNow();
+    bench::resetResidentPeak();
     Handle find(
         FtpFindFirstFileA(session.connection.get(), nullptr, &data, INTERNET_FLAG_RELOAD, 0));
     if (!find) {
@@ -180,6 +185,7 @@ BenchRun ourListing(const BenchServer& server, const QString& remoteFolder)
         run.error = failure("InternetFindNextFileA");
         return run;
     }
+    run.peakBytes = bench::residentPeak() - std::min(residentBefore, bench::residentPeak());
     find.close();
     run.seconds = double(timer.nsecsElapsed()) / 1e9;
     run.ok = true;

@@ -20,8 +20,9 @@ struct BenchRun
 {
     bool ok = false;
     double seconds = 0;
-    std::uint64_t bytes = 0;   // transferred
-    std::uint64_t entries = 0; // listed
+    std::uint64_t bytes = 0;     // transferred
+    std::uint64_t entries = 0;   // listed
+    std::uint64_t peakBytes = 0; // listing: how far resident memory rose above its start
     QString error;
 };
 

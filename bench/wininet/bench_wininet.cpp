@@ -1,6 +1,7 @@
 // Benchmark of the internet client layer against curl on the same local server in the same
 // run: a large download and upload in small calls, and the listing of a very large folder.
 // Built with the program, never run by the tests; see bench/README.md.
+#include "../ResidentMemory.h"
 #include "BenchFtp.h"
 #include "FtpServerFixture.h"
 
@@ -124,9 +125,10 @@ bool report(const char* what, const BenchRun& ours, const BenchRun& curl, bool t
             oursRate, curlRate, oursRate / curlRate, target);
     } else {
         std::printf("%-22s ours %7.3f s  curl %7.3f s  ratio ours/curl %.2f (target <= 1.50)  "
-                    "%llu entries\n",
+                    "%llu entries, peak +%.1f MiB\n",
                     what, ours.seconds, curl.seconds, ours.seconds / curl.seconds,
-                    static_cast<unsigned long long>(ours.entries));
+                    static_cast<unsigned long long>(ours.entries),
+                    bench::mebibytes(ours.peakBytes));
     }
     std::fflush(stdout);
     return true;
