@@ -64,6 +64,7 @@ inline constexpr DWORD ERROR_INTERNET_INCORRECT_USER_NAME = 12013;
 inline constexpr DWORD ERROR_INTERNET_INCORRECT_PASSWORD = 12014;
 inline constexpr DWORD ERROR_INTERNET_LOGIN_FAILURE = 12015;
 inline constexpr DWORD ERROR_INTERNET_INVALID_OPERATION = 12016;
+inline constexpr DWORD ERROR_INTERNET_OPERATION_CANCELLED = 12017;
 inline constexpr DWORD ERROR_INTERNET_INCORRECT_HANDLE_TYPE = 12018;
 inline constexpr DWORD ERROR_INTERNET_CANNOT_CONNECT = 12029;
 inline constexpr DWORD ERROR_INTERNET_CONNECTION_ABORTED = 12030;
@@ -127,6 +128,12 @@ BOOL FtpSetCurrentDirectoryA(HINTERNET hConnect, LPCSTR lpszDirectory);
 HINTERNET FtpFindFirstFileA(HINTERNET hConnect, LPCSTR lpszSearchFile,
                             LPWIN32_FIND_DATAA lpFindFileData, DWORD dwFlags, DWORD_PTR dwContext);
 BOOL InternetFindNextFileA(HINTERNET hFind, LPVOID lpvFindData);
+// Our addition to the Windows set, safe to call from any thread: ends the listing that
+// FtpFindFirstFileA is reading on hConnect in another thread. That call fails with
+// ERROR_INTERNET_OPERATION_CANCELLED; the connection stays usable when the server answers the
+// cut listing in time, and is given up (ERROR_FTP_DROPPED from then on) when it does not.
+// Does nothing when no listing is being read.
+BOOL FtpCancelPendingCall(HINTERNET hConnect);
 BOOL FtpCreateDirectoryA(HINTERNET hConnect, LPCSTR lpszDirectory);
 BOOL FtpRemoveDirectoryA(HINTERNET hConnect, LPCSTR lpszDirectory);
 BOOL FtpDeleteFileA(HINTERNET hConnect, LPCSTR lpszFileName);

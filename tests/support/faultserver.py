@@ -14,6 +14,8 @@ Script keys:
   files: {name: text} served by RETR ("@N" serves N pattern bytes)
   listing: the text LIST and MLSD send
   listings: [text, ...] in place of listing: each listing takes the next, the last one stays
+  manyEntries: {"count": N, "line": "type=file;size=1; f%d"}: N generated lines (CR LF
+    added), sent after the listing text
   rules: {VERB: [rule, ...]}; each use takes the next rule, the last one stays.
   latin1: true, to read and write every text byte for byte (U+0000-U+00FF), so a
     script can hold names that are not UTF-8; the log then shows each byte as that
@@ -24,9 +26,12 @@ A rule may have:
   silent: true, to send nothing at all
   close: true, to drop the control connection after the reply (or instead of one)
   endless: true, to send one line that never ends
+  endlessLines: true, to send a multi-line reply whose last line never comes
   pasvHost: "h1,h2,h3,h4" named in a 227 reply (the listener is still on 127.0.0.1)
   dropAfter: for RETR/LIST/MLSD/STOR, bytes to move before dropping both connections
   stallAfter: like dropAfter, but then the server goes quiet and keeps both open
+  trickle: for RETR/LIST/MLSD, seconds between single bytes of the data; a client that
+    closes the data connection meanwhile gets 426 at once, as from a server that watches it
   final: the reply after the data (default "226 Transfer complete.")
   tls: for AUTH, after the reply the control connection becomes TLS with the certificate
        and key of the PEM file "tlsCert" (a top-level key); bytes the rule's reply puts
@@ -35,6 +40,7 @@ A rule may have:
 import argparse
 import json
 import os
+import select
 import socket
 import ssl
 import sys
@@ -87,6 +93,14 @@ class Session:
             except OSError:
                 pass
             return False
+        if rule.get("endlessLines"):
+            try:
+                deadline = time.time() + 20
+                while time.time() < deadline:
+                    self.send_raw("211-still going\r\n" * 1024)
+            except OSError:
+                pass
+            return False
         if rule.get("silent"):
             return not rule.get("close")
         if "chunks" in rule:
@@ -127,7 +141,7 @@ class Session:
     def payload(self, verb, argument):
         if verb in ("LIST", "MLSD", "NLST"):
             listing = self.listings.pop(0) if len(self.listings) > 1 else self.listings[0]
-            return listing.encode(*self.codec)
+            return listing.encode(*self.codec) + self.script["_many"]
         text = self.script.get("files", {}).get(argument)
         if text is None:
             return None
@@ -144,7 +158,7 @@ class Session:
             if data is None:
                 return self.deliver(rule, "550 No such file.")
         if rule.get("silent"):
-            return True
+            return not rule.get("close")
         if not self.deliver(rule, "150 Opening data connection."):
             return False
         if "reply" in rule or "chunks" in rule:
@@ -156,6 +170,7 @@ class Session:
             return True
         drop = rule.get("dropAfter")
         stall = rule.get("stallAfter")
+        trickle = rule.get("trickle")
         try:
             if verb == "STOR":
                 received = 0
@@ -171,6 +186,12 @@ class Session:
                         sock.close()
                         return False
                 self.log_line("STORED %s %d" % (argument, received))
+            elif trickle is not None:
+                for i in range(len(data)):
+                    sock.sendall(data[i:i + 1])
+                    readable, _, _ = select.select([sock], [], [], trickle)
+                    if readable:
+                        raise OSError("the client closed the data connection")
             else:
                 if stall is not None:
                     sock.sendall(data[:stall])
@@ -288,6 +309,13 @@ def main():
     args = parser.parse_args()
     with open(args.script, encoding="utf-8") as f:
         script = json.load(f)
+    # Made once, before the port is announced: a large listing would otherwise hold up
+    # the reply to every listing command.
+    many = script.get("manyEntries")
+    script["_many"] = b""
+    if many:
+        line = (many["line"] + "\r\n").encode("utf-8", "surrogateescape")
+        script["_many"] = b"".join(line.replace(b"%d", b"%d" % i) for i in range(many["count"]))
     log = open(args.log, "a", encoding="utf-8", errors="surrogateescape")
     server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)

@@ -5,6 +5,14 @@
 #include <QJsonArray>
 #include <QtTest>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
 // The engine against a server that misbehaves on purpose: every failure must come back as an
 // error code in bounded time, never as a hang, a crash or a success.
 class TestFtpFaults : public QObject
@@ -47,6 +55,22 @@ private:
             names << QString::fromUtf8(entry.cFileName);
         while (InternetFindNextFileA(find.get(), &entry));
         return names;
+    }
+
+    // A loopback port that was free a moment ago, so nothing listens there.
+    static quint16 freeLoopbackPort()
+    {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        quint16 port = 0;
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            port = ntohs(address.sin_port);
+        ::close(fd);
+        return port;
     }
 
     // The commands the server saw after the log-on dialogue.
@@ -421,13 +445,19 @@ private Q_SLOTS:
     void endlessReplyLineIsRefusedQuickly_data()
     {
         QTest::addColumn<QString>("verb");
-        QTest::newRow("greeting") << "GREETING";
-        QTest::newRow("PWD") << "PWD";
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("greeting") << "GREETING"
+                                  << "endless";
+        QTest::newRow("PWD") << "PWD"
+                             << "endless";
+        QTest::newRow("multi-line PWD without its last line") << "PWD"
+                                                              << "endlessLines";
     }
     void endlessReplyLineIsRefusedQuickly()
     {
         QFETCH(QString, verb);
-        QVERIFY(m_server.start(withRules({}, {{verb, QJsonArray{rule("endless", true)}}})));
+        QFETCH(QString, kind);
+        QVERIFY(m_server.start(withRules({}, {{verb, QJsonArray{rule(kind, true)}}})));
         QElapsedTimer clock;
         clock.start();
         m_connection = connectTo(m_server.port());
@@ -447,6 +477,13 @@ private Q_SLOTS:
         QTest::newRow("code 600") << "600 what";
         QTest::newRow("code glued to text") << "257\"/x\"";
         QTest::newRow("NUL inside") << QString("257 \"/a") + QChar(0) + "b\"";
+        QTest::newRow("code 000") << "000 zero";
+        QTest::newRow("binary") << QString::fromLatin1("\x01\x02\x7f\xff\xfe");
+        QTest::newRow("1 MiB line") << "257 \"/" + QString(1024 * 1024, 'x') + "\"";
+        QString flood;
+        for (int i = 0; i < 20; ++i)
+            flood += "150 wait\n";
+        QTest::newRow("endless preliminaries") << flood + "257 \"/never\"";
     }
     void malformedRepliesAreRefused()
     {
@@ -468,13 +505,191 @@ private Q_SLOTS:
         QTest::newRow("MLSD") << QJsonArray{"MLST type*;size*;"}
                               << fact + "../x\r\n" + fact + "a/b\r\n" + fact + "a\rb\r\n" + fact +
                                      "ok.txt\r\ntype=pdir; ..\r\n";
+        // A NUL would cut the name short and a 300-byte one cannot be held; a bare LF ends
+        // the line, leaving a tail that is no entry.
+        QTest::newRow("NUL, LF and overlong")
+            << QJsonArray{"MLST type*;size*;"}
+            << fact + "a" + QChar(0) + "b\r\n" + fact + QString(300, 'n') + "\r\n" + fact +
+                   "ok.txt\r\n" + fact + "c\nd.txt\r\ntype=pdir; ..\r\n";
     }
     void hostileListingNamesAreDropped()
     {
         QFETCH(QJsonArray, features);
         QFETCH(QString, listing);
         QVERIFY(startAndConnect({{"features", features}, {"listing", listing}}));
-        QCOMPARE(allNames(), QStringList({"ok.txt", ".."}));
+        QStringList expected{"ok.txt", ".."};
+        if (QString(QTest::currentDataTag()).startsWith("NUL"))
+            expected.insert(1, "c");
+        QCOMPARE(allNames(), expected);
+    }
+
+    void readReturnsWhatHasArrived()
+    {
+        // One byte every 100 ms: each call hands out what came rather than waiting for 4 KiB,
+        // so the caller can look at its Cancel button between calls.
+        QVERIFY(startAndConnect(withRules({{"files", QJsonObject{{"f", "0123456789"}}}},
+                                          {{"RETR", QJsonArray{rule("trickle", 0.1)}}})));
+        OwnedHandle file(FtpOpenFileA(connection(), "f", GENERIC_READ, 2, 0));
+        QVERIFY(file);
+        QByteArray data;
+        int calls = 0;
+        qint64 longestCall = 0;
+        for (;;) {
+            char block[4096];
+            DWORD got = 0;
+            QElapsedTimer call;
+            call.start();
+            QVERIFY(InternetReadFile(file.get(), block, sizeof block, &got));
+            longestCall = std::max(longestCall, call.elapsed());
+            if (got == 0)
+                break;
+            data.append(block, got);
+            ++calls;
+        }
+        QCOMPARE(data, QByteArray("0123456789"));
+        QVERIFY2(calls >= 5, qPrintable(QString::number(calls)));
+        QVERIFY2(longestCall < 500, qPrintable(QString::number(longestCall)));
+        QVERIFY(file.close());
+        QCOMPARE(currentDirectory(connection()), QString("/"));
+    }
+
+    void cancelEndsListingFromAnotherThread_data()
+    {
+        QTest::addColumn<QJsonObject>("listRule");
+        QTest::addColumn<QString>("afterwards");
+        // The server notices the cut data connection and answers at once: still usable.
+        QTest::newRow("trickling") << rule("trickle", 0.1) << "/";
+        // A server that never answers it has fallen out of step and is given up.
+        QTest::newRow("silent data") << rule("stallAfter", 0) << "<error 12111>";
+    }
+    void cancelEndsListingFromAnotherThread()
+    {
+        QFETCH(QJsonObject, listRule);
+        QFETCH(QString, afterwards);
+        const QString listing = "-rw-r--r-- 1 u g 7 Jan 02  2020 slow.txt\r\n";
+        QVERIFY(startAndConnect(
+            withRules({{"listing", listing}}, {{"LIST", QJsonArray{listRule, QJsonObject{}}}})));
+        QElapsedTimer clock;
+        clock.start();
+        std::atomic<qint64> returnedAt{-1};
+        HINTERNET find = nullptr;
+        DWORD error = ERROR_SUCCESS;
+        std::thread lister([&] {
+            WIN32_FIND_DATAA entry{};
+            find = FtpFindFirstFileA(connection(), nullptr, &entry, INTERNET_FLAG_RELOAD, 0);
+            error = GetLastError();
+            returnedAt = clock.elapsed();
+        });
+        QTest::qSleep(500); // well inside the listing
+        const qint64 pressedAt = clock.elapsed();
+        while (returnedAt < 0) {
+            FtpCancelPendingCall(connection()); // as the window does, on every round
+            QTest::qSleep(5);
+        }
+        lister.join();
+        QVERIFY(!find);
+        QCOMPARE(error, ERROR_INTERNET_OPERATION_CANCELLED);
+        const qint64 waited = returnedAt - pressedAt;
+        if (afterwards == "/")
+            QVERIFY2(waited < 100, qPrintable(QString::number(waited)));
+        else
+            QVERIFY2(waited < 2 * qint64(kShortTimeoutMs), qPrintable(QString::number(waited)));
+        QCOMPARE(currentDirectory(connection()), afterwards);
+        if (afterwards != "/")
+            return;
+        QCOMPARE(allNames(), QStringList({"slow.txt"}));
+        // A request while nothing is listed is ignored, and spoils nothing later.
+        QVERIFY(FtpCancelPendingCall(connection()));
+        QCOMPARE(allNames(), QStringList({"slow.txt"}));
+    }
+
+    void listingOverTheEntryLimitIsRefusedWhole()
+    {
+        // Short lines by the million: refused with a clear code rather than cut short or
+        // allowed to take all memory; the connection stays in step.
+        QVERIFY(startAndConnect(
+            {{"features", QJsonArray{"MLST type*;"}},
+             {"manyEntries", QJsonObject{{"count", 2'000'001}, {"line", "type=file; f%d"}}}}));
+        WIN32_FIND_DATAA entry{};
+        QVERIFY(!FtpFindFirstFileA(connection(), nullptr, &entry, INTERNET_FLAG_RELOAD, 0));
+        QCOMPARE(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
+        QCOMPARE(currentDirectory(connection()), QString("/"));
+    }
+
+    void controlConnectionClosedDuringEachCommand_data()
+    {
+        QTest::addColumn<QString>("verb");
+        for (const char* verb : {"USER", "PASS", "FEAT", "PWD", "CWD", "CDUP", "MKD", "RMD", "DELE",
+                                 "RNFR", "RNTO", "TYPE", "EPSV", "RETR", "STOR", "LIST"})
+            QTest::newRow(verb) << verb;
+    }
+    void controlConnectionClosedDuringEachCommand()
+    {
+        QFETCH(QString, verb);
+        const QJsonObject script =
+            withRules({{"files", QJsonObject{{"f", "@10000"}}},
+                       {"listing", "-rw-r--r-- 1 u g 7 Jan 02  2020 b\r\n"}},
+                      {{verb, QJsonArray{QJsonObject{{"silent", true}, {"close", true}}}}});
+        QVERIFY(m_server.start(script));
+        QElapsedTimer clock;
+        clock.start();
+        m_connection = connectTo(m_server.port());
+        const bool duringLogOn = verb == "USER" || verb == "PASS" || verb == "FEAT";
+        QCOMPARE(bool(m_connection.connect), !duringLogOn);
+        DWORD error = m_connection.error;
+        if (!duringLogOn) {
+            const QString call = verb == "RNTO" ? "RNFR" : verb;
+            BOOL ok = TRUE;
+            if (call == "PWD") {
+                ok = currentDirectory(connection()).startsWith("/");
+            } else if (call == "CWD") {
+                ok = FtpSetCurrentDirectoryA(connection(), "d");
+            } else if (call == "CDUP") {
+                ok = FtpSetCurrentDirectoryA(connection(), "..");
+            } else if (call == "MKD") {
+                ok = FtpCreateDirectoryA(connection(), "d");
+            } else if (call == "RMD") {
+                ok = FtpRemoveDirectoryA(connection(), "d");
+            } else if (call == "DELE") {
+                ok = FtpDeleteFileA(connection(), "f");
+            } else if (call == "RNFR") {
+                ok = FtpRenameFileA(connection(), "f", "g");
+            } else if (call == "STOR") {
+                ok = uploadAll(connection(), "f", patternBytes(10000));
+            } else if (call == "LIST") {
+                ok = !allNames().first().startsWith("<error");
+            } else {
+                QByteArray data;
+                ok = downloadAll(connection(), "f", data);
+            }
+            QVERIFY(!ok);
+            error = GetLastError();
+        }
+        QVERIFY2(error == ERROR_FTP_DROPPED || error == ERROR_INTERNET_CONNECTION_RESET ||
+                     error == ERROR_INTERNET_CONNECTION_ABORTED,
+                 qPrintable(QString::number(error)));
+        // A closed connection is seen at once, not after a time-out.
+        QVERIFY2(clock.elapsed() < qint64(kShortTimeoutMs),
+                 qPrintable(QString::number(clock.elapsed())));
+        if (!duringLogOn)
+            QCOMPARE(currentDirectory(connection()), QString("<error 12111>"));
+    }
+
+    void passiveReplyNamingAnotherPortFailsCleanly()
+    {
+        // A port on the server's host where nothing listens: a clear error at once, and the
+        // connection stays usable. Without INTERNET_FLAG_PASSIVE the server may connect to us.
+        const quint16 closedPort = freeLoopbackPort();
+        QVERIFY(closedPort != 0);
+        const QJsonObject rules{
+            {"EPSV", QJsonArray{rule("reply", QStringLiteral("229 Entering Extended Passive Mode "
+                                                             "(|||%1|)")
+                                                  .arg(closedPort))}}};
+        QVERIFY(m_server.start(withRules({{"files", QJsonObject{{"f", "x"}}}}, rules)));
+        m_connection = connectTo(m_server.port(), "user", "secret", INTERNET_FLAG_PASSIVE);
+        QVERIFY(!FtpOpenFileA(connection(), "f", GENERIC_READ, 2, 0));
+        QCOMPARE(GetLastError(), ERROR_INTERNET_CANNOT_CONNECT);
+        QCOMPARE(currentDirectory(connection()), QString("/"));
     }
 
     void lineBreaksInArgumentsAreRefusedBeforeSending()

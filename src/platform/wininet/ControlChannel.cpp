@@ -4,20 +4,25 @@
 #include "TlsChannel.h"
 #include "wininet.h"
 
+#include <mutex>
+
 namespace wininet {
 namespace {
-thread_local FtpReply lastReply;
+std::mutex lastReplyMutex;
+FtpReply lastReply;
 
 constexpr std::size_t kReceiveChunk = 16 * 1024;
 } // namespace
 
 void rememberResponse(const FtpReply& reply)
 {
+    const std::lock_guard lock(lastReplyMutex);
     lastReply = reply;
 }
 
-const FtpReply& lastResponse()
+FtpReply lastResponse()
 {
+    const std::lock_guard lock(lastReplyMutex);
     return lastReply;
 }
 
@@ -37,7 +42,8 @@ int replyCode(std::string_view line)
 DWORD ControlChannel::open(const std::string& host, std::uint16_t port)
 {
     close();
-    return connectToHost(host, port, Deadline::after(connectTimeoutMs()), m_socket, m_peer);
+    return connectToHost(host, port, Deadline::after(connectTimeoutMs(), m_cancel), m_socket,
+                         m_peer);
 }
 
 void ControlChannel::close()
@@ -53,7 +59,7 @@ DWORD ControlChannel::send(std::string_view command)
         return ERROR_FTP_DROPPED;
     std::string line(command);
     line += "\r\n";
-    return sendAll(m_socket, line.data(), line.size(), Deadline::after(sendTimeoutMs()));
+    return sendAll(m_socket, line.data(), line.size(), Deadline::after(sendTimeoutMs(), m_cancel));
 }
 
 DWORD ControlChannel::readLine(std::string& line, const Deadline& deadline)
@@ -103,7 +109,7 @@ DWORD ControlChannel::startTls(std::shared_ptr<TlsContext> context)
 
 DWORD ControlChannel::readReply(FtpReply& reply)
 {
-    return readReply(reply, Deadline::after(receiveTimeoutMs()));
+    return readReply(reply, Deadline::after(receiveTimeoutMs(), m_cancel));
 }
 
 DWORD ControlChannel::readReply(FtpReply& reply, const Deadline& deadline)

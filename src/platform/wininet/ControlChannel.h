@@ -20,15 +20,18 @@ struct FtpReply
     int kind() const { return code / 100; } // 1 preliminary, 2 done, 3 more, 4 try later, 5 no
 };
 
-// The last reply this thread received, for InternetGetLastResponseInfoA.
+// The last reply received, for InternetGetLastResponseInfoA. One for the whole process: a
+// listing runs on a helper thread while the caller waits, and the caller asks afterwards.
 void rememberResponse(const FtpReply& reply);
-const FtpReply& lastResponse();
+FtpReply lastResponse();
 
 class ControlChannel
 {
 public:
     // 0 on success, else the error code.
     DWORD open(const std::string& host, std::uint16_t port);
+    // The signal that ends the channel's waits early (the session's Cancel); none by default.
+    void watch(const CancelSignal* cancel) { m_cancel = cancel; }
     bool isOpen() const { return m_socket.isOpen(); }
     void close();
 
@@ -50,6 +53,7 @@ private:
 
     Socket m_socket;
     SocketAddress m_peer;
+    const CancelSignal* m_cancel = nullptr;
     std::string m_input; // received, not yet consumed
     std::size_t m_consumed = 0;
 };

@@ -110,7 +110,7 @@ DWORD FtpSession::openPassive(Socket& out)
     // host we are already talking to.
     SocketAddress address = m_control.peer();
     address.setPort(port);
-    const DWORD error = connectToAddress(address, Deadline::after(connectTimeoutMs()), out);
+    const DWORD error = connectToAddress(address, cancellableDeadline(connectTimeoutMs()), out);
     return error == ERROR_INTERNET_CONNECTION_ABORTED ? ERROR_INTERNET_CANNOT_CONNECT : error;
 }
 
@@ -138,7 +138,7 @@ DWORD FtpSession::openActive(Socket& listener)
 
 DWORD FtpSession::acceptData(const Socket& listener, Socket& out)
 {
-    return acceptFrom(listener, m_control.peer(), Deadline::after(connectTimeoutMs()), out);
+    return acceptFrom(listener, m_control.peer(), cancellableDeadline(connectTimeoutMs()), out);
 }
 
 DWORD FtpSession::startTransfer(std::string_view command, char type, DataConnection& data)
@@ -149,6 +149,8 @@ DWORD FtpSession::startTransfer(std::string_view command, char type, DataConnect
         return error;
     Socket listener;
     DWORD error = openPassive(data.socket);
+    if (error == ERROR_INTERNET_OPERATION_CANCELLED)
+        return error;
     const bool passiveFailed = error != ERROR_SUCCESS;
     if (passiveFailed) {
         // Refused passive mode (or a data port we cannot reach): let the server connect to us,
@@ -188,6 +190,12 @@ DWORD FtpSession::startTransfer(std::string_view command, char type, DataConnect
 
 DWORD FtpSession::finishTransfer(const DataConnection& data, bool abandoned)
 {
+    return finishTransfer(data, abandoned, Deadline::after(receiveTimeoutMs(), &m_cancel));
+}
+
+DWORD FtpSession::finishTransfer(const DataConnection& data, bool abandoned,
+                                 const Deadline& deadline)
+{
     if (m_state != State::Transferring)
         return checkReady();
     setState(State::Ready);
@@ -197,7 +205,7 @@ DWORD FtpSession::finishTransfer(const DataConnection& data, bool abandoned)
     for (int preliminary = 0; reply.kind() == 0 || reply.kind() == 1; ++preliminary) {
         if (preliminary > kMaxPreliminary)
             return broken(ERROR_INTERNET_CONNECTION_ABORTED);
-        if (const DWORD error = m_control.readReply(reply))
+        if (const DWORD error = m_control.readReply(reply, deadline))
             return broken(error);
     }
     if (abandoned || reply.kind() == 2)

@@ -63,23 +63,23 @@ DWORD FtpFile::read(char* out, std::size_t wanted, std::size_t& got)
     got = 0;
     if (m_writing)
         return ERROR_INVALID_HANDLE;
-    while (got < wanted) {
-        if (m_begin < m_end) {
-            const std::size_t take = std::min(wanted - got, m_end - m_begin);
-            std::memcpy(out + got, m_buffer.data() + m_begin, take);
-            m_begin += take;
-            got += take;
-            continue;
-        }
-        if (got > 0 && (m_dataEnded || m_failure != ERROR_SUCCESS))
-            return ERROR_SUCCESS; // hand out what arrived; the end is reported next call
+    if (wanted == 0)
+        return ERROR_SUCCESS;
+    // What has arrived is handed out at once, however little: waiting to fill the caller's
+    // buffer would let a server that trickles one byte a second hold one call for an hour,
+    // and the caller could not look at its Cancel button in between.
+    if (m_begin == m_end) {
         if (m_failure != ERROR_SUCCESS)
             return m_failure;
+        if (!m_dataEnded)
+            if (const DWORD error = refill())
+                return error;
         if (m_dataEnded)
             return finish(false); // the end of the data counts only if the server confirms it
-        if (const DWORD error = refill(); error != ERROR_SUCCESS && got == 0)
-            return error;
     }
+    got = std::min(wanted, m_end - m_begin);
+    std::memcpy(out, m_buffer.data() + m_begin, got);
+    m_begin += got;
     return ERROR_SUCCESS;
 }
 

@@ -1,9 +1,11 @@
 // Directory listings: MLSD (RFC 3659) when the server offers it, LIST otherwise. The whole
-// listing is read before the enumeration handle is given out.
+// listing is read before the enumeration handle is given out; its lines are parsed as they
+// arrive, so the text is never held whole.
 #include "FtpObjects.h"
 #include "InternetTimeouts.h"
 #include "ListingParser.h"
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <fnmatch.h>
@@ -14,36 +16,9 @@ namespace {
 // A listing beyond this is not a directory but an attack on our memory.
 constexpr std::size_t kMaxListingBytes = 256u * 1024 * 1024;
 constexpr std::size_t kListingChunk = 256 * 1024;
-
-DWORD readWholeListing(const std::shared_ptr<FtpSession>& session, DataConnection& data,
-                       std::string& listing)
-{
-    while (data.socket.isOpen()) {
-        const std::size_t had = listing.size();
-        if (had + kListingChunk > kMaxListingBytes) {
-            data.socket.close();
-            session->finishTransfer(data, true);
-            return ERROR_NOT_ENOUGH_MEMORY;
-        }
-        listing.resize(had + kListingChunk);
-        std::size_t received = 0;
-        const DWORD error = receiveSome(data.socket, listing.data() + had, kListingChunk,
-                                        Deadline::after(receiveTimeoutMs()), received);
-        listing.resize(had + received);
-        if (error != ERROR_SUCCESS) {
-            data.socket.close();
-            if (error == ERROR_INTERNET_TIMEOUT)
-                session->dropConnection(); // a stalled server is out of step
-            else
-                session->finishTransfer(data, true);
-            return error;
-        }
-        if (received == 0)
-            data.socket.close();
-    }
-    // A listing the server did not finish (426, dropped) is not a directory's contents.
-    return session->finishTransfer(data, false);
-}
+// No entry's line comes near this (a name has at most 259 bytes); a longer one is skipped
+// whole instead of being gathered without bound.
+constexpr std::size_t kMaxListingLine = 16 * 1024;
 
 bool usableName(const char* name)
 {
@@ -52,26 +27,129 @@ bool usableName(const char* name)
     return name[0] != '\0' && std::strpbrk(name, "\r\n") == nullptr;
 }
 
-void parseListing(std::string_view listing, bool mlsd, std::string_view pattern,
-                  std::vector<WIN32_FIND_DATAA>& entries)
+// Turns the lines of a listing into entries as the chunks of text arrive.
+class ListingLines
 {
-    const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
-    const std::string patternText(pattern);
-    ListingLineParser listParser(now);
-    while (!listing.empty()) {
-        const std::size_t end = listing.find('\n');
-        std::string_view line = listing.substr(0, end);
-        listing = end == std::string_view::npos ? std::string_view() : listing.substr(end + 1);
+public:
+    ListingLines(bool mlsd, std::string_view pattern, PackedListing& entries)
+        : m_mlsd(mlsd), m_pattern(pattern),
+          m_listParser(static_cast<std::int64_t>(std::time(nullptr))), m_entries(entries)
+    {}
+
+    // False once the listing holds more entries than it may.
+    bool feed(std::string_view chunk)
+    {
+        while (!chunk.empty()) {
+            const std::size_t end = chunk.find('\n');
+            if (end == std::string_view::npos) {
+                keepPartial(chunk);
+                return true;
+            }
+            const std::string_view line = chunk.substr(0, end);
+            chunk.remove_prefix(end + 1);
+            if (m_skipping) {
+                m_skipping = false; // the end of the overlong line
+                continue;
+            }
+            if (m_partial.empty()) {
+                if (!parse(line))
+                    return false;
+                continue;
+            }
+            keepPartial(line);
+            const bool added = m_skipping || parse(m_partial);
+            m_partial.clear();
+            m_skipping = false;
+            if (!added)
+                return false;
+        }
+        return true;
+    }
+
+    // The last line, when the text did not end with a line break.
+    bool finish()
+    {
+        const bool added = m_skipping || m_partial.empty() || parse(m_partial);
+        m_partial.clear();
+        return added;
+    }
+
+private:
+    void keepPartial(std::string_view text)
+    {
+        if (m_skipping)
+            return;
+        if (m_partial.size() + text.size() > kMaxListingLine) {
+            m_skipping = true;
+            m_partial.clear();
+            return;
+        }
+        m_partial.append(text);
+    }
+
+    bool parse(std::string_view line)
+    {
+        if (line.size() > kMaxListingLine)
+            return true;
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
         WIN32_FIND_DATAA entry{};
-        const bool parsed = mlsd ? ParseMlsdLine(line, entry) : listParser.parse(line, entry);
+        const bool parsed = m_mlsd ? ParseMlsdLine(line, entry) : m_listParser.parse(line, entry);
         if (!parsed || !usableName(entry.cFileName))
-            continue;
-        if (!patternText.empty() && ::fnmatch(patternText.c_str(), entry.cFileName, 0) != 0)
-            continue;
-        entries.push_back(entry);
+            return true;
+        if (!m_pattern.empty() && ::fnmatch(m_pattern.c_str(), entry.cFileName, 0) != 0)
+            return true;
+        return m_entries.add(entry);
     }
+
+    bool m_mlsd;
+    std::string m_pattern;
+    ListingLineParser m_listParser; // keeps what VMS and MVS need from the lines before
+    PackedListing& m_entries;
+    std::string m_partial; // the start of a line whose end has not arrived yet
+    bool m_skipping = false;
+};
+
+// Ends a listing we stop reading. The server answers the cut data connection (426, or 226
+// when it had sent everything); a stalled or silent one has fallen out of step.
+DWORD abandon(FtpSession& session, DataConnection& data, DWORD error)
+{
+    data.socket.close();
+    if (error == ERROR_INTERNET_TIMEOUT) {
+        session.dropConnection();
+        return error;
+    }
+    const DWORD replyWait = error == ERROR_INTERNET_OPERATION_CANCELLED
+                                ? std::min(receiveTimeoutMs(), kAbandonReplyTimeoutMs)
+                                : receiveTimeoutMs();
+    session.finishTransfer(data, true, Deadline::after(replyWait));
+    return error;
+}
+
+DWORD readListing(FtpSession& session, DataConnection& data, ListingLines& lines)
+{
+    if (data.socket.isOpen()) {
+        std::vector<char> buffer(kListingChunk);
+        std::size_t total = 0;
+        for (;;) {
+            std::size_t received = 0;
+            if (const DWORD error =
+                    receiveSome(data.socket, buffer.data(), buffer.size(),
+                                session.cancellableDeadline(receiveTimeoutMs()), received))
+                return abandon(session, data, error);
+            if (received == 0)
+                break;
+            total += received;
+            if (total > kMaxListingBytes || !lines.feed({buffer.data(), received}))
+                return abandon(session, data, ERROR_NOT_ENOUGH_MEMORY);
+        }
+        data.socket.close();
+    }
+    const bool complete = lines.finish();
+    // A listing the server did not finish (426, dropped) is not a directory's contents.
+    if (const DWORD error = session.finishTransfer(data, false))
+        return error;
+    return complete ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
 }
 
 bool isPattern(std::string_view text)
@@ -82,7 +160,7 @@ bool isPattern(std::string_view text)
 } // namespace
 
 DWORD listDirectory(const std::shared_ptr<FtpSession>& session, std::string_view search,
-                    std::vector<WIN32_FIND_DATAA>& entries)
+                    PackedListing& entries)
 {
     // "*.txt" lists the directory and keeps the matching names; "dir/*.c" lists dir.
     std::string_view directory = search;
@@ -98,13 +176,16 @@ DWORD listDirectory(const std::shared_ptr<FtpSession>& session, std::string_view
     std::string command = mlsd ? "MLSD" : "LIST";
     if (!directory.empty())
         command.append(" ").append(directory);
+    const FtpSession::CancellableCall cancellable(*session);
     DataConnection data;
     if (const DWORD error = session->startTransfer(command, 'A', data))
         return error;
-    std::string listing;
-    if (const DWORD error = readWholeListing(session, data, listing))
+    ListingLines lines(mlsd, pattern, entries);
+    if (const DWORD error = readListing(*session, data, lines)) {
+        entries = PackedListing(); // never a part of the listing
         return error;
-    parseListing(listing, mlsd, pattern, entries);
+    }
+    entries.shrink();
     return ERROR_SUCCESS;
 }
 

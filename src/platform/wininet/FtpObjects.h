@@ -2,6 +2,7 @@
 // What stands behind each kind of handle.
 #include "FtpSession.h"
 #include "HandleTable.h"
+#include "PackedListing.h"
 
 #include <memory>
 #include <string>
@@ -44,23 +45,24 @@ private:
 };
 
 // A listing read in full when the enumeration opened, so the connection is free meanwhile.
+// Entries are handed out in order from the packed list, which is never reshuffled.
 class FtpFind final : public InternetObject
 {
 public:
-    explicit FtpFind(std::vector<WIN32_FIND_DATAA> entries)
-        : InternetObject(HandleKind::Find), m_entries(std::move(entries))
+    explicit FtpFind(PackedListing entries, std::size_t next)
+        : InternetObject(HandleKind::Find), m_entries(std::move(entries)), m_next(next)
     {}
     bool next(WIN32_FIND_DATAA& out)
     {
         if (m_next >= m_entries.size())
             return false;
-        out = m_entries[m_next++];
+        m_entries.fill(m_next++, out);
         return true;
     }
 
 private:
-    std::vector<WIN32_FIND_DATAA> m_entries;
-    std::size_t m_next = 0;
+    PackedListing m_entries;
+    std::size_t m_next;
 };
 
 // One open RETR or STOR. Callers move 4 KiB at a time; the socket is read and written in
@@ -94,8 +96,10 @@ private:
 };
 
 // Reads the current directory's entries (MLSD when offered, else LIST). `search` may be
-// empty, a path, or a wildcard pattern on the names.
+// empty, a path, or a wildcard pattern on the names. cancelPending() on the session ends it
+// with ERROR_INTERNET_OPERATION_CANCELLED; more than PackedListing::kMaxEntries entries or
+// kMaxListingBytes of text fail it with ERROR_NOT_ENOUGH_MEMORY. Never a partial listing.
 DWORD listDirectory(const std::shared_ptr<FtpSession>& session, std::string_view search,
-                    std::vector<WIN32_FIND_DATAA>& entries);
+                    PackedListing& entries);
 
 } // namespace wininet

@@ -192,6 +192,27 @@ void FtpSession::readFeatures()
         exchange("OPTS UTF8 ON", reply);
 }
 
+void FtpSession::cancelPending()
+{
+    const std::lock_guard lock(m_cancelMutex);
+    if (m_cancelArmed)
+        m_cancel.raise();
+}
+
+FtpSession::CancellableCall::CancellableCall(FtpSession& session) : m_session(session)
+{
+    const std::lock_guard lock(session.m_cancelMutex);
+    session.m_cancel.clear();
+    session.m_cancelArmed = true;
+}
+
+FtpSession::CancellableCall::~CancellableCall()
+{
+    const std::lock_guard lock(m_session.m_cancelMutex);
+    m_session.m_cancelArmed = false;
+    m_session.m_cancel.clear();
+}
+
 void FtpSession::quit()
 {
     if (m_state == State::Ready && m_control.send("QUIT") == ERROR_SUCCESS) {

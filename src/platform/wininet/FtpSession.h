@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -43,7 +44,7 @@ struct DataConnection
 class FtpSession
 {
 public:
-    FtpSession() = default;
+    FtpSession() { m_control.watch(&m_cancel); }
     FtpSession(const FtpSession&) = delete;
     FtpSession& operator=(const FtpSession&) = delete;
 
@@ -71,9 +72,34 @@ public:
     // Reads the transfer's final reply. `abandoned`: the data connection was cut on purpose, so
     // any answer will do. Otherwise a reply other than 2xx fails with 12003.
     DWORD finishTransfer(const DataConnection& data, bool abandoned);
+    DWORD finishTransfer(const DataConnection& data, bool abandoned, const Deadline& deadline);
     // Gives the connection up: after a stalled data connection the server is out of step, and
     // waiting for its reply would only double the wait.
     void dropConnection() { setState(State::Broken); }
+
+    // Asks the cancellable call in progress on another thread to stop: its waits end at once
+    // with ERROR_INTERNET_OPERATION_CANCELLED. Does nothing while no such call runs, so a late
+    // request cannot spoil the next command.
+    void cancelPending();
+    // A deadline of `milliseconds` that cancelPending() also ends.
+    Deadline cancellableDeadline(DWORD milliseconds) const
+    {
+        return Deadline::after(milliseconds, &m_cancel);
+    }
+
+    // Marks the span of a call that cancelPending() may end (a listing). Waits that must not
+    // be cut short (the clean-up after a cancel) simply use a deadline without the signal.
+    class CancellableCall
+    {
+    public:
+        explicit CancellableCall(FtpSession& session);
+        CancellableCall(const CancellableCall&) = delete;
+        CancellableCall& operator=(const CancellableCall&) = delete;
+        ~CancellableCall();
+
+    private:
+        FtpSession& m_session;
+    };
 
 private:
     enum class State {
@@ -109,6 +135,9 @@ private:
     char m_type = 0;                   // the TYPE last set, 0 before any
     std::shared_ptr<TlsContext> m_tls; // set once the control connection is encrypted
     bool m_protectData = false;        // PROT P accepted: data connections use TLS too
+    CancelSignal m_cancel;
+    std::mutex m_cancelMutex; // guards m_cancelArmed against cancelPending() from another thread
+    bool m_cancelArmed = false;
 };
 
 // The directory in a 257 reply: `257 "/a ""quoted"" dir" is current` gives /a "quoted" dir.

@@ -11,6 +11,9 @@ inline constexpr DWORD kDefaultReceiveTimeoutMs = 30000; // each reply, each dat
 inline constexpr DWORD kDefaultSendTimeoutMs = 30000;    // each command, each data write
 // Saying goodbye (QUIT) never holds up closing a handle for long.
 inline constexpr DWORD kQuitTimeoutMs = 2000;
+// After we cut a listing short the server answers at once or not at all; waiting longer
+// would only hold up the Cancel. Without an answer in time the connection is given up.
+inline constexpr DWORD kAbandonReplyTimeoutMs = 2000;
 
 DWORD connectTimeoutMs();
 DWORD receiveTimeoutMs();

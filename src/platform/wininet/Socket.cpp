@@ -12,14 +12,42 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace wininet {
 
-Deadline Deadline::after(DWORD milliseconds)
+CancelSignal::CancelSignal() : m_fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
+CancelSignal::~CancelSignal()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+void CancelSignal::raise()
+{
+    m_raised = true;
+    const std::uint64_t one = 1;
+    if (m_fd >= 0 && ::write(m_fd, &one, sizeof one) < 0) {
+        // The counter is already far from zero: the signal is up either way.
+    }
+}
+
+void CancelSignal::clear()
+{
+    m_raised = false;
+    std::uint64_t count = 0;
+    if (m_fd >= 0 && ::read(m_fd, &count, sizeof count) < 0) {
+        // Nothing was raised: the counter stays at zero.
+    }
+}
+
+Deadline Deadline::after(DWORD milliseconds, const CancelSignal* cancel)
 {
     Deadline deadline;
     deadline.m_end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    deadline.m_cancel = cancel;
     return deadline;
 }
 
@@ -145,9 +173,15 @@ DWORD Socket::finishSending(const Deadline& deadline)
 
 DWORD waitFor(int fd, short events, const Deadline& deadline)
 {
+    const CancelSignal* cancel = deadline.cancel();
+    const int cancelFd = cancel != nullptr ? cancel->fd() : -1;
     for (;;) {
-        pollfd waiter{fd, events, 0};
-        const int ready = ::poll(&waiter, 1, deadline.remainingMs());
+        if (cancel != nullptr && cancel->raised())
+            return ERROR_INTERNET_OPERATION_CANCELLED;
+        pollfd waiters[2] = {{fd, events, 0}, {cancelFd, POLLIN, 0}};
+        const int ready = ::poll(waiters, cancelFd >= 0 ? 2 : 1, deadline.remainingMs());
+        if (ready > 0 && waiters[1].revents != 0)
+            return ERROR_INTERNET_OPERATION_CANCELLED;
         if (ready > 0)
             return ERROR_SUCCESS; // errors and hang-ups show in the next recv/send
         if (ready == 0)
@@ -183,6 +217,11 @@ DWORD errorFromErrno(int errnoValue)
 DWORD receiveSome(const Socket& socket, char* buffer, std::size_t capacity,
                   const Deadline& deadline, std::size_t& received)
 {
+    received = 0;
+    // Checked before reading too: on a fast link the data is always there and no wait would
+    // ever notice the signal.
+    if (deadline.cancel() != nullptr && deadline.cancel()->raised())
+        return ERROR_INTERNET_OPERATION_CANCELLED;
     if (TlsChannel* tls = socket.tls())
         return tls->receive(socket.fd(), buffer, capacity, deadline, received);
     return receiveRaw(socket.fd(), buffer, capacity, deadline, received);

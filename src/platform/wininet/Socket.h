@@ -3,6 +3,7 @@
 // with a deadline, so no call of the service can hang on a silent peer.
 #include "windef.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -16,16 +17,38 @@ class TlsChannel;
 class TlsContext;
 enum class TlsRole;
 
-// The moment a wait gives up.
+// Lets another thread cut a wait short: once raised, every wait that watches it fails with
+// ERROR_INTERNET_OPERATION_CANCELLED until it is cleared.
+class CancelSignal
+{
+public:
+    CancelSignal();
+    CancelSignal(const CancelSignal&) = delete;
+    CancelSignal& operator=(const CancelSignal&) = delete;
+    ~CancelSignal();
+
+    void raise();
+    void clear();
+    bool raised() const { return m_raised.load(); }
+    int fd() const { return m_fd; } // readable while raised; -1 when none could be made
+
+private:
+    int m_fd = -1;
+    std::atomic<bool> m_raised{false};
+};
+
+// The moment a wait gives up, and the signal that may end it sooner.
 class Deadline
 {
 public:
-    static Deadline after(DWORD milliseconds);
+    static Deadline after(DWORD milliseconds, const CancelSignal* cancel = nullptr);
     bool expired() const;
     int remainingMs() const; // for poll(), rounded up, never negative
+    const CancelSignal* cancel() const { return m_cancel; }
 
 private:
     std::chrono::steady_clock::time_point m_end;
+    const CancelSignal* m_cancel = nullptr;
 };
 
 struct SocketAddress
@@ -70,7 +93,9 @@ private:
     std::unique_ptr<TlsChannel> m_tls;
 };
 
-// Waits until `fd` can do `events` (POLLIN / POLLOUT). 0 when ready, else the error code.
+// Waits until `fd` can do `events` (POLLIN / POLLOUT). 0 when ready, else the error code:
+// ERROR_INTERNET_TIMEOUT at the deadline, ERROR_INTERNET_OPERATION_CANCELLED when its signal
+// is raised.
 DWORD waitFor(int fd, short events, const Deadline& deadline);
 
 // The WinINet code for a failed socket call's errno.

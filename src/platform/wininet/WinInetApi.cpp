@@ -201,16 +201,24 @@ HINTERNET FtpFindFirstFileA(HINTERNET hConnect, LPCSTR lpszSearchFile,
         return failHandle(ERROR_INVALID_PARAMETER);
     DWORD error = ERROR_SUCCESS;
     const auto session = readySession(hConnect, error);
-    std::vector<WIN32_FIND_DATAA> entries;
+    PackedListing entries;
     if (!session || (error = listDirectory(session, lpszSearchFile ? lpszSearchFile : "", entries)))
         return failHandle(error);
     if (entries.empty())
         return failHandle(ERROR_NO_MORE_FILES);
     if (lpFindFileData != nullptr)
-        *lpFindFileData = entries.front();
-    entries.erase(entries.begin());
+        entries.fill(0, *lpFindFileData);
     SetLastError(ERROR_SUCCESS);
-    return addHandle(std::make_shared<FtpFind>(std::move(entries)), hConnect);
+    return addHandle(std::make_shared<FtpFind>(std::move(entries), 1), hConnect);
+}
+
+BOOL FtpCancelPendingCall(HINTERNET hConnect)
+{
+    const auto connection = findHandleAs<FtpConnection>(hConnect, HandleKind::Connect);
+    if (!connection)
+        return fail(ERROR_INVALID_HANDLE);
+    connection->session()->cancelPending();
+    return TRUE;
 }
 
 BOOL InternetFindNextFileA(HINTERNET hFind, LPVOID lpvFindData)
@@ -280,7 +288,7 @@ BOOL InternetGetLastResponseInfoA(LPDWORD lpdwError, LPSTR lpszBuffer, LPDWORD l
 {
     if (lpdwError == nullptr || lpdwBufferLength == nullptr)
         return fail(ERROR_INVALID_PARAMETER);
-    const FtpReply& reply = lastResponse();
+    const FtpReply reply = lastResponse();
     *lpdwError = static_cast<DWORD>(reply.code);
     if (lpszBuffer == nullptr || reply.text.size() + 1 > *lpdwBufferLength) {
         *lpdwBufferLength = static_cast<DWORD>(reply.text.size() + 1);
