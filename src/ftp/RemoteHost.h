@@ -31,4 +31,7 @@ public:
     // Lets pending window events run during a long listing: repaints always, clicks and keys
     // only when `userInput` (otherwise they wait for the next call that takes them).
     virtual void processEvents(bool userInput) = 0;
+    // Like processEvents(false) while a listing waits for the server with Cancel offered, but
+    // the progress dialog takes clicks and keys, so its Cancel button can be pressed.
+    virtual void processEventsForCancel() { processEvents(false); }
 };

@@ -7,16 +7,19 @@
 #include "ftp/RemoteHost.h"
 #include "ftp/RemoteSession.h"
 #include "ftp/SortState.h"
+#include "transfer/CancelFlag.h"
 #include "transfer/ProgressSink.h"
 #include "wininet.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -24,6 +27,9 @@ namespace {
 // Events are let through about once per display frame: often enough that the window keeps
 // repainting through a 100,000-entry listing, rarely enough to cost nothing measurable.
 constexpr qint64 kPumpIntervalMs = 10;
+// A listing that has not come back after this long offers Cancel in its progress dialog:
+// short listings keep their plain message, a slow or stuck server can be walked away from.
+constexpr qint64 kOfferCancelAfterMs = 2000;
 
 // Closes the enumeration on every path out of the loop.
 class FindHandle
@@ -48,8 +54,9 @@ const QString kListingFailed = QStringLiteral("FTP Directory Listing Failed.");
 // The service reads the whole listing before FtpFindFirstFileA returns, which takes seconds
 // for a large folder on a slow server. The call runs on a helper thread while this thread
 // keeps the window painted; clicks and keys wait until the call is back, so no command can
-// touch the connection while the helper uses it. A failure is taken on the helper thread,
-// whose last error it is.
+// touch the connection while the helper uses it. Only the progress dialog's Cancel, once
+// offered, takes input: it makes the service end the listing on the helper's behalf. A
+// failure is taken on the helper thread, whose last error it is.
 HINTERNET findFirstWhilePainting(RemoteHost& host, WIN32_FIND_DATAA& entry, FtpFailure& failure)
 {
     const HINTERNET connection = FtpConnection.ConnectionHandle;
@@ -67,11 +74,25 @@ HINTERNET findFirstWhilePainting(RemoteHost& host, WIN32_FIND_DATAA& entry, FtpF
         done = true;
         finished.notify_one();
     });
+    QElapsedTimer waited;
+    waited.start();
+    bool cancelOffered = false;
     std::unique_lock lock(mutex);
     while (!finished.wait_for(lock, std::chrono::milliseconds(kPumpIntervalMs),
                               [&] { return done; })) {
         lock.unlock();
-        host.processEvents(false);
+        if (!cancelOffered && waited.elapsed() >= kOfferCancelAfterMs) {
+            host.progress().OfferCancel();
+            cancelOffered = true;
+        }
+        if (cancelOffered)
+            host.processEventsForCancel();
+        else
+            host.processEvents(false);
+        // Asked again on every round: a request that came before the listing started
+        // reading is ignored by the service.
+        if (cancelOffered && CancelRequested)
+            FtpCancelPendingCall(connection);
         lock.lock();
     }
     lock.unlock();
@@ -127,6 +148,10 @@ QString RemoteHeaderCaption(const QString& connectedHost, const QString& directo
 
 void ListRemoteFiles(RemoteHost& host)
 {
+    // A cancelled batch lists the folder at its end; its Cancel must not end that listing,
+    // and the flag is given back afterwards for the batch's caller.
+    const bool cancelledBefore = std::exchange(CancelRequested, false);
+    const auto restoreCancel = qScopeGuard([&] { CancelRequested |= cancelledBefore; });
     host.setCursor(RemoteHost::Cursor::Hourglass);
     host.progress().ShowProgress(QStringLiteral("Retrieving Remote Directory File List"),
                                  QStringLiteral("Retrieving"), false, false);
@@ -134,7 +159,8 @@ void ListRemoteFiles(RemoteHost& host)
     ClearFileList(list);
     std::vector<FileListRow> rows;
     FtpFailure failure;
-    if (!readEntries(host, rows, failure)) {
+    // A listing the user cancelled shows no rows and no box: stopping it was asked for.
+    if (!readEntries(host, rows, failure) && failure.code != ERROR_INTERNET_OPERATION_CANCELLED) {
         ReportFtpError(host, kListingFailed, failure);
         if (!FtpConnection.Connected)
             return; // the connection is gone: list and header were cleared with it

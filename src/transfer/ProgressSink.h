@@ -21,6 +21,9 @@ public:
     virtual void SetProgressPosition(int percent) = 0;
     // Hides the dialog (the window's ordinary close); harmless when already hidden.
     virtual void CloseProgress() = 0;
+    // Shows the Cancel button in a layout without statistics (a listing that takes long),
+    // until the next ShowProgress.
+    virtual void OfferCancel() {}
 };
 
 // Stands in while no progress dialog exists yet (start-up, some tests): shows nothing.

@@ -37,6 +37,7 @@ private Q_SLOTS:
     void showProgressBlanksStatisticsAndReEnablesCancel();
     void updateNeverShowsHiddenDialog();
     void cancelClickSetsFlagAndMessage();
+    void offeredCancelFitsTheMessageLayout();
     void cancelAnsweredWithinFiftyMilliseconds();
     void updateProgressIsCheap();
     void escapeDoesNotHideDialog();
@@ -335,6 +336,30 @@ void TestMsgForm::cancelClickSetsFlagAndMessage()
     QVERIFY(!dialog.CancelBtn->isEnabled());
     // The dialog neither hides nor resets itself.
     QVERIFY(dialog.isVisible());
+    dialog.CloseProgress();
+}
+
+void TestMsgForm::offeredCancelFitsTheMessageLayout()
+{
+    // A slow listing offers Cancel in the small message-only dialog: the button shows under
+    // the message, inside the window, and works; the next layout puts it back in its place.
+    TfrmMsg dialog;
+    dialog.ShowProgress(QStringLiteral("Retrieving Remote Directory File List"),
+                        QStringLiteral("Retrieving"), false, false);
+    QVERIFY(!dialog.CancelBtn->isVisible());
+    dialog.OfferCancel();
+    QVERIFY(dialog.CancelBtn->isVisible());
+    QCOMPARE(dialog.height(), 90);
+    QVERIFY(dialog.CancelBtn->y() > dialog.MsgLbl->geometry().bottom());
+    QVERIFY(dialog.rect().contains(dialog.CancelBtn->geometry()));
+    QTest::mouseClick(dialog.CancelBtn, Qt::LeftButton);
+    QVERIFY(CancelRequested);
+    CancelRequested = false;
+    dialog.ShowProgress(QStringLiteral("Uploading"), QStringLiteral("T"), true, true);
+    QCOMPARE(dialog.CancelBtn->y(), 164);
+    QVERIFY(dialog.CancelBtn->isEnabled());
+    dialog.ShowProgress(QStringLiteral("Retrieving"), QStringLiteral("T"), false, false);
+    QVERIFY(!dialog.CancelBtn->isVisible());
     dialog.CloseProgress();
 }
 

@@ -7,6 +7,8 @@
 #include <QList>
 #include <QStringList>
 
+#include <functional>
+
 // A progress dialog that remembers what it was asked to show.
 class RecordingProgress final : public ProgressSink
 {
@@ -21,9 +23,11 @@ public:
     void UpdateProgress(int, qint64, qint64, double) override {}
     void SetProgressPosition(int) override {}
     void CloseProgress() override { visible = false; }
+    void OfferCancel() override { ++cancelOffers; }
 
     QStringList shown;
     bool visible = false;
+    int cancelOffers = 0;
 };
 
 // The window around the connection, as plain fields the tests read back.
@@ -50,6 +54,12 @@ public:
         if (!userInput)
             ++paintOnlyPumps;
     }
+    void processEventsForCancel() override
+    {
+        ++cancelPumps;
+        if (onCancelPump)
+            onCancelPump();
+    }
 
     ScriptedPrompter script;
     RecordingProgress progressLog;
@@ -63,4 +73,6 @@ public:
     int hourglassCount = 0;
     int pumps = 0;
     int paintOnlyPumps = 0;
+    int cancelPumps = 0;
+    std::function<void()> onCancelPump; // stands in for the user at the progress dialog
 };

@@ -8,9 +8,11 @@
 #include "ftp/RemoteSession.h"
 #include "ftp/SortState.h"
 #include "sites/ProfileStore.h"
+#include "transfer/CancelFlag.h"
 #include "wininet/InternetTimeouts.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QTcpServer>
@@ -45,6 +47,7 @@ private Q_SLOTS:
     void reportShowsSignedCode();
     void emptyDirectoryListsNothingButSetsHeader();
     void windowPaintsWhileSlowListingIsRead();
+    void slowListingOffersCancelThatEndsIt();
     void remoteCommandsMoveAndChangeTheTree();
     void remoteCommandsReportFailures();
 
@@ -481,6 +484,46 @@ void TestConnection::windowPaintsWhileSlowListingIsRead()
     QCOMPARE(rowNames(host.files), (QStringList{"dir", "one.txt"}));
     QCOMPARE(host.header, QStringLiteral("127.0.0.1/slow"));
     QVERIFY2(host.paintOnlyPumps >= 10, qPrintable(QString::number(host.paintOnlyPumps)));
+}
+
+void TestConnection::slowListingOffersCancelThatEndsIt()
+{
+    // One byte every 100 ms: after a couple of seconds the dialog offers Cancel, a press ends
+    // the listing at once, and the connection is still good for the next one.
+    FaultServer server;
+    QVERIFY(server.start(QJsonObject{
+        {"pwd", "/slow"},
+        {"listing", "-rw-r--r-- 1 u g 5 Jan 02 2020 one.txt\r\n"},
+        {"rules",
+         QJsonObject{{"LIST", QJsonArray{QJsonObject{{"trickle", 0.1}}, QJsonObject{}}}}}}));
+    writeSite(QStringLiteral("Slow"), server.host(), QString::number(server.port()),
+              QStringLiteral("user"), QStringLiteral("pw"), QString());
+    RemoteTestHost host;
+    host.siteName = QStringLiteral("Slow");
+    QVERIFY(ConnectToSite(host));
+    QElapsedTimer clock;
+    qint64 pressedAt = -1;
+    host.onCancelPump = [&] {
+        if (pressedAt < 0 && host.cancelPumps == 20) {
+            CancelRequested = true; // what the dialog's Cancel button does
+            pressedAt = clock.elapsed();
+        }
+    };
+    clock.start();
+    ListRemoteFiles(host);
+    const qint64 returnedAt = clock.elapsed();
+    QCOMPARE(host.progressLog.cancelOffers, 1);
+    QVERIFY(pressedAt >= 2000);
+    QVERIFY2(returnedAt - pressedAt < 100, qPrintable(QString::number(returnedAt - pressedAt)));
+    QCOMPARE(host.files.rowCount(), 0); // never a part of the listing
+    QCOMPARE(host.header, QStringLiteral("127.0.0.1/slow"));
+    QVERIFY(CancelRequested);
+    QVERIFY(!host.progressLog.visible);
+    // The flag left set does not end the next listing before it starts.
+    ListRemoteFiles(host);
+    QCOMPARE(rowNames(host.files), QStringList{"one.txt"});
+    QVERIFY(host.script.verifyDone());
+    CancelRequested = false;
 }
 
 void TestConnection::remoteCommandsMoveAndChangeTheTree()

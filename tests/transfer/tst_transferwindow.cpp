@@ -5,6 +5,7 @@
 #include "app/SettingsStore.h"
 #include "app/ui/FTPMain.h"
 #include "app/ui/FileListView.h"
+#include "faultserver.h"
 #include "ftp/FileListModel.h"
 #include "ftp/FtpConnection.h"
 #include "transfer/ui/CommandLockout.h"
@@ -12,10 +13,13 @@
 
 #include <QApplication>
 #include <QItemSelectionModel>
+#include <QJsonArray>
 #include <QListWidget>
 #include <QMimeData>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTimer>
+#include <QToolButton>
 #include <QUrl>
 
 // The main window's transfer handlers: the drag-and-drop rules, the desktop drop, the
@@ -37,6 +41,7 @@ private Q_SLOTS:
     void uploadCommandSendsSelectedRowsAndDeselectsThem();
     void localErrorHidesDialogAndRestoresCursor();
     void lockoutDropsInputToMainWindowOnly();
+    void slowListingTakesClicksOnlyAtItsCancel();
 
 private:
     void connect(TfrmMain& w);
@@ -296,6 +301,42 @@ void TransferWindowTest::lockoutDropsInputToMainWindowOnly()
     QVERIFY(scroll->value() > 0);
     QTest::mouseClick(command, Qt::LeftButton);
     QCOMPARE(commands, 1);
+}
+
+void TransferWindowTest::slowListingTakesClicksOnlyAtItsCancel()
+{
+    // While a slow listing is read on its helper thread only the dialog's Cancel, offered
+    // after a couple of seconds, takes clicks: Disconnect would close the connection under it.
+    FaultServer server;
+    QVERIFY(server.start(
+        QJsonObject{{"listing", "-rw-r--r-- 1 u g 5 Jan 02 2020 one.txt\r\n"},
+                    {"rules", QJsonObject{{"LIST", QJsonArray{QJsonObject{{"trickle", 0.1}}}}}}}));
+    ScriptedPrompter prompter;
+    TfrmMain w(prompter);
+    TfrmMsg msg(&w);
+    w.setMsgForm(&msg);
+    w.show();
+    QVERIFY(m_connection.open(server.port()));
+    FtpConnection.InternetHandle = m_connection.internet;
+    FtpConnection.ConnectionHandle = m_connection.connection;
+    FtpConnection.Connected = true;
+    FtpConnection.ConnectedHost = "127.0.0.1";
+    w.UpdateCommandState(true);
+    auto* disconnect = w.findChild<QToolButton*>("btnDisconnect");
+    QVERIFY(disconnect && disconnect->isEnabled());
+    bool offered = false;
+    QTimer::singleShot(2500, &msg, [&] {
+        offered = msg.CancelBtn->isVisible();
+        QTest::mouseClick(disconnect, Qt::LeftButton);
+        QTest::mouseClick(msg.CancelBtn, Qt::LeftButton);
+    });
+    w.ListRemoteFiles();
+    QVERIFY(offered);
+    QVERIFY(CancelRequested);
+    QVERIFY(FtpConnection.Connected);
+    QCOMPARE(w.RemoteFilesModel->rowCount(), 0);
+    QCOMPARE(m_connection.currentDirectory(), QStringLiteral("/"));
+    QVERIFY(prompter.verifyDone());
 }
 
 QTEST_MAIN(TransferWindowTest)

@@ -7,8 +7,53 @@
 #include "sites/ui/ConfigForm.h"
 #include "transfer/ui/MsgForm.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCursor>
+#include <QPointer>
+
+namespace {
+
+// Lets the user's clicks and keys reach one window only, here the progress dialog: while a
+// listing's helper thread owns the connection, a command from the main window or the editor
+// would talk to the server from a second thread.
+class InputOnlyFor final : public QObject
+{
+public:
+    explicit InputOnlyFor(QWidget* window) : m_window(window) { qApp->installEventFilter(this); }
+    ~InputOnlyFor() override { qApp->removeEventFilter(this); }
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::Shortcut:
+        case QEvent::ShortcutOverride:
+        case QEvent::ContextMenu:
+        case QEvent::Wheel:
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::Drop:
+            break;
+        default:
+            return false;
+        }
+        if (qobject_cast<QAction*>(watched))
+            return true; // menu and toolbar shortcuts
+        const auto* widget = qobject_cast<QWidget*>(watched);
+        // Events reach the native window first and its widgets after; the widgets decide.
+        return widget != nullptr && (!m_window || widget->window() != m_window);
+    }
+
+private:
+    QPointer<QWidget> m_window;
+};
+
+} // namespace
 
 Prompter& MainRemoteHost::prompter()
 {
@@ -71,6 +116,12 @@ FileListModel& MainRemoteHost::remoteFiles()
 void MainRemoteHost::setRemoteHeader(const QString& caption)
 {
     m_main.RemoteHeader->setText(caption);
+}
+
+void MainRemoteHost::processEventsForCancel()
+{
+    const InputOnlyFor dialogOnly(m_main.frmMsg);
+    QApplication::processEvents(QEventLoop::AllEvents);
 }
 
 void MainRemoteHost::processEvents(bool userInput)

@@ -21,6 +21,7 @@ public:
     FileListModel& remoteFiles() override;
     void setRemoteHeader(const QString& caption) override;
     void processEvents(bool userInput) override;
+    void processEventsForCancel() override;
 
     // Sets the application-wide cursor: the hourglass, or none of ours (the default).
     static void applyCursor(Cursor cursor);

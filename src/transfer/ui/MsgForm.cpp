@@ -196,7 +196,7 @@ void TfrmMsg::createControls()
     CancelBtn = new QPushButton(QStringLiteral("&Cancel"), this);
     CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
     CancelBtn->setAccessibleName(QStringLiteral("Cancel"));
-    CancelBtn->setGeometry(137, 164, 73, 21);
+    CancelBtn->setGeometry(137, kCancelTop, 73, 21);
     CancelBtn->setAutoDefault(false);
     connect(CancelBtn, &QPushButton::clicked, this, &TfrmMsg::CancelBtnClick);
 }
@@ -248,7 +248,7 @@ void TfrmMsg::layOutForMessage(const QString& message)
     for (ValueLabel* value : {BytesLbl, TimeLbl, SpeedLbl})
         value->setGeometry(valueLeft, value->y(), std::max(0, width - valueLeft - 4),
                            value->height());
-    CancelBtn->move((width - CancelBtn->width()) / 2, CancelBtn->y());
+    CancelBtn->move((width - CancelBtn->width()) / 2, kCancelTop);
 }
 
 int TfrmMsg::statisticsWidth(qint64 bytesTotal) const
@@ -319,6 +319,20 @@ void TfrmMsg::SetProgressPosition(int percent)
 void TfrmMsg::CloseProgress()
 {
     hide();
+}
+
+void TfrmMsg::OfferCancel()
+{
+    // Without the statistics rows the button sits right under the message (or the bar), still
+    // inside the smaller window.
+    if (!m_showStats) {
+        const QWidget* above = ProgressBar->isVisible() ? static_cast<QWidget*>(ProgressBar)
+                                                        : static_cast<QWidget*>(MsgLbl);
+        CancelBtn->move(CancelBtn->x(), above->geometry().bottom() + 1 + kOfferedCancelGap);
+    }
+    CancelBtn->setEnabled(!CancelRequested);
+    CancelBtn->show();
+    repaintNow();
 }
 
 void TfrmMsg::CancelBtnClick()

@@ -48,6 +48,7 @@ public:
                         double elapsedSeconds) override;
     void SetProgressPosition(int percent) override;
     void CloseProgress() override;
+    void OfferCancel() override;
 
     void CancelBtnClick();
 
@@ -77,6 +78,10 @@ public:
     // The statistics lines fit without a later resize for any file up to this size (shown
     // as "1073741824 KB of 1073741824 KB"); a larger one widens the dialog when it starts.
     static constexpr qint64 kFittedTotal = qint64(1) << 40;
+    // The Cancel button's top under the statistics, and its gap below the message or bar
+    // when it is offered without them.
+    static constexpr int kCancelTop = 164;
+    static constexpr int kOfferedCancelGap = 11;
     // Painting and event pumping are throttled so a transfer of 4 KiB blocks is not
     // dominated by its own progress report; a Cancel click still lands within one pump.
     static constexpr qint64 kRepaintIntervalMs = 16;
