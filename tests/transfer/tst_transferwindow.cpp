@@ -44,7 +44,7 @@ private Q_SLOTS:
     void slowListingTakesClicksOnlyAtItsCancel();
 
 private:
-    void connect(TfrmMain& w);
+    void connect(TfrmMain& w, quint16 port = 0); // 0: the test server
     QString localPath(const QString& name) const { return m_localDir->filePath(name); }
 
     QTemporaryDir m_home;
@@ -79,9 +79,9 @@ void TransferWindowTest::cleanup()
                              [](QWidget* w) { return w->isVisible(); }));
 }
 
-void TransferWindowTest::connect(TfrmMain& w)
+void TransferWindowTest::connect(TfrmMain& w, quint16 port)
 {
-    QVERIFY(m_connection.open(m_server.port()));
+    QVERIFY(m_connection.open(port != 0 ? port : m_server.port()));
     FtpConnection.InternetHandle = m_connection.internet;
     FtpConnection.ConnectionHandle = m_connection.connection;
     FtpConnection.Connected = true;
@@ -316,12 +316,7 @@ void TransferWindowTest::slowListingTakesClicksOnlyAtItsCancel()
     TfrmMsg msg(&w);
     w.setMsgForm(&msg);
     w.show();
-    QVERIFY(m_connection.open(server.port()));
-    FtpConnection.InternetHandle = m_connection.internet;
-    FtpConnection.ConnectionHandle = m_connection.connection;
-    FtpConnection.Connected = true;
-    FtpConnection.ConnectedHost = "127.0.0.1";
-    w.UpdateCommandState(true);
+    connect(w, server.port());
     auto* disconnect = w.findChild<QToolButton*>("btnDisconnect");
     QVERIFY(disconnect && disconnect->isEnabled());
     bool offered = false;

@@ -73,6 +73,31 @@ private:
         return port;
     }
 
+    // Makes the call that sends `verb` (PWD, CWD, CDUP, MKD, RMD, DELE, RNFR, RETR, STOR,
+    // LIST, in any case; a suffix such as "-final" is ignored) and says whether it worked.
+    BOOL callSucceeds(const QString& verb)
+    {
+        const QString call = verb.section('-', 0, 0).toUpper();
+        if (call == "PWD")
+            return currentDirectory(connection()).startsWith("/");
+        if (call == "CWD" || call == "CDUP")
+            return FtpSetCurrentDirectoryA(connection(), call == "CWD" ? "d" : "..");
+        if (call == "MKD")
+            return FtpCreateDirectoryA(connection(), "d");
+        if (call == "RMD")
+            return FtpRemoveDirectoryA(connection(), "d");
+        if (call == "DELE")
+            return FtpDeleteFileA(connection(), "f");
+        if (call == "RNFR" || call == "RENAME")
+            return FtpRenameFileA(connection(), "f", "g");
+        if (call == "STOR")
+            return uploadAll(connection(), "f", patternBytes(10000));
+        if (call == "LIST")
+            return !allNames().first().startsWith("<error");
+        QByteArray data;
+        return downloadAll(connection(), "f", data);
+    }
+
     // The commands the server saw after the log-on dialogue.
     QStringList commandsAfterLogin() const
     {
@@ -246,29 +271,7 @@ private Q_SLOTS:
             return;
         }
         QVERIFY(m_connection.connect);
-        BOOL ok = TRUE;
-        if (call == "pwd") {
-            ok = currentDirectory(connection()).startsWith("/");
-        } else if (call == "cwd") {
-            ok = FtpSetCurrentDirectoryA(connection(), "d");
-        } else if (call == "cdup") {
-            ok = FtpSetCurrentDirectoryA(connection(), "..");
-        } else if (call == "mkd") {
-            ok = FtpCreateDirectoryA(connection(), "d");
-        } else if (call == "rmd") {
-            ok = FtpRemoveDirectoryA(connection(), "d");
-        } else if (call == "dele") {
-            ok = FtpDeleteFileA(connection(), "f");
-        } else if (call == "rename") {
-            ok = FtpRenameFileA(connection(), "f", "g");
-        } else if (call.startsWith("retr")) {
-            QByteArray data;
-            ok = downloadAll(connection(), "f", data);
-        } else if (call.startsWith("stor")) {
-            ok = uploadAll(connection(), "f", patternBytes(10000));
-        } else if (call.startsWith("list")) {
-            ok = !allNames().first().startsWith("<error");
-        }
+        const BOOL ok = callSucceeds(call);
         QVERIFY(!ok);
         QCOMPARE(uint(GetLastError()), error);
         if (!reply.isEmpty())
@@ -409,19 +412,22 @@ private Q_SLOTS:
     void stalledDataConnectionTimesOut_data()
     {
         QTest::addColumn<QString>("verb");
-        QTest::newRow("download") << "RETR";
-        QTest::newRow("upload") << "STOR";
-        QTest::newRow("listing") << "LIST";
+        QTest::addColumn<int>("stallAfter");
+        QTest::newRow("download") << "RETR" << 3000;
+        QTest::newRow("upload") << "STOR" << 3000;
+        QTest::newRow("listing") << "LIST" << 3000;
+        QTest::newRow("download that never sends a byte") << "RETR" << 0;
     }
     void stalledDataConnectionTimesOut()
     {
         QFETCH(QString, verb);
+        QFETCH(int, stallAfter);
         QString listing;
         for (int i = 0; i < 200; ++i)
             listing += QStringLiteral("-rw-r--r-- 1 u g 7 Jan 02  2020 file%1\r\n").arg(i);
         QVERIFY(startAndConnect(
             withRules({{"files", QJsonObject{{"f", "@100000"}}}, {"listing", listing}},
-                      {{verb, QJsonArray{rule("stallAfter", 3000)}}})));
+                      {{verb, QJsonArray{rule("stallAfter", stallAfter)}}})));
         const QByteArray upload = verb == "STOR" ? patternBytes(64 * 1024 * 1024) : QByteArray();
         QElapsedTimer clock;
         clock.start();
@@ -639,29 +645,7 @@ private Q_SLOTS:
         DWORD error = m_connection.error;
         if (!duringLogOn) {
             const QString call = verb == "RNTO" ? "RNFR" : verb;
-            BOOL ok = TRUE;
-            if (call == "PWD") {
-                ok = currentDirectory(connection()).startsWith("/");
-            } else if (call == "CWD") {
-                ok = FtpSetCurrentDirectoryA(connection(), "d");
-            } else if (call == "CDUP") {
-                ok = FtpSetCurrentDirectoryA(connection(), "..");
-            } else if (call == "MKD") {
-                ok = FtpCreateDirectoryA(connection(), "d");
-            } else if (call == "RMD") {
-                ok = FtpRemoveDirectoryA(connection(), "d");
-            } else if (call == "DELE") {
-                ok = FtpDeleteFileA(connection(), "f");
-            } else if (call == "RNFR") {
-                ok = FtpRenameFileA(connection(), "f", "g");
-            } else if (call == "STOR") {
-                ok = uploadAll(connection(), "f", patternBytes(10000));
-            } else if (call == "LIST") {
-                ok = !allNames().first().startsWith("<error");
-            } else {
-                QByteArray data;
-                ok = downloadAll(connection(), "f", data);
-            }
+            const BOOL ok = callSucceeds(call);
             QVERIFY(!ok);
             error = GetLastError();
         }

@@ -5,6 +5,7 @@
 #include "app/ui/PaneHeader.h"
 #include "ftp/FileListModel.h"
 #include "sites/ui/ConfigForm.h"
+#include "transfer/ui/CommandLockout.h"
 #include "transfer/ui/MsgForm.h"
 
 #include <QAction>
@@ -14,9 +15,9 @@
 
 namespace {
 
-// Lets the user's clicks and keys reach one window only, here the progress dialog: while a
-// listing's helper thread owns the connection, a command from the main window or the editor
-// would talk to the server from a second thread.
+// Lets the user's clicks, keys and close-box presses reach one window only (the progress
+// dialog, or none): while a listing's helper thread owns the connection, a command from the
+// main window or the editor would talk to the server from a second thread.
 class InputOnlyFor final : public QObject
 {
 public:
@@ -25,23 +26,10 @@ public:
 
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        switch (event->type()) {
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease:
-        case QEvent::MouseButtonDblClick:
-        case QEvent::KeyPress:
-        case QEvent::KeyRelease:
-        case QEvent::Shortcut:
-        case QEvent::ShortcutOverride:
-        case QEvent::ContextMenu:
-        case QEvent::Wheel:
-        case QEvent::DragEnter:
-        case QEvent::DragMove:
-        case QEvent::Drop:
-            break;
-        default:
+        const bool closeBox = event->type() == QEvent::Close && event->spontaneous();
+        if (!IsCommandInput(event) && !closeBox && event->type() != QEvent::Wheel &&
+            event->type() != QEvent::ShortcutOverride)
             return false;
-        }
         if (qobject_cast<QAction*>(watched))
             return true; // menu and toolbar shortcuts
         const auto* widget = qobject_cast<QWidget*>(watched);
@@ -126,6 +114,11 @@ void MainRemoteHost::processEventsForCancel()
 
 void MainRemoteHost::processEvents(bool userInput)
 {
-    QApplication::processEvents(userInput ? QEventLoop::AllEvents
-                                          : QEventLoop::ExcludeUserInputEvents);
+    if (userInput) {
+        QApplication::processEvents(QEventLoop::AllEvents);
+        return;
+    }
+    // Clicks and keys wait anyway; the close box, which is not input to Qt, is refused too.
+    const InputOnlyFor noWindow(nullptr);
+    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }

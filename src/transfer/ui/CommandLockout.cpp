@@ -39,10 +39,8 @@ bool CommandLockout::aimsAtMainWindow(QObject* target) const
     return true;
 }
 
-bool CommandLockout::eventFilter(QObject* watched, QEvent* event)
+bool IsCommandInput(const QEvent* event)
 {
-    if (!m_mainWindow)
-        return false;
     switch (event->type()) {
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
@@ -54,8 +52,15 @@ bool CommandLockout::eventFilter(QObject* watched, QEvent* event)
     case QEvent::DragEnter:
     case QEvent::DragMove:
     case QEvent::Drop:
-        return aimsAtMainWindow(watched);
+        return true;
     default:
         return false;
     }
+}
+
+bool CommandLockout::eventFilter(QObject* watched, QEvent* event)
+{
+    if (!m_mainWindow || !IsCommandInput(event))
+        return false;
+    return aimsAtMainWindow(watched);
 }

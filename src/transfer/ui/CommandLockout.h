@@ -2,7 +2,11 @@
 #include <QObject>
 #include <QPointer>
 
+class QEvent;
 class QWidget;
+
+// A click, key, shortcut, context-menu request or drag: what starts a command.
+bool IsCommandInput(const QEvent* event);
 
 // While a long operation runs on the connection it pumps events, and a click or key that
 // reached the main window's commands then would start a second operation on a connection
