@@ -13,7 +13,7 @@ inline constexpr int kArchiveImage = 2;
 struct FileListRow
 {
     QString name;         // the "Name" column: the name as shown
-    QByteArray nameBytes; // a remote row: the name exactly as the server listed it, else null
+    QByteArray nameBytes; // a remote name that is not UTF-8: its bytes as listed; else null
     QString sizeText;     // the "Size" column: decimal bytes, empty for a folder
     QString modifiedText; // the "Modified" column: short date, blank, short time
     int imageIndex = kFileImage;

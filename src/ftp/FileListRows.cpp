@@ -196,8 +196,11 @@ FileListRow FileListRowBuilder::build(const WIN32_FIND_DATAA& entry)
     const size_t length = strnlen(entry.cFileName, sizeof entry.cFileName);
     const bool folder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     const quint64 size = (quint64{entry.nFileSizeHigh} << 32) | entry.nFileSizeLow;
-    const QByteArray bytes(entry.cFileName, static_cast<qsizetype>(length));
+    const QByteArrayView bytes(entry.cFileName, static_cast<qsizetype>(length));
     FileListRow row = buildRow(ServerNameText(bytes), folder, size, entry.ftLastWriteTime);
-    row.nameBytes = bytes;
+    // A UTF-8 name comes back unchanged from its text; only other names keep their bytes,
+    // which spares a listing of a million rows a second copy of every name.
+    if (!bytes.isValidUtf8())
+        row.nameBytes = bytes.toByteArray();
     return row;
 }

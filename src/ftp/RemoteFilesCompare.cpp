@@ -143,13 +143,28 @@ std::vector<int> SortFileListRows(std::vector<FileListRow>& rows, int sortCode)
     std::stable_sort(items.begin(), items.end(), before);
     std::vector<int> order;
     order.reserve(items.size());
-    std::vector<FileListRow> sorted;
-    sorted.reserve(rows.size());
-    for (const SortItem& item : items) {
+    for (const SortItem& item : items)
         order.push_back(item.index);
-        sorted.push_back(std::move(rows[static_cast<size_t>(item.index)]));
+    std::vector<SortItem>().swap(items);
+    // The rows move to their places along the cycles of the order, so a million rows are never
+    // held twice: position `at` receives the row that stood at order[at].
+    std::vector<bool> placed(rows.size());
+    for (size_t start = 0; start < rows.size(); ++start) {
+        if (placed[start])
+            continue;
+        FileListRow carried = std::move(rows[start]);
+        size_t at = start;
+        for (;;) {
+            placed[at] = true;
+            const auto from = static_cast<size_t>(order[at]);
+            if (from == start) {
+                rows[at] = std::move(carried);
+                break;
+            }
+            rows[at] = std::move(rows[from]);
+            at = from;
+        }
     }
-    rows = std::move(sorted);
     return order;
 }
 
