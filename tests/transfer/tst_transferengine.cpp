@@ -90,7 +90,12 @@ void TransferEngineTest::roundTripIsByteExact()
     m_host->sink.updates = 0;
     QVERIFY(DownloadFile(*m_host, name.toUtf8(), "back.bin", size, FTP_TRANSFER_TYPE_BINARY));
     QCOMPARE(ReadFile(localPath("back.bin")), data);
-    QCOMPARE(m_host->sink.updates, int((size + 4095) / 4096));
+    // A read hands out what has arrived, so a block may come in more than one report.
+    QVERIFY(m_host->sink.updates >= int((size + 4095) / 4096));
+    if (size > 0) {
+        QCOMPARE(m_host->sink.lastPercent, 100);
+        QCOMPARE(m_host->sink.lastDone, size);
+    }
     QCOMPARE(PartialFiles(m_localDir->path(), "back.bin"), QStringList());
     QCOMPARE(m_host->log, QStringList());
 }
