@@ -2,6 +2,7 @@
 
 #include "ftp/FileListRows.h"
 #include "local/FileSystemError.h"
+#include "local/PosixDir.h"
 #include "transfer/BatchHost.h"
 #include "transfer/CancelFlag.h"
 #include "transfer/LocalFile.h"
@@ -15,6 +16,7 @@
 
 #include <cerrno>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace {
@@ -22,14 +24,39 @@ const QString kUploadFolderFailed = QStringLiteral("Error uploading folder.");
 const QString kDownloadFolderFailed = QStringLiteral("Error downloading folder.");
 const QString kSetDirectoryFailed = QStringLiteral("FTP Set Current Directory Failed");
 
-// Identifies a local folder on the path being uploaded, so that a symbolic link back to one
-// of its own parents cannot send the upload round in circles.
+// Identifies a local folder on the path being uploaded, so that a folder mounted inside
+// itself cannot send the upload round in circles.
 struct FolderId
 {
     dev_t device;
     ino_t inode;
     bool operator==(const FolderId&) const = default;
 };
+
+// One folder upload as it walks the tree: the folders on the way down, and the symbolic
+// links it passed over. Links are never followed: one inside the folder can lead anywhere,
+// and its target was not what the user chose to send.
+struct FolderUpload
+{
+    std::vector<FolderId> chain;
+    int skippedLinks = 0;
+    QString firstSkippedLink;
+
+    void skipLink(const QString& path)
+    {
+        if (skippedLinks++ == 0)
+            firstSkippedLink = path;
+    }
+};
+
+FolderId IdOf(const LocalDirectory& folder)
+{
+    struct stat info
+    {};
+    if (::fstat(folder.fd(), &info) != 0)
+        throw FileSystemError(errno);
+    return {info.st_dev, info.st_ino};
+}
 
 // Enters a remote folder and, on every way out, moves one level back up, so the caller
 // finds the remote directory where it was.
@@ -59,21 +86,18 @@ private:
 class LocalFolderReader
 {
 public:
-    explicit LocalFolderReader(const QString& path)
-        : m_dir(::opendir(QFile::encodeName(path).constData()))
+    explicit LocalFolderReader(const LocalDirectory& folder)
+        : m_dir(PosixDir::fromFd(::fcntl(folder.fd(), F_DUPFD_CLOEXEC, 0)))
     {
         if (!m_dir)
             throw FileSystemError(errno);
     }
-    ~LocalFolderReader() { ::closedir(m_dir); }
-    LocalFolderReader(const LocalFolderReader&) = delete;
-    LocalFolderReader& operator=(const LocalFolderReader&) = delete;
 
     // The next entry's name, or an empty text at the end.
     QString next()
     {
         errno = 0;
-        const dirent* entry = ::readdir(m_dir);
+        const dirent* entry = m_dir.next();
         if (!entry) {
             if (errno != 0)
                 throw FileSystemError(errno);
@@ -83,39 +107,36 @@ public:
     }
 
 private:
-    DIR* m_dir;
+    PosixDir m_dir;
 };
 
-struct stat StatOrThrow(const QString& path)
-{
-    struct stat info
-    {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        throw FileSystemError(errno);
-    return info;
-}
+bool UploadFolderContents(BatchHost& host, const LocalDirectory& folder, FolderUpload& upload);
 
-bool UploadFolderContents(BatchHost& host, const QString& folderPath, std::vector<FolderId>& chain);
-
-bool UploadFolderEntry(BatchHost& host, const QString& path, std::vector<FolderId>& chain)
+// The entry `name` of `folder`, which was seen as `info` (without following a link).
+bool UploadFolderEntry(BatchHost& host, const LocalDirectory& folder, const QString& name,
+                       const struct stat& info, FolderUpload& upload)
 {
-    const struct stat info = StatOrThrow(path);
     if (!S_ISDIR(info.st_mode))
-        return UploadFile(host, path, FTP_TRANSFER_TYPE_BINARY);
-    const FolderId id{info.st_dev, info.st_ino};
-    if (std::find(chain.begin(), chain.end(), id) != chain.end())
-        return true; // a link back to a folder already being uploaded: its files are on the way
-    chain.push_back(id);
-    const bool result = UploadFolderContents(host, path, chain);
-    chain.pop_back();
+        return UploadFile(host, LocalSource(folder, name), FTP_TRANSFER_TYPE_BINARY);
+    const std::optional<LocalDirectory> subfolder = folder.subfolder(name, false);
+    if (!subfolder) { // made a link since it was looked at
+        upload.skipLink(JoinLocalPath(folder.path(), name));
+        return true;
+    }
+    const FolderId id = IdOf(*subfolder);
+    if (std::find(upload.chain.begin(), upload.chain.end(), id) != upload.chain.end())
+        return true; // the same folder again further down: its files are on the way
+    upload.chain.push_back(id);
+    const bool result = UploadFolderContents(host, *subfolder, upload);
+    upload.chain.pop_back();
     return result;
 }
 
-bool UploadFolderContents(BatchHost& host, const QString& folderPath, std::vector<FolderId>& chain)
+bool UploadFolderContents(BatchHost& host, const LocalDirectory& folder, FolderUpload& upload)
 {
     if (CancelRequested)
         return true; // nothing failed; the caller sees the flag and stops too
-    const QByteArray remoteName = FileNamePart(folderPath).toUtf8();
+    const QByteArray remoteName = FileNamePart(folder.path()).toUtf8();
     // An existing folder of that name is simply used, so the outcome does not matter here;
     // whether we can enter it does.
     FtpCreateDirectoryA(host.connectionHandle(), remoteName.constData());
@@ -125,15 +146,24 @@ bool UploadFolderContents(BatchHost& host, const QString& folderPath, std::vecto
         host.reportFtpError(kSetDirectoryFailed);
         return false;
     }
-    LocalFolderReader reader(folderPath);
+    LocalFolderReader reader(folder);
     bool result = true;
     for (QString name = reader.next(); !name.isEmpty() && BatchGoesOn(host); name = reader.next()) {
         if (name == QLatin1String(".") || name == QLatin1String(".."))
             continue;
-        const QString path = JoinLocalPath(folderPath, name);
+        const QString path = JoinLocalPath(folder.path(), name);
+        struct stat info
+        {};
+        if (::fstatat(folder.fd(), QFile::encodeName(name).constData(), &info,
+                      AT_SYMLINK_NOFOLLOW) != 0)
+            throw FileSystemError(errno);
+        if (S_ISLNK(info.st_mode)) {
+            upload.skipLink(path);
+            continue;
+        }
         host.progress().ShowProgress(QStringLiteral("Uploading \"%1\"").arg(path),
                                      QStringLiteral("Uploading"), true, true);
-        if (!UploadFolderEntry(host, path, chain)) {
+        if (!UploadFolderEntry(host, folder, name, info, upload)) {
             host.reportFtpError(kUploadFolderFailed);
             result = false;
         }
@@ -225,10 +255,13 @@ bool UploadFolder(BatchHost& host, const QString& folderPath)
 {
     if (CancelRequested)
         return true;
-    std::vector<FolderId> chain;
-    const struct stat info = StatOrThrow(folderPath);
-    chain.push_back({info.st_dev, info.st_ino});
-    return UploadFolderContents(host, folderPath, chain);
+    const LocalDirectory root(folderPath);
+    FolderUpload upload;
+    upload.chain.push_back(IdOf(root));
+    const bool result = UploadFolderContents(host, root, upload);
+    if (upload.skippedLinks > 0)
+        host.warn(SkippedLinksText(folderPath, upload.skippedLinks, upload.firstSkippedLink));
+    return result;
 }
 
 bool DownloadFolder(BatchHost& host, const QByteArray& remoteName)

@@ -23,11 +23,25 @@ constexpr size_t kChunkBytes = 256 * 1024;
 }
 } // namespace
 
-LocalFileReader::LocalFileReader(const QString& path) : m_chunk(kChunkBytes)
+QString LocalSource::path() const
 {
-    m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (m_fd < 0)
+    return m_folder ? JoinLocalPath(m_folder->path(), m_path) : m_path;
+}
+
+int LocalSource::open() const
+{
+    const QByteArray native = QFile::encodeName(m_path);
+    const int fd =
+        m_folder ? ::openat(m_folder->fd(), native.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)
+                 : ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         throwErrno();
+    return fd;
+}
+
+LocalFileReader::LocalFileReader(const LocalSource& source)
+    : m_fd(source.open()), m_chunk(kChunkBytes)
+{
     struct stat info
     {};
     if (::fstat(m_fd, &info) != 0) {

@@ -6,31 +6,6 @@
 #include <span>
 #include <vector>
 
-// A local file read for an upload. The disk is read in large chunks and handed out in the
-// engine's small blocks, so a 4 KiB block never costs a system call. Every failure throws
-// FileSystemError; the descriptor is closed on every path.
-class LocalFileReader
-{
-public:
-    explicit LocalFileReader(const QString& path);
-    ~LocalFileReader();
-    LocalFileReader(const LocalFileReader&) = delete;
-    LocalFileReader& operator=(const LocalFileReader&) = delete;
-
-    // The size when the file was opened.
-    qint64 size() const { return m_size; }
-    // The next up to `maxBytes` bytes; empty at the end of the file. The view is valid until
-    // the next call.
-    std::span<const char> next(qsizetype maxBytes);
-
-private:
-    int m_fd = -1;
-    qint64 m_size = 0;
-    std::vector<char> m_chunk;
-    size_t m_pos = 0;
-    size_t m_len = 0;
-};
-
 // An open local folder. Every name below it is resolved against it (openat), so no folder on
 // the way can be swapped for a symbolic link while a command runs, and a link where a server's
 // name lands is seen rather than followed. Every failure throws FileSystemError.
@@ -59,6 +34,52 @@ private:
 
     int m_fd = -1;
     QString m_path;
+};
+
+// A local file an upload reads: one the user picked, by its path (a link there is the user's
+// own choice), or one found inside a folder being uploaded, by its name in that opened
+// folder (never through a symbolic link).
+class LocalSource
+{
+public:
+    // Implicit: most callers have a path the user picked.
+    LocalSource(const QString& path) : m_path(path) {}
+    LocalSource(const LocalDirectory& folder, const QString& name) : m_folder(&folder), m_path(name)
+    {}
+
+    // The full path, for the remote name and messages.
+    QString path() const;
+    // Opens the file for reading (O_NOFOLLOW for a name in a folder). Throws FileSystemError.
+    int open() const;
+
+private:
+    const LocalDirectory* m_folder = nullptr;
+    QString m_path; // the name in m_folder when there is one
+};
+
+// A local file read for an upload. The disk is read in large chunks and handed out in the
+// engine's small blocks, so a 4 KiB block never costs a system call. Every failure throws
+// FileSystemError; the descriptor is closed on every path.
+class LocalFileReader
+{
+public:
+    explicit LocalFileReader(const LocalSource& source);
+    ~LocalFileReader();
+    LocalFileReader(const LocalFileReader&) = delete;
+    LocalFileReader& operator=(const LocalFileReader&) = delete;
+
+    // The size when the file was opened.
+    qint64 size() const { return m_size; }
+    // The next up to `maxBytes` bytes; empty at the end of the file. The view is valid until
+    // the next call.
+    std::span<const char> next(qsizetype maxBytes);
+
+private:
+    int m_fd = -1;
+    qint64 m_size = 0;
+    std::vector<char> m_chunk;
+    size_t m_pos = 0;
+    size_t m_len = 0;
 };
 
 // A download's file, made new under a name no other file has (`namePrefix` plus a unique

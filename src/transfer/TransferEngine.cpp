@@ -94,18 +94,18 @@ int TransferPercent(qint64 done, qint64 total)
     return static_cast<int>(done * 100 / total);
 }
 
-bool UploadFile(TransferHost& host, const QString& localPath, DWORD transferType)
+bool UploadFile(TransferHost& host, const LocalSource& localFile, DWORD transferType)
 {
     // A batch that was cancelled while it showed the next item must not start that item;
     // nothing failed, so this is not an error for the caller to report.
     if (CancelRequested)
         return true;
-    LocalFileReader source(localPath);
+    LocalFileReader source(localFile);
     const qint64 total = source.size();
     StampTransferStart();
     CancelRequested = false;
 
-    const QString remoteName = RemoteNameFor(localPath, host.lowerCaseUpload());
+    const QString remoteName = RemoteNameFor(localFile.path(), host.lowerCaseUpload());
     RemoteFile remote(OpenRemote(host, remoteName.toUtf8(), GENERIC_WRITE, transferType));
     if (!remote.get()) {
         host.reportFtpError(kOpenFailed);

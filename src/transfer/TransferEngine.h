@@ -1,11 +1,11 @@
 #pragma once
+#include "transfer/LocalFile.h"
 #include "windef.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 
-class LocalDirectory;
 class TransferHost;
 
 // The single-file engine: every file the program moves goes through UploadFile or
@@ -19,10 +19,10 @@ inline constexpr qsizetype kTransferBlockBytes = 4096;
 // The local time of day at which the running transfer started, as a fraction of a day.
 extern double TransferStartTime;
 
-// Sends the file at `localPath` into the current remote directory under its file-name part
+// Sends the local file into the current remote directory under its file-name part
 // (lower-cased when the host asks for it). True only when the server confirmed the stored
 // file, or when the upload was cancelled (or never started because Cancel was already set).
-bool UploadFile(TransferHost& host, const QString& localPath, DWORD transferType);
+bool UploadFile(TransferHost& host, const LocalSource& localFile, DWORD transferType);
 
 // What a failed or cancelled download leaves of the data that arrived.
 enum class PartialData {

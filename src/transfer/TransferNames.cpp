@@ -47,6 +47,18 @@ QString LinkInTheWayText(const QString& path)
         .arg(path);
 }
 
+QString SkippedLinksText(const QString& folderPath, int count, const QString& firstPath)
+{
+    if (count == 1) {
+        return QStringLiteral("\"%1\" holds a symbolic link, which was not uploaded: \"%2\". "
+                              "Uploads never follow links.")
+            .arg(folderPath, firstPath);
+    }
+    return QStringLiteral("\"%1\" holds %2 symbolic links, which were not uploaded. The first "
+                          "was \"%3\". Uploads never follow links.")
+        .arg(folderPath, QString::number(count), firstPath);
+}
+
 QString FileNamePart(const QString& path)
 {
     return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);

@@ -32,6 +32,10 @@ QString RefusedDownloadNameText(const QString& name);
 // The warning shown when a symbolic link stands where a download would write (`path`).
 QString LinkInTheWayText(const QString& path);
 
+// The warning at the end of a folder upload that passed over `count` symbolic links, the first
+// of them at `firstPath`.
+QString SkippedLinksText(const QString& folderPath, int count, const QString& firstPath);
+
 // The fixed beginning of the name a download is written under until it completed: the
 // target's name (shortened when the whole would not fit the 255-byte limit) and
 // kPartialSuffix. A dot and six unique characters follow it, so no two downloads and no

@@ -1,5 +1,6 @@
 #include "TransferTestHost.h"
 
+#include "local/FileSystemError.h"
 #include "transfer/FolderTransfer.h"
 #include "transfer/OperationLock.h"
 #include "transfer/TransferBatch.h"
@@ -7,6 +8,9 @@
 
 #include <QRegularExpression>
 
+#include <cerrno>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 // The Upload and Download commands, folder trees and desktop drops against a real server.
@@ -35,6 +39,7 @@ private Q_SLOTS:
     void folderThatCannotBeEnteredUploadsNothingElsewhere();
     void linkBackToParentFolderDoesNotLoop();
     void folderDownloadNeverWritesThroughLocalLinks();
+    void folderUploadNeverFollowsLocalLinks();
     void commandsAreIgnoredWhileOperationRuns();
 
 private:
@@ -306,12 +311,21 @@ void TransferBatchTest::localErrorAbandonsCommandAndCleansUp()
 void TransferBatchTest::localErrorInsideFolderStillReturnsRemoteDirectory()
 {
     QVERIFY(WriteFile(localPath("a/b/first.txt"), "1"));
-    QVERIFY(::symlink("/nonexistent/target",
-                      QFile::encodeName(localPath("a/b/dangling")).constData()) == 0);
+    // A socket cannot be opened for reading: a local error in the middle of the tree.
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    QVERIFY(listener >= 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray socketPath = QFile::encodeName(localPath("a/b/socket"));
+    QVERIFY(size_t(socketPath.size()) < sizeof address.sun_path);
+    std::copy(socketPath.begin(), socketPath.end(), address.sun_path);
+    const int bound = ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::close(listener);
+    QCOMPARE(bound, 0);
     TestSelection local;
     local.add("a", 0, true);
     UploadSelection(*m_host, local);
-    QCOMPARE(m_host->log, QStringList{"file error File not found"});
+    QCOMPARE(m_host->log, QStringList{"file error " + ioErrorText(ENXIO)});
     QCOMPARE(m_connection.currentDirectory(), QStringLiteral("/"));
 }
 
@@ -335,7 +349,9 @@ void TransferBatchTest::linkBackToParentFolderDoesNotLoop()
     TestSelection local;
     local.add("loop", 0, true);
     UploadSelection(*m_host, local);
-    QCOMPARE(m_host->log, QStringList{"list remote"});
+    QCOMPARE(m_host->log,
+             (QStringList{"warn " + SkippedLinksText(localPath("loop"), 1, localPath("loop/again")),
+                          "list remote"}));
     QCOMPARE(serverTree(), (QStringList{"loop/", "loop/file.txt=1"}));
 }
 
@@ -374,6 +390,29 @@ void TransferBatchTest::folderDownloadNeverWritesThroughLocalLinks()
         QVERIFY2(QFileInfo(localPath(at)).isSymLink(), at);
     QCOMPARE(ReadFile(localPath("inside/proj/top.txt")), QByteArray("top"));
     QCOMPARE(m_connection.currentDirectory(), QStringLiteral("/"));
+}
+
+void TransferBatchTest::folderUploadNeverFollowsLocalLinks()
+{
+    QVERIFY(WriteFile(localPath("secret/id_rsa"), "private key"));
+    QVERIFY(WriteFile(localPath("site/index.html"), "i"));
+    QVERIFY(QDir().mkpath(localPath("site/sub")));
+    const QStringList links{localPath("site/assets"), localPath("site/key"),
+                            localPath("site/sub/gone")};
+    QVERIFY(::symlink("../secret", QFile::encodeName(links[0]).constData()) == 0);
+    QVERIFY(::symlink("../secret/id_rsa", QFile::encodeName(links[1]).constData()) == 0);
+    QVERIFY(::symlink("/nonexistent", QFile::encodeName(links[2]).constData()) == 0);
+    TestSelection local;
+    local.add("site", 0, true);
+    UploadSelection(*m_host, local);
+    QCOMPARE(serverTree(), (QStringList{"site/", "site/index.html=1", "site/sub/"}));
+    // One notice at the end: how many, and where the first one was.
+    QCOMPARE(m_host->log.size(), 2);
+    QCOMPARE(m_host->log.last(), QStringLiteral("list remote"));
+    QStringList notices;
+    for (const QString& first : links)
+        notices << "warn " + SkippedLinksText(localPath("site"), 3, first);
+    QVERIFY2(notices.contains(m_host->log.first()), qPrintable(m_host->log.first()));
 }
 
 void TransferBatchTest::commandsAreIgnoredWhileOperationRuns()
