@@ -61,6 +61,17 @@ void TestInstallTree::installsProgramHelpEntryAndIcon()
     const QByteArray text = entry.readAll();
     QVERIFY(text.contains("\nExec=zulftp\n"));
     QVERIFY(text.contains("\nIcon=zulftp\n"));
+
+    // The installed copy still carries the project's version, and says it without a display.
+    QProcess version;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    version.setProcessEnvironment(env);
+    version.start(m_prefix + QStringLiteral("/bin/zulftp"), {QStringLiteral("--version")});
+    QVERIFY(version.waitForFinished(30000));
+    QCOMPARE(version.exitCode(), 0);
+    QCOMPARE(version.readAllStandardOutput(), QByteArray("ZUL-FTP " ZUL_VERSION "\n"));
 }
 
 void TestInstallTree::installedProgramKeepsDataInConfigFolder()
