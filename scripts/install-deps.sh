@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config clang-format file
     qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev libssl-dev
+    qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus-daemon
     fonts-dejavu-core
     python3 python3-pyftpdlib python3-openssl curl lftp
 )

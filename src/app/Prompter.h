@@ -21,7 +21,8 @@ enum class PromptKind {
     Folder,
     OpenFile,
     SaveFile,
-    Certificate
+    Certificate,
+    Password
 };
 // What the user says to a server certificate that no trusted authority vouches for.
 enum class CertificateAnswer { Refuse, TrustOnce, TrustAlways };
@@ -50,6 +51,14 @@ public:
                                    const QString& filter) = 0;
     virtual QString chooseSaveFile(const QString& caption, const QString& startPath,
                                    const QString& filter) = 0;
+    // An input box whose text shows as stars and is never kept: a password the program may
+    // not store. Empty optional when the user cancelled; a prompter that cannot ask cancels.
+    virtual std::optional<QString> inputPassword(const QString& caption, const QString& prompt)
+    {
+        (void)caption;
+        (void)prompt;
+        return std::nullopt;
+    }
     // Shows a server certificate (`text` says why it is not trusted and what it is) with the
     // choices to trust it once, always, or not at all. `changed`: a certificate the user
     // trusted before was replaced, the sign of an attack, so the box is a loud warning whose

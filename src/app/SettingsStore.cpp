@@ -323,11 +323,13 @@ ConfigureOptions ReadConfigureOptions(Prompter& prompter)
     options.defaultLocalPath = read.optional<QString>("DefaultLocalPath");
     options.lowerCaseUpload = read.optional<bool>("LowerCaseUpload");
     options.autoConnect = read.optional<bool>("AutoConnect");
+    options.passwordsInKeyring = read.optional<bool>("PasswordsInKeyring");
     return options;
 }
 
 bool WriteConfigureOptions(const QString& lastSite, const QString& defaultLocalPath,
-                           bool lowerCaseUpload, bool autoConnect, Prompter& prompter)
+                           bool lowerCaseUpload, bool autoConnect, Prompter& prompter,
+                           std::optional<bool> passwordsInKeyring)
 {
     RegistryKey key;
     if (!createSettingsKey(key, prompter))
@@ -337,5 +339,7 @@ bool WriteConfigureOptions(const QString& lastSite, const QString& defaultLocalP
     write.text("DefaultLocalPath", defaultLocalPath);
     write.flag("LowerCaseUpload", lowerCaseUpload);
     write.flag("AutoConnect", autoConnect);
+    if (passwordsInKeyring)
+        write.flag("PasswordsInKeyring", *passwordsInKeyring);
     return write.ok();
 }

@@ -64,14 +64,19 @@ struct ConfigureOptions
     std::optional<QString> defaultLocalPath;
     std::optional<bool> lowerCaseUpload;
     std::optional<bool> autoConnect;
+    // "PasswordsInKeyring": keep site passwords in the desktop keyring. Not stored until the
+    // user first presses OK; until then the dialog offers it wherever a keyring answers.
+    std::optional<bool> passwordsInKeyring = {};
 };
 ConfigureOptions ReadConfigureOptions(Prompter& prompter);
 
 // The Configure dialog's OK: writes LastSite, DefaultLocalPath, LowerCaseUpload, AutoConnect
-// in that order, creating the key when missing. Stops at the first failure, which is shown;
-// the values written before it stay written. Returns false after a failure.
+// in that order, then PasswordsInKeyring when given, creating the key when missing. Stops at
+// the first failure, which is shown; the values written before it stay written. Returns false
+// after a failure.
 bool WriteConfigureOptions(const QString& lastSite, const QString& defaultLocalPath,
-                           bool lowerCaseUpload, bool autoConnect, Prompter& prompter);
+                           bool lowerCaseUpload, bool autoConnect, Prompter& prompter,
+                           std::optional<bool> passwordsInKeyring = std::nullopt);
 
 // The detail of a box about a settings or profile file that could not be written, for the
 // failure `code`: what to do when another process kept the file locked; empty otherwise.

@@ -3,6 +3,7 @@
 #include "app/ui/QtPrompter.h"
 #include "editor/ui/EditForm.h"
 #include "sites/ui/ConfigForm.h"
+#include "sites/ui/DesktopKeyring.h"
 #include "transfer/ui/MsgForm.h"
 
 #include "about/FileVersion.h"
@@ -55,10 +56,13 @@ int main(int argc, char* argv[])
     QApplication::setQuitOnLastWindowClosed(false);
 
     QtPrompter prompter;
+    DesktopKeyring keyring;
     // The five windows, in this order; the main window's FormCreate runs before the others
     // exist and touches none of them. None is created later: dialogs are shown and hidden.
     TfrmMain frmMain(prompter);
+    frmMain.setKeyring(&keyring);
     TfrmConfig frmConfig(prompter, &frmMain);
+    frmConfig.setKeyring(&keyring);
     frmMain.setConfigForm(&frmConfig);
     TfrmAbout frmAbout(prompter, &frmMain);
     frmMain.setAboutForm(&frmAbout);

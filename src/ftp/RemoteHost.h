@@ -2,6 +2,7 @@
 #include <QString>
 
 class FileListModel;
+class PasswordKeyring;
 class ProgressSink;
 class Prompter;
 
@@ -24,6 +25,8 @@ public:
     // Status bar panel 1, the connection state.
     virtual void setConnectionStatus(const QString& text) = 0;
     virtual void UpdateCommandState(bool connected) = 0;
+    // The desktop keyring that may hold the site's password; none when the program has none.
+    virtual PasswordKeyring* keyring() { return nullptr; }
     // Shows the Configure dialog modally.
     virtual void showConfigure() = 0;
     virtual FileListModel& remoteFiles() = 0;

@@ -7,6 +7,7 @@
 #include "ftp/RemoteHost.h"
 #include "ftp/RemoteListing.h"
 #include "ftp/SecureConnect.h"
+#include "sites/ProfilePasswords.h"
 #include "sites/ProfileStore.h"
 #include "transfer/ProgressSink.h"
 #include "wininet.h"
@@ -132,6 +133,15 @@ bool ConnectToSite(RemoteHost& host)
                                 QStringLiteral("'%1' is not a valid integer value").arg(site.port),
                                 MessageIcon::Error);
         return false;
+    }
+    // The keyring's answer, or the user's in a password box when the keyring cannot give it;
+    // a cancelled box ends the connect before anything is opened.
+    if (site.passwordInKeyring) {
+        const std::optional<QString> password =
+            PasswordForConnect(site, host.keyring(), host.prompter());
+        if (!password)
+            return false;
+        site.password = *password;
     }
 
     host.setCursor(RemoteHost::Cursor::Hourglass);

@@ -5,6 +5,7 @@
 #include "datafolder.h"
 #include "lasterror.h"
 #include "profile.h"
+#include "sites/ProfilePasswords.h"
 
 namespace {
 
@@ -123,7 +124,12 @@ SiteProfile ProfileStore::read(const QString& siteName, const QString& portDefau
     profile.host = QString::fromUtf8(value("Host"));
     profile.port = QString::fromUtf8(value("Port", EncodeProfileValue(portDefault.toUtf8())));
     profile.userID = QString::fromUtf8(value("UserID"));
-    profile.password = QString::fromUtf8(ScramblePassword(value("Password")));
+    const QByteArray storedPassword = value("Password");
+    profile.password = QString::fromUtf8(ScramblePassword(storedPassword));
+    // A copy of the program that knows nothing of the keyring keeps the marker but writes the
+    // password it was given into "Password": that password is then the newer one.
+    profile.passwordInKeyring =
+        storedPassword.isEmpty() && value(kPasswordStoreKey) == kPasswordStoreKeyring;
     profile.directory = QString::fromUtf8(value("Directory"));
     profile.encryption = QString::fromUtf8(value("Encryption"));
     return profile;
@@ -136,15 +142,42 @@ bool ProfileStore::write(const SiteProfile& profile) const
     const QByteArray file = m_filePath.toUtf8();
     const QByteArray section = storedSectionName(profile.siteName).toUtf8();
     auto put = [&](const char* key, const QByteArray& value) {
-        return WritePrivateProfileStringA(section.constData(), key,
-                                          EncodeProfileValue(value).constData(),
-                                          file.constData()) != FALSE;
+        return putValue(file, section, key, value);
     };
     return put("Host", profile.host.toUtf8()) && put("Port", profile.port.toUtf8()) &&
-           put("UserID", profile.userID.toUtf8()) &&
-           put("Password", ScramblePassword(profile.password.toUtf8())) &&
+           put("UserID", profile.userID.toUtf8()) && writePasswordKeys(file, section, profile) &&
            put("Directory", profile.directory.toUtf8()) &&
            (profile.encryption.isEmpty() || put("Encryption", profile.encryption.toUtf8()));
+}
+
+bool ProfileStore::writePassword(const SiteProfile& profile) const
+{
+    if (!IsValidSiteName(profile.siteName))
+        return false;
+    return writePasswordKeys(m_filePath.toUtf8(), storedSectionName(profile.siteName).toUtf8(),
+                             profile);
+}
+
+bool ProfileStore::writePasswordKeys(const QByteArray& file, const QByteArray& section,
+                                     const SiteProfile& profile)
+{
+    // "Password" before the marker: a write that stops between the two leaves either a
+    // profile without a password or a password in the file, which then wins over the
+    // marker; never a clear password beside a marker that says it is elsewhere.
+    if (profile.passwordInKeyring)
+        return putValue(file, section, "Password", {}) &&
+               putValue(file, section, kPasswordStoreKey, QByteArray(kPasswordStoreKeyring));
+    return putValue(file, section, "Password", ScramblePassword(profile.password.toUtf8())) &&
+           WritePrivateProfileStringA(section.constData(), kPasswordStoreKey, nullptr,
+                                      file.constData()) != FALSE;
+}
+
+bool ProfileStore::putValue(const QByteArray& file, const QByteArray& section, const char* key,
+                            const QByteArray& value)
+{
+    return WritePrivateProfileStringA(section.constData(), key,
+                                      EncodeProfileValue(value).constData(),
+                                      file.constData()) != FALSE;
 }
 
 bool ProfileStore::erase(const QString& siteName) const
@@ -152,6 +185,11 @@ bool ProfileStore::erase(const QString& siteName) const
     const QByteArray section = storedSectionName(siteName).toUtf8();
     return WritePrivateProfileStringA(section.constData(), nullptr, nullptr,
                                       m_filePath.toUtf8().constData()) != FALSE;
+}
+
+QString ProfileStore::keyringEntry(const QString& siteName) const
+{
+    return storedSectionName(siteName) + QStringLiteral(" (") + m_filePath + QLatin1Char(')');
 }
 
 QString ProfileStore::writeErrorText() const
@@ -166,9 +204,11 @@ void ListSiteNames(SiteProfileForm& form, const ProfileStore& store)
         form.addSiteNameItem(name);
 }
 
-void LoadSiteProfile(SiteProfileForm& form, const ProfileStore& store, const QString& name)
+void LoadSiteProfile(SiteProfileForm& form, const ProfileStore& store, const QString& name,
+                     PasswordKeyring* keyring)
 {
     SiteProfile profile = store.read(name, QStringLiteral("21"));
+    FetchKeyringPassword(profile, store, keyring);
     if (profile.encryption.isEmpty())
         profile.encryption =
             QString::fromLatin1(store.contains(name) ? kEncryptionNone : kEncryptionIfAvailable);
@@ -177,7 +217,7 @@ void LoadSiteProfile(SiteProfileForm& form, const ProfileStore& store, const QSt
 }
 
 ProfileSaveResult SaveSiteProfile(SiteProfileForm& form, const ProfileStore& store,
-                                  Prompter& prompter)
+                                  Prompter& prompter, PasswordKeyring* keyring, bool useKeyring)
 {
     SiteProfile fields = form.profileFields();
     if (const QString problem = SiteNameProblem(fields.siteName); !problem.isEmpty()) {
@@ -199,26 +239,36 @@ ProfileSaveResult SaveSiteProfile(SiteProfileForm& form, const ProfileStore& sto
         fields.port = QStringLiteral("0");
         form.setPortField(fields.port);
     }
+    const QString keyringWarning = PlacePassword(fields, store, keyring, useKeyring);
     if (!store.write(fields)) {
         prompter.message(kErrorCaption, store.writeErrorText(), MessageIcon::Error,
                          StoreWriteFailureDetail(GetLastError()));
         return ProfileSaveResult::Failed;
+    }
+    if (!keyringWarning.isEmpty()) {
+        prompter.messageBeep(MB_ICONEXCLAMATION);
+        prompter.message(kWarningCaption, keyringWarning, MessageIcon::Warning);
     }
     form.setSiteChanged(false);
     return ProfileSaveResult::Written;
 }
 
 bool DeleteSiteProfile(SiteProfileForm& form, const ProfileStore& store, Prompter& prompter,
-                       const QString& name)
+                       const QString& name, PasswordKeyring* keyring)
 {
     prompter.messageBeep(MB_ICONQUESTION);
     if (!prompter.askYesNo(kConfirmCaption, QString::fromLatin1(kDeleteSiteText)))
         return false;
+    // Named before the section goes: the entry's name is the section's stored spelling.
+    const bool inKeyring = store.read(name).passwordInKeyring;
+    const QString entry = store.keyringEntry(name);
     if (!store.erase(name)) {
         prompter.message(kErrorCaption, store.writeErrorText(), MessageIcon::Error,
                          StoreWriteFailureDetail(GetLastError()));
         return false;
     }
+    if (inKeyring && keyring)
+        keyring->remove(entry);
     const QString current = form.siteNameText();
     const QStringList items = form.siteNameItems();
     for (qsizetype i = 0; i < items.size(); ++i) {

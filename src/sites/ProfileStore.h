@@ -1,7 +1,7 @@
 #pragma once
 // The site profiles: one section per site in the private INI file "zulftp.ini" in the data
-// folder, with the keys "Host", "Port", "UserID", "Password" (scrambled), "Directory" and
-// "Encryption".
+// folder, with the keys "Host", "Port", "UserID", "Password" (scrambled), "Directory",
+// "Encryption" and, for a password kept in the desktop keyring, "PasswordStore".
 #include "sites/ScramblePassword.h"
 
 #include <QByteArray>
@@ -10,6 +10,7 @@
 
 #include <optional>
 
+class PasswordKeyring;
 class Prompter;
 
 // One stored site. The texts are exactly what the user typed; nothing is trimmed.
@@ -24,11 +25,19 @@ struct SiteProfile
     // "none", "explicit-if-available" or "explicit-required"; empty when the profile has no
     // such key, which means plain FTP as before the key existed.
     QString encryption = {};
+    // The password lives in the desktop keyring: "Password" is stored empty (so an older copy
+    // of the program sees a profile without a password) and "PasswordStore" says where it is.
+    bool passwordInKeyring = false;
+    // In the keyring, which could not be read when the profile was loaded: `password` is
+    // empty for want of the real one, and saving must leave the keyring's copy alone.
+    bool passwordUnread = false;
 };
 
 inline constexpr char kEncryptionNone[] = "none";
 inline constexpr char kEncryptionIfAvailable[] = "explicit-if-available";
 inline constexpr char kEncryptionRequired[] = "explicit-required";
+inline constexpr char kPasswordStoreKey[] = "PasswordStore";
+inline constexpr char kPasswordStoreKeyring[] = "keyring";
 
 // The data folder followed by "zulftp.ini".
 QString ProfileFilePath();
@@ -58,11 +67,18 @@ public:
     // when `portDefault` says so. The password comes back plain.
     SiteProfile read(const QString& siteName, const QString& portDefault = {}) const;
     // Writes the five keys in order, and "Encryption" when it is not empty, into the section
-    // named `profile.siteName` (a section
-    // whose name differs only in letter case is the same site and keeps its header). Stops at
-    // the first key that cannot be written; the keys written before it stay written.
+    // named `profile.siteName` (a section whose name differs only in letter case is the same
+    // site and keeps its header). Stops at the first key that cannot be written; the keys
+    // written before it stay written.
     bool write(const SiteProfile& profile) const;
+    // Writes only where the password is: a password in the keyring leaves "Password" empty and
+    // sets "PasswordStore"; any other goes into "Password" scrambled and removes the marker.
+    bool writePassword(const SiteProfile& profile) const;
     bool erase(const QString& siteName) const;
+
+    // The name of the site's password in the desktop keyring: the stored spelling of the site
+    // name and this file's path, so two profile files never share an entry.
+    QString keyringEntry(const QString& siteName) const;
 
     // "Unable to write to " + the file's path: what a failed write or erase shows.
     QString writeErrorText() const;
@@ -71,6 +87,10 @@ private:
     // The name of the stored section that equals `siteName` without regard to case, or
     // `siteName` itself when there is none.
     QString storedSectionName(const QString& siteName) const;
+    static bool writePasswordKeys(const QByteArray& file, const QByteArray& section,
+                                  const SiteProfile& profile);
+    static bool putValue(const QByteArray& file, const QByteArray& section, const char* key,
+                         const QByteArray& value);
 
     QString m_filePath;
 };
@@ -113,16 +133,19 @@ enum class ProfileSaveResult {
 void ListSiteNames(SiteProfileForm& form, const ProfileStore& store);
 // Fills the fields from the section `name` (Port "21" when missing) and clears the flag. A
 // stored profile without "Encryption" shows "none", as it connects; a new one (no section yet)
-// starts with "explicit-if-available".
-void LoadSiteProfile(SiteProfileForm& form, const ProfileStore& store, const QString& name);
+// starts with "explicit-if-available". A password kept in `keyring` is read from it.
+void LoadSiteProfile(SiteProfileForm& form, const ProfileStore& store, const QString& name,
+                     PasswordKeyring* keyring = nullptr);
 // Stores the fields as the profile named by the Site Name field, untrimmed; asks before
-// overwriting a listed name; adds a new name to the list; a blank Port becomes "0".
+// overwriting a listed name; adds a new name to the list; a blank Port becomes "0". With
+// `useKeyring` the password goes into `keyring` and the file keeps only a marker.
 ProfileSaveResult SaveSiteProfile(SiteProfileForm& form, const ProfileStore& store,
-                                  Prompter& prompter);
-// Asks, then erases the section `name`, removes the list's current text from the list and
-// runs the New action. Returns whether the section was erased.
+                                  Prompter& prompter, PasswordKeyring* keyring = nullptr,
+                                  bool useKeyring = false);
+// Asks, then erases the section `name` (and its password in `keyring`), removes the list's
+// current text from the list and runs the New action. Returns whether the section was erased.
 bool DeleteSiteProfile(SiteProfileForm& form, const ProfileStore& store, Prompter& prompter,
-                       const QString& name);
+                       const QString& name, PasswordKeyring* keyring = nullptr);
 
 // The connect step's read of the current site: every key defaults to the empty text (Port
 // included) and the password comes back plain.

@@ -45,6 +45,7 @@ public:
     QString currentSiteName() const override { return siteName; }
     void setConnectionStatus(const QString& text) override { status = text; }
     void UpdateCommandState(bool connected) override { commandStates << connected; }
+    PasswordKeyring* keyring() override { return passwordKeyring; }
     void showConfigure() override { ++configureShown; }
     FileListModel& remoteFiles() override { return files; }
     void setRemoteHeader(const QString& caption) override { header = caption; }
@@ -69,6 +70,7 @@ public:
     QString header = QStringLiteral("Remote Files");
     QList<bool> commandStates;
     int configureShown = 0;
+    PasswordKeyring* passwordKeyring = nullptr;
     Cursor cursor = Cursor::Default;
     int hourglassCount = 0;
     int pumps = 0;

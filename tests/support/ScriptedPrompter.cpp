@@ -23,6 +23,8 @@ QString promptKindName(PromptKind kind)
         return QStringLiteral("save-file picker");
     case PromptKind::Certificate:
         return QStringLiteral("certificate box");
+    case PromptKind::Password:
+        return QStringLiteral("password box");
     }
     return QStringLiteral("?");
 }
@@ -63,6 +65,14 @@ ScriptedPrompter& ScriptedPrompter::expectYesNoCancel(const QString& text, Promp
 ScriptedPrompter& ScriptedPrompter::expectInput(const QString& prompt, std::optional<QString> reply)
 {
     m_steps.append({PromptKind::Input, prompt, 0, PromptAnswer::Cancel, std::move(reply)});
+    return *this;
+}
+
+ScriptedPrompter& ScriptedPrompter::expectPassword(const QString& promptStart,
+                                                   std::optional<QString> reply)
+{
+    m_steps.append(
+        {PromptKind::Password, promptStart, 0, PromptAnswer::Cancel, std::move(reply), true});
     return *this;
 }
 
@@ -175,6 +185,14 @@ std::optional<QString> ScriptedPrompter::inputBox(const QString& caption, const 
 {
     m_seen.append({PromptKind::Input, caption, prompt, {}, 0, MessageIcon::None});
     auto step = take(PromptKind::Input, prompt);
+    return step ? step->reply : std::nullopt;
+}
+
+std::optional<QString> ScriptedPrompter::inputPassword(const QString& caption,
+                                                       const QString& prompt)
+{
+    m_seen.append({PromptKind::Password, caption, prompt, {}, 0, MessageIcon::None});
+    auto step = take(PromptKind::Password, prompt);
     return step ? step->reply : std::nullopt;
 }
 

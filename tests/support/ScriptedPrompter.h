@@ -39,6 +39,9 @@ public:
     ScriptedPrompter& expectYesNo(const QString& text, bool yes);
     ScriptedPrompter& expectYesNoCancel(const QString& text, PromptAnswer answer);
     ScriptedPrompter& expectInput(const QString& prompt, std::optional<QString> reply);
+    // A password box whose prompt begins with `promptStart` (the prompt names a reason that
+    // varies with the keyring).
+    ScriptedPrompter& expectPassword(const QString& promptStart, std::optional<QString> reply);
     ScriptedPrompter& expectFolder(const QString& caption, const QString& reply);
     ScriptedPrompter& expectOpenFile(const QString& caption, const QString& reply);
     ScriptedPrompter& expectSaveFile(const QString& caption, const QString& reply);
@@ -70,6 +73,7 @@ public:
                            const QString& filter) override;
     QString chooseSaveFile(const QString& caption, const QString& startPath,
                            const QString& filter) override;
+    std::optional<QString> inputPassword(const QString& caption, const QString& prompt) override;
     CertificateAnswer askCertificate(const QString& caption, const QString& text,
                                      bool changed) override;
 

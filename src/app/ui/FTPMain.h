@@ -32,6 +32,7 @@ class TfrmConfig;
 class TfrmAbout;
 class TfrmMsg;
 class TfrmEdit;
+class PasswordKeyring;
 
 // What the shell-drop component offers the main window: whether drops are taken, and the
 // full paths of the items of the last drop, in the order the desktop gave them.
@@ -58,6 +59,9 @@ public:
     void setMsgForm(TfrmMsg* form) { frmMsg = form; }
     void setEditForm(TfrmEdit* form) { frmEdit = form; }
     Prompter& prompter() const { return m_prompter; }
+    // The desktop keyring that may hold site passwords; none in windows made without one.
+    void setKeyring(PasswordKeyring* keyring) { m_keyring = keyring; }
+    PasswordKeyring* keyring() const { return m_keyring; }
 
     // ---- What the settings store reads and sets of this window ----
     void setMainTitle(const QString& title) override;
@@ -300,6 +304,7 @@ private:
     static ColumnWidths columnWidths(const FileListView* list);
 
     Prompter& m_prompter;
+    PasswordKeyring* m_keyring = nullptr;
     bool FirstActivation = false;
     bool m_created = false;
     bool m_shown = false;

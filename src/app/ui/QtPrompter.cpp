@@ -111,6 +111,19 @@ std::optional<QString> QtPrompter::inputBox(const QString& caption, const QStrin
     return box.textValue();
 }
 
+std::optional<QString> QtPrompter::inputPassword(const QString& caption, const QString& prompt)
+{
+    QInputDialog box(parentWidget());
+    box.setObjectName(QStringLiteral("PasswordBox"));
+    box.setWindowTitle(caption);
+    box.setInputMode(QInputDialog::TextInput);
+    box.setTextEchoMode(QLineEdit::Password);
+    box.setLabelText(prompt);
+    if (box.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return box.textValue();
+}
+
 QString QtPrompter::chooseFolder(const QString& caption, const QString& startFolder)
 {
     return QFileDialog::getExistingDirectory(parentWidget(), caption, startFolder);

@@ -23,6 +23,7 @@ public:
                            const QString& filter) override;
     QString chooseSaveFile(const QString& caption, const QString& startPath,
                            const QString& filter) override;
+    std::optional<QString> inputPassword(const QString& caption, const QString& prompt) override;
     CertificateAnswer askCertificate(const QString& caption, const QString& text,
                                      bool changed) override;
 

@@ -90,6 +90,11 @@ void MainRemoteHost::UpdateCommandState(bool connected)
     m_main.UpdateCommandState(connected);
 }
 
+PasswordKeyring* MainRemoteHost::keyring()
+{
+    return m_main.keyring();
+}
+
 void MainRemoteHost::showConfigure()
 {
     if (m_main.frmConfig)

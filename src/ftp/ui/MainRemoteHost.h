@@ -17,6 +17,7 @@ public:
     QString currentSiteName() const override;
     void setConnectionStatus(const QString& text) override;
     void UpdateCommandState(bool connected) override;
+    PasswordKeyring* keyring() override;
     void showConfigure() override;
     FileListModel& remoteFiles() override;
     void setRemoteHeader(const QString& caption) override;

@@ -208,6 +208,12 @@ QWidget* TfrmConfig::buildOptionsPage()
         new QCheckBox(QStringLiteral("Convert file names to lower case on upload."), TabSheet2);
     chkLowerCase->setObjectName(QStringLiteral("chkLowerCase"));
     chkLowerCase->setAccessibleName(QStringLiteral("Convert file names to lower case on upload"));
+    chkPasswordsInKeyring =
+        new QCheckBox(QStringLiteral("Store passwords in the desktop keyring"), TabSheet2);
+    chkPasswordsInKeyring->setObjectName(QStringLiteral("chkPasswordsInKeyring"));
+    chkPasswordsInKeyring->setAccessibleName(
+        QStringLiteral("Store passwords in the desktop keyring"));
+    chkPasswordsInKeyring->setEnabled(false);
 
     auto* pathRow = new QHBoxLayout;
     pathRow->addWidget(txtDefaultPath, 1);
@@ -219,6 +225,7 @@ QWidget* TfrmConfig::buildOptionsPage()
     page->addSpacing(12);
     page->addWidget(chkAutoConnect);
     page->addWidget(chkLowerCase);
+    page->addWidget(chkPasswordsInKeyring);
     page->addStretch();
     return TabSheet2;
 }
@@ -247,6 +254,7 @@ void TfrmConfig::connectHandlers()
     connect(btnDelete, &QPushButton::clicked, this, &TfrmConfig::btnDeleteClick);
     for (QLineEdit* field : {txtSiteName, txtHost, txtPort, txtUserID, txtPassword, txtDirectory})
         connect(field, &QLineEdit::textChanged, this, &TfrmConfig::txtFieldChange);
+    connect(txtPassword, &QLineEdit::textChanged, this, &TfrmConfig::txtPasswordChange);
     connect(cboEncryption, &QComboBox::currentIndexChanged, this, &TfrmConfig::txtFieldChange);
     connect(btnBrowseDefault, &QPushButton::clicked, this, &TfrmConfig::btnBrowseDefaultClick);
     connect(btnOK, &QPushButton::clicked, this, &TfrmConfig::btnOKClick);

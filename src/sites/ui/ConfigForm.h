@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QString>
 
+class PasswordKeyring;
 class Prompter;
 class QCheckBox;
 class QComboBox;
@@ -29,6 +30,10 @@ public:
     // Shows the dialog modally; QDialog::Accepted after OK, QDialog::Rejected otherwise. The
     // caller reloads the settings after either.
     int ShowModal() { return exec(); }
+
+    // The desktop keyring the passwords may go to; none (the default) leaves the option off
+    // and unavailable.
+    void setKeyring(PasswordKeyring* keyring);
 
     // Full path of the profile file, fixed when the dialog is created.
     const QString& profileFilePath() const { return m_store.filePath(); }
@@ -58,6 +63,7 @@ public:
     QPushButton* btnBrowseDefault = nullptr;
     QCheckBox* chkAutoConnect = nullptr;
     QCheckBox* chkLowerCase = nullptr;
+    QCheckBox* chkPasswordsInKeyring = nullptr;
     QPushButton* btnOK = nullptr;
     QPushButton* btnCancel = nullptr;
 
@@ -105,6 +111,10 @@ private:
     // Reads the four options into their controls; returns the remembered site.
     QString readOptions();
     bool writeOptions();
+    // After OK stored the keyring option: every password goes where it says. Also run when
+    // the option did not change, so a move the keyring refused before is finished now.
+    void movePasswords(bool toKeyring);
+    void txtPasswordChange();
 
     // The profile operations reach the fields and the site list through these.
     SiteProfile profileFields() const override;
@@ -120,6 +130,10 @@ private:
     void newSite() override;
 
     Prompter& m_prompter;
+    PasswordKeyring* m_keyring = nullptr;
+    // The loaded profile's password is in the keyring, which could not be read; cleared as
+    // soon as the user types a password.
+    bool m_passwordUnread = false;
     ProfileStore m_store{QString()};
     // Field labels, kept so that each field can be added with its label as buddy.
     QList<QLabel*> m_labels;

@@ -1,6 +1,8 @@
 #include "sites/ui/ConfigForm.h"
 
+#include "app/Prompter.h"
 #include "app/SettingsStore.h"
+#include "sites/ProfilePasswords.h"
 #include "sites/ui/TypingLimit.h"
 
 #include <QCheckBox>
@@ -12,6 +14,12 @@ void TfrmConfig::FormCreate()
     m_store = ProfileStore(ProfileFilePath());
 }
 
+void TfrmConfig::setKeyring(PasswordKeyring* keyring)
+{
+    m_keyring = keyring;
+    chkPasswordsInKeyring->setEnabled(keyring != nullptr);
+}
+
 void TfrmConfig::ListSiteNames()
 {
     ::ListSiteNames(*this, m_store);
@@ -19,17 +27,18 @@ void TfrmConfig::ListSiteNames()
 
 void TfrmConfig::LoadSiteProfile(const QString& name)
 {
-    ::LoadSiteProfile(*this, m_store, name);
+    ::LoadSiteProfile(*this, m_store, name, m_keyring);
 }
 
 ProfileSaveResult TfrmConfig::SaveSiteProfile()
 {
-    return ::SaveSiteProfile(*this, m_store, m_prompter);
+    return ::SaveSiteProfile(*this, m_store, m_prompter, m_keyring,
+                             m_keyring && chkPasswordsInKeyring->isChecked());
 }
 
 void TfrmConfig::DeleteSiteProfile(const QString& name)
 {
-    ::DeleteSiteProfile(*this, m_store, m_prompter, name);
+    ::DeleteSiteProfile(*this, m_store, m_prompter, name, m_keyring);
 }
 
 QString TfrmConfig::readOptions()
@@ -41,6 +50,10 @@ QString TfrmConfig::readOptions()
         chkLowerCase->setChecked(*stored.lowerCaseUpload);
     if (stored.autoConnect)
         chkAutoConnect->setChecked(*stored.autoConnect);
+    // Until the user has chosen, the keyring is offered wherever one answers.
+    if (m_keyring)
+        chkPasswordsInKeyring->setChecked(stored.passwordsInKeyring ? *stored.passwordsInKeyring
+                                                                    : m_keyring->available());
     return stored.lastSite.value_or(QString());
 }
 
@@ -48,9 +61,30 @@ bool TfrmConfig::writeOptions()
 {
     txtDefaultPath->setText(
         ConfigLogic::EffectiveDefaultPath(txtDefaultPath->text(), DefaultLocalFolder()));
-    return WriteConfigureOptions(txtSiteName->text(), txtDefaultPath->text(),
-                                 chkLowerCase->isChecked(), chkAutoConnect->isChecked(),
-                                 m_prompter);
+    const std::optional<bool> inKeyring =
+        m_keyring ? std::optional<bool>(chkPasswordsInKeyring->isChecked()) : std::nullopt;
+    if (!WriteConfigureOptions(txtSiteName->text(), txtDefaultPath->text(),
+                               chkLowerCase->isChecked(), chkAutoConnect->isChecked(), m_prompter,
+                               inKeyring))
+        return false;
+    if (inKeyring)
+        movePasswords(*inKeyring);
+    return true;
+}
+
+void TfrmConfig::movePasswords(bool toKeyring)
+{
+    const QString warning = MovePasswords(m_store, m_keyring, toKeyring);
+    if (warning.isEmpty())
+        return;
+    m_prompter.messageBeep(MB_ICONEXCLAMATION);
+    m_prompter.message(QStringLiteral("Warning"), warning, MessageIcon::Warning);
+}
+
+void TfrmConfig::txtPasswordChange()
+{
+    m_passwordUnread = false;
+    txtPassword->setPlaceholderText(QString());
 }
 
 SiteProfile TfrmConfig::profileFields() const
@@ -61,7 +95,9 @@ SiteProfile TfrmConfig::profileFields() const
             txtUserID->text(),
             txtPassword->text(),
             txtDirectory->text(),
-            cboEncryption->currentData().toString()};
+            cboEncryption->currentData().toString(),
+            false,
+            m_passwordUnread};
 }
 
 void TfrmConfig::setProfileFields(const SiteProfile& fields)
@@ -72,6 +108,10 @@ void TfrmConfig::setProfileFields(const SiteProfile& fields)
     SetFieldText(txtUserID, fields.userID);
     SetFieldText(txtPassword, fields.password);
     SetFieldText(txtDirectory, fields.directory);
+    // Set after the field, whose change clears it.
+    m_passwordUnread = fields.passwordUnread;
+    if (m_passwordUnread)
+        txtPassword->setPlaceholderText(QStringLiteral("(in the desktop keyring, not readable)"));
     // A value this version does not know is shown as the strictest choice, which is also how
     // it connects.
     const int index = cboEncryption->findData(fields.encryption);

@@ -1,0 +1,48 @@
+#pragma once
+#include "sites/PasswordKeyring.h"
+
+#include <QMap>
+
+// A keyring in memory that can be locked or missing, for tests of where passwords go.
+class StandInKeyring final : public PasswordKeyring
+{
+public:
+    enum class State { Open, Locked, Missing };
+
+    bool available() override { return state != State::Missing; }
+    Result read(const QString& entry) override
+    {
+        if (state != State::Open)
+            return refused();
+        const auto at = entries.constFind(entry);
+        if (at == entries.constEnd())
+            return {Status::NotFound, {}, {}};
+        return {Status::Ok, *at, {}};
+    }
+    Result write(const QString& entry, const QString& password) override
+    {
+        if (state != State::Open)
+            return refused();
+        entries.insert(entry, password);
+        return {Status::Ok, {}, {}};
+    }
+    Result remove(const QString& entry) override
+    {
+        if (state != State::Open)
+            return refused();
+        entries.remove(entry);
+        return {Status::Ok, {}, {}};
+    }
+
+    State state = State::Open;
+    QMap<QString, QString> entries;
+
+private:
+    Result refused() const
+    {
+        return {Status::Unavailable,
+                {},
+                state == State::Locked ? QStringLiteral("The desktop keyring is locked.")
+                                       : QStringLiteral("No desktop keyring service is running.")};
+    }
+};
