@@ -140,6 +140,19 @@ BOOL FtpDeleteFileA(HINTERNET hConnect, LPCSTR lpszFileName);
 BOOL FtpRenameFileA(HINTERNET hConnect, LPCSTR lpszExisting, LPCSTR lpszNew);
 HINTERNET FtpOpenFileA(HINTERNET hConnect, LPCSTR lpszFileName, DWORD dwAccess, DWORD dwFlags,
                        DWORD_PTR dwContext);
+// Ours, beside FtpOpenFileA: a binary transfer that starts `offset` bytes into the file, to
+// finish one that broke off. Reading sends REST (RFC 3659 5) before RETR and returns the data
+// from the offset on; writing appends with APPE, and `offset` must be the file's length on the
+// server (checked with SIZE first, so nothing is ever appended at the wrong point). Offset 0 is
+// FtpOpenFileA. ERROR_NOT_SUPPORTED when the server cannot restart: no "REST STREAM" in its
+// FEAT, REST not answered 350, no SIZE or APPE, or a length that is not `offset`; the
+// connection is then ready for the next command (such as starting over from the beginning).
+HINTERNET FtpOpenFileAtA(HINTERNET hConnect, LPCSTR lpszFileName, DWORD dwAccess, DWORD dwFlags,
+                         ULONGLONG offset, DWORD_PTR dwContext);
+// Ours: the length in bytes of a file in the current directory as the server stores it (SIZE,
+// RFC 3659 4, asked in binary mode). ERROR_NOT_SUPPORTED when the server has no SIZE command;
+// ERROR_INTERNET_EXTENDED_ERROR when it refuses (no such file).
+BOOL FtpGetFileSizeA(HINTERNET hConnect, LPCSTR lpszFileName, ULONGLONG* lpSize);
 BOOL InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfBytesToRead,
                       LPDWORD lpdwNumberOfBytesRead);
 BOOL InternetWriteFile(HINTERNET hFile, LPCVOID lpBuffer, DWORD dwNumberOfBytesToWrite,

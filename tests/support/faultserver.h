@@ -22,7 +22,7 @@ public:
     quint16 port() const { return m_port; }
     QString host() const { return "127.0.0.1"; }
     // Every line received so far, in order ("USER user", "PASV", ...), plus "STORED name n"
-    // after each upload the server read to its end.
+    // after each upload the server read to its end ("APPENDED name n" after an APPE).
     QStringList received() const;
 
 private:

@@ -11,7 +11,8 @@ listening and exits when stdin closes.
 Script keys:
   features: lines of the FEAT reply (default none: FEAT answers 502)
   pwd: the directory PWD reports (default "/")
-  files: {name: text} served by RETR ("@N" serves N pattern bytes)
+  files: {name: text} served by RETR after any REST offset, sized by SIZE ("@N" serves N
+    pattern bytes)
   listing: the text LIST and MLSD send
   listings: [text, ...] in place of listing: each listing takes the next, the last one stays
   manyEntries: {"count": N, "line": "type=file;size=1; f%d"}: N generated lines (CR LF
@@ -60,6 +61,7 @@ class Session:
         self.listener = None
         self.active_target = None
         self.rename_from = None
+        self.restart = 0
         self.listings = list(script.get("listings", [script.get("listing", "")]))
         self.codec = ("latin-1", "strict") if script.get("latin1") else ("utf-8", "surrogateescape")
 
@@ -153,10 +155,12 @@ class Session:
 
     def transfer(self, verb, argument, rule):
         data = None
-        if verb != "STOR":
+        restart, self.restart = self.restart, 0
+        if verb not in ("STOR", "APPE"):
             data = self.payload(verb, argument)
             if data is None:
                 return self.deliver(rule, "550 No such file.")
+            data = data[restart:]
         if rule.get("silent"):
             return not rule.get("close")
         if not self.deliver(rule, "150 Opening data connection."):
@@ -172,7 +176,7 @@ class Session:
         stall = rule.get("stallAfter")
         trickle = rule.get("trickle")
         try:
-            if verb == "STOR":
+            if verb in ("STOR", "APPE"):
                 received = 0
                 while True:
                     block = sock.recv(65536)
@@ -185,7 +189,8 @@ class Session:
                     if drop is not None and received >= drop:
                         sock.close()
                         return False
-                self.log_line("STORED %s %d" % (argument, received))
+                self.log_line("%s %s %d" % ("STORED" if verb == "STOR" else "APPENDED",
+                                            argument, received))
             elif trickle is not None:
                 for i in range(len(data)):
                     sock.sendall(data[i:i + 1])
@@ -216,8 +221,15 @@ class Session:
         verb, _, argument = line.partition(" ")
         verb = verb.upper()
         rule = self.take_rule(verb)
-        if verb in ("RETR", "STOR", "LIST", "MLSD", "NLST"):
+        if verb in ("RETR", "STOR", "APPE", "LIST", "MLSD", "NLST"):
             return self.transfer(verb, argument, rule)
+        if verb == "REST" and not rule and argument.isdigit():
+            self.restart = int(argument)
+            return self.deliver(rule, "350 Restarting at %d." % self.restart)
+        if verb == "SIZE" and not rule:
+            data = self.payload(verb, argument)
+            return self.deliver(rule, "550 No such file." if data is None
+                                else "213 %d" % len(data))
         if verb == "AUTH" and rule.get("tls"):
             if not self.deliver(rule, "234 AUTH TLS successful."):
                 return False

@@ -141,7 +141,8 @@ DWORD FtpSession::acceptData(const Socket& listener, Socket& out)
     return acceptFrom(listener, m_control.peer(), cancellableDeadline(connectTimeoutMs()), out);
 }
 
-DWORD FtpSession::startTransfer(std::string_view command, char type, DataConnection& data)
+DWORD FtpSession::startTransfer(std::string_view command, char type, DataConnection& data,
+                                std::uint64_t restartAt)
 {
     if (const DWORD error = checkReady())
         return error;
@@ -160,13 +161,28 @@ DWORD FtpSession::startTransfer(std::string_view command, char type, DataConnect
         if ((error = openActive(listener)))
             return error;
     }
+    FtpReply reply;
+    if (restartAt > 0) {
+        // RFC 3659 5.3: REST comes last before the transfer command, after PASV or PORT.
+        if ((error = exchange("REST " + std::to_string(restartAt), reply)))
+            return error;
+        if (reply.code != 350)
+            return ERROR_NOT_SUPPORTED;
+    }
     // Not exchange(): the 1xx "opening data connection" is the answer wanted here, and the
     // final reply only comes once the data has moved.
-    FtpReply reply;
     if ((error = m_control.send(command)) || (error = m_control.readReply(reply)))
         return broken(error);
-    if (reply.kind() != 1 && reply.kind() != 2)
+    if (reply.kind() != 1 && reply.kind() != 2) {
+        // A restart marker the refused command left standing would make the next transfer
+        // start in the middle of its file.
+        if (restartAt > 0) {
+            const FtpReply refusal = reply;
+            exchange("REST 0", reply);
+            rememberResponse(refusal);
+        }
         return ERROR_INTERNET_EXTENDED_ERROR;
+    }
     data.finalReplyReceived = reply.kind() == 2;
     if (passiveFailed && !data.finalReplyReceived) {
         if ((error = acceptData(listener, data.socket)))

@@ -186,6 +186,12 @@ void FtpSession::readFeatures()
             m_offersMlsd = true; // RFC 3659 7.8: MLST in FEAT implies MLSD
         else if (name == "UTF8")
             utf8 = true;
+        else if (name == "REST") {
+            // RFC 3659 5.4: "REST STREAM"; a REST for another transfer mode is no use to us.
+            const std::size_t mode = line.find_first_not_of(' ', 4);
+            if (mode != std::string_view::npos && upperWord(line.substr(mode)) == "STREAM")
+                m_offersRestart = true;
+        }
     }
     // RFC 2640: names travel as UTF-8 once asked for, which is what our names are.
     if (utf8 && m_state == State::Ready)
@@ -259,6 +265,22 @@ DWORD FtpSession::rename(std::string_view from, std::string_view to)
     return expect("RNTO " + std::string(to), 2, reply);
 }
 
+DWORD FtpSession::fileSize(std::string_view name, std::uint64_t& size)
+{
+    if (const DWORD error = checkReady())
+        return error;
+    if (const DWORD error = setType('I'))
+        return error;
+    FtpReply reply;
+    if (const DWORD error = exchange("SIZE " + std::string(name), reply))
+        return error;
+    if (reply.code == 213)
+        return parseSizeReply(reply.text, size) ? ERROR_SUCCESS : ERROR_INTERNET_EXTENDED_ERROR;
+    if (reply.code == 500 || reply.code == 502)
+        return ERROR_NOT_SUPPORTED;
+    return ERROR_INTERNET_EXTENDED_ERROR;
+}
+
 DWORD FtpSession::setType(char type)
 {
     if (m_type == type)
@@ -268,6 +290,25 @@ DWORD FtpSession::setType(char type)
         return error;
     m_type = type;
     return ERROR_SUCCESS;
+}
+
+bool parseSizeReply(std::string_view text, std::uint64_t& size)
+{
+    // "213 1048576": one decimal number, nothing else on the line.
+    std::string_view line = text.substr(0, text.find("\r\n"));
+    if (line.size() < 5 || line.substr(0, 4) != "213 ")
+        return false;
+    line.remove_prefix(4);
+    if (line.empty() || line.size() > 19)
+        return false; // more digits than a 64-bit size can hold safely
+    std::uint64_t value = 0;
+    for (const char c : line) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    size = value;
+    return true;
 }
 
 bool parsePwdReply(std::string_view text, std::string& path)

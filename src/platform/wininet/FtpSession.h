@@ -55,6 +55,8 @@ public:
     // 0 when a command may be sent now: 12110 while a transfer is open, 12111 once dropped.
     DWORD checkReady() const;
     bool offersMlsd() const { return m_offersMlsd; }
+    // "REST STREAM" in FEAT (RFC 3659 5): a transfer may start at a byte offset.
+    bool offersRestart() const { return m_offersRestart; }
     // The control connection is encrypted; its TLS version as SP_PROT_*.
     bool isSecure() const { return m_tls != nullptr; }
     bool protectsData() const { return m_protectData; }
@@ -65,10 +67,15 @@ public:
     // A command with one argument that must be answered 2xx: MKD, RMD, DELE.
     DWORD simpleCommand(std::string_view verb, std::string_view argument);
     DWORD rename(std::string_view from, std::string_view to);
+    // SIZE (RFC 3659 4) in binary mode, where it counts the bytes a transfer moves.
+    // ERROR_NOT_SUPPORTED when the server has no SIZE; 12003 for any other refusal (550).
+    DWORD fileSize(std::string_view name, std::uint64_t& size);
 
-    // Opens a data connection and sends `command` (RETR x, STOR x, LIST, MLSD); on success the
-    // server has accepted and the connection is busy until finishTransfer().
-    DWORD startTransfer(std::string_view command, char type, DataConnection& data);
+    // Opens a data connection and sends `command` (RETR x, STOR x, APPE x, LIST, MLSD); on
+    // success the server has accepted and the connection is busy until finishTransfer().
+    // `restartAt` > 0 sends REST first; ERROR_NOT_SUPPORTED when the server will not restart.
+    DWORD startTransfer(std::string_view command, char type, DataConnection& data,
+                        std::uint64_t restartAt = 0);
     // Reads the transfer's final reply. `abandoned`: the data connection was cut on purpose, so
     // any answer will do. Otherwise a reply other than 2xx fails with 12003.
     DWORD finishTransfer(const DataConnection& data, bool abandoned);
@@ -129,6 +136,7 @@ private:
     State m_state = State::Closed;
     bool m_passiveOnly = false;
     bool m_offersMlsd = false;
+    bool m_offersRestart = false;
     bool m_epsvRefused = false; // remembered so each transfer does not ask again
     bool m_pasvRefused = false;
     bool m_eprtRefused = false;
@@ -142,6 +150,8 @@ private:
 
 // The directory in a 257 reply: `257 "/a ""quoted"" dir" is current` gives /a "quoted" dir.
 bool parsePwdReply(std::string_view text, std::string& path);
+// The number of a 213 reply to SIZE ("213 1048576"), range-checked. False when malformed.
+bool parseSizeReply(std::string_view text, std::uint64_t& size);
 // The port of a 229 reply "(|||6446|)", range-checked. 0 when malformed.
 std::uint16_t parseEpsvReply(std::string_view text);
 // The port of a 227 reply "(h1,h2,h3,h4,p1,p2)"; the address is never used. 0 when malformed.

@@ -234,24 +234,67 @@ BOOL InternetFindNextFileA(HINTERNET hFind, LPVOID lpvFindData)
 }
 
 HINTERNET FtpOpenFileA(HINTERNET hConnect, LPCSTR lpszFileName, DWORD dwAccess, DWORD dwFlags,
-                       DWORD_PTR)
+                       DWORD_PTR dwContext)
+{
+    return FtpOpenFileAtA(hConnect, lpszFileName, dwAccess, dwFlags, 0, dwContext);
+}
+
+HINTERNET FtpOpenFileAtA(HINTERNET hConnect, LPCSTR lpszFileName, DWORD dwAccess, DWORD dwFlags,
+                         ULONGLONG offset, DWORD_PTR)
 {
     if (!findHandle(hConnect, HandleKind::Connect))
         return failHandle(ERROR_INVALID_HANDLE);
     if (!isSafeText(lpszFileName, false) || (dwAccess != GENERIC_READ && dwAccess != GENERIC_WRITE))
+        return failHandle(ERROR_INVALID_PARAMETER);
+    const char type = (dwFlags & 3) == FTP_TRANSFER_TYPE_ASCII ? 'A' : 'I';
+    // An offset counts bytes as they are stored, which only a binary transfer keeps.
+    if (offset > 0 && type != 'I')
         return failHandle(ERROR_INVALID_PARAMETER);
     DWORD error = ERROR_SUCCESS;
     const auto session = readySession(hConnect, error);
     if (!session)
         return failHandle(error);
     const bool writing = dwAccess == GENERIC_WRITE;
-    const char type = (dwFlags & 3) == FTP_TRANSFER_TYPE_ASCII ? 'A' : 'I';
+    std::string verb = writing ? "STOR " : "RETR ";
+    std::uint64_t restartAt = 0;
+    if (offset > 0 && !writing) {
+        if (!session->offersRestart())
+            return failHandle(ERROR_NOT_SUPPORTED);
+        restartAt = offset;
+    } else if (offset > 0) {
+        // APPE adds to whatever the server holds, so the caller's idea of the file's length is
+        // checked against the server's own first: appending at the wrong point corrupts it.
+        std::uint64_t stored = 0;
+        if ((error = session->fileSize(lpszFileName, stored)))
+            return failHandle(error);
+        if (stored != offset)
+            return failHandle(ERROR_NOT_SUPPORTED);
+        verb = "APPE ";
+    }
     DataConnection data;
-    const std::string command = std::string(writing ? "STOR " : "RETR ") + lpszFileName;
-    if ((error = session->startTransfer(command, type, data)))
+    if ((error = session->startTransfer(verb + lpszFileName, type, data, restartAt))) {
+        if (error == ERROR_INTERNET_EXTENDED_ERROR && verb == "APPE ") {
+            const int code = lastResponse().code;
+            if (code == 500 || code == 502 || code == 504)
+                error = ERROR_NOT_SUPPORTED;
+        }
         return failHandle(error);
+    }
     SetLastError(ERROR_SUCCESS);
     return addHandle(std::make_shared<FtpFile>(session, std::move(data), writing), hConnect);
+}
+
+BOOL FtpGetFileSizeA(HINTERNET hConnect, LPCSTR lpszFileName, ULONGLONG* lpSize)
+{
+    if (lpSize == nullptr)
+        return fail(ERROR_INVALID_PARAMETER);
+    return onConnection(hConnect, lpszFileName, [&](FtpSession& session) {
+        std::uint64_t size = 0;
+        const DWORD error = session.fileSize(lpszFileName, size);
+        if (error == ERROR_SUCCESS)
+            *lpSize = size;
+        return error;
+    });
 }
 
 BOOL InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfBytesToRead,
