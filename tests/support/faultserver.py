@@ -24,6 +24,7 @@ Script keys:
 A rule may have:
   reply: text sent as is after the command (CR LF added to each line without one)
   chunks: list of texts sent one by one with a pause between, in place of reply
+  pause: seconds between the chunks (default 0.05)
   silent: true, to send nothing at all
   close: true, to drop the control connection after the reply (or instead of one)
   endless: true, to send one line that never ends
@@ -107,8 +108,11 @@ class Session:
             return not rule.get("close")
         if "chunks" in rule:
             for chunk in rule["chunks"]:
-                self.send_raw(chunk)
-                time.sleep(PAUSE)
+                try:
+                    self.send_raw(chunk)
+                except OSError:  # the client gave up waiting
+                    return False
+                time.sleep(rule.get("pause", PAUSE))
         elif "reply" in rule:
             self.send_text(rule["reply"])
         elif default is not None:

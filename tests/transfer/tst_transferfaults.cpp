@@ -6,6 +6,7 @@
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferNames.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -24,6 +25,7 @@ private Q_SLOTS:
     void unconfirmedUploadIsAFailure();
     void hostileListingCannotWriteOutsideFolder();
     void downloadNeverOverwritesFilesThatLookPartial();
+    void cancelStopsTricklingDownloadAtOnce();
 
 private:
     bool startServer(const QJsonObject& script);
@@ -162,6 +164,35 @@ void TransferFaultsTest::downloadNeverOverwritesFilesThatLookPartial()
     QCOMPARE(QDir(localPath("dir")).count(), 4u + 2u);
     // The refused name was never asked for.
     QVERIFY(!m_server->received().contains("RETR " + tooLong));
+}
+
+void TransferFaultsTest::cancelStopsTricklingDownloadAtOnce()
+{
+    // One byte every 100 ms: each read hands out the byte that came, so the dialog's Cancel is
+    // seen at the next byte, not after a whole block, and the connection stays in step.
+    QVERIFY(startServer({{"files", QJsonObject{{"slow.txt", QString(100, 's')}}},
+                         {"rules", Rule("RETR", QJsonObject{{"trickle", 0.1}})}}));
+    QVERIFY(WriteFile(localPath("slow.txt"), "the user's copy"));
+    QElapsedTimer clock;
+    qint64 pressedAt = -1;
+    int updatesAfterPress = 0;
+    m_host.sink.onUpdate = [&](int update) {
+        if (pressedAt >= 0)
+            ++updatesAfterPress;
+        else if (update == 5) {
+            CancelRequested = true; // what the dialog's Cancel button does in its event pump
+            pressedAt = clock.elapsed();
+        }
+    };
+    clock.start();
+    QVERIFY(DownloadFile(m_host, "slow.txt", "slow.txt", 100, FTP_TRANSFER_TYPE_BINARY));
+    const qint64 returnedAt = clock.elapsed();
+    QCOMPARE(updatesAfterPress, 0);
+    QVERIFY(m_host.sink.lastDone >= 5 && m_host.sink.lastDone < 100);
+    QVERIFY2(returnedAt - pressedAt < 1000, qPrintable(QString::number(returnedAt - pressedAt)));
+    QCOMPARE(ReadFile(localPath("slow.txt")), QByteArray("the user's copy"));
+    QCOMPARE(m_host.log, QStringList());
+    QCOMPARE(m_connection.currentDirectory(), QStringLiteral("/"));
 }
 
 QTEST_GUILESS_MAIN(TransferFaultsTest)

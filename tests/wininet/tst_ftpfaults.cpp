@@ -498,6 +498,37 @@ private Q_SLOTS:
         QCOMPARE(currentDirectory(connection()), QString("<error 12030>"));
     }
 
+    // Replies that come, but too slowly: the time-out holds for the whole answer to a command,
+    // not for each byte or each preliminary line, and the late rest is never taken for the
+    // answer to the next command.
+    void slowRepliesMeetOneDeadline_data()
+    {
+        QTest::addColumn<QJsonArray>("chunks");
+        QTest::addColumn<double>("pause");
+        QJsonArray bytes;
+        for (const QChar c : QStringLiteral("257 \"/a-folder-that-takes-three-seconds\"\r\n"))
+            bytes.append(QString(c));
+        QTest::newRow("one byte per 100 ms") << bytes << 0.1;
+        QJsonArray lines;
+        for (int i = 0; i < 6; ++i)
+            lines.append("150 Still working.\r\n");
+        lines.append("257 \"/\"\r\n");
+        QTest::newRow("150 lines, each inside the time-out") << lines << 0.5;
+    }
+    void slowRepliesMeetOneDeadline()
+    {
+        QFETCH(QJsonArray, chunks);
+        QFETCH(double, pause);
+        QVERIFY(startAndConnect(withRules(
+            {}, {{"PWD", QJsonArray{QJsonObject{{"chunks", chunks}, {"pause", pause}}}}})));
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(currentDirectory(connection()), QString("<error 12002>"));
+        QVERIFY2(clock.elapsed() < 2 * qint64(kShortTimeoutMs),
+                 qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(currentDirectory(connection()), QString("<error 12111>"));
+    }
+
     void hostileListingNamesAreDropped_data()
     {
         QTest::addColumn<QJsonArray>("features");
@@ -659,21 +690,57 @@ private Q_SLOTS:
             QCOMPARE(currentDirectory(connection()), QString("<error 12111>"));
     }
 
+    // A passive reply naming a port on the server's host where nothing listens: a clear error
+    // at once, and the connection stays usable. One where another server listens: the
+    // stranger's greeting is no file, and the download fails within the time-out rather than
+    // ending as a success. Without INTERNET_FLAG_PASSIVE the server may connect to us.
+    void passiveReplyNamingAnotherPortFailsCleanly_data()
+    {
+        QTest::addColumn<QString>("verb");
+        QTest::addColumn<bool>("otherServer");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("afterwards");
+        QTest::newRow("EPSV, nothing there")
+            << "EPSV" << false << int(ERROR_INTERNET_CANNOT_CONNECT) << "/";
+        QTest::newRow("PASV, nothing there")
+            << "PASV" << false << int(ERROR_INTERNET_CANNOT_CONNECT) << "/";
+        QTest::newRow("EPSV, another server")
+            << "EPSV" << true << int(ERROR_INTERNET_TIMEOUT) << "<error 12111>";
+    }
     void passiveReplyNamingAnotherPortFailsCleanly()
     {
-        // A port on the server's host where nothing listens: a clear error at once, and the
-        // connection stays usable. Without INTERNET_FLAG_PASSIVE the server may connect to us.
-        const quint16 closedPort = freeLoopbackPort();
-        QVERIFY(closedPort != 0);
-        const QJsonObject rules{
-            {"EPSV", QJsonArray{rule("reply", QStringLiteral("229 Entering Extended Passive Mode "
-                                                             "(|||%1|)")
-                                                  .arg(closedPort))}}};
+        QFETCH(QString, verb);
+        QFETCH(bool, otherServer);
+        QFETCH(int, error);
+        QFETCH(QString, afterwards);
+        FaultServer other;
+        quint16 port = freeLoopbackPort();
+        if (otherServer) {
+            QVERIFY(other.start({}));
+            port = other.port();
+        }
+        QVERIFY(port != 0);
+        QJsonObject rules;
+        if (verb == "EPSV") {
+            rules["EPSV"] = QJsonArray{rule(
+                "reply", QStringLiteral("229 Entering Extended Passive Mode (|||%1|)").arg(port))};
+        } else {
+            rules["EPSV"] = QJsonArray{rule("reply", "502 No EPSV")};
+            rules["PASV"] = QJsonArray{rule("reply", QStringLiteral("227 Entering Passive Mode "
+                                                                    "(127,0,0,1,%1,%2)")
+                                                         .arg(port / 256)
+                                                         .arg(port % 256))};
+        }
         QVERIFY(m_server.start(withRules({{"files", QJsonObject{{"f", "x"}}}}, rules)));
         m_connection = connectTo(m_server.port(), "user", "secret", INTERNET_FLAG_PASSIVE);
-        QVERIFY(!FtpOpenFileA(connection(), "f", GENERIC_READ, 2, 0));
-        QCOMPARE(GetLastError(), ERROR_INTERNET_CANNOT_CONNECT);
-        QCOMPARE(currentDirectory(connection()), QString("/"));
+        QElapsedTimer clock;
+        clock.start();
+        QByteArray data;
+        QVERIFY(!downloadAll(connection(), "f", data));
+        QCOMPARE(int(GetLastError()), error);
+        QVERIFY2(clock.elapsed() < 2 * qint64(kShortTimeoutMs),
+                 qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(currentDirectory(connection()), afterwards);
     }
 
     void lineBreaksInArgumentsAreRefusedBeforeSending()

@@ -54,8 +54,11 @@ DWORD FtpSession::exchange(std::string_view command, FtpReply& reply)
 {
     if (const DWORD error = m_control.send(command))
         return broken(error);
+    // One deadline for the whole answer: a server dripping out "150" lines, each inside the
+    // time-out, must not hold the call for a time-out per line.
+    const Deadline deadline = cancellableDeadline(receiveTimeoutMs());
     for (int preliminary = 0; preliminary <= kMaxPreliminaryReplies; ++preliminary) {
-        if (const DWORD error = m_control.readReply(reply))
+        if (const DWORD error = m_control.readReply(reply, deadline))
             return broken(error);
         if (reply.kind() != 1)
             return ERROR_SUCCESS;
@@ -77,9 +80,10 @@ DWORD FtpSession::connect(const LoginDetails& details)
         return error == ERROR_INTERNET_CONNECTION_ABORTED ? ERROR_INTERNET_CANNOT_CONNECT : error;
     setState(State::Ready);
     FtpReply greeting;
+    const Deadline deadline = cancellableDeadline(receiveTimeoutMs());
     for (int preliminary = 0;; ++preliminary) {
         // "120 Service ready in nnn minutes" comes before the real greeting.
-        if (const DWORD error = m_control.readReply(greeting))
+        if (const DWORD error = m_control.readReply(greeting, deadline))
             return broken(error);
         if (greeting.kind() != 1)
             break;
