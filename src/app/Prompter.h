@@ -22,7 +22,8 @@ enum class PromptKind {
     OpenFile,
     SaveFile,
     Certificate,
-    Password
+    Password,
+    Choice
 };
 // What the user says to a server certificate that no trusted authority vouches for.
 enum class CertificateAnswer { Refuse, TrustOnce, TrustAlways };
@@ -51,6 +52,15 @@ public:
                                    const QString& filter) = 0;
     virtual QString chooseSaveFile(const QString& caption, const QString& startPath,
                                    const QString& filter) = 0;
+    // A question with two named answers and Cancel: Yes stands for `yesText`, No for `noText`.
+    // A prompter without such a box asks Yes / No / Cancel.
+    virtual PromptAnswer askChoice(const QString& caption, const QString& text,
+                                   const QString& yesText, const QString& noText)
+    {
+        (void)yesText;
+        (void)noText;
+        return askYesNoCancel(caption, text);
+    }
     // An input box whose text shows as stars and is never kept: a password the program may
     // not store. Empty optional when the user cancelled; a prompter that cannot ask cancels.
     virtual std::optional<QString> inputPassword(const QString& caption, const QString& prompt)

@@ -30,6 +30,8 @@ public:
     ProgressSink& progress() override { return m_outer.progress(); }
     void reportFtpError(const QString& message) override { m_outer.reportFtpError(message); }
     void warn(const QString& text) override { m_outer.warn(text); }
+    ResumeAnswer askResume(const QString& text) override { return m_outer.askResume(text); }
+    bool askYesNo(const QString& text) override { return m_outer.askYesNo(text); }
     void setBusyCursor(bool busy) override { m_outer.setBusyCursor(busy); }
     void listRemoteFiles() override { m_outer.listRemoteFiles(); }
     void listLocalFiles() override { m_outer.listLocalFiles(); }

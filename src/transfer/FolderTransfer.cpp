@@ -7,11 +7,13 @@
 #include "transfer/CancelFlag.h"
 #include "transfer/LocalFile.h"
 #include "transfer/ProgressSink.h"
+#include "transfer/ResumeData.h"
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferNames.h"
 
 #include "wininet.h"
 
+#include <QDateTime>
 #include <QFile>
 
 #include <cerrno>
@@ -198,11 +200,34 @@ RemoteEntry EntryFrom(const WIN32_FIND_DATAA& data)
     entry.name = ServerNameText(entry.serverName);
     entry.isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     entry.size = static_cast<qint64>((quint64(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+    // As a listing row keeps it, so a file fetched from either compares alike.
+    entry.modifiedMinutes =
+        FileTimeToLocalSeconds(data.ftLastWriteTime, QDateTime::currentDateTime().offsetFromUtc()) /
+        60;
     return entry;
 }
 
+// What one folder download carries from folder to folder: the user's answer to the question
+// whether to skip the files already here, once it was asked.
+struct FolderDownload
+{
+    std::optional<bool> skipPresent;
+};
+
+// True when `localName` is already in `folder`, whole, and the user lets it be.
+bool SkipPresentFile(BatchHost& host, const LocalDirectory& folder, const RemoteStamp& stamp,
+                     const QString& localName, FolderDownload& download)
+{
+    if (download.skipPresent == false || !HoldsCompleteDownload(folder, localName, stamp))
+        return false;
+    if (!download.skipPresent)
+        download.skipPresent = host.askYesNo(QString::fromLatin1(kSkipPresentText));
+    return *download.skipPresent;
+}
+
 bool DownloadFolderContents(BatchHost& host, const LocalDirectory& parent,
-                            const QByteArray& remoteName, const QString& shownPath)
+                            const QByteArray& remoteName, const QString& shownPath,
+                            FolderDownload& download)
 {
     if (CancelRequested)
         return true;
@@ -240,10 +265,12 @@ bool DownloadFolderContents(BatchHost& host, const LocalDirectory& parent,
         // was being shown must be seen here or it would be lost.
         if (CancelRequested)
             break;
-        const bool ok = entry.isFolder
-                            ? DownloadFolderContents(inner, *folder, entry.serverName, shown)
-                            : DownloadFileAt(inner, *folder, entry.serverName, entry.name,
-                                             entry.size, FTP_TRANSFER_TYPE_BINARY);
+        const RemoteStamp stamp{entry.serverName, entry.size, entry.modifiedMinutes};
+        if (!entry.isFolder && SkipPresentFile(host, *folder, stamp, entry.name, download))
+            continue;
+        const bool ok = entry.isFolder ? DownloadFolderContents(inner, *folder, entry.serverName,
+                                                                shown, download)
+                                       : DownloadListedFileAt(inner, *folder, stamp, entry.name);
         result = result && ok;
         host.progress().SetProgressPosition(0);
     }
@@ -267,7 +294,8 @@ bool UploadFolder(BatchHost& host, const QString& folderPath)
 bool DownloadFolder(BatchHost& host, const QByteArray& remoteName)
 {
     const LocalDirectory root(host.localFolder());
-    return DownloadFolderContents(host, root, remoteName, ServerNameText(remoteName));
+    FolderDownload download;
+    return DownloadFolderContents(host, root, remoteName, ServerNameText(remoteName), download);
 }
 
 bool ListRemoteEntries(BatchHost& host, std::vector<RemoteEntry>& entries,

@@ -18,7 +18,9 @@ bool UploadFolder(BatchHost& host, const QString& folderPath);
 // folder of that name in the host's local folder (created, or used when it exists). Local
 // names are the ServerNameText of the server's names, and every one must be plain. The
 // remote directory is back where it was when this returns. False when an entry failed (each
-// failure was already shown); true when cancelled.
+// failure was already shown); true when cancelled. Started again after a Cancel or a failure,
+// it asks once whether to skip the files a download already brought here whole (same remote
+// name, size and time), and offers to resume the one that broke off.
 bool DownloadFolder(BatchHost& host, const QByteArray& remoteName);
 
 // One entry of the current remote directory.
@@ -28,6 +30,7 @@ struct RemoteEntry
     QByteArray serverName; // exactly as listed: what every command about it sends
     bool isFolder = false;
     qint64 size = 0;
+    qint64 modifiedMinutes = 0; // the listed time as a row keeps it
 };
 
 // Reads the whole current remote directory. False (after reporting `failureMessage`) when

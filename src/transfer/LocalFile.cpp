@@ -148,6 +148,24 @@ LocalFileWriter::LocalFileWriter(const LocalDirectory& folder, const QString& na
     throw FileSystemError(EEXIST);
 }
 
+LocalFileWriter::LocalFileWriter(const LocalDirectory& folder, const QString& name, Append)
+    : m_dirFd(folder.fd()), m_name(name), m_keepPartial(true), m_buffer(kChunkBytes)
+{
+    // O_NONBLOCK: a fifo put there meanwhile must not hold the download; it is refused below.
+    m_fd = ::openat(m_dirFd, QFile::encodeName(name).constData(),
+                    O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (m_fd < 0)
+        throwErrno();
+    struct stat info
+    {};
+    if (::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        const int error = S_ISREG(info.st_mode) ? errno : EINVAL;
+        ::close(m_fd);
+        m_fd = -1;
+        throw FileSystemError(error);
+    }
+}
+
 LocalFileWriter::~LocalFileWriter()
 {
     if (m_fd >= 0) {

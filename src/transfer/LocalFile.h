@@ -93,6 +93,11 @@ class LocalFileWriter
 public:
     LocalFileWriter(const LocalDirectory& folder, const QString& namePrefix,
                     bool keepPartial = true);
+    // Continues the partial data `name` in `folder` (a regular file, never through a link):
+    // what is written goes after what it holds. It is kept when the writer ends unplaced.
+    struct Append
+    {};
+    LocalFileWriter(const LocalDirectory& folder, const QString& name, Append);
     // Writes what is gathered (errors ignored: a failing command is already on its way out)
     // and closes the file.
     ~LocalFileWriter();
@@ -101,6 +106,8 @@ public:
 
     // The name the file was made under, in the folder.
     const QString& name() const { return m_name; }
+    // The open file, for what is kept beside its data.
+    int fd() const { return m_fd; }
     void write(const char* data, qsizetype length);
     // Hands the gathered bytes to the kernel.
     void flush();

@@ -6,6 +6,7 @@
 #include "transfer/FolderTransfer.h"
 #include "transfer/OperationLock.h"
 #include "transfer/ProgressSink.h"
+#include "transfer/ResumeData.h"
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferNames.h"
 
@@ -96,9 +97,12 @@ void DownloadSelection(BatchHost& commandHost, RowSelection& remoteRows)
             const FileListRow item = remoteRows.row(row);
             host.progress().ShowProgress(QStringLiteral("Downloading ") + item.name,
                                          kDownloadingTitle, true, true);
-            lastSucceeded = item.isFolder() ? DownloadFolder(host, item.serverName())
-                                            : DownloadFile(host, item.serverName(), item.name,
-                                                           item.size, FTP_TRANSFER_TYPE_BINARY);
+            lastSucceeded =
+                item.isFolder()
+                    ? DownloadFolder(host, item.serverName())
+                    : DownloadListedFile(
+                          host, RemoteStamp{item.serverName(), item.size, item.modifiedMinutes},
+                          item.name);
             host.progress().SetProgressPosition(0);
         }
         // Only the last row's outcome decides; a cancelled transfer counts as a success.

@@ -3,6 +3,7 @@
 #include "transfer/CancelFlag.h"
 #include "transfer/LocalFile.h"
 #include "transfer/ProgressSink.h"
+#include "transfer/ResumeData.h"
 #include "transfer/TransferHost.h"
 #include "transfer/TransferNames.h"
 
@@ -11,6 +12,7 @@
 #include <QDateTime>
 
 #include <array>
+#include <optional>
 
 double TransferStartTime = 0.0;
 
@@ -144,9 +146,38 @@ bool DownloadFile(TransferHost& host, const QByteArray& remoteName, const QStrin
     return DownloadFileAt(host, folder, remoteName, localName, expectedSize, transferType, partial);
 }
 
-bool DownloadFileAt(TransferHost& host, const LocalDirectory& folder, const QByteArray& remoteName,
-                    const QString& localName, qint64 expectedSize, DWORD transferType,
-                    PartialData partial)
+namespace {
+
+// What to do with partial data an earlier download of the same row left.
+struct ResumePlan
+{
+    std::optional<PartialDownload> earlier;
+    qint64 offset = 0; // where the transfer starts: the bytes the partial data holds
+};
+
+// Asks about the partial data an earlier download of `listed` left, when there is any that
+// can be continued. False when the user cancelled.
+bool PlanResume(TransferHost& host, const LocalDirectory& folder, const RemoteStamp& listed,
+                const QString& localName, ResumePlan& plan)
+{
+    plan.earlier = FindPartialDownload(folder, localName, listed);
+    if (!plan.earlier || !plan.earlier->unchanged)
+        return true; // nothing to continue, or the file changed since: start over
+    switch (host.askResume(ResumeQuestionText(localName, plan.earlier->size, listed.size))) {
+    case ResumeAnswer::Resume:
+        plan.offset = plan.earlier->size;
+        return true;
+    case ResumeAnswer::StartOver:
+        return true;
+    case ResumeAnswer::Cancel:
+        break;
+    }
+    return false;
+}
+
+bool Download(TransferHost& host, const LocalDirectory& folder, const QByteArray& remoteName,
+              const QString& localName, qint64 expectedSize, DWORD transferType,
+              PartialData partial, const RemoteStamp* listed)
 {
     if (const QString refusal = RefusedDownloadNameText(localName); !refusal.isEmpty()) {
         host.warn(refusal);
@@ -158,48 +189,98 @@ bool DownloadFileAt(TransferHost& host, const LocalDirectory& folder, const QByt
         host.warn(LinkInTheWayText(JoinLocalPath(folder.path(), localName)));
         return false;
     }
+    ResumePlan plan;
+    if (listed && !PlanResume(host, folder, *listed, localName, plan)) {
+        CancelRequested = true;
+        return true;
+    }
     StampTransferStart();
     CancelRequested = false;
     // The remote file is opened before anything is created locally, so a file the server
     // refuses leaves nothing behind.
-    RemoteFile remote(OpenRemote(host, remoteName, GENERIC_READ, transferType));
+    HINTERNET handle = nullptr;
+    if (plan.offset > 0) {
+        handle = FtpOpenFileAtA(host.connectionHandle(), remoteName.constData(), GENERIC_READ,
+                                transferType, static_cast<ULONGLONG>(plan.offset), 0);
+        if (!handle && GetLastError() == ERROR_NOT_SUPPORTED) {
+            host.warn(NoResumeText(localName));
+            plan.offset = 0;
+        }
+    }
+    if (plan.offset == 0)
+        handle = OpenRemote(host, remoteName, GENERIC_READ, transferType);
+    RemoteFile remote(handle);
     if (!remote.get()) {
         host.reportFtpError(kOpenFailed);
         return false;
     }
-    LocalFileWriter target(folder, PartialDownloadName(localName), partial == PartialData::Keep);
+    std::optional<LocalFileWriter> target;
+    if (plan.offset > 0) {
+        target.emplace(folder, plan.earlier->name, LocalFileWriter::Append{});
+    } else {
+        target.emplace(folder, PartialDownloadName(localName), partial == PartialData::Keep);
+        if (listed)
+            RememberRemoteStamp(target->fd(), *listed);
+    }
 
     std::array<char, kTransferBlockBytes> buffer;
-    qint64 count = 0;
+    qint64 count = plan.offset;
     bool complete = false;
     while (!CancelRequested) {
         DWORD got = 0;
         if (!InternetReadFile(remote.get(), buffer.data(), static_cast<DWORD>(buffer.size()),
                               &got)) {
             host.reportFtpError(kReadFailed);
-            target.close();
+            target->close();
             return false;
         }
         if (got == 0) { // the server ended the data
             complete = true;
             break;
         }
-        target.write(buffer.data(), got);
+        target->write(buffer.data(), got);
         count += got;
         host.progress().UpdateProgress(TransferPercent(count, expectedSize), count,
                                        std::max(expectedSize, count), ElapsedSeconds());
     }
     if (!complete) { // cancelled: the partial data stays (unless discarded), the target too
-        target.close();
+        target->close();
         return true;
     }
     // The end of the data alone does not prove the file is whole: a server that aborted the
     // transfer says so in the reply that closing the handle reads.
     if (!remote.close()) {
         host.reportFtpError(kReadFailed);
-        target.close();
+        target->close();
         return false;
     }
-    target.commitAs(localName);
+    target->commitAs(localName);
+    // Data the user chose to start over from, or left of a file that changed since, is of no
+    // more use once the whole file is here.
+    if (listed && plan.earlier)
+        RemoveOtherPartialDownloads(folder, localName, listed->serverName, {});
     return true;
+}
+
+} // namespace
+
+bool DownloadFileAt(TransferHost& host, const LocalDirectory& folder, const QByteArray& remoteName,
+                    const QString& localName, qint64 expectedSize, DWORD transferType,
+                    PartialData partial)
+{
+    return Download(host, folder, remoteName, localName, expectedSize, transferType, partial,
+                    nullptr);
+}
+
+bool DownloadListedFile(TransferHost& host, const RemoteStamp& listed, const QString& localName)
+{
+    const LocalDirectory folder(host.localFolder());
+    return DownloadListedFileAt(host, folder, listed, localName);
+}
+
+bool DownloadListedFileAt(TransferHost& host, const LocalDirectory& folder,
+                          const RemoteStamp& listed, const QString& localName)
+{
+    return Download(host, folder, listed.serverName, localName, listed.size,
+                    FTP_TRANSFER_TYPE_BINARY, PartialData::Keep, &listed);
 }

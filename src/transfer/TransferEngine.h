@@ -7,6 +7,7 @@
 #include <QtGlobal>
 
 class TransferHost;
+struct RemoteStamp;
 
 // The single-file engine: every file the program moves goes through UploadFile or
 // DownloadFile, in 4,096-byte blocks with one progress update per block, stopping before
@@ -44,6 +45,18 @@ bool DownloadFile(TransferHost& host, const QByteArray& remoteName, const QStrin
 bool DownloadFileAt(TransferHost& host, const LocalDirectory& folder, const QByteArray& remoteName,
                     const QString& localName, qint64 expectedSize, DWORD transferType,
                     PartialData partial = PartialData::Keep);
+
+// A binary download the user started from a listing row (`listed`: the row's server name,
+// size and time), as DownloadFileAt with partial data kept, and more: the partial data
+// remembers the row, and partial data an earlier download of the same row left is offered to
+// continue ("Resume", "Start Over", "Cancel"). Resume asks the server for the rest only and
+// appends it; a server that cannot is said so and the download starts over, as it does without
+// a question for a file that changed on the server since. A completed download removes the
+// earlier partial data of the same remote file. Cancel at the question sets CancelRequested
+// and returns true without transferring anything.
+bool DownloadListedFile(TransferHost& host, const RemoteStamp& listed, const QString& localName);
+bool DownloadListedFileAt(TransferHost& host, const LocalDirectory& folder,
+                          const RemoteStamp& listed, const QString& localName);
 
 // Whole seconds since TransferStartTime, measured on the clock of the day so that a transfer
 // running across midnight is measured right (one running longer than a day wraps to 0).

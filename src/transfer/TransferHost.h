@@ -5,6 +5,9 @@
 
 class ProgressSink;
 
+// The answers to the question whether to continue an earlier download.
+enum class ResumeAnswer { Resume, StartOver, Cancel };
+
 // What the single-file engine needs from the program around it: the open connection, the
 // lower-case option, the download folder, the progress dialog, and the two ways of telling
 // the user that something went wrong. The main window implements it; tests bring their own.
@@ -22,4 +25,17 @@ public:
     virtual void reportFtpError(const QString& message) = 0;
     // A refusal the user must read: exclamation beep and a warning box.
     virtual void warn(const QString& text) = 0;
+    // Asks `text` (whether to resume an earlier download) with Resume, Start Over and Cancel.
+    // A host that cannot ask starts over, as every download did before it could resume.
+    virtual ResumeAnswer askResume(const QString& text)
+    {
+        (void)text;
+        return ResumeAnswer::StartOver;
+    }
+    // Asks the question `text` with Yes and No; a host that cannot ask answers No.
+    virtual bool askYesNo(const QString& text)
+    {
+        (void)text;
+        return false;
+    }
 };

@@ -25,6 +25,8 @@ QString promptKindName(PromptKind kind)
         return QStringLiteral("certificate box");
     case PromptKind::Password:
         return QStringLiteral("password box");
+    case PromptKind::Choice:
+        return QStringLiteral("choice box");
     }
     return QStringLiteral("?");
 }
@@ -65,6 +67,12 @@ ScriptedPrompter& ScriptedPrompter::expectYesNoCancel(const QString& text, Promp
 ScriptedPrompter& ScriptedPrompter::expectInput(const QString& prompt, std::optional<QString> reply)
 {
     m_steps.append({PromptKind::Input, prompt, 0, PromptAnswer::Cancel, std::move(reply)});
+    return *this;
+}
+
+ScriptedPrompter& ScriptedPrompter::expectChoice(const QString& text, PromptAnswer answer)
+{
+    m_steps.append({PromptKind::Choice, text, 0, answer, std::nullopt});
     return *this;
 }
 
@@ -186,6 +194,15 @@ std::optional<QString> ScriptedPrompter::inputBox(const QString& caption, const 
     m_seen.append({PromptKind::Input, caption, prompt, {}, 0, MessageIcon::None});
     auto step = take(PromptKind::Input, prompt);
     return step ? step->reply : std::nullopt;
+}
+
+PromptAnswer ScriptedPrompter::askChoice(const QString& caption, const QString& text,
+                                         const QString& yesText, const QString& noText)
+{
+    m_seen.append({PromptKind::Choice, caption, text, yesText + QLatin1Char('/') + noText, 0,
+                   MessageIcon::Question});
+    auto step = take(PromptKind::Choice, text);
+    return step ? step->answer : PromptAnswer::Cancel;
 }
 
 std::optional<QString> ScriptedPrompter::inputPassword(const QString& caption,

@@ -38,6 +38,8 @@ public:
     ScriptedPrompter& expectMessageStartingWith(const QString& prefix);
     ScriptedPrompter& expectYesNo(const QString& text, bool yes);
     ScriptedPrompter& expectYesNoCancel(const QString& text, PromptAnswer answer);
+    // A box with two named answers and Cancel (askChoice); `answer` Yes is the first name.
+    ScriptedPrompter& expectChoice(const QString& text, PromptAnswer answer);
     ScriptedPrompter& expectInput(const QString& prompt, std::optional<QString> reply);
     // A password box whose prompt begins with `promptStart` (the prompt names a reason that
     // varies with the keyring).
@@ -73,6 +75,8 @@ public:
                            const QString& filter) override;
     QString chooseSaveFile(const QString& caption, const QString& startPath,
                            const QString& filter) override;
+    PromptAnswer askChoice(const QString& caption, const QString& text, const QString& yesText,
+                           const QString& noText) override;
     std::optional<QString> inputPassword(const QString& caption, const QString& prompt) override;
     CertificateAnswer askCertificate(const QString& caption, const QString& text,
                                      bool changed) override;

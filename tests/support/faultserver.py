@@ -32,6 +32,8 @@ A rule may have:
   pasvHost: "h1,h2,h3,h4" named in a 227 reply (the listener is still on 127.0.0.1)
   dropAfter: for RETR/LIST/MLSD/STOR, bytes to move before dropping both connections
   stallAfter: like dropAfter, but then the server goes quiet and keeps both open
+  cutAfter: for RETR, bytes to send before closing the data connection alone and
+    replying 426; the control connection stays
   trickle: for RETR/LIST/MLSD, seconds between single bytes of the data; a client that
     closes the data connection meanwhile gets 426 at once, as from a server that watches it
   final: the reply after the data (default "226 Transfer complete.")
@@ -206,6 +208,13 @@ class Session:
                     sock.sendall(data[:stall])
                     time.sleep(STALL)
                     return False
+                cut = rule.get("cutAfter")
+                if cut is not None:
+                    sock.sendall(data[:cut])
+                    time.sleep(PAUSE)
+                    sock.close()
+                    self.send_text("426 Connection closed; transfer aborted.")
+                    return True
                 if drop is not None:
                     sock.sendall(data[:drop])
                     time.sleep(PAUSE)

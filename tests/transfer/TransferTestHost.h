@@ -71,6 +71,18 @@ public:
         busy = false;
     }
     void warn(const QString& text) override { log << QStringLiteral("warn %1").arg(text); }
+    // Logged as "ask <text>"; answered from `resumeAnswers` in turn, Start Over when empty.
+    ResumeAnswer askResume(const QString& text) override
+    {
+        log << QStringLiteral("ask %1").arg(text);
+        return resumeAnswers.isEmpty() ? ResumeAnswer::StartOver : resumeAnswers.takeFirst();
+    }
+    // Logged as "ask <text>"; answered from `yesNoAnswers` in turn, No when empty.
+    bool askYesNo(const QString& text) override
+    {
+        log << QStringLiteral("ask %1").arg(text);
+        return !yesNoAnswers.isEmpty() && yesNoAnswers.takeFirst();
+    }
     void setBusyCursor(bool on) override { busy = on; }
     void listRemoteFiles() override { log << QStringLiteral("list remote"); }
     void listLocalFiles() override { log << QStringLiteral("list local"); }
@@ -84,6 +96,8 @@ public:
     QString folder;
     RecordingProgress sink;
     QStringList log;
+    QList<ResumeAnswer> resumeAnswers;
+    QList<bool> yesNoAnswers;
     bool busy = false;
 };
 

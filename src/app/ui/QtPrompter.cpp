@@ -111,6 +111,23 @@ std::optional<QString> QtPrompter::inputBox(const QString& caption, const QStrin
     return box.textValue();
 }
 
+PromptAnswer QtPrompter::askChoice(const QString& caption, const QString& text,
+                                   const QString& yesText, const QString& noText)
+{
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::NoButton, parentWidget());
+    box.setObjectName(QStringLiteral("ChoiceBox"));
+    QPushButton* yes = box.addButton(yesText, QMessageBox::YesRole);
+    QPushButton* no = box.addButton(noText, QMessageBox::NoRole);
+    box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(yes);
+    box.exec();
+    if (box.clickedButton() == yes)
+        return PromptAnswer::Yes;
+    if (box.clickedButton() == no)
+        return PromptAnswer::No;
+    return PromptAnswer::Cancel;
+}
+
 std::optional<QString> QtPrompter::inputPassword(const QString& caption, const QString& prompt)
 {
     QInputDialog box(parentWidget());

@@ -23,6 +23,8 @@ public:
                            const QString& filter) override;
     QString chooseSaveFile(const QString& caption, const QString& startPath,
                            const QString& filter) override;
+    PromptAnswer askChoice(const QString& caption, const QString& text, const QString& yesText,
+                           const QString& noText) override;
     std::optional<QString> inputPassword(const QString& caption, const QString& prompt) override;
     CertificateAnswer askCertificate(const QString& caption, const QString& text,
                                      bool changed) override;

@@ -43,6 +43,27 @@ void MainTransferHost::warn(const QString& text)
     m_form.prompter().message(QStringLiteral("Warning"), text, MessageIcon::Warning);
 }
 
+ResumeAnswer MainTransferHost::askResume(const QString& text)
+{
+    m_form.prompter().messageBeep(MB_ICONQUESTION);
+    switch (m_form.prompter().askChoice(QStringLiteral("Confirm"), text, QStringLiteral("Resume"),
+                                        QStringLiteral("Start Over"))) {
+    case PromptAnswer::Yes:
+        return ResumeAnswer::Resume;
+    case PromptAnswer::No:
+        return ResumeAnswer::StartOver;
+    case PromptAnswer::Cancel:
+        break;
+    }
+    return ResumeAnswer::Cancel;
+}
+
+bool MainTransferHost::askYesNo(const QString& text)
+{
+    m_form.prompter().messageBeep(MB_ICONQUESTION);
+    return m_form.prompter().askYesNo(QStringLiteral("Confirm"), text);
+}
+
 void MainTransferHost::setBusyCursor(bool busy)
 {
     if (busy) {

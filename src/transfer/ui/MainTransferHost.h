@@ -18,6 +18,8 @@ public:
     ProgressSink& progress() override;
     void reportFtpError(const QString& message) override;
     void warn(const QString& text) override;
+    ResumeAnswer askResume(const QString& text) override;
+    bool askYesNo(const QString& text) override;
     void setBusyCursor(bool busy) override;
     void listRemoteFiles() override;
     void listLocalFiles() override;

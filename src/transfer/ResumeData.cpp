@@ -1,0 +1,173 @@
+#include "transfer/ResumeData.h"
+
+#include "transfer/LocalFile.h"
+#include "transfer/TransferNames.h"
+
+#include <QFile>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <array>
+
+namespace {
+
+// In the "user" name space, which any owner of a file may set on the common file systems.
+constexpr char kStampAttribute[] = "user.zulftp.source";
+constexpr char kStampHeader[] = "zulftp-source 1";
+
+std::optional<qint64> decimal(QByteArrayView text)
+{
+    if (text.isEmpty() || text.size() > 18)
+        return std::nullopt;
+    qint64 value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+// Calls `visit(name)` for each entry of `folder` whose name is that of partial data of a
+// download of `localName`.
+template <typename Visit>
+void forEachPartialName(const LocalDirectory& folder, const QString& localName, Visit visit)
+{
+    // A descriptor of its own: closedir() closes the one it was given.
+    const int fd = ::openat(folder.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr) {
+        ::close(fd);
+        return;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        const QString name = QFile::decodeName(entry->d_name);
+        if (IsPartialDownloadOf(name, localName))
+            visit(name);
+    }
+    ::closedir(dir);
+}
+
+// The stamp and size of the partial file `name`: nothing for a link, a non-regular file or
+// a file without a readable stamp.
+std::optional<std::pair<RemoteStamp, qint64>> readStamped(const LocalDirectory& folder,
+                                                          const QString& name)
+{
+    // O_NONBLOCK: a fifo under such a name must not hold the download.
+    const int fd = ::openat(folder.fd(), QFile::encodeName(name).constData(),
+                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    std::optional<std::pair<RemoteStamp, qint64>> found;
+    struct stat info
+    {};
+    std::array<char, 4096> buffer;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        const ssize_t got = ::fgetxattr(fd, kStampAttribute, buffer.data(), buffer.size());
+        if (got > 0) {
+            if (auto stamp = DecodeRemoteStamp(QByteArrayView(buffer.data(), got)))
+                found.emplace(std::move(*stamp), qint64(info.st_size));
+        }
+    }
+    ::close(fd);
+    return found;
+}
+
+} // namespace
+
+QByteArray EncodeRemoteStamp(const RemoteStamp& stamp)
+{
+    // The name last: it is the one part that may hold any byte but NUL.
+    return QByteArray(kStampHeader) + '\n' + QByteArray::number(stamp.size) + '\n' +
+           QByteArray::number(stamp.modifiedMinutes) + '\n' + stamp.serverName;
+}
+
+std::optional<RemoteStamp> DecodeRemoteStamp(QByteArrayView bytes)
+{
+    const QByteArrayView header(kStampHeader);
+    if (!bytes.startsWith(header) || bytes.size() <= header.size() ||
+        bytes.at(header.size()) != '\n')
+        return std::nullopt;
+    bytes = bytes.sliced(header.size() + 1);
+    const qsizetype sizeEnd = bytes.indexOf('\n');
+    if (sizeEnd < 0)
+        return std::nullopt;
+    const qsizetype timeEnd = bytes.indexOf('\n', sizeEnd + 1);
+    if (timeEnd < 0)
+        return std::nullopt;
+    const auto size = decimal(bytes.first(sizeEnd));
+    const auto minutes = decimal(bytes.sliced(sizeEnd + 1, timeEnd - sizeEnd - 1));
+    const QByteArrayView name = bytes.sliced(timeEnd + 1);
+    if (!size || !minutes || name.isEmpty())
+        return std::nullopt;
+    return RemoteStamp{name.toByteArray(), *size, *minutes};
+}
+
+void RememberRemoteStamp(int fd, const RemoteStamp& stamp)
+{
+    const QByteArray value = EncodeRemoteStamp(stamp);
+    // Not kept (no extended attributes here): the data is still good, only not resumable.
+    (void)::fsetxattr(fd, kStampAttribute, value.constData(), size_t(value.size()), 0);
+}
+
+std::optional<PartialDownload> FindPartialDownload(const LocalDirectory& folder,
+                                                   const QString& localName,
+                                                   const RemoteStamp& listed)
+{
+    std::optional<PartialDownload> best;
+    forEachPartialName(folder, localName, [&](const QString& name) {
+        const auto partial = readStamped(folder, name);
+        if (!partial || partial->first.serverName != listed.serverName)
+            return;
+        const qint64 size = partial->second;
+        // More data than the remote file has cannot be the start of it.
+        const bool unchanged = partial->first == listed && size <= listed.size;
+        // Data that can be resumed first, then the most of it.
+        if (best &&
+            (best->unchanged > unchanged || (best->unchanged == unchanged && best->size >= size)))
+            return;
+        best = PartialDownload{name, size, unchanged};
+    });
+    return best;
+}
+
+void RemoveOtherPartialDownloads(const LocalDirectory& folder, const QString& localName,
+                                 const QByteArray& serverName, const QString& keep)
+{
+    forEachPartialName(folder, localName, [&](const QString& name) {
+        if (name == keep)
+            return;
+        // Only files that carry our stamp of this very remote file: nothing else is ours.
+        const auto partial = readStamped(folder, name);
+        if (partial && partial->first.serverName == serverName)
+            ::unlinkat(folder.fd(), QFile::encodeName(name).constData(), 0);
+    });
+}
+
+bool HoldsCompleteDownload(const LocalDirectory& folder, const QString& localName,
+                           const RemoteStamp& listed)
+{
+    const auto file = readStamped(folder, localName);
+    return file && file->first == listed && file->second == listed.size;
+}
+
+QString ResumeQuestionText(const QString& name, qint64 have, qint64 total)
+{
+    return QStringLiteral("Resume the earlier download of %1 (%2 KB of %3 KB)?")
+        .arg(name)
+        .arg(have / 1024)
+        .arg(total / 1024);
+}
+
+QString NoResumeText(const QString& name)
+{
+    return QStringLiteral("The server cannot resume the download of %1. It is downloaded again "
+                          "from the beginning.")
+        .arg(name);
+}

@@ -1,0 +1,66 @@
+#pragma once
+// What a download remembers beside its partial data, so that a later download of the same
+// remote file can continue where it broke off instead of starting again from the first byte.
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QtGlobal>
+
+#include <optional>
+
+class LocalDirectory;
+
+// A remote file as its listing row showed it when the download began: the server's own name
+// bytes, the listed size and the listed modification time (minutes, as the row keeps it).
+struct RemoteStamp
+{
+    QByteArray serverName;
+    qint64 size = 0;
+    qint64 modifiedMinutes = 0;
+
+    bool operator==(const RemoteStamp&) const = default;
+};
+
+// The stamp as the partial file keeps it, and back. Decoding is strict: anything else than
+// what EncodeRemoteStamp writes gives nothing.
+QByteArray EncodeRemoteStamp(const RemoteStamp& stamp);
+std::optional<RemoteStamp> DecodeRemoteStamp(QByteArrayView bytes);
+
+// Keeps `stamp` on the open partial file `fd` (an extended attribute, so it goes wherever
+// the file goes and needs no second file of its own). A file system without extended
+// attributes keeps nothing; such partial data is then simply never offered for resuming.
+void RememberRemoteStamp(int fd, const RemoteStamp& stamp);
+
+// Partial data found in a local folder for a download.
+struct PartialDownload
+{
+    QString name;          // its name in the folder
+    qint64 size = 0;       // the bytes it holds
+    bool unchanged = true; // the remote file is listed as it was when this data was written
+};
+
+// The partial data an earlier download of exactly `listed.serverName` left in `folder` for
+// the local name `localName`: the largest such file when there are several. Files of another
+// remote name (two long names can share the shortened partial name), files without a stamp
+// and anything that is not a regular file are never taken. Nothing when there is none.
+std::optional<PartialDownload> FindPartialDownload(const LocalDirectory& folder,
+                                                   const QString& localName,
+                                                   const RemoteStamp& listed);
+
+// Every partial file an earlier download of exactly `listed.serverName` left for `localName`,
+// other than `keep`, is removed: a download that completed has made them useless.
+void RemoveOtherPartialDownloads(const LocalDirectory& folder, const QString& localName,
+                                 const QByteArray& serverName, const QString& keep);
+
+// True when `localName` in `folder` is a regular file (not through a link) that a download of
+// `listed` completed: it carries the same stamp and holds as many bytes as listed.
+bool HoldsCompleteDownload(const LocalDirectory& folder, const QString& localName,
+                           const RemoteStamp& listed);
+
+// The question a folder download asks once when it finds files it brought here before.
+inline constexpr char kSkipPresentText[] = "Skip files that are already here?";
+
+// The question before a resume: "Resume the earlier download of NAME (X KB of Y KB)?".
+QString ResumeQuestionText(const QString& name, qint64 have, qint64 total);
+// What the user reads when the server cannot continue a download.
+QString NoResumeText(const QString& name);

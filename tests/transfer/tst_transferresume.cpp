@@ -1,0 +1,207 @@
+#include "TransferTestHost.h"
+
+#include "faultserver.h"
+#include "transfer/FolderTransfer.h"
+#include "transfer/LocalFile.h"
+#include "transfer/ResumeData.h"
+#include "transfer/TransferEngine.h"
+#include "transfer/TransferNames.h"
+
+#include <QJsonArray>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+// Downloads that continue where an earlier one broke off: byte-exact after a broken transfer,
+// and starting over wherever continuing could corrupt the file.
+class TransferResumeTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void brokenDownloadResumesByteExact();
+    void startsOverWhenResumingIsNotSafe_data();
+    void startsOverWhenResumingIsNotSafe();
+    void folderDownloadStartedAgainSkipsWholeFiles();
+
+private:
+    bool startServer(const QJsonObject& script);
+    QString localPath(const QString& name) const { return m_localDir->filePath(name); }
+    // Partial data as a download of `stamp` would have left it: the first `size` bytes.
+    void leavePartial(const QString& name, const RemoteStamp& stamp, qint64 size);
+    QStringList transferCommands() const;
+
+    std::unique_ptr<FaultServer> m_server;
+    std::unique_ptr<QTemporaryDir> m_localDir;
+    TestConnection m_connection;
+    TestTransferHost m_host;
+};
+
+namespace {
+
+constexpr qint64 kFileSize = 300000;
+
+// What the fault server sends for "@N".
+QByteArray ServedBytes(qint64 size)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    for (qint64 i = 0; i < size; ++i)
+        data[i] = char(i % 251);
+    return data;
+}
+
+} // namespace
+
+void TransferResumeTest::init()
+{
+    CancelRequested = false;
+    m_localDir = std::make_unique<QTemporaryDir>();
+    m_host = {};
+    m_host.folder = m_localDir->path();
+}
+
+void TransferResumeTest::cleanup()
+{
+    m_connection.close();
+    m_server.reset();
+}
+
+bool TransferResumeTest::startServer(const QJsonObject& script)
+{
+    m_server = std::make_unique<FaultServer>();
+    if (!m_server->start(script) || !m_connection.open(m_server->port()))
+        return false;
+    m_host.connection = m_connection.connection;
+    return true;
+}
+
+void TransferResumeTest::leavePartial(const QString& name, const RemoteStamp& stamp, qint64 size)
+{
+    const LocalDirectory folder(m_localDir->path());
+    LocalFileWriter writer(folder, PartialDownloadName(name));
+    RememberRemoteStamp(writer.fd(), stamp);
+    const QByteArray data = ServedBytes(size);
+    writer.write(data.constData(), data.size());
+    writer.close();
+}
+
+QStringList TransferResumeTest::transferCommands() const
+{
+    QStringList commands;
+    for (const QString& line : m_server->received()) {
+        if (line.startsWith("REST") || line.startsWith("RETR"))
+            commands << line;
+    }
+    return commands;
+}
+
+void TransferResumeTest::brokenDownloadResumesByteExact()
+{
+    QVERIFY(startServer(
+        {{"features", QJsonArray{"REST STREAM"}},
+         {"files", QJsonObject{{"big.bin", "@300000"}}},
+         {"rules",
+          QJsonObject{{"RETR", QJsonArray{QJsonObject{{"cutAfter", 123457}}, QJsonObject()}}}}}));
+    const RemoteStamp listed{"big.bin", kFileSize, 1234567};
+    QVERIFY(!DownloadListedFile(m_host, listed, "big.bin"));
+    QCOMPARE(m_host.log, QStringList{"error Internet Read File Failed."});
+    QCOMPARE(ReadPartial(m_localDir->path(), "big.bin"), ServedBytes(123457));
+
+    // Cancel at the question: nothing is asked of the server, nothing changes.
+    m_host.log.clear();
+    m_host.resumeAnswers = {ResumeAnswer::Cancel, ResumeAnswer::Resume};
+    const QString question =
+        QStringLiteral("ask Resume the earlier download of big.bin (120 KB of 292 KB)?");
+    QVERIFY(DownloadListedFile(m_host, listed, "big.bin"));
+    QVERIFY(CancelRequested);
+    QCOMPARE(m_host.log, QStringList{question});
+    QCOMPARE(transferCommands(), QStringList{"RETR big.bin"});
+
+    // Resume: only the rest moves, appended to the partial data, and the file is put in place.
+    CancelRequested = false;
+    m_host.log.clear();
+    QVERIFY(DownloadListedFile(m_host, listed, "big.bin"));
+    QCOMPARE(m_host.log, QStringList{question});
+    QCOMPARE(transferCommands(), QStringList({"RETR big.bin", "REST 123457", "RETR big.bin"}));
+    QCOMPARE(ReadFile(localPath("big.bin")), ServedBytes(kFileSize));
+    QCOMPARE(m_host.sink.lastDone, kFileSize);
+    QVERIFY(PartialFiles(m_localDir->path(), "big.bin").isEmpty());
+}
+
+void TransferResumeTest::startsOverWhenResumingIsNotSafe_data()
+{
+    QTest::addColumn<QJsonArray>("features");
+    QTest::addColumn<qint64>("listedMinutes");
+    QTest::addColumn<int>("answer"); // a ResumeAnswer, or -1: no question expected
+    QTest::addColumn<QStringList>("log");
+    const QString ask =
+        QStringLiteral("ask Resume the earlier download of f.bin (97 KB of 292 KB)?");
+    const QJsonArray rest{"REST STREAM"};
+    QTest::newRow("the server cannot continue")
+        << QJsonArray{"SIZE"} << qint64(100) << int(ResumeAnswer::Resume)
+        << QStringList{ask, "warn " + NoResumeText("f.bin")};
+    QTest::newRow("the remote file changed since") << rest << qint64(101) << -1 << QStringList();
+    QTest::newRow("the user starts over")
+        << rest << qint64(100) << int(ResumeAnswer::StartOver) << QStringList{ask};
+}
+
+void TransferResumeTest::startsOverWhenResumingIsNotSafe()
+{
+    QFETCH(QJsonArray, features);
+    QFETCH(qint64, listedMinutes);
+    QFETCH(int, answer);
+    QFETCH(QStringList, log);
+    QVERIFY(startServer({{"features", features}, {"files", QJsonObject{{"f.bin", "@300000"}}}}));
+    leavePartial("f.bin", {"f.bin", kFileSize, 100}, 100000);
+    // Neither a lookalike the user made nor the data of another remote name is ever touched.
+    QVERIFY(WriteFile(localPath(PartialDownloadName("f.bin") + ".mine00"), "the user's"));
+    leavePartial("f.bin", {"F.BIN", kFileSize, 100}, 200000);
+
+    if (answer >= 0)
+        m_host.resumeAnswers = {ResumeAnswer(answer)};
+    QVERIFY(DownloadListedFile(m_host, {"f.bin", kFileSize, listedMinutes}, "f.bin"));
+    QCOMPARE(m_host.log, log);
+    QCOMPARE(transferCommands(), QStringList{"RETR f.bin"});
+    QCOMPARE(ReadFile(localPath("f.bin")), ServedBytes(kFileSize));
+    QStringList left = PartialFiles(m_localDir->path(), "f.bin");
+    QCOMPARE(left.size(), 2);
+    QVERIFY(left.removeAll(PartialDownloadName("f.bin") + ".mine00") == 1);
+    QCOMPARE(QFileInfo(localPath(left.first())).size(), 200000);
+}
+
+void TransferResumeTest::folderDownloadStartedAgainSkipsWholeFiles()
+{
+    const QString listing = QStringLiteral("-rw-r--r-- 1 u g 300000 Jan 01 2020 a.bin\r\n"
+                                           "-rw-r--r-- 1 u g 300000 Jan 01 2020 b.bin\r\n"
+                                           "-rw-r--r-- 1 u g 300000 Jan 01 2020 c.bin\r\n");
+    const QJsonObject files{{"a.bin", "@300000"}, {"b.bin", "@300000"}, {"c.bin", "@300000"}};
+    QVERIFY(startServer(
+        {{"features", QJsonArray{"REST STREAM"}},
+         {"listing", listing},
+         {"files", files},
+         {"rules", QJsonObject{{"RETR", QJsonArray{QJsonObject(), QJsonObject{{"cutAfter", 50000}},
+                                                   QJsonObject()}}}}}));
+    // The first run breaks off in b.bin and goes on with c.bin.
+    QVERIFY(!DownloadFolder(m_host, "dir"));
+    QCOMPARE(m_host.log, QStringList{"error Internet Read File Failed."});
+    QCOMPARE(ReadFile(localPath("dir/c.bin")), ServedBytes(kFileSize));
+
+    // Started again: asked once, the whole files stay as they are, b.bin gets only its rest.
+    m_host.log.clear();
+    m_host.yesNoAnswers = {true};
+    m_host.resumeAnswers = {ResumeAnswer::Resume};
+    const qsizetype before = transferCommands().size();
+    QVERIFY(DownloadFolder(m_host, "dir"));
+    QCOMPARE(m_host.log,
+             QStringList({"ask Skip files that are already here?",
+                          "ask Resume the earlier download of b.bin (48 KB of 292 KB)?"}));
+    QCOMPARE(transferCommands().mid(before), QStringList({"REST 50000", "RETR b.bin"}));
+    for (const char* name : {"dir/a.bin", "dir/b.bin", "dir/c.bin"})
+        QCOMPARE(ReadFile(localPath(name)), ServedBytes(kFileSize));
+    QVERIFY(PartialFiles(localPath("dir"), "b.bin").isEmpty());
+}
+
+QTEST_MAIN(TransferResumeTest)
+#include "tst_transferresume.moc"
