@@ -3,17 +3,21 @@
 //  - one large file down and up through DownloadFile / UploadFile with the progress dialog
 //    shown, against `curl -o FILE` and `curl -T FILE` (file on the same disk both times);
 //  - a tree of many small files up and down through UploadFolder / DownloadFolder, against
-//    `lftp mirror -R` and `lftp mirror`.
+//    `lftp mirror -R` and `lftp mirror`;
+//  - a large download cancelled at 90 % and resumed (`--only resume`): the bytes each run
+//    moved and whether the result equals the server's file.
 // Built with the program, never run by the tests; see bench/README.md.
 #include "FtpServerFixture.h"
 #include "transfer/BatchHost.h"
 #include "transfer/CancelFlag.h"
 #include "transfer/FolderTransfer.h"
+#include "transfer/ResumeData.h"
 #include "transfer/TransferEngine.h"
 #include "transfer/ui/MsgForm.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -51,6 +55,60 @@ public:
     QString folder;
     TfrmMsg dialog;
     bool failed = false;
+};
+
+// The progress dialog, which presses Cancel once `cancelAt` bytes have arrived, and keeps the
+// last byte count it showed.
+class CancellingProgress final : public ProgressSink
+{
+public:
+    explicit CancellingProgress(ProgressSink& shown) : m_shown(shown) {}
+    void ShowProgress(const QString& message, const QString& title, bool bar, bool stats) override
+    {
+        m_shown.ShowProgress(message, title, bar, stats);
+    }
+    void UpdateProgress(int percent, qint64 done, qint64 total, double seconds) override
+    {
+        m_shown.UpdateProgress(percent, done, total, seconds);
+        lastDone = done;
+        if (cancelAt > 0 && done >= cancelAt)
+            CancelRequested = true;
+    }
+    void SetProgressPosition(int percent) override { m_shown.SetProgressPosition(percent); }
+    void CloseProgress() override { m_shown.CloseProgress(); }
+
+    qint64 cancelAt = 0;
+    qint64 lastDone = 0;
+
+private:
+    ProgressSink& m_shown;
+};
+
+class ResumeHost final : public BatchHost
+{
+public:
+    explicit ResumeHost(BenchHost& outer) : m_outer(outer), sink(outer.dialog) {}
+    HINTERNET connectionHandle() const override { return m_outer.connection; }
+    bool lowerCaseUpload() const override { return false; }
+    QString localFolder() const override { return m_outer.folder; }
+    ProgressSink& progress() override { return sink; }
+    void reportFtpError(const QString& message) override { m_outer.fail(message); }
+    void warn(const QString& text) override { m_outer.fail(text); }
+    void setBusyCursor(bool) override {}
+    void listRemoteFiles() override {}
+    void listLocalFiles() override {}
+    void showFileError(const QString& text) override { m_outer.fail(text); }
+    ResumeAnswer askResume(const QString& text) override
+    {
+        std::printf("asked: %s -> Resume\n", qPrintable(text));
+        return ResumeAnswer::Resume;
+    }
+
+private:
+    BenchHost& m_outer;
+
+public:
+    CancellingProgress sink;
 };
 
 struct Session
@@ -175,6 +233,56 @@ void BenchLargeFile(BenchHost& host, const QString& serverRoot, quint16 port, qi
     QFile::remove(serverRoot + "/big.bin");
 }
 
+QByteArray FileHash(const QString& path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+        return {};
+    return hash.result().toHex();
+}
+
+// A download cancelled at 90 % and downloaded again with Resume: the second run must move
+// only the rest, and the file must equal the server's.
+void BenchResume(BenchHost& outer, const QString& serverRoot, quint16 port, qint64 size)
+{
+    MakeFile(serverRoot + "/big.bin", size);
+    QTemporaryDir local(QDir::tempPath() + "/bench-resume-XXXXXX");
+    outer.folder = local.path();
+    Session session;
+    if (!Open(session, port))
+        return outer.fail("connect");
+    outer.connection = session.connection;
+    const RemoteStamp listed{"big.bin", size, 1};
+    QElapsedTimer timer;
+
+    ResumeHost first(outer);
+    first.sink.cancelAt = size / 10 * 9;
+    outer.dialog.ShowProgress("Downloading big.bin", "Downloading", true, true);
+    timer.start();
+    DownloadListedFile(first, listed, "big.bin");
+    const double firstSeconds = double(timer.nsecsElapsed()) / 1e9;
+    CancelRequested = false;
+
+    ResumeHost second(outer);
+    timer.restart();
+    DownloadListedFile(second, listed, "big.bin");
+    const double secondSeconds = double(timer.nsecsElapsed()) / 1e9;
+    outer.dialog.CloseProgress();
+
+    // The partial data holds what the first run wrote; the second starts after it.
+    const qint64 moved = second.sink.lastDone - first.sink.lastDone;
+    std::printf("resume of %lld bytes: first run cancelled after %lld bytes (%.1f %%) in %.2f s; "
+                "resumed run moved %lld bytes (%.1f %% of the file) in %.2f s\n",
+                size, first.sink.lastDone, 100.0 * double(first.sink.lastDone) / double(size),
+                firstSeconds, moved, 100.0 * double(moved) / double(size), secondSeconds);
+    const bool same = FileHash(local.filePath("big.bin")) == FileHash(serverRoot + "/big.bin");
+    std::printf("resumed file equals the server's (SHA-256): %s\n", same ? "yes" : "NO");
+    if (!same)
+        outer.failed = true;
+    QFile::remove(serverRoot + "/big.bin");
+}
+
 void BenchTree(BenchHost& host, quint16 port, int files)
 {
     QTemporaryDir local(QDir::tempPath() + "/bench-tree-XXXXXX");
@@ -230,7 +338,7 @@ int main(int argc, char** argv)
     parser.addOption({"files", "Files in the tree (default 10000).", "n", "10000"});
     parser.addOption(
         {"rounds", "Rounds of the large-file test, best counts (default 2).", "n", "2"});
-    parser.addOption({"only", "Run only 'file' or 'tree'.", "part"});
+    parser.addOption({"only", "Run only 'file', 'tree' or 'resume'.", "part"});
     parser.process(app);
 
     QTemporaryDir serverRoot(QDir::tempPath() + "/bench-server-XXXXXX");
@@ -247,5 +355,8 @@ int main(int argc, char** argv)
                        parser.value("rounds").toInt());
     if (only.isEmpty() || only == "tree")
         BenchTree(host, server.port(), parser.value("files").toInt());
+    if (only.isEmpty() || only == "resume")
+        BenchResume(host, serverRoot.path(), server.port(),
+                    parser.value("mib").toLongLong() * 1024 * 1024);
     return host.failed ? 1 : 0;
 }
