@@ -18,4 +18,7 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "ZUL-FTP developers <maintainers@zulftp.inva
 # the icons are loaded at run time, so their package is named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6")
+# The keyring library reaches a Secret Service (GNOME's keyring and others) through libsecret,
+# which it loads at run time, out of dpkg-shlibdeps' sight.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libsecret-1-0")
 include(CPack)
