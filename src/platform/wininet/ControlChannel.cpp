@@ -116,29 +116,44 @@ DWORD ControlChannel::readReply(FtpReply& reply, const Deadline& deadline)
 {
     if (!m_socket.isOpen())
         return ERROR_FTP_DROPPED;
-    reply = FtpReply();
+    ReplyAssembler assembler(reply);
     std::string line;
-    if (const DWORD error = readLine(line, deadline))
-        return error;
-    reply.code = replyCode(line);
-    if (reply.code == 0)
-        return ERROR_INTERNET_CONNECTION_ABORTED;
-    reply.text = line + "\r\n";
-    // RFC 959 4.2: a multi-line reply ends with a line that starts with the same code and a
-    // blank; the lines between may say anything, including other codes.
-    const bool multiLine = line.size() > 3 && line[3] == '-';
-    while (multiLine) {
+    for (;;) {
         if (const DWORD error = readLine(line, deadline))
             return error;
-        reply.text += line;
-        reply.text += "\r\n";
-        if (reply.text.size() > kMaxReplyText)
-            return ERROR_INTERNET_CONNECTION_ABORTED;
-        if (replyCode(line) == reply.code && (line.size() == 3 || line[3] == ' '))
+        switch (assembler.addLine(line)) {
+        case ReplyAssembler::Step::More:
             break;
+        case ReplyAssembler::Step::Done:
+            rememberResponse(reply);
+            return ERROR_SUCCESS;
+        case ReplyAssembler::Step::Malformed:
+            return ERROR_INTERNET_CONNECTION_ABORTED;
+        }
     }
-    rememberResponse(reply);
-    return ERROR_SUCCESS;
+}
+
+ReplyAssembler::Step ReplyAssembler::addLine(std::string_view line)
+{
+    // A NUL has no place in a reply and would cut texts short further up.
+    if (line.size() > kMaxReplyLine || line.find('\0') != std::string_view::npos)
+        return Step::Malformed;
+    if (m_reply.code == 0) {
+        m_reply.code = replyCode(line);
+        if (m_reply.code == 0)
+            return Step::Malformed;
+        m_reply.text.assign(line);
+        m_reply.text += "\r\n";
+        // RFC 959 4.2: a multi-line reply ends with a line that starts with the same code and a
+        // blank; the lines between may say anything, including other codes.
+        return line.size() > 3 && line[3] == '-' ? Step::More : Step::Done;
+    }
+    m_reply.text += line;
+    m_reply.text += "\r\n";
+    if (m_reply.text.size() > kMaxReplyText)
+        return Step::Malformed;
+    return replyCode(line) == m_reply.code && (line.size() == 3 || line[3] == ' ') ? Step::Done
+                                                                                   : Step::More;
 }
 
 } // namespace wininet

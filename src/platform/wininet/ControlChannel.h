@@ -20,6 +20,20 @@ struct FtpReply
     int kind() const { return code / 100; } // 1 preliminary, 2 done, 3 more, 4 try later, 5 no
 };
 
+// Gathers the lines of one reply (RFC 959 section 4.2) as the socket code reads them. Pure, so
+// the rules for hostile replies can be tested and fuzzed without a server.
+class ReplyAssembler
+{
+public:
+    enum class Step { More, Done, Malformed };
+    explicit ReplyAssembler(FtpReply& reply) : m_reply(reply) { m_reply = FtpReply(); }
+    // One line without its CR LF.
+    Step addLine(std::string_view line);
+
+private:
+    FtpReply& m_reply;
+};
+
 // The last reply received, for InternetGetLastResponseInfoA. One for the whole process: a
 // listing runs on a helper thread while the caller waits, and the caller asks afterwards.
 void rememberResponse(const FtpReply& reply);
