@@ -8,6 +8,7 @@ packages=(
     qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus-daemon
     fonts-dejavu-core
     python3 python3-pyftpdlib python3-openssl curl lftp
+    clang libclang-rt-14-dev
 )
 if [ "${1:-}" = screenshot ]; then
     packages+=(xvfb openbox xdotool imagemagick)
