@@ -75,6 +75,23 @@ bool fillEntry(std::string_view name, bool folder, std::uint64_t size, const FIL
     return true;
 }
 
+bool fillDatedEntry(std::string_view name, bool folder, std::uint64_t size, const ListDate& date,
+                    WIN32_FIND_DATAA& out)
+{
+    FILETIME written{};
+    return dateToFileTime(date, 0, written) &&
+           fillEntry(name, folder, folder ? 0 : size, written, out);
+}
+
+bool parseHex(std::string_view text, std::size_t maxDigits, std::uint64_t& value)
+{
+    if (text.empty() || text.size() > std::min<std::size_t>(maxDigits, 16) ||
+        text.find_first_not_of("0123456789abcdefABCDEF") != std::string_view::npos)
+        return false;
+    std::from_chars(text.data(), text.data() + text.size(), value, 16);
+    return true;
+}
+
 namespace {
 
 bool startsWithNoCase(std::string_view text, std::string_view prefix)

@@ -52,6 +52,11 @@ bool parseNumericDate(std::string_view text, std::string_view separators, bool d
 // Fills `out` with one entry, or returns false when no directory can hold `name`.
 bool fillEntry(std::string_view name, bool folder, std::uint64_t size, const FILETIME& written,
                WIN32_FIND_DATAA& out);
+// The same for forms that always show the year, or no date at all.
+bool fillDatedEntry(std::string_view name, bool folder, std::uint64_t size, const ListDate& date,
+                    WIN32_FIND_DATAA& out);
+// Hexadecimal digits only, at most `maxDigits` (16 at most).
+bool parseHex(std::string_view text, std::size_t maxDigits, std::uint64_t& value);
 
 // The first blank-separated columns of a line. Names are taken from the line by offset, so
 // the columns after the last one kept are never needed.

@@ -12,14 +12,6 @@ bool isNumber(std::string_view text, std::uint64_t& value)
     return parseUnsigned(text, std::numeric_limits<std::uint64_t>::max() / 65536, value);
 }
 
-bool fillDated(std::string_view name, bool folder, std::uint64_t size, const ListDate& date,
-               WIN32_FIND_DATAA& out)
-{
-    FILETIME written{};
-    return dateToFileTime(date, 0, written) && date.hour != 24 &&
-           fillEntry(name, folder, folder ? 0 : size, written, out);
-}
-
 // An AS/400 object type: "*STMF", "*DIR", "*FILE", "*MEM", "*LIB", "*PGM" ...
 bool isObjectType(std::string_view text)
 {
@@ -89,18 +81,7 @@ bool parseDataset(const Fields& fields, WIN32_FIND_DATAA& out)
         return false;
     // A partitioned data set (PO, PO-E) holds members: it is entered like a folder.
     const bool folder = dsorg.starts_with("PO");
-    return fillDated(name, folder, tracks * kTrackBytes, date, out);
-}
-
-bool isHex(std::string_view text, std::size_t digits, std::uint64_t& value)
-{
-    if (text.size() != digits ||
-        text.find_first_not_of("0123456789ABCDEFabcdef") != std::string_view::npos)
-        return false;
-    value = 0;
-    for (const char c : text)
-        value = value * 16 + std::uint64_t(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
-    return true;
+    return fillDatedEntry(name, folder, tracks * kTrackBytes, date, out);
 }
 
 //   MEMBER1   01.01 2002/09/12 2002/09/12 11:30    20    20     0 USERID
@@ -110,8 +91,9 @@ bool parseMember(const Fields& fields, WIN32_FIND_DATAA& out)
 {
     std::uint64_t moduleSize = 0, address = 0;
     if (fields.size() >= 4 && fields[0].size() <= 8 && isDatasetName(fields[0]) &&
-        fields[0].find('.') == std::string_view::npos && isHex(fields[1], 8, moduleSize) &&
-        isHex(fields[2], 6, address))
+        fields[0].find('.') == std::string_view::npos && fields[1].size() == 8 &&
+        parseHex(fields[1], 8, moduleSize) && fields[2].size() == 6 &&
+        parseHex(fields[2], 6, address))
         return fillEntry(fields[0], false, moduleSize, FILETIME{}, out);
     const std::string_view version = fields.size() >= 9 ? fields[1] : std::string_view();
     ListDate created, date;
@@ -123,7 +105,7 @@ bool parseMember(const Fields& fields, WIN32_FIND_DATAA& out)
         !isNumber(fields[5], lines) || !isNumber(fields[6], ignored) ||
         !isNumber(fields[7], ignored) || fields[0].size() > 8 || !isDatasetName(fields[0]))
         return false;
-    return fillDated(fields[0], false, lines * kLineBytes, date, out);
+    return fillDatedEntry(fields[0], false, lines * kLineBytes, date, out);
 }
 
 } // namespace
@@ -149,7 +131,7 @@ bool parseAs400Line(std::string_view line, WIN32_FIND_DATAA& out)
     // Libraries, physical files (which hold members) and folders can all be entered.
     const bool folder = type == "*DIR" || type == "*LIB" || type == "*FILE" || type == "*FLR" ||
                         fields.from(5).back() == '/';
-    return fillDated(lastPathPart(fields.from(5)), folder, size, date, out);
+    return fillDatedEntry(lastPathPart(fields.from(5)), folder, size, date, out);
 }
 
 bool parseMvsLine(std::string_view line, WIN32_FIND_DATAA& out)
@@ -177,6 +159,8 @@ bool parseZvmLine(std::string_view line, WIN32_FIND_DATAA& out)
         if (fields[i] != "-" && !isNumber(fields[i], value))
             return false;
     }
+    if (recordLength > 65535) // CMS records are at most 65,535 bytes
+        return false;
     ListDate date;
     if (!parseNumericDate(fields[6], "-/", false, true, date) || !parseClock(fields[7], date))
         return false;
@@ -185,7 +169,8 @@ bool parseZvmLine(std::string_view line, WIN32_FIND_DATAA& out)
     fields[0].copy(name, fields[0].size());
     name[fields[0].size()] = '.';
     fields[1].copy(name + fields[0].size() + 1, fields[1].size());
-    return fillDated(std::string_view(name, length), folder, recordLength * records, date, out);
+    return fillDatedEntry(std::string_view(name, length), folder, recordLength * records, date,
+                          out);
 }
 
 } // namespace listing

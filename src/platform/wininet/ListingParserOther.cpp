@@ -2,7 +2,6 @@
 // and HP NonStop (Guardian).
 #include "ListingParserDetail.h"
 
-#include <charconv>
 #include <limits>
 
 namespace listing {
@@ -12,23 +11,6 @@ namespace {
 bool isNumber(std::string_view text, std::uint64_t& value)
 {
     return parseUnsigned(text, std::numeric_limits<std::uint64_t>::max(), value);
-}
-
-bool parseHex(std::string_view text, std::uint64_t& value)
-{
-    if (text.empty() || text.size() > 16 ||
-        text.find_first_not_of("0123456789abcdefABCDEF") != std::string_view::npos)
-        return false;
-    std::from_chars(text.data(), text.data() + text.size(), value, 16);
-    return true;
-}
-
-bool fillDated(std::string_view name, bool folder, std::uint64_t size, const ListDate& date,
-               WIN32_FIND_DATAA& out)
-{
-    FILETIME written{};
-    return date.hour != 24 && dateToFileTime(date, 0, written) &&
-           fillEntry(name, folder, folder ? 0 : size, written, out);
 }
 
 // The name column after `after`, padding blanks skipped.
@@ -132,9 +114,9 @@ bool parseOs9Line(std::string_view line, WIN32_FIND_DATAA& out)
     if (dot == std::string_view::npos || !isNumber(owner.substr(0, dot), ignored) ||
         !isNumber(owner.substr(dot + 1), ignored) || !parseShortYearFirst(fields[1], date) ||
         !parseCompactClock(fields[2], date) || !isOs9Attributes(fields[3]) ||
-        !parseHex(fields[4], ignored) || !parseHex(fields[5], size))
+        !parseHex(fields[4], 16, ignored) || !parseHex(fields[5], 16, size))
         return false;
-    return fillDated(paddedName(fields, 5), fields[3].front() == 'd', size, date, out);
+    return fillDatedEntry(paddedName(fields, 5), fields[3].front() == 'd', size, date, out);
 }
 
 //   readme.txt          1014196  06/03/04  Thur.   10:20:03        (WfFtp)
@@ -148,7 +130,7 @@ bool parseNortelLine(std::string_view line, WIN32_FIND_DATAA& out)
     if (fields.size() == 5 && isNumber(fields[1], size) &&
         parseNumericDate(fields[2], "/", false, true, date) && isWeekday(fields[3]) &&
         parseClock(fields[4], date))
-        return fillDated(fields[0], false, size, date, out);
+        return fillDatedEntry(fields[0], false, size, date, out);
     if (fields.size() < 4 || !isNumber(fields[0], size) || !parseNamedMonthDate(fields[1], date) ||
         !parseClock(fields[2], date))
         return false;
@@ -159,7 +141,7 @@ bool parseNortelLine(std::string_view line, WIN32_FIND_DATAA& out)
         while (!name.empty() && isBlank(name.back()))
             name.remove_suffix(1);
     }
-    return fillDated(name, folder, size, date, out);
+    return fillDatedEntry(name, folder, size, date, out);
 }
 
 //   File         Code             EOF  Last Modification    Owner  RWEP
@@ -187,7 +169,7 @@ bool parseNonStopLine(std::string_view line, WIN32_FIND_DATAA& out)
         return false;
     const std::string_view name = fields[0];
     const bool letter = (name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z');
-    return letter && fillDated(name, false, size, date, out);
+    return letter && fillDatedEntry(name, false, size, date, out);
 }
 
 } // namespace listing

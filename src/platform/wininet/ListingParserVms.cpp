@@ -86,11 +86,7 @@ bool readDetails(const Fields& fields, std::size_t at, std::uint64_t& blocks, Li
 bool fillVmsEntry(std::string_view name, std::uint64_t blocks, const ListDate& date,
                   WIN32_FIND_DATAA& out)
 {
-    FILETIME written{};
-    if (!dateToFileTime(date, 0, written))
-        return false;
-    const bool folder = isVmsFolder(name);
-    return fillEntry(name, folder, folder ? 0 : blocks * kBlockBytes, written, out);
+    return fillDatedEntry(name, isVmsFolder(name), blocks * kBlockBytes, date, out);
 }
 
 } // namespace
