@@ -29,7 +29,7 @@ for target in "${targets[@]}"; do
     log=$build/fuzz_$target.log
     mkdir -p "$corpus" "$findings"
     # New inputs go to the first folder only, so the seeds in the tree stay as they are.
-    if "$build/fuzz_$target" -max_total_time="$seconds" -print_final_stats=1 -timeout=60 \
+    if "$build/fuzz_$target" -max_total_time="$seconds" -print_final_stats=1 -timeout=60 -max_len=16384 \
         -rss_limit_mb=2048 -artifact_prefix="$findings/" "$corpus" \
         "$root/tools/fuzz/corpus/$target" >"$log" 2>&1; then
         runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")

@@ -11,7 +11,9 @@
 
 namespace {
 
-constexpr DWORD kBufferSize = 256 * 1024;
+// Larger than any file the fuzzer makes (-max_len), so nothing read is ever cut.
+constexpr DWORD kBufferSize = 64 * 1024;
+char buffer[kBufferSize];
 
 std::string folder()
 {
@@ -30,12 +32,11 @@ std::string folder()
 
 std::vector<std::string> names(const char* section, const std::string& file)
 {
-    std::vector<char> buffer(kBufferSize);
     const DWORD length =
-        GetPrivateProfileStringA(section, nullptr, "", buffer.data(), kBufferSize, file.c_str());
+        GetPrivateProfileStringA(section, nullptr, "", buffer, kBufferSize, file.c_str());
     std::vector<std::string> list;
     for (std::size_t at = 0; at < length;) {
-        const std::string name(buffer.data() + at);
+        const std::string name(buffer + at);
         at += name.size() + 1;
         list.push_back(name);
     }
@@ -44,10 +45,9 @@ std::vector<std::string> names(const char* section, const std::string& file)
 
 std::string valueOf(const std::string& section, const std::string& key, const std::string& file)
 {
-    std::vector<char> buffer(kBufferSize);
     const DWORD length = GetPrivateProfileStringA(section.c_str(), key.c_str(), "\x01missing",
-                                                  buffer.data(), kBufferSize, file.c_str());
-    return std::string(buffer.data(), length);
+                                                  buffer, kBufferSize, file.c_str());
+    return std::string(buffer, length);
 }
 
 std::string_view trimmed(std::string_view text)
