@@ -149,7 +149,7 @@ class Session:
     def payload(self, verb, argument):
         if verb in ("LIST", "MLSD", "NLST"):
             listing = self.listings.pop(0) if len(self.listings) > 1 else self.listings[0]
-            return listing.encode(*self.codec) + self.script["_many"]
+            return listing.encode(*self.codec)
         text = self.script.get("files", {}).get(argument)
         if text is None:
             return None
@@ -221,6 +221,8 @@ class Session:
                     sock.close()
                     return False
                 sock.sendall(data)
+                if verb != "RETR":
+                    self.send_many(sock)
         except OSError:
             sock.close()
             self.send_text("426 Connection closed; transfer aborted.")
@@ -228,6 +230,17 @@ class Session:
         sock.close()
         self.send_text(rule.get("final", "226 Transfer complete."))
         return True
+
+    def send_many(self, sock):
+        # Made while it is sent: millions of lines take seconds to make on a loaded machine,
+        # longer than a client waits for the first byte.
+        many = self.script.get("manyEntries")
+        if not many:
+            return
+        before, _, after = (many["line"] + "\r\n").encode("utf-8", "surrogateescape").partition(b"%d")
+        for start in range(0, many["count"], 10000):
+            end = min(start + 10000, many["count"])
+            sock.sendall(b"".join(before + b"%d" % i + after for i in range(start, end)))
 
     # ---- commands
     def handle(self, line):
@@ -336,11 +349,6 @@ def main():
         script = json.load(f)
     # Made once, before the port is announced: a large listing would otherwise hold up
     # the reply to every listing command.
-    many = script.get("manyEntries")
-    script["_many"] = b""
-    if many:
-        line = (many["line"] + "\r\n").encode("utf-8", "surrogateescape")
-        script["_many"] = b"".join(line.replace(b"%d", b"%d" % i) for i in range(many["count"]))
     log = open(args.log, "a", encoding="utf-8", errors="surrogateescape")
     server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
