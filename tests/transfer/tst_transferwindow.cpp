@@ -8,6 +8,9 @@
 #include "faultserver.h"
 #include "ftp/FileListModel.h"
 #include "ftp/FtpConnection.h"
+#include "transfer/LocalFile.h"
+#include "transfer/ResumeData.h"
+#include "transfer/TransferNames.h"
 #include "transfer/ui/CommandLockout.h"
 #include "transfer/ui/MsgForm.h"
 
@@ -39,6 +42,7 @@ private Q_SLOTS:
     void desktopDropWhileDisconnectedDoesNothing();
     void desktopDropUploadsFilesAndFolderThenLists();
     void uploadCommandSendsSelectedRowsAndDeselectsThem();
+    void downloadCommandOffersToResume();
     void localErrorHidesDialogAndRestoresCursor();
     void lockoutDropsInputToMainWindowOnly();
     void slowListingTakesClicksOnlyAtItsCancel();
@@ -254,6 +258,45 @@ void TransferWindowTest::uploadCommandSendsSelectedRowsAndDeselectsThem()
     QVERIFY(!msg.isVisible());
     QVERIFY(prompter.verifyDone());
     QFile::remove(m_serverRoot.filePath("send.txt"));
+}
+
+void TransferWindowTest::downloadCommandOffersToResume()
+{
+    const QByteArray data = PatternBytes(200000);
+    QVERIFY(WriteFile(m_serverRoot.filePath("r.bin"), data));
+    ScriptedPrompter prompter;
+    TfrmMain w(prompter);
+    TfrmMsg msg(&w);
+    w.setMsgForm(&msg);
+    w.setLocalFolder(m_localDir->path());
+    connect(w);
+    w.ListRemoteFiles();
+    int row = -1;
+    for (int i = 0; i < w.RemoteFilesModel->rowCount(); ++i) {
+        if (w.RemoteFilesModel->row(i).name == "r.bin")
+            row = i;
+    }
+    QVERIFY(row >= 0);
+    const FileListRow listed = w.RemoteFilesModel->row(row);
+    {
+        // What an earlier download of this row left: its first 70,000 bytes.
+        const LocalDirectory folder(m_localDir->path());
+        LocalFileWriter partial(folder, PartialDownloadName("r.bin"));
+        RememberRemoteStamp(partial.fd(), {"r.bin", listed.size, listed.modifiedMinutes});
+        partial.write(data.constData(), 70000);
+        partial.close();
+    }
+    w.RemoteFiles->selectionModel()->select(w.RemoteFilesModel->index(row, 0),
+                                            QItemSelectionModel::ClearAndSelect |
+                                                QItemSelectionModel::Rows);
+    prompter.expectBeep(MB_ICONQUESTION)
+        .expectChoice("Resume the earlier download of r.bin (68 KB of 195 KB)?", PromptAnswer::Yes);
+    w.btnDownloadClick();
+    QVERIFY(prompter.verifyDone());
+    QCOMPARE(prompter.seen().last().detail, QStringLiteral("Resume/Start Over"));
+    QCOMPARE(ReadFile(localPath("r.bin")), data);
+    QVERIFY(PartialFiles(m_localDir->path(), "r.bin").isEmpty());
+    QFile::remove(m_serverRoot.filePath("r.bin"));
 }
 
 void TransferWindowTest::localErrorHidesDialogAndRestoresCursor()
