@@ -157,6 +157,15 @@ BOOL InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfBytesToR
                       LPDWORD lpdwNumberOfBytesRead);
 BOOL InternetWriteFile(HINTERNET hFile, LPCVOID lpBuffer, DWORD dwNumberOfBytesToWrite,
                        LPDWORD lpdwNumberOfBytesWritten);
+// Ours, beside the WinINet calls: ends the transfer of an FtpOpenFileA handle early. Closing
+// a write handle with InternetCloseHandle means "the file is complete"; this says "it is not":
+// the data connection is reset and the server told with ABOR, and every reply the abort brings
+// is read, so the next command gets its own. The handle stays open until InternetCloseHandle,
+// which then sends nothing more. FALSE when the server did not answer in time or the
+// connection failed (GetLastError): the connection is then unusable and later calls on it
+// fail with ERROR_FTP_DROPPED. Closing a read handle before the end of the data aborts the
+// same way.
+BOOL FtpAbortFile(HINTERNET hFile);
 // The last reply text the server sent; lpdwError receives its reply code.
 BOOL InternetGetLastResponseInfoA(LPDWORD lpdwError, LPSTR lpszBuffer, LPDWORD lpdwBufferLength);
 

@@ -40,6 +40,9 @@ A rule may have:
   tls: for AUTH, after the reply the control connection becomes TLS with the certificate
        and key of the PEM file "tlsCert" (a top-level key); bytes the rule's reply puts
        after the first line still go out in clear, before the handshake
+  aborted: for RETR/STOR, the reply when the client breaks the data connection off (default
+    "426 Connection closed; transfer aborted."); null sends nothing, as some servers do, and
+    leaves the answer to the ABOR that follows (set with a rule for ABOR)
 """
 import argparse
 import json
@@ -225,7 +228,9 @@ class Session:
                     self.send_many(sock)
         except OSError:
             sock.close()
-            self.send_text("426 Connection closed; transfer aborted.")
+            aborted = rule.get("aborted", "426 Connection closed; transfer aborted.")
+            if aborted is not None:
+                self.send_text(aborted)
             return True
         sock.close()
         self.send_text(rule.get("final", "226 Transfer complete."))

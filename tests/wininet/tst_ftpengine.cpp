@@ -252,6 +252,26 @@ private Q_SLOTS:
         QCOMPARE(listNames(connection()).size(), 2);
     }
 
+    void abortedUploadLeavesConnectionUsable()
+    {
+        writeOnServer("small.txt", "small");
+        QVERIFY(startAndConnect());
+        OwnedHandle file(FtpOpenFileA(connection(), "up.bin", GENERIC_WRITE, 2, 0));
+        QVERIFY(file);
+        const QByteArray block = patternBytes(4096);
+        DWORD written = 0;
+        // More than the sockets hold, so the server is busy storing when the abort comes (this
+        // server loses track of a data connection that is reset the moment it was accepted).
+        for (int i = 0; i < 4096; ++i)
+            QVERIFY(InternetWriteFile(file.get(), block.constData(), 4096, &written));
+        QVERIFY(FtpAbortFile(file.get()));
+        QVERIFY(file.close());
+        QCOMPARE(currentDirectory(connection()), QString("/"));
+        QByteArray small;
+        QVERIFY(downloadAll(connection(), "small.txt", small));
+        QCOMPARE(small, QByteArray("small"));
+    }
+
     void deleteWorksWhileAnEnumerationIsOpen()
     {
         writeOnServer("one.txt", "1");

@@ -370,6 +370,87 @@ private Q_SLOTS:
         }
     }
 
+    // Servers answer an aborted transfer in different ways; the connection must be in step
+    // afterwards on every one of them, and an aborted upload never taken for complete.
+    void abortLeavesTheConnectionInStep_data()
+    {
+        QTest::addColumn<QString>("verb");
+        QTest::addColumn<QString>("opening"); // the transfer's 1xx reply, empty for the default
+        QTest::addColumn<QJsonValue>("aborted");
+        QTest::addColumn<QString>("aborAnswer");
+        const QJsonValue nothing = QJsonValue::Null;
+        for (const char* verb : {"RETR", "STOR"}) {
+            QTest::addRow("%s: 426, then 226", verb)
+                << verb << "" << QJsonValue("426 Transfer aborted.") << "226 Abort successful.";
+            QTest::addRow("%s: a single 226", verb) << verb << "" << nothing << "226 Aborted.";
+            QTest::addRow("%s: a single 225", verb)
+                << verb << "" << nothing << "225 No transfer to abort.";
+            QTest::addRow("%s: only 150 lines, then the ABOR's answer", verb)
+                << verb << "150-Accepted data connection\n150 20480.0 kbytes to move" << nothing
+                << "226 Since you see this ABOR must've succeeded";
+        }
+    }
+    void abortLeavesTheConnectionInStep()
+    {
+        QFETCH(QString, verb);
+        QFETCH(QString, opening);
+        QFETCH(QJsonValue, aborted);
+        QFETCH(QString, aborAnswer);
+        QJsonObject transferRule{{"aborted", aborted}};
+        if (!opening.isEmpty())
+            transferRule["reply"] = opening;
+        QVERIFY(startAndConnect(withRules(
+            {{"files", QJsonObject{{"big", "@20000000"}}}},
+            {{verb, QJsonArray{transferRule}}, {"ABOR", QJsonArray{rule("reply", aborAnswer)}}})));
+        QElapsedTimer clock;
+        clock.start();
+        const bool upload = verb == "STOR";
+        OwnedHandle file(FtpOpenFileA(connection(), "big", upload ? GENERIC_WRITE : GENERIC_READ,
+                                      FTP_TRANSFER_TYPE_BINARY, 0));
+        QVERIFY(file);
+        const QByteArray block = patternBytes(4096);
+        DWORD moved = 0;
+        if (upload) {
+            // Enough that data has reached the server before the abort.
+            for (int i = 0; i < 100; ++i)
+                QVERIFY(InternetWriteFile(file.get(), block.constData(), 4096, &moved));
+            QVERIFY(FtpAbortFile(file.get()));
+        } else {
+            char buffer[4096];
+            QVERIFY(InternetReadFile(file.get(), buffer, sizeof buffer, &moved));
+        }
+        // Closing a read handle early aborts by itself; after FtpAbortFile it sends nothing.
+        QVERIFY(file.close());
+        QVERIFY2(clock.elapsed() < qint64(kShortTimeoutMs),
+                 qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(currentDirectory(connection()), QString("/"));
+        QCOMPARE(commandsAfterLogin(),
+                 QStringList({"TYPE I", "EPSV", verb + " big", "ABOR", "PWD", "PWD"}));
+    }
+
+    void abortThatIsNeverAnsweredRetiresTheConnection()
+    {
+        QVERIFY(startAndConnect(withRules({}, {{"STOR", QJsonArray{rule("aborted", QJsonValue())}},
+                                               {"ABOR", QJsonArray{rule("silent", true)}},
+                                               {"PWD", QJsonArray{rule("silent", true)}}})));
+        QElapsedTimer clock;
+        clock.start();
+        OwnedHandle file(
+            FtpOpenFileA(connection(), "f", GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 0));
+        QVERIFY(file);
+        const QByteArray block = patternBytes(4096);
+        DWORD written = 0;
+        for (int i = 0; i < 100; ++i)
+            QVERIFY(InternetWriteFile(file.get(), block.constData(), 4096, &written));
+        QVERIFY(!FtpAbortFile(file.get()));
+        QCOMPARE(GetLastError(), ERROR_INTERNET_TIMEOUT);
+        QVERIFY(clock.elapsed() < 2 * qint64(kShortTimeoutMs));
+        QVERIFY(file.close());
+        // A late answer must not be taken for the next command's.
+        QCOMPARE(currentDirectory(connection()), QString("<error 12111>"));
+        QVERIFY(!m_server.received().join('\n').contains("STORED"));
+    }
+
     void dropsMidListingAndMidTransferAreErrors_data()
     {
         QTest::addColumn<QString>("verb");

@@ -5,12 +5,16 @@
 #include "TlsChannel.h"
 #include "wininet.h"
 
+#include <algorithm>
 #include <netinet/in.h>
 
 namespace wininet {
 namespace {
 
 constexpr int kMaxPreliminary = 8;
+// Replies an abort may bring before the answer that ends it: the transfer's own 1xx and final
+// replies and the ABOR's. More than this is not an FTP server.
+constexpr int kMaxAbortReplies = 16;
 
 // Reads a decimal number of at most `maximum` from text[pos...]; advances pos.
 bool readNumber(std::string_view text, std::size_t& pos, unsigned maximum, unsigned& value)
@@ -227,6 +231,36 @@ DWORD FtpSession::finishTransfer(const DataConnection& data, bool abandoned,
     if (abandoned || reply.kind() == 2)
         return ERROR_SUCCESS;
     return ERROR_INTERNET_EXTENDED_ERROR;
+}
+
+DWORD FtpSession::abortTransfer(DataConnection& data, bool reset)
+{
+    if (reset)
+        data.socket.reset();
+    else
+        data.socket.close();
+    if (m_state != State::Transferring)
+        return checkReady();
+    // RFC 959 4.1.3. Servers answer an abort in different ways: 426 for the transfer, then
+    // 226 for the ABOR; a single 226 or 225; 226 for a transfer that had already ended, then
+    // 225; or nothing at all for the aborted transfer (only its 150 lines) and then the ABOR's
+    // answer. Counting replies cannot tell these apart, so a PWD follows the ABOR: every reply
+    // before its 257 belongs to the abort, and none is left over to answer the next command.
+    const Deadline deadline = Deadline::after(std::min(kAbortTimeoutMs, receiveTimeoutMs()));
+    if (const DWORD error = m_control.send("ABOR"))
+        return broken(error);
+    if (const DWORD error = m_control.send("PWD"))
+        return broken(error);
+    for (int replies = 0; replies < kMaxAbortReplies; ++replies) {
+        FtpReply reply;
+        if (const DWORD error = m_control.readReply(reply, deadline))
+            return broken(error);
+        if (reply.code == 257) {
+            setState(State::Ready);
+            return ERROR_SUCCESS;
+        }
+    }
+    return broken(ERROR_INTERNET_CONNECTION_ABORTED);
 }
 
 } // namespace wininet

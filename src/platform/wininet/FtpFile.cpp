@@ -21,9 +21,8 @@ DWORD FtpFile::finish(bool abandoned)
     m_finished = true;
     if (m_writing && !abandoned)
         m_data.socket.finishSending(Deadline::after(receiveTimeoutMs()));
-    // Closing a data socket that still holds unread bytes resets it, which is how the server
-    // learns that we stopped reading: it answers the RETR (426 or 226) and the control
-    // connection stays in step without an ABOR.
+    // The data has ended or broken, so the server answers the transfer by itself (226, or 426
+    // after a broken data connection); ending it early goes through abort() instead.
     m_data.socket.close();
     const DWORD error = m_session->finishTransfer(m_data, abandoned);
     if (m_failure == ERROR_SUCCESS)
@@ -87,6 +86,7 @@ DWORD FtpFile::flush()
 {
     if (m_end == 0)
         return ERROR_SUCCESS;
+    m_sentData = true;
     const DWORD error =
         sendAll(m_data.socket, m_buffer.data(), m_end, Deadline::after(sendTimeoutMs()));
     m_end = 0;
@@ -112,13 +112,33 @@ DWORD FtpFile::write(const char* in, std::size_t length)
     return ERROR_SUCCESS;
 }
 
+DWORD FtpFile::abort()
+{
+    if (m_finished)
+        return m_session->checkReady(); // nothing left to abort
+    m_finished = true;
+    m_aborted = true;
+    m_end = 0; // unsent data is dropped, not sent
+    // An upload that sent data ends with a reset: a server that read an orderly end of the
+    // data before the ABOR would store the partial file as the whole. Otherwise an orderly
+    // close, which costs nothing (no data of the file went out) and lets a server that has
+    // not yet taken the data connection in still do so: pyftpdlib, handed a reset at that
+    // moment, keeps the transfer queued and later runs it on the next data connection.
+    return m_session->abortTransfer(m_data, m_writing && m_sentData);
+}
+
 DWORD FtpFile::close()
 {
+    if (m_aborted)
+        return ERROR_SUCCESS; // the abort's outcome was reported when it happened
     if (m_finished)
         return m_writing ? m_failure : ERROR_SUCCESS;
     if (!m_writing) {
-        // Stopping early is the caller's right; whatever the server answers, nothing failed.
-        finish(!m_dataEnded);
+        // Stopping early is the caller's right: the rest of the file is refused with ABOR, so
+        // the server neither waits on a full data connection nor leaves a reply behind.
+        if (!m_dataEnded)
+            return abort();
+        finish(false);
         return ERROR_SUCCESS;
     }
     if (const DWORD error = flush())

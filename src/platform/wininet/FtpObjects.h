@@ -76,6 +76,9 @@ public:
     bool isWriting() const { return m_writing; }
     DWORD read(char* out, std::size_t wanted, std::size_t& got);
     DWORD write(const char* in, std::size_t length);
+    // Ends the transfer early (FtpAbortFile): an upload is not taken for complete. 0 when the
+    // connection is usable afterwards.
+    DWORD abort();
     DWORD close() override;
 
 private:
@@ -92,6 +95,8 @@ private:
     std::size_t m_end = 0;   // reading: end of received bytes; writing: bytes waiting
     bool m_dataEnded = false;
     bool m_finished = false;
+    bool m_aborted = false;
+    bool m_sentData = false;         // writing: some data went out on the data connection
     DWORD m_failure = ERROR_SUCCESS; // once a transfer failed, it stays failed
 };
 

@@ -80,6 +80,10 @@ public:
     // any answer will do. Otherwise a reply other than 2xx fails with 12003.
     DWORD finishTransfer(const DataConnection& data, bool abandoned);
     DWORD finishTransfer(const DataConnection& data, bool abandoned, const Deadline& deadline);
+    // Ends a running transfer early with ABOR. `reset`: the data connection is reset rather
+    // than closed, so an upload that sent data is never taken for complete. 0 once the control
+    // connection is back in step; otherwise the connection is given up and the error returned.
+    DWORD abortTransfer(DataConnection& data, bool reset);
     // Gives the connection up: after a stalled data connection the server is out of step, and
     // waiting for its reply would only double the wait.
     void dropConnection() { setState(State::Broken); }

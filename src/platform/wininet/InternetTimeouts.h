@@ -14,6 +14,9 @@ inline constexpr DWORD kQuitTimeoutMs = 2000;
 // After we cut a listing short the server answers at once or not at all; waiting longer
 // would only hold up the Cancel. Without an answer in time the connection is given up.
 inline constexpr DWORD kAbandonReplyTimeoutMs = 2000;
+// Ending a transfer early: the server's answers to ABOR come at once or not at all, and a
+// Cancel must not freeze the window for the full receive time-out.
+inline constexpr DWORD kAbortTimeoutMs = 5000;
 
 DWORD connectTimeoutMs();
 DWORD receiveTimeoutMs();

@@ -147,6 +147,16 @@ void Socket::close()
     }
 }
 
+void Socket::reset()
+{
+    m_tls.reset(); // no close_notify either: under TLS that too says the data ended in order
+    if (m_fd >= 0) {
+        const linger abortive{1, 0};
+        ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+    }
+    close();
+}
+
 void Socket::shutdownWrite()
 {
     if (m_fd >= 0)

@@ -80,6 +80,9 @@ public:
     void close();
     // Closing with unread data makes the kernel reset the connection; the peer notices at once.
     void shutdownWrite();
+    // Closes with a reset even when nothing is left unread: the peer sees an error, never the
+    // orderly end that would make a partial upload look complete.
+    void reset();
 
     // Runs the TLS handshake; from then on receiveSome() and sendAll() go through TLS.
     DWORD startTls(std::shared_ptr<TlsContext> context, TlsRole role, const Deadline& deadline);

@@ -327,6 +327,16 @@ BOOL InternetWriteFile(HINTERNET hFile, LPCVOID lpBuffer, DWORD dwNumberOfBytesT
     return succeed();
 }
 
+BOOL FtpAbortFile(HINTERNET hFile)
+{
+    const auto file = findHandleAs<FtpFile>(hFile, HandleKind::File);
+    if (!file)
+        return fail(ERROR_INVALID_HANDLE);
+    if (const DWORD error = file->abort())
+        return fail(error);
+    return succeed();
+}
+
 BOOL InternetGetLastResponseInfoA(LPDWORD lpdwError, LPSTR lpszBuffer, LPDWORD lpdwBufferLength)
 {
     if (lpdwError == nullptr || lpdwBufferLength == nullptr)
