@@ -7,6 +7,7 @@
 #include "transfer/CancelFlag.h"
 #include "transfer/LocalFile.h"
 #include "transfer/ProgressSink.h"
+#include "transfer/RemoteReplace.h"
 #include "transfer/ResumeData.h"
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferNames.h"
@@ -115,11 +116,12 @@ private:
 bool UploadFolderContents(BatchHost& host, const LocalDirectory& folder, FolderUpload& upload);
 
 // The entry `name` of `folder`, which was seen as `info` (without following a link).
+// `names`: what is known of the names in the remote folder the entry goes to.
 bool UploadFolderEntry(BatchHost& host, const LocalDirectory& folder, const QString& name,
-                       const struct stat& info, FolderUpload& upload)
+                       const struct stat& info, FolderUpload& upload, RemoteFolderNames& names)
 {
     if (!S_ISDIR(info.st_mode))
-        return UploadFile(host, LocalSource(folder, name), FTP_TRANSFER_TYPE_BINARY);
+        return UploadFile(host, LocalSource(folder, name), FTP_TRANSFER_TYPE_BINARY, names);
     const std::optional<LocalDirectory> subfolder = folder.subfolder(name, false);
     if (!subfolder) { // made a link since it was looked at
         upload.skipLink(JoinLocalPath(folder.path(), name));
@@ -139,15 +141,19 @@ bool UploadFolderContents(BatchHost& host, const LocalDirectory& folder, FolderU
     if (CancelRequested)
         return true; // nothing failed; the caller sees the flag and stops too
     const QByteArray remoteName = FileNamePart(folder.path()).toUtf8();
-    // An existing folder of that name is simply used, so the outcome does not matter here;
-    // whether we can enter it does.
-    FtpCreateDirectoryA(host.connectionHandle(), remoteName.constData());
+    // An existing folder of that name is simply used; whether we can enter it is what
+    // matters. A folder we just made holds nothing to lose, so its files need no detour
+    // through temporary names; in an existing one, the names there are read once.
+    const bool created =
+        FtpCreateDirectoryA(host.connectionHandle(), remoteName.constData()) != FALSE;
     RemoteFolderVisit visit(host, remoteName);
     if (!visit.entered()) {
         // Uploading anyway would put the folder's files into the wrong remote directory.
         host.reportFtpError(kSetDirectoryFailed);
         return false;
     }
+    RemoteFolderNames names =
+        created ? RemoteFolderNames::emptyFolder() : RemoteFolderNames(host.connectionHandle());
     LocalFolderReader reader(folder);
     bool result = true;
     for (QString name = reader.next(); !name.isEmpty() && BatchGoesOn(host); name = reader.next()) {
@@ -165,7 +171,7 @@ bool UploadFolderContents(BatchHost& host, const LocalDirectory& folder, FolderU
         }
         host.progress().ShowProgress(QStringLiteral("Uploading \"%1\"").arg(path),
                                      QStringLiteral("Uploading"), true, true);
-        if (!UploadFolderEntry(host, folder, name, info, upload)) {
+        if (!UploadFolderEntry(host, folder, name, info, upload, names)) {
             host.reportFtpError(kUploadFolderFailed);
             result = false;
         }

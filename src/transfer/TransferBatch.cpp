@@ -6,6 +6,7 @@
 #include "transfer/FolderTransfer.h"
 #include "transfer/OperationLock.h"
 #include "transfer/ProgressSink.h"
+#include "transfer/RemoteReplace.h"
 #include "transfer/ResumeData.h"
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferNames.h"
@@ -64,6 +65,7 @@ void UploadSelection(BatchHost& commandHost, RowSelection& localRows)
         return;
     }
     RunBatch(commandHost, [&](BatchHost& host) {
+        RemoteFolderNames names(host.connectionHandle());
         for (int row = localRows.nextSelected(-1); row >= 0 && BatchGoesOn(host);
              row = localRows.nextSelected(row)) {
             localRows.deselect(row);
@@ -74,7 +76,7 @@ void UploadSelection(BatchHost& commandHost, RowSelection& localRows)
             if (item.isFolder())
                 UploadFolder(host, path);
             else
-                UploadFile(host, path, FTP_TRANSFER_TYPE_BINARY);
+                UploadFile(host, path, FTP_TRANSFER_TYPE_BINARY, names);
             host.progress().SetProgressPosition(0);
         }
         host.listRemoteFiles();
@@ -116,13 +118,14 @@ void UploadDroppedItems(BatchHost& commandHost, const QStringList& paths)
     if (OperationRunning() || paths.isEmpty())
         return;
     RunBatch(commandHost, [&](BatchHost& host) {
+        RemoteFolderNames names(host.connectionHandle());
         for (const QString& path : paths) {
             const bool folder = IsLocalFolder(path);
             host.progress().ShowProgress(UploadingText(path), kUploadingTitle, true, true);
             if (folder)
                 UploadFolder(host, path);
             else
-                UploadFile(host, path, FTP_TRANSFER_TYPE_BINARY);
+                UploadFile(host, path, FTP_TRANSFER_TYPE_BINARY, names);
             host.progress().SetProgressPosition(0);
             if (!BatchGoesOn(host))
                 break;

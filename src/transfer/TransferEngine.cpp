@@ -3,6 +3,8 @@
 #include "transfer/CancelFlag.h"
 #include "transfer/LocalFile.h"
 #include "transfer/ProgressSink.h"
+#include "transfer/RemoteFile.h"
+#include "transfer/RemoteReplace.h"
 #include "transfer/ResumeData.h"
 #include "transfer/TransferHost.h"
 #include "transfer/TransferNames.h"
@@ -22,34 +24,6 @@ constexpr qint64 kMsPerDay = 24LL * 60 * 60 * 1000;
 const QString kOpenFailed = QStringLiteral("FTP Open File Failed.");
 const QString kWriteFailed = QStringLiteral("Internet Write File Failed.");
 const QString kReadFailed = QStringLiteral("Internet Read File Failed.");
-
-// An open remote file; closed on every path, a thrown local error included, so that the
-// connection is free for the next command.
-class RemoteFile
-{
-public:
-    explicit RemoteFile(HINTERNET handle) : m_handle(handle) {}
-    ~RemoteFile()
-    {
-        if (m_handle)
-            InternetCloseHandle(m_handle);
-    }
-    RemoteFile(const RemoteFile&) = delete;
-    RemoteFile& operator=(const RemoteFile&) = delete;
-
-    HINTERNET get() const { return m_handle; }
-    // Closes now. For a write handle this is where the server's final reply arrives, so
-    // only a true result means the server stored the file.
-    bool close()
-    {
-        HINTERNET handle = m_handle;
-        m_handle = nullptr;
-        return InternetCloseHandle(handle) != FALSE;
-    }
-
-private:
-    HINTERNET m_handle;
-};
 
 HINTERNET OpenRemote(TransferHost& host, const QByteArray& name, DWORD access, DWORD transferType)
 {
@@ -96,47 +70,71 @@ int TransferPercent(qint64 done, qint64 total)
     return static_cast<int>(done * 100 / total);
 }
 
-bool UploadFile(TransferHost& host, const LocalSource& localFile, DWORD transferType)
+UploadOutcome SendFileAs(TransferHost& host, const LocalSource& localFile,
+                         const QByteArray& remoteName, DWORD transferType)
 {
-    // A batch that was cancelled while it showed the next item must not start that item;
-    // nothing failed, so this is not an error for the caller to report.
-    if (CancelRequested)
-        return true;
     LocalFileReader source(localFile);
     const qint64 total = source.size();
     StampTransferStart();
     CancelRequested = false;
 
-    const QString remoteName = RemoteNameFor(localFile.path(), host.lowerCaseUpload());
-    RemoteFile remote(OpenRemote(host, remoteName.toUtf8(), GENERIC_WRITE, transferType));
+    RemoteFile remote(OpenRemote(host, remoteName, GENERIC_WRITE, transferType));
     if (!remote.get()) {
         host.reportFtpError(kOpenFailed);
-        return false;
+        return UploadOutcome::Failed;
     }
     qint64 count = 0;
     // The file is read until its end rather than up to the size it had when opened: a file
     // that grows meanwhile is sent whole, and one that shrinks does not stall the loop.
     while (!CancelRequested) {
         const std::span<const char> block = source.next(kTransferBlockBytes);
-        if (block.empty())
-            break;
+        if (block.empty()) {
+            // Closing the handle is where the server says whether it stored the file; an
+            // upload it did not confirm is a failure, or a good file would be replaced by a
+            // bad one.
+            if (!remote.complete()) {
+                host.reportFtpError(kWriteFailed);
+                return UploadOutcome::Failed;
+            }
+            return UploadOutcome::Stored;
+        }
         DWORD written = 0;
         if (!InternetWriteFile(remote.get(), block.data(), static_cast<DWORD>(block.size()),
                                &written)) {
             host.reportFtpError(kWriteFailed);
-            return false; // the handle closes on the way out; its reply adds nothing
+            return UploadOutcome::Failed; // aborted on the way out
         }
         count += written;
         host.progress().UpdateProgress(TransferPercent(count, total), count, std::max(total, count),
                                        ElapsedSeconds());
     }
-    // Closing the handle is where the server says whether it stored the file; an upload it
-    // did not confirm is a failure, or the editor would replace a good file with a bad one.
-    if (!remote.close()) {
-        host.reportFtpError(kWriteFailed);
-        return false;
+    remote.abort();
+    return UploadOutcome::Cancelled;
+}
+
+bool UploadFile(TransferHost& host, const LocalSource& localFile, DWORD transferType)
+{
+    RemoteFolderNames names(host.connectionHandle());
+    return UploadFile(host, localFile, transferType, names);
+}
+
+bool UploadFile(TransferHost& host, const LocalSource& localFile, DWORD transferType,
+                RemoteFolderNames& names)
+{
+    // A batch that was cancelled while it showed the next item must not start that item;
+    // nothing failed, so this is not an error for the caller to report.
+    if (CancelRequested)
+        return true;
+    const QByteArray remoteName = RemoteNameFor(localFile.path(), host.lowerCaseUpload()).toUtf8();
+    if (names.mayExist(remoteName)) {
+        return UploadReplacing(host, localFile, remoteName, TemporaryRemoteName(remoteName),
+                               PutInPlace::RenameOver, transferType);
     }
-    return true;
+    // Nothing of that name to lose: the file goes straight to its name, and what a cancelled
+    // or failed upload left there stays for the user to judge.
+    const UploadOutcome outcome = SendFileAs(host, localFile, remoteName, transferType);
+    names.add(remoteName);
+    return outcome != UploadOutcome::Failed;
 }
 
 bool DownloadFile(TransferHost& host, const QByteArray& remoteName, const QString& localName,
@@ -249,7 +247,7 @@ bool Download(TransferHost& host, const LocalDirectory& folder, const QByteArray
     }
     // The end of the data alone does not prove the file is whole: a server that aborted the
     // transfer says so in the reply that closing the handle reads.
-    if (!remote.close()) {
+    if (!remote.complete()) {
         host.reportFtpError(kReadFailed);
         target->close();
         return false;

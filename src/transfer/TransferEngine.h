@@ -6,6 +6,7 @@
 #include <QString>
 #include <QtGlobal>
 
+class RemoteFolderNames;
 class TransferHost;
 struct RemoteStamp;
 
@@ -23,7 +24,24 @@ extern double TransferStartTime;
 // Sends the local file into the current remote directory under its file-name part
 // (lower-cased when the host asks for it). True only when the server confirmed the stored
 // file, or when the upload was cancelled (or never started because Cancel was already set).
+// A name that may already exist there (see RemoteFolderNames) is replaced only by a copy the
+// server confirmed whole (UploadReplacing); the three-argument form reads the current remote
+// directory's names first.
 bool UploadFile(TransferHost& host, const LocalSource& localFile, DWORD transferType);
+bool UploadFile(TransferHost& host, const LocalSource& localFile, DWORD transferType,
+                RemoteFolderNames& names);
+
+enum class UploadOutcome {
+    Stored,    // the server confirmed the whole file
+    Cancelled, // CancelRequested stopped it; the transfer was aborted
+    Failed,    // reported to the user; the transfer was aborted
+};
+
+// The upload loop itself: the local file into the current remote directory as `remoteName`.
+// A transfer that stops early is aborted (ABOR), never closed as if the file were whole;
+// whatever the server kept of it stays under `remoteName`.
+UploadOutcome SendFileAs(TransferHost& host, const LocalSource& localFile,
+                         const QByteArray& remoteName, DWORD transferType);
 
 // What a failed or cancelled download leaves of the data that arrived.
 enum class PartialData {

@@ -7,11 +7,13 @@
 #include "transfer/TransferNames.h"
 #include "wininet.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <functional>
 #include <vector>
@@ -180,6 +182,22 @@ inline bool WriteFile(const QString& path, const QByteArray& data)
     QDir().mkpath(path.left(path.lastIndexOf('/')));
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+}
+
+// Waits (at most ten seconds) until the server has written data into a file of `folder`
+// matching `pattern`: then it has surely taken the upload's data connection in. (pyftpdlib
+// loses track of a data connection that is reset before it took it in.)
+inline bool ServerIsStoring(const QString& folder, const QString& pattern)
+{
+    QDeadlineTimer deadline(10000);
+    while (!deadline.hasExpired()) {
+        for (const QFileInfo& info : QDir(folder).entryInfoList({pattern}, QDir::Files)) {
+            if (info.size() > 0)
+                return true;
+        }
+        QThread::msleep(5);
+    }
+    return false;
 }
 
 inline QByteArray ReadFile(const QString& path)

@@ -30,6 +30,7 @@ private Q_SLOTS:
     void cancelInsideFolderTreeComesBackUp();
     void lowerCaseAppliesToFileNamesOnly();
     void existingRemoteFolderIsReused();
+    void cancelledUploadKeepsTheFileItWouldReplace();
     void desktopDropUploadsFilesAndFolders();
     void lastDownloadDecidesTheLocalRebuild_data();
     void lastDownloadDecidesTheLocalRebuild();
@@ -136,18 +137,24 @@ void TransferBatchTest::nothingSelectedOnlyWarns()
 void TransferBatchTest::cancelInSecondOfThreeStopsTheBatch()
 {
     TestSelection rows;
+    const qint64 size = 1024 * 1024;
     for (const char* name : {"one.bin", "two.bin", "three.bin"}) {
-        QVERIFY(WriteFile(localPath(name), PatternBytes(40960)));
-        rows.add(name, 40960);
+        QVERIFY(WriteFile(localPath(name), PatternBytes(size)));
+        rows.add(name, size);
     }
-    // Ten blocks per file: the second block of the second file ends with Cancel pressed.
-    m_host->sink.onUpdate = [](int update) {
-        if (update == 12)
-            CancelRequested = true;
+    // 256 blocks per file: Cancel is pressed in the second file, once the server stores it.
+    m_host->sink.onUpdate = [this](int update) {
+        if (update == 256 + 100)
+            CancelRequested = ServerIsStoring(m_serverRoot->path(), "two.bin");
     };
     UploadSelection(*m_host, rows);
 
-    QCOMPARE(serverTree(), (QStringList{"one.bin=40960", "two.bin=8192"}));
+    // The second file was aborted, not completed: the server keeps at most what it was sent.
+    const QStringList afterCancel = serverTree();
+    QCOMPARE(afterCancel.size(), 2);
+    QCOMPARE(afterCancel.first(), QStringLiteral("one.bin=1048576"));
+    QVERIFY(afterCancel.last().startsWith("two.bin=") &&
+            afterCancel.last().mid(8).toInt() <= 100 * 4096);
     QCOMPARE(rows.selected, (std::vector<bool>{false, false, true}));
     QCOMPARE(m_host->log, QStringList{"list remote"});
     QCOMPARE(m_host->sink.events,
@@ -156,7 +163,8 @@ void TransferBatchTest::cancelInSecondOfThreeStopsTheBatch()
                           "bar 0", "close"}));
     // The rows the batch did not reach can simply be sent again.
     UploadSelection(*m_host, rows);
-    QCOMPARE(serverTree(), (QStringList{"one.bin=40960", "three.bin=40960", "two.bin=8192"}));
+    QCOMPARE(serverTree(),
+             (QStringList{"one.bin=1048576", "three.bin=1048576", afterCancel.last()}));
 }
 
 void TransferBatchTest::folderTreeMakesTheRoundTrip()
@@ -218,7 +226,7 @@ void TransferBatchTest::cancelInsideFolderTreeComesBackUp()
     QCOMPARE(m_connection.currentDirectory(), QStringLiteral("/"));
     const QStringList copied = upload ? serverTree() : Tree(m_localDir->path());
     // One file was started: on the server it stays short, locally under its partial name.
-    QCOMPARE(copied.filter(QRegularExpression("^t/u/f\\d\\.bin=8192$")).size(), upload ? 1 : 0);
+    QCOMPARE(copied.filter(QRegularExpression("^t/u/f\\d\\.bin=\\d+$")).size(), upload ? 1 : 0);
     QCOMPARE(
         copied.filter(QRegularExpression("^t/u/f\\d\\.bin\\.zulftp-part\\.\\w{6}=8192$")).size(),
         upload ? 0 : 1);
@@ -244,6 +252,42 @@ void TransferBatchTest::existingRemoteFolderIsReused()
     UploadSelection(*m_host, local);
     QCOMPARE(serverTree(), (QStringList{"site/", "site/index.html=3", "site/old.txt=4"}));
     QCOMPARE(m_host->log, QStringList{"list remote"});
+}
+
+void TransferBatchTest::cancelledUploadKeepsTheFileItWouldReplace()
+{
+    const QByteArray original = PatternBytes(2 * 1024 * 1024, 1);
+    const QByteArray replacement = PatternBytes(8 * 1024 * 1024, 2);
+    QVERIFY(WriteFile(serverPath("report.pdf"), original));
+    QVERIFY(WriteFile(serverPath("site/page.html"), original));
+    QVERIFY(WriteFile(localPath("report.pdf"), replacement));
+    QVERIFY(WriteFile(localPath("site/page.html"), replacement));
+    for (const QString target : {"report.pdf", "site/page.html"}) {
+        TestSelection rows;
+        const bool folder = target.contains('/');
+        rows.add(folder ? "site" : target, replacement.size(), folder);
+        m_host->sink.updates = 0;
+        const QString serverFolder = serverPath(target).section('/', 0, -2);
+        m_host->sink.onUpdate = [serverFolder](int update) {
+            if (update == 100)
+                CancelRequested = ServerIsStoring(serverFolder, "*.zulftp-upload");
+        };
+        UploadSelection(*m_host, rows);
+        // Nothing of the cancelled copy is left, and the file it was to replace is whole.
+        QCOMPARE(serverTree().filter("zulftp"), QStringList());
+        QCOMPARE(ReadFile(serverPath(target)), original);
+        QCOMPARE(m_host->log, QStringList{"list remote"});
+        // Run to the end, the new copy takes the name.
+        m_host->log.clear();
+        m_host->sink.onUpdate = nullptr;
+        rows.selected = {true};
+        UploadSelection(*m_host, rows);
+        QCOMPARE(m_host->log, QStringList{"list remote"});
+        QCOMPARE(ReadFile(serverPath(target)), replacement);
+        m_host->log.clear();
+    }
+    QCOMPARE(serverTree(), (QStringList{"report.pdf=8388608", "site/", "site/page.html=8388608"}));
+    QCOMPARE(m_connection.currentDirectory(), QStringLiteral("/"));
 }
 
 void TransferBatchTest::desktopDropUploadsFilesAndFolders()

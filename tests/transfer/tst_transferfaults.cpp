@@ -2,6 +2,7 @@
 
 #include "faultserver.h"
 #include "transfer/FolderTransfer.h"
+#include "transfer/RemoteReplace.h"
 #include "transfer/TransferBatch.h"
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferNames.h"
@@ -9,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 
 // Transfers against a server that fails on purpose: mid-transfer drops, refused final
 // replies and hostile listings.
@@ -26,6 +28,8 @@ private Q_SLOTS:
     void hostileListingCannotWriteOutsideFolder();
     void downloadNeverOverwritesFilesThatLookPartial();
     void cancelStopsTricklingDownloadAtOnce();
+    void replacingNeverLosesBothCopies_data();
+    void replacingNeverLosesBothCopies();
 
 private:
     bool startServer(const QJsonObject& script);
@@ -193,6 +197,71 @@ void TransferFaultsTest::cancelStopsTricklingDownloadAtOnce()
     QCOMPARE(ReadFile(localPath("slow.txt")), QByteArray("the user's copy"));
     QCOMPARE(m_host.log, QStringList());
     QCOMPARE(m_connection.currentDirectory(), QStringLiteral("/"));
+}
+
+void TransferFaultsTest::replacingNeverLosesBothCopies_data()
+{
+    QTest::addColumn<bool>("editorOrder");
+    QTest::addColumn<QJsonObject>("rules");
+    QTest::addColumn<QStringList>("afterUpload"); // T stands for the temporary name
+    QTest::addColumn<QStringList>("log");
+    const QStringList rename{"RNFR T", "RNTO report.pdf"};
+    const QJsonArray refused{QJsonObject{{"reply", "553 File exists."}}};
+    QTest::newRow("renamed over the target") << false << QJsonObject() << rename << QStringList();
+    QTest::newRow("rename over refused: delete, then rename")
+        << false
+        << QJsonObject{{"RNTO", QJsonArray{refused[0], QJsonObject{{"reply", "250 Renamed."}}}}}
+        << rename + QStringList{"DELE report.pdf"} + rename << QStringList();
+    QTest::newRow("second rename refused too: the copy stays")
+        << false << QJsonObject{{"RNTO", refused}}
+        << rename + QStringList{"DELE report.pdf"} + rename
+        << QStringList{"error FTP Rename Failed."};
+    QTest::newRow("target cannot be deleted: the copy stays")
+        << false
+        << QJsonObject{{"RNTO", refused}, {"DELE", QJsonArray{QJsonObject{{"reply", "550 No."}}}}}
+        << rename + QStringList{"DELE report.pdf"} << QStringList{"error FTP Rename Failed."};
+    QTest::newRow("server refuses the finished copy: only the copy goes")
+        << false << QJsonObject{{"STOR", QJsonArray{QJsonObject{{"final", "452 Disk full."}}}}}
+        << QStringList{"DELE T"} << QStringList{"error Internet Write File Failed."};
+    QTest::newRow("connection lost midway: the target untouched")
+        << false << QJsonObject{{"STOR", QJsonArray{QJsonObject{{"dropAfter", 20000}}}}}
+        << QStringList() << QStringList{"error Internet Write File Failed."};
+    QTest::newRow("editor's order")
+        << true << QJsonObject() << QStringList{"DELE report.pdf"} + rename << QStringList();
+    QTest::newRow("editor's order, edited file already gone")
+        << true << QJsonObject{{"DELE", QJsonArray{QJsonObject{{"reply", "550 No such file."}}}}}
+        << QStringList{"DELE report.pdf"} + rename << QStringList{"error FTP Delete Failed."};
+}
+
+void TransferFaultsTest::replacingNeverLosesBothCopies()
+{
+    QFETCH(bool, editorOrder);
+    QFETCH(QJsonObject, rules);
+    QFETCH(QStringList, afterUpload);
+    QFETCH(QStringList, log);
+    QVERIFY(startServer(
+        {{"listing", "-rw-r--r-- 1 u g 9 Jan 01 2020 report.pdf\r\n"}, {"rules", rules}}));
+    QVERIFY(WriteFile(localPath("report.pdf"), PatternBytes(100000)));
+    const bool result =
+        editorOrder ? UploadReplacing(m_host, localPath("report.pdf"), "report.pdf", "zulA.tmp",
+                                      PutInPlace::DeleteThenRename, FTP_TRANSFER_TYPE_BINARY)
+                    : UploadFile(m_host, localPath("report.pdf"), FTP_TRANSFER_TYPE_BINARY);
+    // The new copy is in place unless a rename failed.
+    QCOMPARE(result, !log.contains("error FTP Rename Failed.") &&
+                         !log.contains("error Internet Write File Failed."));
+    QCOMPARE(m_host.log, log);
+    QStringList received = m_server->received();
+    const qsizetype stor = received.indexOf(QRegularExpression("STOR .*"));
+    QVERIFY(stor > 0);
+    const QString temporary = received[stor].mid(5);
+    QVERIFY2(editorOrder ? temporary == "zulA.tmp"
+                         : QRegularExpression("^report\\.pdf\\.[0-9a-f]{8}\\.zulftp-upload$")
+                               .match(temporary)
+                               .hasMatch(),
+             qPrintable(temporary));
+    received = received.mid(stor + 1).filter(QRegularExpression("^(?!STORED |QUIT)"));
+    received.replaceInStrings(temporary, "T");
+    QCOMPARE(received, afterUpload);
 }
 
 QTEST_GUILESS_MAIN(TransferFaultsTest)

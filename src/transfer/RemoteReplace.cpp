@@ -1,0 +1,157 @@
+#include "transfer/RemoteReplace.h"
+
+#include "local/FileSystemError.h"
+#include "transfer/CancelFlag.h"
+#include "transfer/TransferEngine.h"
+#include "transfer/TransferHost.h"
+
+#include <QRandomGenerator>
+
+#include <cstring>
+
+namespace {
+const QString kDeleteFailed = QStringLiteral("FTP Delete Failed.");
+const QString kRenameFailed = QStringLiteral("FTP Rename Failed.");
+constexpr char kTemporaryEnding[] = ".zulftp-upload";
+
+// What most server file systems allow for one name, in bytes.
+constexpr qsizetype kRemoteNameMax = 255;
+
+QByteArray FoldedName(const QByteArray& name)
+{
+    return name.toLower(); // ASCII letters only, as a case-blind server compares them
+}
+
+bool Rename(TransferHost& host, const QByteArray& from, const QByteArray& to)
+{
+    return FtpRenameFileA(host.connectionHandle(), from.constData(), to.constData()) != FALSE;
+}
+
+bool Delete(TransferHost& host, const QByteArray& name)
+{
+    return FtpDeleteFileA(host.connectionHandle(), name.constData()) != FALSE;
+}
+
+// Removes what a stopped upload left under its temporary name. Its failure says nothing new:
+// the upload's own failure was reported, or the user cancelled, and a connection that is
+// gone is reported by the next command.
+void RemovePartialCopy(TransferHost& host, const QByteArray& temporaryName)
+{
+    const DWORD error = GetLastError();
+    Delete(host, temporaryName);
+    SetLastError(error);
+}
+
+bool RenameOver(TransferHost& host, const QByteArray& temporaryName, const QByteArray& targetName)
+{
+    if (Rename(host, temporaryName, targetName))
+        return true;
+    // Some servers refuse to rename over an existing file ("553 File exists"): the target
+    // goes first. Should the second rename fail as well, the whole new copy is still there
+    // under its temporary name.
+    const DWORD refusal = GetLastError();
+    if (refusal == ERROR_INTERNET_EXTENDED_ERROR && Delete(host, targetName)) {
+        if (Rename(host, temporaryName, targetName))
+            return true;
+    } else {
+        SetLastError(refusal);
+    }
+    host.reportFtpError(kRenameFailed);
+    return false;
+}
+
+bool DeleteThenRename(TransferHost& host, const QByteArray& temporaryName,
+                      const QByteArray& targetName)
+{
+    if (!Delete(host, targetName))
+        host.reportFtpError(kDeleteFailed);
+    if (Rename(host, temporaryName, targetName))
+        return true;
+    host.reportFtpError(kRenameFailed);
+    return false;
+}
+} // namespace
+
+QByteArray TemporaryRemoteName(const QByteArray& targetName)
+{
+    const QByteArray ending =
+        "." +
+        QByteArray::number(QRandomGenerator::global()->generate(), 16).rightJustified(8, '0') +
+        kTemporaryEnding;
+    QByteArray stem = targetName.left(std::max<qsizetype>(0, kRemoteNameMax - ending.size()));
+    // Cut at a character's start, so a UTF-8 name keeps whole characters.
+    if (stem.size() < targetName.size()) {
+        while (!stem.isEmpty() && (uchar(targetName[stem.size()]) & 0xC0) == 0x80)
+            stem.chop(1);
+    }
+    return stem + ending;
+}
+
+bool UploadReplacing(TransferHost& host, const LocalSource& localFile, const QByteArray& targetName,
+                     const QByteArray& temporaryName, PutInPlace order, DWORD transferType)
+{
+    if (CancelRequested)
+        return true;
+    UploadOutcome outcome = UploadOutcome::Failed;
+    try {
+        outcome = SendFileAs(host, localFile, temporaryName, transferType);
+    } catch (const FileSystemError&) {
+        RemovePartialCopy(host, temporaryName);
+        throw;
+    }
+    if (outcome != UploadOutcome::Stored) {
+        RemovePartialCopy(host, temporaryName);
+        return outcome == UploadOutcome::Cancelled;
+    }
+    return order == PutInPlace::RenameOver ? RenameOver(host, temporaryName, targetName)
+                                           : DeleteThenRename(host, temporaryName, targetName);
+}
+
+RemoteFolderNames::RemoteFolderNames(HINTERNET connection)
+    : m_connection(connection), m_state(State::NotRead)
+{}
+
+RemoteFolderNames RemoteFolderNames::emptyFolder()
+{
+    RemoteFolderNames names(nullptr);
+    names.m_state = State::Known;
+    return names;
+}
+
+bool RemoteFolderNames::mayExist(const QByteArray& bytes)
+{
+    if (m_state == State::NotRead)
+        read();
+    // A listing entry holds at most MAX_PATH - 1 bytes of a name, so a longer one cannot be
+    // told apart from another that begins the same way.
+    if (m_state == State::Unknown || bytes.size() >= qsizetype(MAX_PATH) - 1)
+        return true;
+    return m_names.contains(FoldedName(bytes));
+}
+
+void RemoteFolderNames::add(const QByteArray& name)
+{
+    m_names.insert(FoldedName(name));
+}
+
+void RemoteFolderNames::read()
+{
+    m_state = State::Unknown;
+    const DWORD error = GetLastError();
+    WIN32_FIND_DATAA data{};
+    HINTERNET find = FtpFindFirstFileA(m_connection, nullptr, &data, INTERNET_FLAG_RELOAD, 0);
+    if (!find) {
+        if (GetLastError() == ERROR_NO_MORE_FILES)
+            m_state = State::Known;
+        SetLastError(error);
+        return;
+    }
+    do {
+        m_names.insert(
+            FoldedName(QByteArray(data.cFileName, qsizetype(::strnlen(data.cFileName, MAX_PATH)))));
+    } while (InternetFindNextFileA(find, &data));
+    if (GetLastError() == ERROR_NO_MORE_FILES)
+        m_state = State::Known;
+    InternetCloseHandle(find);
+    SetLastError(error);
+}
