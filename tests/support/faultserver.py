@@ -39,7 +39,9 @@ A rule may have:
   final: the reply after the data (default "226 Transfer complete.")
   tls: for AUTH, after the reply the control connection becomes TLS with the certificate
        and key of the PEM file "tlsCert" (a top-level key); bytes the rule's reply puts
-       after the first line still go out in clear, before the handshake
+       after the first line still go out in clear, before the handshake; after "PROT P"
+       the data connections are TLS too, and an upload counts as stored only when it ends
+       with the client's close_notify
   aborted: for RETR/STOR, the reply when the client breaks the data connection off (default
     "426 Connection closed; transfer aborted."); null sends nothing, as some servers do, and
     leaves the answer to the ABOR that follows (set with a rule for ABOR)
@@ -68,6 +70,8 @@ class Session:
         self.active_target = None
         self.rename_from = None
         self.restart = 0
+        self.tls_context = None
+        self.protect_data = False
         self.listings = list(script.get("listings", [script.get("listing", "")]))
         self.codec = ("latin-1", "strict") if script.get("latin1") else ("utf-8", "surrogateescape")
 
@@ -138,16 +142,22 @@ class Session:
     def data_socket(self):
         if self.active_target:
             target, self.active_target = self.active_target, None
-            return socket.create_connection(target, timeout=10)
+            return self.protect(socket.create_connection(target, timeout=10))
         if not self.listener:
             return None
         listener, self.listener = self.listener, None
         try:
             sock, _ = listener.accept()
             sock.settimeout(10)
-            return sock
+            return self.protect(sock)
         finally:
             listener.close()
+
+    def protect(self, sock):
+        if not self.protect_data:
+            return sock
+        # A bare end of the TCP stream is an error, not the end of the data.
+        return self.tls_context.wrap_socket(sock, server_side=True, suppress_ragged_eofs=False)
 
     def payload(self, verb, argument):
         if verb in ("LIST", "MLSD", "NLST"):
@@ -266,8 +276,15 @@ class Session:
                 return False
             context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
             context.load_cert_chain(self.script["tlsCert"])
+            # A bare end of the TCP stream on a data connection is an error, not the end of
+            # the data: only close_notify ends an upload in order.
+            context.options &= ~ssl.OP_IGNORE_UNEXPECTED_EOF
+            self.tls_context = context
             self.conn = context.wrap_socket(self.conn, server_side=True)
             return True
+        if verb == "PROT" and self.tls_context and not rule:
+            self.protect_data = argument.upper() == "P"
+            return self.deliver(rule, "200 Protection level set.")
         if verb == "PASV" and not ("reply" in rule or "silent" in rule or "chunks" in rule):
             port = self.open_passive()
             host = rule.get("pasvHost", "127,0,0,1")

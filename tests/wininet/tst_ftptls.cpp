@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -168,6 +169,33 @@ private Q_SLOTS:
         QCOMPARE(m_faults.received().mid(0, 5),
                  QStringList({"AUTH TLS", "USER user", "PASS secret", "PBSZ 0", "PROT P"}));
         QCOMPARE(currentDirectory(connection.connect.get()), QStringLiteral("/"));
+    }
+
+    void abortedUploadIsNeverEndedInOrder()
+    {
+        // This server takes an upload for stored only when it ends with close_notify: an
+        // aborted one must break off without it, and the connection stay in step.
+        QJsonObject script{{"tlsCert", certificateDir("trusted") + "/server.pem"}};
+        script["rules"] =
+            QJsonObject{{"AUTH", QJsonArray{QJsonObject{{"reply", "234 Go."}, {"tls", true}}}},
+                        {"PBSZ", QJsonArray{QJsonObject{{"reply", "200 OK."}}}}};
+        QVERIFY(m_faults.start(script));
+        Connection connection = connectTo(m_faults.port(), "user", "secret", INTERNET_FLAG_SECURE);
+        QVERIFY2(connection.connect, qPrintable(QString::number(connection.error)));
+        OwnedHandle file(FtpOpenFileA(connection.connect.get(), "cut.bin", GENERIC_WRITE,
+                                      FTP_TRANSFER_TYPE_BINARY, 0));
+        QVERIFY(file);
+        const QByteArray block = patternBytes(4096);
+        DWORD written = 0;
+        for (int i = 0; i < 100; ++i)
+            QVERIFY(InternetWriteFile(file.get(), block.constData(), 4096, &written));
+        QVERIFY(FtpAbortFile(file.get()));
+        QVERIFY(file.close());
+        QCOMPARE(currentDirectory(connection.connect.get()), QStringLiteral("/"));
+        // The same server does see a whole upload over TLS as stored.
+        QVERIFY(uploadAll(connection.connect.get(), "whole.bin", block));
+        const QStringList stored = m_faults.received().filter(QRegularExpression("^STORED "));
+        QCOMPARE(stored, QStringList{"STORED whole.bin 4096"});
     }
 
     void untrustedCertificateIsRefusedUnlessAccepted()
