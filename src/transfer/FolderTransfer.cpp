@@ -36,12 +36,28 @@ struct FolderId
     bool operator==(const FolderId&) const = default;
 };
 
+// Where a folder operation stands on the server. Once a way back up has failed, the remote
+// current directory is not the one the walk believes it is in: nothing more may be sent or
+// fetched, or files would land in (or come from) the wrong folder.
+struct RemotePlace
+{
+    bool lost = false;
+};
+
+FolderOutcome OutcomeOf(bool succeeded, const RemotePlace& place)
+{
+    if (place.lost)
+        return FolderOutcome::Stranded;
+    return succeeded ? FolderOutcome::Done : FolderOutcome::Failed;
+}
+
 // One folder upload as it walks the tree: the folders on the way down, and the symbolic
 // links it passed over. Links are never followed: one inside the folder can lead anywhere,
 // and its target was not what the user chose to send.
 struct FolderUpload
 {
     std::vector<FolderId> chain;
+    RemotePlace place;
     int skippedLinks = 0;
     QString firstSkippedLink;
 
@@ -62,18 +78,24 @@ FolderId IdOf(const LocalDirectory& folder)
 }
 
 // Enters a remote folder and, on every way out, moves one level back up, so the caller
-// finds the remote directory where it was.
+// finds the remote directory where it was. A way up that fails is reported and marks the
+// place as lost; after that no visit moves again.
 class RemoteFolderVisit
 {
 public:
-    RemoteFolderVisit(BatchHost& host, const QByteArray& name)
-        : m_host(host),
+    RemoteFolderVisit(BatchHost& host, const QByteArray& name, RemotePlace& place)
+        : m_host(host), m_place(place),
           m_entered(FtpSetCurrentDirectoryA(host.connectionHandle(), name.constData()) != FALSE)
     {}
     ~RemoteFolderVisit()
     {
-        if (m_entered)
-            FtpSetCurrentDirectoryA(m_host.connectionHandle(), "..");
+        // A connection that is gone was reported when it went.
+        if (!m_entered || m_place.lost || m_host.connectionHandle() == nullptr)
+            return;
+        if (!FtpSetCurrentDirectoryA(m_host.connectionHandle(), "..")) {
+            m_place.lost = true;
+            m_host.reportFtpError(kSetDirectoryFailed);
+        }
     }
     RemoteFolderVisit(const RemoteFolderVisit&) = delete;
     RemoteFolderVisit& operator=(const RemoteFolderVisit&) = delete;
@@ -82,6 +104,7 @@ public:
 
 private:
     BatchHost& m_host;
+    RemotePlace& m_place;
     bool m_entered;
 };
 
@@ -146,7 +169,7 @@ bool UploadFolderContents(BatchHost& host, const LocalDirectory& folder, FolderU
     // through temporary names; in an existing one, the names there are read once.
     const bool created =
         FtpCreateDirectoryA(host.connectionHandle(), remoteName.constData()) != FALSE;
-    RemoteFolderVisit visit(host, remoteName);
+    RemoteFolderVisit visit(host, remoteName, upload.place);
     if (!visit.entered()) {
         // Uploading anyway would put the folder's files into the wrong remote directory.
         host.reportFtpError(kSetDirectoryFailed);
@@ -156,7 +179,8 @@ bool UploadFolderContents(BatchHost& host, const LocalDirectory& folder, FolderU
         created ? RemoteFolderNames::emptyFolder() : RemoteFolderNames(host.connectionHandle());
     LocalFolderReader reader(folder);
     bool result = true;
-    for (QString name = reader.next(); !name.isEmpty() && BatchGoesOn(host); name = reader.next()) {
+    for (QString name = reader.next(); !name.isEmpty() && BatchGoesOn(host) && !upload.place.lost;
+         name = reader.next()) {
         if (name == QLatin1String(".") || name == QLatin1String(".."))
             continue;
         const QString path = JoinLocalPath(folder.path(), name);
@@ -172,7 +196,8 @@ bool UploadFolderContents(BatchHost& host, const LocalDirectory& folder, FolderU
         host.progress().ShowProgress(QStringLiteral("Uploading \"%1\"").arg(path),
                                      QStringLiteral("Uploading"), true, true);
         if (!UploadFolderEntry(host, folder, name, info, upload, names)) {
-            host.reportFtpError(kUploadFolderFailed);
+            if (!upload.place.lost) // the failed way up was reported; nothing more to say
+                host.reportFtpError(kUploadFolderFailed);
             result = false;
         }
         host.progress().SetProgressPosition(0);
@@ -218,6 +243,7 @@ RemoteEntry EntryFrom(const WIN32_FIND_DATAA& data)
 struct FolderDownload
 {
     std::optional<bool> skipPresent;
+    RemotePlace place;
 };
 
 // True when `localName` is already in `folder`, whole, and the user lets it be.
@@ -249,7 +275,7 @@ bool DownloadFolderContents(BatchHost& host, const LocalDirectory& parent,
         host.warn(LinkInTheWayText(JoinLocalPath(parent.path(), localName)));
         return false;
     }
-    RemoteFolderVisit visit(host, remoteName);
+    RemoteFolderVisit visit(host, remoteName, download.place);
     if (!visit.entered()) {
         host.reportFtpError(kSetDirectoryFailed);
         return false;
@@ -260,7 +286,7 @@ bool DownloadFolderContents(BatchHost& host, const LocalDirectory& parent,
     FixedFolderHost inner(host, folder->path());
     bool result = true;
     for (const RemoteEntry& entry : entries) {
-        if (!BatchGoesOn(host))
+        if (!BatchGoesOn(host) || download.place.lost)
             break;
         if (entry.name == QLatin1String(".") || entry.name == QLatin1String(".."))
             continue;
@@ -284,24 +310,26 @@ bool DownloadFolderContents(BatchHost& host, const LocalDirectory& parent,
 }
 } // namespace
 
-bool UploadFolder(BatchHost& host, const QString& folderPath)
+FolderOutcome UploadFolder(BatchHost& host, const QString& folderPath)
 {
     if (CancelRequested)
-        return true;
+        return FolderOutcome::Done;
     const LocalDirectory root(folderPath);
     FolderUpload upload;
     upload.chain.push_back(IdOf(root));
     const bool result = UploadFolderContents(host, root, upload);
     if (upload.skippedLinks > 0)
         host.warn(SkippedLinksText(folderPath, upload.skippedLinks, upload.firstSkippedLink));
-    return result;
+    return OutcomeOf(result, upload.place);
 }
 
-bool DownloadFolder(BatchHost& host, const QByteArray& remoteName)
+FolderOutcome DownloadFolder(BatchHost& host, const QByteArray& remoteName)
 {
     const LocalDirectory root(host.localFolder());
     FolderDownload download;
-    return DownloadFolderContents(host, root, remoteName, ServerNameText(remoteName), download);
+    return OutcomeOf(
+        DownloadFolderContents(host, root, remoteName, ServerNameText(remoteName), download),
+        download.place);
 }
 
 bool ListRemoteEntries(BatchHost& host, std::vector<RemoteEntry>& entries,

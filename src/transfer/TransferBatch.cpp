@@ -72,11 +72,14 @@ void UploadSelection(BatchHost& commandHost, RowSelection& localRows)
             const FileListRow item = localRows.row(row);
             const QString path = JoinLocalPath(host.localFolder(), item.name);
             host.progress().ShowProgress(UploadingText(path), kUploadingTitle, true, true);
-            // A failed item was already reported; the batch goes on with the next one.
-            if (item.isFolder())
-                UploadFolder(host, path);
-            else
+            // A failed item was already reported; the batch goes on with the next one, unless
+            // the remote directory is no longer the one its items are meant for.
+            if (item.isFolder()) {
+                if (UploadFolder(host, path) == FolderOutcome::Stranded)
+                    break;
+            } else {
                 UploadFile(host, path, FTP_TRANSFER_TYPE_BINARY, names);
+            }
             host.progress().SetProgressPosition(0);
         }
         host.listRemoteFiles();
@@ -99,12 +102,20 @@ void DownloadSelection(BatchHost& commandHost, RowSelection& remoteRows)
             const FileListRow item = remoteRows.row(row);
             host.progress().ShowProgress(QStringLiteral("Downloading ") + item.name,
                                          kDownloadingTitle, true, true);
-            lastSucceeded =
-                item.isFolder()
-                    ? DownloadFolder(host, item.serverName())
-                    : DownloadListedFile(
-                          host, RemoteStamp{item.serverName(), item.size, item.modifiedMinutes},
-                          item.name);
+            if (item.isFolder()) {
+                const FolderOutcome outcome = DownloadFolder(host, item.serverName());
+                lastSucceeded = outcome == FolderOutcome::Done;
+                if (outcome == FolderOutcome::Stranded) {
+                    // The rows no longer name what is in the remote current directory; the
+                    // remote list shows where the server is now.
+                    host.listRemoteFiles();
+                    break;
+                }
+            } else {
+                lastSucceeded = DownloadListedFile(
+                    host, RemoteStamp{item.serverName(), item.size, item.modifiedMinutes},
+                    item.name);
+            }
             host.progress().SetProgressPosition(0);
         }
         // Only the last row's outcome decides; a cancelled transfer counts as a success.
@@ -122,10 +133,12 @@ void UploadDroppedItems(BatchHost& commandHost, const QStringList& paths)
         for (const QString& path : paths) {
             const bool folder = IsLocalFolder(path);
             host.progress().ShowProgress(UploadingText(path), kUploadingTitle, true, true);
-            if (folder)
-                UploadFolder(host, path);
-            else
+            if (folder) {
+                if (UploadFolder(host, path) == FolderOutcome::Stranded)
+                    break;
+            } else {
                 UploadFile(host, path, FTP_TRANSFER_TYPE_BINARY, names);
+            }
             host.progress().SetProgressPosition(0);
             if (!BatchGoesOn(host))
                 break;

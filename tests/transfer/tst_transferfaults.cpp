@@ -30,6 +30,8 @@ private Q_SLOTS:
     void cancelStopsTricklingDownloadAtOnce();
     void replacingNeverLosesBothCopies_data();
     void replacingNeverLosesBothCopies();
+    void failedWayUpStopsTheBatch_data();
+    void failedWayUpStopsTheBatch();
 
 private:
     bool startServer(const QJsonObject& script);
@@ -262,6 +264,46 @@ void TransferFaultsTest::replacingNeverLosesBothCopies()
     received = received.mid(stor + 1).filter(QRegularExpression("^(?!STORED |QUIT)"));
     received.replaceInStrings(temporary, "T");
     QCOMPARE(received, afterUpload);
+}
+
+void TransferFaultsTest::failedWayUpStopsTheBatch_data()
+{
+    QTest::addColumn<bool>("upload");
+    QTest::newRow("upload") << true;
+    QTest::newRow("download") << false;
+}
+
+void TransferFaultsTest::failedWayUpStopsTheBatch()
+{
+    // The way back up from t/u is refused. Whatever came next (t's own z.txt, the next row)
+    // would land in or come from t/u, where it does not belong.
+    QFETCH(bool, upload);
+    QVERIFY(startServer({{"listings", QJsonArray{"drwxr-xr-x 2 u g 0 Jan 01 2020 u\r\n"
+                                                 "-rw-r--r-- 1 u g 1 Jan 01 2020 z.txt\r\n",
+                                                 "-rw-r--r-- 1 u g 1 Jan 01 2020 a.txt\r\n"}},
+                         {"files", QJsonObject{{"a.txt", "a"}, {"z.txt", "z"}, {"after.txt", "!"}}},
+                         {"rules", Rule("CDUP", {{"reply", "550 Permission denied."}})}}));
+    QVERIFY(WriteFile(localPath("t/u/a.txt"), "a"));
+    QVERIFY(WriteFile(localPath("t/z.txt"), "z"));
+    QVERIFY(WriteFile(localPath("after.txt"), "!"));
+    TestSelection rows;
+    rows.add("t", 0, true);
+    rows.add("after.txt", 1);
+    if (upload) {
+        UploadSelection(m_host, rows);
+    } else {
+        QVERIFY(QDir(localPath("t")).removeRecursively());
+        QVERIFY(QFile::remove(localPath("after.txt")));
+        DownloadSelection(m_host, rows);
+        QCOMPARE(ReadFile(localPath("t/u/a.txt")), QByteArray("a"));
+        QVERIFY(!QFile::exists(localPath("t/z.txt")) && !QFile::exists(localPath("after.txt")));
+    }
+    QCOMPARE(m_host.log, (QStringList{"error FTP Set Current Directory Failed", "list remote"}));
+    // The refused CDUP was the last command: nothing moved after it, not even another try.
+    const QStringList received = m_server->received().filter(QRegularExpression("^(?!QUIT)"));
+    QCOMPARE(received.last(), QStringLiteral("CDUP"));
+    QCOMPARE(received.filter("after.txt"), QStringList());
+    QCOMPARE(received.filter(QRegularExpression("^(STOR|RETR) .*a\\.txt$")).size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TransferFaultsTest)

@@ -184,7 +184,7 @@ void TransferResumeTest::folderDownloadStartedAgainSkipsWholeFiles()
          {"rules", QJsonObject{{"RETR", QJsonArray{QJsonObject(), QJsonObject{{"cutAfter", 50000}},
                                                    QJsonObject()}}}}}));
     // The first run breaks off in b.bin and goes on with c.bin.
-    QVERIFY(!DownloadFolder(m_host, "dir"));
+    QCOMPARE(DownloadFolder(m_host, "dir"), FolderOutcome::Failed);
     QCOMPARE(m_host.log, QStringList{"error Internet Read File Failed."});
     QCOMPARE(ReadFile(localPath("dir/c.bin")), ServedBytes(kFileSize));
 
@@ -193,7 +193,7 @@ void TransferResumeTest::folderDownloadStartedAgainSkipsWholeFiles()
     m_host.yesNoAnswers = {true};
     m_host.resumeAnswers = {ResumeAnswer::Resume};
     const qsizetype before = transferCommands().size();
-    QVERIFY(DownloadFolder(m_host, "dir"));
+    QCOMPARE(DownloadFolder(m_host, "dir"), FolderOutcome::Done);
     QCOMPARE(m_host.log,
              QStringList({"ask Skip files that are already here?",
                           "ask Resume the earlier download of b.bin (48 KB of 292 KB)?"}));
