@@ -31,9 +31,11 @@ QString LocalSource::path() const
 int LocalSource::open() const
 {
     const QByteArray native = QFile::encodeName(m_path);
-    const int fd =
-        m_folder ? ::openat(m_folder->fd(), native.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)
-                 : ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: opening a named pipe must not wait for a writer that never comes; the reader
+    // refuses anything but a regular file right after.
+    const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+    const int fd = m_folder ? ::openat(m_folder->fd(), native.constData(), flags | O_NOFOLLOW)
+                            : ::open(native.constData(), flags);
     if (fd < 0)
         throwErrno();
     return fd;
@@ -49,10 +51,12 @@ LocalFileReader::LocalFileReader(const LocalSource& source)
         ::close(m_fd);
         throw FileSystemError(error);
     }
-    if (S_ISDIR(info.st_mode)) {
+    if (!S_ISREG(info.st_mode)) {
+        // A pipe, device or socket has no end to send; the same error as a socket's open.
         ::close(m_fd);
-        throw FileSystemError(EISDIR);
+        throw FileSystemError(S_ISDIR(info.st_mode) ? EISDIR : ENXIO);
     }
+    ::fcntl(m_fd, F_SETFL, O_RDONLY); // plain blocking reads from here on
     m_size = info.st_size;
     ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 }

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -37,6 +38,7 @@ private Q_SLOTS:
     void serverNamesThatAreNotPlainAreRefused();
     void localErrorAbandonsCommandAndCleansUp();
     void localErrorInsideFolderStillReturnsRemoteDirectory();
+    void namedPipeInsideFolderIsRefusedNotWaitedOn();
     void folderThatCannotBeEnteredUploadsNothingElsewhere();
     void linkBackToParentFolderDoesNotLoop();
     void folderDownloadNeverWritesThroughLocalLinks();
@@ -371,6 +373,18 @@ void TransferBatchTest::localErrorInsideFolderStillReturnsRemoteDirectory()
     UploadSelection(*m_host, local);
     QCOMPARE(m_host->log, QStringList{"file error " + ioErrorText(ENXIO)});
     QCOMPARE(m_connection.currentDirectory(), QStringLiteral("/"));
+}
+
+void TransferBatchTest::namedPipeInsideFolderIsRefusedNotWaitedOn()
+{
+    // Opening a pipe nobody writes to would wait for ever: refused like any non-file.
+    QVERIFY(QDir().mkpath(localPath("p")));
+    QCOMPARE(::mkfifo(QFile::encodeName(localPath("p/pipe")).constData(), 0600), 0);
+    TestSelection local;
+    local.add("p", 0, true);
+    UploadSelection(*m_host, local);
+    QCOMPARE(m_host->log, QStringList{"file error " + ioErrorText(ENXIO)});
+    QCOMPARE(serverTree(), QStringList{"p/"});
 }
 
 void TransferBatchTest::folderThatCannotBeEnteredUploadsNothingElsewhere()
