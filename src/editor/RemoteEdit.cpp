@@ -4,6 +4,7 @@
 #include "transfer/BatchHost.h"
 #include "transfer/CancelFlag.h"
 #include "transfer/ProgressSink.h"
+#include "transfer/RemoteReplace.h"
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferNames.h"
 
@@ -20,9 +21,6 @@
 #include <unistd.h>
 
 namespace {
-const QString kDeleteFailed = QStringLiteral("FTP Delete Failed.");
-const QString kRenameFailed = QStringLiteral("FTP Rename Failed.");
-
 QString folderOf(const QString& path)
 {
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
@@ -156,22 +154,18 @@ bool StoreOnServer(BatchHost& host, const QString& tempPath, const QByteArray& r
                    const QByteArray& bytes)
 {
     ReplaceLocalFile(tempPath, bytes);
-    // The upload stores the copy under its own name, lower-cased as every upload is when the
-    // user asks for it; the edited file keeps the name it has.
-    const QString temporaryName = RemoteNameFor(tempPath, host.lowerCaseUpload());
-    if (!UploadFile(host, tempPath, FTP_TRANSFER_TYPE_BINARY) || CancelRequested)
-        return false;
-    const HINTERNET connection = host.connectionHandle();
-    const QByteArray& target = remoteName;
-    // The file may be gone already (deleted by someone else); the rename still puts the text
-    // in its place.
-    if (!FtpDeleteFileA(connection, target.constData()))
-        host.reportFtpError(kDeleteFailed);
-    if (!FtpRenameFileA(connection, temporaryName.toUtf8().constData(), target.constData())) {
-        host.reportFtpError(kRenameFailed);
-        return false;
-    }
-    return true;
+    // The copy goes up under the temporary copy's own name, lower-cased as every upload is
+    // when the user asks for it; the edited file keeps the name it has. Should the folder
+    // already hold a file of that name, a name of its own keeps that file from being replaced.
+    QByteArray temporaryName = RemoteNameFor(tempPath, host.lowerCaseUpload()).toUtf8();
+    RemoteFolderNames names(host.connectionHandle());
+    if (names.mayExist(temporaryName))
+        temporaryName = TemporaryRemoteName(remoteName);
+    // Delete first, then rename: a server that refuses to rename over a file still gets the
+    // text in place, and one where the file is gone already (deleted by someone else) too.
+    return UploadReplacing(host, tempPath, remoteName, temporaryName, PutInPlace::DeleteThenRename,
+                           FTP_TRANSFER_TYPE_BINARY) &&
+           !CancelRequested;
 }
 
 void ReplaceLocalFile(const QString& path, const QByteArray& bytes)

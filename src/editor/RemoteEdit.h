@@ -25,10 +25,11 @@ QString TooLargeToEditText(const QString& name, qint64 size);
 std::optional<QString> FetchForEditing(BatchHost& host, const FileListRow& row);
 
 // Writes `bytes` into the temporary copy at `tempPath`, uploads it under a temporary name
-// and puts it in place of `remoteName` (the server's bytes) in the current remote directory. True
-// only when the server's file now holds the text; after a failed, refused or cancelled upload the
-// server's file is left as it was and false is returned (failures reported through the host).
-// Throws FileSystemError when the copy cannot be written.
+// and puts it in place of `remoteName` (the server's bytes) in the current remote directory:
+// delete, then rename. True only when the server's file now holds the text. A failed, refused
+// or cancelled upload leaves the server's file as it was, removes its partial copy and returns
+// false (failures reported through the host). Throws FileSystemError when the copy cannot be
+// written or read.
 bool StoreOnServer(BatchHost& host, const QString& tempPath, const QByteArray& remoteName,
                    const QByteArray& bytes);
 

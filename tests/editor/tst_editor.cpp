@@ -217,11 +217,16 @@ void TestEditor::editAndSaveRemoteKeepsLineEnds()
         QTest::keyClick(edit.Editor, Qt::Key_Return);
         QTest::keyClicks(edit.Editor, "three");
         QVERIFY(edit.EditorChanged);
-        // Ctrl+S stores the text on the server, as in every editor.
+        // Ctrl+S stores the text on the server, as in every editor. A server file that has
+        // the name the copy would travel under is not replaced on the way.
+        QVERIFY(WriteFile(serverPath(copyName), "precious"));
         QApplication::setActiveWindow(&edit);
         QTest::keyClick(edit.Editor, Qt::Key_S, Qt::ControlModifier);
         QVERIFY(!edit.EditorChanged);
         QCOMPARE(ReadFile(serverPath("notes.txt")), QByteArray("one\r\ntwo\r\nthree"));
+        QCOMPARE(ReadFile(serverPath(copyName)), QByteArray("precious"));
+        QCOMPARE(QDir(m_serverRoot.path()).entryList(QDir::Files),
+                 (QStringList{"notes.txt", copyName}));
         // Yes at the closing question saves, then closes.
         QTest::keyClicks(edit.Editor, "!");
         program.prompter.expectBeep(MB_ICONQUESTION)
@@ -233,7 +238,6 @@ void TestEditor::editAndSaveRemoteKeepsLineEnds()
     });
     QVERIFY(m_stepRan);
     QCOMPARE(localEntries(), QStringList());
-    QCOMPARE(QDir(m_serverRoot.path()).entryList(QDir::Files), QStringList{"notes.txt"});
     QVERIFY(program.prompter.verifyDone());
 }
 
@@ -319,19 +323,23 @@ void TestEditor::saveRemoteCommands()
 
 void TestEditor::failedSaveKeepsTheQuestion()
 {
+    // The first save's copy arrives but the server does not keep it; the second is refused.
     FaultServer server;
     QVERIFY(server.start(QJsonObject{
         {"files", QJsonObject{{"a.txt", "abc"}}},
-        {"rules", QJsonObject{{"STOR", QJsonArray{QJsonObject{{"reply", "553 Not allowed."}}}}}}}));
+        {"rules", QJsonObject{{"STOR", QJsonArray{QJsonObject{{"final", "451 Disk full."}},
+                                                  QJsonObject{{"reply", "553 Not allowed."}}}}}}}));
     Program program(*this, server.port());
     const QString question = QStringLiteral("This file has been changed. Do you want to save it?");
-    program.prompter.expectMessage("FTP Open File Failed.  (12003)")
+    program.prompter.expectMessage("Internet Write File Failed.  (12003)")
         .expectBeep(MB_ICONQUESTION)
         .expectYesNoCancel(question, PromptAnswer::Yes)
         .expectMessage("FTP Open File Failed.  (12003)")
         .expectBeep(MB_ICONQUESTION)
         .expectYesNoCancel(question, PromptAnswer::No);
+    QString copyName;
     open(program, "a.txt", 3, [&](TfrmEdit& edit) {
+        copyName = QFileInfo(edit.TempFilePath).fileName();
         QTest::keyClicks(edit.Editor, "x");
         QVERIFY(!edit.mnuSaveRemoteClick());
         QVERIFY(edit.EditorChanged);
@@ -340,7 +348,14 @@ void TestEditor::failedSaveKeepsTheQuestion()
         edit.close(); // No
         QVERIFY(!edit.isVisible());
     });
-    QVERIFY(!server.received().contains("DELE a.txt"));
+    // What the failed upload left under the copy's name is removed; the edited file is not
+    // touched.
+    const QStringList sent = server.received();
+    const qsizetype stored = sent.indexOf(QStringLiteral("STORED %1 4").arg(copyName));
+    QVERIFY2(stored >= 0, qPrintable(sent.join(" | ")));
+    QVERIFY2(sent.indexOf("DELE " + copyName, stored) > stored, qPrintable(sent.join(" | ")));
+    QVERIFY(!sent.contains("DELE a.txt"));
+    QVERIFY(!sent.contains("RNTO a.txt"));
     QCOMPARE(localEntries(), QStringList());
     QVERIFY(program.prompter.verifyDone());
 }
