@@ -230,6 +230,11 @@ private Q_SLOTS:
         QVERIFY(put("B", "Z", "3", m_file));
         QVERIFY(put("A", "X", "9", m_file));
         QCOMPARE(readFile(m_file), QByteArray("[A]\r\nX=9\r\n[B]\r\nY=2\r\nZ=3\r\n"));
+        // A last line ending in a lone CR reads the same before and after a write behind it.
+        writeFile(m_file, "[B]\nY=2\r");
+        QCOMPARE(get("B", "Y", "", 16, m_file), QByteArray("2", 2));
+        QVERIFY(put("C", "Z", "3", m_file));
+        QCOMPARE(get("B", "Y", "", 16, m_file), QByteArray("2", 2));
     }
 
     void firstWriteCreatesAPrivateFile()

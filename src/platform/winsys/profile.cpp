@@ -16,7 +16,7 @@ namespace {
 struct Line
 {
     std::string text;
-    std::string ending; // "\n", "\r\n" or, on a last line without one, ""
+    std::string ending; // "\n", "\r\n" or, on a last line without one, "" (a lone CR: "\r\n")
 };
 
 std::vector<Line> splitLines(std::string_view contents)
@@ -27,7 +27,9 @@ std::vector<Line> splitLines(std::string_view contents)
         std::string_view text = contents.substr(0, end);
         std::string ending = end == std::string_view::npos ? "" : "\n";
         contents = end == std::string_view::npos ? std::string_view{} : contents.substr(end + 1);
-        if (!ending.empty() && !text.empty() && text.back() == '\r') {
+        // A last line that ends in a lone CR ends like the others: whatever is written after
+        // it must not change what it reads.
+        if ((!ending.empty() || contents.empty()) && !text.empty() && text.back() == '\r') {
             text.remove_suffix(1);
             ending = "\r\n";
         }
