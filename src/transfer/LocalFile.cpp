@@ -42,7 +42,7 @@ int LocalSource::open() const
 }
 
 LocalFileReader::LocalFileReader(const LocalSource& source)
-    : m_fd(source.open()), m_chunk(kChunkBytes)
+    : m_fd(source.open()), m_chunk(std::make_unique_for_overwrite<char[]>(kChunkBytes))
 {
     struct stat info
     {};
@@ -72,7 +72,7 @@ std::span<const char> LocalFileReader::next(qsizetype maxBytes)
     if (m_pos == m_len) {
         ssize_t got;
         do {
-            got = ::read(m_fd, m_chunk.data(), m_chunk.size());
+            got = ::read(m_fd, m_chunk.get(), kChunkBytes);
         } while (got < 0 && errno == EINTR);
         if (got < 0)
             throwErrno();
@@ -80,7 +80,7 @@ std::span<const char> LocalFileReader::next(qsizetype maxBytes)
         m_len = static_cast<size_t>(got);
     }
     const size_t take = std::min(m_len - m_pos, static_cast<size_t>(maxBytes));
-    std::span<const char> block(m_chunk.data() + m_pos, take);
+    std::span<const char> block(m_chunk.get() + m_pos, take);
     m_pos += take;
     return block;
 }
@@ -130,7 +130,8 @@ std::optional<LocalDirectory> LocalDirectory::subfolder(const QString& name, boo
 
 LocalFileWriter::LocalFileWriter(const LocalDirectory& folder, const QString& namePrefix,
                                  bool keepPartial)
-    : m_dirFd(folder.fd()), m_keepPartial(keepPartial), m_buffer(kChunkBytes)
+    : m_dirFd(folder.fd()), m_keepPartial(keepPartial),
+      m_buffer(std::make_unique_for_overwrite<char[]>(kChunkBytes))
 {
     // As mkstemp does, but relative to the open folder: O_EXCL fails on any existing entry,
     // a symbolic link included, so the name is ours alone and nothing is truncated.
@@ -153,7 +154,8 @@ LocalFileWriter::LocalFileWriter(const LocalDirectory& folder, const QString& na
 }
 
 LocalFileWriter::LocalFileWriter(const LocalDirectory& folder, const QString& name, Append)
-    : m_dirFd(folder.fd()), m_name(name), m_keepPartial(true), m_buffer(kChunkBytes)
+    : m_dirFd(folder.fd()), m_name(name), m_keepPartial(true),
+      m_buffer(std::make_unique_for_overwrite<char[]>(kChunkBytes))
 {
     // O_NONBLOCK: a fifo put there meanwhile must not hold the download; it is refused below.
     m_fd = ::openat(m_dirFd, QFile::encodeName(name).constData(),
@@ -187,14 +189,14 @@ LocalFileWriter::~LocalFileWriter()
 void LocalFileWriter::write(const char* data, qsizetype length)
 {
     auto remaining = static_cast<size_t>(length);
-    if (m_used + remaining > m_buffer.size()) {
+    if (m_used + remaining > kChunkBytes) {
         flush();
-        if (remaining >= m_buffer.size()) {
+        if (remaining >= kChunkBytes) {
             writeOut(data, remaining);
             return;
         }
     }
-    std::copy(data, data + remaining, m_buffer.data() + m_used);
+    std::copy(data, data + remaining, m_buffer.get() + m_used);
     m_used += remaining;
 }
 
@@ -204,7 +206,7 @@ void LocalFileWriter::flush()
         return;
     const size_t length = m_used;
     m_used = 0;
-    writeOut(m_buffer.data(), length);
+    writeOut(m_buffer.get(), length);
 }
 
 void LocalFileWriter::writeOut(const char* data, size_t length)

@@ -2,6 +2,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -77,7 +78,8 @@ public:
 private:
     int m_fd = -1;
     qint64 m_size = 0;
-    std::vector<char> m_chunk;
+    // Buffers are not cleared when made: a small file touches only the page it needs.
+    std::unique_ptr<char[]> m_chunk;
     size_t m_pos = 0;
     size_t m_len = 0;
 };
@@ -127,7 +129,7 @@ private:
     QString m_name;
     bool m_keepPartial;
     bool m_placed = false;
-    std::vector<char> m_buffer;
+    std::unique_ptr<char[]> m_buffer;
     size_t m_used = 0;
     qint64 m_written = 0;
 };

@@ -7,7 +7,7 @@ namespace wininet {
 
 FtpFile::FtpFile(std::shared_ptr<FtpSession> session, DataConnection data, bool writing)
     : InternetObject(HandleKind::File), m_session(std::move(session)), m_data(std::move(data)),
-      m_writing(writing), m_buffer(kBlockSize)
+      m_writing(writing)
 {
     // A 2xx answer to RETR before any data means the server sends nothing more.
     if (!m_writing && !m_data.socket.isOpen())
@@ -46,7 +46,7 @@ DWORD FtpFile::fail(DWORD error)
 DWORD FtpFile::refill()
 {
     std::size_t received = 0;
-    const DWORD error = receiveSome(m_data.socket, m_buffer.data(), m_buffer.size(),
+    const DWORD error = receiveSome(m_data.socket, m_buffer.get(), kBlockSize,
                                     Deadline::after(receiveTimeoutMs()), received);
     m_begin = 0;
     m_end = received;
@@ -77,7 +77,7 @@ DWORD FtpFile::read(char* out, std::size_t wanted, std::size_t& got)
             return finish(false); // the end of the data counts only if the server confirms it
     }
     got = std::min(wanted, m_end - m_begin);
-    std::memcpy(out, m_buffer.data() + m_begin, got);
+    std::memcpy(out, m_buffer.get() + m_begin, got);
     m_begin += got;
     return ERROR_SUCCESS;
 }
@@ -88,7 +88,7 @@ DWORD FtpFile::flush()
         return ERROR_SUCCESS;
     m_sentData = true;
     const DWORD error =
-        sendAll(m_data.socket, m_buffer.data(), m_end, Deadline::after(sendTimeoutMs()));
+        sendAll(m_data.socket, m_buffer.get(), m_end, Deadline::after(sendTimeoutMs()));
     m_end = 0;
     return error != ERROR_SUCCESS ? fail(error) : ERROR_SUCCESS;
 }
@@ -100,12 +100,12 @@ DWORD FtpFile::write(const char* in, std::size_t length)
     if (m_failure != ERROR_SUCCESS)
         return m_failure;
     while (length > 0) {
-        const std::size_t take = std::min(length, m_buffer.size() - m_end);
-        std::memcpy(m_buffer.data() + m_end, in, take);
+        const std::size_t take = std::min(length, kBlockSize - m_end);
+        std::memcpy(m_buffer.get() + m_end, in, take);
         m_end += take;
         in += take;
         length -= take;
-        if (m_end == m_buffer.size())
+        if (m_end == kBlockSize)
             if (const DWORD error = flush())
                 return error;
     }

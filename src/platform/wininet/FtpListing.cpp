@@ -185,7 +185,6 @@ DWORD listDirectory(const std::shared_ptr<FtpSession>& session, std::string_view
         entries = PackedListing(); // never a part of the listing
         return error;
     }
-    entries.shrink();
     return ERROR_SUCCESS;
 }
 

@@ -45,24 +45,17 @@ private:
 };
 
 // A listing read in full when the enumeration opened, so the connection is free meanwhile.
-// Entries are handed out in order from the packed list, which is never reshuffled.
+// Entries are handed out in order, each one's memory given back as the caller moves on.
 class FtpFind final : public InternetObject
 {
 public:
-    explicit FtpFind(PackedListing entries, std::size_t next)
-        : InternetObject(HandleKind::Find), m_entries(std::move(entries)), m_next(next)
+    explicit FtpFind(PackedListing entries)
+        : InternetObject(HandleKind::Find), m_entries(std::move(entries))
     {}
-    bool next(WIN32_FIND_DATAA& out)
-    {
-        if (m_next >= m_entries.size())
-            return false;
-        m_entries.fill(m_next++, out);
-        return true;
-    }
+    bool next(WIN32_FIND_DATAA& out) { return m_entries.take(out); }
 
 private:
     PackedListing m_entries;
-    std::size_t m_next;
 };
 
 // One open RETR or STOR. Callers move 4 KiB at a time; the socket is read and written in
@@ -90,7 +83,9 @@ private:
     std::shared_ptr<FtpSession> m_session;
     DataConnection m_data;
     bool m_writing;
-    std::vector<char> m_buffer;
+    // Not cleared when made: a file of a few bytes then touches one page of it, not 64, which
+    // is much of the cost of each small file in a folder upload.
+    std::unique_ptr<char[]> m_buffer = std::make_unique_for_overwrite<char[]>(kBlockSize);
     std::size_t m_begin = 0; // reading: next unread byte
     std::size_t m_end = 0;   // reading: end of received bytes; writing: bytes waiting
     bool m_dataEnded = false;

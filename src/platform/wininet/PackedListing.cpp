@@ -1,10 +1,28 @@
 #include "PackedListing.h"
 
+#include <sys/mman.h>
+
 #include <cstring>
-#include <limits>
 
 namespace wininet {
 namespace {
+
+// What an entry keeps besides its name, which follows it; the pair is padded to 8 bytes.
+struct Record
+{
+    std::uint64_t size;
+    std::uint64_t lastWrite; // FILETIME as one number; the parsers give all three times alike
+    DWORD attributes;
+    std::uint32_t nameLength;
+};
+static_assert(sizeof(Record) == 24);
+
+constexpr std::size_t kAlign = alignof(Record);
+
+std::size_t storedBytes(std::size_t nameLength)
+{
+    return (sizeof(Record) + nameLength + kAlign - 1) / kAlign * kAlign;
+}
 
 std::uint64_t joined(DWORD high, DWORD low)
 {
@@ -18,44 +36,59 @@ FILETIME fileTime(std::uint64_t value)
 
 } // namespace
 
+void PackedListing::Unmap::operator()(char* pages) const
+{
+    ::munmap(pages, kChunkBytes);
+}
+
 bool PackedListing::add(const WIN32_FIND_DATAA& entry)
 {
-    if (m_records.size() >= kMaxEntries)
+    if (m_added >= kMaxEntries)
         return false;
     const std::size_t nameLength = ::strnlen(entry.cFileName, sizeof entry.cFileName - 1);
-    const std::size_t offset = m_names.size();
-    if (offset + nameLength + 1 > std::numeric_limits<std::uint32_t>::max())
-        return false;
-    m_names.insert(m_names.end(), entry.cFileName, entry.cFileName + nameLength);
-    m_names.push_back('\0');
-    m_records.push_back(
-        Record{joined(entry.nFileSizeHigh, entry.nFileSizeLow),
-               joined(entry.ftLastWriteTime.dwHighDateTime, entry.ftLastWriteTime.dwLowDateTime),
-               static_cast<std::uint32_t>(offset), entry.dwFileAttributes});
+    const std::size_t bytes = storedBytes(nameLength);
+    if (m_chunks.empty() || m_chunks.back().used + bytes > kChunkBytes) {
+        // Pages straight from the system, so that giving them back returns them at once.
+        void* pages = ::mmap(nullptr, kChunkBytes, PROT_READ | PROT_WRITE,
+                             MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (pages == MAP_FAILED)
+            return false;
+        m_chunks.push_back(Chunk{std::unique_ptr<char, Unmap>(static_cast<char*>(pages))});
+    }
+    Chunk& chunk = m_chunks.back();
+    char* at = chunk.pages.get() + chunk.used;
+    const Record record{
+        joined(entry.nFileSizeHigh, entry.nFileSizeLow),
+        joined(entry.ftLastWriteTime.dwHighDateTime, entry.ftLastWriteTime.dwLowDateTime),
+        entry.dwFileAttributes, static_cast<std::uint32_t>(nameLength)};
+    std::memcpy(at, &record, sizeof record);
+    std::memcpy(at + sizeof record, entry.cFileName, nameLength);
+    chunk.used += bytes;
+    ++m_added;
     return true;
 }
 
-void PackedListing::fill(std::size_t index, WIN32_FIND_DATAA& out) const
+bool PackedListing::take(WIN32_FIND_DATAA& out)
 {
-    const Record& record = m_records[index];
-    const std::size_t end =
-        index + 1 < m_records.size() ? m_records[index + 1].nameOffset : m_names.size();
+    if (m_chunks.empty())
+        return false;
+    Chunk& chunk = m_chunks.front();
+    const char* at = chunk.pages.get() + chunk.read;
+    Record record;
+    std::memcpy(&record, at, sizeof record);
     // Only the used part of the name buffer is written; the rest must read as NULs.
-    const std::size_t nameLength = end - record.nameOffset - 1;
     std::memset(&out, 0, offsetof(WIN32_FIND_DATAA, cFileName));
     out.dwFileAttributes = record.attributes;
     out.ftCreationTime = out.ftLastAccessTime = out.ftLastWriteTime = fileTime(record.lastWrite);
     out.nFileSizeHigh = static_cast<DWORD>(record.size >> 32);
     out.nFileSizeLow = static_cast<DWORD>(record.size & 0xFFFFFFFFu);
-    std::memcpy(out.cFileName, m_names.data() + record.nameOffset, nameLength);
-    std::memset(out.cFileName + nameLength, 0, sizeof out.cFileName - nameLength);
+    std::memcpy(out.cFileName, at + sizeof record, record.nameLength);
+    std::memset(out.cFileName + record.nameLength, 0, sizeof out.cFileName - record.nameLength);
     std::memset(out.cAlternateFileName, 0, sizeof out.cAlternateFileName);
-}
-
-void PackedListing::shrink()
-{
-    m_records.shrink_to_fit();
-    m_names.shrink_to_fit();
+    chunk.read += storedBytes(record.nameLength);
+    if (chunk.read >= chunk.used)
+        m_chunks.pop_front();
+    return true;
 }
 
 } // namespace wininet

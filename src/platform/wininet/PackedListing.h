@@ -6,7 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <deque>
+#include <memory>
 
 namespace wininet {
 
@@ -18,28 +19,33 @@ public:
     // bound a server sending short lines could make us hold tens of millions.
     static constexpr std::size_t kMaxEntries = 2'000'000;
 
-    // Keeps the entry; false when the listing is full (kMaxEntries) or the names would
-    // outgrow their 32-bit offsets.
+    // Keeps the entry; false when the listing is full (kMaxEntries) or out of memory.
     bool add(const WIN32_FIND_DATAA& entry);
-    std::size_t size() const { return m_records.size(); }
-    bool empty() const { return m_records.empty(); }
-    // The entry at `index` as the enumeration hands it out.
-    void fill(std::size_t index, WIN32_FIND_DATAA& out) const;
-    // Gives back the room kept for growth once the listing is complete.
-    void shrink();
+    // Entries added, whether handed out yet or not.
+    std::size_t size() const { return m_added; }
+    bool empty() const { return m_chunks.empty(); }
+    // Hands out the next entry in the order they were added; false when none is left.
+    bool take(WIN32_FIND_DATAA& out);
 
 private:
-    struct Record
+    // Entries lie back to back in chunks of pages of their own. A chunk whose entries have
+    // all been handed out goes straight back to the system, so while the caller turns a large
+    // listing into rows of its own, this copy shrinks as that one grows; and the listing
+    // grows without ever being copied to a bigger block.
+    static constexpr std::size_t kChunkBytes = std::size_t{1} << 20;
+    struct Unmap
     {
-        std::uint64_t size;
-        std::uint64_t lastWrite;  // FILETIME as one number; the parsers give all three times alike
-        std::uint32_t nameOffset; // into m_names; each name ends with a NUL
-        DWORD attributes;
+        void operator()(char* pages) const;
     };
-    static_assert(sizeof(Record) == 24);
+    struct Chunk
+    {
+        std::unique_ptr<char, Unmap> pages;
+        std::size_t used = 0;
+        std::size_t read = 0;
+    };
 
-    std::vector<Record> m_records;
-    std::vector<char> m_names;
+    std::deque<Chunk> m_chunks;
+    std::size_t m_added = 0;
 };
 
 } // namespace wininet

@@ -206,10 +206,10 @@ HINTERNET FtpFindFirstFileA(HINTERNET hConnect, LPCSTR lpszSearchFile,
         return failHandle(error);
     if (entries.empty())
         return failHandle(ERROR_NO_MORE_FILES);
-    if (lpFindFileData != nullptr)
-        entries.fill(0, *lpFindFileData);
+    WIN32_FIND_DATAA first;
+    entries.take(lpFindFileData != nullptr ? *lpFindFileData : first);
     SetLastError(ERROR_SUCCESS);
-    return addHandle(std::make_shared<FtpFind>(std::move(entries), 1), hConnect);
+    return addHandle(std::make_shared<FtpFind>(std::move(entries)), hConnect);
 }
 
 BOOL FtpCancelPendingCall(HINTERNET hConnect)
