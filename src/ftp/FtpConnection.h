@@ -11,7 +11,10 @@ struct TFtpConnection
     HINTERNET ConnectionHandle = nullptr; // InternetConnectA's handle, for every FTP call
     bool Connected = false;               // true only after every connect step succeeded
     QString ConnectedHost;                // the Host of the last successful connect
-    bool ErrorReported = false;           // set by ReportFtpError, cleared by ConnectToSite
+    // "user@host:port" of the last successful connect: what is remembered of a server (the
+    // stopped uploads) is filed under it.
+    QString ConnectedServer;
+    bool ErrorReported = false; // set by ReportFtpError, cleared by ConnectToSite
     // Set when a failure found the connection gone and closed it (one box said so); what
     // fails after it in the same command is its consequence and not reported again. Cleared
     // by ConnectToSite.

@@ -152,6 +152,10 @@ bool ConnectToSite(RemoteHost& host)
                                  SecurityStatusSuffix(FtpConnection.ConnectionHandle));
         FtpConnection.Connected = true;
         FtpConnection.ConnectedHost = site.host;
+        // Host names are not case-sensitive (RFC 4343); the port as the service used it.
+        FtpConnection.ConnectedServer = QStringLiteral("%1@%2:%3")
+                                            .arg(site.userID, site.host.toLower())
+                                            .arg(static_cast<unsigned>(*port) & 0xFFFFu);
     } else {
         releaseHandles();
         FtpConnection.Connected = false;

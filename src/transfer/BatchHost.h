@@ -32,6 +32,11 @@ public:
     void warn(const QString& text) override { m_outer.warn(text); }
     ResumeAnswer askResume(const QString& text) override { return m_outer.askResume(text); }
     bool askYesNo(const QString& text) override { return m_outer.askYesNo(text); }
+    const UnfinishedUploads* unfinishedUploads() const override
+    {
+        return m_outer.unfinishedUploads();
+    }
+    QByteArray serverIdentity() const override { return m_outer.serverIdentity(); }
     void setBusyCursor(bool busy) override { m_outer.setBusyCursor(busy); }
     void listRemoteFiles() override { m_outer.listRemoteFiles(); }
     void listLocalFiles() override { m_outer.listLocalFiles(); }

@@ -58,6 +58,7 @@ LocalFileReader::LocalFileReader(const LocalSource& source)
     }
     ::fcntl(m_fd, F_SETFL, O_RDONLY); // plain blocking reads from here on
     m_size = info.st_size;
+    m_modifiedNs = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
     ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
@@ -65,6 +66,13 @@ LocalFileReader::~LocalFileReader()
 {
     if (m_fd >= 0)
         ::close(m_fd);
+}
+
+void LocalFileReader::skipTo(qint64 offset)
+{
+    if (::lseek(m_fd, static_cast<off_t>(offset), SEEK_SET) < 0)
+        throwErrno();
+    m_pos = m_len = 0;
 }
 
 std::span<const char> LocalFileReader::next(qsizetype maxBytes)

@@ -69,8 +69,11 @@ public:
     LocalFileReader(const LocalFileReader&) = delete;
     LocalFileReader& operator=(const LocalFileReader&) = delete;
 
-    // The size when the file was opened.
+    // The size and modification time (nanoseconds since the epoch) when it was opened.
     qint64 size() const { return m_size; }
+    qint64 modifiedNs() const { return m_modifiedNs; }
+    // Goes on from `offset` bytes into the file, as if that much had been read.
+    void skipTo(qint64 offset);
     // The next up to `maxBytes` bytes; empty at the end of the file. The view is valid until
     // the next call.
     std::span<const char> next(qsizetype maxBytes);
@@ -78,6 +81,7 @@ public:
 private:
     int m_fd = -1;
     qint64 m_size = 0;
+    qint64 m_modifiedNs = 0;
     // Buffers are not cleared when made: a small file touches only the page it needs.
     std::unique_ptr<char[]> m_chunk;
     size_t m_pos = 0;

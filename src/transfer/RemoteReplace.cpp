@@ -7,6 +7,7 @@
 
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -30,16 +31,6 @@ bool Rename(TransferHost& host, const QByteArray& from, const QByteArray& to)
 bool Delete(TransferHost& host, const QByteArray& name)
 {
     return FtpDeleteFileA(host.connectionHandle(), name.constData()) != FALSE;
-}
-
-// Removes what a stopped upload left under its temporary name. Its failure says nothing new:
-// the upload's own failure was reported, or the user cancelled, and a connection that is
-// gone is reported by the next command.
-void RemovePartialCopy(TransferHost& host, const QByteArray& temporaryName)
-{
-    const DWORD error = GetLastError();
-    Delete(host, temporaryName);
-    SetLastError(error);
 }
 
 bool RenameOver(TransferHost& host, const QByteArray& temporaryName, const QByteArray& targetName)
@@ -72,6 +63,20 @@ bool DeleteThenRename(TransferHost& host, const QByteArray& temporaryName,
 }
 } // namespace
 
+void RemovePartialCopy(TransferHost& host, const QByteArray& temporaryName)
+{
+    const DWORD error = GetLastError();
+    Delete(host, temporaryName);
+    SetLastError(error);
+}
+
+bool PutCopyInPlace(TransferHost& host, const QByteArray& temporaryName,
+                    const QByteArray& targetName, PutInPlace order)
+{
+    return order == PutInPlace::RenameOver ? RenameOver(host, temporaryName, targetName)
+                                           : DeleteThenRename(host, temporaryName, targetName);
+}
+
 QByteArray TemporaryRemoteName(const QByteArray& targetName)
 {
     const QByteArray ending =
@@ -87,14 +92,38 @@ QByteArray TemporaryRemoteName(const QByteArray& targetName)
     return stem + ending;
 }
 
+bool IsTemporaryRemoteNameOf(const QByteArray& name, const QByteArray& targetName)
+{
+    // "." + 8 hexadecimal digits + the ending, after a non-empty start of the target's name.
+    const qsizetype tail = 9 + qsizetype(sizeof kTemporaryEnding) - 1;
+    if (name.size() <= tail || name.size() > std::max(kRemoteNameMax, targetName.size() + tail) ||
+        !name.endsWith(kTemporaryEnding))
+        return false;
+    const qsizetype stem = name.size() - tail;
+    if (name[stem] != '.' || !targetName.startsWith(name.first(stem)))
+        return false;
+    const QByteArray digits = name.sliced(stem + 1, 8);
+    return std::all_of(digits.begin(), digits.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
 bool UploadReplacing(TransferHost& host, const LocalSource& localFile, const QByteArray& targetName,
+                     const QByteArray& temporaryName, PutInPlace order, DWORD transferType)
+{
+    if (CancelRequested)
+        return true;
+    LocalFileReader source(localFile);
+    return UploadReplacing(host, source, targetName, temporaryName, order, transferType);
+}
+
+bool UploadReplacing(TransferHost& host, LocalFileReader& source, const QByteArray& targetName,
                      const QByteArray& temporaryName, PutInPlace order, DWORD transferType)
 {
     if (CancelRequested)
         return true;
     UploadOutcome outcome = UploadOutcome::Failed;
     try {
-        outcome = SendFileAs(host, localFile, temporaryName, transferType);
+        outcome = SendFrom(host, source, temporaryName, transferType, 0);
     } catch (const FileSystemError&) {
         RemovePartialCopy(host, temporaryName);
         throw;
@@ -103,8 +132,7 @@ bool UploadReplacing(TransferHost& host, const LocalSource& localFile, const QBy
         RemovePartialCopy(host, temporaryName);
         return outcome == UploadOutcome::Cancelled;
     }
-    return order == PutInPlace::RenameOver ? RenameOver(host, temporaryName, targetName)
-                                           : DeleteThenRename(host, temporaryName, targetName);
+    return PutCopyInPlace(host, temporaryName, targetName, order);
 }
 
 RemoteFolderNames::RemoteFolderNames(HINTERNET connection)
@@ -132,6 +160,21 @@ bool RemoteFolderNames::mayExist(const QByteArray& bytes)
 void RemoteFolderNames::add(const QByteArray& name)
 {
     m_names.insert(FoldedName(name));
+}
+
+std::optional<QByteArray> RemoteFolderNames::directory(HINTERNET connection)
+{
+    if (!m_directory) {
+        const DWORD error = GetLastError();
+        char buffer[1024] = {};
+        DWORD length = sizeof buffer;
+        if (FtpGetCurrentDirectoryA(connection, buffer, &length))
+            m_directory.emplace(QByteArray(buffer, qsizetype(::strnlen(buffer, sizeof buffer))));
+        else
+            m_directory.emplace(std::nullopt);
+        SetLastError(error);
+    }
+    return *m_directory;
 }
 
 void RemoteFolderNames::read()

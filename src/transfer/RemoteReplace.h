@@ -6,6 +6,8 @@
 #include <QSet>
 #include <QString>
 
+#include <optional>
+
 class TransferHost;
 
 // Replacing a file on the server without risking it: the new data goes to a temporary name
@@ -27,6 +29,8 @@ enum class PutInPlace {
 // A name beside `targetName` for the copy in transit: the target's name, a random part and
 // the fixed ending ".zulftp-upload" (so a leftover is recognisable), within 255 bytes.
 QByteArray TemporaryRemoteName(const QByteArray& targetName);
+// True when `name` is one TemporaryRemoteName could have made for `targetName`.
+bool IsTemporaryRemoteNameOf(const QByteArray& name, const QByteArray& targetName);
 
 // Uploads the local file (a path converts) into the current remote directory as
 // `temporaryName`, then puts it in place of `targetName` in the given order. Remote names are
@@ -36,6 +40,18 @@ QByteArray TemporaryRemoteName(const QByteArray& targetName);
 // Local file errors are thrown (FileSystemError) after the partial copy was removed.
 bool UploadReplacing(TransferHost& host, const LocalSource& localFile, const QByteArray& targetName,
                      const QByteArray& temporaryName, PutInPlace order, DWORD transferType);
+// The same from a local file already open.
+bool UploadReplacing(TransferHost& host, LocalFileReader& source, const QByteArray& targetName,
+                     const QByteArray& temporaryName, PutInPlace order, DWORD transferType);
+
+// Puts the whole copy `temporaryName` in place of `targetName` in the given order; false
+// after a reported failure.
+bool PutCopyInPlace(TransferHost& host, const QByteArray& temporaryName,
+                    const QByteArray& targetName, PutInPlace order);
+// Removes what a stopped upload left under `temporaryName`, keeping the last error: the
+// upload's own failure was reported, or the user cancelled, and a connection that is gone
+// is reported by the next command.
+void RemovePartialCopy(TransferHost& host, const QByteArray& temporaryName);
 
 // What an upload knows of the names in one remote folder, so that it takes the detour
 // through a temporary name only where a file could be overwritten.
@@ -53,6 +69,9 @@ public:
     bool mayExist(const QByteArray& name);
     // Records a name that now exists (a file just uploaded).
     void add(const QByteArray& name);
+    // The remote directory's path as the server names it (PWD), asked once; nothing when
+    // the server would not say.
+    std::optional<QByteArray> directory(HINTERNET connection);
 
 private:
     enum class State { NotRead, Known, Unknown };
@@ -60,5 +79,6 @@ private:
 
     HINTERNET m_connection;
     State m_state;
-    QSet<QByteArray> m_names; // the server's bytes, ASCII lower-cased
+    QSet<QByteArray> m_names;                             // the server's bytes, ASCII lower-cased
+    std::optional<std::optional<QByteArray>> m_directory; // outer: asked yet
 };

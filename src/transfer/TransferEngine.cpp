@@ -8,6 +8,7 @@
 #include "transfer/ResumeData.h"
 #include "transfer/TransferHost.h"
 #include "transfer/TransferNames.h"
+#include "transfer/UploadResume.h"
 
 #include "wininet.h"
 
@@ -74,16 +75,29 @@ UploadOutcome SendFileAs(TransferHost& host, const LocalSource& localFile,
                          const QByteArray& remoteName, DWORD transferType)
 {
     LocalFileReader source(localFile);
+    return SendFrom(host, source, remoteName, transferType, 0);
+}
+
+UploadOutcome SendFrom(TransferHost& host, LocalFileReader& source, const QByteArray& remoteName,
+                       DWORD transferType, qint64 offset)
+{
     const qint64 total = source.size();
     StampTransferStart();
     CancelRequested = false;
 
-    RemoteFile remote(OpenRemote(host, remoteName, GENERIC_WRITE, transferType));
+    RemoteFile remote(offset > 0 ? FtpOpenFileAtA(host.connectionHandle(), remoteName.constData(),
+                                                  GENERIC_WRITE, transferType,
+                                                  static_cast<ULONGLONG>(offset), 0)
+                                 : OpenRemote(host, remoteName, GENERIC_WRITE, transferType));
     if (!remote.get()) {
+        if (offset > 0 && GetLastError() == ERROR_NOT_SUPPORTED)
+            return UploadOutcome::CannotResume;
         host.reportFtpError(kOpenFailed);
         return UploadOutcome::Failed;
     }
-    qint64 count = 0;
+    if (offset > 0)
+        source.skipTo(offset);
+    qint64 count = offset;
     // The file is read until its end rather than up to the size it had when opened: a file
     // that grows meanwhile is sent whole, and one that shrinks does not stall the loop.
     while (!CancelRequested) {
@@ -126,13 +140,17 @@ bool UploadFile(TransferHost& host, const LocalSource& localFile, DWORD transfer
     if (CancelRequested)
         return true;
     const QByteArray remoteName = RemoteNameFor(localFile.path(), host.lowerCaseUpload()).toUtf8();
+    LocalFileReader source(localFile);
+    if (const std::optional<bool> result =
+            UploadResumably(host, names, source, localFile.path(), remoteName, transferType))
+        return *result;
     if (names.mayExist(remoteName)) {
-        return UploadReplacing(host, localFile, remoteName, TemporaryRemoteName(remoteName),
+        return UploadReplacing(host, source, remoteName, TemporaryRemoteName(remoteName),
                                PutInPlace::RenameOver, transferType);
     }
     // Nothing of that name to lose: the file goes straight to its name, and what a cancelled
     // or failed upload left there stays for the user to judge.
-    const UploadOutcome outcome = SendFileAs(host, localFile, remoteName, transferType);
+    const UploadOutcome outcome = SendFrom(host, source, remoteName, transferType, 0);
     names.add(remoteName);
     return outcome != UploadOutcome::Failed;
 }

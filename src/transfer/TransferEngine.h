@@ -32,9 +32,10 @@ bool UploadFile(TransferHost& host, const LocalSource& localFile, DWORD transfer
                 RemoteFolderNames& names);
 
 enum class UploadOutcome {
-    Stored,    // the server confirmed the whole file
-    Cancelled, // CancelRequested stopped it; the transfer was aborted
-    Failed,    // reported to the user; the transfer was aborted
+    Stored,       // the server confirmed the whole file
+    Cancelled,    // CancelRequested stopped it; the transfer was aborted
+    Failed,       // reported to the user; the transfer was aborted
+    CannotResume, // the server cannot go on at the offset asked for; nothing was sent
 };
 
 // The upload loop itself: the local file into the current remote directory as `remoteName`.
@@ -42,6 +43,11 @@ enum class UploadOutcome {
 // whatever the server kept of it stays under `remoteName`.
 UploadOutcome SendFileAs(TransferHost& host, const LocalSource& localFile,
                          const QByteArray& remoteName, DWORD transferType);
+// The same from an open local file, from `offset` bytes into it on: an offset above zero
+// appends to what `remoteName` holds, which must be exactly that many bytes (CannotResume
+// otherwise, and where the server cannot append).
+UploadOutcome SendFrom(TransferHost& host, LocalFileReader& source, const QByteArray& remoteName,
+                       DWORD transferType, qint64 offset);
 
 // What a failed or cancelled download leaves of the data that arrived.
 enum class PartialData {

@@ -1,9 +1,11 @@
 #pragma once
 #include "wininet.h"
 
+#include <QByteArray>
 #include <QString>
 
 class ProgressSink;
+class UnfinishedUploads;
 
 // The answers to the question whether to continue an earlier download.
 enum class ResumeAnswer { Resume, StartOver, Cancel };
@@ -25,13 +27,19 @@ public:
     virtual void reportFtpError(const QString& message) = 0;
     // A refusal the user must read: exclamation beep and a warning box.
     virtual void warn(const QString& text) = 0;
-    // Asks `text` (whether to resume an earlier download) with Resume, Start Over and Cancel.
-    // A host that cannot ask starts over, as every download did before it could resume.
+    // Asks `text` (whether to resume an earlier download or upload) with Resume, Start Over
+    // and Cancel. A host that cannot ask starts over, as every transfer did before it could
+    // resume.
     virtual ResumeAnswer askResume(const QString& text)
     {
         (void)text;
         return ResumeAnswer::StartOver;
     }
+    // Where uploads that stopped early are remembered, and the connection's "user@host:port"
+    // they are filed under. A host without them removes what a stopped upload left on the
+    // server under a temporary name, as nothing could find it again.
+    virtual const UnfinishedUploads* unfinishedUploads() const { return nullptr; }
+    virtual QByteArray serverIdentity() const { return {}; }
     // Asks the question `text` with Yes and No; a host that cannot ask answers No.
     virtual bool askYesNo(const QString& text)
     {

@@ -64,6 +64,11 @@ bool MainTransferHost::askYesNo(const QString& text)
     return m_form.prompter().askYesNo(QStringLiteral("Confirm"), text);
 }
 
+QByteArray MainTransferHost::serverIdentity() const
+{
+    return FtpConnection.Connected ? FtpConnection.ConnectedServer.toUtf8() : QByteArray();
+}
+
 void MainTransferHost::setBusyCursor(bool busy)
 {
     if (busy) {

@@ -1,6 +1,7 @@
 #pragma once
 #include "transfer/BatchHost.h"
 #include "transfer/ProgressSink.h"
+#include "transfer/UnfinishedUploads.h"
 
 class FileListView;
 class TfrmMain;
@@ -20,6 +21,8 @@ public:
     void warn(const QString& text) override;
     ResumeAnswer askResume(const QString& text) override;
     bool askYesNo(const QString& text) override;
+    const UnfinishedUploads* unfinishedUploads() const override { return &m_uploads; }
+    QByteArray serverIdentity() const override;
     void setBusyCursor(bool busy) override;
     void listRemoteFiles() override;
     void listLocalFiles() override;
@@ -28,6 +31,7 @@ public:
 private:
     TfrmMain& m_form;
     NoProgress m_noProgress;
+    UnfinishedUploads m_uploads{UnfinishedUploads::defaultFilePath()};
 };
 
 // The selected rows of one of the main window's file lists.

@@ -1,0 +1,159 @@
+#include "transfer/UnfinishedUploads.h"
+
+#include "datafolder.h"
+
+#include <QFile>
+
+namespace {
+
+constexpr char kHeader[] = "# zulftp-uploads 1: server folder target temporary size mtime-ns path";
+constexpr int kFieldCount = 7;
+
+// Every field percent-encoded, so any byte of a name (blank, line break) reads back the same.
+QByteArray encoded(const QByteArray& field)
+{
+    return field.toPercentEncoding();
+}
+
+std::optional<qint64> decimal(const QByteArray& text)
+{
+    if (text.isEmpty() || text.size() > 18)
+        return std::nullopt;
+    qint64 value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+// One line as write() makes it; anything else is no record.
+std::optional<UnfinishedUpload> parseLine(const QByteArray& line)
+{
+    const QList<QByteArray> fields = line.split(' ');
+    if (fields.size() != kFieldCount)
+        return std::nullopt;
+    UnfinishedUpload upload;
+    upload.server = QByteArray::fromPercentEncoding(fields[0]);
+    upload.remoteFolder = QByteArray::fromPercentEncoding(fields[1]);
+    upload.targetName = QByteArray::fromPercentEncoding(fields[2]);
+    upload.temporaryName = QByteArray::fromPercentEncoding(fields[3]);
+    const auto size = decimal(fields[4]);
+    const auto modified = decimal(fields[5]);
+    upload.local.path = QByteArray::fromPercentEncoding(fields[6]);
+    if (!size || !modified || upload.server.isEmpty() || upload.targetName.isEmpty() ||
+        upload.temporaryName.isEmpty() || upload.local.path.isEmpty() ||
+        (upload.server + upload.remoteFolder + upload.targetName + upload.temporaryName)
+            .contains('\0'))
+        return std::nullopt;
+    upload.local.size = *size;
+    upload.local.modifiedNs = *modified;
+    return upload;
+}
+
+bool sameTarget(const UnfinishedUpload& upload, const QByteArray& server,
+                const QByteArray& remoteFolder, const QByteArray& targetName)
+{
+    return upload.server == server && upload.remoteFolder == remoteFolder &&
+           upload.targetName == targetName;
+}
+
+} // namespace
+
+UnfinishedUploads::UnfinishedUploads(QString filePath) : m_filePath(std::move(filePath)) {}
+
+QString UnfinishedUploads::defaultFilePath()
+{
+    return QString::fromStdString(GetDataFolder()) + QStringLiteral("zulftp-uploads");
+}
+
+QList<UnfinishedUpload> UnfinishedUploads::read() const
+{
+    std::string contents;
+    if (!ReadWholeFile(QFile::encodeName(m_filePath).toStdString(), contents))
+        return {};
+    QList<UnfinishedUpload> uploads;
+    for (const QByteArray& line : QByteArray::fromStdString(contents).split('\n')) {
+        if (auto upload = parseLine(line))
+            uploads.append(std::move(*upload));
+    }
+    return uploads;
+}
+
+bool UnfinishedUploads::write(const QList<UnfinishedUpload>& uploads) const
+{
+    QByteArray contents = QByteArray(kHeader) + '\n';
+    for (const UnfinishedUpload& upload : uploads) {
+        contents += encoded(upload.server) + ' ' + encoded(upload.remoteFolder) + ' ' +
+                    encoded(upload.targetName) + ' ' + encoded(upload.temporaryName) + ' ' +
+                    QByteArray::number(upload.local.size) + ' ' +
+                    QByteArray::number(upload.local.modifiedNs) + ' ' + encoded(upload.local.path) +
+                    '\n';
+    }
+    // Written whole or not at all, readable by its owner only (ReplaceFileContents).
+    return ReplaceFileContents(QFile::encodeName(m_filePath).toStdString(),
+                               std::string_view(contents.constData(), size_t(contents.size()))) !=
+           FALSE;
+}
+
+bool UnfinishedUploads::anyFor(const QByteArray& server) const
+{
+    const QList<UnfinishedUpload> uploads = read();
+    return std::any_of(uploads.begin(), uploads.end(),
+                       [&](const UnfinishedUpload& upload) { return upload.server == server; });
+}
+
+std::optional<UnfinishedUpload> UnfinishedUploads::find(const QByteArray& server,
+                                                        const QByteArray& remoteFolder,
+                                                        const QByteArray& targetName) const
+{
+    for (const UnfinishedUpload& upload : read()) {
+        if (sameTarget(upload, server, remoteFolder, targetName))
+            return upload;
+    }
+    return std::nullopt;
+}
+
+bool UnfinishedUploads::remember(const UnfinishedUpload& upload) const
+{
+    const FolderWriteLock lock(QFile::encodeName(m_filePath).toStdString());
+    if (!lock.locked())
+        return false;
+    QList<UnfinishedUpload> uploads = read();
+    uploads.removeIf([&](const UnfinishedUpload& other) {
+        return sameTarget(other, upload.server, upload.remoteFolder, upload.targetName);
+    });
+    uploads.append(upload);
+    if (uploads.size() > kUnfinishedUploadsMax)
+        uploads.remove(0, uploads.size() - kUnfinishedUploadsMax);
+    return write(uploads);
+}
+
+void UnfinishedUploads::forget(const QByteArray& server, const QByteArray& remoteFolder,
+                               const QByteArray& targetName) const
+{
+    const FolderWriteLock lock(QFile::encodeName(m_filePath).toStdString());
+    if (!lock.locked())
+        return;
+    QList<UnfinishedUpload> uploads = read();
+    if (uploads.removeIf([&](const UnfinishedUpload& upload) {
+            return sameTarget(upload, server, remoteFolder, targetName);
+        }) > 0)
+        write(uploads);
+}
+
+QString UploadResumeQuestionText(const QString& name, qint64 have, qint64 total)
+{
+    return QStringLiteral("Resume the earlier upload of %1 (%2 KB of %3 KB)?")
+        .arg(name)
+        .arg(have / 1024)
+        .arg(total / 1024);
+}
+
+QString NoUploadResumeText(const QString& name)
+{
+    return QStringLiteral("The server cannot resume the upload of %1. It is uploaded again "
+                          "from the beginning.")
+        .arg(name);
+}

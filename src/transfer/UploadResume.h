@@ -1,0 +1,31 @@
+#pragma once
+#include "wininet.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+class LocalFileReader;
+class RemoteFolderNames;
+class TransferHost;
+
+// Files smaller than this are simply sent again: continuing them would save less than the
+// question costs the user.
+inline constexpr qint64 kResumableUploadMin = 1024 * 1024;
+
+// Uploads the open local file `source` (at `localPath`) into the current remote directory as
+// `targetName`, so that an upload which stops early can be continued later: what it left on
+// the server stays and is remembered (UnfinishedUploads) instead of being removed. When an
+// earlier upload of the same unchanged local file to the same place left a copy, the user is
+// asked to resume ("Resume", "Start Over", "Cancel"); Resume sends only the rest (APPE after
+// SIZE) and puts the copy in place as a fresh upload would. A server that cannot is said so,
+// and the upload starts over, as it does without a question for a local file that changed or
+// a copy larger than the file. Start Over removes the earlier copy first. Cancel at the
+// question sets CancelRequested and returns true.
+// Nothing when the host keeps no record of stopped uploads, the file is small, or the server
+// does not say where we are: the caller then uploads as usual. Otherwise the result of the
+// upload as UploadFile gives it.
+std::optional<bool> UploadResumably(TransferHost& host, RemoteFolderNames& names,
+                                    LocalFileReader& source, const QString& localPath,
+                                    const QByteArray& targetName, DWORD transferType);
