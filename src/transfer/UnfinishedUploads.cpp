@@ -4,6 +4,8 @@
 
 #include <QFile>
 
+#include <limits>
+
 namespace {
 
 constexpr char kHeader[] = "# zulftp-uploads 1: server folder target temporary size mtime-ns path";
@@ -15,17 +17,20 @@ QByteArray encoded(const QByteArray& field)
     return field.toPercentEncoding();
 }
 
+// A non-negative decimal number of at most 19 digits (a time in nanoseconds has 19).
 std::optional<qint64> decimal(const QByteArray& text)
 {
-    if (text.isEmpty() || text.size() > 18)
+    if (text.isEmpty() || text.size() > 19)
         return std::nullopt;
-    qint64 value = 0;
+    quint64 value = 0;
     for (const char c : text) {
         if (c < '0' || c > '9')
             return std::nullopt;
-        value = value * 10 + (c - '0');
+        value = value * 10 + quint64(c - '0');
     }
-    return value;
+    if (value > quint64(std::numeric_limits<qint64>::max()))
+        return std::nullopt;
+    return qint64(value);
 }
 
 // One line as write() makes it; anything else is no record.

@@ -12,7 +12,9 @@ Script keys:
   features: lines of the FEAT reply (default none: FEAT answers 502)
   pwd: the directory PWD reports (default "/")
   files: {name: text} served by RETR after any REST offset, sized by SIZE ("@N" serves N
-    pattern bytes)
+    pattern bytes). What STOR and APPE receive is kept too (up to a dropAfter point: what a
+    server wrote before the connection broke), moved by RNFR/RNTO, removed by DELE, and
+    served and sized the same way
   listing: the text LIST and MLSD send
   listings: [text, ...] in place of listing: each listing takes the next, the last one stays
   manyEntries: {"count": N, "line": "type=file;size=1; f%d"}: N generated lines (CR LF
@@ -30,7 +32,9 @@ A rule may have:
   endless: true, to send one line that never ends
   endlessLines: true, to send a multi-line reply whose last line never comes
   pasvHost: "h1,h2,h3,h4" named in a 227 reply (the listener is still on 127.0.0.1)
-  dropAfter: for RETR/LIST/MLSD/STOR, bytes to move before dropping both connections
+  dropAfter: for RETR/LIST/MLSD/STOR/APPE, bytes to move before dropping both connections
+  keep: for STOR/APPE, bytes kept of what arrives (the rest is read and dropped, as by a
+    server whose disk filled; pair it with a "final" error reply)
   stallAfter: like dropAfter, but then the server goes quiet and keeps both open
   cutAfter: for RETR, bytes to send before closing the data connection alone and
     replying 426; the control connection stays
@@ -61,8 +65,9 @@ STALL = 15  # longer than any time-out a test sets
 
 
 class Session:
-    def __init__(self, conn, script, log):
+    def __init__(self, conn, script, log, stored):
         self.conn = conn
+        self.stored = stored  # name -> bytes uploaded, shared by all sessions
         self.script = script
         self.log = log
         self.rules = {k.upper(): list(v) for k, v in script.get("rules", {}).items()}
@@ -165,7 +170,7 @@ class Session:
             return listing.encode(*self.codec)
         text = self.script.get("files", {}).get(argument)
         if text is None:
-            return None
+            return self.stored.get(argument)
         if text.startswith("@"):
             size = int(text[1:])
             pattern = bytes(range(251)) * (size // 251 + 1)
@@ -197,11 +202,17 @@ class Session:
         try:
             if verb in ("STOR", "APPE"):
                 received = 0
+                kept = self.stored.get(argument, bytearray()) if verb == "APPE" else bytearray()
+                self.stored[argument] = kept
                 while True:
                     block = sock.recv(65536)
                     if not block:
                         break
+                    keep = rule.get("keep", drop)
+                    if keep is not None:
+                        block = block[:max(0, keep - received)]
                     received += len(block)
+                    kept += block
                     if stall is not None and received >= stall:
                         time.sleep(STALL)
                         return False
@@ -296,6 +307,12 @@ class Session:
         if verb in ("PORT", "EPRT") and not rule:
             self.active_target = self.parse_active(verb, argument)
             return self.deliver(rule, "200 Active data connection set up.")
+        if verb == "RNFR" and not rule:
+            self.rename_from = argument
+        elif verb == "RNTO" and not rule and self.rename_from in self.stored:
+            self.stored[argument] = self.stored.pop(self.rename_from)
+        elif verb == "DELE" and not rule:
+            self.stored.pop(argument, None)
         features = self.script.get("features")
         defaults = {
             "USER": "331 Password required.",
@@ -351,11 +368,12 @@ class Session:
 
 
 def serve(server, script, log):
+    stored = {}
     while True:
         conn, _ = server.accept()
         conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         try:
-            Session(conn, script, log).run()
+            Session(conn, script, log, stored).run()
         except OSError:
             pass
         finally:

@@ -5,6 +5,7 @@
 #include "transfer/CancelFlag.h"
 #include "transfer/ProgressSink.h"
 #include "transfer/TransferNames.h"
+#include "transfer/UnfinishedUploads.h"
 #include "wininet.h"
 
 #include <QDeadlineTimer>
@@ -85,6 +86,8 @@ public:
         log << QStringLiteral("ask %1").arg(text);
         return !yesNoAnswers.isEmpty() && yesNoAnswers.takeFirst();
     }
+    const UnfinishedUploads* unfinishedUploads() const override { return uploads; }
+    QByteArray serverIdentity() const override { return server; }
     void setBusyCursor(bool on) override { busy = on; }
     void listRemoteFiles() override { log << QStringLiteral("list remote"); }
     void listLocalFiles() override { log << QStringLiteral("list local"); }
@@ -100,6 +103,8 @@ public:
     QStringList log;
     QList<ResumeAnswer> resumeAnswers;
     QList<bool> yesNoAnswers;
+    const UnfinishedUploads* uploads = nullptr; // none: stopped uploads are not remembered
+    QByteArray server = "user@127.0.0.1:21";
     bool busy = false;
 };
 

@@ -3,17 +3,20 @@
 #include "faultserver.h"
 #include "transfer/FolderTransfer.h"
 #include "transfer/LocalFile.h"
+#include "transfer/RemoteReplace.h"
 #include "transfer/ResumeData.h"
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferNames.h"
+#include "transfer/UnfinishedUploads.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 
 #include <fcntl.h>
 #include <unistd.h>
 
-// Downloads that continue where an earlier one broke off: byte-exact after a broken transfer,
-// and starting over wherever continuing could corrupt the file.
+// Downloads and uploads that continue where an earlier one broke off: byte-exact after a
+// broken transfer, and starting over wherever continuing could corrupt the file.
 class TransferResumeTest : public QObject
 {
     Q_OBJECT
@@ -25,6 +28,9 @@ private Q_SLOTS:
     void startsOverWhenResumingIsNotSafe_data();
     void startsOverWhenResumingIsNotSafe();
     void folderDownloadStartedAgainSkipsWholeFiles();
+    void brokenUploadResumesWithAppendByteExact();
+    void uploadStartsOverWhenResumingIsNotSafe_data();
+    void uploadStartsOverWhenResumingIsNotSafe();
 
 private:
     bool startServer(const QJsonObject& script);
@@ -32,6 +38,15 @@ private:
     // Partial data as a download of `stamp` would have left it: the first `size` bytes.
     void leavePartial(const QString& name, const RemoteStamp& stamp, qint64 size);
     QStringList transferCommands() const;
+    // The upload's commands on the server from the `from`th line on, with what it stored.
+    QStringList uploadCommands(qsizetype from) const;
+    // An upload of `data` from the local file `name` that breaks off after 1 MiB, remembered
+    // in `uploads`; the connection is opened anew afterwards when the server dropped it. The
+    // name of the copy it left.
+    QByteArray breakUpload(const QString& name, const QByteArray& data,
+                           const UnfinishedUploads& uploads);
+    // The server's file `name`, fetched back.
+    QByteArray serverFile(const QByteArray& name, qint64 size);
 
     std::unique_ptr<FaultServer> m_server;
     std::unique_ptr<QTemporaryDir> m_localDir;
@@ -95,6 +110,139 @@ QStringList TransferResumeTest::transferCommands() const
             commands << line;
     }
     return commands;
+}
+
+QStringList TransferResumeTest::uploadCommands(qsizetype from) const
+{
+    QStringList commands;
+    for (const QString& line : m_server->received().mid(from)) {
+        static const QStringList verbs{"SIZE", "STOR", "APPE",   "DELE",
+                                       "RNFR", "RNTO", "STORED", "APPENDED"};
+        if (verbs.contains(line.section(' ', 0, 0)))
+            commands << line;
+    }
+    return commands;
+}
+
+QByteArray TransferResumeTest::breakUpload(const QString& name, const QByteArray& data,
+                                           const UnfinishedUploads& uploads)
+{
+    m_host.uploads = &uploads;
+    if (!WriteFile(localPath(name), data) || UploadFile(m_host, localPath(name), 2) ||
+        m_host.log != QStringList{"error Internet Write File Failed."})
+        return "<the upload did not break>";
+    m_host.log.clear();
+    if (!m_connection.currentDirectory().startsWith('/')) {
+        m_connection.close();
+        if (!m_connection.open(m_server->port()))
+            return "<no connection>";
+        m_host.connection = m_connection.connection;
+    }
+    const auto earlier = uploads.find(m_host.server, "/", name.toUtf8());
+    return earlier ? earlier->temporaryName : "<not remembered>";
+}
+
+QByteArray TransferResumeTest::serverFile(const QByteArray& name, qint64 size)
+{
+    if (!DownloadFile(m_host, name, "back", size, FTP_TRANSFER_TYPE_BINARY))
+        return "<not fetched>";
+    return ReadFile(localPath("back"));
+}
+
+namespace {
+constexpr qint64 kUploadSize = 3 * 1024 * 1024;
+constexpr qint64 kUploadBreak = 1024 * 1024;
+
+// A server with a file of the uploaded name, whose first upload breaks off after 1 MiB: the
+// connection drops, or the server keeps only that much and says so at the end.
+QJsonObject BreakingUploadServer(const QString& name, const QJsonObject& breakRule,
+                                 const QJsonObject& sizeRule = {})
+{
+    return {{"listing", QStringLiteral("-rw-r--r-- 1 u g 5 Jan 01 2020 %1\r\n").arg(name)},
+            {"rules", QJsonObject{{"STOR", QJsonArray{breakRule, QJsonObject()}},
+                                  {"SIZE", QJsonArray{sizeRule}}}}};
+}
+} // namespace
+
+void TransferResumeTest::brokenUploadResumesWithAppendByteExact()
+{
+    QVERIFY(startServer(BreakingUploadServer("big.bin", {{"dropAfter", kUploadBreak}})));
+    const UnfinishedUploads uploads(localPath("uploads"));
+    const QByteArray data = PatternBytes(kUploadSize);
+    const QByteArray copy = breakUpload("big.bin", data, uploads);
+    QVERIFY2(IsTemporaryRemoteNameOf(copy, "big.bin"), copy);
+    const QString temporary = QString::fromUtf8(copy);
+    QCOMPARE(uploadCommands(0), QStringList{"STOR " + temporary}); // kept, not deleted
+
+    // Resume: the server's length is checked, only the rest is appended, then put in place.
+    const qsizetype before = m_server->received().size();
+    m_host.resumeAnswers = {ResumeAnswer::Resume};
+    QVERIFY(UploadFile(m_host, localPath("big.bin"), FTP_TRANSFER_TYPE_BINARY));
+    QCOMPARE(m_host.log,
+             QStringList{"ask Resume the earlier upload of big.bin (1024 KB of 3072 KB)?"});
+    QCOMPARE(uploadCommands(before),
+             QStringList({"SIZE " + temporary, "SIZE " + temporary, "APPE " + temporary,
+                          QStringLiteral("APPENDED %1 %2").arg(temporary).arg(2 * kUploadBreak),
+                          "RNFR " + temporary, "RNTO big.bin"}));
+    QCOMPARE(m_host.sink.lastDone, kUploadSize);
+    QVERIFY(serverFile("big.bin", kUploadSize) == data);
+    QVERIFY(!uploads.find(m_host.server, "/", "big.bin"));
+}
+
+void TransferResumeTest::uploadStartsOverWhenResumingIsNotSafe_data()
+{
+    QTest::addColumn<QJsonObject>("sizeRule");
+    QTest::addColumn<bool>("changeLocalFile");
+    QTest::addColumn<QStringList>("log");
+    QTest::addColumn<QStringList>("verbs");
+    const QStringList again{"DELE", "STOR", "STORED", "RNFR", "RNTO"};
+    QTest::newRow("the server has no SIZE")
+        << QJsonObject{{"reply", "502 No SIZE here."}} << false
+        << QStringList{"warn " + NoUploadResumeText("f.bin")} << QStringList{"SIZE"} + again;
+    QTest::newRow("the local file changed since")
+        << QJsonObject() << true << QStringList() << again;
+    QTest::newRow("the user starts over")
+        << QJsonObject() << false
+        << QStringList{"ask Resume the earlier upload of f.bin (1024 KB of 3072 KB)?"}
+        << QStringList{"SIZE"} + again;
+}
+
+void TransferResumeTest::uploadStartsOverWhenResumingIsNotSafe()
+{
+    QFETCH(QJsonObject, sizeRule);
+    QFETCH(bool, changeLocalFile);
+    QFETCH(QStringList, log);
+    QFETCH(QStringList, verbs);
+    QVERIFY(startServer(BreakingUploadServer(
+        "f.bin", {{"keep", kUploadBreak}, {"final", "451 Disk full."}}, sizeRule)));
+    const UnfinishedUploads uploads(localPath("uploads"));
+    QByteArray data = PatternBytes(kUploadSize);
+    const QByteArray copy = breakUpload("f.bin", data, uploads);
+    QVERIFY2(IsTemporaryRemoteNameOf(copy, "f.bin"), copy);
+    if (changeLocalFile) {
+        data = PatternBytes(kUploadSize, 1);
+        QVERIFY(WriteFile(localPath("f.bin"), data));
+        QFile file(localPath("f.bin"));
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(5),
+                                 QFileDevice::FileModificationTime));
+    }
+
+    const qsizetype before = m_server->received().size();
+    m_host.resumeAnswers = {ResumeAnswer::StartOver};
+    const bool uploaded = UploadFile(m_host, localPath("f.bin"), FTP_TRANSFER_TYPE_BINARY);
+    QCOMPARE(m_host.log, log);
+    QVERIFY(uploaded);
+    const QStringList commands = uploadCommands(before);
+    QStringList seen;
+    for (const QString& command : commands)
+        seen << command.section(' ', 0, 0);
+    QCOMPARE(seen, verbs);
+    // Only the earlier copy was deleted; the whole file went up anew under a name of its own.
+    QVERIFY(commands.contains("DELE " + QString::fromUtf8(copy)));
+    QVERIFY(!commands.contains("STOR " + QString::fromUtf8(copy)));
+    QVERIFY(serverFile("f.bin", kUploadSize) == data);
+    QVERIFY(!uploads.find(m_host.server, "/", "f.bin"));
 }
 
 void TransferResumeTest::brokenDownloadResumesByteExact()
