@@ -5,7 +5,8 @@
 //  - a tree of many small files up and down through UploadFolder / DownloadFolder, against
 //    `lftp mirror -R` and `lftp mirror`;
 //  - a large download cancelled at 90 % and resumed (`--only resume`): the bytes each run
-//    moved and whether the result equals the server's file.
+//    moved and whether the result equals the server's file; the same for an upload over an
+//    older server file (`--only upload-resume`).
 // Built with the program, never run by the tests; see bench/README.md.
 #include "FtpServerFixture.h"
 #include "transfer/BatchHost.h"
@@ -13,6 +14,7 @@
 #include "transfer/FolderTransfer.h"
 #include "transfer/ResumeData.h"
 #include "transfer/TransferEngine.h"
+#include "transfer/UnfinishedUploads.h"
 #include "transfer/ui/MsgForm.h"
 
 #include <QApplication>
@@ -103,12 +105,15 @@ public:
         std::printf("asked: %s -> Resume\n", qPrintable(text));
         return ResumeAnswer::Resume;
     }
+    const UnfinishedUploads* unfinishedUploads() const override { return uploads; }
+    QByteArray serverIdentity() const override { return "user@127.0.0.1"; }
 
 private:
     BenchHost& m_outer;
 
 public:
     CancellingProgress sink;
+    const UnfinishedUploads* uploads = nullptr;
 };
 
 struct Session
@@ -283,6 +288,53 @@ void BenchResume(BenchHost& outer, const QString& serverRoot, quint16 port, qint
     QFile::remove(serverRoot + "/big.bin");
 }
 
+// An upload over an older server file cancelled at 90 % and uploaded again with Resume: the
+// older file must stay whole meanwhile, the second run must send only the rest, and the server's
+// file must then equal the local one.
+void BenchUploadResume(BenchHost& outer, const QString& serverRoot, quint16 port, qint64 size)
+{
+    QTemporaryDir local(QDir::tempPath() + "/bench-upresume-XXXXXX");
+    MakeFile(local.filePath("big.bin"), size);
+    MakeFile(serverRoot + "/big.bin", 1000);
+    const UnfinishedUploads uploads(local.filePath("uploads"));
+    Session session;
+    if (!Open(session, port))
+        return outer.fail("connect");
+    outer.connection = session.connection;
+    QElapsedTimer timer;
+
+    ResumeHost first(outer);
+    first.uploads = &uploads;
+    first.sink.cancelAt = size / 10 * 9;
+    outer.dialog.ShowProgress("Uploading big.bin", "Uploading", true, true);
+    timer.start();
+    UploadFile(first, local.filePath("big.bin"), FTP_TRANSFER_TYPE_BINARY);
+    const double firstSeconds = double(timer.nsecsElapsed()) / 1e9;
+    CancelRequested = false;
+    const QFileInfoList copies = QDir(serverRoot).entryInfoList({"big.bin.*.zulftp-upload"});
+    const qint64 kept = copies.size() == 1 ? copies.first().size() : -1;
+    const qint64 older = QFileInfo(serverRoot + "/big.bin").size();
+
+    ResumeHost second(outer);
+    second.uploads = &uploads;
+    timer.restart();
+    UploadFile(second, local.filePath("big.bin"), FTP_TRANSFER_TYPE_BINARY);
+    const double secondSeconds = double(timer.nsecsElapsed()) / 1e9;
+    outer.dialog.CloseProgress();
+
+    std::printf("upload resume of %lld bytes: first run cancelled after %lld bytes sent, the "
+                "server kept %lld (%.1f %%) under a temporary name, the older file still %lld "
+                "bytes, in %.2f s; resumed run sent %lld bytes (%.1f %% of the file) in %.2f s\n",
+                size, first.sink.lastDone, kept, 100.0 * double(kept) / double(size), older,
+                firstSeconds, size - kept, 100.0 * double(size - kept) / double(size),
+                secondSeconds);
+    const bool same = FileHash(local.filePath("big.bin")) == FileHash(serverRoot + "/big.bin");
+    std::printf("server file equals the local one (SHA-256): %s\n", same ? "yes" : "NO");
+    if (!same || kept <= 0 || older != 1000)
+        outer.failed = true;
+    QFile::remove(serverRoot + "/big.bin");
+}
+
 void BenchTree(BenchHost& host, quint16 port, int files)
 {
     QTemporaryDir local(QDir::tempPath() + "/bench-tree-XXXXXX");
@@ -351,7 +403,7 @@ int main(int argc, char** argv)
     parser.addOption({"files", "Files in the tree (default 10000).", "n", "10000"});
     parser.addOption(
         {"rounds", "Rounds of the large-file test, best counts (default 2).", "n", "2"});
-    parser.addOption({"only", "Run only 'file', 'tree' or 'resume'.", "part"});
+    parser.addOption({"only", "Run only 'file', 'tree', 'resume' or 'upload-resume'.", "part"});
     parser.process(app);
 
     QTemporaryDir serverRoot(QDir::tempPath() + "/bench-server-XXXXXX");
@@ -371,5 +423,8 @@ int main(int argc, char** argv)
     if (only.isEmpty() || only == "resume")
         BenchResume(host, serverRoot.path(), server.port(),
                     parser.value("mib").toLongLong() * 1024 * 1024);
+    if (only.isEmpty() || only == "upload-resume")
+        BenchUploadResume(host, serverRoot.path(), server.port(),
+                          parser.value("mib").toLongLong() * 1024 * 1024);
     return host.failed ? 1 : 0;
 }
