@@ -26,7 +26,8 @@ extern double TransferStartTime;
 // file, or when the upload was cancelled (or never started because Cancel was already set).
 // A name that may already exist there (see RemoteFolderNames) is replaced only by a copy the
 // server confirmed whole (UploadReplacing); the three-argument form reads the current remote
-// directory's names first.
+// directory's names first. A large file whose upload stops early can be resumed later where the
+// host remembers stopped uploads (UploadResumably).
 bool UploadFile(TransferHost& host, const LocalSource& localFile, DWORD transferType);
 bool UploadFile(TransferHost& host, const LocalSource& localFile, DWORD transferType,
                 RemoteFolderNames& names);

@@ -102,13 +102,6 @@ bool UnfinishedUploads::write(const QList<UnfinishedUpload>& uploads) const
            FALSE;
 }
 
-bool UnfinishedUploads::anyFor(const QByteArray& server) const
-{
-    const QList<UnfinishedUpload> uploads = read();
-    return std::any_of(uploads.begin(), uploads.end(),
-                       [&](const UnfinishedUpload& upload) { return upload.server == server; });
-}
-
 std::optional<UnfinishedUpload> UnfinishedUploads::find(const QByteArray& server,
                                                         const QByteArray& remoteFolder,
                                                         const QByteArray& targetName) const

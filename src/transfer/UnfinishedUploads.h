@@ -40,9 +40,6 @@ public:
     // The data folder followed by "zulftp-uploads".
     static QString defaultFilePath();
 
-    // True when anything is remembered for `server` (so that only then the current remote
-    // directory needs to be asked for).
-    bool anyFor(const QByteArray& server) const;
     // The upload remembered for the target, if any.
     std::optional<UnfinishedUpload> find(const QByteArray& server, const QByteArray& remoteFolder,
                                          const QByteArray& targetName) const;

@@ -11,6 +11,7 @@
 #include "transfer/LocalFile.h"
 #include "transfer/ResumeData.h"
 #include "transfer/TransferNames.h"
+#include "transfer/UnfinishedUploads.h"
 #include "transfer/ui/CommandLockout.h"
 #include "transfer/ui/MsgForm.h"
 
@@ -24,6 +25,8 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
+
+#include <sys/stat.h>
 
 // The main window's transfer handlers: the drag-and-drop rules, the desktop drop, the
 // commands run from the window, and the lockout of other commands while one runs.
@@ -43,6 +46,7 @@ private Q_SLOTS:
     void desktopDropUploadsFilesAndFolderThenLists();
     void uploadCommandSendsSelectedRowsAndDeselectsThem();
     void downloadCommandOffersToResume();
+    void uploadCommandOffersToResume();
     void localErrorHidesDialogAndRestoresCursor();
     void lockoutDropsInputToMainWindowOnly();
     void slowListingTakesClicksOnlyAtItsCancel();
@@ -297,6 +301,51 @@ void TransferWindowTest::downloadCommandOffersToResume()
     QCOMPARE(ReadFile(localPath("r.bin")), data);
     QVERIFY(PartialFiles(m_localDir->path(), "r.bin").isEmpty());
     QFile::remove(m_serverRoot.filePath("r.bin"));
+}
+
+void TransferWindowTest::uploadCommandOffersToResume()
+{
+    // What an earlier upload of the local file left: 1.5 MiB on the server under a temporary
+    // name beside an older file, remembered in the data folder for this server and folder.
+    const QByteArray data = PatternBytes(3 * 1024 * 1024 + 7);
+    QVERIFY(WriteFile(localPath("u.bin"), data));
+    QVERIFY(WriteFile(m_serverRoot.filePath("u.bin"), "older"));
+    const QByteArray copy = "u.bin.0123abcd.zulftp-upload";
+    QVERIFY(WriteFile(m_serverRoot.filePath(copy), data.first(1536 * 1024)));
+    struct stat info
+    {};
+    QCOMPARE(::stat(QFile::encodeName(localPath("u.bin")).constData(), &info), 0);
+    const QByteArray server = QStringLiteral("user@127.0.0.1:%1").arg(m_server.port()).toUtf8();
+    const UnfinishedUploads uploads(UnfinishedUploads::defaultFilePath());
+    QVERIFY(uploads.remember({server,
+                              "/",
+                              "u.bin",
+                              copy,
+                              {QFile::encodeName(localPath("u.bin")), qint64(data.size()),
+                               qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec}}));
+
+    ScriptedPrompter prompter;
+    TfrmMain w(prompter);
+    TfrmMsg msg(&w);
+    w.setMsgForm(&msg);
+    w.setLocalFolder(m_localDir->path());
+    connect(w);
+    FtpConnection.ConnectedServer = QString::fromUtf8(server);
+    for (int i = 0; i < w.LocalFilesModel->rowCount(); ++i) {
+        if (w.LocalFilesModel->row(i).name == "u.bin")
+            w.LocalFiles->selectionModel()->select(w.LocalFilesModel->index(i, 0),
+                                                   QItemSelectionModel::ClearAndSelect |
+                                                       QItemSelectionModel::Rows);
+    }
+    prompter.expectBeep(MB_ICONQUESTION)
+        .expectChoice("Resume the earlier upload of u.bin (1536 KB of 3072 KB)?",
+                      PromptAnswer::Yes);
+    w.btnUploadClick();
+    QVERIFY(prompter.verifyDone());
+    QVERIFY(ReadFile(m_serverRoot.filePath("u.bin")) == data);
+    QVERIFY(!QFile::exists(m_serverRoot.filePath(copy)));
+    QVERIFY(!uploads.find(server, "/", "u.bin"));
+    QFile::remove(m_serverRoot.filePath("u.bin"));
 }
 
 void TransferWindowTest::localErrorHidesDialogAndRestoresCursor()
