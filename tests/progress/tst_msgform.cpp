@@ -40,6 +40,7 @@ private Q_SLOTS:
     void offeredCancelFitsTheMessageLayout();
     void cancelAnsweredWithinFiftyMilliseconds();
     void updateProgressIsCheap();
+    void itemsOfAFolderArePaintedAtScreenPace();
     void escapeDoesNotHideDialog();
 };
 
@@ -414,6 +415,48 @@ void TestMsgForm::updateProgressIsCheap()
           static_cast<double>(ms) * 1000.0 / kBlocks);
     QVERIFY2(ms < 2000, qPrintable(QString::number(ms)));
     QCOMPARE(dialog.BytesLbl->text(), QStringLiteral("65536 KB of 65536 KB"));
+    dialog.CloseProgress();
+}
+
+// Records what the message line showed each time it was painted.
+class PaintWatch : public QObject
+{
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            ++paints;
+            painted = static_cast<QLabel*>(watched)->text();
+        }
+        return false;
+    }
+    int paints = 0;
+    QString painted;
+};
+
+void TestMsgForm::itemsOfAFolderArePaintedAtScreenPace()
+{
+    // A folder of small files starts an item every millisecond or so: painting each one cost
+    // as much as sending it. The latest item must still reach the screen.
+    TfrmMsg dialog;
+    dialog.ShowProgress(QStringLiteral("Uploading \"tree\""), QStringLiteral("T"), true, true);
+    PaintWatch watch;
+    dialog.MsgLbl->installEventFilter(&watch);
+    constexpr int kItems = 2000;
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < kItems; ++i) {
+        dialog.ShowProgress(QStringLiteral("Uploading \"tree/f%1.txt\"").arg(i),
+                            QStringLiteral("T"), true, true);
+        dialog.UpdateProgress(100, 300, 300, 0.001);
+        dialog.SetProgressPosition(0);
+    }
+    const qint64 ms = clock.elapsed();
+    qInfo("%d items took %lld ms, %d paints", kItems, static_cast<long long>(ms), watch.paints);
+    QVERIFY2(watch.paints <= ms / TfrmMsg::kPumpIntervalMs + 2,
+             qPrintable(QString::number(watch.paints)));
+    QTRY_COMPARE(watch.painted, QStringLiteral("Uploading \"tree/f%1.txt\"").arg(kItems - 1));
+    QCOMPARE(dialog.ProgressBar->value(), 0);
     dialog.CloseProgress();
 }
 

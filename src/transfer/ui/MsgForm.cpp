@@ -224,10 +224,19 @@ void TfrmMsg::ShowProgress(const QString& message, const QString& title, bool sh
     layOutForMessage(message);
     setFixedHeight(height);
     centreOnMainWindow();
-    if (!isVisible())
+    // A folder of small files starts an item every millisecond or two; painting and pumping
+    // for each one cost as much as sending it. The first message is painted at once; later
+    // ones at the pace of UpdateProgress, and the pending repaint shows the latest one.
+    if (!isVisible()) {
         show();
-    repaintNow();
-    pumpEvents();
+        repaintNow();
+    } else if (m_sinceRepaint.elapsed() >= kRepaintIntervalMs) {
+        repaintNow();
+    } else if (!m_pendingRepaint.isActive()) {
+        m_pendingRepaint.start();
+    }
+    if (m_sincePump.elapsed() >= kPumpIntervalMs)
+        pumpEvents();
 }
 
 void TfrmMsg::layOutForMessage(const QString& message)
@@ -313,7 +322,15 @@ void TfrmMsg::UpdateProgress(int percent, qint64 bytesDone, qint64 bytesTotal,
 void TfrmMsg::SetProgressPosition(int percent)
 {
     // The control's range is 0 to 100, and a value outside it leaves the bar at that end.
-    ProgressBar->setValue(std::clamp(percent, 0, 100));
+    const int value = std::clamp(percent, 0, 100);
+    if (ProgressBar->value() == value)
+        return;
+    // QProgressBar repaints itself at once on a visible change, outside the throttle: on a
+    // tree of small files that was two bar paints per file (0 % and 100 %). Enabling updates
+    // again asks for a paint at the next pump instead.
+    ProgressBar->setUpdatesEnabled(false);
+    ProgressBar->setValue(value);
+    ProgressBar->setUpdatesEnabled(true);
 }
 
 void TfrmMsg::CloseProgress()
