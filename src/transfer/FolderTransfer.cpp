@@ -284,6 +284,7 @@ bool DownloadFolderContents(BatchHost& host, const LocalDirectory& parent,
     if (!ListRemoteEntries(host, entries, kDownloadFolderFailed))
         return false;
     FixedFolderHost inner(host, folder->path());
+    const PartialDownloadNames partials(*folder);
     bool result = true;
     for (const RemoteEntry& entry : entries) {
         if (!BatchGoesOn(host) || download.place.lost)
@@ -300,9 +301,10 @@ bool DownloadFolderContents(BatchHost& host, const LocalDirectory& parent,
         const RemoteStamp stamp{entry.serverName, entry.size, entry.modifiedMinutes};
         if (!entry.isFolder && SkipPresentFile(host, *folder, stamp, entry.name, download))
             continue;
-        const bool ok = entry.isFolder ? DownloadFolderContents(inner, *folder, entry.serverName,
-                                                                shown, download)
-                                       : DownloadListedFileAt(inner, *folder, stamp, entry.name);
+        const bool ok =
+            entry.isFolder
+                ? DownloadFolderContents(inner, *folder, entry.serverName, shown, download)
+                : DownloadListedFileAt(inner, *folder, stamp, entry.name, &partials);
         result = result && ok;
         host.progress().SetProgressPosition(0);
     }

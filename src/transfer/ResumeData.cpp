@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstring>
 
 namespace {
 
@@ -32,10 +33,9 @@ std::optional<qint64> decimal(QByteArrayView text)
     return value;
 }
 
-// Calls `visit(name)` for each entry of `folder` whose name is that of partial data of a
-// download of `localName`.
-template <typename Visit>
-void forEachPartialName(const LocalDirectory& folder, const QString& localName, Visit visit)
+// Calls `visit(name)` for each entry of `folder` for which `wanted(name)` holds.
+template <typename Wanted, typename Visit>
+void forEachEntry(const LocalDirectory& folder, Wanted wanted, Visit visit)
 {
     // A descriptor of its own: closedir() closes the one it was given.
     const int fd = ::openat(folder.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -47,11 +47,31 @@ void forEachPartialName(const LocalDirectory& folder, const QString& localName, 
         return;
     }
     while (const dirent* entry = ::readdir(dir)) {
+        // Most entries are told apart by their bytes alone, without building a text.
+        if (std::strstr(entry->d_name, kPartialSuffix) == nullptr)
+            continue;
         const QString name = QFile::decodeName(entry->d_name);
-        if (IsPartialDownloadOf(name, localName))
+        if (wanted(name))
             visit(name);
     }
     ::closedir(dir);
+}
+
+// Calls `visit(name)` for each entry of `folder` (or of `known`, read from it earlier) whose
+// name is that of partial data of a download of `localName`.
+template <typename Visit>
+void forEachPartialName(const LocalDirectory& folder, const QString& localName,
+                        const PartialDownloadNames* known, Visit visit)
+{
+    const auto wanted = [&](const QString& name) { return IsPartialDownloadOf(name, localName); };
+    if (!known) {
+        forEachEntry(folder, wanted, visit);
+        return;
+    }
+    for (const QString& name : known->names()) {
+        if (wanted(name))
+            visit(name);
+    }
 }
 
 // The stamp and size of the partial file `name`: nothing for a link, a non-regular file or
@@ -116,12 +136,20 @@ void RememberRemoteStamp(int fd, const RemoteStamp& stamp)
     (void)::fsetxattr(fd, kStampAttribute, value.constData(), size_t(value.size()), 0);
 }
 
+PartialDownloadNames::PartialDownloadNames(const LocalDirectory& folder)
+{
+    forEachEntry(
+        folder, [](const QString&) { return true; },
+        [this](const QString& name) { m_names.append(name); });
+}
+
 std::optional<PartialDownload> FindPartialDownload(const LocalDirectory& folder,
                                                    const QString& localName,
-                                                   const RemoteStamp& listed)
+                                                   const RemoteStamp& listed,
+                                                   const PartialDownloadNames* known)
 {
     std::optional<PartialDownload> best;
-    forEachPartialName(folder, localName, [&](const QString& name) {
+    forEachPartialName(folder, localName, known, [&](const QString& name) {
         const auto partial = readStamped(folder, name);
         if (!partial || partial->first.serverName != listed.serverName)
             return;
@@ -140,7 +168,7 @@ std::optional<PartialDownload> FindPartialDownload(const LocalDirectory& folder,
 void RemoveOtherPartialDownloads(const LocalDirectory& folder, const QString& localName,
                                  const QByteArray& serverName, const QString& keep)
 {
-    forEachPartialName(folder, localName, [&](const QString& name) {
+    forEachPartialName(folder, localName, nullptr, [&](const QString& name) {
         if (name == keep)
             return;
         // Only files that carry our stamp of this very remote file: nothing else is ours.

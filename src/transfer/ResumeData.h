@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <optional>
@@ -39,13 +40,28 @@ struct PartialDownload
     bool unchanged = true; // the remote file is listed as it was when this data was written
 };
 
+// The names in one local folder that look like partial data, read once. A folder download
+// looks for partial data before every file it fetches; reading the whole folder each time
+// made a folder of n files cost n times its size.
+class PartialDownloadNames
+{
+public:
+    explicit PartialDownloadNames(const LocalDirectory& folder);
+    const QStringList& names() const { return m_names; }
+
+private:
+    QStringList m_names;
+};
+
 // The partial data an earlier download of exactly `listed.serverName` left in `folder` for
 // the local name `localName`: the largest such file when there are several. Files of another
 // remote name (two long names can share the shortened partial name), files without a stamp
 // and anything that is not a regular file are never taken. Nothing when there is none.
+// `known`, when given, stands for the folder's entries (read when the folder download began).
 std::optional<PartialDownload> FindPartialDownload(const LocalDirectory& folder,
                                                    const QString& localName,
-                                                   const RemoteStamp& listed);
+                                                   const RemoteStamp& listed,
+                                                   const PartialDownloadNames* known = nullptr);
 
 // Every partial file an earlier download of exactly `listed.serverName` left for `localName`,
 // other than `keep`, is removed: a download that completed has made them useless.

@@ -174,9 +174,9 @@ struct ResumePlan
 // Asks about the partial data an earlier download of `listed` left, when there is any that
 // can be continued. False when the user cancelled.
 bool PlanResume(TransferHost& host, const LocalDirectory& folder, const RemoteStamp& listed,
-                const QString& localName, ResumePlan& plan)
+                const QString& localName, const PartialDownloadNames* known, ResumePlan& plan)
 {
-    plan.earlier = FindPartialDownload(folder, localName, listed);
+    plan.earlier = FindPartialDownload(folder, localName, listed, known);
     if (!plan.earlier || !plan.earlier->unchanged)
         return true; // nothing to continue, or the file changed since: start over
     switch (host.askResume(ResumeQuestionText(localName, plan.earlier->size, listed.size))) {
@@ -193,7 +193,8 @@ bool PlanResume(TransferHost& host, const LocalDirectory& folder, const RemoteSt
 
 bool Download(TransferHost& host, const LocalDirectory& folder, const QByteArray& remoteName,
               const QString& localName, qint64 expectedSize, DWORD transferType,
-              PartialData partial, const RemoteStamp* listed)
+              PartialData partial, const RemoteStamp* listed,
+              const PartialDownloadNames* known = nullptr)
 {
     if (const QString refusal = RefusedDownloadNameText(localName); !refusal.isEmpty()) {
         host.warn(refusal);
@@ -206,7 +207,7 @@ bool Download(TransferHost& host, const LocalDirectory& folder, const QByteArray
         return false;
     }
     ResumePlan plan;
-    if (listed && !PlanResume(host, folder, *listed, localName, plan)) {
+    if (listed && !PlanResume(host, folder, *listed, localName, known, plan)) {
         CancelRequested = true;
         return true;
     }
@@ -295,8 +296,9 @@ bool DownloadListedFile(TransferHost& host, const RemoteStamp& listed, const QSt
 }
 
 bool DownloadListedFileAt(TransferHost& host, const LocalDirectory& folder,
-                          const RemoteStamp& listed, const QString& localName)
+                          const RemoteStamp& listed, const QString& localName,
+                          const PartialDownloadNames* known)
 {
     return Download(host, folder, listed.serverName, localName, listed.size,
-                    FTP_TRANSFER_TYPE_BINARY, PartialData::Keep, &listed);
+                    FTP_TRANSFER_TYPE_BINARY, PartialData::Keep, &listed, known);
 }

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QtGlobal>
 
+class PartialDownloadNames;
 class RemoteFolderNames;
 class TransferHost;
 struct RemoteStamp;
@@ -80,8 +81,10 @@ bool DownloadFileAt(TransferHost& host, const LocalDirectory& folder, const QByt
 // earlier partial data of the same remote file. Cancel at the question sets CancelRequested
 // and returns true without transferring anything.
 bool DownloadListedFile(TransferHost& host, const RemoteStamp& listed, const QString& localName);
+// `known`: the folder's partial data as a folder download read it when it began.
 bool DownloadListedFileAt(TransferHost& host, const LocalDirectory& folder,
-                          const RemoteStamp& listed, const QString& localName);
+                          const RemoteStamp& listed, const QString& localName,
+                          const PartialDownloadNames* known = nullptr);
 
 // Whole seconds since TransferStartTime, measured on the clock of the day so that a transfer
 // running across midnight is measured right (one running longer than a day wraps to 0).
