@@ -1,10 +1,8 @@
 #include "ftp/RemoteFilesCompare.h"
 
-#include <algorithm>
+#include "ftp/FreedMemory.h"
 
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
+#include <algorithm>
 
 namespace {
 
@@ -121,23 +119,6 @@ SortItem sortItemOf(SortKey key, const FileListRow& row, int index)
     return {0, 0, index, folder};
 }
 
-// Rows from which a sort's scratch is large enough to be worth handing back at once.
-constexpr size_t kLargeSortRows = 65'536;
-
-// A million rows sort through 36 MB of scratch (the keys and the merge buffer), which glibc
-// keeps in the heap once freed. The list view then lays the rows out in 40 MB of fresh pages,
-// so without this the program would hold both at its peak; handing the free pages back costs
-// a few milliseconds.
-void giveBackScratch(size_t rows)
-{
-#if defined(__GLIBC__)
-    if (rows >= kLargeSortRows)
-        ::malloc_trim(0);
-#else
-    (void)rows;
-#endif
-}
-
 } // namespace
 
 std::vector<int> SortFileListRows(std::vector<FileListRow>& rows, int sortCode)
@@ -167,7 +148,9 @@ std::vector<int> SortFileListRows(std::vector<FileListRow>& rows, int sortCode)
     for (const SortItem& item : items)
         order.push_back(item.index);
     std::vector<SortItem>().swap(items);
-    giveBackScratch(rows.size());
+    // A million rows sort through 36 MB of scratch; the view's layout that follows should
+    // take its place rather than come on top of it.
+    GiveBackFreedMemory(rows.size());
     // The rows move to their places along the cycles of the order, so a million rows are never
     // held twice: position `at` receives the row that stood at order[at].
     std::vector<bool> placed(rows.size());
