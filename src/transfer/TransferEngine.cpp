@@ -93,7 +93,7 @@ UploadOutcome SendFrom(TransferHost& host, LocalFileReader& source, const QByteA
         if (offset > 0 && GetLastError() == ERROR_NOT_SUPPORTED)
             return UploadOutcome::CannotResume;
         host.reportFtpError(kOpenFailed);
-        return UploadOutcome::Failed;
+        return UploadOutcome::Refused;
     }
     if (offset > 0)
         source.skipTo(offset);
@@ -152,7 +152,7 @@ bool UploadFile(TransferHost& host, const LocalSource& localFile, DWORD transfer
     // or failed upload left there stays for the user to judge.
     const UploadOutcome outcome = SendFrom(host, source, remoteName, transferType, 0);
     names.add(remoteName);
-    return outcome != UploadOutcome::Failed;
+    return outcome == UploadOutcome::Stored || outcome == UploadOutcome::Cancelled;
 }
 
 bool DownloadFile(TransferHost& host, const QByteArray& remoteName, const QString& localName,

@@ -37,6 +37,7 @@ enum class UploadOutcome {
     Stored,       // the server confirmed the whole file
     Cancelled,    // CancelRequested stopped it; the transfer was aborted
     Failed,       // reported to the user; the transfer was aborted
+    Refused,      // the server would not take the file (reported); nothing was sent
     CannotResume, // the server cannot go on at the offset asked for; nothing was sent
 };
 

@@ -126,7 +126,7 @@ std::optional<bool> UploadResumably(TransferHost& host, RemoteFolderNames& names
         CancelRequested = true;
         return true;
     }
-    const bool resuming = plan.offset > 0;
+    bool resuming = plan.offset > 0;
     // A first upload goes straight to a free name, else to a name of its own beside it.
     const auto freshName = [&] {
         return names.mayExist(targetName) ? TemporaryRemoteName(targetName) : targetName;
@@ -138,6 +138,7 @@ std::optional<bool> UploadResumably(TransferHost& host, RemoteFolderNames& names
         if (outcome == UploadOutcome::CannotResume) {
             host.warn(NoUploadResumeText(displayName));
             Discard(host, place, temporaryName);
+            resuming = false;
             temporaryName = freshName();
             outcome = SendFrom(host, source, temporaryName, transferType, 0);
         }
@@ -147,6 +148,13 @@ std::optional<bool> UploadResumably(TransferHost& host, RemoteFolderNames& names
     }
     if (temporaryName == targetName)
         names.add(targetName);
+    if (outcome == UploadOutcome::Refused) {
+        // Nothing was sent: an earlier copy stays remembered as it was, and a new name is not
+        // remembered for a copy that the server never began.
+        if (!resuming && temporaryName != targetName)
+            RemovePartialCopy(host, temporaryName);
+        return false;
+    }
     if (outcome != UploadOutcome::Stored) {
         KeepOrRemove(host, place, temporaryName, local);
         return outcome == UploadOutcome::Cancelled;
