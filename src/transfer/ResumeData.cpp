@@ -13,25 +13,13 @@
 
 #include <array>
 #include <cstring>
+#include <limits>
 
 namespace {
 
 // In the "user" name space, which any owner of a file may set on the common file systems.
 constexpr char kStampAttribute[] = "user.zulftp.source";
 constexpr char kStampHeader[] = "zulftp-source 1";
-
-std::optional<qint64> decimal(QByteArrayView text)
-{
-    if (text.isEmpty() || text.size() > 18)
-        return std::nullopt;
-    qint64 value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * 10 + (c - '0');
-    }
-    return value;
-}
 
 // Calls `visit(name)` for each entry of `folder` for which `wanted(name)` holds.
 template <typename Wanted, typename Visit>
@@ -121,8 +109,8 @@ std::optional<RemoteStamp> DecodeRemoteStamp(QByteArrayView bytes)
     const qsizetype timeEnd = bytes.indexOf('\n', sizeEnd + 1);
     if (timeEnd < 0)
         return std::nullopt;
-    const auto size = decimal(bytes.first(sizeEnd));
-    const auto minutes = decimal(bytes.sliced(sizeEnd + 1, timeEnd - sizeEnd - 1));
+    const auto size = ParseDecimal(bytes.first(sizeEnd));
+    const auto minutes = ParseDecimal(bytes.sliced(sizeEnd + 1, timeEnd - sizeEnd - 1));
     const QByteArrayView name = bytes.sliced(timeEnd + 1);
     if (!size || !minutes || name.isEmpty())
         return std::nullopt;
@@ -185,17 +173,55 @@ bool HoldsCompleteDownload(const LocalDirectory& folder, const QString& localNam
     return file && file->first == listed && file->second == listed.size;
 }
 
-QString ResumeQuestionText(const QString& name, qint64 have, qint64 total)
+std::optional<qint64> ParseDecimal(QByteArrayView text)
 {
-    return QStringLiteral("Resume the earlier download of %1 (%2 KB of %3 KB)?")
-        .arg(name)
+    if (text.isEmpty() || text.size() > 19)
+        return std::nullopt;
+    quint64 value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + quint64(c - '0');
+    }
+    if (value > quint64(std::numeric_limits<qint64>::max()))
+        return std::nullopt;
+    return qint64(value);
+}
+
+namespace {
+// `transfer` is "download" or "upload".
+QString resumeQuestion(const char* transfer, const QString& name, qint64 have, qint64 total)
+{
+    return QStringLiteral("Resume the earlier %1 of %2 (%3 KB of %4 KB)?")
+        .arg(QLatin1String(transfer), name)
         .arg(have / 1024)
         .arg(total / 1024);
 }
 
+QString noResume(const char* transfer, const QString& name)
+{
+    return QStringLiteral("The server cannot resume the %1 of %2. It is %1ed again from the "
+                          "beginning.")
+        .arg(QLatin1String(transfer), name);
+}
+} // namespace
+
+QString ResumeQuestionText(const QString& name, qint64 have, qint64 total)
+{
+    return resumeQuestion("download", name, have, total);
+}
+
 QString NoResumeText(const QString& name)
 {
-    return QStringLiteral("The server cannot resume the download of %1. It is downloaded again "
-                          "from the beginning.")
-        .arg(name);
+    return noResume("download", name);
+}
+
+QString UploadResumeQuestionText(const QString& name, qint64 have, qint64 total)
+{
+    return resumeQuestion("upload", name, have, total);
+}
+
+QString NoUploadResumeText(const QString& name)
+{
+    return noResume("upload", name);
 }

@@ -80,3 +80,9 @@ inline constexpr char kSkipPresentText[] = "Skip files that are already here?";
 QString ResumeQuestionText(const QString& name, qint64 have, qint64 total);
 // What the user reads when the server cannot continue a download.
 QString NoResumeText(const QString& name);
+// The same two for an upload: "Resume the earlier upload of NAME (X KB of Y KB)?".
+QString UploadResumeQuestionText(const QString& name, qint64 have, qint64 total);
+QString NoUploadResumeText(const QString& name);
+
+// A non-negative decimal number of at most 19 digits, nothing else (no sign, no blanks).
+std::optional<qint64> ParseDecimal(QByteArrayView text);

@@ -1,10 +1,9 @@
 #include "transfer/UnfinishedUploads.h"
 
 #include "datafolder.h"
+#include "transfer/ResumeData.h"
 
 #include <QFile>
-
-#include <limits>
 
 namespace {
 
@@ -15,22 +14,6 @@ constexpr int kFieldCount = 7;
 QByteArray encoded(const QByteArray& field)
 {
     return field.toPercentEncoding();
-}
-
-// A non-negative decimal number of at most 19 digits (a time in nanoseconds has 19).
-std::optional<qint64> decimal(const QByteArray& text)
-{
-    if (text.isEmpty() || text.size() > 19)
-        return std::nullopt;
-    quint64 value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * 10 + quint64(c - '0');
-    }
-    if (value > quint64(std::numeric_limits<qint64>::max()))
-        return std::nullopt;
-    return qint64(value);
 }
 
 // One line as write() makes it; anything else is no record.
@@ -44,8 +27,8 @@ std::optional<UnfinishedUpload> parseLine(const QByteArray& line)
     upload.remoteFolder = QByteArray::fromPercentEncoding(fields[1]);
     upload.targetName = QByteArray::fromPercentEncoding(fields[2]);
     upload.temporaryName = QByteArray::fromPercentEncoding(fields[3]);
-    const auto size = decimal(fields[4]);
-    const auto modified = decimal(fields[5]);
+    const auto size = ParseDecimal(fields[4]);
+    const auto modified = ParseDecimal(fields[5]);
     upload.local.path = QByteArray::fromPercentEncoding(fields[6]);
     if (!size || !modified || upload.server.isEmpty() || upload.targetName.isEmpty() ||
         upload.temporaryName.isEmpty() || upload.local.path.isEmpty() ||
@@ -139,19 +122,4 @@ void UnfinishedUploads::forget(const QByteArray& server, const QByteArray& remot
             return sameTarget(upload, server, remoteFolder, targetName);
         }) > 0)
         write(uploads);
-}
-
-QString UploadResumeQuestionText(const QString& name, qint64 have, qint64 total)
-{
-    return QStringLiteral("Resume the earlier upload of %1 (%2 KB of %3 KB)?")
-        .arg(name)
-        .arg(have / 1024)
-        .arg(total / 1024);
-}
-
-QString NoUploadResumeText(const QString& name)
-{
-    return QStringLiteral("The server cannot resume the upload of %1. It is uploaded again "
-                          "from the beginning.")
-        .arg(name);
 }

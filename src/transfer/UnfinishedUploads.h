@@ -62,8 +62,3 @@ private:
 // The most uploads remembered at once; the oldest goes first. Their copies stay on the
 // server under names ending in ".zulftp-upload", where the user can still see them.
 inline constexpr qsizetype kUnfinishedUploadsMax = 200;
-
-// The question before continuing an upload: "Resume the earlier upload of NAME (X KB of Y KB)?".
-QString UploadResumeQuestionText(const QString& name, qint64 have, qint64 total);
-// What the user reads when the server cannot continue an upload.
-QString NoUploadResumeText(const QString& name);

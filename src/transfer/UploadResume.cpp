@@ -4,6 +4,7 @@
 #include "transfer/CancelFlag.h"
 #include "transfer/LocalFile.h"
 #include "transfer/RemoteReplace.h"
+#include "transfer/ResumeData.h"
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferHost.h"
 #include "transfer/TransferNames.h"

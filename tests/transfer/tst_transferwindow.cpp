@@ -62,6 +62,22 @@ private:
     TestConnection m_connection;
 };
 
+namespace {
+// Selects the local row `name` alone; false when the list has no such row.
+bool SelectLocalRow(TfrmMain& w, const QString& name)
+{
+    for (int i = 0; i < w.LocalFilesModel->rowCount(); ++i) {
+        if (w.LocalFilesModel->row(i).name == name) {
+            w.LocalFiles->selectionModel()->select(w.LocalFilesModel->index(i, 0),
+                                                   QItemSelectionModel::ClearAndSelect |
+                                                       QItemSelectionModel::Rows);
+            return true;
+        }
+    }
+    return false;
+}
+} // namespace
+
 void TransferWindowTest::initTestCase()
 {
     qputenv("ZULFTP_HOME", m_home.path().toUtf8());
@@ -242,15 +258,7 @@ void TransferWindowTest::uploadCommandSendsSelectedRowsAndDeselectsThem()
     w.setMsgForm(&msg);
     w.setLocalFolder(m_localDir->path());
     connect(w);
-    int row = -1;
-    for (int i = 0; i < w.LocalFilesModel->rowCount(); ++i) {
-        if (w.LocalFilesModel->row(i).name == "send.txt")
-            row = i;
-    }
-    QVERIFY(row >= 0);
-    w.LocalFiles->selectionModel()->select(w.LocalFilesModel->index(row, 0),
-                                           QItemSelectionModel::ClearAndSelect |
-                                               QItemSelectionModel::Rows);
+    QVERIFY(SelectLocalRow(w, "send.txt"));
     w.btnUploadClick();
     QCOMPARE(ReadFile(m_serverRoot.filePath("send.txt")), QByteArray("send me"));
     QVERIFY(!QFile::exists(m_serverRoot.filePath("keep.txt")));
@@ -331,12 +339,7 @@ void TransferWindowTest::uploadCommandOffersToResume()
     w.setLocalFolder(m_localDir->path());
     connect(w);
     FtpConnection.ConnectedServer = QString::fromUtf8(server);
-    for (int i = 0; i < w.LocalFilesModel->rowCount(); ++i) {
-        if (w.LocalFilesModel->row(i).name == "u.bin")
-            w.LocalFiles->selectionModel()->select(w.LocalFilesModel->index(i, 0),
-                                                   QItemSelectionModel::ClearAndSelect |
-                                                       QItemSelectionModel::Rows);
-    }
+    QVERIFY(SelectLocalRow(w, "u.bin"));
     prompter.expectBeep(MB_ICONQUESTION)
         .expectChoice("Resume the earlier upload of u.bin (1536 KB of 3072 KB)?",
                       PromptAnswer::Yes);
