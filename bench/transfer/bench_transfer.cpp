@@ -192,6 +192,28 @@ long PeakRssKiB()
     return usage.ru_maxrss;
 }
 
+// Processor time so far (every thread, user and system), in seconds: of this program, or of
+// the tools it ran (RUSAGE_CHILDREN; the server, still running, is not among them).
+double CpuSeconds(int who = RUSAGE_SELF)
+{
+    rusage usage{};
+    getrusage(who, &usage);
+    const auto seconds = [](const timeval& t) {
+        return double(t.tv_sec) + double(t.tv_usec) / 1e6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// A run of lftp, its processor time printed as ours is.
+double LftpTimed(const QStringList& arguments, const char* what)
+{
+    const double cpuBefore = CpuSeconds(RUSAGE_CHILDREN);
+    const double seconds = RunTool("lftp", arguments);
+    std::printf("  lftp %s: %.2f s, of it %.2f s processor time in lftp\n", what, seconds,
+                CpuSeconds(RUSAGE_CHILDREN) - cpuBefore);
+    return seconds;
+}
+
 double Best(const QList<double>& times)
 {
     return *std::min_element(times.begin(), times.end());
@@ -351,6 +373,7 @@ template <typename Body>
 double OursTimed(BenchHost& host, quint16 port, const QString& message, const QString& title,
                  Body body)
 {
+    const double cpuBefore = CpuSeconds();
     QElapsedTimer timer;
     timer.start();
     {
@@ -365,7 +388,11 @@ double OursTimed(BenchHost& host, quint16 port, const QString& message, const QS
         host.dialog.CloseProgress();
         host.connection = nullptr;
     }
-    return double(timer.nsecsElapsed()) / 1e9;
+    const double seconds = double(timer.nsecsElapsed()) / 1e9;
+    // Our own work, which the load of the machine and the server's share hardly change.
+    std::printf("  %s: %.2f s, of it %.2f s processor time in this program\n", qPrintable(title),
+                seconds, CpuSeconds() - cpuBefore);
+    return seconds;
 }
 
 void BenchTree(BenchHost& host, quint16 port, int files)
@@ -380,9 +407,10 @@ void BenchTree(BenchHost& host, quint16 port, int files)
     const double oursUp = OursTimed(host, port, uploading, "Uploading",
                                     [&] { UploadFolder(host, local.filePath("tree")); });
     const double lftpUp =
-        RunTool("lftp", lftpBase + QStringList{lftpSettings + "mirror -R " +
-                                                   local.filePath("tree") + " /lftptree; quit",
-                                               "127.0.0.1"});
+        LftpTimed(lftpBase + QStringList{lftpSettings + "mirror -R " + local.filePath("tree") +
+                                             " /lftptree; quit",
+                                         "127.0.0.1"},
+                  "mirror -R");
 
     // Into a folder of its own, as lftp's: creating files where thousands were deleted a
     // moment ago costs the file system more, and only one of the two would pay for it.
@@ -398,9 +426,10 @@ void BenchTree(BenchHost& host, quint16 port, int files)
     const double oursAgain = OursTimed(host, port, uploading, "Uploading",
                                        [&] { UploadFolder(host, local.filePath("tree")); });
     const double lftpDown =
-        RunTool("lftp", lftpBase + QStringList{lftpSettings + "mirror /lftptree " +
-                                                   local.filePath("lftptree") + "; quit",
-                                               "127.0.0.1"});
+        LftpTimed(lftpBase + QStringList{lftpSettings + "mirror /lftptree " +
+                                             local.filePath("lftptree") + "; quit",
+                                         "127.0.0.1"},
+                  "mirror");
     std::printf("tree of %d files up:   ours %.2f s, lftp mirror -R %.2f s, time ratio %.2f\n",
                 files, oursUp, lftpUp, oursUp / lftpUp);
     std::printf("tree of %d files up again over the same names: ours %.2f s (a listing per "
