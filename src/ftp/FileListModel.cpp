@@ -1,6 +1,5 @@
 #include "ftp/FileListModel.h"
 
-#include "ftp/FreedMemory.h"
 #include "ftp/RemoteFilesCompare.h"
 
 FileListModel::FileListModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -78,12 +77,9 @@ Qt::ItemFlags FileListModel::flags(const QModelIndex& index) const
 
 void FileListModel::setRows(std::vector<FileListRow> rows)
 {
-    const size_t dropped = m_rows.size();
     beginResetModel();
     m_rows = std::move(rows);
     endResetModel();
-    // Leaving a folder of a million entries should not keep their memory for the session.
-    GiveBackFreedMemory(dropped);
 }
 
 void FileListModel::clear()

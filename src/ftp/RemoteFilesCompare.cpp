@@ -1,7 +1,5 @@
 #include "ftp/RemoteFilesCompare.h"
 
-#include "ftp/FreedMemory.h"
-
 #include <algorithm>
 
 namespace {
@@ -148,9 +146,6 @@ std::vector<int> SortFileListRows(std::vector<FileListRow>& rows, int sortCode)
     for (const SortItem& item : items)
         order.push_back(item.index);
     std::vector<SortItem>().swap(items);
-    // A million rows sort through 36 MB of scratch; the view's layout that follows should
-    // take its place rather than come on top of it.
-    GiveBackFreedMemory(rows.size());
     // The rows move to their places along the cycles of the order, so a million rows are never
     // held twice: position `at` receives the row that stood at order[at].
     std::vector<bool> placed(rows.size());

@@ -2,6 +2,7 @@
 
 #include "ftp/FileListModel.h"
 #include "ftp/FileListRows.h"
+#include "ftp/FreedMemory.h"
 #include "ftp/FtpConnection.h"
 #include "ftp/RemoteFilesCompare.h"
 #include "ftp/RemoteHost.h"
@@ -171,6 +172,9 @@ void ListRemoteFiles(RemoteHost& host)
     host.setRemoteHeader(RemoteHeaderCaption(FtpConnection.ConnectedHost, directory));
     // Sorted before it reaches the view, so the list is laid out once.
     SortFileListRows(rows, RemoteSort);
+    // The sort's freed scratch (36 MB for a million rows) goes back before the view lays the
+    // rows out in pages of its own, rather than being held beside them.
+    GiveBackFreedMemory(rows.size());
     list.setRows(std::move(rows));
     host.progress().CloseProgress();
     host.setCursor(RemoteHost::Cursor::Default);

@@ -3,6 +3,7 @@
 #include "app/ui/FileListView.h"
 #include "app/ui/PaneHeader.h"
 #include "ftp/FileListModel.h"
+#include "ftp/FreedMemory.h"
 #include "ftp/RemoteFilesCompare.h"
 #include "ftp/SortState.h"
 #include "local/DesktopApps.h"
@@ -87,6 +88,7 @@ void TfrmMain::ListLocalFiles()
         if (m_local->relistWanted)
             continue;
         SortFileListRows(rows, LocalSort);
+        GiveBackFreedMemory(rows.size()); // the sort's scratch, before the view's layout
         LocalFilesModel->setRows(std::move(rows));
     } while (m_local->relistWanted);
     m_local->listing = false;
