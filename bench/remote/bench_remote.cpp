@@ -161,16 +161,21 @@ bool makeManyFiles(const QString& folder, int count)
     return true;
 }
 
+// The fastest of `rounds` runs, with the highest memory peak of them all: a repeat listing
+// meets what the one before it left behind, and that is the peak a user sees.
 template <typename Measure> Run best(int rounds, Measure measure)
 {
     Run result;
+    std::uint64_t highestPeak = 0;
     for (int i = 0; i < rounds; ++i) {
         const Run run = measure();
         if (!run.ok)
             return run;
+        highestPeak = std::max(highestPeak, run.peakBytes);
         if (!result.ok || run.seconds < result.seconds)
             result = run;
     }
+    result.peakBytes = highestPeak;
     return result;
 }
 
@@ -193,7 +198,7 @@ bool listing(BenchHost& host, const FtpServerFixture& server, const char* what,
     std::printf("%-16s of which ListRemoteFiles %.3f s; the service's bare enumeration of the "
                 "same folder %.3f s\n",
                 "", ours.listingSeconds, ours.engineSeconds);
-    std::printf("%-16s peak resident memory of the whole program with the rows shown %.1f MiB; "
+    std::printf("%-16s highest resident peak of the whole program with the rows shown %.1f MiB; "
                 "%.1f MiB once log-off has cleared them\n",
                 "", bench::mebibytes(ours.peakBytes), bench::mebibytes(ours.clearedBytes));
     std::fflush(stdout);

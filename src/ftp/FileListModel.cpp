@@ -26,7 +26,7 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const
         case NameColumn:
             return r.name;
         case SizeColumn:
-            return r.sizeText;
+            return r.sizeText();
         case ModifiedColumn:
             return r.modifiedText;
         default:

@@ -10,17 +10,30 @@ inline constexpr int kArchiveImage = 2;
 
 // One row of LocalFiles or RemoteFiles. A row is a folder exactly when its image index is
 // kFolderImage, and exactly then its size text is empty.
+//
+// A listing can hold a million rows, so the Size text is made from the number when it is
+// shown rather than kept as a string of its own in every row.
 struct FileListRow
 {
     QString name;         // the "Name" column: the name as shown
     QByteArray nameBytes; // a remote name that is not UTF-8: its bytes as listed; else null
-    QString sizeText;     // the "Size" column: decimal bytes, empty for a folder
     QString modifiedText; // the "Modified" column: short date, blank, short time
     int imageIndex = kFileImage;
-    qint64 size = 0;            // the size the text shows, kept for sorting and transfers
+    qint64 size = 0;            // the listed size, kept for sorting and transfers
     qint64 modifiedMinutes = 0; // the shown local date-time to the minute, kept for sorting
+    // A listed size beyond qint64's range, where `size` stops at its largest value: only the
+    // Size text shows such a size whole. Else 0.
+    quint64 sizeBeyondRange = 0;
 
     bool isFolder() const { return imageIndex == kFolderImage; }
+
+    // The "Size" column: the size in decimal bytes, empty for a folder.
+    QString sizeText() const
+    {
+        if (isFolder())
+            return {};
+        return sizeBeyondRange != 0 ? QString::number(sizeBeyondRange) : QString::number(size);
+    }
 
     // The name every command sends to the server for this row. A server's name need not be
     // UTF-8, and its shown text may equal another entry's, so only its own bytes are sure to

@@ -182,7 +182,8 @@ FileListRow FileListRowBuilder::buildRow(const QString& name, bool folder, quint
         // and transfers saturates rather than turning negative.
         constexpr auto kMax = static_cast<quint64>(std::numeric_limits<qint64>::max());
         row.size = static_cast<qint64>(std::min(size, kMax));
-        row.sizeText = QString::number(size);
+        if (size > kMax)
+            row.sizeBeyondRange = size;
     }
     const qint64 local = FileTimeToLocalSeconds(lastWrite, m_utcOffset);
     row.modifiedMinutes = local / 60;

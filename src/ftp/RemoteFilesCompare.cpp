@@ -23,11 +23,11 @@ SortKey keyOf(int sortCode)
     }
 }
 
-// A row is a folder exactly when its Size text is empty; the compare decides by that text,
-// not by the image, as the lists have always done.
+// A row is a folder exactly when its Size text is empty, which is when its image is the
+// folder's; asking the image spares making the text.
 bool isFolderRow(const FileListRow& row)
 {
-    return row.sizeText.isEmpty();
+    return row.isFolder();
 }
 
 // Three-way comparison of the keys: negative, zero or positive.

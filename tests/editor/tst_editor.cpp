@@ -145,7 +145,6 @@ void TestEditor::open(Program& program, const QString& name, qint64 size,
     row.name = name;
     row.nameBytes = nameBytes;
     row.size = size;
-    row.sizeText = QString::number(size);
     runEditor(
         program, [&] { program.main.remoteOpenFile(row); }, step);
 }

@@ -92,7 +92,6 @@ void fillRows(FileListModel* model, int count)
     for (int i = 0; i < count; ++i) {
         FileListRow row;
         row.name = QStringLiteral("file%1.txt").arg(i);
-        row.sizeText = QStringLiteral("10");
         row.size = 10;
         rows.push_back(row);
     }

@@ -124,7 +124,7 @@ void TestLocalFileSystem::listingRowsFollowTheRowForm()
     QCOMPARE(rows.size(), size_t(1));
     QCOMPARE(rows[0].name, name);
     QCOMPARE(rows[0].imageIndex, image);
-    QCOMPARE(rows[0].sizeText, sizeText);
+    QCOMPARE(rows[0].sizeText(), sizeText);
     QVERIFY(!rows[0].modifiedText.isEmpty());
 }
 
@@ -139,7 +139,7 @@ void TestLocalFileSystem::listingKeepsTheFullSizeOfAHugeFile()
     f.close();
     const std::vector<FileListRow> rows = listLocalFolder(m_dir->path());
     QCOMPARE(rows.size(), size_t(1));
-    QCOMPARE(rows[0].sizeText, QStringLiteral("5368709120"));
+    QCOMPARE(rows[0].sizeText(), QStringLiteral("5368709120"));
     QCOMPARE(rows[0].size, fiveGiB);
 }
 

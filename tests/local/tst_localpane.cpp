@@ -54,7 +54,7 @@ void TestLocalPane::listingShowsTheFolderSortedWithHiddenEntries()
              (QStringList{"Zeta", "old.zip", ".hidden", "B.txt", "b.txt", "backup.zip.bak"}));
     const FileListRow& folder = f.model().row(f.rowOf("old.zip"));
     QCOMPARE(folder.imageIndex, kFolderImage);
-    QVERIFY(folder.sizeText.isEmpty());
+    QVERIFY(folder.sizeText().isEmpty());
     QCOMPARE(f.model().row(f.rowOf("backup.zip.bak")).imageIndex, kArchiveImage);
     f.prompter.verifyDone();
 }

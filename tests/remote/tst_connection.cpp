@@ -155,10 +155,10 @@ void TestConnection::connectListsStartDirectoryAndBeepsOnce()
     QCOMPARE(rowNames(host.files),
              (QStringList{"folder", "B.txt", "a.txt", "backup.zip.old", "zero"}));
     QCOMPARE(host.files.row(0).imageIndex, kFolderImage);
-    QCOMPARE(host.files.row(0).sizeText, QString());
-    QCOMPARE(host.files.row(1).sizeText, QStringLiteral("11"));
+    QCOMPARE(host.files.row(0).sizeText(), QString());
+    QCOMPARE(host.files.row(1).sizeText(), QStringLiteral("11"));
     QCOMPARE(host.files.row(3).imageIndex, kArchiveImage);
-    QCOMPARE(host.files.row(4).sizeText, QStringLiteral("0"));
+    QCOMPARE(host.files.row(4).sizeText(), QStringLiteral("0"));
     QVERIFY(!host.files.row(1).modifiedText.isEmpty());
     QCOMPARE(host.progressLog.shown,
              (QStringList{"Connecting to the internet|Connecting|00",

@@ -47,7 +47,6 @@ FileListRow fileRow(const QString& name, qint64 size, qint64 minutes = 0)
     FileListRow row;
     row.name = name;
     row.size = size;
-    row.sizeText = QString::number(size);
     row.imageIndex = FileListImageIndex(name, false);
     row.modifiedMinutes = minutes;
     return row;
@@ -371,7 +370,7 @@ void TestRowSort::rowFromFindData()
     FileListRowBuilder builder(0, QStringLiteral("yyyy-MM-dd"), QStringLiteral("HH:mm"));
     const FileListRow row = builder.build(entry);
     QCOMPARE(row.name, QStringLiteral("entry"));
-    QCOMPARE(row.sizeText, sizeText);
+    QCOMPARE(row.sizeText(), sizeText);
     QCOMPARE(row.size, size);
     QCOMPARE(row.imageIndex, image);
     QCOMPARE(row.isFolder(), sizeText.isEmpty());

@@ -129,7 +129,6 @@ public:
         row.name = name;
         row.imageIndex = folder ? kFolderImage : kFileImage;
         row.size = folder ? 0 : size;
-        row.sizeText = folder ? QString() : QString::number(size);
         rows.push_back(row);
         selected.push_back(select);
     }
