@@ -8,6 +8,7 @@
 //    moved and whether the result equals the server's file; the same for an upload over an
 //    older server file (`--only upload-resume`).
 // Built with the program, never run by the tests; see bench/README.md.
+#include "../ProcessorTime.h"
 #include "FtpServerFixture.h"
 #include "transfer/BatchHost.h"
 #include "transfer/CancelFlag.h"
@@ -192,25 +193,13 @@ long PeakRssKiB()
     return usage.ru_maxrss;
 }
 
-// Processor time so far (every thread, user and system), in seconds: of this program, or of
-// the tools it ran (RUSAGE_CHILDREN; the server, still running, is not among them).
-double CpuSeconds(int who = RUSAGE_SELF)
-{
-    rusage usage{};
-    getrusage(who, &usage);
-    const auto seconds = [](const timeval& t) {
-        return double(t.tv_sec) + double(t.tv_usec) / 1e6;
-    };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
 // A run of lftp, its processor time printed as ours is.
 double LftpTimed(const QStringList& arguments, const char* what)
 {
-    const double cpuBefore = CpuSeconds(RUSAGE_CHILDREN);
+    const double cpuBefore = bench::cpuSeconds(RUSAGE_CHILDREN);
     const double seconds = RunTool("lftp", arguments);
     std::printf("  lftp %s: %.2f s, of it %.2f s processor time in lftp\n", what, seconds,
-                CpuSeconds(RUSAGE_CHILDREN) - cpuBefore);
+                bench::cpuSeconds(RUSAGE_CHILDREN) - cpuBefore);
     return seconds;
 }
 
@@ -373,7 +362,7 @@ template <typename Body>
 double OursTimed(BenchHost& host, quint16 port, const QString& message, const QString& title,
                  Body body)
 {
-    const double cpuBefore = CpuSeconds();
+    const double cpuBefore = bench::cpuSeconds();
     QElapsedTimer timer;
     timer.start();
     {
@@ -391,7 +380,7 @@ double OursTimed(BenchHost& host, quint16 port, const QString& message, const QS
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
     // Our own work, which the load of the machine and the server's share hardly change.
     std::printf("  %s: %.2f s, of it %.2f s processor time in this program\n", qPrintable(title),
-                seconds, CpuSeconds() - cpuBefore);
+                seconds, bench::cpuSeconds() - cpuBefore);
     return seconds;
 }
 
