@@ -5,7 +5,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=$(realpath -m "${1:-$root/build-package}")
-"$root/scripts/install-deps.sh"
+"$root/scripts/install-deps.sh" package
 if [ ! -f "$dir/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZUL_BUILD_TESTS=OFF \
         -DZUL_BUILD_BENCH=OFF
