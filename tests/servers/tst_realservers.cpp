@@ -1,0 +1,404 @@
+#include "ScriptedPrompter.h"
+#include "StockServer.h"
+#include "TransferTestHost.h"
+#include "editor/RemoteEdit.h"
+#include "ftp/FileListModel.h"
+#include "ftp/FtpConnection.h"
+#include "ftp/RemoteDelete.h"
+#include "ftp/RemoteHost.h"
+#include "ftp/RemoteListing.h"
+#include "ftp/RemoteSession.h"
+#include "sites/ProfileStore.h"
+#include "transfer/ResumeData.h"
+#include "transfer/TransferEngine.h"
+#include "wininet/InternetTimeouts.h"
+
+#include <QDateTime>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <map>
+#include <sys/stat.h>
+
+// The same cases against every server people run, each plain and with explicit TLS, through
+// the calls the window makes: what each server lists, replaces, deletes and resumes must come
+// out as the user expects, and never cost a file outside what the user picked.
+class TestRealServers : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase_data();
+    void initTestCase();
+    void init();
+    void cleanup();
+    void cleanupTestCase();
+
+    void listingShowsSizesFoldersAndDates();
+    void uploadReplacesExistingFileWhole();
+    void treeDeleteLeavesLinkTargetsAlone();
+    void editorSaveReplacesRemoteFile();
+    void downloadResumesByteExact();
+    void uploadResumesByteExact();
+
+private:
+    // The window around the connection: its list, the questions and the boxes.
+    class WindowHost final : public RemoteHost
+    {
+    public:
+        Prompter& prompter() override { return script; }
+        ProgressSink& progress() override { return progressLog; }
+        void setCursor(Cursor) override {}
+        QString currentSiteName() const override { return QStringLiteral("Site"); }
+        void setConnectionStatus(const QString& text) override { status = text; }
+        void UpdateCommandState(bool) override {}
+        void showConfigure() override {}
+        FileListModel& remoteFiles() override { return files; }
+        void setRemoteHeader(const QString&) override {}
+        void processEvents(bool) override {}
+
+        ScriptedPrompter script;
+        RecordingProgress progressLog;
+        FileListModel files;
+        QString status;
+    };
+
+    StockServer& server();
+    QString casePath(const QString& name = {}) const { return m_case + '/' + name; }
+    // Connects as the window does and enters the case's folder; lists it into `window`.
+    bool connectAndList(WindowHost& window);
+    const FileListRow* row(const WindowHost& window, const QString& name) const;
+    // The case folder's entries on disk, leftovers of temporary names included.
+    QStringList entries(const QString& folder = {}) const;
+    static bool setTime(const QString& path, const QDateTime& time);
+
+    QTemporaryDir m_home;
+    QTemporaryDir m_certificates;
+    std::map<QString, std::unique_ptr<StockServer>> m_servers;
+    std::map<QString, std::unique_ptr<QTemporaryDir>> m_roots;
+    std::unique_ptr<QTemporaryDir> m_local;
+    QString m_row; // the global row's key into m_servers and m_roots
+    QString m_case;
+    bool m_tls = false;
+    TestTransferHost m_host;
+};
+
+namespace {
+constexpr qint64 kResumeSize = 3 * 1024 * 1024;
+constexpr qint64 kStopAfter = 1024 * 1024;
+const QString kOldStamp = QStringLiteral("2022-03-03T10:00:00Z");
+} // namespace
+
+void TestRealServers::initTestCase_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<bool>("tls");
+    const std::pair<const char*, StockServer::Kind> kinds[] = {
+        {"pyftpdlib", StockServer::Kind::Pyftpdlib},
+        {"vsftpd", StockServer::Kind::Vsftpd},
+        {"proftpd", StockServer::Kind::Proftpd},
+        {"pure-ftpd", StockServer::Kind::PureFtpd}};
+    for (const auto& [name, kind] : kinds) {
+        QTest::addRow("%s", name) << int(kind) << false;
+        QTest::addRow("%s+TLS", name) << int(kind) << true;
+    }
+}
+
+void TestRealServers::initTestCase()
+{
+    QVERIFY(m_home.isValid() && m_certificates.isValid());
+    qputenv("ZULFTP_HOME", QFile::encodeName(m_home.path()));
+    wininet::setReceiveTimeoutMs(10000);
+    QVERIFY(FtpServerFixture::makeCertificate(m_certificates.path(), {"127.0.0.1"}, false));
+    qputenv("SSL_CERT_FILE", QFile::encodeName(m_certificates.filePath("ca.pem")));
+    qputenv("SSL_CERT_DIR", QFile::encodeName(m_certificates.filePath("none")));
+}
+
+StockServer& TestRealServers::server()
+{
+    return *m_servers.at(m_row);
+}
+
+void TestRealServers::init()
+{
+    QFETCH_GLOBAL(int, kind);
+    QFETCH_GLOBAL(bool, tls);
+    m_tls = tls;
+    CancelRequested = false;
+    FtpConnection = TFtpConnection();
+    const auto serverKind = StockServer::Kind(kind);
+    const QString reason = StockServer::unavailableReason(serverKind);
+    // CI runs as root with everything unpacked: there a missing server is a failure.
+    if (!reason.isEmpty() && qEnvironmentVariableIsSet("CI"))
+        QFAIL(qPrintable(reason));
+    if (!reason.isEmpty())
+        QSKIP(qPrintable(reason));
+
+    // One server per row, started the first time the row comes up and kept for the others.
+    m_row = QStringLiteral("%1 %2").arg(kind).arg(tls);
+    auto& running = m_servers[m_row];
+    auto& root = m_roots[m_row];
+    if (!running) {
+        root = std::make_unique<QTemporaryDir>();
+        running = std::make_unique<StockServer>();
+        const QString pem = tls ? m_certificates.filePath("server.pem") : QString();
+        QVERIFY2(root->isValid() && running->start(serverKind, root->path(), pem),
+                 qPrintable(running->errorText()));
+    }
+    m_case = QDir(root->path()).canonicalPath() + '/' + QTest::currentTestFunction();
+    QDir(m_case).removeRecursively();
+    QVERIFY(QDir().mkpath(m_case));
+    m_local = std::make_unique<QTemporaryDir>();
+    m_host = {};
+    m_host.folder = m_local->path();
+    m_host.server = QStringLiteral("%1@127.0.0.1:%2").arg(running->user()).arg(running->port()).toUtf8();
+}
+
+void TestRealServers::cleanup()
+{
+    if (FtpConnection.ConnectionHandle) {
+        WindowHost window;
+        DisconnectFromSite(window);
+    }
+    FtpConnection = TFtpConnection();
+    CancelRequested = false;
+    if (QTest::currentTestFailed()) {
+        if (const auto found = m_servers.find(m_row); found != m_servers.end() && found->second)
+            qWarning("server output: %s", qPrintable(found->second->errorText()));
+    }
+}
+
+void TestRealServers::cleanupTestCase()
+{
+    m_servers.clear();
+}
+
+bool TestRealServers::connectAndList(WindowHost& window)
+{
+    StockServer& stock = server();
+    if (!stock.handOver(m_case))
+        return false;
+    SiteProfile site{"Site",           "127.0.0.1",           QString::number(stock.port()),
+                     stock.user(),     stock.password(),      stock.serverPath(m_case)};
+    site.encryption = m_tls ? kEncryptionRequired : kEncryptionNone;
+    if (!ProfileStore(ProfileFilePath()).write(site))
+        return false;
+    window.script.setIgnoreBeeps(true);
+    if (!ConnectToSite(window)) {
+        qWarning("not connected: %s", qPrintable(window.script.seen().isEmpty()
+                                                     ? QString()
+                                                     : window.script.seen().last().detail));
+        return false;
+    }
+    // A TLS row that quietly went plain would test nothing of the encrypted connection.
+    if (window.status.contains(QLatin1String("(TLS")) != m_tls) {
+        qWarning("connected as: %s", qPrintable(window.status));
+        return false;
+    }
+    m_host.connection = FtpConnection.ConnectionHandle;
+    ListRemoteFiles(window);
+    return window.script.verifyDone();
+}
+
+const FileListRow* TestRealServers::row(const WindowHost& window, const QString& name) const
+{
+    for (const FileListRow& item : window.files.rows()) {
+        if (item.name == name)
+            return &item;
+    }
+    return nullptr;
+}
+
+QStringList TestRealServers::entries(const QString& folder) const
+{
+    return QDir(casePath(folder))
+        .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                   QDir::Name);
+}
+
+bool TestRealServers::setTime(const QString& path, const QDateTime& time)
+{
+    const timespec stamp{static_cast<time_t>(time.toSecsSinceEpoch()), 0};
+    const timespec both[2] = {stamp, stamp};
+    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), both,
+                       AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+void TestRealServers::listingShowsSizesFoldersAndDates()
+{
+    // Sizes a listing could take for a group number or a year, names that start with digits,
+    // recent entries (time of day) and ones older than six months (year).
+    struct Entry
+    {
+        QString name;
+        qint64 size; // -1: a folder
+        QDateTime modified;
+    };
+    const QDateTime recent = QDateTime::currentDateTimeUtc().addSecs(-2 * 3600);
+    const QDateTime old = QDateTime::fromString(kOldStamp, Qt::ISODate);
+    const QList<Entry> expected{{"f1000.bin", 1000, recent},     {"f4095.bin", 4095, recent},
+                                {"f9999.bin", 9999, recent},     {"1999", 1999, recent},
+                                {"2048 old.bin", 2048, old},     {"sub", -1, recent},
+                                {"oldfolder", -1, old},          {"4096", -1, old}};
+    for (const Entry& entry : expected) {
+        const QString path = casePath(entry.name);
+        if (entry.size < 0)
+            QVERIFY(QDir().mkpath(path));
+        else
+            QVERIFY(WriteFile(path, PatternBytes(entry.size)));
+        QVERIFY(setTime(path, entry.modified));
+    }
+    WindowHost window;
+    QVERIFY(connectAndList(window));
+    QStringList listed;
+    for (const FileListRow& item : window.files.rows())
+        listed << item.name;
+    listed.sort();
+    QStringList names;
+    for (const Entry& entry : expected)
+        names << entry.name;
+    names.sort();
+    QCOMPARE(listed, names);
+
+    const QDate zero(1899, 12, 30); // what the rows count their minutes from
+    for (const Entry& entry : expected) {
+        const FileListRow* item = row(window, entry.name);
+        QVERIFY(item);
+        QCOMPARE(item->isFolder(), entry.size < 0);
+        if (entry.size >= 0)
+            QCOMPARE(item->size, entry.size);
+        const QDateTime local = entry.modified.toLocalTime();
+        QCOMPARE(zero.addDays(item->modifiedMinutes / (24 * 60)), local.date());
+        if (entry.modified == recent) {
+            const qint64 minutes =
+                zero.daysTo(local.date()) * 24 * 60 + local.time().msecsSinceStartOfDay() / 60000;
+            QCOMPARE(item->modifiedMinutes, minutes);
+        }
+    }
+}
+
+void TestRealServers::uploadReplacesExistingFileWhole()
+{
+    QVERIFY(WriteFile(casePath("index.html"), "the old page"));
+    const QByteArray page = PatternBytes(5000);
+    QVERIFY(WriteFile(m_local->filePath("index.html"), page));
+    WindowHost window;
+    QVERIFY(connectAndList(window));
+    QVERIFY(UploadFile(m_host, m_local->filePath("index.html"), FTP_TRANSFER_TYPE_BINARY));
+    QCOMPARE(m_host.log, QStringList());
+    QVERIFY(ReadFile(casePath("index.html")) == page);
+    QCOMPARE(entries(), QStringList{"index.html"}); // no temporary copy left behind
+}
+
+void TestRealServers::treeDeleteLeavesLinkTargetsAlone()
+{
+    // Links inside the tree to a folder and a file beside it, one of them in a folder the
+    // server's account may not write (where that account is not root, DELE of it is refused).
+    QVERIFY(WriteFile(casePath("victim/important1.txt"), "keep me"));
+    QVERIFY(WriteFile(casePath("victim/important2.txt"), "keep me too"));
+    QVERIFY(WriteFile(casePath("tree/a.txt"), "a") && WriteFile(casePath("tree/sub/b.txt"), "b"));
+    QVERIFY(QDir().mkpath(casePath("tree/ro")));
+    QVERIFY(QFile::link("../victim", casePath("tree/link")));
+    QVERIFY(QFile::link("../../victim", casePath("tree/ro/link")));
+    QVERIFY(QFile::link("../victim/important1.txt", casePath("tree/file-link")));
+    WindowHost window;
+    QVERIFY(connectAndList(window));
+    QVERIFY(::chmod(QFile::encodeName(casePath("tree/ro")).constData(), 0555) == 0);
+    const FileListRow* tree = row(window, "tree");
+    QVERIFY(tree && tree->isFolder());
+    const bool refusesInReadOnly = !server().servesAsRoot();
+    window.script.expectYesNo(kDeleteQuestion, true);
+    if (refusesInReadOnly)
+        window.script.expectMessageStartingWith("FTP Delete Failed");
+    RemoteDeleteSelection(window, {*tree});
+    QVERIFY(::chmod(QFile::encodeName(casePath("tree/ro")).constData(), 0755) == 0 ||
+            !refusesInReadOnly);
+    QVERIFY(window.script.verifyDone());
+    QCOMPARE(entries("victim"), (QStringList{"important1.txt", "important2.txt"}));
+    QCOMPARE(ReadFile(casePath("victim/important1.txt")), QByteArray("keep me"));
+    if (refusesInReadOnly)
+        QVERIFY(QFileInfo(casePath("tree/ro/link")).isSymLink());
+    else
+        QCOMPARE(entries(), QStringList{"victim"});
+}
+
+void TestRealServers::editorSaveReplacesRemoteFile()
+{
+    QVERIFY(WriteFile(casePath("notes.txt"), "line one\r\nline two\r\n"));
+    WindowHost window;
+    QVERIFY(connectAndList(window));
+    const FileListRow* notes = row(window, "notes.txt");
+    QVERIFY(notes);
+    const std::optional<QString> copy = FetchForEditing(m_host, *notes);
+    QVERIFY2(copy, qPrintable(m_host.log.join('\n')));
+    QCOMPARE(ReadFile(*copy), QByteArray("line one\r\nline two\r\n"));
+    const QByteArray edited = "line one\r\nline two, edited\r\nline three\r\n";
+    QVERIFY(StoreOnServer(m_host, *copy, notes->serverName(), edited));
+    QVERIFY(RemoveTemporaryCopy(*copy));
+    QCOMPARE(m_host.log, QStringList());
+    QCOMPARE(ReadFile(casePath("notes.txt")), edited);
+    QCOMPARE(entries(), QStringList{"notes.txt"});
+}
+
+void TestRealServers::downloadResumesByteExact()
+{
+    const QByteArray data = PatternBytes(kResumeSize, 3);
+    QVERIFY(WriteFile(casePath("big.bin"), data));
+    WindowHost window;
+    QVERIFY(connectAndList(window));
+    const FileListRow* big = row(window, "big.bin");
+    QVERIFY(big);
+    const RemoteStamp listed{big->serverName(), big->size, big->modifiedMinutes};
+
+    // The user cancels after a megabyte: the data so far stays beside the target.
+    m_host.sink.onUpdate = [this](int) { CancelRequested = m_host.sink.lastDone >= kStopAfter; };
+    QVERIFY(DownloadListedFile(m_host, listed, "big.bin"));
+    QVERIFY(CancelRequested);
+    const QByteArray partial = ReadPartial(m_local->path(), "big.bin");
+    QVERIFY2(partial.size() >= kStopAfter && partial.size() < kResumeSize, partial.left(40));
+
+    // Again, resumed: the server is asked for the rest only, and the file is whole.
+    CancelRequested = false;
+    m_host.sink.onUpdate = nullptr;
+    m_host.resumeAnswers = {ResumeAnswer::Resume};
+    QVERIFY(DownloadListedFile(m_host, listed, "big.bin"));
+    QCOMPARE(m_host.log, QStringList{"ask " + ResumeQuestionText("big.bin", partial.size(),
+                                                                 kResumeSize)});
+    QVERIFY(ReadFile(m_local->filePath("big.bin")) == data);
+    QVERIFY(PartialFiles(m_local->path(), "big.bin").isEmpty());
+}
+
+void TestRealServers::uploadResumesByteExact()
+{
+    const QByteArray data = PatternBytes(kResumeSize, 5);
+    QVERIFY(WriteFile(m_local->filePath("big.bin"), data));
+    QVERIFY(WriteFile(casePath("big.bin"), "the copy on the server"));
+    const UnfinishedUploads uploads(m_local->filePath("uploads"));
+    m_host.uploads = &uploads;
+    WindowHost window;
+    QVERIFY(connectAndList(window));
+
+    // Cancelled after a megabyte: the server's file is untouched, the part sent is kept.
+    m_host.sink.onUpdate = [this](int) { CancelRequested = m_host.sink.lastDone >= kStopAfter; };
+    QVERIFY(UploadFile(m_host, m_local->filePath("big.bin"), FTP_TRANSFER_TYPE_BINARY));
+    QVERIFY(CancelRequested);
+    const QByteArray folder = server().serverPath(m_case).toUtf8();
+    const auto earlier = uploads.find(m_host.server, folder, "big.bin");
+    QVERIFY(earlier);
+    QCOMPARE(ReadFile(casePath("big.bin")), QByteArray("the copy on the server"));
+    const qint64 sent = QFileInfo(casePath(QString::fromUtf8(earlier->temporaryName))).size();
+    QVERIFY2(sent > 0 && sent < kResumeSize, qPrintable(entries().join(' ')));
+
+    // Again, resumed: only the rest goes up, and the whole file takes the name.
+    CancelRequested = false;
+    m_host.sink.onUpdate = nullptr;
+    m_host.resumeAnswers = {ResumeAnswer::Resume};
+    QVERIFY(UploadFile(m_host, m_local->filePath("big.bin"), FTP_TRANSFER_TYPE_BINARY));
+    QCOMPARE(m_host.log,
+             QStringList{"ask " + UploadResumeQuestionText("big.bin", sent, kResumeSize)});
+    QVERIFY(ReadFile(casePath("big.bin")) == data);
+    QCOMPARE(entries(), QStringList{"big.bin"});
+    QVERIFY(!uploads.find(m_host.server, folder, "big.bin"));
+}
+
+QTEST_GUILESS_MAIN(TestRealServers)
+#include "tst_realservers.moc"
