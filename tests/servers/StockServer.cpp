@@ -140,13 +140,25 @@ bool StockServer::start(Kind kind, const QString& rootDir, const QString& certif
         if (!writePureFtpdUsers(file) || !handOver(m_root))
             return false;
         QStringList arguments{
-            "-S", QStringLiteral("127.0.0.1,%1").arg(m_port), "-l", "puredb:" + file, "-p",
+            "-S",
+            QStringLiteral("127.0.0.1,%1").arg(m_port),
+            "-l",
+            "puredb:" + file,
+            "-p",
             QStringLiteral("%1:%2").arg(m_passiveFirst).arg(m_passiveFirst + kPassivePorts - 1),
-            "-E", "-A", "-H", "-4", "-g", m_config->filePath("pid")};
+            "-E",
+            "-A",
+            "-H",
+            "-4",
+            "-g",
+            m_config->filePath("pid")};
         if (certificatePem.isEmpty())
-            arguments << "-Y" << "0";
+            arguments << "-Y"
+                      << "0";
         else
-            arguments << "-Y" << "1" << "-2" << certificatePem;
+            arguments << "-Y"
+                      << "1"
+                      << "-2" << certificatePem;
         return startProcess(binary("usr/sbin/pure-ftpd"), arguments);
     }
     case Kind::Pyftpdlib:
@@ -293,8 +305,7 @@ QString StockServer::user() const
 
 QString StockServer::password() const
 {
-    return m_kind == Kind::Vsftpd ? QStringLiteral("zulftp@example.org")
-                                  : QStringLiteral("secret");
+    return m_kind == Kind::Vsftpd ? QStringLiteral("zulftp@example.org") : QStringLiteral("secret");
 }
 
 QString StockServer::serverPath(const QString& localPath) const
@@ -311,7 +322,8 @@ bool StockServer::handOver(const QString& localPath) const
         return true;
     const QByteArray top = QFile::encodeName(localPath);
     bool ok = ::lchown(top.constData(), kNobody, kNobody) == 0;
-    QDirIterator it(localPath, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+    QDirIterator it(localPath,
+                    QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
     while (it.hasNext())
         ok = ::lchown(QFile::encodeName(it.next()).constData(), kNobody, kNobody) == 0 && ok;

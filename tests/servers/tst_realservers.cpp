@@ -150,7 +150,8 @@ void TestRealServers::init()
     m_local = std::make_unique<QTemporaryDir>();
     m_host = {};
     m_host.folder = m_local->path();
-    m_host.server = QStringLiteral("%1@127.0.0.1:%2").arg(running->user()).arg(running->port()).toUtf8();
+    m_host.server =
+        QStringLiteral("%1@127.0.0.1:%2").arg(running->user()).arg(running->port()).toUtf8();
 }
 
 void TestRealServers::cleanup()
@@ -177,16 +178,16 @@ bool TestRealServers::connectAndList(WindowHost& window)
     StockServer& stock = server();
     if (!stock.handOver(m_case))
         return false;
-    SiteProfile site{"Site",           "127.0.0.1",           QString::number(stock.port()),
-                     stock.user(),     stock.password(),      stock.serverPath(m_case)};
+    SiteProfile site{"Site",       "127.0.0.1",      QString::number(stock.port()),
+                     stock.user(), stock.password(), stock.serverPath(m_case)};
     site.encryption = m_tls ? kEncryptionRequired : kEncryptionNone;
     if (!ProfileStore(ProfileFilePath()).write(site))
         return false;
     window.script.setIgnoreBeeps(true);
     if (!ConnectToSite(window)) {
-        qWarning("not connected: %s", qPrintable(window.script.seen().isEmpty()
-                                                     ? QString()
-                                                     : window.script.seen().last().detail));
+        qWarning("not connected: %s",
+                 qPrintable(window.script.seen().isEmpty() ? QString()
+                                                           : window.script.seen().last().detail));
         return false;
     }
     // A TLS row that quietly went plain would test nothing of the encrypted connection.
@@ -219,8 +220,8 @@ bool TestRealServers::setTime(const QString& path, const QDateTime& time)
 {
     const timespec stamp{static_cast<time_t>(time.toSecsSinceEpoch()), 0};
     const timespec both[2] = {stamp, stamp};
-    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), both,
-                       AT_SYMLINK_NOFOLLOW) == 0;
+    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), both, AT_SYMLINK_NOFOLLOW) ==
+           0;
 }
 
 void TestRealServers::listingShowsSizesFoldersAndDates()
@@ -235,10 +236,10 @@ void TestRealServers::listingShowsSizesFoldersAndDates()
     };
     const QDateTime recent = QDateTime::currentDateTimeUtc().addSecs(-2 * 3600);
     const QDateTime old = QDateTime::fromString(kOldStamp, Qt::ISODate);
-    const QList<Entry> expected{{"f1000.bin", 1000, recent},     {"f4095.bin", 4095, recent},
-                                {"f9999.bin", 9999, recent},     {"1999", 1999, recent},
-                                {"2048 old.bin", 2048, old},     {"sub", -1, recent},
-                                {"oldfolder", -1, old},          {"4096", -1, old}};
+    const QList<Entry> expected{{"f1000.bin", 1000, recent}, {"f4095.bin", 4095, recent},
+                                {"f9999.bin", 9999, recent}, {"1999", 1999, recent},
+                                {"2048 old.bin", 2048, old}, {"sub", -1, recent},
+                                {"oldfolder", -1, old},      {"4096", -1, old}};
     for (const Entry& entry : expected) {
         const QString path = casePath(entry.name);
         if (entry.size < 0)
@@ -361,8 +362,8 @@ void TestRealServers::downloadResumesByteExact()
     m_host.sink.onUpdate = nullptr;
     m_host.resumeAnswers = {ResumeAnswer::Resume};
     QVERIFY(DownloadListedFile(m_host, listed, "big.bin"));
-    QCOMPARE(m_host.log, QStringList{"ask " + ResumeQuestionText("big.bin", partial.size(),
-                                                                 kResumeSize)});
+    QCOMPARE(m_host.log,
+             QStringList{"ask " + ResumeQuestionText("big.bin", partial.size(), kResumeSize)});
     QVERIFY(ReadFile(m_local->filePath("big.bin")) == data);
     QVERIFY(PartialFiles(m_local->path(), "big.bin").isEmpty());
 }
