@@ -173,7 +173,7 @@ bool StockServer::writeVsftpdConfig(const QString& certificatePem, QString& file
     // system accounts that a test must not add. Without chroot, its paths are the real ones.
     QString text = QStringLiteral("listen=YES\nlisten_address=127.0.0.1\nlisten_port=%1\n"
                                   "background=NO\nrun_as_launching_user=YES\n"
-                                  "anonymous_enable=YES\nlocal_enable=NO\nwrite_enable=YES\n"
+                                  "anonymous_enable=YES\nftp_username=nobody\nlocal_enable=NO\nwrite_enable=YES\n"
                                   "anon_upload_enable=YES\nanon_mkdir_write_enable=YES\n"
                                   "anon_other_write_enable=YES\nanon_world_readable_only=NO\n"
                                   "no_anon_password=YES\nanon_umask=022\nanon_root=%2\n"
@@ -211,7 +211,8 @@ bool StockServer::writeProftpdConfig(const QString& certificatePem, QString& fil
                        "DelayTable none\nWtmpLog off\nTransferLog none\nSystemLog %2/log\n"
                        "AuthOrder mod_auth_file.c\nAuthUserFile %3\nAuthGroupFile %4\n"
                        "RequireValidShell off\nRootLogin on\nDefaultRoot ~\nUmask 022\n"
-                       "AllowOverwrite on\nUseReverseDNS off\nPassivePorts %5 %6\n")
+                       "AllowOverwrite on\nUseReverseDNS off\nPassivePorts %5 %6\n"
+                       "ExtendedLog %2/commands.log ALL\n")
             .arg(m_port)
             .arg(m_config->path(), users, groups)
             .arg(m_passiveFirst)
@@ -336,7 +337,7 @@ QString StockServer::errorText()
     if (m_process)
         text += QString::fromLocal8Bit(m_process->readAll());
     if (m_config) {
-        for (const char* log : {"log", "tls.log"}) {
+        for (const char* log : {"log", "tls.log", "commands.log"}) {
             QFile file(m_config->filePath(QLatin1String(log)));
             if (file.open(QIODevice::ReadOnly))
                 text += QLatin1Char('\n') + QString::fromLocal8Bit(file.readAll().right(2000));

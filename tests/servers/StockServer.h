@@ -35,8 +35,9 @@ public:
     quint16 port() const { return m_port; }
     QString user() const;
     QString password() const;
-    // False where the server writes as an account of its own, which file modes then bind.
-    bool servesAsRoot() const { return m_kind != Kind::PureFtpd; }
+    // True where the folders' modes bind the server: it writes as an account of its own
+    // (pure-ftpd) or gives up root's right to override them (proftpd drops that capability).
+    bool honoursFileModes() const { return m_kind == Kind::Proftpd || m_kind == Kind::PureFtpd; }
     // The server's path of the local folder `localPath` inside the served folder.
     QString serverPath(const QString& localPath) const;
     // Gives everything under `localPath` to the account the server writes with, after the test

@@ -83,7 +83,7 @@ private:
 };
 
 namespace {
-constexpr qint64 kResumeSize = 3 * 1024 * 1024;
+constexpr qint64 kResumeSize = 6 * 1024 * 1024;
 constexpr qint64 kStopAfter = 1024 * 1024;
 const QString kOldStamp = QStringLiteral("2022-03-03T10:00:00Z");
 } // namespace
@@ -251,14 +251,16 @@ void TestRealServers::listingShowsSizesFoldersAndDates()
     WindowHost window;
     QVERIFY(connectAndList(window));
     QStringList listed;
+    // Whether "." and ".." come as rows is the server's choice (MLSD's cdir and pdir).
     for (const FileListRow& item : window.files.rows())
         listed << item.name;
+    listed.removeIf([](const QString& name) { return name == "." || name == ".."; });
     listed.sort();
     QStringList names;
     for (const Entry& entry : expected)
         names << entry.name;
     names.sort();
-    QCOMPARE(listed, names);
+    QCOMPARE(listed.join(" | "), names.join(" | "));
 
     const QDate zero(1899, 12, 30); // what the rows count their minutes from
     for (const Entry& entry : expected) {
@@ -293,7 +295,7 @@ void TestRealServers::uploadReplacesExistingFileWhole()
 void TestRealServers::treeDeleteLeavesLinkTargetsAlone()
 {
     // Links inside the tree to a folder and a file beside it, one of them in a folder the
-    // server's account may not write (where that account is not root, DELE of it is refused).
+    // server may not write (where file modes bind the server, DELE of it is refused).
     QVERIFY(WriteFile(casePath("victim/important1.txt"), "keep me"));
     QVERIFY(WriteFile(casePath("victim/important2.txt"), "keep me too"));
     QVERIFY(WriteFile(casePath("tree/a.txt"), "a") && WriteFile(casePath("tree/sub/b.txt"), "b"));
@@ -306,7 +308,7 @@ void TestRealServers::treeDeleteLeavesLinkTargetsAlone()
     QVERIFY(::chmod(QFile::encodeName(casePath("tree/ro")).constData(), 0555) == 0);
     const FileListRow* tree = row(window, "tree");
     QVERIFY(tree && tree->isFolder());
-    const bool refusesInReadOnly = !server().servesAsRoot();
+    const bool refusesInReadOnly = server().honoursFileModes();
     window.script.expectYesNo(kDeleteQuestion, true);
     if (refusesInReadOnly)
         window.script.expectMessageStartingWith("FTP Delete Failed");
@@ -378,24 +380,36 @@ void TestRealServers::uploadResumesByteExact()
     WindowHost window;
     QVERIFY(connectAndList(window));
 
-    // Cancelled after a megabyte: the server's file is untouched, the part sent is kept.
-    m_host.sink.onUpdate = [this](int) { CancelRequested = m_host.sink.lastDone >= kStopAfter; };
-    QVERIFY(UploadFile(m_host, m_local->filePath("big.bin"), FTP_TRANSFER_TYPE_BINARY));
+    // Cancelled after a megabyte, once the server has written some of it (what is still on
+    // the way when the data connection is reset is lost): the server's file is untouched, the
+    // part it has is kept.
+    m_host.sink.onUpdate = [this](int) {
+        CancelRequested = m_host.sink.lastDone >= kStopAfter &&
+                          !QDir(m_case).entryInfoList({"*.zulftp-upload"}).isEmpty() &&
+                          QDir(m_case).entryInfoList({"*.zulftp-upload"}).first().size() > 0;
+    };
+    QVERIFY2(UploadFile(m_host, m_local->filePath("big.bin"), FTP_TRANSFER_TYPE_BINARY),
+             qPrintable(m_host.log.join('\n')));
     QVERIFY(CancelRequested);
     const QByteArray folder = server().serverPath(m_case).toUtf8();
     const auto earlier = uploads.find(m_host.server, folder, "big.bin");
     QVERIFY(earlier);
     QCOMPARE(ReadFile(casePath("big.bin")), QByteArray("the copy on the server"));
     const qint64 sent = QFileInfo(casePath(QString::fromUtf8(earlier->temporaryName))).size();
-    QVERIFY2(sent > 0 && sent < kResumeSize, qPrintable(entries().join(' ')));
+    QVERIFY2(sent > 0 && sent < kResumeSize, qPrintable(QString::number(sent)));
 
     // Again, resumed: only the rest goes up, and the whole file takes the name.
     CancelRequested = false;
     m_host.sink.onUpdate = nullptr;
+    // A server that keeps appending for itself (proftpd unless AllowStoreRestart is on) is
+    // said to, and the whole file goes up again.
     m_host.resumeAnswers = {ResumeAnswer::Resume};
-    QVERIFY(UploadFile(m_host, m_local->filePath("big.bin"), FTP_TRANSFER_TYPE_BINARY));
-    QCOMPARE(m_host.log,
-             QStringList{"ask " + UploadResumeQuestionText("big.bin", sent, kResumeSize)});
+    QVERIFY2(UploadFile(m_host, m_local->filePath("big.bin"), FTP_TRANSFER_TYPE_BINARY),
+             qPrintable(m_host.log.join('\n')));
+    QStringList log{"ask " + UploadResumeQuestionText("big.bin", sent, kResumeSize)};
+    if (m_host.log.size() == 2)
+        log << "warn " + NoUploadResumeText("big.bin");
+    QCOMPARE(m_host.log, log);
     QVERIFY(ReadFile(casePath("big.bin")) == data);
     QCOMPARE(entries(), QStringList{"big.bin"});
     QVERIFY(!uploads.find(m_host.server, folder, "big.bin"));
