@@ -43,9 +43,12 @@ esac
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 updated=
+# One query for all: a package dpkg knows nothing of is missing as well.
+installed=$(dpkg-query -W -f='${Package} ${Status}\n' "${packages[@]}" 2>/dev/null |
+    awk '$NF == "installed" { print $1 }' || true)
 missing=()
 for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    grep -qxF "$p" <<<"$installed" || missing+=("$p")
 done
 if ((${#missing[@]})); then
     echo "Installing: ${missing[*]}"
@@ -62,6 +65,11 @@ fi
 test_servers() {
     local cache=${ZULFTP_SERVERS_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/zulftp/ftp-servers}
     local debs=(vsftpd proftpd-core proftpd-mod-crypto pure-ftpd)
+    # Nothing to look up while apt's package lists are older than what we unpacked.
+    if [ -f "$cache/versions" ] && [ -x "$cache/root/usr/sbin/vsftpd" ] &&
+        [ -z "$(find /var/lib/apt/lists -maxdepth 1 -newer "$cache/versions" -print -quit)" ]; then
+        return 0
+    fi
     local versions
     versions=$(apt-cache policy "${debs[@]}" 2>/dev/null | grep -E '^[a-z]|Candidate' || true)
     if ! grep -q 'Candidate: [0-9]' <<<"$versions" && [ -z "$updated" ]; then
@@ -70,6 +78,7 @@ test_servers() {
     fi
     if [ -f "$cache/versions" ] && [ "$(cat "$cache/versions")" = "$versions" ] &&
         [ -x "$cache/root/usr/sbin/vsftpd" ]; then
+        touch "$cache/versions"
         return 0
     fi
     echo "Unpacking the test FTP servers into $cache"
