@@ -105,8 +105,13 @@ QString StockServer::unavailableReason(Kind kind)
     return {};
 }
 
-bool StockServer::start(Kind kind, const QString& rootDir, const QString& certificatePem)
+bool StockServer::start(Kind kind, const QString& rootDir, const QString& certificatePem,
+                        bool rename)
 {
+    if (!rename && kind != Kind::Proftpd) {
+        m_error = QStringLiteral("only proftpd is set up to refuse renaming");
+        return false;
+    }
     stop();
     m_kind = kind;
     m_root = QDir(rootDir).canonicalPath();
@@ -134,7 +139,7 @@ bool StockServer::start(Kind kind, const QString& rootDir, const QString& certif
         return writeVsftpdConfig(certificatePem, file) &&
                startProcess(binary("usr/sbin/vsftpd"), {file});
     case Kind::Proftpd:
-        return writeProftpdConfig(certificatePem, file) &&
+        return writeProftpdConfig(certificatePem, rename, file) &&
                startProcess(binary("usr/sbin/proftpd"), {"-n", "-q", "-c", file});
     case Kind::PureFtpd: {
         if (!writePureFtpdUsers(file) || !handOver(m_root))
@@ -171,20 +176,22 @@ bool StockServer::writeVsftpdConfig(const QString& certificatePem, QString& file
 {
     // Anonymous with write access under the launching user: vsftpd's own users need PAM and
     // system accounts that a test must not add. Without chroot, its paths are the real ones.
-    QString text = QStringLiteral("listen=YES\nlisten_address=127.0.0.1\nlisten_port=%1\n"
-                                  "background=NO\nrun_as_launching_user=YES\n"
-                                  "anonymous_enable=YES\nftp_username=nobody\nlocal_enable=NO\nwrite_enable=YES\n"
-                                  "anon_upload_enable=YES\nanon_mkdir_write_enable=YES\n"
-                                  "anon_other_write_enable=YES\nanon_world_readable_only=NO\n"
-                                  "no_anon_password=YES\nanon_umask=022\nanon_root=%2\n"
-                                  "secure_chroot_dir=%3\npasv_min_port=%4\npasv_max_port=%5\n"
-                                  "seccomp_sandbox=NO\nxferlog_enable=NO\nsyslog_enable=NO\n"
-                                  "vsftpd_log_file=%6\ntcp_wrappers=NO\n")
-                       .arg(m_port)
-                       .arg(m_root, m_config->path())
-                       .arg(m_passiveFirst)
-                       .arg(m_passiveFirst + kPassivePorts - 1)
-                       .arg(m_config->filePath("log"));
+    QString text =
+        QStringLiteral(
+            "listen=YES\nlisten_address=127.0.0.1\nlisten_port=%1\n"
+            "background=NO\nrun_as_launching_user=YES\n"
+            "anonymous_enable=YES\nftp_username=nobody\nlocal_enable=NO\nwrite_enable=YES\n"
+            "anon_upload_enable=YES\nanon_mkdir_write_enable=YES\n"
+            "anon_other_write_enable=YES\nanon_world_readable_only=NO\n"
+            "no_anon_password=YES\nanon_umask=022\nanon_root=%2\n"
+            "secure_chroot_dir=%3\npasv_min_port=%4\npasv_max_port=%5\n"
+            "seccomp_sandbox=NO\nxferlog_enable=NO\nsyslog_enable=NO\n"
+            "vsftpd_log_file=%6\ntcp_wrappers=NO\n")
+            .arg(m_port)
+            .arg(m_root, m_config->path())
+            .arg(m_passiveFirst)
+            .arg(m_passiveFirst + kPassivePorts - 1)
+            .arg(m_config->filePath("log"));
     if (!certificatePem.isEmpty())
         text += QStringLiteral("ssl_enable=YES\nallow_anon_ssl=YES\nforce_anon_logins_ssl=NO\n"
                                "force_anon_data_ssl=NO\nssl_sslv2=NO\nssl_sslv3=NO\nssl_tlsv1=NO\n"
@@ -194,7 +201,7 @@ bool StockServer::writeVsftpdConfig(const QString& certificatePem, QString& file
     return writeText(file, text, QFile::ReadOwner | QFile::WriteOwner);
 }
 
-bool StockServer::writeProftpdConfig(const QString& certificatePem, QString& file)
+bool StockServer::writeProftpdConfig(const QString& certificatePem, bool rename, QString& file)
 {
     // A user of its own file with the launching user's ids, locked into the served folder.
     const QString users = m_config->filePath("passwd");
@@ -217,6 +224,8 @@ bool StockServer::writeProftpdConfig(const QString& certificatePem, QString& fil
             .arg(m_config->path(), users, groups)
             .arg(m_passiveFirst)
             .arg(m_passiveFirst + kPassivePorts - 1);
+    if (!rename)
+        text += QStringLiteral("<Limit RNFR RNTO>\nDenyAll\n</Limit>\n");
     if (!certificatePem.isEmpty())
         text += QStringLiteral("ModulePath %1\nLoadModule mod_tls.c\nTLSEngine on\n"
                                "TLSRequired off\nTLSProtocol TLSv1.2 TLSv1.3\n"

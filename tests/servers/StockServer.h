@@ -30,7 +30,9 @@ public:
 
     // Serves `rootDir` (TLS with `certificatePem`, holding certificate and key, when given) and
     // waits until the server accepts connections; false with errorText() otherwise.
-    bool start(Kind kind, const QString& rootDir, const QString& certificatePem);
+    // `rename` false refuses RNFR and RNTO (proftpd only).
+    bool start(Kind kind, const QString& rootDir, const QString& certificatePem,
+               bool rename = true);
     void stop();
     quint16 port() const { return m_port; }
     QString user() const;
@@ -48,7 +50,7 @@ public:
 private:
     bool startProcess(const QString& program, const QStringList& arguments);
     bool writeVsftpdConfig(const QString& certificatePem, QString& file);
-    bool writeProftpdConfig(const QString& certificatePem, QString& file);
+    bool writeProftpdConfig(const QString& certificatePem, bool rename, QString& file);
     bool writePureFtpdUsers(QString& database);
     bool waitUntilListening();
 

@@ -92,15 +92,19 @@ void TestRealServers::initTestCase_data()
 {
     QTest::addColumn<int>("kind");
     QTest::addColumn<bool>("tls");
+    QTest::addColumn<bool>("rename"); // the server renames files
     const std::pair<const char*, StockServer::Kind> kinds[] = {
         {"pyftpdlib", StockServer::Kind::Pyftpdlib},
         {"vsftpd", StockServer::Kind::Vsftpd},
         {"proftpd", StockServer::Kind::Proftpd},
         {"pure-ftpd", StockServer::Kind::PureFtpd}};
     for (const auto& [name, kind] : kinds) {
-        QTest::addRow("%s", name) << int(kind) << false;
-        QTest::addRow("%s+TLS", name) << int(kind) << true;
+        QTest::addRow("%s", name) << int(kind) << false << true;
+        QTest::addRow("%s+TLS", name) << int(kind) << true << true;
     }
+    // Sites that may write but not rename exist (upload-only drop folders): what replaces a
+    // file must then never leave the name without a whole file.
+    QTest::addRow("proftpd, no rename") << int(StockServer::Kind::Proftpd) << false << false;
 }
 
 void TestRealServers::initTestCase()
@@ -122,6 +126,7 @@ void TestRealServers::init()
 {
     QFETCH_GLOBAL(int, kind);
     QFETCH_GLOBAL(bool, tls);
+    QFETCH_GLOBAL(bool, rename);
     m_tls = tls;
     CancelRequested = false;
     FtpConnection = TFtpConnection();
@@ -134,15 +139,16 @@ void TestRealServers::init()
         QSKIP(qPrintable(reason));
 
     // One server per row, started the first time the row comes up and kept for the others.
-    m_row = QStringLiteral("%1 %2").arg(kind).arg(tls);
+    m_row = QStringLiteral("%1 %2 %3").arg(kind).arg(tls).arg(rename);
     auto& running = m_servers[m_row];
     auto& root = m_roots[m_row];
     if (!running) {
         root = std::make_unique<QTemporaryDir>();
-        running = std::make_unique<StockServer>();
+        auto started = std::make_unique<StockServer>();
         const QString pem = tls ? m_certificates.filePath("server.pem") : QString();
-        QVERIFY2(root->isValid() && running->start(serverKind, root->path(), pem),
-                 qPrintable(running->errorText()));
+        QVERIFY2(root->isValid() && started->start(serverKind, root->path(), pem, rename),
+                 qPrintable(started->errorText()));
+        running = std::move(started);
     }
     m_case = QDir(root->path()).canonicalPath() + '/' + QTest::currentTestFunction();
     QDir(m_case).removeRecursively();
@@ -286,7 +292,8 @@ void TestRealServers::uploadReplacesExistingFileWhole()
     QVERIFY(WriteFile(m_local->filePath("index.html"), page));
     WindowHost window;
     QVERIFY(connectAndList(window));
-    QVERIFY(UploadFile(m_host, m_local->filePath("index.html"), FTP_TRANSFER_TYPE_BINARY));
+    QVERIFY2(UploadFile(m_host, m_local->filePath("index.html"), FTP_TRANSFER_TYPE_BINARY),
+             qPrintable(m_host.log.join('\n') + " | left: " + entries().join(' ')));
     QCOMPARE(m_host.log, QStringList());
     QVERIFY(ReadFile(casePath("index.html")) == page);
     QCOMPARE(entries(), QStringList{"index.html"}); // no temporary copy left behind
@@ -335,7 +342,8 @@ void TestRealServers::editorSaveReplacesRemoteFile()
     QVERIFY2(copy, qPrintable(m_host.log.join('\n')));
     QCOMPARE(ReadFile(*copy), QByteArray("line one\r\nline two\r\n"));
     const QByteArray edited = "line one\r\nline two, edited\r\nline three\r\n";
-    QVERIFY(StoreOnServer(m_host, *copy, notes->serverName(), edited));
+    QVERIFY2(StoreOnServer(m_host, *copy, notes->serverName(), edited),
+             qPrintable(m_host.log.join('\n') + " | left: " + entries().join(' ')));
     QVERIFY(RemoveTemporaryCopy(*copy));
     QCOMPARE(m_host.log, QStringList());
     QCOMPARE(ReadFile(casePath("notes.txt")), edited);
