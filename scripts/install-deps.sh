@@ -28,7 +28,7 @@ case "$mode" in
     test)
         packages+=(
             clang-format gnome-keyring dbus-daemon curl lftp clang libclang-rt-14-dev
-            python3-openssl python3-cryptography openssl
+            python3-openssl python3-cryptography
             "${server_libraries[@]}"
         )
         ;;
