@@ -13,13 +13,19 @@ inline constexpr int kArchiveImage = 2;
 //
 // A listing can hold a million rows, so the Size text is made from the number when it is
 // shown rather than kept as a string of its own in every row.
+// The size of a non-folder row whose listing gave no usable size; shown as "?".
+inline constexpr qint64 kUnknownRowSize = -1;
+// The modification minutes of a row whose listing gave no date; shown empty.
+inline constexpr qint64 kUnknownModifiedMinutes = -1;
+
 struct FileListRow
 {
     QString name;         // the "Name" column: the name as shown
     QByteArray nameBytes; // a remote name that is not UTF-8: its bytes as listed; else null
     QString modifiedText; // the "Modified" column: short date, blank, short time
     int imageIndex = kFileImage;
-    qint64 size = 0;            // the listed size, kept for sorting and transfers
+    qint64 size = 0;            // the listed size, kept for sorting and transfers; or
+                                // kUnknownRowSize
     qint64 modifiedMinutes = 0; // the shown local date-time to the minute, kept for sorting
     // A listed size beyond qint64's range, where `size` stops at its largest value: only the
     // Size text shows such a size whole. Else 0.
@@ -27,11 +33,14 @@ struct FileListRow
 
     bool isFolder() const { return imageIndex == kFolderImage; }
 
-    // The "Size" column: the size in decimal bytes, empty for a folder.
+    // The "Size" column: the size in decimal bytes, empty for a folder, "?" when the server
+    // gave none that a file can have.
     QString sizeText() const
     {
         if (isFolder())
             return {};
+        if (size < 0)
+            return QStringLiteral("?");
         return sizeBeyondRange != 0 ? QString::number(sizeBeyondRange) : QString::number(size);
     }
 

@@ -10,6 +10,9 @@
 
 namespace {
 
+// Both halves of a find record's size at INVALID_FILE_SIZE: the server gave no usable size.
+constexpr quint64 kUnknownListedSize = (quint64{INVALID_FILE_SIZE} << 32) | INVALID_FILE_SIZE;
+
 // 100-nanosecond ticks between 1601-01-01 (FILETIME's origin) and 1970-01-01.
 constexpr qint64 kTicksPerSecond = 10'000'000;
 constexpr qint64 kUnixEpochSeconds = 11'644'473'600;
@@ -177,13 +180,21 @@ FileListRow FileListRowBuilder::buildRow(const QString& name, bool folder, quint
     FileListRow row;
     row.name = name;
     row.imageIndex = FileListImageIndex(name, folder);
-    if (!folder) {
+    if (!folder && size == kUnknownListedSize) {
+        row.size = kUnknownRowSize;
+    } else if (!folder) {
         // The text shows every byte of the two 32-bit halves; the number kept for sorting
         // and transfers saturates rather than turning negative.
         constexpr auto kMax = static_cast<quint64>(std::numeric_limits<qint64>::max());
         row.size = static_cast<qint64>(std::min(size, kMax));
         if (size > kMax)
             row.sizeBeyondRange = size;
+    }
+    // A time of 0 is the listing's "no date" (none shown, or none a file time can hold); it
+    // shows empty and sorts before every real date, the zero date-time of old ones included.
+    if (lastWrite.dwHighDateTime == 0 && lastWrite.dwLowDateTime == 0) {
+        row.modifiedMinutes = kUnknownModifiedMinutes;
+        return row;
     }
     const qint64 local = FileTimeToLocalSeconds(lastWrite, m_utcOffset);
     row.modifiedMinutes = local / 60;

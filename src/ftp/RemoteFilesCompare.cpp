@@ -107,7 +107,8 @@ SortItem sortItemOf(SortKey key, const FileListRow& row, int index)
     case SortKey::Name:
         return {packName(row.name, 0), packName(row.name, 4), index, folder};
     case SortKey::Size:
-        return {static_cast<quint64>(std::max<qint64>(row.size, 0)), 0, index, folder};
+        // An unknown size (negative) sorts before 0 bytes, as the row compare has it.
+        return {static_cast<quint64>(std::max<qint64>(row.size, -1) + 1), 0, index, folder};
     case SortKey::Modified:
         // Minutes are signed; flipping the sign bit keeps their order as unsigned numbers.
         return {static_cast<quint64>(row.modifiedMinutes) ^ (quint64{1} << 63), 0, index, folder};

@@ -30,6 +30,10 @@ inline constexpr DWORD FTP_TRANSFER_TYPE_BINARY = 2;
 inline constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x01;
 inline constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+// A find record whose nFileSizeHigh and nFileSizeLow both hold this has no known size: the
+// server listed a number no file can have (a negative one, from a 32-bit server's overflow,
+// or one beyond 64 bits).
+inline constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFF;
 
 // Options of InternetSetOptionA / InternetQueryOptionA: time-outs in milliseconds (a DWORD).
 // They apply to the whole process, whichever handle (or none) they are set on; the data
@@ -134,6 +138,10 @@ BOOL InternetFindNextFileA(HINTERNET hFind, LPVOID lpvFindData);
 // cut listing in time, and is given up (ERROR_FTP_DROPPED from then on) when it does not.
 // Does nothing when no listing is being read.
 BOOL FtpCancelPendingCall(HINTERNET hConnect);
+// Ours: the lines of the last listing FtpFindFirstFileA read on hConnect that were neither an
+// entry nor a header or total line ("total 12"). Whatever they named is missing from the
+// entries handed out, so no name may be taken as free in that folder while this is not 0.
+BOOL FtpGetListingUnknownLines(HINTERNET hConnect, LPDWORD lpdwLines);
 BOOL FtpCreateDirectoryA(HINTERNET hConnect, LPCSTR lpszDirectory);
 BOOL FtpRemoveDirectoryA(HINTERNET hConnect, LPCSTR lpszDirectory);
 BOOL FtpDeleteFileA(HINTERNET hConnect, LPCSTR lpszFileName);

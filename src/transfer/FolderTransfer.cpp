@@ -235,6 +235,10 @@ RemoteEntry EntryFrom(const WIN32_FIND_DATAA& data)
     entry.modifiedMinutes =
         FileTimeToLocalSeconds(data.ftLastWriteTime, QDateTime::currentDateTime().offsetFromUtc()) /
         60;
+    if (data.nFileSizeHigh == INVALID_FILE_SIZE && data.nFileSizeLow == INVALID_FILE_SIZE)
+        entry.size = kUnknownRowSize;
+    if (data.ftLastWriteTime.dwHighDateTime == 0 && data.ftLastWriteTime.dwLowDateTime == 0)
+        entry.modifiedMinutes = kUnknownModifiedMinutes;
     return entry;
 }
 

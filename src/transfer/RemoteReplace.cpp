@@ -177,6 +177,17 @@ std::optional<QByteArray> RemoteFolderNames::directory(HINTERNET connection)
     return *m_directory;
 }
 
+namespace {
+// A listing with lines that were not understood may lack any name at all ("-rw-r--r-- 1 ...
+// Dec 10  10000 f" from a server with a clock far off, or a form we do not know), so it
+// proves no name free.
+bool ListingMayMissNames(HINTERNET connection)
+{
+    DWORD lines = 0;
+    return !FtpGetListingUnknownLines(connection, &lines) || lines != 0;
+}
+} // namespace
+
 void RemoteFolderNames::read()
 {
     m_state = State::Unknown;
@@ -184,7 +195,7 @@ void RemoteFolderNames::read()
     WIN32_FIND_DATAA data{};
     HINTERNET find = FtpFindFirstFileA(m_connection, nullptr, &data, INTERNET_FLAG_RELOAD, 0);
     if (!find) {
-        if (GetLastError() == ERROR_NO_MORE_FILES)
+        if (GetLastError() == ERROR_NO_MORE_FILES && !ListingMayMissNames(m_connection))
             m_state = State::Known;
         SetLastError(error);
         return;
@@ -193,7 +204,7 @@ void RemoteFolderNames::read()
         m_names.insert(
             FoldedName(QByteArray(data.cFileName, qsizetype(::strnlen(data.cFileName, MAX_PATH)))));
     } while (InternetFindNextFileA(find, &data));
-    if (GetLastError() == ERROR_NO_MORE_FILES)
+    if (GetLastError() == ERROR_NO_MORE_FILES && !ListingMayMissNames(m_connection))
         m_state = State::Known;
     InternetCloseHandle(find);
     SetLastError(error);

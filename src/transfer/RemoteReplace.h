@@ -64,8 +64,9 @@ public:
     static RemoteFolderNames emptyFolder();
 
     // False only for a name known to be free. A listing that failed knows nothing, so then
-    // every name may exist. Names are compared without regard to ASCII case, because on a
-    // server with a case-blind file system "A.TXT" overwrites "a.txt".
+    // every name may exist; so does one with a line that was not understood. Names are compared
+    // without regard to ASCII case, because on a server with a case-blind file system "A.TXT"
+    // overwrites "a.txt".
     bool mayExist(const QByteArray& name);
     // Records a name that now exists (a file just uploaded).
     void add(const QByteArray& name);

@@ -22,6 +22,10 @@ private Q_SLOTS:
     void listRejected();
     void familyEntries_data();
     void familyEntries();
+    void serverLines_data();
+    void serverLines();
+    void lsRoundTrip_data();
+    void lsRoundTrip();
     void listingsMixHeadersAndEntries_data();
     void listingsMixHeadersAndEntries();
     void timeOfDayYear_data();

@@ -176,6 +176,7 @@ void TestListingParser::listingsMixHeadersAndEntries_data()
 {
     QTest::addColumn<QByteArray>("listing");
     QTest::addColumn<QByteArrayList>("names");
+    QTest::addColumn<int>("notUnderstood"); // lines that may have named an entry
 
     QTest::newRow("vms") << QByteArray("Directory DKA0:[JONES]\n"
                                        "\n"
@@ -188,20 +189,21 @@ void TestListingParser::listingsMixHeadersAndEntries_data()
                                        "JONES]  (RWED,RWED,RE,)\n"
                                        "\n"
                                        "Total of 3 files, 44/46 blocks.\n")
-                         << QByteArrayList{"AN_EXTREMELY_LONG_FILE_NAME.DATA;12", "LOGIN.COM;2"};
+                         << QByteArrayList{"AN_EXTREMELY_LONG_FILE_NAME.DATA;12", "LOGIN.COM;2"}
+                         << 2;
     QTest::newRow("mvs members")
         << QByteArray(" Name     VV.MM   Created       Changed      Size  Init   Mod   Id\n"
                       "ALPHA     01.03 2002/09/12 2002/09/12 11:30    20    20     0 ANN\n"
                       "BETA\n"
                       "GAMMA\n")
-        << QByteArrayList{"ALPHA", "BETA", "GAMMA"};
+        << QByteArrayList{"ALPHA", "BETA", "GAMMA"} << 0;
     QTest::newRow("bare names without a member header")
-        << QByteArray("BETA\nGAMMA\n") << QByteArrayList{};
+        << QByteArray("BETA\nGAMMA\n") << QByteArrayList{} << 2;
     QTest::newRow("mvs datasets")
         << QByteArray("Volume Unit    Referred Ext Used Recfm Lrecl BlkSz Dsorg Dsname\n"
                       "WYOSPT 3390   2003/09/08  1   15  FB      80  3120  PS  ADSSE.CNTL\n"
                       "Migrated                                                HLQ.OLD\n")
-        << QByteArrayList{"ADSSE.CNTL", "HLQ.OLD"};
+        << QByteArrayList{"ADSSE.CNTL", "HLQ.OLD"} << 0;
     QTest::newRow("odd lines between unix lines")
         << QByteArray("total 12\n"
                       "-rw-r--r-- 1 ann staff 5 Jan  5  2020 one\n"
@@ -209,18 +211,37 @@ void TestListingParser::listingsMixHeadersAndEntries_data()
                       "-rw-r--r-- 1 ann staff 5 Foo  5  2020 unknown-month\n"
                       "drwxr-xr-x 2 ann staff 4096 2005-06-07 21:22 two\n"
                       "   0.0      93/10/07 1504  d-ewrewr       18       1c0 three\n")
-        << QByteArrayList{"one", "two", "three"};
+        << QByteArrayList{"one", "two", "three"} << 2;
     QTest::newRow("nonstop and os-9 headers")
         << QByteArray("File         Code             EOF  Last Modification    Owner  RWEP\n"
                       " Owner    Last modified  Attributes Sector Bytecount Name\n"
                       "-------   -------------  ---------- ------ --------- ----\n")
-        << QByteArrayList{};
+        << QByteArrayList{} << 0;
+    QTest::newRow("localized totals and dos footers")
+        << QByteArray("insgesamt 1,5M\n"
+                      "\xd0\xb8\xd1\x82\xd0\xbe\xd0\xb3\xd0\xbe 8\n"
+                      " Volume in drive C is DATA\n"
+                      " Directory of C:\\ftp\n"
+                      "04-27-00  09:09PM       <DIR>          licensed\n"
+                      "               1 File(s)          1,234 bytes\n"
+                      "               2 Dir(s)  9,999,999 bytes free\n")
+        << QByteArrayList{"licensed"} << 0;
+    QTest::newRow("a long vms name at the very end")
+        << QByteArray("LOGIN.COM;2         3/4   12-NOV-2003 09:14:51  [JONES]  (RWED,RWED,RE,)\n"
+                      "A_NAME_LEFT_WITHOUT_DETAILS.TXT;1")
+        << QByteArrayList{"LOGIN.COM;2"} << 1;
+    QTest::newRow("an error in place of an entry")
+        << QByteArray("total 8\n"
+                      "-rw-r--r--    1 1001     1001           12 Dec 10 11:07 a.txt\n"
+                      "ls: cannot access 'b.txt': Permission denied\n")
+        << QByteArrayList{"a.txt"} << 1;
 }
 
 void TestListingParser::listingsMixHeadersAndEntries()
 {
     QFETCH(QByteArray, listing);
     QFETCH(QByteArrayList, names);
+    QFETCH(int, notUnderstood);
 
     ListingLineParser parser(kNow.toSecsSinceEpoch());
     QByteArrayList got;
@@ -230,4 +251,5 @@ void TestListingParser::listingsMixHeadersAndEntries()
             got << QByteArray(data.cFileName);
     }
     QCOMPARE(got, names);
+    QCOMPARE(int(parser.notUnderstood()), notUnderstood);
 }

@@ -138,9 +138,6 @@ void TestListingParser::listRejected_data()
     QTest::newRow("slash in name") << QByteArray("-rw-r--r-- 1 u g 5 Jan  5  2020 a/b");
     QTest::newRow("climbs out") << QByteArray("-rw-r--r-- 1 u g 5 Jan  5  2020 ../x");
     QTest::newRow("NUL in name") << QByteArray("-rw-r--r-- 1 u g 5 Jan  5  2020 a\0b", 35);
-    QTest::newRow("negative size") << QByteArray("-rw-r--r-- 1 u g -5 Jan  5  2020 x");
-    QTest::newRow("size beyond 64 bits")
-        << QByteArray("-rw-r--r-- 1 u g 18446744073709551616 Jan  5  2020 x");
     QTest::newRow("unknown month") << QByteArray("-rw-r--r-- 1 u g 5 Foo  5  2020 x");
     QTest::newRow("Feb 30") << QByteArray("-rw-r--r-- 1 u g 5 Feb 30  2020 x");
     QTest::newRow("day 0") << QByteArray("-rw-r--r-- 1 u g 5 Feb  0  2020 x");

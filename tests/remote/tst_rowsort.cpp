@@ -23,6 +23,8 @@ private Q_SLOTS:
     void sortKeepsListingOrderForEqualKeys();
     void sortAgreesWithStrictOrder_data();
     void sortAgreesWithStrictOrder();
+    void unknownSizeAndDateShowEmptyAndSortFirst_data();
+    void unknownSizeAndDateShowEmptyAndSortFirst();
     void columnClickCodes_data();
     void columnClickCodes();
     void imageIndex_data();
@@ -224,7 +226,7 @@ void TestRowSort::sortAgreesWithStrictOrder()
                              (next() % 3 == 0 ? QString::number(next() % 4) : QString());
         const qint64 minutes = static_cast<qint64>(next() % 5) - 2;
         rows.push_back(next() % 6 == 0 ? folderRow(name, minutes)
-                                       : fileRow(name, next() % 4, minutes));
+                                       : fileRow(name, qint64(next() % 5) - 1, minutes));
     }
     std::vector<FileListRow> expected = rows;
     std::stable_sort(
@@ -239,6 +241,57 @@ void TestRowSort::sortAgreesWithStrictOrder()
         QCOMPARE(sorted[i].isFolder(), expected[i].isFolder());
         QCOMPARE(rows[static_cast<size_t>(order[i])].name, sorted[i].name);
     }
+}
+
+void TestRowSort::unknownSizeAndDateShowEmptyAndSortFirst_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QStringList>("order");
+    // "size?" has no size, "date?" no date, "old" a date before 1980 (the zero date-time).
+    QTest::newRow("size ascending") << 2 << QStringList{"size?", "empty", "old", "date?"};
+    QTest::newRow("size descending") << -2 << QStringList{"date?", "old", "empty", "size?"};
+    QTest::newRow("modified ascending") << 3 << QStringList{"date?", "old", "empty", "size?"};
+    QTest::newRow("modified descending") << -3 << QStringList{"size?", "empty", "old", "date?"};
+}
+
+void TestRowSort::unknownSizeAndDateShowEmptyAndSortFirst()
+{
+    QFETCH(int, code);
+    QFETCH(QStringList, order);
+    const struct
+    {
+        const char* name;
+        DWORD high, low;
+        FILETIME written;
+    } entries[] = {
+        {"empty", 0, 0, fileTimeOf(QDateTime({2021, 1, 2}, {3, 4}, Qt::UTC))},
+        {"size?", INVALID_FILE_SIZE, INVALID_FILE_SIZE,
+         fileTimeOf(QDateTime({2022, 1, 2}, {3, 4}, Qt::UTC))},
+        {"date?", 0, 9, FILETIME{0, 0}},
+        {"old", 0, 5, fileTimeOf(QDateTime({1975, 1, 2}, {3, 4}, Qt::UTC))},
+    };
+    FileListRowBuilder builder(0, QStringLiteral("yyyy-MM-dd"), QStringLiteral("HH:mm"));
+    std::vector<FileListRow> rows;
+    for (const auto& entry : entries) {
+        WIN32_FIND_DATAA data{};
+        data.dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+        data.nFileSizeHigh = entry.high;
+        data.nFileSizeLow = entry.low;
+        data.ftLastWriteTime = entry.written;
+        std::strcpy(data.cFileName, entry.name);
+        rows.push_back(builder.build(data));
+    }
+    QCOMPARE(rows[1].sizeText(), QStringLiteral("?"));
+    QVERIFY(!rows[1].isFolder());
+    QCOMPARE(rows[2].modifiedText, QString());
+    QCOMPARE(rows[3].modifiedText, QStringLiteral("1899-12-30 00:00"));
+    std::vector<FileListRow> strict = rows;
+    std::stable_sort(strict.begin(), strict.end(), [&](const FileListRow& a, const FileListRow& b) {
+        return FileListRowBefore(code, a, b);
+    });
+    SortFileListRows(rows, code);
+    QCOMPARE(namesOf(rows), order);
+    QCOMPARE(namesOf(strict), order);
 }
 
 void TestRowSort::columnClickCodes_data()
@@ -347,9 +400,10 @@ void TestRowSort::rowFromFindData_data()
                            << kFileImage;
     QTest::newRow("4 GiB boundary")
         << 0u << 1u << 0u << "4294967296" << qint64(4294967296) << kFileImage;
-    QTest::newRow("largest sizes saturate")
-        << 0u << 0xFFFFFFFFu << 0xFFFFFFFFu << "18446744073709551615"
-        << std::numeric_limits<qint64>::max() << kFileImage;
+    QTest::newRow("sizes past qint64 saturate") << 0u << 0x80000000u << 0u << "9223372036854775808"
+                                                << std::numeric_limits<qint64>::max() << kFileImage;
+    QTest::newRow("no size the server could give")
+        << 0x80u << 0xFFFFFFFFu << 0xFFFFFFFFu << "?" << kUnknownRowSize << kFileImage;
     QTest::newRow("folder ignores size") << 0x10u << 0u << 4096u << "" << qint64(0) << kFolderImage;
 }
 

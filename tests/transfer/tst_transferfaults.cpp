@@ -32,6 +32,8 @@ private Q_SLOTS:
     void replacingNeverLosesBothCopies();
     void failedWayUpStopsTheBatch_data();
     void failedWayUpStopsTheBatch();
+    void namesInAListingNotUnderstoodMayAllExist_data();
+    void namesInAListingNotUnderstoodMayAllExist();
 
 private:
     bool startServer(const QJsonObject& script);
@@ -304,6 +306,53 @@ void TransferFaultsTest::failedWayUpStopsTheBatch()
     QCOMPARE(received.last(), QStringLiteral("CDUP"));
     QCOMPARE(received.filter("after.txt"), QStringList());
     QCOMPARE(received.filter(QRegularExpression("^(STOR|RETR) .*a\\.txt$")).size(), 1);
+}
+
+void TransferFaultsTest::namesInAListingNotUnderstoodMayAllExist_data()
+{
+    QTest::addColumn<bool>("mlsd");
+    QTest::addColumn<QString>("listing");
+    QTest::addColumn<QByteArray>("listed"); // a name shown with a fact no file can have
+    QTest::addColumn<bool>("anyName");      // no name at all is proved free
+    const QString known = "total 8\r\n-rw-r--r--    1 1001     1001     9 Dec 10 11:07 a.bin\r\n";
+    QTest::newRow("every line understood") << false << known << QByteArray("a.bin") << false;
+    QTest::newRow("a line not understood") << false << known + "?rw-r--r-- 1 u g 9 Jan 1 2020 h\r\n"
+                                           << QByteArray("a.bin") << true;
+    QTest::newRow("nothing but a line not understood") << false << "ls: .: Permission denied\r\n"
+                                                       << QByteArray("a.bin") << true;
+    QTest::newRow("year above 9999")
+        << false << known + "-rw-r--r--    1 1001     1001     3000000 Dec 10  10000 big.bin\r\n"
+        << QByteArray("big.bin") << false;
+    QTest::newRow("negative size")
+        << false << known + "-rw-r--r--    1 1001     1001     -1294967296 Dec 10 11:07 big.bin\r\n"
+        << QByteArray("BIG.bin") << false;
+    QTest::newRow("mlsd, every line understood") << true << "type=file;size=3; a.bin\r\n"
+                                                 << QByteArray("a.bin") << false;
+    QTest::newRow("mlsd, unknown type") << true << "type=weird;size=3; big.bin\r\n"
+                                        << QByteArray("big.bin") << false;
+    QTest::newRow("mlsd, 20-digit size")
+        << true << "type=file;size=99999999999999999999; big.bin\r\n"
+        << QByteArray("big.bin") << false;
+    QTest::newRow("mlsd, line without a type")
+        << true << "type=file;size=3; a.bin\r\nsize=3; hidden.bin\r\n"
+        << QByteArray("a.bin") << true;
+}
+
+void TransferFaultsTest::namesInAListingNotUnderstoodMayAllExist()
+{
+    // A name the listing did not show is taken as free, and an upload of it goes straight
+    // over whatever has that name; only a listing understood whole can prove a name free.
+    QFETCH(bool, mlsd);
+    QFETCH(QString, listing);
+    QFETCH(QByteArray, listed);
+    QFETCH(bool, anyName);
+    QJsonObject script{{"listing", listing}};
+    if (mlsd)
+        script["features"] = QJsonArray{"MLST type*;size*;modify*;"};
+    QVERIFY(startServer(script));
+    RemoteFolderNames names(m_connection.connection);
+    QVERIFY(names.mayExist(listed));
+    QCOMPARE(names.mayExist("new.bin"), anyName);
 }
 
 QTEST_GUILESS_MAIN(TransferFaultsTest)

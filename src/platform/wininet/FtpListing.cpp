@@ -49,6 +49,7 @@ public:
             chunk.remove_prefix(end + 1);
             if (m_skipping) {
                 m_skipping = false; // the end of the overlong line
+                ++m_notUnderstood;
                 continue;
             }
             if (m_partial.empty()) {
@@ -57,6 +58,8 @@ public:
                 continue;
             }
             keepPartial(line);
+            if (m_skipping)
+                ++m_notUnderstood;
             const bool added = m_skipping || parse(m_partial);
             m_partial.clear();
             m_skipping = false;
@@ -69,9 +72,17 @@ public:
     // The last line, when the text did not end with a line break.
     bool finish()
     {
+        if (m_skipping)
+            ++m_notUnderstood;
         const bool added = m_skipping || m_partial.empty() || parse(m_partial);
         m_partial.clear();
         return added;
+    }
+
+    // Lines that named nothing we could pass on, though they were not headers or totals.
+    std::size_t notUnderstood() const
+    {
+        return m_notUnderstood + (m_mlsd ? 0 : m_listParser.notUnderstood());
     }
 
 private:
@@ -89,14 +100,24 @@ private:
 
     bool parse(std::string_view line)
     {
-        if (line.size() > kMaxListingLine)
+        if (line.size() > kMaxListingLine) {
+            ++m_notUnderstood;
             return true;
+        }
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
         WIN32_FIND_DATAA entry{};
         const bool parsed = m_mlsd ? ParseMlsdLine(line, entry) : m_listParser.parse(line, entry);
-        if (!parsed || !usableName(entry.cFileName))
+        if (!parsed) {
+            // The LIST parser counts its own: it knows totals and headers.
+            if (m_mlsd && !IsListingNoise(line))
+                ++m_notUnderstood;
             return true;
+        }
+        if (!usableName(entry.cFileName)) {
+            ++m_notUnderstood;
+            return true;
+        }
         if (!m_pattern.empty() && ::fnmatch(m_pattern.c_str(), entry.cFileName, 0) != 0)
             return true;
         return m_entries.add(entry);
@@ -108,6 +129,7 @@ private:
     PackedListing& m_entries;
     std::string m_partial; // the start of a line whose end has not arrived yet
     bool m_skipping = false;
+    std::size_t m_notUnderstood = 0; // besides those the LIST parser counts
 };
 
 // Ends a listing we stop reading. The server answers the cut data connection (426, or 226
@@ -177,11 +199,14 @@ DWORD listDirectory(const std::shared_ptr<FtpSession>& session, std::string_view
     if (!directory.empty())
         command.append(" ").append(directory);
     const FtpSession::CancellableCall cancellable(*session);
+    session->setListingUnknownLines(0);
     DataConnection data;
     if (const DWORD error = session->startTransfer(command, 'A', data))
         return error;
     ListingLines lines(mlsd, pattern, entries);
-    if (const DWORD error = readListing(*session, data, lines)) {
+    const DWORD error = readListing(*session, data, lines);
+    session->setListingUnknownLines(lines.notUnderstood());
+    if (error) {
         entries = PackedListing(); // never a part of the listing
         return error;
     }

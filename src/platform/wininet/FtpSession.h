@@ -6,6 +6,7 @@
 #include "Socket.h"
 #include "windef.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -55,6 +56,10 @@ public:
     // 0 when a command may be sent now: 12110 while a transfer is open, 12111 once dropped.
     DWORD checkReady() const;
     bool offersMlsd() const { return m_offersMlsd; }
+    // Lines of the last listing that were neither an entry nor a header or total: what they
+    // named is missing from it. Set by every listing, also one that failed.
+    std::size_t listingUnknownLines() const { return m_listingUnknownLines; }
+    void setListingUnknownLines(std::size_t lines) { m_listingUnknownLines = lines; }
     // "REST STREAM" in FEAT (RFC 3659 5): a transfer may start at a byte offset.
     bool offersRestart() const { return m_offersRestart; }
     // The control connection is encrypted; its TLS version as SP_PROT_*.
@@ -140,6 +145,7 @@ private:
     State m_state = State::Closed;
     bool m_passiveOnly = false;
     bool m_offersMlsd = false;
+    std::atomic<std::size_t> m_listingUnknownLines = 0;
     bool m_offersRestart = false;
     bool m_epsvRefused = false; // remembered so each transfer does not ask again
     bool m_pasvRefused = false;

@@ -64,6 +64,8 @@ bool fillEntry(std::string_view name, bool folder, std::uint64_t size, const FIL
     if (name.empty() || name.size() > MAX_PATH - 1 || name.find('/') != std::string_view::npos ||
         name.find('\0') != std::string_view::npos)
         return false;
+    if (size > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+        size = kUnknownSize;
     out = WIN32_FIND_DATAA{};
     out.dwFileAttributes = folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
     out.ftCreationTime = written;
@@ -94,25 +96,18 @@ bool parseHex(std::string_view text, std::size_t maxDigits, std::uint64_t& value
 
 namespace {
 
-bool startsWithNoCase(std::string_view text, std::string_view prefix)
-{
-    return text.size() >= prefix.size() && equalsNoCase(text.substr(0, prefix.size()), prefix);
-}
-
-enum class MlsdKind { Unknown, File, Folder };
+enum class MlsdKind { Missing, File, Folder };
 
 // "type" values: file, dir, cdir, pdir, and OS-specific kinds such as "OS.unix=slink:/x" or
 // "OS.unix=chr-13/29". A link is passed on as a file: treating a link to a folder as a folder
-// would let a recursive delete walk into the folder it points at and empty it.
+// would let a recursive delete walk into the folder it points at and empty it. A kind we do
+// not know ("type=weird") is shown as a file for the same reason: nothing ever enters it,
+// and its name is not taken for a free one.
 MlsdKind mlsdKind(std::string_view type)
 {
-    if (equalsNoCase(type, "file"))
-        return MlsdKind::File;
     if (equalsNoCase(type, "dir") || equalsNoCase(type, "cdir") || equalsNoCase(type, "pdir"))
         return MlsdKind::Folder;
-    if (startsWithNoCase(type, "os.") && type.find('=') != std::string_view::npos)
-        return MlsdKind::File;
-    return MlsdKind::Unknown;
+    return MlsdKind::File;
 }
 
 // "YYYYMMDDHHMMSS" with an optional fraction ".s" to ".sss…" (RFC 3659 time-val, UTC).
@@ -155,7 +150,7 @@ bool ParseMlsdLine(std::string_view line, WIN32_FIND_DATAA& out)
     std::string_view facts = line.substr(0, blank);
     const std::string_view name = line.substr(blank + 1);
 
-    MlsdKind kind = MlsdKind::Unknown;
+    MlsdKind kind = MlsdKind::Missing;
     std::uint64_t size = 0;
     FILETIME written{};
     while (!facts.empty()) {
@@ -170,21 +165,21 @@ bool ParseMlsdLine(std::string_view line, WIN32_FIND_DATAA& out)
             return false;
         const std::string_view key = fact.substr(0, equals);
         const std::string_view value = fact.substr(equals + 1);
+        // A size or time no file can have ("size=-1", 20 digits, the year 10000) leaves the
+        // entry shown with that fact unknown: dropping it would hide a name that exists.
         if (equalsNoCase(key, "type")) {
             kind = mlsdKind(value);
-            if (kind == MlsdKind::Unknown)
-                return false;
         } else if (equalsNoCase(key, "size")) {
             if (!parseUnsigned(value, std::numeric_limits<std::uint64_t>::max(), size))
-                return false;
+                size = kUnknownSize;
         } else if (equalsNoCase(key, "modify")) {
             if (!parseMlsdTime(value, written))
-                return false;
+                written = FILETIME{};
         }
     }
     // Without a type there is no telling a folder from a file, and guessing wrong would
     // send a download into a folder or a delete at the wrong kind of entry.
-    if (kind == MlsdKind::Unknown)
+    if (kind == MlsdKind::Missing)
         return false;
     const bool folder = kind == MlsdKind::Folder;
     return fillEntry(name, folder, folder ? 0 : size, written, out);
@@ -197,8 +192,10 @@ bool looksLikeFacts(std::string_view line)
 {
     const std::size_t blank = line.find(' ');
     const std::string_view facts = line.substr(0, blank);
+    // A lone fact has no ";" at all when the final one is left out: "type=dir pub".
     return blank != std::string_view::npos && facts.find('=') != std::string_view::npos &&
-           facts.find(';') != std::string_view::npos;
+           (facts.find(';') != std::string_view::npos ||
+            (facts.size() > 5 && listing::equalsNoCase(facts.substr(0, 5), "type=")));
 }
 
 // MVS introduces a member list with a header ("Name     VV.MM   Created ..." or
@@ -240,6 +237,34 @@ bool ParseListLine(std::string_view line, std::int64_t nowUtc, WIN32_FIND_DATAA&
            parseNonStopLine(line, out);
 }
 
+bool IsListingNoise(std::string_view line)
+{
+    using namespace listing;
+    const Fields fields(line);
+    if (fields.size() == 0)
+        return true;
+    const auto is = [&](std::size_t i, std::string_view word) {
+        return i < fields.size() && fields[i] == word;
+    };
+    // "total 12", "insgesamt 12", "totale 1,5M": a word without digits, then a count.
+    if (fields.size() == 2 && fields[0].find_first_of("0123456789-") == std::string_view::npos &&
+        fields[1].find_first_of("0123456789") == 0 &&
+        fields[1].find_first_not_of("0123456789.,KMGTkmgt") == std::string_view::npos)
+        return true;
+    // Rules under column headers ("-------   ----------").
+    if (line.find_first_not_of("- \t") == std::string_view::npos)
+        return true;
+    // VMS "Directory DKA0:[JONES]" and "Total of 3 files, 44/46 blocks."; DOS "Volume in
+    // drive C", "Directory of C:\x", "3 File(s)", "2 Dir(s)"; the MVS headers; NonStop's
+    // "File Code EOF ..." and OS-9's "Owner Last modified ..." column headers.
+    return (is(0, "Directory") && fields.size() <= 3) || (is(0, "Total") && is(1, "of")) ||
+           (is(0, "Grand") && is(1, "total")) || (is(0, "Volume") && is(1, "in")) ||
+           (is(0, "Volume") && is(1, "Serial")) || (is(0, "Directory") && is(1, "of")) ||
+           is(1, "File(s)") || is(1, "Dir(s)") || (is(0, "Volume") && is(1, "Unit")) ||
+           isMvsMemberHeader(line) || (is(0, "File") && is(1, "Code")) ||
+           (is(0, "Owner") && is(1, "Last"));
+}
+
 bool ListingLineParser::parse(std::string_view line, WIN32_FIND_DATAA& out)
 {
     using namespace listing;
@@ -248,6 +273,7 @@ bool ListingLineParser::parse(std::string_view line, WIN32_FIND_DATAA& out)
         m_vmsName.clear();
         if (!line.empty() && isBlank(line.front()) && parseVmsDetails(name, line, out))
             return true;
+        ++m_notUnderstood; // a long VMS name whose details never came
     }
     if (isVmsNameLine(line)) {
         const Fields fields(line);
@@ -260,5 +286,9 @@ bool ListingLineParser::parse(std::string_view line, WIN32_FIND_DATAA& out)
     }
     if (m_mvsMembers && isMvsMemberName(line))
         return fillEntry(Fields(line)[0], false, 0, FILETIME{}, out);
-    return ParseListLine(line, m_now, out);
+    if (ParseListLine(line, m_now, out))
+        return true;
+    if (!IsListingNoise(line))
+        ++m_notUnderstood;
+    return false;
 }

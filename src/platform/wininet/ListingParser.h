@@ -26,9 +26,18 @@ class ListingLineParser
 public:
     explicit ListingLineParser(std::int64_t nowUtc) : m_now(nowUtc) {}
     bool parse(std::string_view line, WIN32_FIND_DATAA& out);
+    // Lines so far that were neither an entry nor a line a listing holds besides its entries
+    // (blank, "total 12", headers): whatever they named is missing from the entries.
+    std::size_t notUnderstood() const { return m_notUnderstood + (m_vmsName.empty() ? 0 : 1); }
 
 private:
     std::int64_t m_now;
     std::string m_vmsName; // a VMS name waiting for its details line
     bool m_mvsMembers = false;
+    std::size_t m_notUnderstood = 0;
 };
+
+// True for a line a listing may hold besides its entries: blank, "total 12" in any language,
+// and the headers and footers of the forms that have them. A line that is neither this nor
+// an entry was not understood.
+bool IsListingNoise(std::string_view line);

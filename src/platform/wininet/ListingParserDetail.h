@@ -8,6 +8,10 @@
 
 namespace listing {
 
+// The size of an entry whose listing shows a number no file can have; fillEntry passes it on
+// as INVALID_FILE_SIZE in both halves.
+inline constexpr std::uint64_t kUnknownSize = ~std::uint64_t{0};
+
 // Decimal digits only (no sign, no blanks), at most `max`.
 bool parseUnsigned(std::string_view text, std::uint64_t max, std::uint64_t& value);
 // Decimal digits only, at most 9999; -1 otherwise.
@@ -36,6 +40,7 @@ struct ListDate
     int hour = 0;
     int minute = 0;
     int second = 0;
+    bool unknown = false; // shown, but beyond what a file time holds (a year past 9999)
 };
 bool dateToFileTime(const ListDate& date, std::int64_t nowUtc, FILETIME& out);
 
@@ -49,7 +54,8 @@ bool parseClock(std::string_view text, ListDate& date);
 bool parseNumericDate(std::string_view text, std::string_view separators, bool dayFirst,
                       bool shortYear, ListDate& date);
 
-// Fills `out` with one entry, or returns false when no directory can hold `name`.
+// Fills `out` with one entry, or returns false when no directory can hold `name`. A size
+// beyond what any file system stores (2^63 and up) is kUnknownSize.
 bool fillEntry(std::string_view name, bool folder, std::uint64_t size, const FILETIME& written,
                WIN32_FIND_DATAA& out);
 // The same for forms that always show the year, or no date at all.
@@ -85,10 +91,12 @@ private:
 
 bool isBlank(char c);
 
+// Which date forms readListDate looks for: ls's own "Mar  3 14:07" / "Mar  3  2019"; every
+// form but bare numbers; or only "3 29 03:26" (month and day as bare numbers).
+enum class DateForms { Common, Named, PlainNumbers };
 // The date columns of a Unix-style line from column `at`: how many columns they take, 0 when
-// no date starts there. `plainNumbers` also allows "3 29 03:26" (month and day as bare
-// numbers), which is only tried when nothing safer matched.
-std::size_t readListDate(const Fields& fields, std::size_t at, bool plainNumbers, ListDate& date);
+// no date of the `forms` starts there.
+std::size_t readListDate(const Fields& fields, std::size_t at, DateForms forms, ListDate& date);
 
 // One parser per family of servers; each says no to lines that aren't its own.
 bool parseUnixLine(std::string_view line, std::int64_t nowUtc, WIN32_FIND_DATAA& out);

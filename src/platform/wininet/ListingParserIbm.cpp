@@ -53,6 +53,7 @@ constexpr std::uint64_t kTrackBytes = 56664;
 constexpr std::uint64_t kLineBytes = 80;
 
 //   WYOSPT 3390   2003/09/08  1   15  FB      80  3120  PS  ADSSE.CNTL
+//   WORK01 3390   **NONE**    1    1  FB      80  6160  PS  HLQ.NEVER.READ
 //   B10142 3390   2004/06/22  1    9  U        0 27998  PO  USER.LOAD
 //   Migrated                                                HLQ.OLD.DATA
 //   ARCIVE Not Direct Access Device                         KJ.TAPE.BACKUP
@@ -71,9 +72,10 @@ bool parseDataset(const Fields& fields, WIN32_FIND_DATAA& out)
         return fillEntry(name, false, 0, FILETIME{}, out);
     std::uint64_t extents = 0, tracks = 0, ignored = 0;
     ListDate date;
+    // "**NONE**" in place of the date: a data set nobody has referred to since it was made.
     if (fields.size() != 10 || !isNumber(fields[1], ignored) ||
-        !parseNumericDate(fields[2], "/", false, false, date) || !isNumber(fields[3], extents) ||
-        !isNumber(fields[4], tracks))
+        (fields[2] != "**NONE**" && !parseNumericDate(fields[2], "/", false, false, date)) ||
+        !isNumber(fields[3], extents) || !isNumber(fields[4], tracks))
         return false;
     const std::string_view dsorg = fields[8];
     if (dsorg.empty() ||

@@ -142,6 +142,33 @@ constexpr MonthName kMonthNames[] = {
     {"outubro", 10},
     {"novembro", 11},
     {"dezembro", 12},
+    // Polish and Russian (UTF-8), as ls abbreviates them: "sty", "pa\xc5\xba",
+    // "\xd1\x8f\xd0\xbd\xd0\xb2"
+    {"stycze\xc5\x84", 1},
+    {"luty", 2},
+    {"marzec", 3},
+    {"kwiecie\xc5\x84", 4},
+    {"czerwiec", 6},
+    {"lipiec", 7},
+    {"sierpie\xc5\x84", 8},
+    {"wrzesie\xc5\x84", 9},
+    {"pa\xc5\xba"
+     "dziernik",
+     10},
+    {"listopad", 11},
+    {"grudzie\xc5\x84", 12},
+    {"\xd1\x8f\xd0\xbd\xd0\xb2\xd0\xb0\xd1\x80\xd1\x8c", 1},
+    {"\xd1\x84\xd0\xb5\xd0\xb2\xd1\x80\xd0\xb0\xd0\xbb\xd1\x8c", 2},
+    {"\xd0\xbc\xd0\xb0\xd1\x80\xd1\x82", 3},
+    {"\xd0\xb0\xd0\xbf\xd1\x80\xd0\xb5\xd0\xbb\xd1\x8c", 4},
+    {"\xd0\xbc\xd0\xb0\xd0\xb9", 5},
+    {"\xd0\xb8\xd1\x8e\xd0\xbd\xd1\x8c", 6},
+    {"\xd0\xb8\xd1\x8e\xd0\xbb\xd1\x8c", 7},
+    {"\xd0\xb0\xd0\xb2\xd0\xb3\xd1\x83\xd1\x81\xd1\x82", 8},
+    {"\xd1\x81\xd0\xb5\xd0\xbd\xd1\x82\xd1\x8f\xd0\xb1\xd1\x80\xd1\x8c", 9},
+    {"\xd0\xbe\xd0\xba\xd1\x82\xd1\x8f\xd0\xb1\xd1\x80\xd1\x8c", 10},
+    {"\xd0\xbd\xd0\xbe\xd1\x8f\xd0\xb1\xd1\x80\xd1\x8c", 11},
+    {"\xd0\xb4\xd0\xb5\xd0\xba\xd0\xb0\xd0\xb1\xd1\x80\xd1\x8c", 12},
     // Hungarian
     {"janu\xc3\xa1r", 1},
     {"janu\xe1r", 1},
@@ -186,7 +213,9 @@ std::size_t foldCase(std::string_view text, char* folded, std::size_t capacity)
             if (n == capacity)
                 break;
             c = next;
-        } else if (c >= 0xC0 && c <= 0xDE && c != 0xD7) {
+        } else if (c >= 0xC0 && c <= 0xDE && c != 0xD7 &&
+                   !(i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xC0) ==
+                                                0x80)) { // not the start of a UTF-8 character
             c = static_cast<unsigned char>(c + 32);
         }
         folded[n++] = static_cast<char>(c);
@@ -346,7 +375,7 @@ bool parseNumericDate(std::string_view text, std::string_view separators, bool d
 
 bool dateToFileTime(const ListDate& date, std::int64_t nowUtc, FILETIME& out)
 {
-    if (date.month == 0) { // the listing shows no date at all
+    if (date.month == 0 || date.unknown) { // no date shown, or none a file time can hold
         out = FILETIME{};
         return true;
     }

@@ -49,6 +49,37 @@ bool isMailboxFlags(std::string_view flags)
                std::string_view::npos;
 }
 
+// The mode as a number ("100644", "40755", "120777"), as some servers print st_mode in
+// octal: the file type bits name the kind, so a count of links or an inode number, which
+// precede a mode text, is never taken for it. The letter is the one ls would show.
+char octalModeType(std::string_view text)
+{
+    std::uint64_t mode = 0;
+    if (text.size() < 5 || text.size() > 7 ||
+        text.find_first_not_of("01234567") != std::string_view::npos)
+        return 0;
+    for (const char digit : text)
+        mode = mode * 8 + std::uint64_t(digit - '0');
+    switch (mode >> 12) {
+    case 010:
+        return '-';
+    case 004:
+        return 'd';
+    case 012:
+        return 'l';
+    case 002:
+        return 'c';
+    case 006:
+        return 'b';
+    case 001:
+        return 'p';
+    case 014:
+        return 's';
+    default:
+        return 0;
+    }
+}
+
 bool isNumber(std::string_view text)
 {
     std::uint64_t ignored = 0;
@@ -97,6 +128,19 @@ bool parseGluedSize(std::string_view text, std::uint64_t& size)
            parseUnsigned(text.substr(digits), std::numeric_limits<std::uint64_t>::max(), size);
 }
 
+// "-1294967296" (a 32-bit server's count for a file over 2 GiB) or more digits than 64 bits
+// hold: the entry is there, its size is not known.
+bool isImpossibleSize(std::string_view text, std::uint64_t& size)
+{
+    if (!text.empty() && text.front() == '-')
+        text.remove_prefix(1);
+    if (text.empty() || text.size() > 40 ||
+        text.find_first_not_of("0123456789") != std::string_view::npos)
+        return false;
+    size = kUnknownSize;
+    return true;
+}
+
 // The size column before the date: a byte count, for a device file its "major, minor", a
 // size with a unit, or one glued to the group.
 bool readSize(const Fields& fields, std::size_t at, char type, std::uint64_t& size)
@@ -114,7 +158,7 @@ bool readSize(const Fields& fields, std::size_t at, char type, std::uint64_t& si
                isNumber(major.substr(0, major.size() - 1)) && isNumber(text);
     }
     return parseUnsigned(text, std::numeric_limits<std::uint64_t>::max(), size) ||
-           parseUnitSize(text, size) || parseGluedSize(text, size);
+           parseUnitSize(text, size) || parseGluedSize(text, size) || isImpossibleSize(text, size);
 }
 
 struct Layout
@@ -149,6 +193,11 @@ bool readLayout(const Fields& fields, Layout& layout)
     }
     if (mode == 0 && isMailboxFlags(text)) {
         layout = {1, '-', false};
+        return true;
+    }
+    if (const char type = octalModeType(fields[0]);
+        type != 0 && !isModeText(fields[1]) && !(fields.size() > 2 && isModeText(fields[2]))) {
+        layout = {1, type, false};
         return true;
     }
     return false;
@@ -214,14 +263,16 @@ bool parseUnixLine(std::string_view line, std::int64_t nowUtc, WIN32_FIND_DATAA&
         return false;
     // Owner and group columns may be missing, hold blanks, or be names like "May"; the first
     // place where a size is followed by a complete date is the date, and the name comes after
-    // it. Dates written as bare numbers are looked for only when no other form is there.
-    for (const bool plainNumbers : {false, true}) {
+    // it. ls's own date form is looked for first along the whole line: numeric owners and
+    // groups ("1001 1001 4095 Dec 10 11:07") put numbers before the size that other forms
+    // would take for a year or a day. Dates written as bare numbers come last.
+    for (const DateForms forms : {DateForms::Common, DateForms::Named, DateForms::PlainNumbers}) {
         for (std::size_t at = layout.first + 1; at + 1 < fields.size(); ++at) {
             std::uint64_t size = 0;
             if (!readSize(fields, at - 1, layout.type, size))
                 continue;
             ListDate date;
-            const std::size_t taken = readListDate(fields, at, plainNumbers, date);
+            const std::size_t taken = readListDate(fields, at, forms, date);
             if (taken != 0)
                 return finishEntry(fields, at + taken - 1, layout, size, date, nowUtc, out);
         }

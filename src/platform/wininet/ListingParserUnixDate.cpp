@@ -36,12 +36,26 @@ int yearValue(std::string_view text)
     return year >= 1601 ? year : -1;
 }
 
+// A year past 9999 ("Dec 10  10000"): ls writes it in full, and the entry is real though no
+// file time can hold its date.
+bool isYearBeyondRange(std::string_view text)
+{
+    std::uint64_t year = 0;
+    return text.size() >= 5 && text.size() <= 12 && parseUnsigned(text, 999999999999, year) &&
+           year > 9999;
+}
+
 // A time of day or a year in the third column: "14:07" or "2019".
 bool timeOrYear(std::string_view text, ListDate& date)
 {
     if (parseClock(text, date))
         return true;
     date.year = yearValue(text);
+    if (date.year < 0 && isYearBeyondRange(text)) {
+        date.year = 0;
+        date.unknown = true;
+        return true;
+    }
     return date.year > 0;
 }
 
@@ -67,15 +81,20 @@ std::size_t dayFirst(const Fields& fields, std::size_t i, ListDate& date)
     return date.month != 0 && date.day > 0 && timeOrYear(at(fields, i + 2), date) ? 3 : 0;
 }
 
-// "2004. szept. 15." with an optional time after it.
+// "2004. szept. 15.", Hungarian ls's form for entries that are not recent (recent ones show
+// "szept. 15. 14:07"). The year always carries its dot. Without that, a number before a month
+// is a size: "1001  4095 Dec 10 11:07" is vsftpd's numeric group, size and date, not the
+// year 4095. A year and a time of day together is never this form.
 std::size_t yearFirst(const Fields& fields, std::size_t i, ListDate& date)
 {
-    date.year = yearValue(at(fields, i));
+    const std::string_view year = at(fields, i);
+    date.year = year.ends_with('.') ? yearValue(year) : -1;
     date.month = monthFromName(at(fields, i + 1));
     date.day = dayValue(at(fields, i + 2));
-    if (date.year < 0 || date.month == 0 || date.day < 0)
+    ListDate clock;
+    if (date.year < 0 || date.month == 0 || date.day < 0 || parseClock(at(fields, i + 3), clock))
         return 0;
-    return parseClock(at(fields, i + 3), date) ? 4 : 3;
+    return 3;
 }
 
 // "2005-06-07 21:22", "2005-06-07 21:22:33.000000000 +0200", "1999/10/12 17:12",
@@ -206,15 +225,15 @@ std::size_t plainMonthDay(const Fields& fields, std::size_t i, ListDate& date)
 
 } // namespace
 
-std::size_t readListDate(const Fields& fields, std::size_t i, bool plainNumbers, ListDate& date)
+std::size_t readListDate(const Fields& fields, std::size_t i, DateForms forms, ListDate& date)
 {
     using Form = std::size_t (*)(const Fields&, std::size_t, ListDate&);
-    static constexpr Form kForms[] = {monthFirst,  dayFirst,     yearFirst,
-                                      numericDate, monthDayPair, unitDate};
-    if (plainNumbers) {
-        date = ListDate{};
+    static constexpr Form kForms[] = {dayFirst, yearFirst, numericDate, monthDayPair, unitDate};
+    date = ListDate{};
+    if (forms == DateForms::Common)
+        return monthFirst(fields, i, date);
+    if (forms == DateForms::PlainNumbers)
         return plainMonthDay(fields, i, date);
-    }
     for (const Form form : kForms) {
         date = ListDate{};
         if (const std::size_t taken = form(fields, i, date))

@@ -5,6 +5,7 @@
 #include "TlsChannel.h"
 #include "wininet.h"
 
+#include <algorithm>
 #include <cstring>
 
 using namespace wininet;
@@ -219,6 +220,18 @@ BOOL FtpCancelPendingCall(HINTERNET hConnect)
         return fail(ERROR_INVALID_HANDLE);
     connection->session()->cancelPending();
     return TRUE;
+}
+
+BOOL FtpGetListingUnknownLines(HINTERNET hConnect, LPDWORD lpdwLines)
+{
+    const auto connection = findHandleAs<FtpConnection>(hConnect, HandleKind::Connect);
+    if (!connection)
+        return fail(ERROR_INVALID_HANDLE);
+    if (lpdwLines == nullptr)
+        return fail(ERROR_INVALID_PARAMETER);
+    const std::size_t lines = connection->session()->listingUnknownLines();
+    *lpdwLines = static_cast<DWORD>(std::min<std::size_t>(lines, 0xFFFFFFFFu));
+    return succeed();
 }
 
 BOOL InternetFindNextFileA(HINTERNET hFind, LPVOID lpvFindData)
