@@ -102,7 +102,38 @@ QString TooLargeToEditText(const QString& name, qint64 size)
         .arg(kEditorMaxBytes / (1024 * 1024));
 }
 
-std::optional<QString> FetchForEditing(BatchHost& outerHost, const FileListRow& row)
+RemoteVersion AskRemoteVersion(TransferHost& host, const QByteArray& name)
+{
+    const DWORD error = GetLastError();
+    RemoteVersion version;
+    ULONGLONG size = 0;
+    if (FtpGetFileSizeA(host.connectionHandle(), name.constData(), &size))
+        version.size = qint64(size);
+    char stamp[32] = {};
+    DWORD length = sizeof stamp;
+    if (FtpGetFileTimeA(host.connectionHandle(), name.constData(), stamp, &length))
+        version.time = QByteArray(stamp, qsizetype(length));
+    SetLastError(error);
+    return version;
+}
+
+QString ChangedOnServerText(const QByteArray& name)
+{
+    return QStringLiteral("\"%1\" was changed on the server after you opened it. Saving "
+                          "replaces those changes with your text.\n\nOverwrite \"%1\" on the "
+                          "server? Choose No to keep the server's file; your text stays here.")
+        .arg(QString::fromUtf8(name));
+}
+
+QString NotSavedText(const QByteArray& name, const QString& tempPath)
+{
+    return QStringLiteral("\"%1\" was not replaced on the server by your text. Your text is "
+                          "still in the editor and in \"%2\".")
+        .arg(QString::fromUtf8(name), tempPath);
+}
+
+std::optional<QString> FetchForEditing(BatchHost& outerHost, const FileListRow& row,
+                                       RemoteVersion* opened)
 {
     if (row.size > kEditorMaxBytes) {
         outerHost.warn(TooLargeToEditText(row.name, row.size));
@@ -147,25 +178,32 @@ std::optional<QString> FetchForEditing(BatchHost& outerHost, const FileListRow& 
         host.warn(TooLargeToEditText(row.name, size));
         return std::nullopt;
     }
+    if (opened)
+        *opened = AskRemoteVersion(host, row.serverName());
     return copy.release();
 }
 
-bool StoreOnServer(BatchHost& host, const QString& tempPath, const QByteArray& remoteName,
-                   const QByteArray& bytes)
+RemoteSave StoreOnServer(BatchHost& host, const QString& tempPath, const QByteArray& remoteName,
+                         const QByteArray& bytes, RemoteVersion& opened)
 {
     ReplaceLocalFile(tempPath, bytes);
-    // The copy goes up under the temporary copy's own name, lower-cased as every upload is
-    // when the user asks for it; the edited file keeps the name it has. Should the folder
-    // already hold a file of that name, a name of its own keeps that file from being replaced.
-    QByteArray temporaryName = RemoteNameFor(tempPath, host.lowerCaseUpload()).toUtf8();
-    RemoteFolderNames names(host.connectionHandle());
-    if (names.mayExist(temporaryName))
-        temporaryName = TemporaryRemoteName(remoteName);
-    // Delete first, then rename: a server that refuses to rename over a file still gets the
-    // text in place, and one where the file is gone already (deleted by someone else) too.
-    return UploadReplacing(host, tempPath, remoteName, temporaryName, PutInPlace::DeleteThenRename,
-                           FTP_TRANSFER_TYPE_BINARY) &&
-           !CancelRequested;
+    // Someone else's changes made while the file was open would be lost without a word. A
+    // file that is gone from the server is no one's changes to lose.
+    const RemoteVersion now = AskRemoteVersion(host, remoteName);
+    if (now != opened && now.size >= 0 && !host.askYesNo(ChangedOnServerText(remoteName)))
+        return RemoteSave::Cancelled;
+    // The copy goes up under a name of its own beside the edited file, which keeps its name.
+    const QByteArray temporaryName = TemporaryRemoteName(remoteName);
+    const bool uploaded =
+        UploadReplacing(host, tempPath, remoteName, temporaryName, FTP_TRANSFER_TYPE_BINARY);
+    if (uploaded && !CancelRequested) {
+        opened = AskRemoteVersion(host, remoteName);
+        return RemoteSave::Stored;
+    }
+    if (uploaded)
+        return RemoteSave::Cancelled;
+    host.warn(NotSavedText(remoteName, tempPath));
+    return RemoteSave::Failed;
 }
 
 void ReplaceLocalFile(const QString& path, const QByteArray& bytes)

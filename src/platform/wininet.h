@@ -161,6 +161,13 @@ HINTERNET FtpOpenFileAtA(HINTERNET hConnect, LPCSTR lpszFileName, DWORD dwAccess
 // RFC 3659 4, asked in binary mode). ERROR_NOT_SUPPORTED when the server has no SIZE command;
 // ERROR_INTERNET_EXTENDED_ERROR when it refuses (no such file).
 BOOL FtpGetFileSizeA(HINTERNET hConnect, LPCSTR lpszFileName, ULONGLONG* lpSize);
+// Ours: the modification time of a file in the current directory as the server gives it
+// (MDTM, RFC 3659 3): "YYYYMMDDHHMMSS" in UTC, with a fraction of a second where the server
+// keeps one, NUL-terminated in lpszStamp (24 bytes and a NUL at most); *lpdwStampLength is
+// the length. ERROR_NOT_SUPPORTED when the server has no MDTM; ERROR_INTERNET_EXTENDED_ERROR
+// when it refuses (no such file) or answers something else.
+BOOL FtpGetFileTimeA(HINTERNET hConnect, LPCSTR lpszFileName, LPSTR lpszStamp,
+                     LPDWORD lpdwStampLength);
 BOOL InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfBytesToRead,
                       LPDWORD lpdwNumberOfBytesRead);
 BOOL InternetWriteFile(HINTERNET hFile, LPCVOID lpBuffer, DWORD dwNumberOfBytesToWrite,

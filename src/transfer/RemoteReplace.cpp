@@ -11,8 +11,6 @@
 #include <cstring>
 
 namespace {
-const QString kDeleteFailed = QStringLiteral("FTP Delete Failed.");
-const QString kRenameFailed = QStringLiteral("FTP Rename Failed.");
 constexpr char kTemporaryEnding[] = ".zulftp-upload";
 
 // What most server file systems allow for one name, in bytes.
@@ -23,58 +21,79 @@ QByteArray FoldedName(const QByteArray& name)
     return name.toLower(); // ASCII letters only, as a case-blind server compares them
 }
 
-bool Rename(TransferHost& host, const QByteArray& from, const QByteArray& to)
+QString Shown(const QByteArray& name)
 {
-    return FtpRenameFileA(host.connectionHandle(), from.constData(), to.constData()) != FALSE;
+    return QString::fromUtf8(name);
 }
 
-bool Delete(TransferHost& host, const QByteArray& name)
+// The target written straight from the local file, for a server that will not rename. Only
+// after the server confirmed that write does the whole copy go: until then one of the two
+// always holds the whole file.
+bool WriteDirectly(TransferHost& host, LocalFileReader& source, const QByteArray& temporaryName,
+                   const QByteArray& targetName, DWORD transferType)
 {
-    return FtpDeleteFileA(host.connectionHandle(), name.constData()) != FALSE;
-}
-
-bool RenameOver(TransferHost& host, const QByteArray& temporaryName, const QByteArray& targetName)
-{
-    if (Rename(host, temporaryName, targetName))
-        return true;
-    // Some servers refuse to rename over an existing file ("553 File exists"): the target
-    // goes first. Should the second rename fail as well, the whole new copy is still there
-    // under its temporary name.
-    const DWORD refusal = GetLastError();
-    if (refusal == ERROR_INTERNET_EXTENDED_ERROR && Delete(host, targetName)) {
-        if (Rename(host, temporaryName, targetName))
-            return true;
-    } else {
-        SetLastError(refusal);
+    UploadOutcome outcome = UploadOutcome::Failed;
+    try {
+        source.skipTo(0);
+        outcome = SendFrom(host, source, targetName, transferType, 0);
+    } catch (const FileSystemError&) {
+        host.warn(DirectWriteBrokeText(targetName, temporaryName));
+        throw;
     }
-    host.reportFtpError(kRenameFailed);
-    return false;
-}
-
-bool DeleteThenRename(TransferHost& host, const QByteArray& temporaryName,
-                      const QByteArray& targetName)
-{
-    if (!Delete(host, targetName))
-        host.reportFtpError(kDeleteFailed);
-    if (Rename(host, temporaryName, targetName))
+    switch (outcome) {
+    case UploadOutcome::Stored:
+        RemovePartialCopy(host, temporaryName);
         return true;
-    host.reportFtpError(kRenameFailed);
+    case UploadOutcome::Refused:
+    case UploadOutcome::CannotResume:
+        host.warn(NotReplacedText(targetName, temporaryName));
+        return false;
+    case UploadOutcome::Cancelled:
+        host.warn(DirectWriteBrokeText(targetName, temporaryName));
+        return true;
+    case UploadOutcome::Failed:
+        break;
+    }
+    host.warn(DirectWriteBrokeText(targetName, temporaryName));
     return false;
 }
 } // namespace
 
+QString NotReplacedText(const QByteArray& targetName, const QByteArray& temporaryName)
+{
+    return QStringLiteral("\"%1\" was not replaced on the server. The whole new copy is there "
+                          "as \"%2\".")
+        .arg(Shown(targetName), Shown(temporaryName));
+}
+
+QString DirectWriteBrokeText(const QByteArray& targetName, const QByteArray& temporaryName)
+{
+    return QStringLiteral("The server would not rename the new copy over \"%1\", and writing "
+                          "\"%1\" directly stopped early, so it may hold only part of the new "
+                          "data. The whole new copy is on the server as \"%2\".")
+        .arg(Shown(targetName), Shown(temporaryName));
+}
+
 void RemovePartialCopy(TransferHost& host, const QByteArray& temporaryName)
 {
     const DWORD error = GetLastError();
-    Delete(host, temporaryName);
+    FtpDeleteFileA(host.connectionHandle(), temporaryName.constData());
     SetLastError(error);
 }
 
-bool PutCopyInPlace(TransferHost& host, const QByteArray& temporaryName,
-                    const QByteArray& targetName, PutInPlace order)
+bool PutCopyInPlace(TransferHost& host, LocalFileReader& source, const QByteArray& temporaryName,
+                    const QByteArray& targetName, DWORD transferType)
 {
-    return order == PutInPlace::RenameOver ? RenameOver(host, temporaryName, targetName)
-                                           : DeleteThenRename(host, temporaryName, targetName);
+    const HINTERNET connection = host.connectionHandle();
+    if (FtpRenameFileA(connection, temporaryName.constData(), targetName.constData()))
+        return true;
+    // A refusal ("550 Permission denied." where the user may write but not rename, "553 File
+    // exists." where a rename never goes over a file) leaves the connection usable. Deleting
+    // the target first would leave its name without any file should the next step fail.
+    if (GetLastError() == ERROR_INTERNET_EXTENDED_ERROR)
+        return WriteDirectly(host, source, temporaryName, targetName, transferType);
+    host.reportFtpError(NotReplacedText(targetName, temporaryName));
+    return false;
 }
 
 QByteArray TemporaryRemoteName(const QByteArray& targetName)
@@ -108,16 +127,16 @@ bool IsTemporaryRemoteNameOf(const QByteArray& name, const QByteArray& targetNam
 }
 
 bool UploadReplacing(TransferHost& host, const LocalSource& localFile, const QByteArray& targetName,
-                     const QByteArray& temporaryName, PutInPlace order, DWORD transferType)
+                     const QByteArray& temporaryName, DWORD transferType)
 {
     if (CancelRequested)
         return true;
     LocalFileReader source(localFile);
-    return UploadReplacing(host, source, targetName, temporaryName, order, transferType);
+    return UploadReplacing(host, source, targetName, temporaryName, transferType);
 }
 
 bool UploadReplacing(TransferHost& host, LocalFileReader& source, const QByteArray& targetName,
-                     const QByteArray& temporaryName, PutInPlace order, DWORD transferType)
+                     const QByteArray& temporaryName, DWORD transferType)
 {
     if (CancelRequested)
         return true;
@@ -132,7 +151,7 @@ bool UploadReplacing(TransferHost& host, LocalFileReader& source, const QByteArr
         RemovePartialCopy(host, temporaryName);
         return outcome == UploadOutcome::Cancelled;
     }
-    return PutCopyInPlace(host, temporaryName, targetName, order);
+    return PutCopyInPlace(host, source, temporaryName, targetName, transferType);
 }
 
 RemoteFolderNames::RemoteFolderNames(HINTERNET connection)

@@ -10,21 +10,10 @@
 
 class TransferHost;
 
-// Replacing a file on the server without risking it: the new data goes to a temporary name
-// beside the target, and only a copy the server confirmed whole takes the target's place. A
-// cancelled or failed upload removes its own partial copy and leaves the target untouched.
-// Used by uploads over an existing name (UploadFile) and by the editor's Save Remote.
-
-// How the confirmed copy takes the target's place.
-enum class PutInPlace {
-    // Rename over the target. A server that refuses to rename over an existing file gets the
-    // target deleted, then the rename once more; if that fails too, the copy stays under its
-    // temporary name ("FTP Rename Failed." is reported), so the two are never both gone.
-    RenameOver,
-    // Delete the target ("FTP Delete Failed." reported, the rename tried all the same), then
-    // rename the copy to the target's name ("FTP Rename Failed." reported): the editor's order.
-    DeleteThenRename,
-};
+// Putting a file on the server without risking what stands under its name: the new data goes
+// to a temporary name beside the target, and only a copy the server confirmed whole takes the
+// target's place. A cancelled or failed upload removes its own partial copy and leaves the
+// target untouched. Used by every upload (UploadFile) and by the editor's Save Remote.
 
 // A name beside `targetName` for the copy in transit: the target's name, a random part and
 // the fixed ending ".zulftp-upload" (so a leftover is recognisable), within 255 bytes.
@@ -33,28 +22,37 @@ QByteArray TemporaryRemoteName(const QByteArray& targetName);
 bool IsTemporaryRemoteNameOf(const QByteArray& name, const QByteArray& targetName);
 
 // Uploads the local file (a path converts) into the current remote directory as
-// `temporaryName`, then puts it in place of `targetName` in the given order. Remote names are
-// the server's bytes (a row's serverName() for a file that was listed). True when the
-// target now holds the whole file, or when the upload was cancelled (CancelRequested stays
-// set, the target untouched, the partial copy removed). False after a reported failure.
-// Local file errors are thrown (FileSystemError) after the partial copy was removed.
+// `temporaryName`, then puts it in place of `targetName` (PutCopyInPlace). Remote names are
+// the server's bytes (a row's serverName() for a file that was listed). True when the target
+// now holds the whole file, or when the upload was cancelled (CancelRequested stays set, the
+// target untouched, the partial copy removed). False after a reported failure. Local file
+// errors are thrown (FileSystemError) after the partial copy was removed.
 bool UploadReplacing(TransferHost& host, const LocalSource& localFile, const QByteArray& targetName,
-                     const QByteArray& temporaryName, PutInPlace order, DWORD transferType);
+                     const QByteArray& temporaryName, DWORD transferType);
 // The same from a local file already open.
 bool UploadReplacing(TransferHost& host, LocalFileReader& source, const QByteArray& targetName,
-                     const QByteArray& temporaryName, PutInPlace order, DWORD transferType);
+                     const QByteArray& temporaryName, DWORD transferType);
 
-// Puts the whole copy `temporaryName` in place of `targetName` in the given order; false
-// after a reported failure.
-bool PutCopyInPlace(TransferHost& host, const QByteArray& temporaryName,
-                    const QByteArray& targetName, PutInPlace order);
+// Puts the whole copy `temporaryName` in place of `targetName`: renamed over it. A server that
+// will not rename (no permission, or not over an existing file) never gets the target deleted
+// first: the target is written directly from `source` (from its start), and the copy is
+// removed only after the server confirmed that write. Where that fails too, the user is told
+// where the whole copy is, and it stays. True when the target holds the whole file, and when
+// the user cancelled the direct write (told what it left); false after a reported failure.
+bool PutCopyInPlace(TransferHost& host, LocalFileReader& source, const QByteArray& temporaryName,
+                    const QByteArray& targetName, DWORD transferType);
+// What is where after a replacement that did not happen: the target as it was (or cut short
+// by a direct write that broke off) and the whole new copy under `temporaryName`.
+QString NotReplacedText(const QByteArray& targetName, const QByteArray& temporaryName);
+QString DirectWriteBrokeText(const QByteArray& targetName, const QByteArray& temporaryName);
+
 // Removes what a stopped upload left under `temporaryName`, keeping the last error: the
 // upload's own failure was reported, or the user cancelled, and a connection that is gone
 // is reported by the next command.
 void RemovePartialCopy(TransferHost& host, const QByteArray& temporaryName);
 
-// What an upload knows of the names in one remote folder, so that it takes the detour
-// through a temporary name only where a file could be overwritten.
+// What an upload knows of one remote folder: the names that may stand there already, and the
+// folder's path as the server names it.
 class RemoteFolderNames
 {
 public:

@@ -144,15 +144,13 @@ bool UploadFile(TransferHost& host, const LocalSource& localFile, DWORD transfer
     if (const std::optional<bool> result =
             UploadResumably(host, names, source, localFile.path(), remoteName, transferType))
         return *result;
-    if (names.mayExist(remoteName)) {
-        return UploadReplacing(host, source, remoteName, TemporaryRemoteName(remoteName),
-                               PutInPlace::RenameOver, transferType);
-    }
-    // Nothing of that name to lose: the file goes straight to its name, and what a cancelled
-    // or failed upload left there stays for the user to judge.
-    const UploadOutcome outcome = SendFrom(host, source, remoteName, transferType, 0);
+    // Even a name that is free now goes through a name of its own: a partial file under the
+    // real name is taken for the file by a web server or another user, and another client
+    // may create the name meanwhile.
+    const bool uploaded =
+        UploadReplacing(host, source, remoteName, TemporaryRemoteName(remoteName), transferType);
     names.add(remoteName);
-    return outcome == UploadOutcome::Stored || outcome == UploadOutcome::Cancelled;
+    return uploaded;
 }
 
 bool DownloadFile(TransferHost& host, const QByteArray& remoteName, const QString& localName,

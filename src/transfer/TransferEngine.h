@@ -25,10 +25,11 @@ extern double TransferStartTime;
 // Sends the local file into the current remote directory under its file-name part
 // (lower-cased when the host asks for it). True only when the server confirmed the stored
 // file, or when the upload was cancelled (or never started because Cancel was already set).
-// A name that may already exist there (see RemoteFolderNames) is replaced only by a copy the
-// server confirmed whole (UploadReplacing); the three-argument form reads the current remote
-// directory's names first. A large file whose upload stops early can be resumed later where the
-// host remembers stopped uploads (UploadResumably).
+// The data goes to a temporary name and takes the file's name only once the server confirmed
+// it whole (UploadReplacing), so a cancelled or failed upload never leaves part of a file
+// under the real name. `names` knows the current remote directory (its path, for the record of
+// stopped uploads). A large file whose upload stops early can be resumed later where the host
+// remembers stopped uploads (UploadResumably).
 bool UploadFile(TransferHost& host, const LocalSource& localFile, DWORD transferType);
 bool UploadFile(TransferHost& host, const LocalSource& localFile, DWORD transferType,
                 RemoteFolderNames& names);

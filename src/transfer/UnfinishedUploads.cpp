@@ -7,8 +7,11 @@
 
 namespace {
 
-constexpr char kHeader[] = "# zulftp-uploads 1: server folder target temporary size mtime-ns path";
-constexpr int kFieldCount = 7;
+constexpr char kHeader[] =
+    "# zulftp-uploads 2: server folder target temporary size mtime-ns path copy-size copy-time";
+// Lines of the first version end after the path; their copy is of unknown state.
+constexpr int kFirstFieldCount = 7;
+constexpr int kFieldCount = 9;
 
 // Every field percent-encoded, so any byte of a name (blank, line break) reads back the same.
 QByteArray encoded(const QByteArray& field)
@@ -20,7 +23,7 @@ QByteArray encoded(const QByteArray& field)
 std::optional<UnfinishedUpload> parseLine(const QByteArray& line)
 {
     const QList<QByteArray> fields = line.split(' ');
-    if (fields.size() != kFieldCount)
+    if (fields.size() != kFieldCount && fields.size() != kFirstFieldCount)
         return std::nullopt;
     UnfinishedUpload upload;
     upload.server = QByteArray::fromPercentEncoding(fields[0]);
@@ -37,6 +40,16 @@ std::optional<UnfinishedUpload> parseLine(const QByteArray& line)
         return std::nullopt;
     upload.local.size = *size;
     upload.local.modifiedNs = *modified;
+    if (fields.size() == kFieldCount) {
+        // An empty size: the copy could not be asked about when the upload stopped.
+        if (!fields[7].isEmpty()) {
+            const auto copySize = ParseDecimal(fields[7]);
+            if (!copySize)
+                return std::nullopt;
+            upload.copySize = *copySize;
+        }
+        upload.copyTime = QByteArray::fromPercentEncoding(fields[8]);
+    }
     return upload;
 }
 
@@ -77,7 +90,9 @@ bool UnfinishedUploads::write(const QList<UnfinishedUpload>& uploads) const
                     encoded(upload.targetName) + ' ' + encoded(upload.temporaryName) + ' ' +
                     QByteArray::number(upload.local.size) + ' ' +
                     QByteArray::number(upload.local.modifiedNs) + ' ' + encoded(upload.local.path) +
-                    '\n';
+                    ' ' +
+                    (upload.copySize >= 0 ? QByteArray::number(upload.copySize) : QByteArray()) +
+                    ' ' + encoded(upload.copyTime) + '\n';
     }
     // Written whole or not at all, readable by its owner only (ReplaceFileContents).
     return ReplaceFileContents(QFile::encodeName(m_filePath).toStdString(),

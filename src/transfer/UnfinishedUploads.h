@@ -25,9 +25,14 @@ struct UnfinishedUpload
     QByteArray server;        // "user@host:port" of the connection
     QByteArray remoteFolder;  // the server's current directory at the time (PWD)
     QByteArray targetName;    // the name the file was to have
-    QByteArray temporaryName; // what holds the partial copy (the target's own name when the
-                              // upload went straight there)
+    QByteArray temporaryName; // what holds the partial copy (the target's own name in a
+                              // record of an older version, which uploaded straight there)
     LocalStamp local;
+    // The copy on the server as it was when the upload stopped: its length (SIZE, -1 when
+    // the connection was gone by then) and modification time (MDTM, empty when unknown). A
+    // later upload continues only a copy that still matches, so never one someone replaced.
+    qint64 copySize = -1;
+    QByteArray copyTime;
 };
 
 // The stopped uploads, kept in a file of the data folder that only its owner may read or

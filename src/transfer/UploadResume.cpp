@@ -33,13 +33,36 @@ struct ResumePlan
     qint64 offset = 0;
 };
 
-// Removes the copy an earlier upload left, unless it stands under the target's own name (a
-// replacing upload puts a whole copy over it), and forgets it.
-void Discard(TransferHost& host, const UploadPlace& place, const QByteArray& temporaryName)
+// The copy's modification time as the server gives it; empty when it will not say. False
+// only when the connection failed.
+bool CopyTime(TransferHost& host, const QByteArray& name, QByteArray& time)
 {
-    if (temporaryName != place.target)
-        RemovePartialCopy(host, temporaryName);
-    place.store.forget(place.server, place.folder, place.target);
+    char stamp[32] = {};
+    DWORD length = sizeof stamp;
+    time.clear();
+    if (FtpGetFileTimeA(host.connectionHandle(), name.constData(), stamp, &length)) {
+        time = QByteArray(stamp, qsizetype(length));
+        return true;
+    }
+    const DWORD error = GetLastError();
+    return error == ERROR_NOT_SUPPORTED || error == ERROR_INTERNET_EXTENDED_ERROR;
+}
+
+// True when the copy is still the one the upload left: the length and the modification time
+// it had when the upload stopped (`have`: its length now). Appending to a copy someone
+// replaced since, or to one whose state was never known (the connection was gone when the
+// upload stopped), would make a file of two different ones.
+bool LeftByUs(TransferHost& host, const UnfinishedUpload& earlier, ULONGLONG have, bool& failed)
+{
+    failed = false;
+    if (earlier.copySize < 0 || earlier.copyTime.isEmpty() || have != ULONGLONG(earlier.copySize))
+        return false;
+    QByteArray time;
+    if (!CopyTime(host, earlier.temporaryName, time)) {
+        failed = true;
+        return false;
+    }
+    return time == earlier.copyTime;
 }
 
 ResumePlan PlanResume(TransferHost& host, const UploadPlace& place, const LocalStamp& local,
@@ -50,14 +73,11 @@ ResumePlan PlanResume(TransferHost& host, const UploadPlace& place, const LocalS
     if (!earlier)
         return {};
     const QByteArray& copy = earlier->temporaryName;
+    const auto forget = [&] { place.store.forget(place.server, place.folder, place.target); };
     // The file of stopped uploads names what gets appended to and deleted: only our own kind
-    // of name is taken from it.
-    if (copy != place.target && !IsTemporaryRemoteNameOf(copy, place.target)) {
-        place.store.forget(place.server, place.folder, place.target);
-        return {};
-    }
-    if (earlier->local != local) { // other data now: the copy cannot be its start
-        Discard(host, place, copy);
+    // of name is taken from it (an older version's record of the target's own name is not).
+    if (!IsTemporaryRemoteNameOf(copy, place.target)) {
+        forget();
         return {};
     }
     ULONGLONG have = 0;
@@ -69,37 +89,54 @@ ResumePlan PlanResume(TransferHost& host, const UploadPlace& place, const LocalS
         }
         // No SIZE here, or the copy is gone: nothing says where to go on.
         host.warn(NoUploadResumeText(displayName));
-        Discard(host, place, copy);
+        RemovePartialCopy(host, copy);
+        forget();
         return {};
     }
-    // An empty copy saves nothing; a larger one is not the start of this file.
-    if (have == 0 || have > ULONGLONG(local.size)) {
-        Discard(host, place, copy);
-        return {};
+    bool failed = false;
+    const bool ours = LeftByUs(host, *earlier, have, failed);
+    if (failed) {
+        host.reportFtpError(kSizeFailed);
+        return {ResumePlan::Step::Fail};
     }
+    // The copy's name is one of ours, made at random for this upload: what stands there is
+    // of no use to anyone once the upload starts over.
+    const auto startOver = [&]() -> ResumePlan {
+        RemovePartialCopy(host, copy);
+        forget();
+        return {};
+    };
+    // Other local data now, an empty copy (nothing to save), one larger than the file (not
+    // its start), or a copy that is not as we left it: the upload starts over.
+    if (!ours || earlier->local != local || have == 0 || have > ULONGLONG(local.size))
+        return startOver();
     switch (host.askResume(UploadResumeQuestionText(displayName, qint64(have), local.size))) {
     case ResumeAnswer::Resume:
         return {ResumePlan::Step::Send, copy, qint64(have)};
     case ResumeAnswer::StartOver:
-        Discard(host, place, copy);
-        return {};
+        return startOver();
     case ResumeAnswer::Cancel:
         break;
     }
     return {ResumePlan::Step::Cancel};
 }
 
-// After an upload that stopped early: its copy is kept and remembered, or removed when it
-// cannot be remembered (a copy under the target's own name stays for the user to judge, as
-// it always did).
+// After an upload that stopped early: its copy is kept and remembered with its state as it
+// is now, or removed when it cannot be remembered.
 void KeepOrRemove(TransferHost& host, const UploadPlace& place, const QByteArray& temporaryName,
                   const LocalStamp& local)
 {
     const DWORD error = GetLastError();
-    const bool kept =
-        place.store.remember({place.server, place.folder, place.target, temporaryName, local});
+    UnfinishedUpload upload{place.server, place.folder, place.target, temporaryName, local};
+    ULONGLONG have = 0;
+    if (FtpGetFileSizeA(host.connectionHandle(), temporaryName.constData(), &have) &&
+        CopyTime(host, temporaryName, upload.copyTime))
+        upload.copySize = qint64(have);
+    else
+        upload.copyTime.clear();
+    const bool kept = place.store.remember(upload);
     SetLastError(error);
-    if (!kept && temporaryName != place.target)
+    if (!kept)
         RemovePartialCopy(host, temporaryName);
 }
 
@@ -128,31 +165,28 @@ std::optional<bool> UploadResumably(TransferHost& host, RemoteFolderNames& names
         return true;
     }
     bool resuming = plan.offset > 0;
-    // A first upload goes straight to a free name, else to a name of its own beside it.
-    const auto freshName = [&] {
-        return names.mayExist(targetName) ? TemporaryRemoteName(targetName) : targetName;
-    };
-    QByteArray temporaryName = resuming ? plan.temporaryName : freshName();
+    QByteArray temporaryName = resuming ? plan.temporaryName : TemporaryRemoteName(targetName);
     UploadOutcome outcome = UploadOutcome::Failed;
     try {
         outcome = SendFrom(host, source, temporaryName, transferType, plan.offset);
         if (outcome == UploadOutcome::CannotResume) {
             host.warn(NoUploadResumeText(displayName));
-            Discard(host, place, temporaryName);
+            // SIZE and MDTM said it was our copy a moment ago.
+            RemovePartialCopy(host, temporaryName);
+            store->forget(server, *folder, targetName);
             resuming = false;
-            temporaryName = freshName();
+            temporaryName = TemporaryRemoteName(targetName);
             outcome = SendFrom(host, source, temporaryName, transferType, 0);
         }
     } catch (const FileSystemError&) {
         KeepOrRemove(host, place, temporaryName, local);
         throw;
     }
-    if (temporaryName == targetName)
-        names.add(targetName);
+    names.add(targetName);
     if (outcome == UploadOutcome::Refused) {
         // Nothing was sent: an earlier copy stays remembered as it was, and a new name is not
         // remembered for a copy that the server never began.
-        if (!resuming && temporaryName != targetName)
+        if (!resuming)
             RemovePartialCopy(host, temporaryName);
         return false;
     }
@@ -160,14 +194,11 @@ std::optional<bool> UploadResumably(TransferHost& host, RemoteFolderNames& names
         KeepOrRemove(host, place, temporaryName, local);
         return outcome == UploadOutcome::Cancelled;
     }
-    if (temporaryName != targetName &&
-        !PutCopyInPlace(host, temporaryName, targetName, PutInPlace::RenameOver)) {
-        // The whole copy stays under its name, the target may be gone already: the copy is
-        // never removed here, and the next upload of the file puts it in place.
-        place.store.remember({server, *folder, targetName, temporaryName, local});
+    if (!PutCopyInPlace(host, source, temporaryName, targetName, transferType)) {
+        // The whole copy stays under its name: the next upload of the file puts it in place.
+        KeepOrRemove(host, place, temporaryName, local);
         return false;
     }
-    if (resuming)
-        store->forget(server, *folder, targetName);
+    store->forget(server, *folder, targetName);
     return true;
 }

@@ -15,6 +15,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QJsonArray>
 #include <QMenu>
@@ -40,7 +41,10 @@ private Q_SLOTS:
     void openGoesByActivePaneAndRow();
     void editAndSaveRemoteKeepsLineEnds();
     void closingAsksOnlyAfterAChange();
-    void saveRemoteCommands();
+    void saveRemoteNeverLosesTheFile_data();
+    void saveRemoteNeverLosesTheFile();
+    void saveAsksBeforeOverwritingChangesOnTheServer_data();
+    void saveAsksBeforeOverwritingChangesOnTheServer();
     void failedSaveKeepsTheQuestion();
     void filesTheEditorCannotKeepOpenReadOnly_data();
     void filesTheEditorCannotKeepOpenReadOnly();
@@ -283,40 +287,107 @@ void TestEditor::closingAsksOnlyAfterAChange()
     QVERIFY(program.prompter.verifyDone());
 }
 
-void TestEditor::saveRemoteCommands()
+void TestEditor::saveRemoteNeverLosesTheFile_data()
 {
-    // The edited file was deleted meanwhile: the delete fails, the rename still puts the text
-    // in place. The copy goes up under its lower-cased name; the edited file keeps its name,
-    // sent back in the server's own bytes (not UTF-8 here).
+    QTest::addColumn<QJsonObject>("script");
+    QTest::addColumn<bool>("lost");         // the connection drops during the upload
+    QTest::addColumn<QStringList>("after"); // T: the copy's name on the server, L: the file's
+    QTest::addColumn<bool>("saved");
+    const QString listed = QString::fromLatin1("R\xE9"
+                                               "adMe.TXT");
+    const QJsonObject base{{"latin1", true}, {"files", QJsonObject{{listed, "old\n"}}}};
+    QJsonObject noRename = base;
+    noRename["noRename"] = true;
+    QJsonObject dropping = base;
+    dropping["rules"] = QJsonObject{{"STOR", QJsonArray{QJsonObject{{"dropAfter", 2}}}}};
+    QTest::newRow("renamed over the file")
+        << base << false << QStringList{"STORED T 8", "RNFR T", "RNTO L"} << true;
+    QTest::newRow("server without renaming: written directly, then the copy goes")
+        << noRename << false
+        << QStringList{"STORED T 8", "RNFR T", "STOR L", "STORED L 8", "DELE T"} << true;
+    QTest::newRow("connection lost during the save: the file untouched")
+        << dropping << true << QStringList() << false;
+}
+
+void TestEditor::saveRemoteNeverLosesTheFile()
+{
+    // The file keeps its name, sent back in the server's own bytes (not UTF-8 here), even
+    // with lower-cased uploads; it is never deleted to make room for the text.
+    QFETCH(QJsonObject, script);
+    QFETCH(bool, lost);
+    QFETCH(QStringList, after);
+    QFETCH(bool, saved);
     const QString listed = QString::fromLatin1("R\xE9"
                                                "adMe.TXT");
     FaultServer server;
-    QVERIFY(server.start(QJsonObject{
-        {"latin1", true},
-        {"files", QJsonObject{{listed, "old\n"}}},
-        {"rules",
-         QJsonObject{{"DELE", QJsonArray{QJsonObject{{"reply", "550 No such file."}}}}}}}));
+    QVERIFY(server.start(script));
     Settings.LowerCaseUpload = true;
     Program program(*this, server.port());
-    program.prompter.expectMessage("FTP Delete Failed.  (12003)");
-    QString copyName;
+    QString tempPath;
+    if (lost) {
+        program.prompter.expectMessageStartingWith("Internet Write File Failed.");
+        program.prompter.expectBeep(MB_ICONEXCLAMATION);
+        program.prompter.expectMessageStartingWith(
+            QStringLiteral("\"%1\" was not replaced on the server by your text.").arg(listed));
+    }
     open(
         program, listed, 4,
         [&](TfrmEdit& edit) {
-            QCOMPARE(edit.windowTitle(), listed);
-            copyName = QFileInfo(edit.TempFilePath).fileName();
+            tempPath = edit.TempFilePath;
             QTest::keyClicks(edit.Editor, "new ");
-            QVERIFY(edit.mnuSaveRemoteClick());
-            QVERIFY(!edit.EditorChanged);
+            QCOMPARE(edit.mnuSaveRemoteClick(), saved);
+            QCOMPARE(edit.EditorChanged, !saved);
+            // What is where: the text is still in the local copy the message names.
+            QCOMPARE(ReadFile(tempPath), QByteArray("new old\n"));
         },
         listed.toLatin1());
-    const QString upload = copyName.toLower();
     const QStringList sent = server.received();
-    const qsizetype store = sent.indexOf("STOR " + upload);
+    const qsizetype store = sent.indexOf(QRegularExpression("^STOR "));
     QVERIFY2(store >= 0, qPrintable(sent.join(" | ")));
-    QCOMPARE(sent.mid(store + 1, 4), (QStringList{"STORED " + upload + " 8", "DELE " + listed,
-                                                  "RNFR " + upload, "RNTO " + listed}));
+    const QString temporary = sent[store].mid(5);
+    QVERIFY2(temporary.startsWith(listed + ".") && temporary.endsWith(".zulftp-upload"),
+             qPrintable(temporary));
+    QStringList done =
+        sent.mid(store + 1).filter(QRegularExpression("^(STOR|STORED|DELE|RNFR|RNTO) "));
+    done.replaceInStrings(temporary, "T").replaceInStrings(listed, "L");
+    QCOMPARE(done, after);
     QCOMPARE(localEntries(), QStringList());
+    QVERIFY(program.prompter.verifyDone());
+}
+
+void TestEditor::saveAsksBeforeOverwritingChangesOnTheServer_data()
+{
+    QTest::addColumn<bool>("overwrite");
+    QTest::newRow("overwrite") << true;
+    QTest::newRow("keep the server's file") << false;
+}
+
+void TestEditor::saveAsksBeforeOverwritingChangesOnTheServer()
+{
+    QFETCH(bool, overwrite);
+    QVERIFY(WriteFile(serverPath("notes.txt"), "abc\n"));
+    Program program(*this, m_server.port());
+    program.prompter.expectBeep(MB_ICONQUESTION)
+        .expectYesNo(ChangedOnServerText("notes.txt"), overwrite);
+    open(program, "notes.txt", 4, [&](TfrmEdit& edit) {
+        // Someone else saves the file while it is open here: same length, a later time.
+        QVERIFY(WriteFile(serverPath("notes.txt"), "xyz\n"));
+        QFile changed(serverPath("notes.txt"));
+        QVERIFY(changed.open(QIODevice::ReadWrite));
+        QVERIFY(changed.setFileTime(QDateTime::currentDateTime().addSecs(3600),
+                                    QFileDevice::FileModificationTime));
+        changed.close();
+        QTest::keyClicks(edit.Editor, "mine ");
+        QCOMPARE(edit.mnuSaveRemoteClick(), overwrite);
+        QCOMPARE(edit.EditorChanged, !overwrite);
+        // The next save asks no more: it compares with what this save found or made.
+        if (overwrite)
+            QVERIFY(edit.mnuSaveRemoteClick());
+    });
+    QCOMPARE(ReadFile(serverPath("notes.txt")),
+             overwrite ? QByteArray("mine abc\n") : QByteArray("xyz\n"));
+    QCOMPARE(QDir(m_serverRoot.path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{"notes.txt"});
     QVERIFY(program.prompter.verifyDone());
 }
 
@@ -330,15 +401,19 @@ void TestEditor::failedSaveKeepsTheQuestion()
                                                   QJsonObject{{"reply", "553 Not allowed."}}}}}}}));
     Program program(*this, server.port());
     const QString question = QStringLiteral("This file has been changed. Do you want to save it?");
+    const QString notSaved =
+        QStringLiteral("\"a.txt\" was not replaced on the server by your text.");
     program.prompter.expectMessage("Internet Write File Failed.  (12003)")
+        .expectBeep(MB_ICONEXCLAMATION)
+        .expectMessageStartingWith(notSaved)
         .expectBeep(MB_ICONQUESTION)
         .expectYesNoCancel(question, PromptAnswer::Yes)
         .expectMessage("FTP Open File Failed.  (12003)")
+        .expectBeep(MB_ICONEXCLAMATION)
+        .expectMessageStartingWith(notSaved)
         .expectBeep(MB_ICONQUESTION)
         .expectYesNoCancel(question, PromptAnswer::No);
-    QString copyName;
     open(program, "a.txt", 3, [&](TfrmEdit& edit) {
-        copyName = QFileInfo(edit.TempFilePath).fileName();
         QTest::keyClicks(edit.Editor, "x");
         QVERIFY(!edit.mnuSaveRemoteClick());
         QVERIFY(edit.EditorChanged);
@@ -350,8 +425,10 @@ void TestEditor::failedSaveKeepsTheQuestion()
     // What the failed upload left under the copy's name is removed; the edited file is not
     // touched.
     const QStringList sent = server.received();
-    const qsizetype stored = sent.indexOf(QStringLiteral("STORED %1 4").arg(copyName));
+    const qsizetype stored = sent.indexOf(QRegularExpression("^STORED a\\.txt\\.[0-9a-f]{8}\\."
+                                                             "zulftp-upload 4$"));
     QVERIFY2(stored >= 0, qPrintable(sent.join(" | ")));
+    const QString copyName = sent[stored].section(' ', 1, 1);
     QVERIFY2(sent.indexOf("DELE " + copyName, stored) > stored, qPrintable(sent.join(" | ")));
     QVERIFY(!sent.contains("DELE a.txt"));
     QVERIFY(!sent.contains("RNTO a.txt"));

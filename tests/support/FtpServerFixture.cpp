@@ -17,6 +17,8 @@ QStringList serverArguments(const QString& rootDir, const FtpServerFixture::Opti
         args << "--active-only";
     if (options.readOnly)
         args << "--read-only";
+    if (options.noRename)
+        args << "--no-rename";
     if (options.ipv6)
         args << "--ipv6";
     if (!options.tlsCertificate.isEmpty())

@@ -19,6 +19,7 @@ public:
         bool passiveOnly = false; // refuse PORT and EPRT
         bool activeOnly = false;  // refuse PASV and EPSV
         bool readOnly = false;    // list and download only
+        bool noRename = false;    // every right but renaming (RNFR/RNTO refused)
         bool ipv6 = false;        // listen on ::1 instead of 127.0.0.1
         QString tlsCertificate{}; // offer AUTH TLS with this server.pem (see makeCertificate)
         bool tlsRequired = false; // refuse logging on and data connections without TLS

@@ -20,6 +20,11 @@ Script keys:
   manyEntries: {"count": N, "line": "type=file;size=1; f%d"}: N generated lines (CR LF
     added), sent after the listing text
   rules: {VERB: [rule, ...]}; each use takes the next rule, the last one stays.
+  noRename: true, to refuse RNFR and RNTO ("550 Permission denied."), as a server whose
+    user may write and delete but not rename
+  mdtm: {name: "YYYYMMDDHHMMSS"} answered by MDTM for a file of "files"; a file that STOR
+    or APPE wrote gets a new time of its own each time (kept through RNFR/RNTO), and a
+    file with neither answers "20200101000000"
   latin1: true, to read and write every text byte for byte (U+0000-U+00FF), so a
     script can hold names that are not UTF-8; the log then shows each byte as that
     character
@@ -62,6 +67,15 @@ import time
 
 PAUSE = 0.05
 STALL = 15  # longer than any time-out a test sets
+
+# Modification times of the files that uploads wrote, shared by all sessions like `stored`.
+STAMPS = {}
+STAMP_COUNTER = [0]
+
+
+def new_stamp():
+    STAMP_COUNTER[0] += 1
+    return "20261210%06d" % STAMP_COUNTER[0]
 
 
 class Session:
@@ -219,6 +233,7 @@ class Session:
                     if drop is not None and received >= drop:
                         sock.close()
                         return False
+                STAMPS[argument] = new_stamp()
                 self.log_line("%s %s %d" % ("STORED" if verb == "STOR" else "APPENDED",
                                             argument, received))
             elif trickle is not None:
@@ -282,6 +297,13 @@ class Session:
             data = self.payload(verb, argument)
             return self.deliver(rule, "550 No such file." if data is None
                                 else "213 %d" % len(data))
+        if verb == "MDTM" and not rule:
+            if self.payload(verb, argument) is None:
+                return self.deliver(rule, "550 No such file.")
+            stamp = STAMPS.get(argument) or self.script.get("mdtm", {}).get(argument)
+            return self.deliver(rule, "213 %s" % (stamp or "20200101000000"))
+        if verb in ("RNFR", "RNTO") and not rule and self.script.get("noRename"):
+            return self.deliver(rule, "550 Permission denied.")
         if verb == "AUTH" and rule.get("tls"):
             if not self.deliver(rule, "234 AUTH TLS successful."):
                 return False
@@ -311,8 +333,11 @@ class Session:
             self.rename_from = argument
         elif verb == "RNTO" and not rule and self.rename_from in self.stored:
             self.stored[argument] = self.stored.pop(self.rename_from)
+            if self.rename_from in STAMPS:
+                STAMPS[argument] = STAMPS.pop(self.rename_from)
         elif verb == "DELE" and not rule:
             self.stored.pop(argument, None)
+            STAMPS.pop(argument, None)
         features = self.script.get("features")
         defaults = {
             "USER": "331 Password required.",

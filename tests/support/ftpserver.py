@@ -31,6 +31,8 @@ def parse_args():
     parser.add_argument("--active-only", action="store_true",
                         help="refuse PASV and EPSV")
     parser.add_argument("--read-only", action="store_true")
+    parser.add_argument("--no-rename", action="store_true",
+                        help="every right but renaming, as a site that may write and delete")
     parser.add_argument("--ipv6", action="store_true", help="listen on ::1")
     parser.add_argument("--tls-cert",
                         help="PEM file with certificate chain and key: offer AUTH TLS")
@@ -43,6 +45,8 @@ def parse_args():
 
 def make_handler(args):
     rights = "elr" if args.read_only else FULL_RIGHTS
+    if args.no_rename:
+        rights = rights.replace("f", "")
     authorizer = DummyAuthorizer()
     authorizer.add_user(args.user, args.password, args.root, perm=rights)
     if args.anonymous:

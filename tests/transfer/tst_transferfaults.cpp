@@ -1,5 +1,6 @@
 #include "TransferTestHost.h"
 
+#include "FtpServerFixture.h"
 #include "faultserver.h"
 #include "transfer/FolderTransfer.h"
 #include "transfer/RemoteReplace.h"
@@ -30,6 +31,7 @@ private Q_SLOTS:
     void cancelStopsTricklingDownloadAtOnce();
     void replacingNeverLosesBothCopies_data();
     void replacingNeverLosesBothCopies();
+    void serverWithoutRenameKeepsTheOriginal();
     void failedWayUpStopsTheBatch_data();
     void failedWayUpStopsTheBatch();
     void namesInAListingNotUnderstoodMayAllExist_data();
@@ -205,67 +207,106 @@ void TransferFaultsTest::cancelStopsTricklingDownloadAtOnce()
 
 void TransferFaultsTest::replacingNeverLosesBothCopies_data()
 {
-    QTest::addColumn<bool>("editorOrder");
-    QTest::addColumn<QJsonObject>("rules");
+    QTest::addColumn<QJsonObject>("script");
+    QTest::addColumn<int>("cancelAt"); // the progress update that presses Cancel; 0: none
     QTest::addColumn<QStringList>("afterUpload"); // T stands for the temporary name
     QTest::addColumn<QStringList>("log");
+    const QString listing = "-rw-r--r-- 1 u g 9 Jan 01 2020 report.pdf\r\n";
     const QStringList rename{"RNFR T", "RNTO report.pdf"};
-    const QJsonArray refused{QJsonObject{{"reply", "553 File exists."}}};
-    QTest::newRow("renamed over the target") << false << QJsonObject() << rename << QStringList();
-    QTest::newRow("rename over refused: delete, then rename")
-        << false
-        << QJsonObject{{"RNTO", QJsonArray{refused[0], QJsonObject{{"reply", "250 Renamed."}}}}}
-        << rename + QStringList{"DELE report.pdf"} + rename << QStringList();
-    QTest::newRow("second rename refused too: the copy stays")
-        << false << QJsonObject{{"RNTO", refused}}
-        << rename + QStringList{"DELE report.pdf"} + rename
-        << QStringList{"error FTP Rename Failed."};
-    QTest::newRow("target cannot be deleted: the copy stays")
-        << false
-        << QJsonObject{{"RNTO", refused}, {"DELE", QJsonArray{QJsonObject{{"reply", "550 No."}}}}}
-        << rename + QStringList{"DELE report.pdf"} << QStringList{"error FTP Rename Failed."};
+    const QJsonObject refused{{"reply", "553 File exists."}};
+    const auto rules = [&](const QJsonObject& rules) {
+        return QJsonObject{{"listing", listing}, {"rules", rules}};
+    };
+    const QJsonObject noRename{{"listing", listing}, {"noRename", true}};
+    const auto direct = [](const QJsonObject& rule) {
+        return QJsonObject{{"STOR", QJsonArray{QJsonObject(), rule}}};
+    };
+    QTest::newRow("renamed over the target") << rules({}) << 0 << rename << QStringList();
+    QTest::newRow("a new name goes through a temporary name too")
+        << QJsonObject{{"listing", ""}} << 0 << rename << QStringList();
+    QTest::newRow("cancelled upload to a new name leaves nothing under it")
+        << QJsonObject{{"listing", ""}} << 3 << QStringList{"DELE T"} << QStringList();
+    QTest::newRow("rename over refused: written directly, then the copy goes")
+        << rules({{"RNTO", QJsonArray{refused}}}) << 0
+        << rename + QStringList{"STOR report.pdf", "DELE T"} << QStringList();
+    QTest::newRow("no renaming at all: written directly, then the copy goes")
+        << noRename << 0 << QStringList{"RNFR T", "STOR report.pdf", "DELE T"} << QStringList();
+    QTest::newRow("direct write refused: the target untouched, the copy named")
+        << QJsonObject{{"listing", listing},
+                       {"noRename", true},
+                       {"rules", direct({{"reply", "553 Not allowed."}})}}
+        << 0 << QStringList{"RNFR T", "STOR report.pdf"}
+        << QStringList{"error FTP Open File Failed.", "warn " + NotReplacedText("report.pdf", "T")};
+    QTest::newRow("direct write refused at the end: the copy stays, named")
+        << QJsonObject{{"listing", listing},
+                       {"noRename", true},
+                       {"rules", direct({{"final", "452 Disk full."}})}}
+        << 0 << QStringList{"RNFR T", "STOR report.pdf"}
+        << QStringList{"error Internet Write File Failed.",
+                       "warn " + DirectWriteBrokeText("report.pdf", "T")};
+    QTest::newRow("direct write cancelled: the copy stays, named")
+        << noRename << 30 << QStringList{"RNFR T", "STOR report.pdf"}
+        << QStringList{"warn " + DirectWriteBrokeText("report.pdf", "T")};
     QTest::newRow("server refuses the finished copy: only the copy goes")
-        << false << QJsonObject{{"STOR", QJsonArray{QJsonObject{{"final", "452 Disk full."}}}}}
+        << rules({{"STOR", QJsonArray{QJsonObject{{"final", "452 Disk full."}}}}}) << 0
         << QStringList{"DELE T"} << QStringList{"error Internet Write File Failed."};
     QTest::newRow("connection lost midway: the target untouched")
-        << false << QJsonObject{{"STOR", QJsonArray{QJsonObject{{"dropAfter", 20000}}}}}
-        << QStringList() << QStringList{"error Internet Write File Failed."};
-    QTest::newRow("editor's order")
-        << true << QJsonObject() << QStringList{"DELE report.pdf"} + rename << QStringList();
-    QTest::newRow("editor's order, edited file already gone")
-        << true << QJsonObject{{"DELE", QJsonArray{QJsonObject{{"reply", "550 No such file."}}}}}
-        << QStringList{"DELE report.pdf"} + rename << QStringList{"error FTP Delete Failed."};
+        << rules({{"STOR", QJsonArray{QJsonObject{{"dropAfter", 20000}}}}}) << 0 << QStringList()
+        << QStringList{"error Internet Write File Failed."};
 }
 
 void TransferFaultsTest::replacingNeverLosesBothCopies()
 {
-    QFETCH(bool, editorOrder);
-    QFETCH(QJsonObject, rules);
+    QFETCH(QJsonObject, script);
+    QFETCH(int, cancelAt);
     QFETCH(QStringList, afterUpload);
     QFETCH(QStringList, log);
-    QVERIFY(startServer(
-        {{"listing", "-rw-r--r-- 1 u g 9 Jan 01 2020 report.pdf\r\n"}, {"rules", rules}}));
+    QVERIFY(startServer(script));
     QVERIFY(WriteFile(localPath("report.pdf"), PatternBytes(100000)));
-    const bool result =
-        editorOrder ? UploadReplacing(m_host, localPath("report.pdf"), "report.pdf", "zulA.tmp",
-                                      PutInPlace::DeleteThenRename, FTP_TRANSFER_TYPE_BINARY)
-                    : UploadFile(m_host, localPath("report.pdf"), FTP_TRANSFER_TYPE_BINARY);
-    // The new copy is in place unless a rename failed.
-    QCOMPARE(result, !log.contains("error FTP Rename Failed.") &&
-                         !log.contains("error Internet Write File Failed."));
-    QCOMPARE(m_host.log, log);
+    m_host.sink.onUpdate = [&](int update) {
+        if (update == cancelAt)
+            CancelRequested = true;
+    };
+    const bool result = UploadFile(m_host, localPath("report.pdf"), FTP_TRANSFER_TYPE_BINARY);
+    QCOMPARE(CancelRequested, cancelAt > 0);
     QStringList received = m_server->received();
     const qsizetype stor = received.indexOf(QRegularExpression("STOR .*"));
     QVERIFY(stor > 0);
     const QString temporary = received[stor].mid(5);
-    QVERIFY2(editorOrder ? temporary == "zulA.tmp"
-                         : QRegularExpression("^report\\.pdf\\.[0-9a-f]{8}\\.zulftp-upload$")
-                               .match(temporary)
-                               .hasMatch(),
+    QVERIFY2(QRegularExpression("^report\\.pdf\\.[0-9a-f]{8}\\.zulftp-upload$")
+                 .match(temporary)
+                 .hasMatch(),
              qPrintable(temporary));
-    received = received.mid(stor + 1).filter(QRegularExpression("^(?!STORED |QUIT)"));
+    // The target holds the whole new file, or the user was told what is where; a cancel
+    // is no failure.
+    QCOMPARE(result, log.isEmpty() || cancelAt > 0);
+    QCOMPARE(m_host.log.replaceInStrings(temporary, "T"), log);
+    received = received.mid(stor + 1).filter(QRegularExpression("^(STOR|APPE|DELE|RNFR|RNTO) "));
     received.replaceInStrings(temporary, "T");
     QCOMPARE(received, afterUpload);
+}
+
+void TransferFaultsTest::serverWithoutRenameKeepsTheOriginal()
+{
+    // A real server where the user may write and delete but not rename: the new data ends up
+    // under the file's name, the original is never deleted first, and nothing is left over.
+    QTemporaryDir root;
+    FtpServerFixture server;
+    FtpServerFixture::Options options;
+    options.noRename = true;
+    QVERIFY2(server.start(root.path(), options), qPrintable(server.errorOutput()));
+    QVERIFY(m_connection.open(server.port()));
+    m_host.connection = m_connection.connection;
+    QVERIFY(WriteFile(root.filePath("index.html"), "the site's page"));
+    QVERIFY(WriteFile(localPath("index.html"), PatternBytes(50000)));
+    QVERIFY(WriteFile(localPath("new.html"), "a new page"));
+    QVERIFY(UploadFile(m_host, localPath("index.html"), FTP_TRANSFER_TYPE_BINARY));
+    QVERIFY(UploadFile(m_host, localPath("new.html"), FTP_TRANSFER_TYPE_BINARY));
+    QCOMPARE(m_host.log, QStringList());
+    QCOMPARE(ReadFile(root.filePath("index.html")), PatternBytes(50000));
+    QCOMPARE(ReadFile(root.filePath("new.html")), QByteArray("a new page"));
+    QCOMPARE(QDir(root.path()).entryList(QDir::Files | QDir::Hidden),
+             (QStringList{"index.html", "new.html"}));
 }
 
 void TransferFaultsTest::failedWayUpStopsTheBatch_data()

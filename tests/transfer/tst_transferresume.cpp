@@ -116,7 +116,7 @@ QStringList TransferResumeTest::uploadCommands(qsizetype from) const
 {
     QStringList commands;
     for (const QString& line : m_server->received().mid(from)) {
-        static const QStringList verbs{"SIZE", "STOR", "APPE",   "DELE",
+        static const QStringList verbs{"SIZE", "MDTM", "STOR",   "APPE",    "DELE",
                                        "RNFR", "RNTO", "STORED", "APPENDED"};
         if (verbs.contains(line.section(' ', 0, 0)))
             commands << line;
@@ -154,7 +154,7 @@ constexpr qint64 kUploadSize = 3 * 1024 * 1024;
 constexpr qint64 kUploadBreak = 1024 * 1024;
 
 // A server with a file of the uploaded name, whose first upload breaks off after 1 MiB: the
-// connection drops, or the server keeps only that much and says so at the end.
+// server keeps only that much and says so at the end, or the connection drops.
 QJsonObject BreakingUploadServer(const QString& name, const QJsonObject& breakRule,
                                  const QJsonObject& sizeRule = {})
 {
@@ -166,22 +166,29 @@ QJsonObject BreakingUploadServer(const QString& name, const QJsonObject& breakRu
 
 void TransferResumeTest::brokenUploadResumesWithAppendByteExact()
 {
-    QVERIFY(startServer(BreakingUploadServer("big.bin", {{"dropAfter", kUploadBreak}})));
+    const QJsonObject diskFull{{"keep", kUploadBreak}, {"final", "451 Disk full."}};
+    QVERIFY(startServer(BreakingUploadServer("big.bin", diskFull)));
     const UnfinishedUploads uploads(localPath("uploads"));
     const QByteArray data = PatternBytes(kUploadSize);
     const QByteArray copy = breakUpload("big.bin", data, uploads);
     QVERIFY2(IsTemporaryRemoteNameOf(copy, "big.bin"), copy);
     const QString temporary = QString::fromUtf8(copy);
-    QCOMPARE(uploadCommands(0), QStringList{"STOR " + temporary}); // kept, not deleted
+    // Kept, not deleted, and its length and time taken as it was left.
+    QCOMPARE(uploadCommands(0),
+             QStringList({"STOR " + temporary,
+                          QStringLiteral("STORED %1 %2").arg(temporary).arg(kUploadBreak),
+                          "SIZE " + temporary, "MDTM " + temporary}));
 
-    // Resume: the server's length is checked, only the rest is appended, then put in place.
+    // Resume: the copy is checked to be as it was left, only the rest is appended, then the
+    // copy is put in place.
     const qsizetype before = m_server->received().size();
     m_host.resumeAnswers = {ResumeAnswer::Resume};
     QVERIFY(UploadFile(m_host, localPath("big.bin"), FTP_TRANSFER_TYPE_BINARY));
     QCOMPARE(m_host.log,
              QStringList{"ask Resume the earlier upload of big.bin (1024 KB of 3072 KB)?"});
     QCOMPARE(uploadCommands(before),
-             QStringList({"SIZE " + temporary, "SIZE " + temporary, "APPE " + temporary,
+             QStringList({"SIZE " + temporary, "MDTM " + temporary, "SIZE " + temporary,
+                          "APPE " + temporary,
                           QStringLiteral("APPENDED %1 %2").arg(temporary).arg(2 * kUploadBreak),
                           "RNFR " + temporary, "RNTO big.bin"}));
     QCOMPARE(m_host.sink.lastDone, kUploadSize);
@@ -191,41 +198,53 @@ void TransferResumeTest::brokenUploadResumesWithAppendByteExact()
 
 void TransferResumeTest::uploadStartsOverWhenResumingIsNotSafe_data()
 {
+    QTest::addColumn<QJsonObject>("breakRule");
     QTest::addColumn<QJsonObject>("sizeRule");
-    QTest::addColumn<bool>("changeLocalFile");
+    QTest::addColumn<QString>("change"); // "local": the local file; "copy": the server's copy
     QTest::addColumn<QStringList>("log");
     QTest::addColumn<QStringList>("verbs");
+    const QJsonObject diskFull{{"keep", kUploadBreak}, {"final", "451 Disk full."}};
     const QStringList again{"DELE", "STOR", "STORED", "RNFR", "RNTO"};
+    const QStringList checked = QStringList{"SIZE", "MDTM"} + again;
     QTest::newRow("the server has no SIZE")
-        << QJsonObject{{"reply", "502 No SIZE here."}} << false
+        << diskFull << QJsonObject{{"reply", "502 No SIZE here."}} << QString()
         << QStringList{"warn " + NoUploadResumeText("f.bin")} << QStringList{"SIZE"} + again;
     QTest::newRow("the local file changed since")
-        << QJsonObject() << true << QStringList() << again;
-    QTest::newRow("the user starts over")
-        << QJsonObject() << false
-        << QStringList{"ask Resume the earlier upload of f.bin (1024 KB of 3072 KB)?"}
+        << diskFull << QJsonObject() << "local" << QStringList() << checked;
+    QTest::newRow("someone replaced the copy since, same length")
+        << diskFull << QJsonObject() << "copy" << QStringList() << checked;
+    QTest::newRow("the connection was gone when it stopped: the copy's state is unknown")
+        << QJsonObject{{"dropAfter", kUploadBreak}} << QJsonObject() << QString() << QStringList()
         << QStringList{"SIZE"} + again;
+    QTest::newRow("the user starts over")
+        << diskFull << QJsonObject() << QString()
+        << QStringList{"ask Resume the earlier upload of f.bin (1024 KB of 3072 KB)?"} << checked;
 }
 
 void TransferResumeTest::uploadStartsOverWhenResumingIsNotSafe()
 {
+    QFETCH(QJsonObject, breakRule);
     QFETCH(QJsonObject, sizeRule);
-    QFETCH(bool, changeLocalFile);
+    QFETCH(QString, change);
     QFETCH(QStringList, log);
     QFETCH(QStringList, verbs);
-    QVERIFY(startServer(BreakingUploadServer(
-        "f.bin", {{"keep", kUploadBreak}, {"final", "451 Disk full."}}, sizeRule)));
+    QVERIFY(startServer(BreakingUploadServer("f.bin", breakRule, sizeRule)));
     const UnfinishedUploads uploads(localPath("uploads"));
     QByteArray data = PatternBytes(kUploadSize);
     const QByteArray copy = breakUpload("f.bin", data, uploads);
     QVERIFY2(IsTemporaryRemoteNameOf(copy, "f.bin"), copy);
-    if (changeLocalFile) {
+    if (change == "local") {
         data = PatternBytes(kUploadSize, 1);
         QVERIFY(WriteFile(localPath("f.bin"), data));
         QFile file(localPath("f.bin"));
         QVERIFY(file.open(QIODevice::ReadWrite));
         QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(5),
                                  QFileDevice::FileModificationTime));
+    } else if (change == "copy") {
+        // Another client writes other data of the same length under the copy's name.
+        QVERIFY(WriteFile(localPath("other"), PatternBytes(kUploadBreak, 2)));
+        QCOMPARE(SendFileAs(m_host, localPath("other"), copy, FTP_TRANSFER_TYPE_BINARY),
+                 UploadOutcome::Stored);
     }
 
     const qsizetype before = m_server->received().size();

@@ -192,14 +192,14 @@ bool TfrmEdit::mnuSaveRemoteClick()
     CommandLockout lockout(this);
     MainTransferHost host(*m_main);
     const QByteArray bytes = textBytes();
-    bool stored = false;
+    RemoteSave saved = RemoteSave::Failed;
     try {
         BusyCursor cursor(host);
         host.progress().SetProgressPosition(0);
         host.progress().ShowProgress(QStringLiteral("Saving \"%1\"").arg(TempFilePath),
                                      QStringLiteral("Saving"), true, true);
         CancelRequested = false;
-        stored = StoreOnServer(host, TempFilePath, RemoteFileName, bytes);
+        saved = StoreOnServer(host, TempFilePath, RemoteFileName, bytes, RemoteFileVersion);
         host.progress().CloseProgress();
     } catch (const FileSystemError& error) {
         host.progress().CloseProgress();
@@ -207,9 +207,9 @@ bool TfrmEdit::mnuSaveRemoteClick()
         return false;
     }
     // Only a text that reached the server counts as saved; otherwise closing still asks.
-    if (stored)
+    if (saved == RemoteSave::Stored)
         EditorChanged = false;
-    return stored;
+    return saved == RemoteSave::Stored;
 }
 
 bool TfrmEdit::mnuSaveLocalClick()

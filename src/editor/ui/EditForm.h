@@ -1,5 +1,6 @@
 #pragma once
 #include "editor/EditorText.h"
+#include "editor/RemoteEdit.h"
 
 #include <QByteArray>
 #include <QDialog>
@@ -25,6 +26,9 @@ public:
     QString TempFilePath;
     // The remote file's name exactly as the server listed it: a save sends these bytes back.
     QByteArray RemoteFileName;
+    // The server's file as it was when opened or last saved: a save over a file that someone
+    // changed since asks first.
+    RemoteVersion RemoteFileVersion;
     // The text differs from what was last loaded or saved.
     bool EditorChanged = false;
 

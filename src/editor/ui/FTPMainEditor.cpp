@@ -14,17 +14,19 @@ void TfrmMain::remoteOpenFile(const FileListRow& row)
     if (!frmEdit || OperationRunning())
         return;
     std::optional<QString> copy;
+    RemoteVersion opened;
     {
         OperationLock operation;
         CommandLockout lockout(this);
         MainTransferHost host(*this);
         BusyCursor cursor(host);
-        copy = FetchForEditing(host, row);
+        copy = FetchForEditing(host, row, &opened);
     }
     if (!copy)
         return;
     frmEdit->TempFilePath = *copy;
     frmEdit->RemoteFileName = row.serverName();
+    frmEdit->RemoteFileVersion = opened;
     frmEdit->exec();
     if (!RemoveTemporaryCopy(*copy)) {
         m_prompter.messageBeep(MB_ICONEXCLAMATION);

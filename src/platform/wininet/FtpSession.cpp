@@ -4,6 +4,7 @@
 #include "TlsChannel.h"
 #include "wininet.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace wininet {
@@ -285,6 +286,20 @@ DWORD FtpSession::fileSize(std::string_view name, std::uint64_t& size)
     return ERROR_INTERNET_EXTENDED_ERROR;
 }
 
+DWORD FtpSession::fileTime(std::string_view name, std::string& stamp)
+{
+    if (const DWORD error = checkReady())
+        return error;
+    FtpReply reply;
+    if (const DWORD error = exchange("MDTM " + std::string(name), reply))
+        return error;
+    if (reply.code == 213)
+        return parseMdtmReply(reply.text, stamp) ? ERROR_SUCCESS : ERROR_INTERNET_EXTENDED_ERROR;
+    if (reply.code == 500 || reply.code == 502)
+        return ERROR_NOT_SUPPORTED;
+    return ERROR_INTERNET_EXTENDED_ERROR;
+}
+
 DWORD FtpSession::setType(char type)
 {
     if (m_type == type)
@@ -312,6 +327,24 @@ bool parseSizeReply(std::string_view text, std::uint64_t& size)
         value = value * 10 + static_cast<std::uint64_t>(c - '0');
     }
     size = value;
+    return true;
+}
+
+bool parseMdtmReply(std::string_view text, std::string& stamp)
+{
+    std::string_view line = text.substr(0, text.find("\r\n"));
+    if (line.size() < 4 || line.substr(0, 4) != "213 ")
+        return false;
+    line.remove_prefix(4);
+    const auto digits = [](std::string_view part) {
+        return !part.empty() &&
+               std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (line.size() < 14 || !digits(line.substr(0, 14)))
+        return false;
+    if (line.size() > 14 && (line[14] != '.' || line.size() > 24 || !digits(line.substr(15))))
+        return false;
+    stamp.assign(line);
     return true;
 }
 

@@ -75,6 +75,10 @@ public:
     // SIZE (RFC 3659 4) in binary mode, where it counts the bytes a transfer moves.
     // ERROR_NOT_SUPPORTED when the server has no SIZE; 12003 for any other refusal (550).
     DWORD fileSize(std::string_view name, std::uint64_t& size);
+    // MDTM (RFC 3659 3): the modification time as the server gives it, "YYYYMMDDHHMMSS" with
+    // any fraction of a second. ERROR_NOT_SUPPORTED when the server has no MDTM; 12003 for
+    // any other refusal (550).
+    DWORD fileTime(std::string_view name, std::string& stamp);
 
     // Opens a data connection and sends `command` (RETR x, STOR x, APPE x, LIST, MLSD); on
     // success the server has accepted and the connection is busy until finishTransfer().
@@ -162,6 +166,9 @@ private:
 bool parsePwdReply(std::string_view text, std::string& path);
 // The number of a 213 reply to SIZE ("213 1048576"), range-checked. False when malformed.
 bool parseSizeReply(std::string_view text, std::uint64_t& size);
+// The time of a 213 reply to MDTM ("213 20261210113015.123"): 14 digits and an optional
+// fraction of up to 9 digits, nothing else. False when malformed.
+bool parseMdtmReply(std::string_view text, std::string& stamp);
 // The port of a 229 reply "(|||6446|)", range-checked. 0 when malformed.
 std::uint16_t parseEpsvReply(std::string_view text);
 // The port of a 227 reply "(h1,h2,h3,h4,p1,p2)"; the address is never used. 0 when malformed.

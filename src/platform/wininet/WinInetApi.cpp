@@ -310,6 +310,26 @@ BOOL FtpGetFileSizeA(HINTERNET hConnect, LPCSTR lpszFileName, ULONGLONG* lpSize)
     });
 }
 
+BOOL FtpGetFileTimeA(HINTERNET hConnect, LPCSTR lpszFileName, LPSTR lpszStamp,
+                     LPDWORD lpdwStampLength)
+{
+    if (lpszStamp == nullptr || lpdwStampLength == nullptr)
+        return fail(ERROR_INVALID_PARAMETER);
+    return onConnection(hConnect, lpszFileName, [&](FtpSession& session) {
+        std::string stamp;
+        DWORD error = session.fileTime(lpszFileName, stamp);
+        if (error != ERROR_SUCCESS)
+            return error;
+        if (stamp.size() >= *lpdwStampLength) {
+            *lpdwStampLength = static_cast<DWORD>(stamp.size() + 1);
+            return static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER);
+        }
+        std::memcpy(lpszStamp, stamp.c_str(), stamp.size() + 1);
+        *lpdwStampLength = static_cast<DWORD>(stamp.size());
+        return static_cast<DWORD>(ERROR_SUCCESS);
+    });
+}
+
 BOOL InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfBytesToRead,
                       LPDWORD lpdwNumberOfBytesRead)
 {
