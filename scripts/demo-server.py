@@ -66,8 +66,9 @@ def write_profile(home, port):
     lines = without_section(read_lines(path), "[%s]" % SITE)
     if lines:
         lines.append("")
+    # The demo server has no certificate: the site says plain FTP, so connecting asks nothing.
     lines += ["[%s]" % SITE, "Host=127.0.0.1", "Port=%d" % port, "UserID=anonymous",
-              "Password=", "Directory=/"]
+              "Password=", "Directory=/", "Encryption=none"]
     write_file(path, "\n".join(lines) + "\n")
 
 

@@ -23,10 +23,13 @@ enum class PromptKind {
     SaveFile,
     Certificate,
     Password,
-    Choice
+    Choice,
+    PlainFtp
 };
 // What the user says to a server certificate that no trusted authority vouches for.
 enum class CertificateAnswer { Refuse, TrustOnce, TrustAlways };
+// What the user says to a server that offers no encryption to a site meant to use it.
+enum class PlainFtpAnswer { Cancel, ConnectOnce, AllowAlways };
 
 // Every modal box, input box, picker and beep of the program goes through one Prompter,
 // so that tests can answer them from a script instead of blocking on a window.
@@ -80,5 +83,18 @@ public:
         (void)text;
         (void)changed;
         return CertificateAnswer::Refuse;
+    }
+    // Warns that the server offers no encryption, so the password and files would cross the
+    // network readable by anyone on the way, with the choices to connect in plain FTP this
+    // once, to allow plain FTP always for the site, or not to connect (the default). `loud`:
+    // the server has shown a certificate the user trusts always, so the refusal is the sign of
+    // an attack; the box is a warning and offers no "always". A prompter that cannot ask
+    // does not connect.
+    virtual PlainFtpAnswer askPlainFtp(const QString& caption, const QString& text, bool loud)
+    {
+        (void)caption;
+        (void)text;
+        (void)loud;
+        return PlainFtpAnswer::Cancel;
     }
 };

@@ -7,6 +7,14 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+#include <cerrno>
+#include <cstring>
+#include <optional>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 // One line a server: "<host> <port> <fingerprint>". Host names and fingerprints hold no
@@ -20,13 +28,57 @@ struct Entry
 
 const QString kHeader = QStringLiteral("# Server certificates trusted always: host port SHA-256");
 
+// The file's contents when it is safe to trust, else nothing, with the reason in `problem`.
+// Checked on the descriptor that is read, so the file cannot be swapped between the two.
+std::optional<std::string> readSafely(const QString& path, QString& problem)
+{
+    problem.clear();
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno != ENOENT)
+            problem = QStringLiteral("it cannot be read (%1)")
+                          .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return std::nullopt;
+    }
+    std::string contents;
+    struct stat status = {};
+    if (::fstat(fd, &status) != 0)
+        problem = QStringLiteral("its owner and permissions cannot be read");
+    else if (!S_ISREG(status.st_mode))
+        problem = QStringLiteral("it is not a regular file");
+    else if (status.st_uid != ::geteuid())
+        problem = QStringLiteral("it belongs to another user (user ID %1)").arg(status.st_uid);
+    else if ((status.st_mode & 07777) != 0600)
+        problem =
+            QStringLiteral("its permissions are %1, not 0600 (readable and writable by you "
+                           "only)")
+                .arg(QStringLiteral("%1").arg(status.st_mode & 07777, 4, 8, QLatin1Char('0')));
+    char buffer[8192];
+    while (problem.isEmpty()) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            problem = QStringLiteral("it cannot be read (%1)")
+                          .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        if (n <= 0)
+            break;
+        contents.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    if (!problem.isEmpty())
+        return std::nullopt;
+    return contents;
+}
+
 QList<Entry> readEntries(const QString& path)
 {
-    std::string contents;
-    if (!ReadWholeFile(path.toStdString(), contents))
+    QString problem;
+    const std::optional<std::string> contents = readSafely(path, problem);
+    if (!contents)
         return {};
     QList<Entry> entries;
-    for (const QString& line : QString::fromUtf8(contents).split(QLatin1Char('\n'))) {
+    for (const QString& line : QString::fromStdString(*contents).split(QLatin1Char('\n'))) {
         const QStringList fields = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
         if (fields.size() != 3 || line.startsWith(QLatin1Char('#')))
             continue;
@@ -69,7 +121,7 @@ bool CertificateTrust::remember(const QString& host, quint16 port, const QString
         (host + fingerprint).contains(QRegularExpression(QStringLiteral("\\s"))))
         return false;
     const FolderWriteLock lock(m_filePath.toStdString());
-    if (!lock.locked())
+    if (!lock.locked() || !unsafeReason().isEmpty())
         return false;
     QString contents = kHeader + QLatin1Char('\n');
     for (const Entry& entry : readEntries(m_filePath))
@@ -84,4 +136,11 @@ bool CertificateTrust::remember(const QString& host, quint16 port, const QString
         return false;
     // Whoever may change this file may make us trust any server: it stays the owner's alone.
     return QFile::setPermissions(m_filePath, QFile::ReadOwner | QFile::WriteOwner);
+}
+
+QString CertificateTrust::unsafeReason() const
+{
+    QString problem;
+    readSafely(m_filePath, problem);
+    return problem;
 }

@@ -77,6 +77,9 @@ constexpr ErrorMeaning kMeanings[] = {
     {ERROR_INTERNET_SEC_INVALID_CERT, Reply::Explanation, "The server's certificate is not valid."},
     {ERROR_INTERNET_SEC_CERT_REVOKED, Reply::Explanation,
      "The server's certificate has been revoked."},
+    {ERROR_INTERNET_INSECURE_FALLBACK_REQUIRED, Reply::Server,
+     "The server offers no encryption, and plain FTP was not allowed: the user ID and password "
+     "were not sent."},
 };
 
 const ErrorMeaning* find(DWORD code)

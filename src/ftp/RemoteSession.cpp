@@ -58,12 +58,13 @@ bool openConnection(RemoteHost& host, const SiteProfile& site, int port)
     const auto servicePort = static_cast<INTERNET_PORT>(static_cast<unsigned>(port) & 0xFFFFu);
     ConnectRequest request;
     request.internet = FtpConnection.InternetHandle;
+    request.siteName = site.siteName;
     request.host = site.host;
     request.port = servicePort;
     request.server = site.host.toUtf8();
     request.user = site.userID.toUtf8();
     request.password = site.password.toUtf8(); // empty text, never none
-    request.flags = EncryptionConnectFlags(site.encryption);
+    request.flags = EncryptionConnectFlags(site.encryption, site.plainFtpAllowed);
     FtpConnection.ConnectionHandle = ConnectCheckingCertificate(host, request);
     if (!FtpConnection.ConnectionHandle) {
         ReportFtpError(host, QStringLiteral("FTP Server Connection Failed"));

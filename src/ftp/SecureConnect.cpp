@@ -71,24 +71,121 @@ HINTERNET connectOnce(const ConnectRequest& request)
                             INTERNET_SERVICE_FTP, request.flags, 0);
 }
 
+void showAuthenticating(RemoteHost& host)
+{
+    host.setCursor(RemoteHost::Cursor::Hourglass);
+    host.progress().ShowProgress(QStringLiteral("Authenticating account and logging on"),
+                                 QStringLiteral("Authenticating"), false, false);
+}
+
+// The server's refusal of AUTH TLS, kept by the failed connect.
+QString refusalReply()
+{
+    DWORD code = 0;
+    char reply[1024] = {};
+    DWORD length = sizeof reply;
+    if (!InternetGetLastResponseInfoA(&code, reply, &length))
+        return QStringLiteral("(no reply)");
+    return QString::fromUtf8(reply, static_cast<qsizetype>(qstrnlen(reply, sizeof reply)))
+        .trimmed();
+}
+
+QString plainFtpText(const QString& server, const QString& reply, bool loud)
+{
+    if (loud)
+        return QStringLiteral(
+                   "WARNING: %1 offers no encryption, although you chose to trust its "
+                   "certificate always. Someone may be intercepting the connection to read your "
+                   "password and files.\n\nThe server answered: %2\n\nConnect without "
+                   "encryption only if the server's administrator told you that it no longer "
+                   "offers TLS.")
+            .arg(server, reply);
+    return QStringLiteral("%1 offers no encryption. The server answered: %2\n\nIf you connect, "
+                          "your user ID, your password and every file will cross the network "
+                          "unencrypted, readable by anyone on the way.\n\nConnect only if you "
+                          "trust every network between you and the server.")
+        .arg(server, reply);
+}
+
+// The question before anything goes out in clear. True when the user said to connect.
+bool userAllowsPlainFtp(RemoteHost& host, const ConnectRequest& request, const QString& server,
+                        bool loud)
+{
+    const QString reply = refusalReply();
+    host.progress().CloseProgress();
+    host.setCursor(RemoteHost::Cursor::Default);
+    host.prompter().messageBeep(loud ? MB_ICONEXCLAMATION : MB_ICONQUESTION);
+    const PlainFtpAnswer answer = host.prompter().askPlainFtp(
+        loud ? QStringLiteral("Encryption Refused") : QStringLiteral("No Encryption"),
+        plainFtpText(server, reply, loud), loud);
+    if (answer == PlainFtpAnswer::Cancel)
+        return false;
+    if (answer == PlainFtpAnswer::AllowAlways && !loud) {
+        const ProfileStore store(ProfileFilePath());
+        if (!store.allowPlainFtp(request.siteName))
+            host.prompter().message(QStringLiteral("ZUL-FTP"), store.writeErrorText(),
+                                    MessageIcon::Error);
+    }
+    showAuthenticating(host);
+    return true;
+}
+
+void warnUnsafeTrustFile(RemoteHost& host, const CertificateTrust& trust, const QString& reason)
+{
+    host.progress().CloseProgress();
+    host.setCursor(RemoteHost::Cursor::Default);
+    host.prompter().messageBeep(MB_ICONEXCLAMATION);
+    host.prompter().message(
+        QStringLiteral("ZUL-FTP"),
+        QStringLiteral("The trusted certificates in %1 are ignored: %2. Anyone who can change "
+                       "that file can make this program trust his own server.\n\nMake it "
+                       "yours alone (chmod 600) or delete it; until then every certificate "
+                       "that no authority vouches for is asked about again.")
+            .arg(trust.filePath(), reason),
+        MessageIcon::Warning);
+    showAuthenticating(host);
+}
+
 } // namespace
 
-DWORD EncryptionConnectFlags(const QString& encryption)
+DWORD EncryptionConnectFlags(const QString& encryption, bool plainFtpAllowed)
 {
     if (encryption.isEmpty() || encryption == QLatin1String(kEncryptionNone))
         return 0;
     if (encryption == QLatin1String(kEncryptionIfAvailable))
-        return INTERNET_FLAG_SECURE_IF_AVAILABLE;
+        return INTERNET_FLAG_SECURE_IF_AVAILABLE |
+               (plainFtpAllowed ? INTERNET_FLAG_INSECURE_FALLBACK : 0);
     return INTERNET_FLAG_SECURE;
 }
 
-HINTERNET ConnectCheckingCertificate(RemoteHost& host, const ConnectRequest& request)
+HINTERNET ConnectCheckingCertificate(RemoteHost& host, const ConnectRequest& siteRequest)
 {
-    const quint16 port = request.port == 0 ? INTERNET_DEFAULT_FTP_PORT : request.port;
+    const quint16 port = siteRequest.port == 0 ? INTERNET_DEFAULT_FTP_PORT : siteRequest.port;
+    const QString server = QStringLiteral("%1 (port %2)").arg(siteRequest.host).arg(port);
     const CertificateTrust trust(CertificateTrust::defaultFilePath());
-    const QString trusted = trust.fingerprint(request.host, port);
+    QString trusted;
+    if (siteRequest.flags != 0) {
+        if (const QString reason = trust.unsafeReason(); !reason.isEmpty())
+            warnUnsafeTrustFile(host, trust, reason);
+        trusted = trust.fingerprint(siteRequest.host, port);
+    }
+    ConnectRequest request = siteRequest;
+    // A server whose certificate the user trusts always has spoken TLS before: its refusal now
+    // is asked about loudly, whatever the site allows.
+    if (!trusted.isEmpty())
+        request.flags &= ~INTERNET_FLAG_INSECURE_FALLBACK;
     acceptCertificate(request.internet, trusted);
-    if (HINTERNET connection = connectOnce(request))
+    HINTERNET connection = connectOnce(request);
+    if (!connection && GetLastError() == ERROR_INTERNET_INSECURE_FALLBACK_REQUIRED) {
+        if (!userAllowsPlainFtp(host, request, server, !trusted.isEmpty())) {
+            SetLastError(ERROR_INTERNET_INSECURE_FALLBACK_REQUIRED);
+            return nullptr;
+        }
+        // Still TLS if the server offers it this time.
+        request.flags |= INTERNET_FLAG_INSECURE_FALLBACK;
+        connection = connectOnce(request);
+    }
+    if (connection)
         return connection;
     const DWORD refusal = GetLastError();
     INTERNET_CERTIFICATE_INFOA info{};
@@ -104,7 +201,6 @@ HINTERNET ConnectCheckingCertificate(RemoteHost& host, const ConnectRequest& req
     host.setCursor(RemoteHost::Cursor::Default);
     const bool changed = !trusted.isEmpty();
     host.prompter().messageBeep(changed ? MB_ICONEXCLAMATION : MB_ICONQUESTION);
-    const QString server = QStringLiteral("%1 (port %2)").arg(request.host).arg(port);
     const CertificateAnswer answer = host.prompter().askCertificate(
         changed ? QStringLiteral("Certificate Changed") : QStringLiteral("Server Certificate"),
         promptText(server, info, trusted), changed);
@@ -114,14 +210,19 @@ HINTERNET ConnectCheckingCertificate(RemoteHost& host, const ConnectRequest& req
     }
     const QString fingerprint = QString::fromLatin1(info.szFingerprintSha256);
     if (answer == CertificateAnswer::TrustAlways &&
-        !trust.remember(request.host, port, fingerprint))
-        host.prompter().message(QStringLiteral("ZUL-FTP"),
-                                QStringLiteral("Unable to write to %1").arg(trust.filePath()),
-                                MessageIcon::Error);
+        !trust.remember(request.host, port, fingerprint)) {
+        const QString reason = trust.unsafeReason();
+        host.prompter().message(
+            QStringLiteral("ZUL-FTP"),
+            reason.isEmpty()
+                ? QStringLiteral("Unable to write to %1").arg(trust.filePath())
+                : QStringLiteral("The certificate is trusted this time only: %1 is ignored, as "
+                                 "%2.")
+                      .arg(trust.filePath(), reason),
+            MessageIcon::Error);
+    }
 
-    host.setCursor(RemoteHost::Cursor::Hourglass);
-    host.progress().ShowProgress(QStringLiteral("Authenticating account and logging on"),
-                                 QStringLiteral("Authenticating"), false, false);
+    showAuthenticating(host);
     // A new connection, which accepts the certificate just shown and no other.
     acceptCertificate(request.internet, fingerprint);
     return connectOnce(request);
@@ -146,5 +247,6 @@ QString SecurityStatusSuffix(HINTERNET connection)
 bool IsSecurityError(DWORD code)
 {
     return code == ERROR_INTERNET_SECURITY_CHANNEL_ERROR || userMayTrust(code) ||
+           code == ERROR_INTERNET_INSECURE_FALLBACK_REQUIRED ||
            code == ERROR_INTERNET_SEC_CERT_CN_INVALID || code == ERROR_INTERNET_SEC_CERT_REVOKED;
 }

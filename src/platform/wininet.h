@@ -19,8 +19,12 @@ inline constexpr DWORD INTERNET_FLAG_PASSIVE = 0x08000000;
 // InternetConnectA: FTP over TLS (RFC 4217) is required; without it nothing is sent after the
 // greeting, the user name and password included.
 inline constexpr DWORD INTERNET_FLAG_SECURE = 0x00800000;
-// Ours: TLS when the server offers it, plain FTP when it answers AUTH TLS with a refusal.
+// Ours: TLS when the server offers it. A server that answers AUTH TLS with a refusal ends the
+// connect with ERROR_INTERNET_INSECURE_FALLBACK_REQUIRED before the user name goes out, so the
+// caller can ask whether plain FTP is acceptable, unless INTERNET_FLAG_INSECURE_FALLBACK is
+// given too, which then continues in plain FTP.
 inline constexpr DWORD INTERNET_FLAG_SECURE_IF_AVAILABLE = 0x00000004;
+inline constexpr DWORD INTERNET_FLAG_INSECURE_FALLBACK = 0x00000008;
 
 inline constexpr DWORD GENERIC_READ = 0x80000000;
 inline constexpr DWORD GENERIC_WRITE = 0x40000000;
@@ -76,6 +80,7 @@ inline constexpr DWORD ERROR_INTERNET_CONNECTION_RESET = 12031;
 inline constexpr DWORD ERROR_INTERNET_SEC_CERT_DATE_INVALID = 12037;
 inline constexpr DWORD ERROR_INTERNET_SEC_CERT_CN_INVALID = 12038;
 inline constexpr DWORD ERROR_INTERNET_INVALID_CA = 12045;
+inline constexpr DWORD ERROR_INTERNET_INSECURE_FALLBACK_REQUIRED = 12059;
 inline constexpr DWORD ERROR_FTP_TRANSFER_IN_PROGRESS = 12110;
 inline constexpr DWORD ERROR_FTP_DROPPED = 12111;
 inline constexpr DWORD ERROR_INTERNET_SECURITY_CHANNEL_ERROR = 12157;

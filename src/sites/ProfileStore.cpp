@@ -132,6 +132,7 @@ SiteProfile ProfileStore::read(const QString& siteName, const QString& portDefau
         storedPassword.isEmpty() && value(kPasswordStoreKey) == kPasswordStoreKeyring;
     profile.directory = QString::fromUtf8(value("Directory"));
     profile.encryption = QString::fromUtf8(value("Encryption"));
+    profile.plainFtpAllowed = value(kAllowPlainFtpKey) == "1";
     return profile;
 }
 
@@ -144,10 +145,17 @@ bool ProfileStore::write(const SiteProfile& profile) const
     auto put = [&](const char* key, const QByteArray& value) {
         return putValue(file, section, key, value);
     };
-    return put("Host", profile.host.toUtf8()) && put("Port", profile.port.toUtf8()) &&
-           put("UserID", profile.userID.toUtf8()) && writePasswordKeys(file, section, profile) &&
-           put("Directory", profile.directory.toUtf8()) &&
-           (profile.encryption.isEmpty() || put("Encryption", profile.encryption.toUtf8()));
+    if (!(put("Host", profile.host.toUtf8()) && put("Port", profile.port.toUtf8()) &&
+          put("UserID", profile.userID.toUtf8()) && writePasswordKeys(file, section, profile) &&
+          put("Directory", profile.directory.toUtf8()) &&
+          (profile.encryption.isEmpty() || put("Encryption", profile.encryption.toUtf8()))))
+        return false;
+    // "Always allow plain FTP" was said of "TLS if available": another choice ends it, so
+    // choosing that again asks again.
+    if (profile.encryption.isEmpty() || profile.encryption == QLatin1String(kEncryptionIfAvailable))
+        return true;
+    return WritePrivateProfileStringA(section.constData(), kAllowPlainFtpKey, nullptr,
+                                      file.constData()) != FALSE;
 }
 
 bool ProfileStore::writePassword(const SiteProfile& profile) const
@@ -185,6 +193,14 @@ bool ProfileStore::erase(const QString& siteName) const
     const QByteArray section = storedSectionName(siteName).toUtf8();
     return WritePrivateProfileStringA(section.constData(), nullptr, nullptr,
                                       m_filePath.toUtf8().constData()) != FALSE;
+}
+
+bool ProfileStore::allowPlainFtp(const QString& siteName) const
+{
+    if (!IsValidSiteName(siteName))
+        return false;
+    return putValue(m_filePath.toUtf8(), storedSectionName(siteName).toUtf8(), kAllowPlainFtpKey,
+                    QByteArrayLiteral("1"));
 }
 
 QString ProfileStore::keyringEntry(const QString& siteName) const

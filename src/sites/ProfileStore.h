@@ -1,7 +1,8 @@
 #pragma once
 // The site profiles: one section per site in the private INI file "zulftp.ini" in the data
 // folder, with the keys "Host", "Port", "UserID", "Password" (scrambled), "Directory",
-// "Encryption" and, for a password kept in the desktop keyring, "PasswordStore".
+// "Encryption", "AllowPlainFtp" and, for a password kept in the desktop keyring,
+// "PasswordStore".
 #include "sites/ScramblePassword.h"
 
 #include <QByteArray>
@@ -31,11 +32,15 @@ struct SiteProfile
     // In the keyring, which could not be read when the profile was loaded: `password` is
     // empty for want of the real one, and saving must leave the keyring's copy alone.
     bool passwordUnread = false;
+    // "AllowPlainFtp": the user said to connect in plain FTP without asking when the server of
+    // a site set to "explicit-if-available" offers no TLS. Without the key the user is asked.
+    bool plainFtpAllowed = false;
 };
 
 inline constexpr char kEncryptionNone[] = "none";
 inline constexpr char kEncryptionIfAvailable[] = "explicit-if-available";
 inline constexpr char kEncryptionRequired[] = "explicit-required";
+inline constexpr char kAllowPlainFtpKey[] = "AllowPlainFtp";
 inline constexpr char kPasswordStoreKey[] = "PasswordStore";
 inline constexpr char kPasswordStoreKeyring[] = "keyring";
 
@@ -69,12 +74,16 @@ public:
     // Writes the five keys in order, and "Encryption" when it is not empty, into the section
     // named `profile.siteName` (a section whose name differs only in letter case is the same
     // site and keeps its header). Stops at the first key that cannot be written; the keys
-    // written before it stay written.
+    // written before it stay written. An Encryption other than "explicit-if-available" removes
+    // "AllowPlainFtp".
     bool write(const SiteProfile& profile) const;
     // Writes only where the password is: a password in the keyring leaves "Password" empty and
     // sets "PasswordStore"; any other goes into "Password" scrambled and removes the marker.
     bool writePassword(const SiteProfile& profile) const;
     bool erase(const QString& siteName) const;
+    // Sets "AllowPlainFtp" in the site's section and nothing else. The Configure dialog's
+    // save keeps the key, as it keeps every key it does not know.
+    bool allowPlainFtp(const QString& siteName) const;
 
     // The name of the site's password in the desktop keyring: the stored spelling of the site
     // name and this file's path, so two profile files never share an entry.

@@ -103,6 +103,7 @@ void TestDemoSite::profileConnectsToTheServer()
     QCOMPARE(site.userID, QString("anonymous"));
     QCOMPARE(site.password, QString());
     QCOMPARE(site.directory, QString("/"));
+    QCOMPARE(site.encryption, QString(kEncryptionNone));
 
     // Log on exactly as the program does with this profile, and list the sample tree.
     HINTERNET internet = InternetOpenA("ZULFTP", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);

@@ -27,6 +27,8 @@ QString promptKindName(PromptKind kind)
         return QStringLiteral("password box");
     case PromptKind::Choice:
         return QStringLiteral("choice box");
+    case PromptKind::PlainFtp:
+        return QStringLiteral("plain FTP question");
     }
     return QStringLiteral("?");
 }
@@ -115,6 +117,15 @@ ScriptedPrompter& ScriptedPrompter::expectCertificate(bool changed, CertificateA
     return *this;
 }
 
+ScriptedPrompter& ScriptedPrompter::expectPlainFtp(bool loud, PlainFtpAnswer answer)
+{
+    Step step{PromptKind::PlainFtp, {}, 0, PromptAnswer::Cancel, std::nullopt};
+    step.changed = loud;
+    step.plain = answer;
+    m_steps.append(step);
+    return *this;
+}
+
 bool ScriptedPrompter::verifyDone()
 {
     for (const Step& step : std::as_const(m_steps))
@@ -145,7 +156,8 @@ std::optional<ScriptedPrompter::Step> ScriptedPrompter::take(PromptKind kind, co
     }
     Step step = m_steps.takeFirst();
     const bool textMatches = step.prefixOnly ? text.startsWith(step.text) : step.text == text;
-    const bool textCompared = kind != PromptKind::Beep && kind != PromptKind::Certificate;
+    const bool textCompared =
+        kind != PromptKind::Beep && kind != PromptKind::Certificate && kind != PromptKind::PlainFtp;
     if (step.kind != kind || (textCompared && !textMatches)) {
         m_failures.append(
             QStringLiteral("expected %1 \"%2\" but got %3 \"%4\"")
@@ -255,4 +267,24 @@ CertificateAnswer ScriptedPrompter::askCertificate(const QString& caption, const
         return CertificateAnswer::Refuse;
     }
     return step->certificate;
+}
+
+PlainFtpAnswer ScriptedPrompter::askPlainFtp(const QString& caption, const QString& text, bool loud)
+{
+    m_seen.append({PromptKind::PlainFtp,
+                   caption,
+                   text,
+                   {},
+                   0,
+                   loud ? MessageIcon::Warning : MessageIcon::Question});
+    auto step = take(PromptKind::PlainFtp, text);
+    if (!step)
+        return PlainFtpAnswer::Cancel;
+    if (step->changed != loud) {
+        m_failures.append(QStringLiteral("plain FTP question: loud %1 expected, %2 shown")
+                              .arg(step->changed)
+                              .arg(loud));
+        return PlainFtpAnswer::Cancel;
+    }
+    return step->plain;
 }

@@ -19,6 +19,7 @@ public:
         bool prefixOnly = false;      // the text need only begin with `text`
         CertificateAnswer certificate = CertificateAnswer::Refuse;
         bool changed = false; // Certificate: the changed-certificate warning is expected
+        PlainFtpAnswer plain = PlainFtpAnswer::Cancel; // PlainFtp
     };
     struct Seen
     {
@@ -50,6 +51,9 @@ public:
     // A certificate box, new (`changed` false) or the changed-certificate warning; its text is
     // not compared but kept in seen() for the test to check.
     ScriptedPrompter& expectCertificate(bool changed, CertificateAnswer answer);
+    // The question before plain FTP, ordinary or (`loud`) the warning for a server whose
+    // certificate is trusted; its text is not compared but kept in seen().
+    ScriptedPrompter& expectPlainFtp(bool loud, PlainFtpAnswer answer);
 
     // Ignore beeps altogether (for tests that are not about them).
     void setIgnoreBeeps(bool ignore) { m_ignoreBeeps = ignore; }
@@ -80,6 +84,7 @@ public:
     std::optional<QString> inputPassword(const QString& caption, const QString& prompt) override;
     CertificateAnswer askCertificate(const QString& caption, const QString& text,
                                      bool changed) override;
+    PlainFtpAnswer askPlainFtp(const QString& caption, const QString& text, bool loud) override;
 
 private:
     // Takes the next step, checking it is of `kind` with `text`; nullopt when it is not.

@@ -142,15 +142,38 @@ private Q_SLOTS:
         QCOMPARE(m_faults.received(), QStringList({"AUTH TLS"}));
     }
 
-    void ifAvailableFallsBackToPlainFtp()
+    // A refused AUTH TLS: plain FTP only when the caller allowed the fall-back, otherwise the
+    // connect stops before the user name with a code of its own.
+    void ifAvailableFallsBackOnlyWhenAllowed_data()
     {
+        QTest::addColumn<DWORD>("flags");
+        QTest::addColumn<DWORD>("error");
+        QTest::addColumn<QStringList>("received");
+        QTest::newRow("fall-back allowed")
+            << (INTERNET_FLAG_SECURE_IF_AVAILABLE | INTERNET_FLAG_INSECURE_FALLBACK)
+            << DWORD(ERROR_SUCCESS) << QStringList({"AUTH TLS", "USER user", "PASS secret"});
+        QTest::newRow("not allowed")
+            << INTERNET_FLAG_SECURE_IF_AVAILABLE << ERROR_INTERNET_INSECURE_FALLBACK_REQUIRED
+            << QStringList({"AUTH TLS"});
+    }
+
+    void ifAvailableFallsBackOnlyWhenAllowed()
+    {
+        QFETCH(DWORD, flags);
+        QFETCH(DWORD, error);
+        QFETCH(QStringList, received);
         QVERIFY(m_faults.start(QJsonObject{}));
-        Connection connection =
-            connectTo(m_faults.port(), "user", "secret", INTERNET_FLAG_SECURE_IF_AVAILABLE);
-        QVERIFY(connection.connect);
-        QVERIFY(!securityOf(connection.connect.get()).fSecure);
-        const QStringList received = m_faults.received();
-        QCOMPARE(received.mid(0, 3), QStringList({"AUTH TLS", "USER user", "PASS secret"}));
+        Connection connection = connectTo(m_faults.port(), "user", "secret", flags);
+        QCOMPARE(connection.error, error);
+        if (error == ERROR_SUCCESS) {
+            QVERIFY(connection.connect);
+            QVERIFY(!securityOf(connection.connect.get()).fSecure);
+            QCOMPARE(m_faults.received().mid(0, received.size()), received);
+        } else {
+            QVERIFY(!connection.connect);
+            QVERIFY(lastResponseText().startsWith("500"));
+            QCOMPARE(m_faults.received(), received);
+        }
     }
 
     void repliesSentBeforeTheHandshakeAreDropped()

@@ -181,3 +181,28 @@ CertificateAnswer QtPrompter::askCertificate(const QString& caption, const QStri
         return CertificateAnswer::TrustOnce;
     return CertificateAnswer::Refuse;
 }
+
+PlainFtpAnswer QtPrompter::askPlainFtp(const QString& caption, const QString& text, bool loud)
+{
+    QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::NoButton, parentWidget());
+    box.setObjectName(QStringLiteral("PlainFtpBox"));
+    QPushButton* once =
+        box.addButton(QStringLiteral("Connect &without encryption"), QMessageBox::AcceptRole);
+    once->setObjectName(QStringLiteral("btnPlainOnce"));
+    QPushButton* always = nullptr;
+    if (!loud) {
+        always = box.addButton(QStringLiteral("&Always allow plain FTP for this site"),
+                               QMessageBox::AcceptRole);
+        always->setObjectName(QStringLiteral("btnPlainAlways"));
+    }
+    QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+    // Enter and Escape keep the password at home: sending it in clear must be a deliberate click.
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (always && box.clickedButton() == always)
+        return PlainFtpAnswer::AllowAlways;
+    if (box.clickedButton() == once)
+        return PlainFtpAnswer::ConnectOnce;
+    return PlainFtpAnswer::Cancel;
+}

@@ -112,9 +112,12 @@ DWORD FtpSession::negotiateTls(const LoginDetails& details)
         return error;
     if (reply.code != 234) {
         // RFC 4217 section 4: a server without TLS refuses AUTH. Only a user who allowed plain
-        // FTP gets it; otherwise the connection ends before the user name goes out.
-        if (details.tls == TlsUse::IfAvailable && (reply.kind() == 4 || reply.kind() == 5))
-            return ERROR_SUCCESS;
+        // FTP gets it; otherwise the connection ends before the user name goes out, and
+        // "if available" says so with its own code, for the caller to ask the user.
+        const bool refused = reply.kind() == 4 || reply.kind() == 5;
+        if (details.tls == TlsUse::IfAvailable && refused)
+            return details.plainFallback ? ERROR_SUCCESS
+                                         : broken(ERROR_INTERNET_INSECURE_FALLBACK_REQUIRED);
         return broken(ERROR_INTERNET_SECURITY_CHANNEL_ERROR);
     }
     std::shared_ptr<TlsContext> context;

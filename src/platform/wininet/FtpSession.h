@@ -20,7 +20,7 @@ class TlsContext;
 // Whether the connection is to be encrypted (RFC 4217, explicit TLS).
 enum class TlsUse {
     Never,
-    IfAvailable, // plain FTP when the server refuses AUTH TLS
+    IfAvailable, // plain FTP when the server refuses AUTH TLS, if plainFallback allows it
     Required,    // nothing after the greeting unless TLS is up: no user name, no password
 };
 
@@ -32,6 +32,7 @@ struct LoginDetails
     std::string password;
     bool passiveOnly = false; // INTERNET_FLAG_PASSIVE: never let the server connect to us
     TlsUse tls = TlsUse::Never;
+    bool plainFallback = false;      // IfAvailable: go on in plain FTP after a refused AUTH TLS
     std::string acceptedCertificate; // SHA-256 of a certificate the user trusts, or empty
 };
 

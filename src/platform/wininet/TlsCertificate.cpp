@@ -161,8 +161,10 @@ DWORD TlsContext::checkServer(SSL* ssl, TlsRole role)
     const bool nameMatches = issuedFor(leaf, m_host);
     if (chainError == X509_V_OK && nameMatches)
         return ERROR_SUCCESS;
-    // The user has seen exactly this certificate and said to trust it for this server.
-    if (!m_acceptedFingerprint.empty() && print == m_acceptedFingerprint)
+    // The user has seen exactly this certificate and said to trust it for this server. That
+    // stands in for an authority, never for the name: a certificate made out to another host
+    // is what anyone can show with a certificate of his own, self-signed or not.
+    if (nameMatches && !m_acceptedFingerprint.empty() && print == m_acceptedFingerprint)
         return ERROR_SUCCESS;
 
     INTERNET_CERTIFICATE_INFOA info{};
@@ -177,10 +179,10 @@ DWORD TlsContext::checkServer(SSL* ssl, TlsRole role)
     if (!nameMatches)
         problem += std::string(problem.empty() ? "" : "; ") + "it was not issued for " + m_host;
     copyText(info.szVerifyErrorText, problem);
-    // A certificate from a trusted authority for another name is refused outright: that is
-    // what an attacker with a certificate of his own site shows.
-    info.dwVerifyError = chainError == X509_V_OK ? ERROR_INTERNET_SEC_CERT_CN_INVALID
-                                                 : codeForChainError(chainError);
+    // A certificate for another name is refused outright, whoever issued it: that is what an
+    // attacker with a certificate of his own site shows.
+    info.dwVerifyError =
+        nameMatches ? codeForChainError(chainError) : ERROR_INTERNET_SEC_CERT_CN_INVALID;
     rememberRejectedCertificate(info);
     rememberResponse(FtpReply{0, "The server's certificate is not trusted: " + problem + "\r\n"});
     return info.dwVerifyError;

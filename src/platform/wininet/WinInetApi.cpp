@@ -121,6 +121,7 @@ HINTERNET InternetConnectA(HINTERNET hInternet, LPCSTR lpszServerName, INTERNET_
         details.tls = TlsUse::Required;
     else if ((dwFlags & INTERNET_FLAG_SECURE_IF_AVAILABLE) != 0)
         details.tls = TlsUse::IfAvailable;
+    details.plainFallback = (dwFlags & INTERNET_FLAG_INSECURE_FALLBACK) != 0;
     details.acceptedCertificate = service->acceptedCertificate();
     auto connection = std::make_shared<FtpConnection>();
     if (const DWORD error = connection->session()->connect(details)) {
