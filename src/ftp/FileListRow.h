@@ -27,6 +27,9 @@ struct FileListRow
     qint64 size = 0;            // the listed size, kept for sorting and transfers; or
                                 // kUnknownRowSize
     qint64 modifiedMinutes = 0; // the shown local date-time to the minute, kept for sorting
+    // The time exactly as listed (UTC, 100-ns ticks since 1601), finer than the minute the list
+    // shows where the server gives seconds: what tells a file from one replaced seconds later.
+    qint64 modifiedTime = 0;
     // A listed size beyond qint64's range, where `size` stops at its largest value: only the
     // Size text shows such a size whole. Else 0.
     quint64 sizeBeyondRange = 0;

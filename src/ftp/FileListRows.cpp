@@ -198,6 +198,7 @@ FileListRow FileListRowBuilder::buildRow(const QString& name, bool folder, quint
     }
     const qint64 local = FileTimeToLocalSeconds(lastWrite, m_utcOffset);
     row.modifiedMinutes = local / 60;
+    row.modifiedTime = FileTimeTicks(lastWrite);
     row.modifiedText = modifiedText(local);
     return row;
 }

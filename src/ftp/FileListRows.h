@@ -19,6 +19,13 @@ qint64 FileTimeToLocalSeconds(const FILETIME& utc, int utcOffsetSeconds);
 // 00:00.
 QDateTime FileTimeToLocalDateTime(const FILETIME& utc);
 
+// The 100-ns ticks a FILETIME holds, as one number (no listed date comes near 2^63 ticks).
+inline qint64 FileTimeTicks(const FILETIME& time)
+{
+    return static_cast<qint64>(((quint64{time.dwHighDateTime} << 32) | time.dwLowDateTime) &
+                               ~(quint64{1} << 63));
+}
+
 // FILETIME of a POSIX time (seconds and nanoseconds since 1970 UTC), for local entries.
 FILETIME FileTimeFromUnix(qint64 seconds, qint64 nanoseconds = 0);
 

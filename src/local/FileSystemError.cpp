@@ -29,3 +29,7 @@ QString ioErrorText(int errnoValue)
 FileSystemError::FileSystemError(int errnoValue)
     : m_code(errnoValue), m_text(ioErrorText(errnoValue)), m_what(m_text.toUtf8())
 {}
+
+FileSystemError::FileSystemError(int errnoValue, QString text)
+    : m_code(errnoValue), m_text(std::move(text)), m_what(m_text.toUtf8())
+{}

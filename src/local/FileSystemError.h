@@ -13,6 +13,8 @@ class FileSystemError : public std::exception
 {
 public:
     explicit FileSystemError(int errnoValue);
+    // The same failure told in the words of the command it ended (which file, what is left).
+    FileSystemError(int errnoValue, QString text);
 
     int code() const { return m_code; }
     const QString& text() const { return m_text; }

@@ -232,13 +232,9 @@ RemoteEntry EntryFrom(const WIN32_FIND_DATAA& data)
     entry.isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     entry.size = static_cast<qint64>((quint64(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
     // As a listing row keeps it, so a file fetched from either compares alike.
-    entry.modifiedMinutes =
-        FileTimeToLocalSeconds(data.ftLastWriteTime, QDateTime::currentDateTime().offsetFromUtc()) /
-        60;
     if (data.nFileSizeHigh == INVALID_FILE_SIZE && data.nFileSizeLow == INVALID_FILE_SIZE)
         entry.size = kUnknownRowSize;
-    if (data.ftLastWriteTime.dwHighDateTime == 0 && data.ftLastWriteTime.dwLowDateTime == 0)
-        entry.modifiedMinutes = kUnknownModifiedMinutes;
+    entry.modifiedTime = FileTimeTicks(data.ftLastWriteTime);
     return entry;
 }
 
@@ -302,7 +298,7 @@ bool DownloadFolderContents(BatchHost& host, const LocalDirectory& parent,
         // was being shown must be seen here or it would be lost.
         if (CancelRequested)
             break;
-        const RemoteStamp stamp{entry.serverName, entry.size, entry.modifiedMinutes};
+        const RemoteStamp stamp{entry.serverName, entry.size, entry.modifiedTime};
         if (!entry.isFolder && SkipPresentFile(host, *folder, stamp, entry.name, download))
             continue;
         const bool ok =

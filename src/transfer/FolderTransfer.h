@@ -41,7 +41,7 @@ struct RemoteEntry
     QByteArray serverName; // exactly as listed: what every command about it sends
     bool isFolder = false;
     qint64 size = 0;
-    qint64 modifiedMinutes = 0; // the listed time as a row keeps it
+    qint64 modifiedTime = 0; // the listed time as a row keeps it (FileListRow::modifiedTime)
 };
 
 // Reads the whole current remote directory. False (after reporting `failureMessage`) when

@@ -21,6 +21,31 @@ constexpr size_t kChunkBytes = 256 * 1024;
 {
     throw FileSystemError(errno);
 }
+
+// 0666 less the process's umask: the mode a newly made file gets. Read from the kernel's
+// status file, because umask() tells the mask only by changing it, and a file another thread
+// made meanwhile would get the wrong mode.
+mode_t ordinaryFileMode()
+{
+    static const mode_t mode = [] {
+        mode_t mask = 022;
+        bool found = false;
+        if (QFile status(QStringLiteral("/proc/self/status")); status.open(QIODevice::ReadOnly)) {
+            for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
+                if (line.startsWith("Umask:")) {
+                    mask = static_cast<mode_t>(line.mid(6).trimmed().toUInt(&found, 8));
+                    break;
+                }
+            }
+        }
+        if (!found) {
+            mask = ::umask(022);
+            ::umask(mask);
+        }
+        return static_cast<mode_t>(0666 & ~mask);
+    }();
+    return mode;
+}
 } // namespace
 
 QString LocalSource::path() const
@@ -150,7 +175,7 @@ LocalFileWriter::LocalFileWriter(const LocalDirectory& folder, const QString& na
         for (int i = 0; i < 6; ++i)
             name += QLatin1Char(kUniqueChars[QRandomGenerator::global()->bounded(62)]);
         m_fd = ::openat(m_dirFd, QFile::encodeName(name).constData(),
-                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (m_fd >= 0) {
             m_name = name;
             return;
@@ -240,14 +265,46 @@ void LocalFileWriter::commit()
     close();
 }
 
-void LocalFileWriter::commitAs(const QString& target)
+LocalFileWriter::Placed LocalFileWriter::commitAs(const QString& target)
 {
+    const QByteArray targetName = QFile::encodeName(target);
+    Placed placed;
+    flush();
+    struct stat old
+    {};
+    mode_t mode = ordinaryFileMode();
+    if (::fstatat(m_dirFd, targetName.constData(), &old, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(old.st_mode)) {
+        mode = old.st_mode & 0777;
+        placed.hadOtherLinks = old.st_nlink > 1;
+        struct stat mine
+        {};
+        // Who owns a replaced file matters when root downloads into another user's folder.
+        if (::fstat(m_fd, &mine) == 0 && (mine.st_uid != old.st_uid || mine.st_gid != old.st_gid) &&
+            ::fchown(m_fd, old.st_uid, old.st_gid) != 0) {
+            // Not allowed to anyone else (another user's file, a group one is not in): the new
+            // file is then the downloader's own, as any file they make.
+        }
+    }
+    // After the owner: a change of owner clears set-id bits, and the mode is the last word.
+    if (::fchmod(m_fd, mode) != 0)
+        throwErrno();
     commit();
     // renameat never follows a link at either name: a link standing at `target` is replaced,
     // and whatever it pointed to is untouched.
     if (::renameat(m_dirFd, QFile::encodeName(m_name).constData(), m_dirFd,
-                   QFile::encodeName(target).constData()) != 0)
+                   targetName.constData()) != 0)
         throwErrno();
+    m_placed = true;
+    return placed;
+}
+
+void LocalFileWriter::discard()
+{
+    m_used = 0;
+    if (m_fd >= 0)
+        ::close(std::exchange(m_fd, -1));
+    ::unlinkat(m_dirFd, QFile::encodeName(m_name).constData(), 0);
     m_placed = true;
 }
 

@@ -89,7 +89,8 @@ private:
 };
 
 // A download's file, made new under a name no other file has (`namePrefix` plus a unique
-// part), so it can never overwrite or truncate anything already in the folder. Writes are
+// part), so it can never overwrite or truncate anything already in the folder. Only its owner
+// may read it until it is in place: it may be a private file's new contents. Writes are
 // gathered into large system calls. It is put in place only by commitAs(), after the caller
 // knows the data is whole; otherwise it stays as it is (partial data the user can keep) or,
 // made with `keepPartial` false, is removed when the writer ends. Every failure throws
@@ -120,10 +121,21 @@ public:
     // Flushes and closes the file, checking that the system took every byte.
     void commit();
     // commit(), then renames the file to `target` in the same folder in one step, replacing
-    // what was there.
-    void commitAs(const QString& target);
+    // what was there. A file it replaces passes on its permission bits (rwx for owner, group
+    // and others; set-id bits are not given to data from a server) and, where the system
+    // allows, its owner and group; a new file gets the ordinary mode (0666 less the umask).
+    // The rename gives the name a new file: other hard links of a replaced file keep the
+    // earlier contents, and the result says whether there were any.
+    struct Placed
+    {
+        bool hadOtherLinks = false;
+    };
+    Placed commitAs(const QString& target);
     // Flushes and closes, keeping whatever arrived (a partial download).
     void close();
+    // Closes and removes the file at once, dropping what was not written yet: data that
+    // cannot be resumed must not keep a full disk full.
+    void discard();
 
 private:
     void writeOut(const char* data, size_t length);
@@ -132,7 +144,7 @@ private:
     int m_fd = -1;
     QString m_name;
     bool m_keepPartial;
-    bool m_placed = false;
+    bool m_placed = false; // renamed into place, or discarded: nothing left to remove
     std::unique_ptr<char[]> m_buffer;
     size_t m_used = 0;
     qint64 m_written = 0;

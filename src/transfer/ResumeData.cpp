@@ -19,7 +19,9 @@ namespace {
 
 // In the "user" name space, which any owner of a file may set on the common file systems.
 constexpr char kStampAttribute[] = "user.zulftp.source";
-constexpr char kStampHeader[] = "zulftp-source 1";
+constexpr char kStampHeader[] = "zulftp-source 2";
+// The first version kept the listed time in local minutes.
+constexpr char kMinuteStampHeader[] = "zulftp-source 1";
 
 // Calls `visit(name)` for each entry of `folder` for which `wanted(name)` holds.
 template <typename Wanted, typename Visit>
@@ -93,12 +95,13 @@ QByteArray EncodeRemoteStamp(const RemoteStamp& stamp)
 {
     // The name last: it is the one part that may hold any byte but NUL.
     return QByteArray(kStampHeader) + '\n' + QByteArray::number(stamp.size) + '\n' +
-           QByteArray::number(stamp.modifiedMinutes) + '\n' + stamp.serverName;
+           QByteArray::number(stamp.modifiedTime) + '\n' + stamp.serverName;
 }
 
 std::optional<RemoteStamp> DecodeRemoteStamp(QByteArrayView bytes)
 {
-    const QByteArrayView header(kStampHeader);
+    const bool minutes = bytes.startsWith(QByteArrayView(kMinuteStampHeader));
+    const QByteArrayView header(minutes ? kMinuteStampHeader : kStampHeader);
     if (!bytes.startsWith(header) || bytes.size() <= header.size() ||
         bytes.at(header.size()) != '\n')
         return std::nullopt;
@@ -110,18 +113,18 @@ std::optional<RemoteStamp> DecodeRemoteStamp(QByteArrayView bytes)
     if (timeEnd < 0)
         return std::nullopt;
     const auto size = ParseDecimal(bytes.first(sizeEnd));
-    const auto minutes = ParseDecimal(bytes.sliced(sizeEnd + 1, timeEnd - sizeEnd - 1));
+    const auto time = ParseDecimal(bytes.sliced(sizeEnd + 1, timeEnd - sizeEnd - 1));
     const QByteArrayView name = bytes.sliced(timeEnd + 1);
-    if (!size || !minutes || name.isEmpty())
+    if (!size || !time || name.isEmpty())
         return std::nullopt;
-    return RemoteStamp{name.toByteArray(), *size, *minutes};
+    return RemoteStamp{name.toByteArray(), *size, minutes ? kUnknownRemoteTime : *time};
 }
 
-void RememberRemoteStamp(int fd, const RemoteStamp& stamp)
+bool RememberRemoteStamp(int fd, const RemoteStamp& stamp)
 {
     const QByteArray value = EncodeRemoteStamp(stamp);
     // Not kept (no extended attributes here): the data is still good, only not resumable.
-    (void)::fsetxattr(fd, kStampAttribute, value.constData(), size_t(value.size()), 0);
+    return ::fsetxattr(fd, kStampAttribute, value.constData(), size_t(value.size()), 0) == 0;
 }
 
 PartialDownloadNames::PartialDownloadNames(const LocalDirectory& folder)
@@ -224,4 +227,33 @@ QString UploadResumeQuestionText(const QString& name, qint64 have, qint64 total)
 QString NoUploadResumeText(const QString& name)
 {
     return noResume("upload", name);
+}
+
+QString SizeMismatchText(const QString& path, qint64 got, qint64 listed, const QString& kept)
+{
+    const QString text = QStringLiteral("\"%1\" was not saved: the server sent %2 bytes, but "
+                                        "the file is listed with %3 bytes.")
+                             .arg(path)
+                             .arg(got)
+                             .arg(listed);
+    if (kept.isEmpty())
+        return text + QStringLiteral(" The data that arrived was removed.");
+    return text + QStringLiteral(" The data that arrived is in \"%1\".").arg(kept);
+}
+
+QString LocalWriteFailedText(const QString& path, const QString& reason, const QString& kept)
+{
+    const QString text = QStringLiteral("\"%1\" could not be written: %2.").arg(path, reason);
+    if (kept.isEmpty())
+        return text + QStringLiteral(" Nothing of it was kept.");
+    return text + QStringLiteral(" The data that arrived is kept in \"%1\"; download the "
+                                 "file again to continue from there.")
+                      .arg(kept);
+}
+
+QString OtherLinksKeptText(const QString& path)
+{
+    return QStringLiteral("\"%1\" was replaced by the downloaded file. It had other names "
+                          "(hard links) too; they still hold its earlier contents.")
+        .arg(path);
 }

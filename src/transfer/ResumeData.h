@@ -12,25 +12,33 @@
 class LocalDirectory;
 
 // A remote file as its listing row showed it when the download began: the server's own name
-// bytes, the listed size and the listed modification time (minutes, as the row keeps it).
+// bytes, the listed size and the listed modification time exactly as the listing gave it (UTC
+// ticks of 100 ns: to the second or finer from MLSD, to the minute or day from LIST). A file
+// replaced by one of the same size seconds later must not count as the same file, so the time
+// is never rounded to what the list shows.
 struct RemoteStamp
 {
     QByteArray serverName;
     qint64 size = 0;
-    qint64 modifiedMinutes = 0;
+    qint64 modifiedTime = 0;
 
     bool operator==(const RemoteStamp&) const = default;
 };
 
+// A stamp's time that no listing gives: data kept by an earlier version of the program, which
+// remembered the time to the minute only, is taken for a file that may have changed.
+inline constexpr qint64 kUnknownRemoteTime = -1;
+
 // The stamp as the partial file keeps it, and back. Decoding is strict: anything else than
-// what EncodeRemoteStamp writes gives nothing.
+// what EncodeRemoteStamp writes (or the earlier version wrote) gives nothing.
 QByteArray EncodeRemoteStamp(const RemoteStamp& stamp);
 std::optional<RemoteStamp> DecodeRemoteStamp(QByteArrayView bytes);
 
 // Keeps `stamp` on the open partial file `fd` (an extended attribute, so it goes wherever
 // the file goes and needs no second file of its own). A file system without extended
-// attributes keeps nothing; such partial data is then simply never offered for resuming.
-void RememberRemoteStamp(int fd, const RemoteStamp& stamp);
+// attributes keeps nothing; such partial data is then simply never offered for resuming, and
+// the result is false.
+bool RememberRemoteStamp(int fd, const RemoteStamp& stamp);
 
 // Partial data found in a local folder for a download.
 struct PartialDownload
@@ -80,6 +88,15 @@ inline constexpr char kSkipPresentText[] = "Skip files that are already here?";
 QString ResumeQuestionText(const QString& name, qint64 have, qint64 total);
 // What the user reads when the server cannot continue a download.
 QString NoResumeText(const QString& name);
+// A download that ended with another size than listed (and than the server's SIZE, where it
+// could be asked), so it was not put in place. `kept`: the full path of the data that arrived,
+// or empty when it was removed.
+QString SizeMismatchText(const QString& path, qint64 got, qint64 listed, const QString& kept);
+// A download the local disk refused (`reason`: the system's words, as for disk full). `kept`:
+// the full path of the data kept for resuming, or empty when nothing of it is left.
+QString LocalWriteFailedText(const QString& path, const QString& reason, const QString& kept);
+// A downloaded file that replaced one with other hard links: they keep the earlier contents.
+QString OtherLinksKeptText(const QString& path);
 // The same two for an upload: "Resume the earlier upload of NAME (X KB of Y KB)?".
 QString UploadResumeQuestionText(const QString& name, qint64 have, qint64 total);
 QString NoUploadResumeText(const QString& name);

@@ -113,8 +113,7 @@ void DownloadSelection(BatchHost& commandHost, RowSelection& remoteRows)
                 }
             } else {
                 lastSucceeded = DownloadListedFile(
-                    host, RemoteStamp{item.serverName(), item.size, item.modifiedMinutes},
-                    item.name);
+                    host, RemoteStamp{item.serverName(), item.size, item.modifiedTime}, item.name);
             }
             host.progress().SetProgressPosition(0);
         }

@@ -1,5 +1,6 @@
 #include "transfer/TransferEngine.h"
 
+#include "local/FileSystemError.h"
 #include "transfer/CancelFlag.h"
 #include "transfer/LocalFile.h"
 #include "transfer/ProgressSink.h"
@@ -189,6 +190,97 @@ bool PlanResume(TransferHost& host, const LocalDirectory& folder, const RemoteSt
     return false;
 }
 
+// One download from the moment the remote file is open: the local file being written and
+// whether what it holds can be continued later, for the way out of a local failure.
+struct Receiving
+{
+    TransferHost& host;
+    const LocalDirectory& folder;
+    RemoteFile& remote;
+    const QString& localName;
+    const RemoteStamp* listed;
+    const ResumePlan& plan;
+    std::optional<LocalFileWriter> target;
+    bool resumable = false;
+};
+
+// True when `count` bytes are the whole file. The listed size is the measure where it is known;
+// a resumed download must match it exactly, since more means the server sent from the first
+// byte again although it accepted the offset. A fresh download that differs from its listing
+// is still whole when the server's SIZE says so: some listings give sizes in blocks or
+// records, and a file may have changed since it was listed.
+bool ArrivedWhole(Receiving& in, const QByteArray& remoteName, qint64 count, qint64 expectedSize)
+{
+    if (count == expectedSize || (in.plan.offset == 0 && expectedSize <= 0))
+        return true;
+    ULONGLONG size = 0;
+    return in.plan.offset == 0 &&
+           FtpGetFileSizeA(in.host.connectionHandle(), remoteName.constData(), &size) &&
+           size == static_cast<ULONGLONG>(count);
+}
+
+bool Receive(Receiving& in, const QByteArray& remoteName, qint64 expectedSize, PartialData partial)
+{
+    TransferHost& host = in.host;
+    if (in.plan.offset > 0) {
+        in.target.emplace(in.folder, in.plan.earlier->name, LocalFileWriter::Append{});
+        in.resumable = true;
+    } else {
+        in.target.emplace(in.folder, PartialDownloadName(in.localName),
+                          partial == PartialData::Keep);
+        in.resumable = partial == PartialData::Keep && in.listed &&
+                       RememberRemoteStamp(in.target->fd(), *in.listed);
+    }
+    LocalFileWriter& target = *in.target;
+
+    std::array<char, kTransferBlockBytes> buffer;
+    qint64 count = in.plan.offset;
+    bool complete = false;
+    while (!CancelRequested) {
+        DWORD got = 0;
+        if (!InternetReadFile(in.remote.get(), buffer.data(), static_cast<DWORD>(buffer.size()),
+                              &got)) {
+            host.reportFtpError(kReadFailed);
+            target.close();
+            return false;
+        }
+        if (got == 0) { // the server ended the data
+            complete = true;
+            break;
+        }
+        target.write(buffer.data(), got);
+        count += got;
+        host.progress().UpdateProgress(TransferPercent(count, expectedSize), count,
+                                       std::max(expectedSize, count), ElapsedSeconds());
+    }
+    if (!complete) { // cancelled: the partial data stays (unless discarded), the target too
+        target.close();
+        return true;
+    }
+    // The end of the data alone does not prove the file is whole: a server that aborted the
+    // transfer says so in the reply that closing the handle reads.
+    if (!in.remote.complete()) {
+        host.reportFtpError(kReadFailed);
+        target.close();
+        return false;
+    }
+    if (!ArrivedWhole(in, remoteName, count, expectedSize)) {
+        target.close();
+        const bool kept = partial == PartialData::Keep;
+        host.warn(
+            SizeMismatchText(JoinLocalPath(in.folder.path(), in.localName), count, expectedSize,
+                             kept ? JoinLocalPath(in.folder.path(), target.name()) : QString()));
+        return false;
+    }
+    if (target.commitAs(in.localName).hadOtherLinks)
+        host.warn(OtherLinksKeptText(JoinLocalPath(in.folder.path(), in.localName)));
+    // Data the user chose to start over from, or left of a file that changed since, is of no
+    // more use once the whole file is here.
+    if (in.listed && in.plan.earlier)
+        RemoveOtherPartialDownloads(in.folder, in.localName, in.listed->serverName, {});
+    return true;
+}
+
 bool Download(TransferHost& host, const LocalDirectory& folder, const QByteArray& remoteName,
               const QString& localName, qint64 expectedSize, DWORD transferType,
               PartialData partial, const RemoteStamp* listed,
@@ -229,52 +321,21 @@ bool Download(TransferHost& host, const LocalDirectory& folder, const QByteArray
         host.reportFtpError(kOpenFailed);
         return false;
     }
-    std::optional<LocalFileWriter> target;
-    if (plan.offset > 0) {
-        target.emplace(folder, plan.earlier->name, LocalFileWriter::Append{});
-    } else {
-        target.emplace(folder, PartialDownloadName(localName), partial == PartialData::Keep);
-        if (listed)
-            RememberRemoteStamp(target->fd(), *listed);
+    Receiving receiving{host, folder, remote, localName, listed, plan, std::nullopt, false};
+    try {
+        return Receive(receiving, remoteName, expectedSize, partial);
+    } catch (const FileSystemError& error) {
+        // Data that can be continued later is worth its room on the disk; any other would
+        // only keep a full disk full.
+        QString kept;
+        if (receiving.target && receiving.resumable)
+            kept = JoinLocalPath(folder.path(), receiving.target->name());
+        else if (receiving.target)
+            receiving.target->discard();
+        throw FileSystemError(
+            error.code(),
+            LocalWriteFailedText(JoinLocalPath(folder.path(), localName), error.text(), kept));
     }
-
-    std::array<char, kTransferBlockBytes> buffer;
-    qint64 count = plan.offset;
-    bool complete = false;
-    while (!CancelRequested) {
-        DWORD got = 0;
-        if (!InternetReadFile(remote.get(), buffer.data(), static_cast<DWORD>(buffer.size()),
-                              &got)) {
-            host.reportFtpError(kReadFailed);
-            target->close();
-            return false;
-        }
-        if (got == 0) { // the server ended the data
-            complete = true;
-            break;
-        }
-        target->write(buffer.data(), got);
-        count += got;
-        host.progress().UpdateProgress(TransferPercent(count, expectedSize), count,
-                                       std::max(expectedSize, count), ElapsedSeconds());
-    }
-    if (!complete) { // cancelled: the partial data stays (unless discarded), the target too
-        target->close();
-        return true;
-    }
-    // The end of the data alone does not prove the file is whole: a server that aborted the
-    // transfer says so in the reply that closing the handle reads.
-    if (!remote.complete()) {
-        host.reportFtpError(kReadFailed);
-        target->close();
-        return false;
-    }
-    target->commitAs(localName);
-    // Data the user chose to start over from, or left of a file that changed since, is of no
-    // more use once the whole file is here.
-    if (listed && plan.earlier)
-        RemoveOtherPartialDownloads(folder, localName, listed->serverName, {});
-    return true;
 }
 
 } // namespace

@@ -212,6 +212,11 @@ void TestEditor::editAndSaveRemoteKeepsLineEnds()
         QCOMPARE(edit.Editor->toPlainText(), QStringLiteral("one\ntwo"));
         QVERIFY(!edit.Editor->isReadOnly());
         QVERIFY(QFile::exists(edit.TempFilePath));
+        // The copy of a server's file is for this user's eyes only, in a folder others may read.
+        const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+        const QFileDevice::Permissions user =
+            QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser;
+        QCOMPARE(QFile::permissions(edit.TempFilePath) & ~user, ownerOnly);
         QCOMPARE(QFileInfo(edit.TempFilePath).absolutePath(), m_local->path());
         const QString copyName = QFileInfo(edit.TempFilePath).fileName();
         QVERIFY2(QRegularExpression("^zul[0-9A-F]{1,4}\\.TMP$").match(copyName).hasMatch(),

@@ -51,6 +51,8 @@ A rule may have:
        after the first line still go out in clear, before the handshake; after "PROT P"
        the data connections are TLS too, and an upload counts as stored only when it ends
        with the client's close_notify
+  ignoreRest: for RETR, true to send the whole file from its first byte although REST was
+    answered 350, as a server that takes REST but forgets it does
   aborted: for RETR/STOR, the reply when the client breaks the data connection off (default
     "426 Connection closed; transfer aborted."); null sends nothing, as some servers do, and
     leaves the answer to the ABOR that follows (set with a rule for ABOR)
@@ -198,7 +200,8 @@ class Session:
             data = self.payload(verb, argument)
             if data is None:
                 return self.deliver(rule, "550 No such file.")
-            data = data[restart:]
+            if not rule.get("ignoreRest"):
+                data = data[restart:]
         if rule.get("silent"):
             return not rule.get("close")
         if not self.deliver(rule, "150 Opening data connection."):

@@ -1,8 +1,12 @@
 #include "TransferTestHost.h"
 
 #include "local/FileSystemError.h"
+#include "transfer/ResumeData.h"
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferNames.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 // The single-file engine against a real FTP server on loopback.
 class TransferEngineTest : public QObject
@@ -24,6 +28,8 @@ private Q_SLOTS:
     void downloadReadsUntilServerEndsData_data();
     void downloadReadsUntilServerEndsData();
     void downloadReplacesEarlierFileOnlyWhenComplete();
+    void replacedFileKeepsItsPermissions_data();
+    void replacedFileKeepsItsPermissions();
     void missingRemoteFileLeavesNothingLocally();
     void notPlainNameIsRefusedBeforeAnythingIsWritten_data();
     void notPlainNameIsRefusedBeforeAnythingIsWritten();
@@ -216,6 +222,69 @@ void TransferEngineTest::downloadReplacesEarlierFileOnlyWhenComplete()
     QCOMPARE(ReadFile(localPath("new.txt.zulftp-part")),
              QByteArray("left over from an earlier failure"));
     QCOMPARE(PartialFiles(m_localDir->path(), "new.txt"), QStringList());
+}
+
+namespace {
+// The permission bits of `path`, or -1 when it cannot be looked at.
+int ModeOf(const QString& path)
+{
+    struct stat info
+    {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777)
+                                                                    : -1;
+}
+} // namespace
+
+void TransferEngineTest::replacedFileKeepsItsPermissions_data()
+{
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    QTest::addColumn<int>("earlierMode"); // -1: no earlier file
+    QTest::addColumn<bool>("otherLink");
+    QTest::addColumn<int>("mode");
+    QTest::newRow("private file") << 0600 << false << 0600;
+    QTest::newRow("program") << 0755 << false << 0755;
+    QTest::newRow("set-id bits are not handed on") << 06755 << false << 0755;
+    QTest::newRow("new file") << -1 << false << int(0666 & ~mask);
+    QTest::newRow("file with another hard link") << 0640 << true << 0640;
+}
+
+void TransferEngineTest::replacedFileKeepsItsPermissions()
+{
+    QFETCH(int, earlierMode);
+    QFETCH(bool, otherLink);
+    QFETCH(int, mode);
+    const QByteArray data = PatternBytes(20000);
+    QVERIFY(WriteFile(serverPath("m.bin"), data));
+    const QString target = localPath("m.bin");
+    if (earlierMode >= 0) {
+        QVERIFY(WriteFile(target, "earlier"));
+        QCOMPARE(::chmod(QFile::encodeName(target).constData(), mode_t(earlierMode)), 0);
+    }
+    if (otherLink) {
+        QCOMPARE(::link(QFile::encodeName(target).constData(),
+                        QFile::encodeName(localPath("other")).constData()),
+                 0);
+    }
+    // What arrives may be a private file's new contents: nobody else reads it meanwhile.
+    QList<int> partialModes;
+    m_host->sink.onUpdate = [&](int) {
+        for (const QString& name : PartialFiles(m_localDir->path(), "m.bin"))
+            partialModes << ModeOf(localPath(name));
+    };
+
+    QVERIFY(DownloadFile(*m_host, "m.bin", "m.bin", data.size(), FTP_TRANSFER_TYPE_BINARY));
+    QCOMPARE(ReadFile(target), data);
+    QCOMPARE(ModeOf(target), mode);
+    QVERIFY(!partialModes.isEmpty());
+    QCOMPARE(partialModes, QList<int>(partialModes.size(), 0600));
+    // The rename gives the name a file of its own; the user is told the other name was left.
+    if (otherLink) {
+        QCOMPARE(ReadFile(localPath("other")), QByteArray("earlier"));
+        QCOMPARE(m_host->log, QStringList{"warn " + OtherLinksKeptText(target)});
+    } else {
+        QCOMPARE(m_host->log, QStringList());
+    }
 }
 
 void TransferEngineTest::missingRemoteFileLeavesNothingLocally()

@@ -1,6 +1,7 @@
 #include "TransferTestHost.h"
 
 #include "faultserver.h"
+#include "local/FileSystemError.h"
 #include "transfer/FolderTransfer.h"
 #include "transfer/LocalFile.h"
 #include "transfer/RemoteReplace.h"
@@ -12,7 +13,10 @@
 #include <QDateTime>
 #include <QJsonArray>
 
+#include <cerrno>
+#include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 // Downloads and uploads that continue where an earlier one broke off: byte-exact after a
@@ -28,6 +32,11 @@ private Q_SLOTS:
     void startsOverWhenResumingIsNotSafe_data();
     void startsOverWhenResumingIsNotSafe();
     void folderDownloadStartedAgainSkipsWholeFiles();
+    void onlyAFileOfTheRightSizeIsPutInPlace_data();
+    void onlyAFileOfTheRightSizeIsPutInPlace();
+    void sameSizeFileReplacedSecondsLaterStartsOver();
+    void fullDiskKeepsOnlyDataThatCanBeResumed_data();
+    void fullDiskKeepsOnlyDataThatCanBeResumed();
     void brokenUploadResumesWithAppendByteExact();
     void uploadStartsOverWhenResumingIsNotSafe_data();
     void uploadStartsOverWhenResumingIsNotSafe();
@@ -368,6 +377,156 @@ void TransferResumeTest::folderDownloadStartedAgainSkipsWholeFiles()
     for (const char* name : {"dir/a.bin", "dir/b.bin", "dir/c.bin"})
         QCOMPARE(ReadFile(localPath(name)), ServedBytes(kFileSize));
     QVERIFY(PartialFiles(localPath("dir"), "b.bin").isEmpty());
+}
+
+void TransferResumeTest::onlyAFileOfTheRightSizeIsPutInPlace_data()
+{
+    QTest::addColumn<qint64>("listedSize");
+    QTest::addColumn<bool>("resume");
+    QTest::addColumn<QJsonObject>("rules");
+    QTest::addColumn<qint64>("arrived"); // the bytes the local data holds at the end
+    QTest::addColumn<bool>("whole");
+    QTest::newRow("the server sends from the start although it took REST")
+        << kFileSize << true << QJsonObject{{"RETR", QJsonArray{QJsonObject{{"ignoreRest", true}}}}}
+        << 100000 + kFileSize << false;
+    QTest::newRow("the listing and SIZE both disagree with the data")
+        << qint64(250000) << false
+        << QJsonObject{{"SIZE", QJsonArray{QJsonObject{{"reply", "213 250000"}}}}} << kFileSize
+        << false;
+    QTest::newRow("a stale listing, the server's SIZE agrees")
+        << qint64(250000) << false << QJsonObject() << kFileSize << true;
+    QTest::newRow("resumed honestly") << kFileSize << true << QJsonObject() << kFileSize << true;
+}
+
+void TransferResumeTest::onlyAFileOfTheRightSizeIsPutInPlace()
+{
+    QFETCH(qint64, listedSize);
+    QFETCH(bool, resume);
+    QFETCH(QJsonObject, rules);
+    QFETCH(qint64, arrived);
+    QFETCH(bool, whole);
+    QVERIFY(startServer({{"features", QJsonArray{"REST STREAM"}},
+                         {"files", QJsonObject{{"f.bin", "@300000"}}},
+                         {"rules", rules}}));
+    QVERIFY(WriteFile(localPath("f.bin"), "the user's earlier copy"));
+    const RemoteStamp listed{"f.bin", listedSize, 1234567};
+    QStringList log;
+    if (resume) {
+        leavePartial("f.bin", listed, 100000);
+        m_host.resumeAnswers = {ResumeAnswer::Resume};
+        log << "ask " + ResumeQuestionText("f.bin", 100000, listedSize);
+    }
+
+    QCOMPARE(DownloadListedFile(m_host, listed, "f.bin"), whole);
+    const QStringList partials = PartialFiles(m_localDir->path(), "f.bin");
+    if (whole) {
+        QCOMPARE(m_host.log, log);
+        QCOMPARE(ReadFile(localPath("f.bin")), ServedBytes(kFileSize));
+        QCOMPARE(partials, QStringList());
+        return;
+    }
+    // The earlier file is as it was; the user reads what arrived and where it is.
+    QCOMPARE(ReadFile(localPath("f.bin")), QByteArray("the user's earlier copy"));
+    QCOMPARE(partials.size(), 1);
+    QCOMPARE(QFileInfo(localPath(partials.first())).size(), arrived);
+    log << "warn " + SizeMismatchText(localPath("f.bin"), arrived, listedSize,
+                                      localPath(partials.first()));
+    QCOMPARE(m_host.log, log);
+}
+
+void TransferResumeTest::sameSizeFileReplacedSecondsLaterStartsOver()
+{
+    // Both listings show the same size and the same minute; only the seconds tell the files
+    // apart.
+    const QString before = QStringLiteral("type=file;size=300000;modify=20261210110500; f.bin\r\n");
+    QString after = before;
+    after.replace("110500", "110545");
+    QVERIFY(startServer(
+        {{"features", QJsonArray{"MLST type*;size*;modify*;", "REST STREAM"}},
+         {"listings", QJsonArray{before, after}},
+         {"files", QJsonObject{{"f.bin", "@300000"}}},
+         {"rules",
+          QJsonObject{{"RETR", QJsonArray{QJsonObject{{"cutAfter", 100000}}, QJsonObject()}}}}}));
+    QCOMPARE(DownloadFolder(m_host, "dir"), FolderOutcome::Failed);
+    QCOMPARE(m_host.log, QStringList{"error Internet Read File Failed."});
+    QCOMPARE(PartialFiles(localPath("dir"), "f.bin").size(), 1);
+
+    m_host.log.clear();
+    m_host.resumeAnswers = {ResumeAnswer::Resume};
+    QCOMPARE(DownloadFolder(m_host, "dir"), FolderOutcome::Done);
+    QCOMPARE(m_host.log, QStringList());
+    QCOMPARE(transferCommands(), QStringList({"RETR f.bin", "RETR f.bin"}));
+    QCOMPARE(ReadFile(localPath("dir/f.bin")), ServedBytes(kFileSize));
+    QCOMPARE(PartialFiles(localPath("dir"), "f.bin"), QStringList());
+}
+
+namespace {
+// A limit on the size of any file this process writes, as a full disk would set one: writes
+// beyond it fail (EFBIG) instead of raising the signal that ends the process.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_old);
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        m_set = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    bool set() const { return m_set; }
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = nullptr;
+    bool m_set = false;
+};
+} // namespace
+
+void TransferResumeTest::fullDiskKeepsOnlyDataThatCanBeResumed_data()
+{
+    QTest::addColumn<bool>("listed");
+    QTest::newRow("a listed file: its data can be resumed") << true;
+    QTest::newRow("a file without a listing: its data cannot") << false;
+}
+
+void TransferResumeTest::fullDiskKeepsOnlyDataThatCanBeResumed()
+{
+    QFETCH(bool, listed);
+    QVERIFY(startServer(
+        {{"features", QJsonArray{"REST STREAM"}}, {"files", QJsonObject{{"f.bin", "@300000"}}}}));
+    const RemoteStamp stamp{"f.bin", kFileSize, 1234567};
+    QString error;
+    {
+        const FileSizeLimit limit(100000);
+        QVERIFY(limit.set());
+        try {
+            if (listed)
+                DownloadListedFile(m_host, stamp, "f.bin");
+            else
+                DownloadFile(m_host, "f.bin", "f.bin", kFileSize, FTP_TRANSFER_TYPE_BINARY);
+        } catch (const FileSystemError& e) {
+            error = e.text();
+        }
+    }
+    const QStringList partials = PartialFiles(m_localDir->path(), "f.bin");
+    QCOMPARE(partials.size(), listed ? 1 : 0);
+    QCOMPARE(error, LocalWriteFailedText(localPath("f.bin"), ioErrorText(EFBIG),
+                                         listed ? localPath(partials.first()) : QString()));
+    QVERIFY(!QFile::exists(localPath("f.bin")));
+    // The connection is free for the next command.
+    m_host.resumeAnswers = {ResumeAnswer::Resume};
+    QVERIFY(DownloadListedFile(m_host, stamp, "f.bin"));
+    QCOMPARE(ReadFile(localPath("f.bin")), ServedBytes(kFileSize));
+    if (listed)
+        QCOMPARE(transferCommands().mid(1), QStringList({"REST 100000", "RETR f.bin"}));
 }
 
 QTEST_MAIN(TransferResumeTest)

@@ -294,7 +294,7 @@ void TransferWindowTest::downloadCommandOffersToResume()
         // What an earlier download of this row left: its first 70,000 bytes.
         const LocalDirectory folder(m_localDir->path());
         LocalFileWriter partial(folder, PartialDownloadName("r.bin"));
-        RememberRemoteStamp(partial.fd(), {"r.bin", listed.size, listed.modifiedMinutes});
+        RememberRemoteStamp(partial.fd(), {"r.bin", listed.size, listed.modifiedTime});
         partial.write(data.constData(), 70000);
         partial.close();
     }
