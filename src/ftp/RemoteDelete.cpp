@@ -59,6 +59,7 @@ bool RemoteDeleter::DeleteRemoteFolder(const QByteArray& name)
     m_lost = false;
     if (!m_start)
         m_start = currentDirectory().value_or(QByteArray());
+    m_walk.emplace(connection(), *m_start);
     const bool gone = deleteFolderAt(name);
     if (m_lost)
         returnToStart();
@@ -87,17 +88,32 @@ bool RemoteDeleter::deleteFolderAt(const QByteArray& name)
         noteFailure(probe);
         return false;
     }
-    if (!FtpSetCurrentDirectoryA(connection(), name.constData())) {
+    switch (m_walk->enter(name)) {
+    case RemoteTreeWalk::Step::Entered:
+        break;
+    case RemoteTreeWalk::Step::PassedOver:
+        // Left as it is, and named in the report; the folder around it stays too.
+        return false;
+    case RemoteTreeWalk::Step::Lost:
+        noteFailure();
+        m_lost = true;
+        return false;
+    case RemoteTreeWalk::Step::Refused:
         noteFailure();
         return false;
     }
     const std::optional<FtpFailure> failureBefore = m_firstFailure;
     // Each entry is tried once from one listing: listing again after every subfolder would
     // find a subfolder the server refused to remove, and try it for ever.
+    const qsizetype passedOverBefore = m_walk->passedOver().size();
     std::vector<Entry> entries;
     if (readEntries(entries))
         deleteEntries(entries);
     if (!leaveFolder() || m_stopped)
+        return false;
+    // Something inside was left alone on purpose: some servers remove a folder with whatever
+    // it still holds, so the folder is not even asked to go.
+    if (m_walk->passedOver().size() > passedOverBefore)
         return false;
     if (!FtpRemoveDirectoryA(connection(), name.constData())) {
         noteFailure();
@@ -112,7 +128,7 @@ bool RemoteDeleter::deleteFolderAt(const QByteArray& name)
 bool RemoteDeleter::readEntries(std::vector<Entry>& entries)
 {
     WIN32_FIND_DATAA data{};
-    const FindHandle find(FtpFindFirstFileA(connection(), nullptr, &data, INTERNET_FLAG_RELOAD, 0),
+    const FindHandle find(FtpFindFirstFileA(connection(), nullptr, &data, kTreeListingFlags, 0),
                           &InternetCloseHandle);
     if (!find) {
         if (GetLastError() == ERROR_NO_MORE_FILES)
@@ -121,7 +137,8 @@ bool RemoteDeleter::readEntries(std::vector<Entry>& entries)
         return false;
     }
     do {
-        Entry entry{entryName(data), (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0};
+        Entry entry{entryName(data), (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
+                    IsListedLink(data)};
         // "." and ".." name this folder and its parent: entering either would delete far
         // more than the folder the user chose.
         if (entry.name != "." && entry.name != "..")
@@ -140,7 +157,9 @@ void RemoteDeleter::deleteEntries(const std::vector<Entry>& entries)
     for (const Entry& entry : entries) {
         if (m_stopped || m_lost)
             return;
-        if (entry.folder)
+        if (entry.link)
+            deleteLink(entry.name);
+        else if (entry.folder)
             deleteFolderAt(entry.name);
         else if (!FtpDeleteFileA(connection(), entry.name.constData()))
             noteFailure(); // the folder's removal will fail too and report the folder
@@ -148,12 +167,24 @@ void RemoteDeleter::deleteEntries(const std::vector<Entry>& entries)
     }
 }
 
+void RemoteDeleter::deleteLink(const QByteArray& name)
+{
+    // DELE removes the link itself wherever it points; a link that stays is never entered.
+    if (FtpDeleteFileA(connection(), name.constData()))
+        return;
+    noteFailure();
+    m_walk->passOver(name, QStringLiteral("a link the server would not delete; it was not "
+                                          "followed"));
+}
+
 bool RemoteDeleter::leaveFolder()
 {
     if (m_lost)
         return false;
-    if (FtpSetCurrentDirectoryA(connection(), ".."))
+    if (FtpSetCurrentDirectoryA(connection(), "..")) {
+        m_walk->left();
         return true;
+    }
     // Every later name would be taken as one of this folder's: nothing more is sent from
     // here but the way back to the start.
     noteFailure();
@@ -196,7 +227,15 @@ void RemoteDeleteSelection(RemoteHost& host, const std::vector<FileListRow>& sel
             row.isFolder() ? deleter.DeleteRemoteFolder(name) : deleter.DeleteRemoteFile(name);
         if (!deleted) {
             // Rows deleted before this one stay in the list until the next listing.
-            ReportFtpError(host, QString::fromLatin1(kDeleteFailedText), deleter.failure());
+            if (const QString left = deleter.passedOver(); !left.isEmpty()) {
+                host.progress().CloseProgress();
+                host.setCursor(RemoteHost::Cursor::Default);
+                prompter.message(QString::fromLatin1(kAppTitle),
+                                 QString::fromLatin1(kFolderLeftText).arg(row.name, left),
+                                 MessageIcon::Warning);
+            } else {
+                ReportFtpError(host, QString::fromLatin1(kDeleteFailedText), deleter.failure());
+            }
             // Stranded in a folder of the tree: the list and header must show where the
             // server now is, or the next upload would land somewhere the user can't see.
             if (deleter.lost() && FtpConnection.Connected)

@@ -1,6 +1,7 @@
 #pragma once
 #include "ftp/FileListRow.h"
 #include "ftp/RemoteSession.h"
+#include "ftp/RemoteTreeWalk.h"
 
 #include <QByteArray>
 #include <QString>
@@ -13,6 +14,10 @@ class RemoteHost;
 inline constexpr char kDeleteQuestion[] =
     "Are you sure you want to delete the selected files or folders?";
 inline constexpr char kDeleteFailedText[] = "FTP Delete Failed.";
+// %1: the folder chosen; %2: what was left, one a line with the reason.
+inline constexpr char kFolderLeftText[] =
+    "FTP Delete Failed: \"%1\" was not deleted completely. Nothing outside it was touched, "
+    "and these were left on the server:\n%2";
 
 // The remote Delete command on the rows selected in RemoteFiles, top to bottom: asks, then
 // deletes each file and each folder tree in turn. The first row that can't be deleted is
@@ -36,12 +41,16 @@ public:
     // The server's current directory is not the one the delete started in: a failure on the
     // way back up, and the starting directory could not be entered again either.
     bool lost() const { return m_lost; }
+    // What the last folder delete left alone because it could not be proven to be inside the
+    // folder (links among them), one a line with the reason; empty when nothing was.
+    QString passedOver() const { return m_walk ? m_walk->passedOverLines() : QString(); }
 
 private:
     struct Entry
     {
         QByteArray name;
         bool folder = false;
+        bool link = false;
     };
     bool deleteFolderAt(const QByteArray& name);
     bool readEntries(std::vector<Entry>& entries);
@@ -50,6 +59,7 @@ private:
     // Keeps the first failure and stops the walk when the connection can't be trusted.
     void noteFailure(const FtpFailure& failure = LastFtpFailure());
     void returnToStart();
+    void deleteLink(const QByteArray& name);
 
     RemoteHost& m_host;
     FtpFailure m_failure;
@@ -59,6 +69,8 @@ private:
     // The server's current directory when the first folder was entered, to go back to if
     // the way up one level fails; empty when the server would not say.
     std::optional<QByteArray> m_start;
+    // The folder delete under way: which folders it may enter, and what it left alone.
+    std::optional<RemoteTreeWalk> m_walk;
     // The connection failed in a way no further command can mend: nothing more is sent.
     bool m_stopped = false;
     // Somewhere below the starting directory and unable to climb back by "..".

@@ -25,6 +25,12 @@ inline constexpr DWORD INTERNET_FLAG_SECURE = 0x00800000;
 // given too, which then continues in plain FTP.
 inline constexpr DWORD INTERNET_FLAG_SECURE_IF_AVAILABLE = 0x00000004;
 inline constexpr DWORD INTERNET_FLAG_INSECURE_FALLBACK = 0x00000008;
+// Ours, for FtpFindFirstFileA: every folder entry is a real folder as far as the server lets
+// us see. Some servers' MLSD facts follow links ("type=dir" for a link to a folder, as
+// pyftpdlib writes them), so where MLSD listed folders, the ls-style LIST of the same
+// directory is read as well, and a folder that it does not show as a folder comes as
+// FILE_ATTRIBUTE_REPARSE_POINT (a link, or nothing that can be proven a folder) instead.
+inline constexpr DWORD FTP_FIND_REAL_FOLDERS = 0x00000200;
 
 inline constexpr DWORD GENERIC_READ = 0x80000000;
 inline constexpr DWORD GENERIC_WRITE = 0x40000000;
@@ -38,6 +44,7 @@ inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 // server listed a number no file can have (a negative one, from a 32-bit server's overflow,
 // or one beyond 64 bits).
 inline constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFF;
+inline constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
 
 // Options of InternetSetOptionA / InternetQueryOptionA: time-outs in milliseconds (a DWORD).
 // They apply to the whole process, whichever handle (or none) they are set on; the data

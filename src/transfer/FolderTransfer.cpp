@@ -1,6 +1,7 @@
 #include "transfer/FolderTransfer.h"
 
 #include "ftp/FileListRows.h"
+#include "ftp/RemoteTreeWalk.h"
 #include "local/FileSystemError.h"
 #include "local/PosixDir.h"
 #include "transfer/BatchHost.h"
@@ -87,6 +88,12 @@ public:
         : m_host(host), m_place(place),
           m_entered(FtpSetCurrentDirectoryA(host.connectionHandle(), name.constData()) != FALSE)
     {}
+    // Enters only a folder that `walk` proves to be inside the tree it walks.
+    RemoteFolderVisit(BatchHost& host, RemoteTreeWalk& walk, const QByteArray& name,
+                      RemotePlace& place)
+        : m_host(host), m_place(place), m_walk(&walk), m_step(walk.enter(name)),
+          m_entered(m_step == RemoteTreeWalk::Step::Entered)
+    {}
     ~RemoteFolderVisit()
     {
         // A connection that is gone was reported when it went.
@@ -95,16 +102,21 @@ public:
         if (!FtpSetCurrentDirectoryA(m_host.connectionHandle(), "..")) {
             m_place.lost = true;
             m_host.reportFtpError(kSetDirectoryFailed);
+        } else if (m_walk) {
+            m_walk->left();
         }
     }
     RemoteFolderVisit(const RemoteFolderVisit&) = delete;
     RemoteFolderVisit& operator=(const RemoteFolderVisit&) = delete;
 
     bool entered() const { return m_entered; }
+    RemoteTreeWalk::Step step() const { return m_step; }
 
 private:
     BatchHost& m_host;
     RemotePlace& m_place;
+    RemoteTreeWalk* m_walk = nullptr;
+    RemoteTreeWalk::Step m_step = RemoteTreeWalk::Step::Refused;
     bool m_entered;
 };
 
@@ -230,6 +242,7 @@ RemoteEntry EntryFrom(const WIN32_FIND_DATAA& data)
     entry.serverName = QByteArray(data.cFileName, qsizetype(::strnlen(data.cFileName, MAX_PATH)));
     entry.name = ServerNameText(entry.serverName);
     entry.isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    entry.isLink = IsListedLink(data);
     entry.size = static_cast<qint64>((quint64(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
     // As a listing row keeps it, so a file fetched from either compares alike.
     if (data.nFileSizeHigh == INVALID_FILE_SIZE && data.nFileSizeLow == INVALID_FILE_SIZE)
@@ -242,9 +255,19 @@ RemoteEntry EntryFrom(const WIN32_FIND_DATAA& data)
 // whether to skip the files already here, once it was asked.
 struct FolderDownload
 {
+    explicit FolderDownload(HINTERNET connection) : walk(connection) {}
     std::optional<bool> skipPresent;
     RemotePlace place;
+    // Which folders the download may enter, and what it passed over.
+    RemoteTreeWalk walk;
 };
+
+QString PassedOverText(const QString& folder, const QString& lines)
+{
+    return QStringLiteral("\"%1\" was downloaded without what is named below, as it could not "
+                          "be proven to be a folder inside it:\n%2")
+        .arg(folder, lines);
+}
 
 // True when `localName` is already in `folder`, whole, and the user lets it be.
 bool SkipPresentFile(BatchHost& host, const LocalDirectory& folder, const RemoteStamp& stamp,
@@ -268,6 +291,22 @@ bool DownloadFolderContents(BatchHost& host, const LocalDirectory& parent,
         host.warn(refusal);
         return false;
     }
+    // The server's side first: a folder it can't prove to be inside the tree (a link it
+    // follows, a folder that leads elsewhere) gets no local folder either.
+    RemoteFolderVisit visit(host, download.walk, remoteName, download.place);
+    switch (visit.step()) {
+    case RemoteTreeWalk::Step::Entered:
+        break;
+    case RemoteTreeWalk::Step::PassedOver:
+        return true; // named in the report at the end
+    case RemoteTreeWalk::Step::Lost:
+        download.place.lost = true;
+        host.reportFtpError(kSetDirectoryFailed);
+        return false;
+    case RemoteTreeWalk::Step::Refused:
+        host.reportFtpError(kSetDirectoryFailed);
+        return false;
+    }
     // Each level is opened relative to the one above it, never through a link, so the tree
     // lands in the chosen folder whatever the local tree holds.
     const std::optional<LocalDirectory> folder = parent.subfolder(localName, true);
@@ -275,13 +314,8 @@ bool DownloadFolderContents(BatchHost& host, const LocalDirectory& parent,
         host.warn(LinkInTheWayText(JoinLocalPath(parent.path(), localName)));
         return false;
     }
-    RemoteFolderVisit visit(host, remoteName, download.place);
-    if (!visit.entered()) {
-        host.reportFtpError(kSetDirectoryFailed);
-        return false;
-    }
     std::vector<RemoteEntry> entries;
-    if (!ListRemoteEntries(host, entries, kDownloadFolderFailed))
+    if (!ListRemoteEntries(host, entries, kDownloadFolderFailed, kTreeListingFlags))
         return false;
     FixedFolderHost inner(host, folder->path());
     const PartialDownloadNames partials(*folder);
@@ -291,6 +325,11 @@ bool DownloadFolderContents(BatchHost& host, const LocalDirectory& parent,
             break;
         if (entry.name == QLatin1String(".") || entry.name == QLatin1String(".."))
             continue;
+        if (entry.isLink) {
+            // A link to a folder leads anywhere, this folder itself included ("www -> .").
+            download.walk.passOver(entry.serverName, QStringLiteral("a link, not followed"));
+            continue;
+        }
         const QString shown = shownPath + QLatin1Char('/') + entry.name;
         host.progress().ShowProgress(QStringLiteral("Downloading ") + shown,
                                      QStringLiteral("Downloading"), true, true);
@@ -328,19 +367,20 @@ FolderOutcome UploadFolder(BatchHost& host, const QString& folderPath)
 FolderOutcome DownloadFolder(BatchHost& host, const QByteArray& remoteName)
 {
     const LocalDirectory root(host.localFolder());
-    FolderDownload download;
-    return OutcomeOf(
-        DownloadFolderContents(host, root, remoteName, ServerNameText(remoteName), download),
-        download.place);
+    FolderDownload download(host.connectionHandle());
+    const bool result =
+        DownloadFolderContents(host, root, remoteName, ServerNameText(remoteName), download);
+    if (!download.walk.passedOver().isEmpty())
+        host.warn(PassedOverText(ServerNameText(remoteName), download.walk.passedOverLines()));
+    return OutcomeOf(result, download.place);
 }
 
 bool ListRemoteEntries(BatchHost& host, std::vector<RemoteEntry>& entries,
-                       const QString& failureMessage)
+                       const QString& failureMessage, DWORD flags)
 {
     entries.clear();
     WIN32_FIND_DATAA data{};
-    RemoteFind find(
-        FtpFindFirstFileA(host.connectionHandle(), nullptr, &data, INTERNET_FLAG_RELOAD, 0));
+    RemoteFind find(FtpFindFirstFileA(host.connectionHandle(), nullptr, &data, flags, 0));
     if (!find.get()) {
         if (GetLastError() == ERROR_NO_MORE_FILES)
             return true;

@@ -178,6 +178,7 @@ void TestRemoteDelete::failedWayUpReturnsToStartByPath()
     FaultServer server;
     QVERIFY(server.start(QJsonObject{
         {"pwd", "/start"},
+        {"followCwd", true},
         {"listing", "drwxr-xr-x 2 u g 0 Jan 01 2020 .\r\ndrwxr-xr-x 2 u g 0 Jan 01 2020 ..\r\n"
                     "-rw-r--r-- 1 u g 3 Jan 01 2020 f.txt\r\n"},
         {"rules", QJsonObject{{"DELE", QJsonArray{reply("550 Is a folder."), QJsonObject{}}},
@@ -195,8 +196,8 @@ void TestRemoteDelete::failedWayUpReturnsToStartByPath()
     commands.removeIf(
         [](const QString& line) { return line.contains(QRegularExpression("^(EPSV|PASV|TYPE)")); });
     // "." and ".." are never entered; nothing is removed after the way up failed.
-    QCOMPARE(commands, (QStringList{"PWD", "DELE sub", "CWD sub", "LIST", "DELE f.txt", "CDUP",
-                                    "CWD /start"}));
+    QCOMPARE(commands, (QStringList{"PWD", "DELE sub", "CWD sub", "PWD", "LIST", "DELE f.txt",
+                                    "CDUP", "CWD /start"}));
 }
 
 void TestRemoteDelete::windowDeletesOnKeyAndOpensFolders()

@@ -121,6 +121,7 @@ void TestRemoteWindow::everyCommandSendsTheListedBytes()
     FaultServer server;
     QVERIFY(server.start(QJsonObject{
         {"latin1", true},
+        {"followCwd", true},
         {"listings", QJsonArray{listLine(false, "\xff.txt") + listLine(false, "\xef\xbf\xbd.txt") +
                                     listLine(true, "d\xe9"),
                                 listLine(false, "\xe9t\xe9.txt")}},

@@ -25,6 +25,13 @@ Script keys:
   mdtm: {name: "YYYYMMDDHHMMSS"} answered by MDTM for a file of "files"; a file that STOR
     or APPE wrote gets a new time of its own each time (kept through RNFR/RNTO), and a
     file with neither answers "20200101000000"
+  followCwd: true, for PWD to follow the CWD and CDUP the server accepted (from "pwd" on)
+  tree: {"/dir": text or {"LIST": text, "MLSD": text}}: the folders of a server; implies
+    followCwd, a CWD to a folder not in it is refused, LIST and MLSD send the current
+    folder's text, and each DELE or RMD is logged as "DELETED /dir/name" ("REMOVED ...")
+  cwdTo: {"/dir/name": "/elsewhere"}: where a CWD into that folder really lands (a link)
+  pwdAs: {"/dir": "/text"}: what PWD says while in that folder, in place of its path
+  refuse: ["/dir/name", ...]: DELE and RMD of these are answered 550
   latin1: true, to read and write every text byte for byte (U+0000-U+00FF), so a
     script can hold names that are not UTF-8; the log then shows each byte as that
     character
@@ -60,6 +67,7 @@ A rule may have:
 import argparse
 import json
 import os
+import posixpath
 import select
 import socket
 import ssl
@@ -95,6 +103,9 @@ class Session:
         self.protect_data = False
         self.listings = list(script.get("listings", [script.get("listing", "")]))
         self.codec = ("latin-1", "strict") if script.get("latin1") else ("utf-8", "surrogateescape")
+        self.tree = script.get("tree")
+        self.follow_cwd = bool(self.tree) or bool(script.get("followCwd"))
+        self.cwd = script.get("pwd", "/")
 
     # ---- plumbing
     def send_raw(self, data):
@@ -181,6 +192,11 @@ class Session:
         return self.tls_context.wrap_socket(sock, server_side=True, suppress_ragged_eofs=False)
 
     def payload(self, verb, argument):
+        if verb in ("LIST", "MLSD", "NLST") and self.tree:
+            listing = self.tree.get(self.cwd, "")
+            if isinstance(listing, dict):
+                listing = listing.get(verb, listing.get("LIST", ""))
+            return listing.encode(*self.codec)
         if verb in ("LIST", "MLSD", "NLST"):
             listing = self.listings.pop(0) if len(self.listings) > 1 else self.listings[0]
             return listing.encode(*self.codec)
@@ -332,6 +348,8 @@ class Session:
         if verb in ("PORT", "EPRT") and not rule:
             self.active_target = self.parse_active(verb, argument)
             return self.deliver(rule, "200 Active data connection set up.")
+        if self.follow_cwd and not rule and verb in ("CWD", "CDUP", "PWD", "DELE", "RMD"):
+            return self.handle_in_tree(verb, argument)
         if verb == "RNFR" and not rule:
             self.rename_from = argument
         elif verb == "RNTO" and not rule and self.rename_from in self.stored:
@@ -364,6 +382,28 @@ class Session:
         }
         alive = self.deliver(rule, defaults.get(verb, "500 Unknown command."))
         return alive and verb != "QUIT"
+
+    def handle_in_tree(self, verb, argument):
+        """CWD, CDUP, PWD, DELE and RMD of a server whose current directory moves."""
+        if verb == "PWD":
+            shown = self.script.get("pwdAs", {}).get(self.cwd, self.cwd)
+            return self.deliver({}, '257 "%s" is the current directory.' % shown.replace('"', '""'))
+        name = ".." if verb == "CDUP" else argument
+        path = posixpath.normpath(posixpath.join(self.cwd, name)).replace("//", "/")
+        if verb in ("DELE", "RMD"):
+            if path in self.script.get("refuse", []):
+                return self.deliver({}, "550 Permission denied.")
+            if verb == "DELE" and self.tree and path in self.tree:
+                return self.deliver({}, "550 Is a folder.")
+            self.stored.pop(argument, None)
+            if self.tree:
+                self.log_line("%s %s" % ("DELETED" if verb == "DELE" else "REMOVED", path))
+            return self.deliver({}, "250 Deleted." if verb == "DELE" else "250 Removed.")
+        path = self.script.get("cwdTo", {}).get(path, path)
+        if self.tree and path not in self.tree:
+            return self.deliver({}, "550 No such folder.")
+        self.cwd = path
+        return self.deliver({}, "250 Directory changed.")
 
     @staticmethod
     def parse_active(verb, argument):

@@ -64,7 +64,10 @@ void TransferFaultsTest::cleanup()
 bool TransferFaultsTest::startServer(const QJsonObject& script)
 {
     m_server = std::make_unique<FaultServer>();
-    if (!m_server->start(script) || !m_connection.open(m_server->port()))
+    // Folder downloads enter only where PWD confirms they arrived.
+    QJsonObject moving = script;
+    moving["followCwd"] = true;
+    if (!m_server->start(moving) || !m_connection.open(m_server->port()))
         return false;
     m_host.connection = m_connection.connection;
     return true;

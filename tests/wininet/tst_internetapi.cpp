@@ -67,6 +67,22 @@ private Q_SLOTS:
             QCOMPARE(QByteArray::fromStdString(parsed), path);
     }
 
+    void commandsThatWouldSplitOrShortenNeverLeave()
+    {
+        // A NUL would make the server act on the name up to it; CR or LF would start a
+        // second command. Nothing of such a command is sent, and the next one still works.
+        FaultServer server;
+        QVERIFY(server.start({}));
+        wininet::ControlChannel channel;
+        QCOMPARE(channel.open("127.0.0.1", server.port()), DWORD(ERROR_SUCCESS));
+        using namespace std::string_view_literals;
+        for (const std::string_view command : {"DELE a\0b"sv, "DELE a\rb"sv, "DELE a\nb"sv})
+            QCOMPARE(channel.send(command), DWORD(ERROR_INVALID_PARAMETER));
+        QCOMPARE(channel.send("NOOP"), DWORD(ERROR_SUCCESS));
+        QTRY_VERIFY(server.received().contains("NOOP"));
+        QVERIFY(!server.received().join('\n').contains("DELE"));
+    }
+
     void passivePorts_data()
     {
         QTest::addColumn<QByteArray>("reply");

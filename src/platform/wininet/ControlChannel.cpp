@@ -57,6 +57,11 @@ DWORD ControlChannel::send(std::string_view command)
 {
     if (!m_socket.isOpen())
         return ERROR_FTP_DROPPED;
+    // CR or LF would end the command early and make the rest a second command; a NUL is where
+    // the server's C code would cut the name short, so "DELE a\0b" would delete "a". No such
+    // command leaves, whichever way its text got here.
+    if (command.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
+        return ERROR_INVALID_PARAMETER;
     std::string line(command);
     line += "\r\n";
     return sendAll(m_socket, line.data(), line.size(), Deadline::after(sendTimeoutMs(), m_cancel));

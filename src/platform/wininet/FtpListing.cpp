@@ -9,6 +9,9 @@
 #include <cstring>
 #include <ctime>
 #include <fnmatch.h>
+#include <set>
+#include <string>
+#include <vector>
 
 namespace wininet {
 namespace {
@@ -181,20 +184,11 @@ bool isPattern(std::string_view text)
 
 } // namespace
 
-DWORD listDirectory(const std::shared_ptr<FtpSession>& session, std::string_view search,
-                    PackedListing& entries)
+namespace {
+
+DWORD readEntries(const std::shared_ptr<FtpSession>& session, bool mlsd, std::string_view directory,
+                  std::string_view pattern, PackedListing& entries)
 {
-    // "*.txt" lists the directory and keeps the matching names; "dir/*.c" lists dir.
-    std::string_view directory = search;
-    std::string_view pattern;
-    if (isPattern(search)) {
-        const std::size_t slash = search.rfind('/');
-        directory = slash == std::string_view::npos ? std::string_view() : search.substr(0, slash);
-        pattern = slash == std::string_view::npos ? search : search.substr(slash + 1);
-        if (pattern == "*" || pattern == "*.*")
-            pattern = {};
-    }
-    const bool mlsd = session->offersMlsd();
     std::string command = mlsd ? "MLSD" : "LIST";
     if (!directory.empty())
         command.append(" ").append(directory);
@@ -208,6 +202,78 @@ DWORD listDirectory(const std::shared_ptr<FtpSession>& session, std::string_view
     session->setListingUnknownLines(lines.notUnderstood());
     if (error) {
         entries = PackedListing(); // never a part of the listing
+        return error;
+    }
+    return ERROR_SUCCESS;
+}
+
+bool isFolder(const WIN32_FIND_DATAA& entry)
+{
+    return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Keeps the folder mark of MLSD's folders only where the ls-style listing shows the same name
+// as a folder too: pyftpdlib's MLSD writes "type=dir" for a link to a folder ("stat", not
+// "lstat"), while its LIST line starts with "l". A folder the LIST does not confirm (a link,
+// a name it writes differently, a LIST that fails) is handed out as a link, which a tree walk
+// never enters.
+DWORD confirmFolders(const std::shared_ptr<FtpSession>& session, std::string_view directory,
+                     PackedListing& entries)
+{
+    std::vector<WIN32_FIND_DATAA> all;
+    all.reserve(entries.size());
+    bool anyFolder = false;
+    for (WIN32_FIND_DATAA entry{}; entries.take(entry);) {
+        const std::string_view name(entry.cFileName, ::strnlen(entry.cFileName, MAX_PATH));
+        anyFolder = anyFolder || (isFolder(entry) && name != "." && name != "..");
+        all.push_back(entry);
+    }
+    std::set<std::string, std::less<>> confirmed;
+    if (anyFolder) {
+        PackedListing lsForm;
+        const DWORD error = readEntries(session, false, directory, {}, lsForm);
+        if (error == ERROR_INTERNET_OPERATION_CANCELLED || session->checkReady() != 0)
+            return error != ERROR_SUCCESS ? error : session->checkReady();
+        for (WIN32_FIND_DATAA entry{}; lsForm.take(entry);)
+            if (isFolder(entry))
+                confirmed.emplace(entry.cFileName, ::strnlen(entry.cFileName, MAX_PATH));
+    }
+    PackedListing checked;
+    for (WIN32_FIND_DATAA& entry : all) {
+        const std::string_view name(entry.cFileName, ::strnlen(entry.cFileName, MAX_PATH));
+        if (isFolder(entry) && name != "." && name != ".." && !confirmed.contains(name)) {
+            entry.dwFileAttributes &= ~FILE_ATTRIBUTE_DIRECTORY;
+            entry.dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+        }
+        if (!checked.add(entry))
+            return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    entries = std::move(checked);
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+DWORD listDirectory(const std::shared_ptr<FtpSession>& session, std::string_view search,
+                    PackedListing& entries, bool realFolders)
+{
+    // "*.txt" lists the directory and keeps the matching names; "dir/*.c" lists dir.
+    std::string_view directory = search;
+    std::string_view pattern;
+    if (isPattern(search)) {
+        const std::size_t slash = search.rfind('/');
+        directory = slash == std::string_view::npos ? std::string_view() : search.substr(0, slash);
+        pattern = slash == std::string_view::npos ? search : search.substr(slash + 1);
+        if (pattern == "*" || pattern == "*.*")
+            pattern = {};
+    }
+    const bool mlsd = session->offersMlsd();
+    if (const DWORD error = readEntries(session, mlsd, directory, pattern, entries))
+        return error;
+    if (!mlsd || !realFolders)
+        return ERROR_SUCCESS;
+    if (const DWORD error = confirmFolders(session, directory, entries)) {
+        entries = PackedListing();
         return error;
     }
     return ERROR_SUCCESS;

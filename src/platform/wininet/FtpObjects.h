@@ -99,7 +99,8 @@ private:
 // empty, a path, or a wildcard pattern on the names. cancelPending() on the session ends it
 // with ERROR_INTERNET_OPERATION_CANCELLED; more than PackedListing::kMaxEntries entries or
 // kMaxListingBytes of text fail it with ERROR_NOT_ENOUGH_MEMORY. Never a partial listing.
+// `realFolders`: see FTP_FIND_REAL_FOLDERS.
 DWORD listDirectory(const std::shared_ptr<FtpSession>& session, std::string_view search,
-                    PackedListing& entries);
+                    PackedListing& entries, bool realFolders = false);
 
 } // namespace wininet

@@ -54,7 +54,8 @@ DWORD FtpSession::checkReady() const
 DWORD FtpSession::exchange(std::string_view command, FtpReply& reply)
 {
     if (const DWORD error = m_control.send(command))
-        return broken(error);
+        // Refused before a byte left: the connection is as it was.
+        return error == ERROR_INVALID_PARAMETER ? error : broken(error);
     // One deadline for the whole answer: a server dripping out "150" lines, each inside the
     // time-out, must not hold the call for a time-out per line.
     const Deadline deadline = cancellableDeadline(receiveTimeoutMs());

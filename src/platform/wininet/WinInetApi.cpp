@@ -195,7 +195,7 @@ BOOL FtpRenameFileA(HINTERNET hConnect, LPCSTR lpszExisting, LPCSTR lpszNew)
 }
 
 HINTERNET FtpFindFirstFileA(HINTERNET hConnect, LPCSTR lpszSearchFile,
-                            LPWIN32_FIND_DATAA lpFindFileData, DWORD, DWORD_PTR)
+                            LPWIN32_FIND_DATAA lpFindFileData, DWORD dwFlags, DWORD_PTR)
 {
     if (!findHandle(hConnect, HandleKind::Connect))
         return failHandle(ERROR_INVALID_HANDLE);
@@ -204,7 +204,8 @@ HINTERNET FtpFindFirstFileA(HINTERNET hConnect, LPCSTR lpszSearchFile,
     DWORD error = ERROR_SUCCESS;
     const auto session = readySession(hConnect, error);
     PackedListing entries;
-    if (!session || (error = listDirectory(session, lpszSearchFile ? lpszSearchFile : "", entries)))
+    if (!session || (error = listDirectory(session, lpszSearchFile ? lpszSearchFile : "", entries,
+                                           (dwFlags & FTP_FIND_REAL_FOLDERS) != 0)))
         return failHandle(error);
     if (entries.empty())
         return failHandle(ERROR_NO_MORE_FILES);
