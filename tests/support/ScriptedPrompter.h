@@ -19,6 +19,8 @@ public:
         bool prefixOnly = false;      // the text need only begin with `text`
         CertificateAnswer certificate = CertificateAnswer::Refuse;
         bool changed = false; // Certificate: the changed-certificate warning is expected
+        ExistsAnswer exists{};
+        bool canResume = false; // Exists: Resume is expected among the choices
     };
     struct Seen
     {
@@ -50,6 +52,9 @@ public:
     // A certificate box, new (`changed` false) or the changed-certificate warning; its text is
     // not compared but kept in seen() for the test to check.
     ScriptedPrompter& expectCertificate(bool changed, CertificateAnswer answer);
+    // The question about a file whose name is taken, whose text begins with `textStart`
+    // (the lines after it show sizes and times); `canResume`: Resume must be offered.
+    ScriptedPrompter& expectExists(const QString& textStart, bool canResume, ExistsAnswer answer);
 
     // Ignore beeps altogether (for tests that are not about them).
     void setIgnoreBeeps(bool ignore) { m_ignoreBeeps = ignore; }
@@ -80,6 +85,7 @@ public:
     std::optional<QString> inputPassword(const QString& caption, const QString& prompt) override;
     CertificateAnswer askCertificate(const QString& caption, const QString& text,
                                      bool changed) override;
+    ExistsAnswer askExists(const QString& caption, const QString& text, bool canResume) override;
 
 private:
     // Takes the next step, checking it is of `kind` with `text`; nullopt when it is not.

@@ -28,6 +28,7 @@ public:
     std::optional<QString> inputPassword(const QString& caption, const QString& prompt) override;
     CertificateAnswer askCertificate(const QString& caption, const QString& text,
                                      bool changed) override;
+    ExistsAnswer askExists(const QString& caption, const QString& text, bool canResume) override;
 
     // The width a window needs for its title bar to show `title` whole: the text and what the
     // window manager puts beside it (the window icon, up to three buttons, margins).
