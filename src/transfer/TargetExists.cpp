@@ -7,6 +7,8 @@
 #include "transfer/ResumeData.h"
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferNames.h"
+#include "transfer/UnfinishedUploads.h"
+#include "transfer/UploadResume.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -74,6 +76,33 @@ bool LocalNameTaken(const LocalDirectory& folder, const QString& name)
 bool SameServerName(const QByteArray& a, const QByteArray& b)
 {
     return a.size() == b.size() && a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+// True when an earlier download of the same listed file left partial data that the download
+// offers to continue: that question stands for this one, as the earlier download was already
+// meant to replace the file here.
+bool EarlierDownloadAsks(const LocalDirectory& folder, const RemoteStamp& listed,
+                         const QString& localName, const PartialDownloadNames* known)
+{
+    const std::optional<PartialDownload> earlier =
+        FindPartialDownload(folder, localName, listed, known);
+    return earlier && earlier->unchanged;
+}
+
+// The same for an upload whose earlier copy the upload offers to continue.
+bool EarlierUploadAsks(BatchHost& host, RemoteFolderFiles& files, const LocalFileReader& source,
+                       const QString& localPath, const QByteArray& remoteName)
+{
+    const UnfinishedUploads* store = host.unfinishedUploads();
+    const QByteArray server = host.serverIdentity();
+    if (!store || server.isEmpty() || source.size() < kResumableUploadMin)
+        return false;
+    const std::optional<QByteArray> folder = files.names().directory(host.connectionHandle());
+    if (!folder)
+        return false;
+    const std::optional<UnfinishedUpload> earlier = store->find(server, *folder, remoteName);
+    return earlier && earlier->local == LocalStamp{QFile::encodeName(localPath), source.size(),
+                                                   source.modifiedNs()};
 }
 
 } // namespace
@@ -211,7 +240,8 @@ bool DownloadListedFileAsked(BatchHost& host, const LocalDirectory& folder,
         ::fstatat(folder.fd(), QFile::encodeName(localName).constData(), &info,
                   AT_SYMLINK_NOFOLLOW) != 0 ||
         S_ISLNK(info.st_mode) || S_ISDIR(info.st_mode) ||
-        (presentAsked && HoldsCompleteDownload(folder, localName, listed)))
+        (presentAsked && HoldsCompleteDownload(folder, localName, listed)) ||
+        EarlierDownloadAsks(folder, listed, localName, known))
         return DownloadListedFileAt(host, folder, listed, localName, known);
 
     const qint64 localMinutes = LocalMinutes(info.st_mtim.tv_sec);
@@ -253,6 +283,8 @@ bool UploadFileAsked(BatchHost& host, const LocalSource& localFile, DWORD transf
         return UploadFile(host, localFile, transferType, files.names());
 
     LocalFileReader source(localFile);
+    if (EarlierUploadAsks(host, files, source, localFile.path(), remoteText.toUtf8()))
+        return UploadFile(host, localFile, transferType, files.names());
     const qint64 localMinutes = LocalMinutes(source.modifiedNs() / kNanosecondsPerSecond);
     const std::optional<QByteArray> directory = files.names().directory(host.connectionHandle());
     const QString place =
