@@ -431,7 +431,7 @@ void TestLocalCommands::failuresInAReadOnlyFolderSayWhatWhereAndWhy_data()
                                  << "\"%1/sub\" could not be deleted: %2." << false;
     QTest::newRow("rename") << "rename"
                             << "a.txt"
-                            << "\"a.txt\" could not be renamed to \"b.txt\": %2." << true;
+                            << "\"a.txt\" could not be renamed to \"c.txt\": %2." << true;
     QTest::newRow("new folder") << "new folder"
                                 << "new"
                                 << "The directory \"%1/new\" could not be created: %2." << true;
@@ -458,7 +458,8 @@ void TestLocalCommands::failuresInAReadOnlyFolderSayWhatWhereAndWhy()
     }
     if (beep)
         f.prompter.expectBeep(MB_ICONEXCLAMATION);
-    f.prompter.expectMessage(message.arg(folder, QStringLiteral("File access denied")));
+    f.prompter.expectMessage(
+        message.replace("%1", folder).replace("%2", QStringLiteral("File access denied")));
     {
         RunAsUnprivileged unprivileged;
         if (!unprivileged.ok())
@@ -469,7 +470,7 @@ void TestLocalCommands::failuresInAReadOnlyFolderSayWhatWhereAndWhy()
             const int row = f.rowOf(entry);
             bool allow = false;
             f.window->LocalFilesEditing(row, allow);
-            QString text = QStringLiteral("b.txt");
+            QString text = QStringLiteral("c.txt");
             f.window->LocalFilesEdited(row, text);
             QCOMPARE(text, entry);
         } else {
