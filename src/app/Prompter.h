@@ -24,7 +24,15 @@ enum class PromptKind {
     Certificate,
     Password,
     Choice,
-    PlainFtp
+    PlainFtp,
+    Exists
+};
+// What to do with a file whose name the destination of a transfer already holds.
+enum class ExistsAction { Overwrite, OverwriteIfNewer, Resume, Rename, Skip, Cancel };
+struct ExistsAnswer
+{
+    ExistsAction action = ExistsAction::Cancel;
+    bool applyToRest = false; // the same answer for every later such file of this transfer
 };
 // What the user says to a server certificate that no trusted authority vouches for.
 enum class CertificateAnswer { Refuse, TrustOnce, TrustAlways };
@@ -71,6 +79,17 @@ public:
         (void)caption;
         (void)prompt;
         return std::nullopt;
+    }
+    // "The target file already exists": Overwrite, Overwrite if the source is newer, Resume
+    // (offered only when `canResume`), Rename, Skip, and a check box to apply the choice to
+    // the rest of the transfer; Cancel stops the transfer. A prompter that cannot ask cancels,
+    // so nothing is replaced without the user's word.
+    virtual ExistsAnswer askExists(const QString& caption, const QString& text, bool canResume)
+    {
+        (void)caption;
+        (void)text;
+        (void)canResume;
+        return {};
     }
     // Shows a server certificate (`text` says why it is not trusted and what it is) with the
     // choices to trust it once, always, or not at all. `changed`: a certificate the user

@@ -71,9 +71,9 @@ void emptyFolder(int dirFd, dev_t device)
 
 } // namespace
 
-void deleteLocalFile(const QString& path)
+int deleteLocalFile(const QString& path)
 {
-    (void)::unlink(QFile::encodeName(path).constData());
+    return ::unlink(QFile::encodeName(path).constData()) == 0 ? 0 : errno;
 }
 
 void DeleteLocalFolder(const QString& path)

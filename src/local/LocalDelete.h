@@ -1,10 +1,10 @@
 #pragma once
 #include <QString>
 
-// Deletes one file (not a folder) for good. Like the attribute reset before it, the result
-// is not reported: a file that stays simply shows again in the next listing.
+// Deletes one file (not a folder) for good; 0, or the errno of the failure for the caller to
+// report: a file that silently stays looks as if the delete had not been asked for.
 // A read-only file goes too: on Linux only the folder's permissions guard its entries.
-void deleteLocalFile(const QString& path);
+int deleteLocalFile(const QString& path);
 
 // Deletes the folder `path` with everything in it, depth first, and throws FileSystemError
 // when the folder itself can't be removed. Entries that can't be deleted are skipped, which

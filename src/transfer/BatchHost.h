@@ -1,7 +1,10 @@
 #pragma once
+#include "app/Prompter.h"
 #include "ftp/FileListRow.h"
+
 #include "transfer/CancelFlag.h"
 #include "transfer/TransferHost.h"
+#include <optional>
 
 // What the batch commands need beyond the single-file engine: the cursor, the two list
 // rebuilds and the error box of a local file failure. The main window implements it.
@@ -14,6 +17,12 @@ public:
     virtual void listLocalFiles() = 0;
     // The error box of a local file-system failure, with the system's description.
     virtual void showFileError(const QString& text) = 0;
+    // The question about a file whose name the destination already holds (Prompter's
+    // askExists).
+    virtual ExistsAnswer askExists(const QString& text, bool canResume) = 0;
+    // Asks for another name for such a file, starting from `proposal`; nothing when the user
+    // cancelled.
+    virtual std::optional<QString> askNewName(const QString& prompt, const QString& proposal) = 0;
 };
 
 // A host whose local folder is fixed, everything else passed on to another host: the
@@ -41,6 +50,14 @@ public:
     void listRemoteFiles() override { m_outer.listRemoteFiles(); }
     void listLocalFiles() override { m_outer.listLocalFiles(); }
     void showFileError(const QString& text) override { m_outer.showFileError(text); }
+    ExistsAnswer askExists(const QString& text, bool canResume) override
+    {
+        return m_outer.askExists(text, canResume);
+    }
+    std::optional<QString> askNewName(const QString& prompt, const QString& proposal) override
+    {
+        return m_outer.askNewName(prompt, proposal);
+    }
 
 private:
     BatchHost& m_outer;

@@ -10,6 +10,7 @@
 #include "transfer/ProgressSink.h"
 #include "transfer/RemoteReplace.h"
 #include "transfer/ResumeData.h"
+#include "transfer/TargetExists.h"
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferNames.h"
 
@@ -59,6 +60,7 @@ struct FolderUpload
 {
     std::vector<FolderId> chain;
     RemotePlace place;
+    ExistingTargets* targets = nullptr;
     int skippedLinks = 0;
     QString firstSkippedLink;
 
@@ -151,12 +153,13 @@ private:
 bool UploadFolderContents(BatchHost& host, const LocalDirectory& folder, FolderUpload& upload);
 
 // The entry `name` of `folder`, which was seen as `info` (without following a link).
-// `names`: what is known of the names in the remote folder the entry goes to.
+// `files`: what is known of the files in the remote folder the entry goes to.
 bool UploadFolderEntry(BatchHost& host, const LocalDirectory& folder, const QString& name,
-                       const struct stat& info, FolderUpload& upload, RemoteFolderNames& names)
+                       const struct stat& info, FolderUpload& upload, RemoteFolderFiles& files)
 {
     if (!S_ISDIR(info.st_mode))
-        return UploadFile(host, LocalSource(folder, name), FTP_TRANSFER_TYPE_BINARY, names);
+        return UploadFileAsked(host, LocalSource(folder, name), FTP_TRANSFER_TYPE_BINARY, files,
+                               *upload.targets);
     const std::optional<LocalDirectory> subfolder = folder.subfolder(name, false);
     if (!subfolder) { // made a link since it was looked at
         upload.skipLink(JoinLocalPath(folder.path(), name));
@@ -189,6 +192,7 @@ bool UploadFolderContents(BatchHost& host, const LocalDirectory& folder, FolderU
     }
     RemoteFolderNames names =
         created ? RemoteFolderNames::emptyFolder() : RemoteFolderNames(host.connectionHandle());
+    RemoteFolderFiles files(names);
     LocalFolderReader reader(folder);
     bool result = true;
     for (QString name = reader.next(); !name.isEmpty() && BatchGoesOn(host) && !upload.place.lost;
@@ -207,7 +211,7 @@ bool UploadFolderContents(BatchHost& host, const LocalDirectory& folder, FolderU
         }
         host.progress().ShowProgress(QStringLiteral("Uploading \"%1\"").arg(path),
                                      QStringLiteral("Uploading"), true, true);
-        if (!UploadFolderEntry(host, folder, name, info, upload, names)) {
+        if (!UploadFolderEntry(host, folder, name, info, upload, files)) {
             if (!upload.place.lost) // the failed way up was reported; nothing more to say
                 host.reportFtpError(kUploadFolderFailed);
             result = false;
@@ -260,6 +264,7 @@ struct FolderDownload
     RemotePlace place;
     // Which folders the download may enter, and what it passed over.
     RemoteTreeWalk walk;
+    ExistingTargets* targets = nullptr;
 };
 
 QString PassedOverText(const QString& folder, const QString& lines)
@@ -343,7 +348,8 @@ bool DownloadFolderContents(BatchHost& host, const LocalDirectory& parent,
         const bool ok =
             entry.isFolder
                 ? DownloadFolderContents(inner, *folder, entry.serverName, shown, download)
-                : DownloadListedFileAt(inner, *folder, stamp, entry.name, &partials);
+                : DownloadListedFileAsked(inner, *folder, stamp, entry.name, *download.targets,
+                                          &partials, true);
         result = result && ok;
         host.progress().SetProgressPosition(0);
     }
@@ -351,12 +357,14 @@ bool DownloadFolderContents(BatchHost& host, const LocalDirectory& parent,
 }
 } // namespace
 
-FolderOutcome UploadFolder(BatchHost& host, const QString& folderPath)
+FolderOutcome UploadFolder(BatchHost& host, const QString& folderPath, ExistingTargets* targets)
 {
     if (CancelRequested)
         return FolderOutcome::Done;
     const LocalDirectory root(folderPath);
+    ExistingTargets ownTargets;
     FolderUpload upload;
+    upload.targets = targets ? targets : &ownTargets;
     upload.chain.push_back(IdOf(root));
     const bool result = UploadFolderContents(host, root, upload);
     if (upload.skippedLinks > 0)
@@ -364,10 +372,13 @@ FolderOutcome UploadFolder(BatchHost& host, const QString& folderPath)
     return OutcomeOf(result, upload.place);
 }
 
-FolderOutcome DownloadFolder(BatchHost& host, const QByteArray& remoteName)
+FolderOutcome DownloadFolder(BatchHost& host, const QByteArray& remoteName,
+                             ExistingTargets* targets)
 {
     const LocalDirectory root(host.localFolder());
+    ExistingTargets ownTargets;
     FolderDownload download(host.connectionHandle());
+    download.targets = targets ? targets : &ownTargets;
     const bool result =
         DownloadFolderContents(host, root, remoteName, ServerNameText(remoteName), download);
     if (!download.walk.passedOver().isEmpty())

@@ -8,6 +8,7 @@
 #include <vector>
 
 class BatchHost;
+class ExistingTargets;
 
 // How a folder operation ended.
 enum class FolderOutcome {
@@ -23,8 +24,10 @@ enum class FolderOutcome {
 // in the current remote directory (created, or used when it exists). Unless stranded, the
 // remote directory is back where it was when this returns, also when a local error is
 // thrown. Failed when an entry failed ("Error uploading folder." was shown for it); Done when
-// cancelled.
-FolderOutcome UploadFolder(BatchHost& host, const QString& folderPath);
+// cancelled. A file whose name the remote folder holds is asked about first (`targets`: the
+// batch's answers so far; none: the folder's own).
+FolderOutcome UploadFolder(BatchHost& host, const QString& folderPath,
+                           ExistingTargets* targets = nullptr);
 
 // The mirror of UploadFolder: fetches the remote folder `remoteName` (the server's own bytes,
 // as a row's serverName()) of the current remote directory with everything in it into a
@@ -33,8 +36,10 @@ FolderOutcome UploadFolder(BatchHost& host, const QString& folderPath);
 // stranded, the remote directory is back where it was when this returns. Failed when an entry
 // failed (each failure was already shown); Done when cancelled. Started again after a Cancel or a
 // failure, it asks once whether to skip the files a download already brought here whole (same
-// remote name, size and time), and offers to resume the one that broke off.
-FolderOutcome DownloadFolder(BatchHost& host, const QByteArray& remoteName);
+// remote name, size and time), and offers to resume the one that broke off. Any other local
+// file in the way is asked about as UploadFolder asks.
+FolderOutcome DownloadFolder(BatchHost& host, const QByteArray& remoteName,
+                             ExistingTargets* targets = nullptr);
 
 // One entry of the current remote directory.
 struct RemoteEntry

@@ -8,6 +8,7 @@
 #include "transfer/ProgressSink.h"
 #include "transfer/RemoteReplace.h"
 #include "transfer/ResumeData.h"
+#include "transfer/TargetExists.h"
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferNames.h"
 
@@ -66,6 +67,8 @@ void UploadSelection(BatchHost& commandHost, RowSelection& localRows)
     }
     RunBatch(commandHost, [&](BatchHost& host) {
         RemoteFolderNames names(host.connectionHandle());
+        RemoteFolderFiles files(names);
+        ExistingTargets targets;
         for (int row = localRows.nextSelected(-1); row >= 0 && BatchGoesOn(host);
              row = localRows.nextSelected(row)) {
             localRows.deselect(row);
@@ -75,10 +78,10 @@ void UploadSelection(BatchHost& commandHost, RowSelection& localRows)
             // A failed item was already reported; the batch goes on with the next one, unless
             // the remote directory is no longer the one its items are meant for.
             if (item.isFolder()) {
-                if (UploadFolder(host, path) == FolderOutcome::Stranded)
+                if (UploadFolder(host, path, &targets) == FolderOutcome::Stranded)
                     break;
             } else {
-                UploadFile(host, path, FTP_TRANSFER_TYPE_BINARY, names);
+                UploadFileAsked(host, path, FTP_TRANSFER_TYPE_BINARY, files, targets);
             }
             host.progress().SetProgressPosition(0);
         }
@@ -96,6 +99,7 @@ void DownloadSelection(BatchHost& commandHost, RowSelection& remoteRows)
     }
     RunBatch(commandHost, [&](BatchHost& host) {
         bool lastSucceeded = true;
+        ExistingTargets targets;
         for (int row = remoteRows.nextSelected(-1); row >= 0 && BatchGoesOn(host);
              row = remoteRows.nextSelected(row)) {
             remoteRows.deselect(row);
@@ -103,7 +107,7 @@ void DownloadSelection(BatchHost& commandHost, RowSelection& remoteRows)
             host.progress().ShowProgress(QStringLiteral("Downloading ") + item.name,
                                          kDownloadingTitle, true, true);
             if (item.isFolder()) {
-                const FolderOutcome outcome = DownloadFolder(host, item.serverName());
+                const FolderOutcome outcome = DownloadFolder(host, item.serverName(), &targets);
                 lastSucceeded = outcome == FolderOutcome::Done;
                 if (outcome == FolderOutcome::Stranded) {
                     // The rows no longer name what is in the remote current directory; the
@@ -112,8 +116,10 @@ void DownloadSelection(BatchHost& commandHost, RowSelection& remoteRows)
                     break;
                 }
             } else {
-                lastSucceeded = DownloadListedFile(
-                    host, RemoteStamp{item.serverName(), item.size, item.modifiedTime}, item.name);
+                lastSucceeded = DownloadListedFileAsked(
+                    host, LocalDirectory(host.localFolder()),
+                    RemoteStamp{item.serverName(), item.size, item.modifiedTime}, item.name,
+                    targets);
             }
             host.progress().SetProgressPosition(0);
         }
@@ -129,14 +135,16 @@ void UploadDroppedItems(BatchHost& commandHost, const QStringList& paths)
         return;
     RunBatch(commandHost, [&](BatchHost& host) {
         RemoteFolderNames names(host.connectionHandle());
+        RemoteFolderFiles files(names);
+        ExistingTargets targets;
         for (const QString& path : paths) {
             const bool folder = IsLocalFolder(path);
             host.progress().ShowProgress(UploadingText(path), kUploadingTitle, true, true);
             if (folder) {
-                if (UploadFolder(host, path) == FolderOutcome::Stranded)
+                if (UploadFolder(host, path, &targets) == FolderOutcome::Stranded)
                     break;
             } else {
-                UploadFile(host, path, FTP_TRANSFER_TYPE_BINARY, names);
+                UploadFileAsked(host, path, FTP_TRANSFER_TYPE_BINARY, files, targets);
             }
             host.progress().SetProgressPosition(0);
             if (!BatchGoesOn(host))

@@ -284,7 +284,7 @@ bool Receive(Receiving& in, const QByteArray& remoteName, qint64 expectedSize, P
 bool Download(TransferHost& host, const LocalDirectory& folder, const QByteArray& remoteName,
               const QString& localName, qint64 expectedSize, DWORD transferType,
               PartialData partial, const RemoteStamp* listed,
-              const PartialDownloadNames* known = nullptr)
+              const PartialDownloadNames* known = nullptr, const ResumePlan* decided = nullptr)
 {
     if (const QString refusal = RefusedDownloadNameText(localName); !refusal.isEmpty()) {
         host.warn(refusal);
@@ -297,7 +297,9 @@ bool Download(TransferHost& host, const LocalDirectory& folder, const QByteArray
         return false;
     }
     ResumePlan plan;
-    if (listed && !PlanResume(host, folder, *listed, localName, known, plan)) {
+    if (decided)
+        plan = *decided;
+    else if (listed && !PlanResume(host, folder, *listed, localName, known, plan)) {
         CancelRequested = true;
         return true;
     }
@@ -360,4 +362,13 @@ bool DownloadListedFileAt(TransferHost& host, const LocalDirectory& folder,
 {
     return Download(host, folder, listed.serverName, localName, listed.size,
                     FTP_TRANSFER_TYPE_BINARY, PartialData::Keep, &listed, known);
+}
+
+bool DownloadListedFileOnto(TransferHost& host, const LocalDirectory& folder,
+                            const RemoteStamp& listed, const QString& localName, qint64 have)
+{
+    // The local file itself is what gets continued, as partial data would be.
+    const ResumePlan decided{PartialDownload{localName, have, true}, have};
+    return Download(host, folder, listed.serverName, localName, listed.size,
+                    FTP_TRANSFER_TYPE_BINARY, PartialData::Keep, &listed, nullptr, &decided);
 }

@@ -87,6 +87,10 @@ bool DownloadListedFile(TransferHost& host, const RemoteStamp& listed, const QSt
 bool DownloadListedFileAt(TransferHost& host, const LocalDirectory& folder,
                           const RemoteStamp& listed, const QString& localName,
                           const PartialDownloadNames* known = nullptr);
+// Continues the local file `localName` itself, which holds the first `have` bytes of `listed`
+// (the user said so): the rest is asked for and appended to it.
+bool DownloadListedFileOnto(TransferHost& host, const LocalDirectory& folder,
+                            const RemoteStamp& listed, const QString& localName, qint64 have);
 
 // Whole seconds since TransferStartTime, measured on the clock of the day so that a transfer
 // running across midnight is measured right (one running longer than a day wraps to 0).

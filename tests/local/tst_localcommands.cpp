@@ -55,6 +55,9 @@ private Q_SLOTS:
     void newFolderKeepsBlanksAroundTheName();
     void newFolderThatCannotBeCreatedWarns();
 
+    void failuresInAReadOnlyFolderSayWhatWhereAndWhy_data();
+    void failuresInAReadOnlyFolderSayWhatWhereAndWhy();
+
 private:
     // Points the desktop's association folders at a scratch folder holding `files`
     // (relative path -> contents).
@@ -289,9 +292,13 @@ void TestLocalCommands::failedRenameKeepsTheRealName()
     const int row = f.rowOf("a.txt");
     bool allow = false;
     f.window->LocalFilesEditing(row, allow);
+    f.prompter.expectBeep(MB_ICONEXCLAMATION)
+        .expectMessage(QStringLiteral("\"a.txt\" could not be renamed to \"b.txt\": %1.")
+                           .arg(QString::fromLocal8Bit(std::strerror(EEXIST))));
     QString text = QStringLiteral("b.txt");
     f.window->LocalFilesEdited(row, text);
     QVERIFY(!RenameInProgress);
+    QCOMPARE(text, QStringLiteral("a.txt"));
     QCOMPARE(f.model().row(row).name, QStringLiteral("a.txt"));
     QFile b(f.path("b.txt"));
     QVERIFY(b.open(QIODevice::ReadOnly));
@@ -356,9 +363,10 @@ void TestLocalCommands::deleteStopsAtAFolderThatCannotBeRemoved()
     QVERIFY(openToEveryone(f.root) && openToEveryone(f.path("b_stuck")));
     f.window->setLocalFolder(f.root);
     f.select({"a_goes", "b_stuck", "c_later", "d_later.txt"});
-    const int rowsBefore = f.model().rowCount();
     f.prompter.expectBeep(MB_ICONQUESTION).expectYesNo(kConfirmDelete, true);
-    f.prompter.expectMessage(QString::fromLocal8Bit(std::strerror(ENOTEMPTY)));
+    f.prompter.expectMessage(
+        QStringLiteral("\"%1\" could not be deleted: %2.")
+            .arg(f.path("b_stuck"), QString::fromLocal8Bit(std::strerror(ENOTEMPTY))));
     {
         RunAsUnprivileged unprivileged;
         if (!unprivileged.ok())
@@ -369,8 +377,8 @@ void TestLocalCommands::deleteStopsAtAFolderThatCannotBeRemoved()
     QVERIFY(QFileInfo::exists(f.path("b_stuck/locked/file.txt")));
     QVERIFY(QFileInfo::exists(f.path("c_later")));
     QVERIFY(QFileInfo::exists(f.path("d_later.txt")));
-    // The list is not rebuilt: it still shows the rows as they were chosen.
-    QCOMPARE(f.model().rowCount(), rowsBefore);
+    // The list shows the disk as it is now.
+    QCOMPARE(f.rowNames(), (QStringList{"b_stuck", "c_later", "d_later.txt"}));
     QVERIFY(!QApplication::overrideCursor());
     f.prompter.verifyDone();
 }
@@ -393,9 +401,87 @@ void TestLocalCommands::newFolderThatCannotBeCreatedWarns()
     QVERIFY(QDir(f.root).mkdir("exists"));
     f.window->setLocalFolder(f.root);
     f.prompter.expectBeep(MB_ICONEXCLAMATION)
-        .expectMessage(QStringLiteral("The directory could not be created."));
+        .expectMessage(QStringLiteral("The directory \"%1\" could not be created: %2.")
+                           .arg(f.path("exists"), QString::fromLocal8Bit(std::strerror(EEXIST))));
     f.window->localNewFolder(QStringLiteral("exists"));
     QCOMPARE(f.rowNames(), QStringList{"exists"});
+    f.prompter.verifyDone();
+}
+
+void TestLocalCommands::failuresInAReadOnlyFolderSayWhatWhereAndWhy_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QString>("message"); // %1: the read-only folder, %2: "File access denied"
+    QTest::addColumn<bool>("beep");
+    QTest::newRow("delete a file") << "delete"
+                                   << "a.txt"
+                                   << "\"%1/a.txt\" could not be deleted: %2." << false;
+    QTest::newRow("delete a folder") << "delete"
+                                     << "sub"
+                                     << "\"%1/sub\" could not be deleted: %2." << false;
+    QTest::newRow("delete two files") << "delete"
+                                      << "a.txt,b.txt"
+                                      << "\"%1/a.txt\" could not be deleted: %2.\n"
+                                         "\"%1/b.txt\" could not be deleted: %2."
+                                      << false;
+    // A folder that stays ends the delete, before the file below it in the list.
+    QTest::newRow("delete both") << "delete"
+                                 << "a.txt,sub"
+                                 << "\"%1/sub\" could not be deleted: %2." << false;
+    QTest::newRow("rename") << "rename"
+                            << "a.txt"
+                            << "\"a.txt\" could not be renamed to \"c.txt\": %2." << true;
+    QTest::newRow("new folder") << "new folder"
+                                << "new"
+                                << "The directory \"%1/new\" could not be created: %2." << true;
+}
+
+void TestLocalCommands::failuresInAReadOnlyFolderSayWhatWhereAndWhy()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, entry);
+    QFETCH(QString, message);
+    QFETCH(bool, beep);
+    LocalPaneFixture f;
+    const QString folder = f.path("ro");
+    QVERIFY(QDir(f.root).mkpath("ro/sub") && writeFile(f.path("ro/a.txt"), "kept") &&
+            writeFile(f.path("ro/b.txt"), "kept"));
+    QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0555) == 0);
+    QVERIFY(openToEveryone(f.root));
+    f.window->setLocalFolder(folder);
+    const QStringList before{"sub", "a.txt", "b.txt"};
+    QCOMPARE(f.rowNames(), before);
+    if (command == "delete") {
+        f.select(entry.split(','));
+        f.prompter.expectBeep(MB_ICONQUESTION).expectYesNo(kConfirmDelete, true);
+    }
+    if (beep)
+        f.prompter.expectBeep(MB_ICONEXCLAMATION);
+    f.prompter.expectMessage(
+        message.replace("%1", folder).replace("%2", QStringLiteral("File access denied")));
+    {
+        RunAsUnprivileged unprivileged;
+        if (!unprivileged.ok())
+            QSKIP("can't drop to an unprivileged user to meet a read-only folder");
+        if (command == "delete") {
+            f.window->mnuLocalDeleteClick();
+        } else if (command == "rename") {
+            const int row = f.rowOf(entry);
+            bool allow = false;
+            f.window->LocalFilesEditing(row, allow);
+            QString text = QStringLiteral("c.txt");
+            f.window->LocalFilesEdited(row, text);
+            QCOMPARE(text, entry);
+        } else {
+            f.window->localNewFolder(entry);
+        }
+    }
+    // Nothing changed on disk, and the list says so.
+    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             (QStringList{"a.txt", "b.txt", "sub"}));
+    QCOMPARE(f.rowNames(), before);
+    QVERIFY(!QApplication::overrideCursor());
     f.prompter.verifyDone();
 }
 

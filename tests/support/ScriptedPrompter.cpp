@@ -29,6 +29,8 @@ QString promptKindName(PromptKind kind)
         return QStringLiteral("choice box");
     case PromptKind::PlainFtp:
         return QStringLiteral("plain FTP question");
+    case PromptKind::Exists:
+        return QStringLiteral("file-exists question");
     }
     return QStringLiteral("?");
 }
@@ -75,6 +77,16 @@ ScriptedPrompter& ScriptedPrompter::expectInput(const QString& prompt, std::opti
 ScriptedPrompter& ScriptedPrompter::expectChoice(const QString& text, PromptAnswer answer)
 {
     m_steps.append({PromptKind::Choice, text, 0, answer, std::nullopt});
+    return *this;
+}
+
+ScriptedPrompter& ScriptedPrompter::expectExists(const QString& textStart, bool canResume,
+                                                 ExistsAnswer answer)
+{
+    Step step{PromptKind::Exists, textStart, 0, PromptAnswer::Cancel, std::nullopt, true};
+    step.exists = answer;
+    step.canResume = canResume;
+    m_steps.append(step);
     return *this;
 }
 
@@ -201,9 +213,10 @@ PromptAnswer ScriptedPrompter::askYesNoCancel(const QString& caption, const QStr
 }
 
 std::optional<QString> ScriptedPrompter::inputBox(const QString& caption, const QString& prompt,
-                                                  const QString& /*initialText*/)
+                                                  const QString& initialText)
 {
-    m_seen.append({PromptKind::Input, caption, prompt, {}, 0, MessageIcon::None});
+    // The text the box starts with is kept as the detail, for tests of what it proposes.
+    m_seen.append({PromptKind::Input, caption, prompt, initialText, 0, MessageIcon::None});
     auto step = take(PromptKind::Input, prompt);
     return step ? step->reply : std::nullopt;
 }
@@ -215,6 +228,20 @@ PromptAnswer ScriptedPrompter::askChoice(const QString& caption, const QString& 
                    MessageIcon::Question});
     auto step = take(PromptKind::Choice, text);
     return step ? step->answer : PromptAnswer::Cancel;
+}
+
+ExistsAnswer ScriptedPrompter::askExists(const QString& caption, const QString& text,
+                                         bool canResume)
+{
+    m_seen.append({PromptKind::Exists, caption, text,
+                   canResume ? QStringLiteral("resume") : QString(), 0, MessageIcon::Question});
+    auto step = take(PromptKind::Exists, text);
+    if (!step)
+        return {};
+    if (step->canResume != canResume)
+        m_failures.append(QStringLiteral("file-exists question \"%1\": Resume %2 offered")
+                              .arg(text, canResume ? QString() : QStringLiteral("not")));
+    return step->exists;
 }
 
 std::optional<QString> ScriptedPrompter::inputPassword(const QString& caption,

@@ -20,6 +20,8 @@ public:
         CertificateAnswer certificate = CertificateAnswer::Refuse;
         bool changed = false; // Certificate: the changed-certificate warning is expected
         PlainFtpAnswer plain = PlainFtpAnswer::Cancel; // PlainFtp
+        ExistsAnswer exists{};
+        bool canResume = false; // Exists: Resume is expected among the choices
     };
     struct Seen
     {
@@ -54,6 +56,9 @@ public:
     // The question before plain FTP, ordinary or (`loud`) the warning for a server whose
     // certificate is trusted; its text is not compared but kept in seen().
     ScriptedPrompter& expectPlainFtp(bool loud, PlainFtpAnswer answer);
+    // The question about a file whose name is taken, whose text begins with `textStart`
+    // (the lines after it show sizes and times); `canResume`: Resume must be offered.
+    ScriptedPrompter& expectExists(const QString& textStart, bool canResume, ExistsAnswer answer);
 
     // Ignore beeps altogether (for tests that are not about them).
     void setIgnoreBeeps(bool ignore) { m_ignoreBeeps = ignore; }
@@ -85,6 +90,7 @@ public:
     CertificateAnswer askCertificate(const QString& caption, const QString& text,
                                      bool changed) override;
     PlainFtpAnswer askPlainFtp(const QString& caption, const QString& text, bool loud) override;
+    ExistsAnswer askExists(const QString& caption, const QString& text, bool canResume) override;
 
 private:
     // Takes the next step, checking it is of `kind` with `text`; nullopt when it is not.

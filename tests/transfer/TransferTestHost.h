@@ -95,6 +95,22 @@ public:
     {
         log << QStringLiteral("file error %1").arg(text);
     }
+    // Logged as "exists <first line of text>"; answered from `existsAnswers` in turn,
+    // Overwrite when empty.
+    ExistsAnswer askExists(const QString& text, bool canResume) override
+    {
+        log << QStringLiteral("exists %1%2")
+                   .arg(text.section('\n', 0, 0),
+                        canResume ? QStringLiteral(" [resume]") : QString());
+        return existsAnswers.isEmpty() ? ExistsAnswer{ExistsAction::Overwrite, false}
+                                       : existsAnswers.takeFirst();
+    }
+    // Logged as "rename <proposal>"; answered from `newNames` in turn, cancelled when empty.
+    std::optional<QString> askNewName(const QString&, const QString& proposal) override
+    {
+        log << QStringLiteral("rename %1").arg(proposal);
+        return newNames.isEmpty() ? std::nullopt : newNames.takeFirst();
+    }
 
     HINTERNET connection = nullptr;
     bool lowerCase = false;
@@ -103,6 +119,8 @@ public:
     QStringList log;
     QList<ResumeAnswer> resumeAnswers;
     QList<bool> yesNoAnswers;
+    QList<ExistsAnswer> existsAnswers;
+    QList<std::optional<QString>> newNames;
     const UnfinishedUploads* uploads = nullptr; // none: stopped uploads are not remembered
     QByteArray server = "user@127.0.0.1:21";
     bool busy = false;

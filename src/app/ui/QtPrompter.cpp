@@ -1,6 +1,7 @@
 #include "app/ui/QtPrompter.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QInputDialog>
@@ -8,6 +9,9 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -126,6 +130,38 @@ PromptAnswer QtPrompter::askChoice(const QString& caption, const QString& text,
     if (box.clickedButton() == no)
         return PromptAnswer::No;
     return PromptAnswer::Cancel;
+}
+
+ExistsAnswer QtPrompter::askExists(const QString& caption, const QString& text, bool canResume)
+{
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::NoButton, parentWidget());
+    box.setObjectName(QStringLiteral("ExistsBox"));
+    const std::pair<ExistsAction, QString> choices[] = {
+        {ExistsAction::Overwrite, QStringLiteral("&Overwrite")},
+        {ExistsAction::OverwriteIfNewer, QStringLiteral("Overwrite if &Newer")},
+        {ExistsAction::Resume, QStringLiteral("&Resume")},
+        {ExistsAction::Rename, QStringLiteral("Re&name")},
+        {ExistsAction::Skip, QStringLiteral("&Skip")},
+    };
+    std::vector<std::pair<QPushButton*, ExistsAction>> buttons;
+    for (const auto& [action, label] : choices) {
+        if (action == ExistsAction::Resume && !canResume)
+            continue;
+        buttons.emplace_back(box.addButton(label, QMessageBox::AcceptRole), action);
+        buttons.back().first->setObjectName(label);
+        // Enter keeps the file the user has.
+        if (action == ExistsAction::Skip)
+            box.setDefaultButton(buttons.back().first);
+    }
+    box.addButton(QMessageBox::Cancel);
+    auto* rest = new QCheckBox(QStringLiteral("&Apply to the rest of this transfer"), &box);
+    box.setCheckBox(rest);
+    box.exec();
+    for (const auto& [button, action] : buttons) {
+        if (box.clickedButton() == button)
+            return {action, rest->isChecked()};
+    }
+    return {};
 }
 
 std::optional<QString> QtPrompter::inputPassword(const QString& caption, const QString& prompt)

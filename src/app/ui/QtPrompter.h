@@ -29,6 +29,7 @@ public:
     CertificateAnswer askCertificate(const QString& caption, const QString& text,
                                      bool changed) override;
     PlainFtpAnswer askPlainFtp(const QString& caption, const QString& text, bool loud) override;
+    ExistsAnswer askExists(const QString& caption, const QString& text, bool canResume) override;
 
     // The width a window needs for its title bar to show `title` whole: the text and what the
     // window manager puts beside it (the window icon, up to three buttons, margins).

@@ -48,6 +48,24 @@ void warn(Prompter& prompter, const QString& text)
     prompter.message(QStringLiteral("Warning"), text, MessageIcon::Warning);
 }
 
+// "PATH" could not be deleted: the system's reason.
+QString deleteFailedText(const QString& path, int error)
+{
+    return QStringLiteral("\"%1\" could not be deleted: %2.").arg(path, ioErrorText(error));
+}
+
+// One box for every entry a delete could not remove, so none of them goes unmentioned; a
+// long list is cut short with a count rather than growing past the screen.
+QString deleteFailuresText(const QStringList& failures)
+{
+    constexpr qsizetype kShownFailures = 10;
+    QString text = failures.mid(0, kShownFailures).join(QLatin1Char('\n'));
+    if (failures.size() > kShownFailures)
+        text +=
+            QStringLiteral("\n%1 more could not be deleted.").arg(failures.size() - kShownFailures);
+    return text;
+}
+
 } // namespace
 
 void TfrmMain::initLocalPane()
@@ -126,7 +144,10 @@ void TfrmMain::LocalFilesEdited(int row, QString& text)
     if (row < 0 || row >= LocalFilesModel->rowCount())
         return;
     const QString oldName = LocalFilesModel->row(row).name;
-    switch (renameLocalEntry(oldName, text)) {
+    if (text == oldName)
+        return; // nothing to rename
+    int error = 0;
+    switch (renameLocalEntry(oldName, text, &error)) {
     case LocalRenameResult::Renamed:
         LocalFilesModel->setRowName(row, text);
         break;
@@ -136,8 +157,10 @@ void TfrmMain::LocalFilesEdited(int row, QString& text)
         text = oldName;
         break;
     case LocalRenameResult::Failed:
-        // The row keeps the name the entry really has, so a failed rename does not look
-        // like one that worked.
+        // The row keeps the name the entry really has, and the user hears why, so a failed
+        // rename looks neither like one that worked nor like a slip of the editor.
+        warn(m_prompter, QStringLiteral("\"%1\" could not be renamed to \"%2\": %3.")
+                             .arg(oldName, text, ioErrorText(error)));
         text = oldName;
         break;
     }
@@ -222,21 +245,29 @@ void TfrmMain::mnuLocalDeleteClick()
     std::vector<FileListRow> rows;
     for (int row : selected)
         rows.push_back(LocalFilesModel->row(row));
-    try {
-        for (const FileListRow& row : rows) {
-            if (row.isFolder())
-                DeleteLocalFolder(joinLocalPath(m_local ? m_local->folder : QString(), row.name));
-            else
-                deleteLocalFile(row.name);
+    const QString folder = currentLocalFolder();
+    QStringList failures;
+    for (const FileListRow& row : rows) {
+        const QString path = joinLocalPath(folder, row.name);
+        if (!row.isFolder()) {
+            if (const int error = deleteLocalFile(row.name))
+                failures << deleteFailedText(path, error);
+            continue;
         }
-    } catch (const FileSystemError& error) {
-        // Whatever was deleted stays deleted; the later rows are left alone and the list is
-        // not rebuilt, so it still shows what the user chose.
-        reportFileSystemError(m_prompter, error);
-        return;
+        try {
+            DeleteLocalFolder(path);
+        } catch (const FileSystemError& error) {
+            // Whatever was deleted stays deleted; the later rows are left alone.
+            failures << deleteFailedText(path, error.code());
+            break;
+        }
     }
+    // The list shows the disk as it is now, what could not be deleted included.
     ListLocalFiles();
     restoreNormalCursor();
+    if (!failures.isEmpty())
+        m_prompter.message(QStringLiteral("Error"), deleteFailuresText(failures),
+                           MessageIcon::Error);
 }
 
 void TfrmMain::setLocalFolder(const QString& path)
@@ -266,8 +297,10 @@ void TfrmMain::localUpOneLevel()
 
 void TfrmMain::localNewFolder(const QString& name)
 {
-    if (!createLocalFolder(currentLocalFolder(), name)) {
-        warn(m_prompter, QStringLiteral("The directory could not be created."));
+    int error = 0;
+    if (!createLocalFolder(currentLocalFolder(), name, &error)) {
+        warn(m_prompter, QStringLiteral("The directory \"%1\" could not be created: %2.")
+                             .arg(joinLocalPath(currentLocalFolder(), name), ioErrorText(error)));
         return;
     }
     ListLocalFiles();

@@ -95,6 +95,17 @@ void MainTransferHost::showFileError(const QString& text)
     m_form.prompter().message(QApplication::applicationName(), text, MessageIcon::Error);
 }
 
+ExistsAnswer MainTransferHost::askExists(const QString& text, bool canResume)
+{
+    m_form.prompter().messageBeep(MB_ICONQUESTION);
+    return m_form.prompter().askExists(QStringLiteral("Target File Exists"), text, canResume);
+}
+
+std::optional<QString> MainTransferHost::askNewName(const QString& prompt, const QString& proposal)
+{
+    return m_form.prompter().inputBox(QStringLiteral("Rename"), prompt, proposal);
+}
+
 int ListViewSelection::nextSelected(int after) const
 {
     const int rows = m_view.model() ? m_view.model()->rowCount() : 0;

@@ -27,6 +27,8 @@ public:
     void listRemoteFiles() override;
     void listLocalFiles() override;
     void showFileError(const QString& text) override;
+    ExistsAnswer askExists(const QString& text, bool canResume) override;
+    std::optional<QString> askNewName(const QString& prompt, const QString& proposal) override;
 
 private:
     TfrmMain& m_form;
