@@ -97,6 +97,7 @@ UploadOutcome SendFrom(TransferHost& host, LocalFileReader& source, const QByteA
     }
     if (offset > 0)
         source.skipTo(offset);
+    host.progress().ContinueFrom(offset);
     qint64 count = offset;
     // The file is read until its end rather than up to the size it had when opened: a file
     // that grows meanwhile is sent whole, and one that shrinks does not stall the loop.
@@ -241,6 +242,7 @@ bool Download(TransferHost& host, const LocalDirectory& folder, const QByteArray
     }
 
     std::array<char, kTransferBlockBytes> buffer;
+    host.progress().ContinueFrom(plan.offset);
     qint64 count = plan.offset;
     bool complete = false;
     while (!CancelRequested) {
