@@ -127,7 +127,7 @@ private Q_SLOTS:
         changed.siteName = "Site";
         changed.script.setIgnoreBeeps(true);
         changed.script.expectCertificate(true, CertificateAnswer::Refuse)
-            .expectMessage(connectionFailed(ERROR_INTERNET_INVALID_CA));
+            .expectMessageStartingWith(connectionFailed(ERROR_INTERNET_INVALID_CA));
         ConnectCommand(changed);
         QVERIFY(changed.script.verifyDone());
         QVERIFY(!FtpConnection.Connected);
@@ -155,7 +155,7 @@ private Q_SLOTS:
         RemoteTestHost host;
         host.siteName = "Site";
         host.script.setIgnoreBeeps(true);
-        host.script.expectMessage(connectionFailed(ERROR_INTERNET_SEC_CERT_CN_INVALID));
+        host.script.expectMessageStartingWith(connectionFailed(ERROR_INTERNET_SEC_CERT_CN_INVALID));
         ConnectCommand(host);
         QVERIFY(host.script.verifyDone());
         QVERIFY(host.script.seen().last().detail.startsWith(
@@ -190,7 +190,8 @@ private Q_SLOTS:
         host.siteName = "Site";
         host.script.setIgnoreBeeps(true);
         if (!connected)
-            host.script.expectMessage(connectionFailed(ERROR_INTERNET_SECURITY_CHANNEL_ERROR));
+            host.script.expectMessageStartingWith(
+                connectionFailed(ERROR_INTERNET_SECURITY_CHANNEL_ERROR));
         QCOMPARE(ConnectToSite(host), connected);
         QVERIFY(host.script.verifyDone());
         const QStringList received = m_faults.received();
