@@ -52,6 +52,12 @@ public:
                          const QString& detail = {}) = 0;
     virtual bool askYesNo(const QString& caption, const QString& text,
                           MessageIcon icon = MessageIcon::Question) = 0;
+    // As askYesNo, but the box's default answer (Enter) is No: for questions whose Yes
+    // destroys more than the user may have looked at, such as a whole folder tree.
+    virtual bool askYesNoDefaultNo(const QString& caption, const QString& text)
+    {
+        return askYesNo(caption, text, MessageIcon::Question);
+    }
     virtual PromptAnswer askYesNoCancel(const QString& caption, const QString& text,
                                         MessageIcon icon = MessageIcon::Question) = 0;
     // Empty optional when the user cancelled.

@@ -105,6 +105,19 @@ bool FtpErrorHasServerReply(DWORD code)
     return entry && entry->reply == Reply::Server;
 }
 
+QString FtpErrorText(const QString& headline, DWORD code, const QString& about,
+                     const QString& lastReply)
+{
+    QString text = headline + QStringLiteral("  (") + QString::number(static_cast<LONG>(code)) +
+                   QLatin1Char(')');
+    if (!about.trimmed().isEmpty())
+        text += QLatin1Char('\n') + about.trimmed();
+    const QString reply = lastReply.trimmed();
+    if (FtpErrorHasServerReply(code) && !reply.isEmpty())
+        text += QStringLiteral("\nThe server's reply: ") + reply;
+    return text;
+}
+
 QString FtpErrorDetail(DWORD code, const QString& lastReply)
 {
     QString detail = FtpErrorMeaning(code);

@@ -1,5 +1,6 @@
 #include "ftp/RemoteCommands.h"
 
+#include "ftp/FileListRows.h"
 #include "ftp/FtpConnection.h"
 #include "ftp/RemoteListing.h"
 #include "ftp/RemoteSession.h"
@@ -22,7 +23,8 @@ void RemoteEnterFolder(RemoteHost& host, const QByteArray& name)
     if (FtpSetCurrentDirectoryA(FtpConnection.ConnectionHandle, name.constData()))
         ListRemoteFiles(host);
     else
-        ReportFtpError(host, QStringLiteral("FTP Set Current Directory Failed."));
+        ReportFtpError(host, QStringLiteral("FTP Set Current Directory Failed."), LastFtpFailure(),
+                       FolderAbout(ServerNameText(name)));
 }
 
 void RemoteNewFolder(RemoteHost& host, const QString& name)
@@ -31,7 +33,8 @@ void RemoteNewFolder(RemoteHost& host, const QString& name)
     if (FtpCreateDirectoryA(FtpConnection.ConnectionHandle, folder.constData()))
         ListRemoteFiles(host);
     else
-        ReportFtpError(host, QStringLiteral("FTP Create Directory Failed."));
+        ReportFtpError(host, QStringLiteral("FTP Create Directory Failed."), LastFtpFailure(),
+                       FolderAbout(name));
 }
 
 bool RemoteRename(RemoteHost& host, const QByteArray& existing, const QString& newName)
@@ -39,6 +42,7 @@ bool RemoteRename(RemoteHost& host, const QByteArray& existing, const QString& n
     const QByteArray to = newName.toUtf8();
     if (FtpRenameFileA(FtpConnection.ConnectionHandle, existing.constData(), to.constData()))
         return true;
-    ReportFtpError(host, QStringLiteral("FTP Rename Failed."));
+    ReportFtpError(host, QStringLiteral("FTP Rename Failed."), LastFtpFailure(),
+                   QStringLiteral("\"%1\" to \"%2\"").arg(ServerNameText(existing), newName));
     return false;
 }

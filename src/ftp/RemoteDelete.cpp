@@ -1,6 +1,7 @@
 #include "ftp/RemoteDelete.h"
 
 #include "app/Prompter.h"
+#include "ftp/DeleteQuestion.h"
 #include "ftp/FtpConnection.h"
 #include "ftp/RemoteHost.h"
 #include "ftp/RemoteListing.h"
@@ -210,7 +211,10 @@ void RemoteDeleteSelection(RemoteHost& host, const std::vector<FileListRow>& sel
         return;
     }
     prompter.messageBeep(MB_ICONQUESTION);
-    if (!prompter.askYesNo(QString::fromLatin1(kAppTitle), QString::fromLatin1(kDeleteQuestion)))
+    const QString question = DeleteQuestionText(QStringLiteral("Remote Files"), selectedRows);
+    const QString caption = QString::fromLatin1(kAppTitle);
+    if (!(DeleteTakesFolder(selectedRows) ? prompter.askYesNoDefaultNo(caption, question)
+                                          : prompter.askYesNo(caption, question)))
         return;
 
     const OperationLock lock;

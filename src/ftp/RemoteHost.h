@@ -31,6 +31,8 @@ public:
     virtual void showConfigure() = 0;
     virtual FileListModel& remoteFiles() = 0;
     virtual void setRemoteHeader(const QString& caption) = 0;
+    // What the progress dialog says is being done ("Downloading big.iso"), while it shows.
+    virtual QString activity() const { return {}; }
     // Lets pending window events run during a long listing: repaints always, clicks and keys
     // only when `userInput` (otherwise they wait for the next call that takes them).
     virtual void processEvents(bool userInput) = 0;

@@ -67,14 +67,17 @@ bool openConnection(RemoteHost& host, const SiteProfile& site, int port)
     request.flags = EncryptionConnectFlags(site.encryption, site.plainFtpAllowed);
     FtpConnection.ConnectionHandle = ConnectCheckingCertificate(host, request);
     if (!FtpConnection.ConnectionHandle) {
-        ReportFtpError(host, QStringLiteral("FTP Server Connection Failed"));
+        ReportFtpError(host, QStringLiteral("FTP Server Connection Failed"), LastFtpFailure(),
+                       QStringLiteral("Server %1, port %2").arg(site.host).arg(servicePort));
         return false;
     }
     if (!site.directory.trimmed().isEmpty()) {
         // Sent exactly as stored: blanks around a name may be part of it on the server.
         const QByteArray directory = site.directory.toUtf8();
         if (!FtpSetCurrentDirectoryA(FtpConnection.ConnectionHandle, directory.constData())) {
-            ReportFtpError(host, QStringLiteral("FTP Set Current Directory Failed"));
+            ReportFtpError(host, QStringLiteral("FTP Set Current Directory Failed"),
+                           LastFtpFailure(),
+                           FolderAbout(site.directory) + QStringLiteral(" on ") + site.host);
             return false;
         }
     }
@@ -211,8 +214,16 @@ void ReportFtpError(RemoteHost& host, const QString& message)
     ReportFtpError(host, message, LastFtpFailure());
 }
 
-void ReportFtpError(RemoteHost& host, const QString& message, const FtpFailure& failure)
+QString FolderAbout(const QString& folder)
 {
+    return QStringLiteral("Folder \"%1\"").arg(folder);
+}
+
+void ReportFtpError(RemoteHost& host, const QString& message, const FtpFailure& failure,
+                    const QString& about)
+{
+    // Read before the dialog goes: "Downloading big.iso" is what the failure interrupted.
+    const QString subject = about.isEmpty() ? host.activity() : about;
     host.progress().CloseProgress();
     host.setCursor(RemoteHost::Cursor::Default);
     FtpConnection.ErrorReported = true;
@@ -229,9 +240,8 @@ void ReportFtpError(RemoteHost& host, const QString& message, const FtpFailure& 
         showDisconnected(host);
         FtpConnection.ConnectionLost = true;
     }
-    const QString text = (lost ? QString::fromLatin1(kConnectionLostText) : message) +
-                         QStringLiteral("  (") + QString::number(static_cast<LONG>(failure.code)) +
-                         QLatin1Char(')');
+    const QString text = FtpErrorText(lost ? QString::fromLatin1(kConnectionLostText) : message,
+                                      failure.code, subject, failure.reply);
     host.prompter().message(kTitle, text, MessageIcon::None,
                             FtpErrorDetail(failure.code, failure.reply));
 }

@@ -45,7 +45,12 @@ bool DisconnectFromSite(RemoteHost& host);
 // of `message`; reports that follow from the loss in the same command show nothing.
 void ReportFtpError(RemoteHost& host, const QString& message);
 // The same for a failure taken earlier with LastFtpFailure (a call made on another thread).
-void ReportFtpError(RemoteHost& host, const QString& message, const FtpFailure& failure);
+// `about` names what failed (a host and port, a folder); without it the box names what the
+// progress dialog said was being done.
+void ReportFtpError(RemoteHost& host, const QString& message, const FtpFailure& failure,
+                    const QString& about = {});
+// What a failure of the current folder's entry is about: `Folder "name"`.
+QString FolderAbout(const QString& folder);
 
 // The Connect command: connect, list the start directory, then the asterisk beep.
 void ConnectCommand(RemoteHost& host);

@@ -17,6 +17,9 @@ public:
     // Moves the bar and rewrites the statistics. Callers without a transfer pass 0, 0, 0.
     virtual void UpdateProgress(int percent, qint64 bytesDone, qint64 bytesTotal,
                                 double elapsedSeconds) = 0;
+    // The transfer about to run continues at `offset` bytes that an earlier run moved, so
+    // the rate and time left count only what follows. ShowProgress sets it back to 0.
+    virtual void ContinueFrom(qint64 offset) { (void)offset; }
     // Sets the bar directly, as batches do before the first item and after each one.
     virtual void SetProgressPosition(int percent) = 0;
     // Hides the dialog (the window's ordinary close); harmless when already hidden.

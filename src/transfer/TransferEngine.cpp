@@ -98,6 +98,7 @@ UploadOutcome SendFrom(TransferHost& host, LocalFileReader& source, const QByteA
     }
     if (offset > 0)
         source.skipTo(offset);
+    host.progress().ContinueFrom(offset);
     qint64 count = offset;
     // The file is read until its end rather than up to the size it had when opened: a file
     // that grows meanwhile is sent whole, and one that shrinks does not stall the loop.
@@ -234,6 +235,7 @@ bool Receive(Receiving& in, const QByteArray& remoteName, qint64 expectedSize, P
     LocalFileWriter& target = *in.target;
 
     std::array<char, kTransferBlockBytes> buffer;
+    in.host.progress().ContinueFrom(in.plan.offset);
     qint64 count = in.plan.offset;
     bool complete = false;
     while (!CancelRequested) {

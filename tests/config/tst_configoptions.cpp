@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
@@ -37,6 +38,8 @@ private Q_SLOTS:
     void browseSetsFolderOnlyWhenChosen();
     void portFilterDropsNonDigitsWithBeep_data();
     void portFilterDropsNonDigitsWithBeep();
+    void portFieldTakesSelectPasteAndReplace_data();
+    void portFieldTakesSelectPasteAndReplace();
     void typingLimitsLeaveLoadedTextWhole();
     void labelsAreBuddiesAndNameTheirFields_data();
     void labelsAreBuddiesAndNameTheirFields();
@@ -246,8 +249,8 @@ void TestConfigOptions::portFilterDropsNonDigitsWithBeep_data()
     QTest::newRow("digits") << QStringLiteral("2121") << QStringLiteral("2121") << 0;
     QTest::newRow("letters among digits") << QStringLiteral("8a0b") << QStringLiteral("80") << 2;
     QTest::newRow("sign and blank") << QStringLiteral("-1 2") << QStringLiteral("12") << 2;
-    QTest::newRow("six digits stop at five")
-        << QStringLiteral("123456") << QStringLiteral("12345") << 0;
+    QTest::newRow("a sixth digit is refused aloud")
+        << QStringLiteral("123456") << QStringLiteral("12345") << 1;
 }
 
 void TestConfigOptions::portFilterDropsNonDigitsWithBeep()
@@ -262,17 +265,82 @@ void TestConfigOptions::portFilterDropsNonDigitsWithBeep()
     QTest::keyClicks(m_form->txtPort, typed);
     QVERIFY(m_prompter->verifyDone());
     QCOMPARE(m_form->txtPort->text(), result);
-    // Backspace and the cursor keys still edit; a paste shortcut is dropped with a beep.
+    // Backspace and the cursor keys still edit.
     QTest::keyClick(m_form->txtPort, Qt::Key_Backspace);
     QCOMPARE(m_form->txtPort->text(), result.chopped(1));
     QTest::keyClick(m_form->txtPort, Qt::Key_Home);
     QTest::keyClick(m_form->txtPort, Qt::Key_Delete);
     QCOMPARE(m_form->txtPort->text(), result.chopped(1).mid(1));
-    QApplication::clipboard();
-    m_prompter->expectBeep(MB_OK);
-    QTest::keyClick(m_form->txtPort, Qt::Key_V, Qt::ControlModifier);
+}
+
+void TestConfigOptions::portFieldTakesSelectPasteAndReplace_data()
+{
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QString>("clipboard");
+    QTest::addColumn<QString>("keys"); // A: Ctrl+A, V: Ctrl+V, E: End, a digit types it
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<int>("beeps");
+    QTest::newRow("typing on entry replaces the default") << "21"
+                                                          << ""
+                                                          << "50001"
+                                                          << "50001" << 0;
+    QTest::newRow("select all, then type") << "21"
+                                           << ""
+                                           << "EA990"
+                                           << "990" << 0;
+    QTest::newRow("paste replaces the selection") << "21"
+                                                  << "2121"
+                                                  << "AV"
+                                                  << "2121" << 0;
+    QTest::newRow("paste at the cursor") << "21"
+                                         << "00"
+                                         << "EV"
+                                         << "2100" << 0;
+    QTest::newRow("paste with a letter is refused") << "21"
+                                                    << "21a"
+                                                    << "AV"
+                                                    << "21" << 1;
+    QTest::newRow("paste too long is refused") << "21"
+                                               << "123456"
+                                               << "AV"
+                                               << "21" << 1;
+    QTest::newRow("paste that would not fit") << "2121"
+                                              << "50"
+                                              << "EV"
+                                              << "2121" << 1;
+    QTest::newRow("digit past a full field") << "12345"
+                                             << ""
+                                             << "E6"
+                                             << "12345" << 1;
+}
+
+void TestConfigOptions::portFieldTakesSelectPasteAndReplace()
+{
+    QFETCH(QString, start);
+    QFETCH(QString, clipboard);
+    QFETCH(QString, keys);
+    QFETCH(QString, result);
+    QFETCH(int, beeps);
+    showDialog();
+    QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+    m_form->txtPort->setText(start);
+    QApplication::clipboard()->setText(clipboard);
+    m_form->txtPort->setFocus(Qt::MouseFocusReason);
+    QTRY_COMPARE(m_form->txtPort->selectedText(), start);
+    for (int i = 0; i < beeps; ++i)
+        m_prompter->expectBeep(MB_OK);
+    for (const QChar key : keys) {
+        if (key == QLatin1Char('A'))
+            QTest::keyClick(m_form->txtPort, Qt::Key_A, Qt::ControlModifier);
+        else if (key == QLatin1Char('V'))
+            QTest::keyClick(m_form->txtPort, Qt::Key_V, Qt::ControlModifier);
+        else if (key == QLatin1Char('E'))
+            QTest::keyClick(m_form->txtPort, Qt::Key_End);
+        else
+            QTest::keyClicks(m_form->txtPort, QString(key));
+    }
     QVERIFY(m_prompter->verifyDone());
-    QCOMPARE(m_form->txtPort->text(), result.chopped(1).mid(1));
+    QCOMPARE(m_form->txtPort->text(), result);
 }
 
 void TestConfigOptions::typingLimitsLeaveLoadedTextWhole()

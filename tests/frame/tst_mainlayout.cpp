@@ -61,7 +61,7 @@ const QStringList kDesignCaptions = {"Configure",  "Connect", "Disconnect", "Up 
                                      "Upload",     "Open"};
 const QStringList kCaptions = {"&Configure",  "C&onnect", "D&isconnect", "Up One &Level",
                                "&New Folder", "&Refresh", "D&elete",     "&Download",
-                               "&Upload",     "&Open"};
+                               "&Upload",     "O&pen"};
 
 QToolButton* button(TfrmMain& w, const QString& name)
 {
@@ -190,7 +190,7 @@ void TestMainLayout::choosingCheckedModeUnchecksBoth()
     QVERIFY(!w.mnuLargeBtns->isChecked());
     QVERIFY(!w.mnuSmallBtns->isChecked());
     QCOMPARE(w.ToolBar->maximumHeight(), 48);
-    QCOMPARE(button(w, "btnOpen")->text(), QStringLiteral("&Open"));
+    QCOMPARE(button(w, "btnOpen")->text(), QStringLiteral("O&pen"));
 }
 
 void TestMainLayout::storedToolbarMode_data()

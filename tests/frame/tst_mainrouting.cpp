@@ -5,14 +5,18 @@
 #include "app/ui/HelpWindow.h"
 #include "app/ui/PaneHeader.h"
 #include "ftp/FileListModel.h"
+#include "ftp/RemoteFilesCompare.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -46,6 +50,8 @@ private Q_SLOTS:
     void f1OpensHelpAtContents();
     void missingHelpFileIsReported();
     void shellDropsOnlyWhileConnected();
+    void keyboardReachesEveryListCommand();
+    void noTwoControlsShareAMnemonic();
 
 private:
     QTemporaryDir m_home;
@@ -483,6 +489,114 @@ void TestMainRouting::shellDropsOnlyWhileConnected()
     QDragEnterEvent webEnter(QPoint(5, 5), Qt::CopyAction, &web, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&w, &webEnter);
     QVERIFY(!webEnter.isAccepted());
+}
+
+namespace {
+
+int rowNamed(const FileListModel* model, const QString& name)
+{
+    for (int i = 0; i < model->rowCount(); ++i)
+        if (model->row(i).name == name)
+            return i;
+    return -1;
+}
+
+bool writeFile(const QString& path, int size)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(QByteArray(size, 'x')) == size;
+}
+
+// The letter Alt opens a control with, or a null character.
+QChar mnemonicOf(const QString& text)
+{
+    for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] != QLatin1Char('&'))
+            continue;
+        if (text[i + 1] != QLatin1Char('&'))
+            return text[i + 1].toLower();
+        ++i;
+    }
+    return {};
+}
+
+} // namespace
+
+// A whole session without the mouse: sort, open a folder, visit the Action menu and come
+// back, all on the pane that was active.
+void TestMainRouting::keyboardReachesEveryListCommand()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("sub")));
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("big.bin")), 300));
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("small.bin")), 1));
+    ScriptedPrompter prompter;
+    TfrmMain w(prompter);
+    w.setLocalFolder(dir.path());
+    QVERIFY(showActive(w));
+    FileListView* list = w.LocalFiles;
+    QVERIFY(list->hasFocus());
+
+    // Ctrl+2 sorts by size as a click on the Size header would; Ctrl+2 again reverses.
+    const auto smallFirst = [&w] {
+        return rowNamed(w.LocalFilesModel, QStringLiteral("small.bin")) <
+               rowNamed(w.LocalFilesModel, QStringLiteral("big.bin"));
+    };
+    const int bySize = SortCodeAfterColumnClick(LocalSort, FileListModel::SizeColumn);
+    QTest::keyClick(list, Qt::Key_2, Qt::ControlModifier);
+    QCOMPARE(LocalSort, bySize);
+    const bool ascending = smallFirst();
+    QTest::keyClick(list, Qt::Key_2, Qt::ControlModifier);
+    QCOMPARE(smallFirst(), !ascending);
+
+    // Alt+A opens the Action menu without taking the active pane away from the list.
+    list->selectionModel()->select(w.LocalFilesModel->index(0, 0),
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    QTest::keyClick(list, Qt::Key_A, Qt::AltModifier);
+    QTRY_COMPARE(QApplication::activePopupWidget(), static_cast<QWidget*>(w.mnuRemote));
+    QVERIFY(LocalFocused);
+    QVERIFY(enabled(w, "btnDelete"));
+    QVERIFY(enabled(w, "mnuLocalDelete"));
+    QTest::keyClick(w.mnuRemote, Qt::Key_Escape);
+    QTRY_VERIFY(list->hasFocus());
+    QVERIFY(LocalFocused);
+    QVERIFY(list->selectionModel()->isRowSelected(0));
+
+    // Enter opens the folder with the focus rectangle.
+    const int sub = rowNamed(w.LocalFilesModel, QStringLiteral("sub"));
+    QVERIFY(sub >= 0);
+    list->setCurrentIndex(w.LocalFilesModel->index(sub, 0));
+    QTest::keyClick(list, Qt::Key_Return);
+    QCOMPARE(QDir::cleanPath(w.currentLocalFolder()),
+             QDir::cleanPath(dir.filePath(QStringLiteral("sub"))));
+    w.close();
+    QVERIFY(prompter.verifyDone());
+}
+
+// Alt with a letter must reach exactly one control: the menu titles and, with captions shown,
+// the toolbar buttons.
+void TestMainRouting::noTwoControlsShareAMnemonic()
+{
+    ScriptedPrompter prompter;
+    TfrmMain w(prompter);
+    if (!w.mnuLargeBtns->isChecked())
+        w.mnuLargeBtnsClick();
+    QStringList texts;
+    for (QAction* menu : w.MainMenu1->actions())
+        texts.append(menu->text());
+    for (QToolButton* button : w.ToolBar->findChildren<QToolButton*>())
+        if (button->isVisibleTo(&w))
+            texts.append(button->text());
+    QHash<QChar, QString> owner;
+    for (const QString& text : texts) {
+        const QChar letter = mnemonicOf(text);
+        if (letter.isNull())
+            continue;
+        QVERIFY2(!owner.contains(letter),
+                 qPrintable(QStringLiteral("%1 and %2").arg(owner.value(letter), text)));
+        owner.insert(letter, text);
+    }
+    QVERIFY(owner.size() >= 10);
 }
 
 QTEST_MAIN(TestMainRouting)

@@ -49,6 +49,8 @@ private Q_SLOTS:
 
     void deleteRemovesReadOnlyFilesAndTrees();
     void deleteAnsweredNoKeepsEverything();
+    void deleteQuestionNamesPaneCountAndNames_data();
+    void deleteQuestionNamesPaneCountAndNames();
     void deleteWithoutASelectionWarns();
     void deleteStopsAtAFolderThatCannotBeRemoved();
 
@@ -316,7 +318,7 @@ void TestLocalCommands::deleteRemovesReadOnlyFilesAndTrees()
     QVERIFY(writeFile(f.path("stays.txt")));
     f.window->setLocalFolder(f.root);
     f.select({"locked.txt", "tree"});
-    f.prompter.expectBeep(MB_ICONQUESTION).expectYesNo(kConfirmDelete, true);
+    f.prompter.expectBeep(MB_ICONQUESTION).expectYesNoStartingWith(kConfirmDelete, true);
     f.window->mnuLocalDeleteClick();
     QCOMPARE(f.rowNames(), QStringList{"stays.txt"});
     QVERIFY(!QFileInfo::exists(f.path("tree")));
@@ -330,11 +332,52 @@ void TestLocalCommands::deleteAnsweredNoKeepsEverything()
     QVERIFY(writeFile(f.path("a")) && QDir(f.root).mkdir("d"));
     f.window->setLocalFolder(f.root);
     f.select({"a", "d"});
-    f.prompter.expectBeep(MB_ICONQUESTION).expectYesNo(kConfirmDelete, false);
+    f.prompter.expectBeep(MB_ICONQUESTION).expectYesNoStartingWith(kConfirmDelete, false);
     f.window->mnuLocalDeleteClick();
     QVERIFY(QFileInfo::exists(f.path("a")) && QFileInfo::exists(f.path("d")));
     QCOMPARE(f.rowNames(), (QStringList{"d", "a"}));
     f.prompter.verifyDone();
+}
+
+void TestLocalCommands::deleteQuestionNamesPaneCountAndNames_data()
+{
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QStringList>("folders");
+    QTest::addColumn<QString>("said");
+    QTest::addColumn<bool>("defaultNo");
+    QTest::newRow("one file") << QStringList{"a.txt"} << QStringList{}
+                              << "Local Files: 1 file\n\"a.txt\"" << false;
+    QTest::newRow("a tree and a file")
+        << QStringList{"a.txt"} << QStringList{"tree"}
+        << "Local Files: 1 folder with everything in it and 1 file\n\"tree\", \"a.txt\"" << true;
+    QTest::newRow("many files") << QStringList{"f1", "f2", "f3", "f4", "f5", "f6"} << QStringList{}
+                                << "Local Files: 6 files\n\"f1\", \"f2\", \"f3\", \"f4\" and 2 more"
+                                << false;
+    QTest::newRow("two trees") << QStringList{} << QStringList{"d1", "d2"}
+                               << "Local Files: 2 folders with everything in them\n\"d1\", \"d2\""
+                               << true;
+}
+
+// Both panes can show a folder of the same name: the question says which side and what, and
+// Enter must not delete a tree.
+void TestLocalCommands::deleteQuestionNamesPaneCountAndNames()
+{
+    QFETCH(QStringList, files);
+    QFETCH(QStringList, folders);
+    QFETCH(QString, said);
+    QFETCH(bool, defaultNo);
+    LocalPaneFixture f;
+    for (const QString& name : files)
+        QVERIFY(writeFile(f.path(name)));
+    for (const QString& name : folders)
+        QVERIFY(QDir(f.root).mkdir(name));
+    f.window->setLocalFolder(f.root);
+    f.select(files + folders);
+    f.prompter.expectBeep(MB_ICONQUESTION).expectYesNo(kConfirmDelete + "\n\n" + said, false);
+    f.window->mnuLocalDeleteClick();
+    QVERIFY(f.prompter.verifyDone());
+    QCOMPARE(f.prompter.seen().last().defaultNo, defaultNo);
+    QCOMPARE(f.model().rowCount(), files.size() + folders.size());
 }
 
 void TestLocalCommands::deleteWithoutASelectionWarns()
@@ -363,7 +406,7 @@ void TestLocalCommands::deleteStopsAtAFolderThatCannotBeRemoved()
     QVERIFY(openToEveryone(f.root) && openToEveryone(f.path("b_stuck")));
     f.window->setLocalFolder(f.root);
     f.select({"a_goes", "b_stuck", "c_later", "d_later.txt"});
-    f.prompter.expectBeep(MB_ICONQUESTION).expectYesNo(kConfirmDelete, true);
+    f.prompter.expectBeep(MB_ICONQUESTION).expectYesNoStartingWith(kConfirmDelete, true);
     f.prompter.expectMessage(
         QStringLiteral("\"%1\" could not be deleted: %2.")
             .arg(f.path("b_stuck"), QString::fromLocal8Bit(std::strerror(ENOTEMPTY))));
@@ -454,7 +497,7 @@ void TestLocalCommands::failuresInAReadOnlyFolderSayWhatWhereAndWhy()
     QCOMPARE(f.rowNames(), before);
     if (command == "delete") {
         f.select(entry.split(','));
-        f.prompter.expectBeep(MB_ICONQUESTION).expectYesNo(kConfirmDelete, true);
+        f.prompter.expectBeep(MB_ICONQUESTION).expectYesNoStartingWith(kConfirmDelete, true);
     }
     if (beep)
         f.prompter.expectBeep(MB_ICONEXCLAMATION);

@@ -30,6 +30,8 @@ private Q_SLOTS:
     void centresOnMainWindow();
     void statisticsTexts_data();
     void statisticsTexts();
+    void figuresAfterResumeCountOnlyThisRun_data();
+    void figuresAfterResumeCountOnlyThisRun();
     void speedUsesLocaleDecimalSeparator();
     void barStaysInItsRange_data();
     void barStaysInItsRange();
@@ -41,7 +43,8 @@ private Q_SLOTS:
     void cancelAnsweredWithinFiftyMilliseconds();
     void updateProgressIsCheap();
     void itemsOfAFolderArePaintedAtScreenPace();
-    void escapeDoesNotHideDialog();
+    void escapeActsAsCancel_data();
+    void escapeActsAsCancel();
 };
 
 void TestMsgForm::init()
@@ -244,6 +247,57 @@ void TestMsgForm::statisticsTexts()
     QCOMPARE(dialog.SpeedLbl->text(), speed);
     QCOMPARE(dialog.TimeLbl->text(), time);
     QCOMPARE(dialog.ProgressBar->value(), 40);
+    dialog.CloseProgress();
+}
+
+void TestMsgForm::figuresAfterResumeCountOnlyThisRun_data()
+{
+    constexpr qint64 kKiB = 1024;
+    QTest::addColumn<qint64>("resumedAt");
+    QTest::addColumn<bool>("nextItem"); // ShowProgress of the next file comes in between
+    QTest::addColumn<qint64>("done");
+    QTest::addColumn<qint64>("total");
+    QTest::addColumn<double>("elapsed"); // the transfer clock, as the engine reads it
+    QTest::addColumn<QString>("speed");
+    QTest::addColumn<QString>("time");
+    // 60 MiB were there; 20 MiB in 4 s is 5 MiB/s, and 20 MiB are left: 4 s, not 1 s at a
+    // rate four times too high.
+    QTest::newRow("resumed at 60 of 100 MiB")
+        << 61440 * kKiB << false << 81920 * kKiB << 102400 * kKiB << 4.0 << "5120.00 KB/sec."
+        << "00:00:04";
+    QTest::newRow("resumed, no time passed yet")
+        << 61440 * kKiB << false << 61444 * kKiB << 102400 * kKiB << 0.0 << ""
+        << "";
+    QTest::newRow("next file starts from nothing")
+        << 61440 * kKiB << true << 4096 * kKiB << 8192 * kKiB << 2.0 << "2048.00 KB/sec."
+        << "00:00:02";
+    QTest::newRow("start past what is done")
+        << 8 * kKiB << false << 4 * kKiB << 8 * kKiB << 1.0 << "4.00   KB/sec."
+        << "00:00:01";
+}
+
+void TestMsgForm::figuresAfterResumeCountOnlyThisRun()
+{
+    QFETCH(qint64, resumedAt);
+    QFETCH(bool, nextItem);
+    QFETCH(qint64, done);
+    QFETCH(qint64, total);
+    QFETCH(double, elapsed);
+    QFETCH(QString, speed);
+    QFETCH(QString, time);
+    TfrmMsg dialog;
+    dialog.ShowProgress(QStringLiteral("Downloading big.iso"), QStringLiteral("T"), true, true);
+    dialog.ContinueFrom(resumedAt);
+    if (nextItem)
+        dialog.ShowProgress(QStringLiteral("Downloading next.iso"), QStringLiteral("T"), true,
+                            true);
+    const int percent = static_cast<int>(done * 100 / total);
+    dialog.UpdateProgress(percent, done, total, elapsed);
+    QCOMPARE(dialog.SpeedLbl->text(), speed);
+    QCOMPARE(dialog.TimeLbl->text(), time);
+    // The bar says how far the whole file is, in figures too.
+    QCOMPARE(dialog.ProgressBar->text(), QStringLiteral("%1%").arg(percent));
+    QVERIFY(dialog.ProgressBar->isTextVisible());
     dialog.CloseProgress();
 }
 
@@ -462,12 +516,32 @@ void TestMsgForm::itemsOfAFolderArePaintedAtScreenPace()
     dialog.CloseProgress();
 }
 
-void TestMsgForm::escapeDoesNotHideDialog()
+void TestMsgForm::escapeActsAsCancel_data()
 {
+    QTest::addColumn<bool>("showStats");
+    QTest::addColumn<bool>("offered");
+    QTest::addColumn<bool>("cancels");
+    QTest::newRow("transfer") << true << false << true;
+    QTest::newRow("long listing with Cancel") << false << true << true;
+    QTest::newRow("connecting, no Cancel") << false << false << false;
+}
+
+void TestMsgForm::escapeActsAsCancel()
+{
+    QFETCH(bool, showStats);
+    QFETCH(bool, offered);
+    QFETCH(bool, cancels);
     TfrmMsg dialog;
-    dialog.ShowProgress(QStringLiteral("Connecting"), QStringLiteral("T"), false, false);
+    dialog.ShowProgress(QStringLiteral("Downloading big.iso"), QStringLiteral("T"), showStats,
+                        showStats);
+    if (offered)
+        dialog.OfferCancel();
     QTest::keyClick(&dialog, Qt::Key_Escape);
+    // The dialog stays until the operation ends: only the operation closes it.
     QVERIFY(dialog.isVisible());
+    QCOMPARE(CancelRequested, cancels);
+    if (cancels)
+        QCOMPARE(dialog.MsgLbl->text(), QStringLiteral("Cancelling Transfer..."));
     dialog.CloseProgress();
 }
 

@@ -259,8 +259,12 @@ void TestConnection::badPasswordShowsOneBoxAndReleasesHandles()
               QStringLiteral("user"), QStringLiteral("wrong"), QString());
     RemoteTestHost host;
     host.siteName = QStringLiteral("Test site");
-    host.script.expectMessage(QStringLiteral("FTP Server Connection Failed  (%1)")
-                                  .arg(ERROR_INTERNET_INCORRECT_PASSWORD));
+    // The box names the server and gives its reason, not only the code.
+    host.script.expectMessageStartingWith(
+        QStringLiteral("FTP Server Connection Failed  (%1)\nServer 127.0.0.1, port %2\n"
+                       "The server's reply: 530")
+            .arg(ERROR_INTERNET_INCORRECT_PASSWORD)
+            .arg(m_server.port()));
     ConnectCommand(host);
     QVERIFY(host.script.verifyDone());
     // One box and no beep: the whole conversation with the user.
@@ -290,8 +294,8 @@ void TestConnection::profileIsReadAfreshAtEveryConnect()
     RemoteTestHost host;
     host.siteName = QStringLiteral("Test site");
     host.script.setIgnoreBeeps(true);
-    host.script.expectMessage(QStringLiteral("FTP Server Connection Failed  (%1)")
-                                  .arg(ERROR_INTERNET_INCORRECT_PASSWORD));
+    host.script.expectMessageStartingWith(QStringLiteral("FTP Server Connection Failed  (%1)")
+                                              .arg(ERROR_INTERNET_INCORRECT_PASSWORD));
     QVERIFY(!ConnectToSite(host));
     writeGoodSite();
     QVERIFY(ConnectToSite(host));
@@ -306,8 +310,10 @@ void TestConnection::missingStartDirectoryIsNotConnected()
     RemoteTestHost host;
     host.siteName = QStringLiteral("Test site");
     host.status = QStringLiteral("previous text");
-    host.script.expectMessage(QStringLiteral("FTP Set Current Directory Failed  (%1)")
-                                  .arg(ERROR_INTERNET_EXTENDED_ERROR));
+    host.script.expectMessageStartingWith(
+        QStringLiteral("FTP Set Current Directory Failed  (%1)\nFolder \"/no/such/folder\" on "
+                       "127.0.0.1\nThe server's reply: 550")
+            .arg(ERROR_INTERNET_EXTENDED_ERROR));
     ConnectCommand(host);
     QVERIFY(host.script.verifyDone());
     // The detail says what the code means, then gives the server's refusal.
@@ -369,7 +375,7 @@ void TestConnection::portZeroReachesDefaultPort()
               QStringLiteral("user"), QStringLiteral("secret"), QString());
     RemoteTestHost host;
     host.siteName = QStringLiteral("Test site");
-    host.script.expectMessage(
+    host.script.expectMessageStartingWith(
         QStringLiteral("FTP Server Connection Failed  (%1)").arg(ERROR_INTERNET_TIMEOUT));
     const bool connected = ConnectToSite(host);
     wininet::setReceiveTimeoutMs(wininet::kDefaultReceiveTimeoutMs);
@@ -556,9 +562,18 @@ void TestConnection::remoteCommandsReportFailures()
     host.siteName = QStringLiteral("Test site");
     QVERIFY(ConnectToSite(host));
     const QString code = QString::number(ERROR_INTERNET_EXTENDED_ERROR);
-    host.script.expectMessage(QStringLiteral("FTP Set Current Directory Failed.  (%1)").arg(code))
-        .expectMessage(QStringLiteral("FTP Create Directory Failed.  (%1)").arg(code))
-        .expectMessage(QStringLiteral("FTP Rename Failed.  (%1)").arg(code));
+    // Each box names the folder or file and gives the server's refusal.
+    const QString refused = QStringLiteral("\nThe server's reply: 550");
+    host.script
+        .expectMessageStartingWith(
+            QStringLiteral("FTP Set Current Directory Failed.  (%1)\nFolder \"a.txt\"").arg(code) +
+            refused)
+        .expectMessageStartingWith(
+            QStringLiteral("FTP Create Directory Failed.  (%1)\nFolder \"folder\"").arg(code) +
+            refused)
+        .expectMessageStartingWith(
+            QStringLiteral("FTP Rename Failed.  (%1)\n\"no such file\" to \"x\"").arg(code) +
+            refused);
     RemoteEnterFolder(host, "a.txt");
     RemoteNewFolder(host, QStringLiteral("folder"));
     QVERIFY(!RemoteRename(host, "no such file", QStringLiteral("x")));

@@ -62,6 +62,13 @@ ScriptedPrompter& ScriptedPrompter::expectYesNo(const QString& text, bool yes)
     return *this;
 }
 
+ScriptedPrompter& ScriptedPrompter::expectYesNoStartingWith(const QString& prefix, bool yes)
+{
+    m_steps.append({PromptKind::YesNo, prefix, 0, yes ? PromptAnswer::Yes : PromptAnswer::No,
+                    std::nullopt, true});
+    return *this;
+}
+
 ScriptedPrompter& ScriptedPrompter::expectYesNoCancel(const QString& text, PromptAnswer answer)
 {
     m_steps.append({PromptKind::YesNoCancel, text, 0, answer, std::nullopt});
@@ -200,6 +207,13 @@ void ScriptedPrompter::message(const QString& caption, const QString& text, Mess
 bool ScriptedPrompter::askYesNo(const QString& caption, const QString& text, MessageIcon icon)
 {
     m_seen.append({PromptKind::YesNo, caption, text, {}, 0, icon});
+    auto step = take(PromptKind::YesNo, text);
+    return step && step->answer == PromptAnswer::Yes;
+}
+
+bool ScriptedPrompter::askYesNoDefaultNo(const QString& caption, const QString& text)
+{
+    m_seen.append({PromptKind::YesNo, caption, text, {}, 0, MessageIcon::Question, true});
     auto step = take(PromptKind::YesNo, text);
     return step && step->answer == PromptAnswer::Yes;
 }

@@ -31,6 +31,7 @@ public:
         QString detail;
         unsigned int beep = 0;
         MessageIcon icon = MessageIcon::None;
+        bool defaultNo = false; // YesNo: Enter answers No
     };
 
     ~ScriptedPrompter() override;
@@ -40,6 +41,8 @@ public:
     // A message whose text begins with `prefix` (an error code that varies with timing).
     ScriptedPrompter& expectMessageStartingWith(const QString& prefix);
     ScriptedPrompter& expectYesNo(const QString& text, bool yes);
+    // A yes/no question whose text begins with `prefix` (the rest names the selection).
+    ScriptedPrompter& expectYesNoStartingWith(const QString& prefix, bool yes);
     ScriptedPrompter& expectYesNoCancel(const QString& text, PromptAnswer answer);
     // A box with two named answers and Cancel (askChoice); `answer` Yes is the first name.
     ScriptedPrompter& expectChoice(const QString& text, PromptAnswer answer);
@@ -75,6 +78,7 @@ public:
     void message(const QString& caption, const QString& text, MessageIcon icon,
                  const QString& detail) override;
     bool askYesNo(const QString& caption, const QString& text, MessageIcon icon) override;
+    bool askYesNoDefaultNo(const QString& caption, const QString& text) override;
     PromptAnswer askYesNoCancel(const QString& caption, const QString& text,
                                 MessageIcon icon) override;
     std::optional<QString> inputBox(const QString& caption, const QString& prompt,

@@ -67,7 +67,7 @@ void TfrmMain::FormCreate()
                        QStringLiteral("D&isconnect"), QStringLiteral("Up One &Level"),
                        QStringLiteral("&New Folder"), QStringLiteral("&Refresh"),
                        QStringLiteral("D&elete"),     QStringLiteral("&Download"),
-                       QStringLiteral("&Upload"),     QStringLiteral("&Open")};
+                       QStringLiteral("&Upload"),     QStringLiteral("O&pen")};
     if (mnuLargeBtns->isChecked()) {
         mnuLargeBtns->setChecked(false);
         mnuLargeBtnsClick();

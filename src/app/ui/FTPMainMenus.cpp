@@ -1,12 +1,16 @@
 #include "app/ui/FTPMain.h"
 
+#include "app/ui/FileListView.h"
+
 #include <QAction>
+#include <QApplication>
 #include <QCursor>
 #include <QFrame>
 #include <QIcon>
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -71,6 +75,22 @@ void TfrmMain::buildMenus()
     mnuHelpMenu->addSeparator();
     mnuAbout = addMenuItem(mnuHelpMenu, QStringLiteral("mnuAbout"), QStringLiteral("&About"),
                            &TfrmMain::mnuAboutClick);
+    // A menu opened with Alt+letter and left with Escape would leave the focus on the bar,
+    // where the next Delete or Enter does nothing; the pane that was active takes it back.
+    // Checked once the menu is gone: moving to the next menu with the arrows opens it first.
+    for (QMenu* menu : {mnuFile, mnuRemote, mnuHelpMenu}) {
+        connect(menu, &QMenu::aboutToHide, this, [this] {
+            QTimer::singleShot(0, this, [this] {
+                if (QApplication::activePopupWidget() || QApplication::focusWidget() != MainMenu1)
+                    return;
+                QWidget* pane = LocalFocused    ? static_cast<QWidget*>(LocalFiles)
+                                : RemoteFocused ? static_cast<QWidget*>(RemoteFiles)
+                                                : nullptr;
+                if (pane)
+                    pane->setFocus(Qt::OtherFocusReason);
+            });
+        });
+    }
     buildPopups();
 }
 

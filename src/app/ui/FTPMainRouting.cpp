@@ -5,6 +5,7 @@
 #include "app/ui/FileListView.h"
 #include "app/ui/HelpWindow.h"
 #include "app/ui/PaneHeader.h"
+#include "ftp/FileListModel.h"
 #include "lasterror.h"
 #include "winhelp.h"
 
@@ -66,6 +67,45 @@ void restoreNormalCursor()
 {
     while (QApplication::overrideCursor())
         QApplication::restoreOverrideCursor();
+}
+
+// Enter acts on the row with the focus rectangle, as a double-click acts on the row under the
+// pointer; the double-click handlers take the first selected row, so that row becomes the
+// selection first when it is not selected already.
+bool selectFocusedRow(FileListView* list)
+{
+    const int focused = list->focusedRow();
+    if (focused < 0)
+        return false;
+    if (!list->selectionModel()->isRowSelected(focused))
+        list->selectionModel()->select(list->model()->index(focused, 0),
+                                       QItemSelectionModel::ClearAndSelect |
+                                           QItemSelectionModel::Rows);
+    return true;
+}
+
+bool isEnterKey(const QKeyEvent* event)
+{
+    return (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+           !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier));
+}
+
+// Ctrl+1, Ctrl+2 and Ctrl+3 sort by Name, Size and Modified as a click on that column's
+// header does (again reverses); the headers themselves take no keyboard focus. -1 otherwise.
+int sortColumnForKey(const QKeyEvent* event)
+{
+    if ((event->modifiers() & ~Qt::KeypadModifier) != Qt::ControlModifier)
+        return -1;
+    switch (event->key()) {
+    case Qt::Key_1:
+        return FileListModel::NameColumn;
+    case Qt::Key_2:
+        return FileListModel::SizeColumn;
+    case Qt::Key_3:
+        return FileListModel::ModifiedColumn;
+    default:
+        return -1;
+    }
 }
 
 } // namespace
@@ -180,6 +220,15 @@ bool TfrmMain::LocalFilesKeyDown(QKeyEvent* event)
 {
     if (RenameInProgress)
         return false;
+    if (isEnterKey(event)) {
+        if (selectFocusedRow(LocalFiles))
+            LocalFilesDblClick();
+        return true;
+    }
+    if (const int column = sortColumnForKey(event); column >= 0) {
+        LocalFilesColumnClick(column);
+        return true;
+    }
     if (event->key() == Qt::Key_Backspace) {
         localUpOneLevel();
         return true;
@@ -195,6 +244,15 @@ bool TfrmMain::RemoteFilesKeyDown(QKeyEvent* event)
 {
     if (RenameInProgress)
         return false;
+    if (isEnterKey(event)) {
+        if (isConnected() && selectFocusedRow(RemoteFiles))
+            RemoteFilesDblClick();
+        return true;
+    }
+    if (const int column = sortColumnForKey(event); column >= 0) {
+        RemoteFilesColumnClick(column);
+        return true;
+    }
     if (event->key() == Qt::Key_Backspace) {
         // Without a connection there is no remote directory to leave.
         if (isConnected())

@@ -7,6 +7,7 @@
 #include <QDragMoveEvent>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPainter>
 #include <QStyledItemDelegate>
 
@@ -219,6 +220,10 @@ void FileListView::onFocusChanged(QWidget*, QWidget* now)
     // Only a move to another control of the same window counts: a message box, a menu or
     // another application taking the focus leaves this list the active pane.
     if (!now || now->window() != window())
+        return;
+    // Alt or F10 puts the focus on the menu bar of the same window; its commands still serve
+    // this pane, so the pane stays active until the focus lands on another control.
+    if (qobject_cast<QMenuBar*>(now))
         return;
     const bool inside = now == this || isAncestorOf(now);
     if (inside == m_hasPaneFocus)

@@ -37,8 +37,17 @@ int runBox(QWidget* parent, const QString& caption, const QString& text, Message
 {
     QMessageBox box(toQtIcon(icon), caption, text, buttons, parent);
     box.setObjectName(QStringLiteral("MessageBox"));
-    if (!detail.isEmpty())
+    if (!detail.isEmpty()) {
         box.setDetailedText(detail);
+        // "Show Details..." keeps the focus after it is pressed; as a default button it
+        // would take Enter too, and fold the details away instead of closing the box.
+        for (QAbstractButton* button : box.buttons())
+            if (auto* push = qobject_cast<QPushButton*>(button);
+                push && box.buttonRole(button) == QMessageBox::ActionRole)
+                push->setAutoDefault(false);
+        if (QAbstractButton* ok = box.button(QMessageBox::Ok))
+            box.setDefaultButton(qobject_cast<QPushButton*>(ok));
+    }
     return box.exec();
 }
 
@@ -67,6 +76,15 @@ bool QtPrompter::askYesNo(const QString& caption, const QString& text, MessageIc
 {
     return runBox(parentWidget(), caption, text, icon, QMessageBox::Yes | QMessageBox::No) ==
            QMessageBox::Yes;
+}
+
+bool QtPrompter::askYesNoDefaultNo(const QString& caption, const QString& text)
+{
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
+                    parentWidget());
+    box.setObjectName(QStringLiteral("MessageBox"));
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }
 
 PromptAnswer QtPrompter::askYesNoCancel(const QString& caption, const QString& text,

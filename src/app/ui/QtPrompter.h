@@ -14,6 +14,7 @@ public:
     void message(const QString& caption, const QString& text, MessageIcon icon,
                  const QString& detail) override;
     bool askYesNo(const QString& caption, const QString& text, MessageIcon icon) override;
+    bool askYesNoDefaultNo(const QString& caption, const QString& text) override;
     PromptAnswer askYesNoCancel(const QString& caption, const QString& text,
                                 MessageIcon icon) override;
     std::optional<QString> inputBox(const QString& caption, const QString& prompt,

@@ -75,6 +75,13 @@ void MainRemoteHost::setCursor(Cursor cursor)
     applyCursor(cursor);
 }
 
+QString MainRemoteHost::activity() const
+{
+    if (!m_main.frmMsg || !m_main.frmMsg->isVisible())
+        return {};
+    return m_main.frmMsg->message();
+}
+
 QString MainRemoteHost::currentSiteName() const
 {
     return Settings.LastSite;

@@ -21,6 +21,7 @@ public:
     void showConfigure() override;
     FileListModel& remoteFiles() override;
     void setRemoteHeader(const QString& caption) override;
+    QString activity() const override;
     void processEvents(bool userInput) override;
     void processEventsForCancel() override;
 

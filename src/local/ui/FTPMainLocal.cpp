@@ -2,6 +2,7 @@
 #include "app/ui/FTPMain.h"
 #include "app/ui/FileListView.h"
 #include "app/ui/PaneHeader.h"
+#include "ftp/DeleteQuestion.h"
 #include "ftp/FileListModel.h"
 #include "ftp/FreedMemory.h"
 #include "ftp/RemoteFilesCompare.h"
@@ -235,16 +236,17 @@ void TfrmMain::mnuLocalDeleteClick()
         warn(m_prompter, kNoFilesSelected);
         return;
     }
-    m_prompter.messageBeep(MB_ICONQUESTION);
-    if (!m_prompter.askYesNo(QStringLiteral("Confirm"),
-                             QStringLiteral("Are you sure you want to delete the selected files "
-                                            "or folders?")))
-        return;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
     // Names first: the rows stay as they are until the list is rebuilt at the end.
     std::vector<FileListRow> rows;
     for (int row : selected)
         rows.push_back(LocalFilesModel->row(row));
+    m_prompter.messageBeep(MB_ICONQUESTION);
+    const QString question = DeleteQuestionText(QStringLiteral("Local Files"), rows);
+    if (!(DeleteTakesFolder(rows)
+              ? m_prompter.askYesNoDefaultNo(QStringLiteral("Confirm"), question)
+              : m_prompter.askYesNo(QStringLiteral("Confirm"), question)))
+        return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
     const QString folder = currentLocalFolder();
     QStringList failures;
     for (const FileListRow& row : rows) {

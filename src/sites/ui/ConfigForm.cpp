@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -116,6 +117,10 @@ QWidget* TfrmConfig::buildFtpPage()
     txtPort->setMaximumWidth(txtPort->fontMetrics().horizontalAdvance(QStringLiteral("0")) * 8 +
                              16);
     txtPort->installEventFilter(this);
+    // Pastes from the context menu or the mouse's selection pass no key filter; a text with
+    // anything but digits is refused whole rather than kept in part.
+    txtPort->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), txtPort));
 
     cboEncryption = new QComboBox(TabSheet1);
     cboEncryption->setObjectName(QStringLiteral("cboEncryption"));

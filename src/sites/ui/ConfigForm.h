@@ -76,6 +76,8 @@ public:
     void btnDeleteClick();
     // Returns whether the typed character is kept; a dropped one beeps.
     bool txtPortKeyPress(char16_t key);
+    // Whether `inserted` (typed or pasted) may go into the Port field; beeps when not.
+    bool txtPortInsertAccepted(const QString& inserted);
     void txtFieldChange();
     void btnBrowseDefaultClick();
     void btnOKClick();

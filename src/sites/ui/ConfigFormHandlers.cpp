@@ -2,11 +2,14 @@
 
 #include "app/Prompter.h"
 
+#include <QClipboard>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QShowEvent>
 #include <QTabWidget>
+#include <QTimer>
 
 namespace {
 
@@ -37,20 +40,23 @@ bool isNavigationKey(int key)
     }
 }
 
-// The character a key press types, or 0 when it types none. Ctrl with a letter types that
-// letter's control character (Ctrl+V is 22), which the Port filter drops like any other.
+// The character a key press types, or 0 when it types none. Alt and Ctrl combinations are
+// accelerators and editing shortcuts (select all, copy, undo), not typing.
 char16_t typedCharacter(const QKeyEvent& event)
 {
-    // Alt combinations are menu and button accelerators, not typing.
-    if (isNavigationKey(event.key()) || (event.modifiers() & Qt::AltModifier))
+    if (isNavigationKey(event.key()) ||
+        (event.modifiers() & (Qt::AltModifier | Qt::ControlModifier | Qt::MetaModifier)))
         return 0;
     if (event.key() == Qt::Key_Backspace)
         return u'\b';
-    if ((event.modifiers() & Qt::ControlModifier) && event.key() >= Qt::Key_A &&
-        event.key() <= Qt::Key_Z)
-        return static_cast<char16_t>(event.key() - Qt::Key_A + 1);
     const QString text = event.text();
     return text.isEmpty() ? char16_t(0) : text.at(0).unicode();
+}
+
+// The length the field's text would have with `inserted` in place of its selection.
+qsizetype lengthAfterInsert(const QLineEdit* field, qsizetype inserted)
+{
+    return field->text().size() - field->selectedText().size() + inserted;
 }
 
 } // namespace
@@ -122,11 +128,40 @@ bool TfrmConfig::txtPortKeyPress(char16_t key)
     return false;
 }
 
+// A digit that would not fit, or a paste that is not a whole port number, is refused with a
+// beep: the field's own limit would keep the first digits and drop the rest, and so turn
+// "50001" typed after "21" into port 21500 without a word.
+bool TfrmConfig::txtPortInsertAccepted(const QString& inserted)
+{
+    bool digits = !inserted.isEmpty();
+    for (const QChar ch : inserted)
+        digits = digits && ConfigLogic::IsPortCharAccepted(ch.unicode()) && ch != u'\b';
+    const qsizetype before = txtPort->text().size();
+    if (digits && ConfigLogic::TypingWithinLimit(
+                      before, lengthAfterInsert(txtPort, inserted.size()), ConfigLogic::kPortLimit))
+        return true;
+    m_prompter.messageBeep(MB_OK);
+    return false;
+}
+
 bool TfrmConfig::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == txtPort && event->type() == QEvent::KeyPress) {
-        const char16_t key = typedCharacter(*static_cast<QKeyEvent*>(event));
+    if (watched == txtPort && event->type() == QEvent::FocusIn) {
+        // Whatever brought the focus here (Tab, a click, the label's Alt+P), what is typed
+        // next replaces the whole number; run after the click has placed the cursor.
+        QTimer::singleShot(0, txtPort, [field = txtPort] { field->selectAll(); });
+    } else if (watched == txtPort && event->type() == QEvent::KeyPress) {
+        const auto* keyEvent = static_cast<QKeyEvent*>(event);
+        if (keyEvent->matches(QKeySequence::Paste)) {
+            const QString pasted = QGuiApplication::clipboard()->text().trimmed();
+            if (txtPortInsertAccepted(pasted))
+                txtPort->insert(pasted);
+            return true;
+        }
+        const char16_t key = typedCharacter(*keyEvent);
         if (key != 0 && !txtPortKeyPress(key))
+            return true;
+        if (key != 0 && key != u'\b' && !txtPortInsertAccepted(QString(QChar(key))))
             return true;
     }
     return QDialog::eventFilter(watched, event);

@@ -3,18 +3,33 @@
 #include <QAction>
 #include <QApplication>
 #include <QEvent>
+#include <QMenuBar>
 #include <QScrollBar>
 #include <QSplitterHandle>
+#include <QToolBar>
 #include <QWidget>
 
 CommandLockout::CommandLockout(QWidget* mainWindow) : m_mainWindow(mainWindow)
 {
     qApp->installEventFilter(this);
+    // Clicks on the toolbar and the menus are dropped meanwhile; they must not look as if
+    // they would work.
+    if (!mainWindow)
+        return;
+    for (QWidget* bar : mainWindow->findChildren<QWidget*>()) {
+        if ((qobject_cast<QToolBar*>(bar) || qobject_cast<QMenuBar*>(bar)) && bar->isEnabled()) {
+            bar->setEnabled(false);
+            m_greyedBars.append(bar);
+        }
+    }
 }
 
 CommandLockout::~CommandLockout()
 {
     qApp->removeEventFilter(this);
+    for (const QPointer<QWidget>& bar : m_greyedBars)
+        if (bar)
+            bar->setEnabled(true);
 }
 
 bool CommandLockout::aimsAtMainWindow(QObject* target) const

@@ -1,4 +1,5 @@
 #pragma once
+#include <QList>
 #include <QObject>
 #include <QPointer>
 
@@ -27,4 +28,5 @@ private:
     bool aimsAtMainWindow(QObject* target) const;
 
     QPointer<QWidget> m_mainWindow;
+    QList<QPointer<QWidget>> m_greyedBars; // the toolbar and menu bar it disabled
 };

@@ -1,6 +1,7 @@
 #include "transfer/ui/MsgForm.h"
 
 #include "transfer/CancelFlag.h"
+#include "transfer/TransferFigures.h"
 
 #include <QAccessibleWidget>
 #include <QCloseEvent>
@@ -173,7 +174,8 @@ void TfrmMsg::createControls()
     ProgressBar->setAccessibleName(QStringLiteral("Progress"));
     ProgressBar->setGeometry(63, 52, 221, 17);
     ProgressBar->setRange(0, 100);
-    ProgressBar->setTextVisible(false);
+    // The percentage in figures as well: a long transfer's bar moves too little to read.
+    ProgressBar->setTextVisible(true);
     ProgressBar->hide();
 
     BytesLbl = makeValueLabel(this, "BytesLbl", QStringLiteral("Bytes transferred"),
@@ -207,6 +209,7 @@ void TfrmMsg::ShowProgress(const QString& message, const QString& title, bool sh
     CancelBtn->setEnabled(!CancelRequested);
     m_decimalPoint = localeDecimalPoint();
     m_shownRemaining = -1;
+    m_runStart = 0;
     MsgLbl->setText(message);
     m_message = message;
     setWindowTitle(title);
@@ -288,21 +291,11 @@ void TfrmMsg::UpdateProgress(int percent, qint64 bytesDone, qint64 bytesTotal,
                              double elapsedSeconds)
 {
     SetProgressPosition(percent);
-    if (elapsedSeconds > 0) {
-        const double rate = static_cast<double>(bytesDone) / elapsedSeconds;
-        qint64 remaining = 0;
-        if (rate > 0) {
-            const double seconds = static_cast<double>(bytesTotal - bytesDone) / rate;
-            // A file that grew past its listed size must not show a negative time, and a
-            // crawling rate must not overflow the conversion.
-            remaining = seconds <= 0      ? 0
-                        : seconds >= 1e15 ? static_cast<qint64>(1e15)
-                                          : static_cast<qint64>(seconds);
-        }
-        SpeedLbl->setText(speedText(rate, m_decimalPoint));
-        if (remaining != m_shownRemaining) {
-            TimeLbl->setText(timeText(remaining));
-            m_shownRemaining = remaining;
+    if (const auto figures = FiguresForRun(m_runStart, bytesDone, bytesTotal, elapsedSeconds)) {
+        SpeedLbl->setText(speedText(figures->bytesPerSecond, m_decimalPoint));
+        if (figures->secondsLeft != m_shownRemaining) {
+            TimeLbl->setText(timeText(figures->secondsLeft));
+            m_shownRemaining = figures->secondsLeft;
         }
     }
     if (m_showStats && bytesTotal > m_fittedTotal) {
@@ -331,6 +324,11 @@ void TfrmMsg::SetProgressPosition(int percent)
     ProgressBar->setUpdatesEnabled(false);
     ProgressBar->setValue(value);
     ProgressBar->setUpdatesEnabled(true);
+}
+
+void TfrmMsg::ContinueFrom(qint64 offset)
+{
+    m_runStart = offset;
 }
 
 void TfrmMsg::CloseProgress()
@@ -426,9 +424,12 @@ void TfrmMsg::pumpEvents()
 
 void TfrmMsg::keyPressEvent(QKeyEvent* event)
 {
-    // Escape would hide the dialog while the operation runs on; only Cancel stops it.
+    // Escape is what users press to stop a dialog's work: it acts as Cancel where Cancel is
+    // offered, and never merely hides the dialog while the operation runs on.
     if (event->key() == Qt::Key_Escape) {
-        event->ignore();
+        if (CancelBtn->isVisible() && CancelBtn->isEnabled())
+            CancelBtnClick();
+        event->accept();
         return;
     }
     QDialog::keyPressEvent(event);

@@ -47,10 +47,13 @@ public:
     void UpdateProgress(int percent, qint64 bytesDone, qint64 bytesTotal,
                         double elapsedSeconds) override;
     void SetProgressPosition(int percent) override;
+    void ContinueFrom(qint64 offset) override;
     void CloseProgress() override;
     void OfferCancel() override;
 
     void CancelBtnClick();
+    // The message of the operation being shown (not the "Cancelling" note that may replace it).
+    const QString& message() const { return m_message; }
 
     // The statistics texts. `decimalPoint` is the user's separator (the current locale's
     // when left out).
@@ -110,4 +113,5 @@ private:
     qint64 m_fittedTotal = kFittedTotal; // the largest total the layout has room for
     QChar m_decimalPoint = QLatin1Char('.');
     qint64 m_shownRemaining = -1; // the time line's value, so it is formatted only on change
+    qint64 m_runStart = 0;        // bytes an earlier run of this transfer had already moved
 };
