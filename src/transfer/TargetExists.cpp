@@ -217,7 +217,7 @@ std::optional<RemoteEntry> RemoteFolderFiles::file(BatchHost& host, const QByteA
     // Nothing is known of a folder whose listing failed: the name may well be a file there.
     if (!m_failedListing)
         return std::nullopt;
-    return RemoteEntry{QString::fromUtf8(name), name, false, -1, 0};
+    return RemoteEntry{.name = QString::fromUtf8(name), .serverName = name, .size = -1};
 }
 
 bool RemoteFolderFiles::holds(BatchHost& host, const QByteArray& name)
@@ -259,7 +259,8 @@ bool DownloadListedFileAsked(BatchHost& host, const LocalDirectory& folder,
             SizeAndTime(info.st_size, localMinutes),
             SizeAndTime(listed.size, ListedMinutes(listed.modifiedTime))),
         S_ISREG(info.st_mode) && info.st_size > 0 && info.st_size < listed.size,
-        ListedMinutes(listed.modifiedTime) != 0 && ListedMinutes(listed.modifiedTime) > localMinutes,
+        ListedMinutes(listed.modifiedTime) != 0 &&
+            ListedMinutes(listed.modifiedTime) > localMinutes,
         localName,
         folder.path(),
         [&folder](const QString& name) { return LocalNameTaken(folder, name); },
@@ -304,7 +305,8 @@ bool UploadFileAsked(BatchHost& host, const LocalSource& localFile, DWORD transf
             SizeAndTime(existing->size, ListedMinutes(existing->modifiedTime)),
             SizeAndTime(source.size(), localMinutes)),
         existing->size > 0 && existing->size < source.size(),
-        ListedMinutes(existing->modifiedTime) != 0 && localMinutes > ListedMinutes(existing->modifiedTime),
+        ListedMinutes(existing->modifiedTime) != 0 &&
+            localMinutes > ListedMinutes(existing->modifiedTime),
         remoteText,
         place,
         [&host, &files](const QString& name) { return files.holds(host, name.toUtf8()); },
@@ -326,9 +328,9 @@ bool UploadFileAsked(BatchHost& host, const LocalSource& localFile, DWORD transf
         const QByteArray newName = decision.name.toUtf8();
         // The name was free when listed; the copy still goes under a temporary name first,
         // so a name someone took meanwhile only ever receives a whole file.
-        const bool result = UploadReplacing(host, source, newName, TemporaryRemoteName(newName),
-                                            PutInPlace::RenameOver, transferType);
-        files.add(RemoteEntry{decision.name, newName, false, source.size(), localMinutes});
+        const bool result =
+            UploadReplacing(host, source, newName, TemporaryRemoteName(newName), transferType);
+        files.add(RemoteEntry{.name = decision.name, .serverName = newName, .size = source.size()});
         return result;
     }
     case ExistsAction::Skip:
