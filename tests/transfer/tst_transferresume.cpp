@@ -398,7 +398,6 @@ void TransferResumeTest::onlyAFileOfTheRightSizeIsPutInPlace_data()
         << false;
     QTest::newRow("a stale listing, the server's SIZE agrees")
         << qint64(250000) << false << QJsonObject() << kFileSize << true;
-    QTest::newRow("resumed honestly") << kFileSize << true << QJsonObject() << kFileSize << true;
 }
 
 void TransferResumeTest::onlyAFileOfTheRightSizeIsPutInPlace()
