@@ -10,6 +10,7 @@
 #include "sites/ui/DesktopKeyring.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QElapsedTimer>
