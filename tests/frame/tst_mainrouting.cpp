@@ -21,6 +21,7 @@
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTextBrowser>
+#include <QToolBar>
 #include <QToolButton>
 
 // Which pane is active, what that enables, and where the commands and keys go.
