@@ -233,7 +233,7 @@ bool TestRealServers::setTime(const QString& path, const QDateTime& time)
 void TestRealServers::listingShowsSizesFoldersAndDates()
 {
     // Sizes a listing could take for a group number or a year, names that start with digits,
-    // recent entries (time of day) and ones older than six months (year).
+    // recent entries (time of day), ones older than six months and one in the future (year).
     struct Entry
     {
         QString name;
@@ -242,10 +242,15 @@ void TestRealServers::listingShowsSizesFoldersAndDates()
     };
     const QDateTime recent = QDateTime::currentDateTimeUtc().addSecs(-2 * 3600);
     const QDateTime old = QDateTime::fromString(kOldStamp, Qt::ISODate);
-    const QList<Entry> expected{{"f1000.bin", 1000, recent}, {"f4095.bin", 4095, recent},
-                                {"f9999.bin", 9999, recent}, {"1999", 1999, recent},
-                                {"2048 old.bin", 2048, old}, {"sub", -1, recent},
-                                {"oldfolder", -1, old},      {"4096", -1, old}};
+    const QList<Entry> expected{{"f1000.bin", 1000, recent},
+                                {"f4095.bin", 4095, recent},
+                                {"f9999.bin", 9999, recent},
+                                {"1999", 1999, recent},
+                                {"2048 old.bin", 2048, old},
+                                {"sub", -1, recent},
+                                {"oldfolder", -1, old},
+                                {"4096", -1, old},
+                                {"future.bin", 3000, recent.addDays(400)}};
     for (const Entry& entry : expected) {
         const QString path = casePath(entry.name);
         if (entry.size < 0)
