@@ -67,6 +67,9 @@ private:
     // Connects as the window does and enters the case's folder; lists it into `window`.
     bool connectAndList(WindowHost& window);
     const FileListRow* row(const WindowHost& window, const QString& name) const;
+    // After a cancelled transfer: connects again, as the user would, where the server closed
+    // the connection (pure-ftpd at times ends the session when a data connection is reset).
+    bool connectAgainIfLost();
     // The case folder's entries on disk, leftovers of temporary names included.
     QStringList entries(const QString& folder = {}) const;
     static bool setTime(const QString& path, const QDateTime& time);
@@ -206,6 +209,18 @@ bool TestRealServers::connectAndList(WindowHost& window)
     m_host.connection = FtpConnection.ConnectionHandle;
     ListRemoteFiles(window);
     return window.script.verifyDone();
+}
+
+bool TestRealServers::connectAgainIfLost()
+{
+    char directory[512] = {};
+    DWORD length = sizeof directory;
+    if (FtpGetCurrentDirectoryA(FtpConnection.ConnectionHandle, directory, &length))
+        return true;
+    WindowHost window;
+    DisconnectFromSite(window);
+    FtpConnection = TFtpConnection();
+    return connectAndList(window);
 }
 
 const FileListRow* TestRealServers::row(const WindowHost& window, const QString& name) const
@@ -372,6 +387,7 @@ void TestRealServers::downloadResumesByteExact()
     QVERIFY(CancelRequested);
     const QByteArray partial = ReadPartial(m_local->path(), "big.bin");
     QVERIFY2(partial.size() >= kStopAfter && partial.size() < kResumeSize, partial.left(40));
+    QVERIFY(connectAgainIfLost());
 
     // Again, resumed: the server is asked for the rest only, and the file is whole.
     CancelRequested = false;
@@ -411,6 +427,7 @@ void TestRealServers::uploadResumesByteExact()
     QCOMPARE(ReadFile(casePath("big.bin")), QByteArray("the copy on the server"));
     const qint64 sent = QFileInfo(casePath(QString::fromUtf8(earlier->temporaryName))).size();
     QVERIFY2(sent > 0 && sent < kResumeSize, qPrintable(QString::number(sent)));
+    QVERIFY(connectAgainIfLost());
 
     // Again, resumed: only the rest goes up, and the whole file takes the name.
     CancelRequested = false;
@@ -419,7 +436,7 @@ void TestRealServers::uploadResumesByteExact()
     // be unable to continue, and the whole file goes up again.
     m_host.resumeAnswers = {ResumeAnswer::Resume};
     QVERIFY2(UploadFile(m_host, m_local->filePath("big.bin"), FTP_TRANSFER_TYPE_BINARY),
-             qPrintable(m_host.log.join('\n')));
+             qPrintable(m_host.log.join('\n') + " | " + LastFtpFailure().reply));
     QStringList log{"ask " + UploadResumeQuestionText("big.bin", sent, kResumeSize)};
     if (m_host.log.size() == 2)
         log << "warn " + NoUploadResumeText("big.bin");
