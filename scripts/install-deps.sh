@@ -86,9 +86,11 @@ test_servers() {
     local work
     work=$(mktemp -d "$(dirname "$cache")/ftp-servers.XXXXXX")
     mkdir "$work/debs" "$work/root"
-    # apt's download helper drops to its own user, which can't write into a private folder.
-    chmod 0755 "$work" "$work/debs"
-    (cd "$work/debs" && apt-get download -q "${debs[@]}")
+    # apt's download helper drops to its own user, which can't reach into root's private home
+    # folder; it would fall back to root with a warning.
+    local sandbox=()
+    [ "$(id -u)" -ne 0 ] || sandbox=(-o APT::Sandbox::User=root)
+    (cd "$work/debs" && apt-get download -q "${sandbox[@]}" "${debs[@]}")
     for deb in "$work"/debs/*.deb; do
         dpkg-deb -x "$deb" "$work/root"
     done
