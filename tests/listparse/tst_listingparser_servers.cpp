@@ -82,6 +82,9 @@ void impossibleFacts()
         kUnknownSize, utc(2026, 12, 10, 11, 7));
     row("mlsd, year above 9999", "type=file;size=1;modify=100001210110700; far", "far", false, 1,
         kNoTime);
+    row("eplf, negative size", "+m1765364820,s-1,\teplf.bin", "eplf.bin", false, kUnknownSize,
+        utc(2025, 12, 10, 11, 7));
+    row("eplf, time past 9999", "+m99999999999999,s9,\tlate", "late", false, 9, kNoTime);
 }
 
 void rarerFamilies()

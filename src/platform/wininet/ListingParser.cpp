@@ -246,8 +246,12 @@ bool IsListingNoise(std::string_view line)
     const auto is = [&](std::size_t i, std::string_view word) {
         return i < fields.size() && fields[i] == word;
     };
-    // "total 12", "insgesamt 12", "totale 1,5M": a word without digits, then a count.
-    if (fields.size() == 2 && fields[0].find_first_of("0123456789-") == std::string_view::npos &&
+    // "total 12", "insgesamt 12", "totale 1,5M": a word in lower case (or another script),
+    // then a count. "README 12" is no such line.
+    const auto isWordByte = [](char c) {
+        return (c >= 'a' && c <= 'z') || static_cast<unsigned char>(c) >= 0x80;
+    };
+    if (fields.size() == 2 && std::all_of(fields[0].begin(), fields[0].end(), isWordByte) &&
         fields[1].find_first_of("0123456789") == 0 &&
         fields[1].find_first_not_of("0123456789.,KMGTkmgt") == std::string_view::npos)
         return true;
