@@ -73,6 +73,8 @@ void impossibleFacts()
 {
     const QByteArray vs = "-rw-r--r--    1 1001     1001     ";
     row("year above 9999", vs + "       5 Dec 10  10000 far.txt", "far.txt", false, 5, kNoTime);
+    row("year above 99999, name like a year", vs + "       5 Dec 10 100000 2020", "2020", false, 5,
+        kNoTime);
     row("negative size", vs + "-1294967296 Dec 10 11:07 big32.iso", "big32.iso", false,
         kUnknownSize, utc(2026, 12, 10, 11, 7));
     row("20-digit size", vs + "99999999999999999999 Dec 10 11:07 huge", "huge", false, kUnknownSize,
