@@ -8,16 +8,16 @@ inline constexpr int kFolderImage = 0;
 inline constexpr int kFileImage = 1;
 inline constexpr int kArchiveImage = 2;
 
-// One row of LocalFiles or RemoteFiles. A row is a folder exactly when its image index is
-// kFolderImage, and exactly then its size text is empty.
-//
-// A listing can hold a million rows, so the Size text is made from the number when it is
-// shown rather than kept as a string of its own in every row.
 // The size of a non-folder row whose listing gave no usable size; shown as "?".
 inline constexpr qint64 kUnknownRowSize = -1;
 // The modification minutes of a row whose listing gave no date; shown empty.
 inline constexpr qint64 kUnknownModifiedMinutes = -1;
 
+// One row of LocalFiles or RemoteFiles. A row is a folder exactly when its image index is
+// kFolderImage, and exactly then its size text is empty.
+//
+// A listing can hold a million rows, so the Size text is made from the number when it is
+// shown rather than kept as a string of its own in every row.
 struct FileListRow
 {
     QString name;         // the "Name" column: the name as shown
@@ -26,7 +26,8 @@ struct FileListRow
     int imageIndex = kFileImage;
     qint64 size = 0;            // the listed size, kept for sorting and transfers; or
                                 // kUnknownRowSize
-    qint64 modifiedMinutes = 0; // the shown local date-time to the minute, kept for sorting
+    qint64 modifiedMinutes = 0; // the shown local date-time to the minute, kept for sorting;
+                                // or kUnknownModifiedMinutes
     // The time exactly as listed (UTC, 100-ns ticks since 1601), finer than the minute the list
     // shows where the server gives seconds: what tells a file from one replaced seconds later.
     qint64 modifiedTime = 0;

@@ -197,9 +197,8 @@ std::optional<QByteArray> RemoteFolderNames::directory(HINTERNET connection)
 }
 
 namespace {
-// A listing with lines that were not understood may lack any name at all ("-rw-r--r-- 1 ...
-// Dec 10  10000 f" from a server with a clock far off, or a form we do not know), so it
-// proves no name free.
+// A listing with lines that were not understood (a form we do not know, an error text in
+// place of an entry) may lack any name at all, so it proves no name free.
 bool ListingMayMissNames(HINTERNET connection)
 {
     DWORD lines = 0;

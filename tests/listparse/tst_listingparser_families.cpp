@@ -226,6 +226,14 @@ void TestListingParser::listingsMixHeadersAndEntries_data()
                       "               1 File(s)          1,234 bytes\n"
                       "               2 Dir(s)  9,999,999 bytes free\n")
         << QByteArrayList{"licensed"} << 0;
+    QTest::newRow("mlsd folder itself by its path")
+        << QByteArray("type=cdir;modify=20200102030405; /home/ann\n"
+                      "Type=PDIR /home\n"
+                      "type=file;size=1; a\n"
+                      "type=file;size=1; b/c\n")
+        << QByteArrayList{"a"} << 1;
+    QTest::newRow("a name and a number is no total")
+        << QByteArray("README 12\n") << QByteArrayList{} << 1;
     QTest::newRow("a long vms name at the very end")
         << QByteArray("LOGIN.COM;2         3/4   12-NOV-2003 09:14:51  [JONES]  (RWED,RWED,RE,)\n"
                       "A_NAME_LEFT_WITHOUT_DETAILS.TXT;1")

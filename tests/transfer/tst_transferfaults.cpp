@@ -36,6 +36,7 @@ private Q_SLOTS:
     void failedWayUpStopsTheBatch();
     void namesInAListingNotUnderstoodMayAllExist_data();
     void namesInAListingNotUnderstoodMayAllExist();
+    void fileOfUnknownSizeDownloadsWhole();
 
 private:
     bool startServer(const QJsonObject& script);
@@ -397,6 +398,20 @@ void TransferFaultsTest::namesInAListingNotUnderstoodMayAllExist()
     RemoteFolderNames names(m_connection.connection);
     QVERIFY(names.mayExist(listed));
     QCOMPARE(names.mayExist("new.bin"), anyName);
+}
+
+void TransferFaultsTest::fileOfUnknownSizeDownloadsWhole()
+{
+    // A 32-bit server lists a file over 2 GiB with a negative size; the row has no size, and
+    // the download must neither stop early nor be taken for a short one.
+    QVERIFY(
+        startServer({{"listing", "-rw-r--r-- 1 1001 1001 -1294967296 Dec 10 11:07 big32.bin\r\n"},
+                     {"files", QJsonObject{{"big32.bin", "@300000"}}}}));
+    TestSelection rows;
+    rows.add("big32.bin", kUnknownRowSize);
+    DownloadSelection(m_host, rows);
+    QCOMPARE(m_host.log, QStringList{"list local"});
+    QCOMPARE(QFile(localPath("big32.bin")).size(), qint64(300000));
 }
 
 QTEST_GUILESS_MAIN(TransferFaultsTest)

@@ -187,6 +187,14 @@ bool ParseMlsdLine(std::string_view line, WIN32_FIND_DATAA& out)
 
 namespace {
 
+std::size_t findNoCase(std::string_view text, std::string_view word)
+{
+    for (std::size_t at = 0; at + word.size() <= text.size(); ++at)
+        if (listing::equalsNoCase(text.substr(at, word.size()), word))
+            return at;
+    return std::string_view::npos;
+}
+
 // True for a line whose form says "MLSD facts", also when it comes in answer to LIST.
 bool looksLikeFacts(std::string_view line)
 {
@@ -243,11 +251,27 @@ bool IsListingNoise(std::string_view line)
     const Fields fields(line);
     if (fields.size() == 0)
         return true;
+    // MLSD's entries for the folder itself and its parent, which some servers name by their
+    // path ("type=cdir;... /home/ann"): they name nothing inside the folder.
+    if (looksLikeFacts(line)) {
+        const std::string_view facts = line.substr(0, line.find(' '));
+        for (const std::string_view kind : {"type=cdir", "type=pdir"}) {
+            const std::size_t at = findNoCase(facts, kind);
+            if (at != std::string_view::npos && (at == 0 || facts[at - 1] == ';') &&
+                (at + kind.size() == facts.size() || facts[at + kind.size()] == ';'))
+                return true;
+        }
+        return false;
+    }
     const auto is = [&](std::size_t i, std::string_view word) {
         return i < fields.size() && fields[i] == word;
     };
-    // "total 12", "insgesamt 12", "totale 1,5M": a word without digits, then a count.
-    if (fields.size() == 2 && fields[0].find_first_of("0123456789-") == std::string_view::npos &&
+    // "total 12", "insgesamt 12", "totale 1,5M": a word in lower case (or another script),
+    // then a count. "README 12" is no such line.
+    const auto isWordByte = [](char c) {
+        return (c >= 'a' && c <= 'z') || static_cast<unsigned char>(c) >= 0x80;
+    };
+    if (fields.size() == 2 && std::all_of(fields[0].begin(), fields[0].end(), isWordByte) &&
         fields[1].find_first_of("0123456789") == 0 &&
         fields[1].find_first_not_of("0123456789.,KMGTkmgt") == std::string_view::npos)
         return true;

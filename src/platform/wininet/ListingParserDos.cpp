@@ -201,15 +201,17 @@ bool parseEplfLine(std::string_view line, WIN32_FIND_DATAA& out)
         case '/':
             folder = true;
             break;
+        // A size or time no file can have ("s-1", a time past the year 9999) leaves the entry
+        // shown with that fact unknown rather than its name hidden.
         case 's':
             if (!parseUnsigned(value, std::numeric_limits<std::uint64_t>::max(), size))
-                return false;
+                size = kUnknownSize;
             break;
         case 'm': {
             std::uint64_t seconds = 0;
             if (!parseUnsigned(value, std::numeric_limits<std::uint64_t>::max(), seconds) ||
                 !fileTimeFromUnix(seconds, written))
-                return false;
+                written = FILETIME{};
             break;
         }
         default: // "r" (retrievable), "i" (identity), "up" (permissions) and future facts

@@ -66,7 +66,8 @@ std::size_t monthFirst(const Fields& fields, std::size_t i, ListDate& date)
     date.day = dayValue(at(fields, i + 1));
     if (date.month == 0 || date.day < 0 || !timeOrYear(at(fields, i + 2), date))
         return 0;
-    if (date.year == 0 && at(fields, i + 2).size() > 5 && yearValue(at(fields, i + 3)) > 0) {
+    if (date.year == 0 && !date.unknown && at(fields, i + 2).size() > 5 &&
+        yearValue(at(fields, i + 3)) > 0) {
         date.year = yearValue(at(fields, i + 3));
         return 4;
     }
