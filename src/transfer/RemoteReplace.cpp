@@ -1,5 +1,6 @@
 #include "transfer/RemoteReplace.h"
 
+#include "ftp/FileListRows.h"
 #include "local/FileSystemError.h"
 #include "transfer/CancelFlag.h"
 #include "transfer/TransferEngine.h"
@@ -23,7 +24,7 @@ QByteArray FoldedName(const QByteArray& name)
 
 QString Shown(const QByteArray& name)
 {
-    return QString::fromUtf8(name);
+    return ServerNameText(name); // the server's bytes as the file list shows them
 }
 
 // The target written straight from the local file, for a server that will not rename. Only

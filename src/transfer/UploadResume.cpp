@@ -127,7 +127,7 @@ void KeepOrRemove(TransferHost& host, const UploadPlace& place, const QByteArray
                   const LocalStamp& local)
 {
     const DWORD error = GetLastError();
-    UnfinishedUpload upload{place.server, place.folder, place.target, temporaryName, local};
+    UnfinishedUpload upload{place.server, place.folder, place.target, temporaryName, local, -1, {}};
     ULONGLONG have = 0;
     if (FtpGetFileSizeA(host.connectionHandle(), temporaryName.constData(), &have) &&
         CopyTime(host, temporaryName, upload.copyTime))

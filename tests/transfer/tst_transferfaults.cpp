@@ -212,8 +212,8 @@ void TransferFaultsTest::replacingNeverLosesBothCopies_data()
     const QString listing = "-rw-r--r-- 1 u g 9 Jan 01 2020 report.pdf\r\n";
     const QStringList rename{"RNFR T", "RNTO report.pdf"};
     const QJsonObject refused{{"reply", "553 File exists."}};
-    const auto rules = [&](const QJsonObject& rules) {
-        return QJsonObject{{"listing", listing}, {"rules", rules}};
+    const auto rules = [&](const QJsonObject& verbs) {
+        return QJsonObject{{"listing", listing}, {"rules", verbs}};
     };
     const QJsonObject noRename{{"listing", listing}, {"noRename", true}};
     const auto direct = [](const QJsonObject& rule) {
@@ -344,7 +344,11 @@ void TransferFaultsTest::failedWayUpStopsTheBatch()
     const QStringList received = m_server->received().filter(QRegularExpression("^(?!QUIT)"));
     QCOMPARE(received.last(), QStringLiteral("CDUP"));
     QCOMPARE(received.filter("after.txt"), QStringList());
-    QCOMPARE(received.filter(QRegularExpression("^(STOR|RETR) .*a\\.txt$")).size(), 1);
+    QCOMPARE(
+        received
+            .filter(QRegularExpression("^(STOR|RETR) a\\.txt(\\.[0-9a-f]{8}\\.zulftp-upload)?$"))
+            .size(),
+        1);
 }
 
 QTEST_GUILESS_MAIN(TransferFaultsTest)
