@@ -93,7 +93,9 @@ bool PutCopyInPlace(TransferHost& host, LocalFileReader& source, const QByteArra
     // the target first would leave its name without any file should the next step fail.
     if (GetLastError() == ERROR_INTERNET_EXTENDED_ERROR)
         return WriteDirectly(host, source, temporaryName, targetName, transferType);
-    host.reportFtpError(NotReplacedText(targetName, temporaryName));
+    // The report of a lost connection says only that; what is where is said on its own.
+    host.reportFtpError(QStringLiteral("FTP Rename Failed."));
+    host.warn(NotReplacedText(targetName, temporaryName));
     return false;
 }
 

@@ -245,6 +245,10 @@ void TransferFaultsTest::replacingNeverLosesBothCopies_data()
     QTest::newRow("direct write cancelled: the copy stays, named")
         << noRename << 30 << QStringList{"RNFR T", "STOR report.pdf"}
         << QStringList{"warn " + DirectWriteBrokeText("report.pdf", "T")};
+    QTest::newRow("connection lost at the rename: the copy stays, named")
+        << rules({{"RNFR", QJsonArray{QJsonObject{{"close", true}, {"silent", true}}}}}) << 0
+        << QStringList{"RNFR T"}
+        << QStringList{"error FTP Rename Failed.", "warn " + NotReplacedText("report.pdf", "T")};
     QTest::newRow("server refuses the finished copy: only the copy goes")
         << rules({{"STOR", QJsonArray{QJsonObject{{"final", "452 Disk full."}}}}}) << 0
         << QStringList{"DELE T"} << QStringList{"error Internet Write File Failed."};
