@@ -209,6 +209,7 @@ std::optional<bool> UploadResumably(TransferHost& host, RemoteFolderNames& names
         Remember(host, place, temporaryName, local);
         return false;
     }
-    store->forget(server, *folder, targetName);
+    if (resuming)
+        store->forget(server, *folder, targetName);
     return true;
 }
