@@ -1,5 +1,6 @@
 #include "editor/RemoteEdit.h"
 
+#include "ftp/FileListRows.h"
 #include "local/FileSystemError.h"
 #include "transfer/BatchHost.h"
 #include "transfer/CancelFlag.h"
@@ -16,6 +17,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -102,17 +104,51 @@ QString TooLargeToEditText(const QString& name, qint64 size)
         .arg(kEditorMaxBytes / (1024 * 1024));
 }
 
+namespace {
+// The entry of `name` in a listing of the current remote directory, for a server without SIZE
+// or MDTM: its size and time at whatever precision the listing gives.
+void ListedVersion(TransferHost& host, const QByteArray& name, RemoteVersion& version)
+{
+    WIN32_FIND_DATAA data{};
+    HINTERNET find =
+        FtpFindFirstFileA(host.connectionHandle(), nullptr, &data, INTERNET_FLAG_RELOAD, 0);
+    if (!find)
+        return;
+    do {
+        if (QByteArray(data.cFileName, qsizetype(::strnlen(data.cFileName, MAX_PATH))) != name)
+            continue;
+        const auto high = [](DWORD part) { return quint64(part) << 32; };
+        if (version.size < 0)
+            version.size = qint64(high(data.nFileSizeHigh) | data.nFileSizeLow);
+        if (version.time.isEmpty()) {
+            version.time =
+                "listed " + QByteArray::number(high(data.ftLastWriteTime.dwHighDateTime) |
+                                               data.ftLastWriteTime.dwLowDateTime);
+        }
+        break;
+    } while (InternetFindNextFileA(find, &data));
+    InternetCloseHandle(find);
+}
+} // namespace
+
 RemoteVersion AskRemoteVersion(TransferHost& host, const QByteArray& name)
 {
     const DWORD error = GetLastError();
     RemoteVersion version;
+    bool unsupported = false;
     ULONGLONG size = 0;
     if (FtpGetFileSizeA(host.connectionHandle(), name.constData(), &size))
         version.size = qint64(size);
+    else
+        unsupported = GetLastError() == ERROR_NOT_SUPPORTED;
     char stamp[32] = {};
     DWORD length = sizeof stamp;
     if (FtpGetFileTimeA(host.connectionHandle(), name.constData(), stamp, &length))
         version.time = QByteArray(stamp, qsizetype(length));
+    else
+        unsupported = unsupported || GetLastError() == ERROR_NOT_SUPPORTED;
+    if (unsupported)
+        ListedVersion(host, name, version);
     SetLastError(error);
     return version;
 }
@@ -122,14 +158,14 @@ QString ChangedOnServerText(const QByteArray& name)
     return QStringLiteral("\"%1\" was changed on the server after you opened it. Saving "
                           "replaces those changes with your text.\n\nOverwrite \"%1\" on the "
                           "server? Choose No to keep the server's file; your text stays here.")
-        .arg(QString::fromUtf8(name));
+        .arg(ServerNameText(name));
 }
 
 QString NotSavedText(const QByteArray& name, const QString& tempPath)
 {
     return QStringLiteral("\"%1\" was not replaced on the server by your text. Your text is "
                           "still in the editor and in \"%2\".")
-        .arg(QString::fromUtf8(name), tempPath);
+        .arg(ServerNameText(name), tempPath);
 }
 
 std::optional<QString> FetchForEditing(BatchHost& outerHost, const FileListRow& row,

@@ -10,8 +10,9 @@ class BatchHost;
 class TransferHost;
 
 // A remote file as the server describes it, to tell whether it changed while the editor had
-// it open: its length (SIZE) and modification time (MDTM, at the server's own precision).
-// Either may be unknown where the server does not say.
+// it open: its length (SIZE) and modification time (MDTM, at the server's own precision), or
+// its listing entry's where the server lacks either command. Either may be unknown (size -1,
+// empty time) where the server does not say.
 struct RemoteVersion
 {
     qint64 size = -1;

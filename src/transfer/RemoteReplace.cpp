@@ -1,5 +1,6 @@
 #include "transfer/RemoteReplace.h"
 
+#include "ftp/FileListRows.h"
 #include "local/FileSystemError.h"
 #include "transfer/CancelFlag.h"
 #include "transfer/TransferEngine.h"
@@ -23,7 +24,7 @@ QByteArray FoldedName(const QByteArray& name)
 
 QString Shown(const QByteArray& name)
 {
-    return QString::fromUtf8(name);
+    return ServerNameText(name); // the server's bytes as the file list shows them
 }
 
 // The target written straight from the local file, for a server that will not rename. Only
@@ -92,7 +93,9 @@ bool PutCopyInPlace(TransferHost& host, LocalFileReader& source, const QByteArra
     // the target first would leave its name without any file should the next step fail.
     if (GetLastError() == ERROR_INTERNET_EXTENDED_ERROR)
         return WriteDirectly(host, source, temporaryName, targetName, transferType);
-    host.reportFtpError(NotReplacedText(targetName, temporaryName));
+    // The report of a lost connection says only that; what is where is said on its own.
+    host.reportFtpError(QStringLiteral("FTP Rename Failed."));
+    host.warn(NotReplacedText(targetName, temporaryName));
     return false;
 }
 

@@ -121,10 +121,10 @@ ResumePlan PlanResume(TransferHost& host, const UploadPlace& place, const LocalS
     return {ResumePlan::Step::Cancel};
 }
 
-// After an upload that stopped early: its copy is kept and remembered with its state as it
-// is now, or removed when it cannot be remembered.
-void KeepOrRemove(TransferHost& host, const UploadPlace& place, const QByteArray& temporaryName,
-                  const LocalStamp& local)
+// Remembers the copy an upload left, with its state as it is now (unknown when the connection
+// is gone). False when the file of stopped uploads could not be written.
+bool Remember(TransferHost& host, const UploadPlace& place, const QByteArray& temporaryName,
+              const LocalStamp& local)
 {
     const DWORD error = GetLastError();
     UnfinishedUpload upload{place.server, place.folder, place.target, temporaryName, local, -1, {}};
@@ -136,7 +136,15 @@ void KeepOrRemove(TransferHost& host, const UploadPlace& place, const QByteArray
         upload.copyTime.clear();
     const bool kept = place.store.remember(upload);
     SetLastError(error);
-    if (!kept)
+    return kept;
+}
+
+// After an upload that stopped early: its partial copy is kept and remembered, or removed
+// when it cannot be remembered (nothing could find it again).
+void KeepOrRemove(TransferHost& host, const UploadPlace& place, const QByteArray& temporaryName,
+                  const LocalStamp& local)
+{
+    if (!Remember(host, place, temporaryName, local))
         RemovePartialCopy(host, temporaryName);
 }
 
@@ -195,10 +203,13 @@ std::optional<bool> UploadResumably(TransferHost& host, RemoteFolderNames& names
         return outcome == UploadOutcome::Cancelled;
     }
     if (!PutCopyInPlace(host, source, temporaryName, targetName, transferType)) {
-        // The whole copy stays under its name: the next upload of the file puts it in place.
-        KeepOrRemove(host, place, temporaryName, local);
+        // The whole copy stays under its name, whether or not it can be remembered (the
+        // target may be cut short by a direct write that broke off): the user was told where
+        // it is, and the next upload of the file puts it in place.
+        Remember(host, place, temporaryName, local);
         return false;
     }
-    store->forget(server, *folder, targetName);
+    if (resuming)
+        store->forget(server, *folder, targetName);
     return true;
 }

@@ -16,6 +16,8 @@
 #include "transfer/ui/MsgForm.h"
 
 #include <QApplication>
+#include <QDateTime>
+#include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QJsonArray>
 #include <QListWidget>
@@ -325,12 +327,20 @@ void TransferWindowTest::uploadCommandOffersToResume()
     QCOMPARE(::stat(QFile::encodeName(localPath("u.bin")).constData(), &info), 0);
     const QByteArray server = QStringLiteral("user@127.0.0.1:%1").arg(m_server.port()).toUtf8();
     const UnfinishedUploads uploads(UnfinishedUploads::defaultFilePath());
+    // The copy as the upload left it: its length and its time as the server gives it (MDTM).
+    const QByteArray copyTime = QFileInfo(m_serverRoot.filePath(copy))
+                                    .lastModified()
+                                    .toUTC()
+                                    .toString(QStringLiteral("yyyyMMddHHmmss"))
+                                    .toLatin1();
     QVERIFY(uploads.remember({server,
                               "/",
                               "u.bin",
                               copy,
                               {QFile::encodeName(localPath("u.bin")), qint64(data.size()),
-                               qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec}}));
+                               qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec},
+                              1536 * 1024,
+                              copyTime}));
 
     ScriptedPrompter prompter;
     TfrmMain w(prompter);

@@ -83,6 +83,35 @@ private Q_SLOTS:
         QVERIFY(!server.received().join('\n').contains("DELE"));
     }
 
+    void modificationTimeReplies_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QByteArray>("stamp"); // empty: refused as malformed
+        QTest::newRow("seconds") << QByteArray("213 20261210113015\r\n")
+                                 << QByteArray("20261210113015");
+        QTest::newRow("milliseconds kept")
+            << QByteArray("213 20261210113015.123\r\n") << QByteArray("20261210113015.123");
+        QTest::newRow("nanoseconds kept") << QByteArray("213 20261210113015.123456789\r\n")
+                                          << QByteArray("20261210113015.123456789");
+        QTest::newRow("fraction too long")
+            << QByteArray("213 20261210113015.1234567890\r\n") << QByteArray();
+        QTest::newRow("empty fraction") << QByteArray("213 20261210113015.\r\n") << QByteArray();
+        QTest::newRow("short") << QByteArray("213 2026121011301\r\n") << QByteArray();
+        QTest::newRow("letters") << QByteArray("213 2026121O113015\r\n") << QByteArray();
+        QTest::newRow("text after it") << QByteArray("213 20261210113015 UTC\r\n") << QByteArray();
+        QTest::newRow("other code") << QByteArray("211 20261210113015\r\n") << QByteArray();
+        QTest::newRow("only the first line counts")
+            << QByteArray("213-x\r\n213 20261210113015\r\n") << QByteArray();
+    }
+    void modificationTimeReplies()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(QByteArray, stamp);
+        std::string parsed = "unchanged";
+        QCOMPARE(wininet::parseMdtmReply(reply.toStdString(), parsed), !stamp.isEmpty());
+        QCOMPARE(QByteArray::fromStdString(parsed), stamp.isEmpty() ? "unchanged" : stamp);
+    }
+
     void passivePorts_data()
     {
         QTest::addColumn<QByteArray>("reply");
