@@ -359,11 +359,13 @@ void TestRealServers::editorSaveReplacesRemoteFile()
     QVERIFY(connectAndList(window));
     const FileListRow* notes = row(window, "notes.txt");
     QVERIFY(notes);
-    const std::optional<QString> copy = FetchForEditing(m_host, *notes);
+    RemoteVersion opened;
+    const std::optional<QString> copy = FetchForEditing(m_host, *notes, &opened);
     QVERIFY2(copy, qPrintable(m_host.log.join('\n')));
     QCOMPARE(ReadFile(*copy), QByteArray("line one\r\nline two\r\n"));
     const QByteArray edited = "line one\r\nline two, edited\r\nline three\r\n";
-    QVERIFY2(StoreOnServer(m_host, *copy, notes->serverName(), edited),
+    QVERIFY2(StoreOnServer(m_host, *copy, notes->serverName(), edited, opened) ==
+                 RemoteSave::Stored,
              qPrintable(m_host.log.join('\n') + " | left: " + entries().join(' ')));
     QVERIFY(RemoveTemporaryCopy(*copy));
     QCOMPARE(m_host.log, QStringList());
