@@ -1,5 +1,6 @@
 #include "transfer/TargetExists.h"
 
+#include "ftp/FileListRows.h"
 #include "transfer/BatchHost.h"
 #include "transfer/CancelFlag.h"
 #include "transfer/LocalFile.h"
@@ -22,12 +23,13 @@ namespace {
 
 constexpr qint64 kNanosecondsPerSecond = 1000000000;
 
-// A time as listing rows keep it: the local date and time of day, in minutes, counted as if
-// it were UTC. 0 stands for a time the listing did not give.
+// A time as listing rows keep it: the local date and time of day in minutes since the zero
+// date-time. 0 stands for a time the listing did not give.
 qint64 LocalMinutes(qint64 secondsSinceEpoch)
 {
-    const qint64 offset = QDateTime::fromSecsSinceEpoch(secondsSinceEpoch).offsetFromUtc();
-    return (secondsSinceEpoch + offset) / 60;
+    return FileTimeToLocalSeconds(FileTimeFromUnix(secondsSinceEpoch),
+                                  QDateTime::currentDateTime().offsetFromUtc()) /
+           60;
 }
 
 // "1234 bytes, 2026-12-10 11:07"; what is not known is left out.
@@ -35,8 +37,9 @@ QString SizeAndTime(qint64 size, qint64 minutes)
 {
     QString text = size < 0 ? QStringLiteral("size unknown") : QStringLiteral("%1 bytes").arg(size);
     if (minutes != 0) {
-        text += QStringLiteral(", ") + QDateTime::fromSecsSinceEpoch(minutes * 60, QTimeZone::utc())
-                                           .toString(QStringLiteral("yyyy-MM-dd hh:mm"));
+        const QDateTime zero(QDate(1899, 12, 30), QTime(0, 0), QTimeZone::utc());
+        text += QStringLiteral(", ") +
+                zero.addSecs(minutes * 60).toString(QStringLiteral("yyyy-MM-dd hh:mm"));
     }
     return text;
 }
@@ -167,7 +170,7 @@ std::optional<QString> ExistingTargets::newName(BatchHost& host, const Conflict&
         } else if (conflict.taken(*typed)) {
             host.warn(QStringLiteral("\"%1\" exists in %2 as well. Choose a name that is free.")
                           .arg(*typed, conflict.namePlace));
-            proposal = ProposedFreeName(*typed, conflict.taken);
+            proposal = ProposedFreeName(conflict.name, conflict.taken);
         } else {
             return typed;
         }
