@@ -3,8 +3,11 @@
 #include "app/ui/QtPrompter.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFontMetrics>
 #include <QInputDialog>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -14,6 +17,8 @@ class TestInputBox : public QObject
 private Q_SLOTS:
     void titleFitsAndAnswerComesBack_data();
     void titleFitsAndAnswerComesBack();
+    void existsBoxAnswersWithTheButtonAndTheCheckBox_data();
+    void existsBoxAnswersWithTheButtonAndTheCheckBox();
 };
 
 void TestInputBox::titleFitsAndAnswerComesBack_data()
@@ -52,6 +57,55 @@ void TestInputBox::titleFitsAndAnswerComesBack()
     QVERIFY2(size.width() >= titleWidth + QtPrompter::kTitleBarExtras,
              qPrintable(QStringLiteral("%1 < %2").arg(size.width()).arg(titleWidth)));
     QVERIFY(fixed);
+}
+
+void TestInputBox::existsBoxAnswersWithTheButtonAndTheCheckBox_data()
+{
+    QTest::addColumn<bool>("canResume");
+    QTest::addColumn<QString>("button"); // empty: the window is closed
+    QTest::addColumn<bool>("rest");
+    QTest::addColumn<int>("action");
+    QTest::addColumn<QStringList>("offered");
+    const QStringList all{"Overwrite", "OverwriteIfNewer", "Resume", "Rename", "Skip"};
+    const QStringList noResume{"Overwrite", "OverwriteIfNewer", "Rename", "Skip"};
+    QTest::newRow("resume, for the rest")
+        << true << "Resume" << true << int(ExistsAction::Resume) << all;
+    QTest::newRow("not shorter: no resume")
+        << false << "OverwriteIfNewer" << false << int(ExistsAction::OverwriteIfNewer) << noResume;
+    QTest::newRow("rename") << false << "Rename" << false << int(ExistsAction::Rename) << noResume;
+    QTest::newRow("closed: cancel") << true << "" << true << int(ExistsAction::Cancel) << all;
+}
+
+void TestInputBox::existsBoxAnswersWithTheButtonAndTheCheckBox()
+{
+    QFETCH(bool, canResume);
+    QFETCH(QString, button);
+    QFETCH(bool, rest);
+    QFETCH(int, action);
+    QFETCH(QStringList, offered);
+    QStringList shown;
+    QString defaultButton;
+    QTimer::singleShot(0, this, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        for (QAbstractButton* b : box->buttons()) {
+            if (!b->objectName().isEmpty())
+                shown << b->objectName();
+        }
+        defaultButton = box->defaultButton() ? box->defaultButton()->objectName() : QString();
+        box->checkBox()->setChecked(rest);
+        if (button.isEmpty())
+            box->reject();
+        else
+            box->findChild<QPushButton*>(button)->click();
+    });
+    QtPrompter prompter;
+    const ExistsAnswer answer = prompter.askExists(QStringLiteral("Target File Exists"),
+                                                   QStringLiteral("a.txt"), canResume);
+    QCOMPARE(int(answer.action), action);
+    QCOMPARE(answer.applyToRest, rest && !button.isEmpty());
+    QCOMPARE(shown, offered);
+    QCOMPARE(defaultButton, QStringLiteral("Skip"));
 }
 
 QTEST_MAIN(TestInputBox)
