@@ -225,3 +225,13 @@ QString NoUploadResumeText(const QString& name)
 {
     return noResume("upload", name);
 }
+
+QString NoResumeKeptText(const QString& name, bool upload)
+{
+    return upload ? QStringLiteral("The server cannot resume the upload of %1. The file on the "
+                                   "server was left as it is.")
+                        .arg(name)
+                  : QStringLiteral("The server cannot resume the download of %1. The file here "
+                                   "was left as it is.")
+                        .arg(name);
+}

@@ -312,10 +312,12 @@ bool UploadFileAsked(BatchHost& host, const LocalSource& localFile, DWORD transf
     case ExistsAction::Resume: {
         const UploadOutcome outcome =
             SendFrom(host, source, existing->serverName, transferType, existing->size);
-        if (outcome != UploadOutcome::CannotResume)
-            return outcome == UploadOutcome::Stored || outcome == UploadOutcome::Cancelled;
-        host.warn(NoUploadResumeText(remoteText));
-        return UploadFile(host, localFile, transferType, files.names());
+        if (outcome == UploadOutcome::CannotResume) {
+            // The file there was to be continued, not replaced: it stays as it is.
+            host.warn(NoResumeKeptText(existing->name, true));
+            return false;
+        }
+        return outcome == UploadOutcome::Stored || outcome == UploadOutcome::Cancelled;
     }
     case ExistsAction::Rename: {
         const QByteArray newName = decision.name.toUtf8();
