@@ -116,11 +116,14 @@ QString ProposedFreeName(const QString& name, const std::function<bool(const QSt
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     const QString stem = dot > 0 ? name.left(dot) : name;
     const QString extension = dot > 0 ? name.mid(dot) : QString();
-    for (int number = 1;; ++number) {
+    // A folder that cannot be looked into makes every name look taken; give up in time.
+    constexpr int kMostTries = 1000;
+    for (int number = 1; number <= kMostTries; ++number) {
         const QString candidate = QStringLiteral("%1 (%2)%3").arg(stem).arg(number).arg(extension);
         if (!taken(candidate))
             return candidate;
     }
+    return {};
 }
 
 ExistingTargets::Decision ExistingTargets::decide(BatchHost& host, const Conflict& conflict)
@@ -157,6 +160,11 @@ ExistingTargets::Decision ExistingTargets::decide(BatchHost& host, const Conflic
 std::optional<QString> ExistingTargets::newName(BatchHost& host, const Conflict& conflict, bool ask)
 {
     QString proposal = ProposedFreeName(conflict.name, conflict.taken);
+    if (!ask && proposal.isEmpty()) {
+        host.warn(QStringLiteral("No free name like \"%1\" was found in %2. The file was skipped.")
+                      .arg(conflict.name, conflict.namePlace));
+        return std::nullopt;
+    }
     if (!ask)
         return proposal;
     const QString prompt =
