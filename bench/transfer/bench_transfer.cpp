@@ -47,6 +47,15 @@ public:
     void listRemoteFiles() override {}
     void listLocalFiles() override {}
     void showFileError(const QString& text) override { fail(text); }
+    // A tree sent again over its copy: the user's answer is Overwrite, for every file.
+    ExistsAnswer askExists(const QString&, bool) override
+    {
+        return {ExistsAction::Overwrite, true};
+    }
+    std::optional<QString> askNewName(const QString&, const QString&) override
+    {
+        return std::nullopt;
+    }
 
     void fail(const QString& text)
     {
@@ -109,6 +118,14 @@ public:
     void listRemoteFiles() override {}
     void listLocalFiles() override {}
     void showFileError(const QString& text) override { m_outer.fail(text); }
+    ExistsAnswer askExists(const QString& text, bool canResume) override
+    {
+        return m_outer.askExists(text, canResume);
+    }
+    std::optional<QString> askNewName(const QString& prompt, const QString& proposal) override
+    {
+        return m_outer.askNewName(prompt, proposal);
+    }
     ResumeAnswer askResume(const QString& text) override
     {
         std::printf("asked: %s -> Resume\n", qPrintable(text));

@@ -257,3 +257,13 @@ QString OtherLinksKeptText(const QString& path)
                           "(hard links) too; they still hold its earlier contents.")
         .arg(path);
 }
+
+QString NoResumeKeptText(const QString& name, bool upload)
+{
+    return upload ? QStringLiteral("The server cannot resume the upload of %1. The file on the "
+                                   "server was left as it is.")
+                        .arg(name)
+                  : QStringLiteral("The server cannot resume the download of %1. The file here "
+                                   "was left as it is.")
+                        .arg(name);
+}

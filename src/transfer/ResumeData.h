@@ -100,6 +100,9 @@ QString OtherLinksKeptText(const QString& path);
 // The same two for an upload: "Resume the earlier upload of NAME (X KB of Y KB)?".
 QString UploadResumeQuestionText(const QString& name, qint64 have, qint64 total);
 QString NoUploadResumeText(const QString& name);
+// What the user reads when their own file was to be continued and the server cannot: the
+// file (here, or on the server for an upload) is left as it is.
+QString NoResumeKeptText(const QString& name, bool upload);
 
 // A non-negative decimal number of at most 19 digits, nothing else (no sign, no blanks).
 std::optional<qint64> ParseDecimal(QByteArrayView text);

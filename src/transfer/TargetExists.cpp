@@ -1,5 +1,6 @@
 #include "transfer/TargetExists.h"
 
+#include "ftp/FileListRows.h"
 #include "transfer/BatchHost.h"
 #include "transfer/CancelFlag.h"
 #include "transfer/LocalFile.h"
@@ -22,12 +23,13 @@ namespace {
 
 constexpr qint64 kNanosecondsPerSecond = 1000000000;
 
-// A time as listing rows keep it: the local date and time of day, in minutes, counted as if
-// it were UTC. 0 stands for a time the listing did not give.
+// A time as listing rows keep it: the local date and time of day in minutes since the zero
+// date-time. 0 stands for a time the listing did not give.
 qint64 LocalMinutes(qint64 secondsSinceEpoch)
 {
-    const qint64 offset = QDateTime::fromSecsSinceEpoch(secondsSinceEpoch).offsetFromUtc();
-    return (secondsSinceEpoch + offset) / 60;
+    return FileTimeToLocalSeconds(FileTimeFromUnix(secondsSinceEpoch),
+                                  QDateTime::currentDateTime().offsetFromUtc()) /
+           60;
 }
 
 // A listed time (UTC, 100-ns ticks since 1601) as LocalMinutes gives it; 0 when none was listed.
@@ -43,8 +45,9 @@ QString SizeAndTime(qint64 size, qint64 minutes)
 {
     QString text = size < 0 ? QStringLiteral("size unknown") : QStringLiteral("%1 bytes").arg(size);
     if (minutes != 0) {
-        text += QStringLiteral(", ") + QDateTime::fromSecsSinceEpoch(minutes * 60, QTimeZone::utc())
-                                           .toString(QStringLiteral("yyyy-MM-dd hh:mm"));
+        const QDateTime zero(QDate(1899, 12, 30), QTime(0, 0), QTimeZone::utc());
+        text += QStringLiteral(", ") +
+                zero.addSecs(minutes * 60).toString(QStringLiteral("yyyy-MM-dd hh:mm"));
     }
     return text;
 }
@@ -121,11 +124,14 @@ QString ProposedFreeName(const QString& name, const std::function<bool(const QSt
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     const QString stem = dot > 0 ? name.left(dot) : name;
     const QString extension = dot > 0 ? name.mid(dot) : QString();
-    for (int number = 1;; ++number) {
+    // A folder that cannot be looked into makes every name look taken; give up in time.
+    constexpr int kMostTries = 1000;
+    for (int number = 1; number <= kMostTries; ++number) {
         const QString candidate = QStringLiteral("%1 (%2)%3").arg(stem).arg(number).arg(extension);
         if (!taken(candidate))
             return candidate;
     }
+    return {};
 }
 
 ExistingTargets::Decision ExistingTargets::decide(BatchHost& host, const Conflict& conflict)
@@ -162,6 +168,11 @@ ExistingTargets::Decision ExistingTargets::decide(BatchHost& host, const Conflic
 std::optional<QString> ExistingTargets::newName(BatchHost& host, const Conflict& conflict, bool ask)
 {
     QString proposal = ProposedFreeName(conflict.name, conflict.taken);
+    if (!ask && proposal.isEmpty()) {
+        host.warn(QStringLiteral("No free name like \"%1\" was found in %2. The file was skipped.")
+                      .arg(conflict.name, conflict.namePlace));
+        return std::nullopt;
+    }
     if (!ask)
         return proposal;
     const QString prompt =
@@ -175,7 +186,7 @@ std::optional<QString> ExistingTargets::newName(BatchHost& host, const Conflict&
         } else if (conflict.taken(*typed)) {
             host.warn(QStringLiteral("\"%1\" exists in %2 as well. Choose a name that is free.")
                           .arg(*typed, conflict.namePlace));
-            proposal = ProposedFreeName(*typed, conflict.taken);
+            proposal = ProposedFreeName(conflict.name, conflict.taken);
         } else {
             return typed;
         }
@@ -319,10 +330,12 @@ bool UploadFileAsked(BatchHost& host, const LocalSource& localFile, DWORD transf
     case ExistsAction::Resume: {
         const UploadOutcome outcome =
             SendFrom(host, source, existing->serverName, transferType, existing->size);
-        if (outcome != UploadOutcome::CannotResume)
-            return outcome == UploadOutcome::Stored || outcome == UploadOutcome::Cancelled;
-        host.warn(NoUploadResumeText(remoteText));
-        return UploadFile(host, localFile, transferType, files.names());
+        if (outcome == UploadOutcome::CannotResume) {
+            // The file there was to be continued, not replaced: it stays as it is.
+            host.warn(NoResumeKeptText(existing->name, true));
+            return false;
+        }
+        return outcome == UploadOutcome::Stored || outcome == UploadOutcome::Cancelled;
     }
     case ExistsAction::Rename: {
         const QByteArray newName = decision.name.toUtf8();

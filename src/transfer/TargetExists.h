@@ -30,6 +30,7 @@ public:
     {
         ExistsAction action = ExistsAction::Overwrite; // never OverwriteIfNewer
         QString name; // Rename: the new name, which the destination does not hold
+        // (a Rename for the rest that finds no free name skips the file, with a warning)
     };
     // The facts one question is about.
     struct Conflict
@@ -53,7 +54,8 @@ private:
     std::optional<ExistsAction> m_forRest;
 };
 
-// A name like `name` that `taken` says is free: "report (1).txt", "report (2).txt", ...
+// A name like `name` that `taken` says is free: "report (1).txt", "report (2).txt", ...;
+// empty when none of the first thousand is.
 QString ProposedFreeName(const QString& name, const std::function<bool(const QString&)>& taken);
 
 // The entries of one remote folder with their sizes and times, read only once an upload

@@ -314,6 +314,11 @@ bool Download(TransferHost& host, const LocalDirectory& folder, const QByteArray
         handle = FtpOpenFileAtA(host.connectionHandle(), remoteName.constData(), GENERIC_READ,
                                 transferType, static_cast<ULONGLONG>(plan.offset), 0);
         if (!handle && GetLastError() == ERROR_NOT_SUPPORTED) {
+            // The user's own file was to be continued, not replaced: it stays as it is.
+            if (decided) {
+                host.warn(NoResumeKeptText(localName, false));
+                return false;
+            }
             host.warn(NoResumeText(localName));
             plan.offset = 0;
         }

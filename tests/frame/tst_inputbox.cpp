@@ -3,6 +3,7 @@
 #include "app/ui/QtPrompter.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFontMetrics>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -18,6 +19,8 @@ private Q_SLOTS:
     void titleFitsAndAnswerComesBack();
     void plainFtpBoxSendsNothingUnlessClicked_data();
     void plainFtpBoxSendsNothingUnlessClicked();
+    void existsBoxAnswersWithTheButtonAndTheCheckBox_data();
+    void existsBoxAnswersWithTheButtonAndTheCheckBox();
 };
 
 Q_DECLARE_METATYPE(PlainFtpAnswer)
@@ -97,6 +100,55 @@ void TestInputBox::plainFtpBoxSendsNothingUnlessClicked()
              expected);
     // A server that has shown a trusted certificate before is never allowed plain FTP for good.
     QCOMPARE(alwaysOffered, !loud);
+}
+
+void TestInputBox::existsBoxAnswersWithTheButtonAndTheCheckBox_data()
+{
+    QTest::addColumn<bool>("canResume");
+    QTest::addColumn<QString>("button"); // empty: the window is closed
+    QTest::addColumn<bool>("rest");
+    QTest::addColumn<int>("action");
+    QTest::addColumn<QStringList>("offered");
+    const QStringList all{"Overwrite", "OverwriteIfNewer", "Resume", "Rename", "Skip"};
+    const QStringList noResume{"Overwrite", "OverwriteIfNewer", "Rename", "Skip"};
+    QTest::newRow("resume, for the rest")
+        << true << "Resume" << true << int(ExistsAction::Resume) << all;
+    QTest::newRow("not shorter: no resume")
+        << false << "OverwriteIfNewer" << false << int(ExistsAction::OverwriteIfNewer) << noResume;
+    QTest::newRow("rename") << false << "Rename" << false << int(ExistsAction::Rename) << noResume;
+    QTest::newRow("closed: cancel") << true << "" << true << int(ExistsAction::Cancel) << all;
+}
+
+void TestInputBox::existsBoxAnswersWithTheButtonAndTheCheckBox()
+{
+    QFETCH(bool, canResume);
+    QFETCH(QString, button);
+    QFETCH(bool, rest);
+    QFETCH(int, action);
+    QFETCH(QStringList, offered);
+    QStringList shown;
+    QString defaultButton;
+    QTimer::singleShot(0, this, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        for (QAbstractButton* b : box->buttons()) {
+            if (!b->objectName().isEmpty())
+                shown << b->objectName();
+        }
+        defaultButton = box->defaultButton() ? box->defaultButton()->objectName() : QString();
+        box->checkBox()->setChecked(rest);
+        if (button.isEmpty())
+            box->reject();
+        else
+            box->findChild<QPushButton*>(button)->click();
+    });
+    QtPrompter prompter;
+    const ExistsAnswer answer = prompter.askExists(QStringLiteral("Target File Exists"),
+                                                   QStringLiteral("a.txt"), canResume);
+    QCOMPARE(int(answer.action), action);
+    QCOMPARE(answer.applyToRest, rest && !button.isEmpty());
+    QCOMPARE(shown, offered);
+    QCOMPARE(defaultButton, QStringLiteral("Skip"));
 }
 
 QTEST_MAIN(TestInputBox)

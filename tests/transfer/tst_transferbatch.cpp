@@ -32,6 +32,7 @@ private Q_SLOTS:
     void lowerCaseAppliesToFileNamesOnly();
     void existingRemoteFolderIsReused();
     void cancelledUploadKeepsTheFileItWouldReplace();
+    void folderTransfersAskAboutFilesInTheTargetFolder();
     void desktopDropUploadsFilesAndFolders();
     void lastDownloadDecidesTheLocalRebuild_data();
     void lastDownloadDecidesTheLocalRebuild();
@@ -249,7 +250,10 @@ void TransferBatchTest::existingRemoteFolderIsReused()
     local.add("site", 0, true);
     UploadSelection(*m_host, local);
     QCOMPARE(serverTree(), (QStringList{"site/", "site/index.html=3", "site/old.txt=4"}));
-    QCOMPARE(m_host->log, QStringList{"list remote"});
+    QCOMPARE(m_host->log,
+             (QStringList{"exists The file \"index.html\" already exists in \"/site\" on the "
+                          "server.",
+                          "list remote"}));
 }
 
 void TransferBatchTest::cancelledUploadKeepsTheFileItWouldReplace()
@@ -274,18 +278,64 @@ void TransferBatchTest::cancelledUploadKeepsTheFileItWouldReplace()
         // Nothing of the cancelled copy is left, and the file it was to replace is whole.
         QCOMPARE(serverTree().filter("zulftp"), QStringList());
         QCOMPARE(ReadFile(serverPath(target)), original);
-        QCOMPARE(m_host->log, QStringList{"list remote"});
+        const QString asked =
+            QStringLiteral("exists The file \"%1\" already exists in \"/%2\" on the server. "
+                           "[resume]")
+                .arg(FileNamePart(target), folder ? QStringLiteral("site") : QString());
+        QCOMPARE(m_host->log, (QStringList{asked, "list remote"}));
         // Run to the end, the new copy takes the name.
         m_host->log.clear();
         m_host->sink.onUpdate = nullptr;
         rows.selected = {true};
         UploadSelection(*m_host, rows);
-        QCOMPARE(m_host->log, QStringList{"list remote"});
+        QCOMPARE(m_host->log, (QStringList{asked, "list remote"}));
         QCOMPARE(ReadFile(serverPath(target)), replacement);
         m_host->log.clear();
     }
     QCOMPARE(serverTree(), (QStringList{"report.pdf=8388608", "site/", "site/page.html=8388608"}));
     QCOMPARE(m_connection.currentDirectory(), QStringLiteral("/"));
+}
+
+void TransferBatchTest::folderTransfersAskAboutFilesInTheTargetFolder()
+{
+    // Up: the name is looked up in the listing of the remote folder the file goes to.
+    QVERIFY(WriteFile(serverPath("site/index.html"), "previous"));
+    QVERIFY(WriteFile(localPath("site/index.html"), "new"));
+    QVERIFY(WriteFile(localPath("site/more.html"), "more"));
+    m_host->existsAnswers = {{ExistsAction::Skip, false}};
+    TestSelection local;
+    local.add("site", 0, true);
+    UploadSelection(*m_host, local);
+    QCOMPARE(serverTree(), (QStringList{"site/", "site/index.html=8", "site/more.html=4"}));
+    QCOMPARE(m_host->log,
+             (QStringList{"exists The file \"index.html\" already exists in \"/site\" on the "
+                          "server.",
+                          "list remote"}));
+
+    // Down: a file in the way in a subfolder; the typed name is refused while it is taken.
+    m_host->log.clear();
+    QVERIFY(WriteFile(serverPath("dir/a.txt"), "a"));
+    QVERIFY(WriteFile(serverPath("dir/sub/b.txt"), "server"));
+    QVERIFY(WriteFile(localPath("dir/sub/b.txt"), "mine, longer"));
+    QVERIFY(WriteFile(localPath("dir/sub/b (1).txt"), "also mine"));
+    m_host->existsAnswers = {{ExistsAction::Rename, false}};
+    m_host->newNames = {QStringLiteral("b (1).txt"), QStringLiteral("fetched.txt")};
+    TestSelection remote;
+    remote.add("dir", 0, true);
+    DownloadSelection(*m_host, remote);
+    const QString sub = localPath("dir/sub");
+    QCOMPARE(
+        m_host->log,
+        (QStringList{QStringLiteral("exists The file \"b.txt\" already exists in %1.").arg(sub),
+                     "rename b (2).txt",
+                     QStringLiteral("warn \"b (1).txt\" exists in %1 as well. Choose a name "
+                                    "that is free.")
+                         .arg(sub),
+                     "rename b (2).txt", "list local"}));
+    QCOMPARE(ReadFile(localPath("dir/sub/fetched.txt")), QByteArray("server"));
+    QCOMPARE(ReadFile(localPath("dir/sub/b.txt")), QByteArray("mine, longer"));
+    QCOMPARE(ReadFile(localPath("dir/sub/b (1).txt")), QByteArray("also mine"));
+    QCOMPARE(ReadFile(localPath("dir/a.txt")), QByteArray("a"));
 }
 
 void TransferBatchTest::desktopDropUploadsFilesAndFolders()

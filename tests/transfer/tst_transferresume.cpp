@@ -1,4 +1,5 @@
 #include "TransferTestHost.h"
+#include "transfer/TransferBatch.h"
 
 #include "faultserver.h"
 #include "local/FileSystemError.h"
@@ -37,6 +38,8 @@ private Q_SLOTS:
     void sameSizeFileReplacedSecondsLaterStartsOver();
     void fullDiskKeepsOnlyDataThatCanBeResumed_data();
     void fullDiskKeepsOnlyDataThatCanBeResumed();
+    void resumeOntoTheFileHereKeepsItWhereTheServerCannot_data();
+    void resumeOntoTheFileHereKeepsItWhereTheServerCannot();
     void brokenUploadResumesWithAppendByteExact();
     void uploadStartsOverWhenResumingIsNotSafe_data();
     void uploadStartsOverWhenResumingIsNotSafe();
@@ -532,6 +535,40 @@ void TransferResumeTest::fullDiskKeepsOnlyDataThatCanBeResumed()
     QCOMPARE(ReadFile(localPath("f.bin")), ServedBytes(kFileSize));
     if (listed)
         QCOMPARE(transferCommands().mid(1), QStringList({"REST 100000", "RETR f.bin"}));
+}
+
+void TransferResumeTest::resumeOntoTheFileHereKeepsItWhereTheServerCannot_data()
+{
+    QTest::addColumn<QJsonArray>("features");
+    QTest::addColumn<bool>("continued");
+    QTest::newRow("the server continues") << QJsonArray{"REST STREAM"} << true;
+    QTest::newRow("the server cannot") << QJsonArray{"SIZE"} << false;
+}
+
+void TransferResumeTest::resumeOntoTheFileHereKeepsItWhereTheServerCannot()
+{
+    QFETCH(QJsonArray, features);
+    QFETCH(bool, continued);
+    QVERIFY(startServer({{"features", features}, {"files", QJsonObject{{"f.bin", "@300000"}}}}));
+    // The file here is the user's, not a partial download: its first bytes are their own.
+    const QByteArray mine = "MINE" + ServedBytes(100000).mid(4);
+    QVERIFY(WriteFile(localPath("f.bin"), mine));
+    m_host.existsAnswers = {{ExistsAction::Resume, false}};
+    TestSelection rows;
+    rows.add("f.bin", kFileSize);
+    DownloadSelection(m_host, rows);
+    const QString asked = QStringLiteral("exists The file \"f.bin\" already exists in %1. [resume]")
+                              .arg(m_localDir->path());
+    if (continued) {
+        QCOMPARE(m_host.log, (QStringList{asked, "list local"}));
+        QCOMPARE(transferCommands(), QStringList({"REST 100000", "RETR f.bin"}));
+        QCOMPARE(ReadFile(localPath("f.bin")), mine + ServedBytes(kFileSize).mid(100000));
+    } else {
+        QCOMPARE(m_host.log, (QStringList{asked, "warn " + NoResumeKeptText("f.bin", false)}));
+        QCOMPARE(transferCommands(), QStringList());
+        QCOMPARE(ReadFile(localPath("f.bin")), mine);
+    }
+    QVERIFY(PartialFiles(m_localDir->path(), "f.bin").isEmpty());
 }
 
 QTEST_MAIN(TransferResumeTest)

@@ -8,6 +8,7 @@
 #include "faultserver.h"
 #include "ftp/FileListModel.h"
 #include "ftp/FtpConnection.h"
+#include "ftp/SortState.h"
 #include "transfer/LocalFile.h"
 #include "transfer/ResumeData.h"
 #include "transfer/TransferNames.h"
@@ -27,6 +28,9 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
+
+#include <map>
+#include <tuple>
 
 #include <sys/stat.h>
 
@@ -49,6 +53,8 @@ private Q_SLOTS:
     void uploadCommandSendsSelectedRowsAndDeselectsThem();
     void downloadCommandOffersToResume();
     void uploadCommandOffersToResume();
+    void existingTargetIsAskedAbout_data();
+    void existingTargetIsAskedAbout();
     void localErrorHidesDialogAndRestoresCursor();
     void lockoutDropsInputToMainWindowOnly();
     void slowListingTakesClicksOnlyAtItsCancel();
@@ -311,6 +317,119 @@ void TransferWindowTest::downloadCommandOffersToResume()
     QCOMPARE(ReadFile(localPath("r.bin")), data);
     QVERIFY(PartialFiles(m_localDir->path(), "r.bin").isEmpty());
     QFile::remove(m_serverRoot.filePath("r.bin"));
+}
+
+namespace {
+// Writes `files` (name -> contents) into `folder`, each modified `daysAgo` days ago.
+bool WriteAged(const QString& folder, const QList<std::tuple<QString, QByteArray, int>>& files)
+{
+    for (const auto& [name, data, daysAgo] : files) {
+        QFile file(folder + '/' + name);
+        if (!WriteFile(file.fileName(), data) || !file.open(QIODevice::ReadWrite) ||
+            !file.setFileTime(QDateTime::currentDateTime().addDays(-daysAgo),
+                              QFileDevice::FileModificationTime))
+            return false;
+    }
+    return true;
+}
+
+// "name=contents" of every entry of `folder`, by name.
+QStringList FolderContents(const QString& folder)
+{
+    QStringList found;
+    for (const QString& name :
+         QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name))
+        found << name + '=' + QString::fromUtf8(ReadFile(folder + '/' + name));
+    return found;
+}
+} // namespace
+
+void TransferWindowTest::existingTargetIsAskedAbout_data()
+{
+    // Both a.txt and b.txt are at the destination already. The source's a.txt is newer and
+    // longer than the one there, which does not begin with it (so a resume shows as such);
+    // its b.txt is older and shorter than the one there. Answers: action, "+" for the rest.
+    QTest::addColumn<bool>("download");
+    QTest::addColumn<QStringList>("answers");
+    QTest::addColumn<QStringList>("after"); // the destination folder afterwards
+    const QString keptA = "a.txt=XXXX", keptB = "b.txt=old-bbbbbbbbb";
+    const QString newA = "a.txt=AAAA-new", newB = "b.txt=BBBB-new";
+    for (const bool download : {true, false}) {
+        const char* way = download ? "download" : "upload";
+        QTest::addRow("%s: overwrite, for the rest too", way)
+            << download << QStringList{"overwrite+"} << QStringList{newA, newB};
+        QTest::addRow("%s: skip each", way)
+            << download << QStringList{"skip", "skip"} << QStringList{keptA, keptB};
+        QTest::addRow("%s: overwrite if newer, for the rest too", way)
+            << download << QStringList{"newer+"} << QStringList{newA, keptB};
+        // A remembered Resume does not fit the file that is not shorter: it is asked about.
+        QTest::addRow("%s: resume for the rest, then skip", way)
+            << download << QStringList{"resume+", "skip"} << QStringList{"a.txt=XXXX-new", keptB};
+        QTest::addRow("%s: rename, for the rest too", way)
+            << download << QStringList{"rename+"}
+            << QStringList{"a (1).txt=AAAA-new", keptA, "b (1).txt=BBBB-new", keptB};
+        QTest::addRow("%s: cancel", way)
+            << download << QStringList{"cancel"} << QStringList{keptA, keptB};
+    }
+}
+
+void TransferWindowTest::existingTargetIsAskedAbout()
+{
+    QFETCH(bool, download);
+    QFETCH(QStringList, answers);
+    QFETCH(QStringList, after);
+    QTemporaryDir serverFolder(m_serverRoot.filePath("exists-XXXXXX"));
+    const QString source = download ? serverFolder.path() : m_localDir->path();
+    const QString target = download ? m_localDir->path() : serverFolder.path();
+    QVERIFY(WriteAged(source, {{"a.txt", "AAAA-new", 2}, {"b.txt", "BBBB-new", 6}}));
+    QVERIFY(WriteAged(target, {{"a.txt", "XXXX", 4}, {"b.txt", "old-bbbbbbbbb", 4}}));
+    const QString remoteFolder = '/' + QFileInfo(serverFolder.path()).fileName();
+
+    ScriptedPrompter prompter;
+    prompter.setIgnoreBeeps(true);
+    TfrmMain w(prompter);
+    // Both lists by name, so a.txt goes first.
+    LocalSort = RemoteSort = 1;
+    TfrmMsg msg(&w);
+    w.setMsgForm(&msg);
+    w.setLocalFolder(m_localDir->path());
+    connect(w);
+    QVERIFY(FtpSetCurrentDirectoryA(m_connection.connection, remoteFolder.toUtf8().constData()));
+    w.ListRemoteFiles();
+    FileListView& list = download ? *w.RemoteFiles : *w.LocalFiles;
+    FileListModel& model = download ? *w.RemoteFilesModel : *w.LocalFilesModel;
+    for (int i = 0; i < model.rowCount(); ++i) {
+        if (model.row(i).name.endsWith(".txt"))
+            list.selectionModel()->select(model.index(i, 0),
+                                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+
+    const QString place =
+        download ? m_localDir->path() : QStringLiteral("\"%1\" on the server").arg(remoteFolder);
+    const std::map<QString, ExistsAction> actions{
+        {"overwrite", ExistsAction::Overwrite}, {"newer", ExistsAction::OverwriteIfNewer},
+        {"resume", ExistsAction::Resume},       {"rename", ExistsAction::Rename},
+        {"skip", ExistsAction::Skip},           {"cancel", ExistsAction::Cancel}};
+    QStringList names{"a.txt", "b.txt"};
+    for (QString answer : answers) {
+        const bool rest = answer.endsWith('+');
+        answer.remove('+');
+        const QString name = names.takeFirst();
+        prompter.expectExists(
+            QStringLiteral("The file \"%1\" already exists in %2.\n").arg(name, place),
+            name == "a.txt", {actions.at(answer), rest});
+        if (answer == "rename") // the proposal is taken as it is
+            prompter.expectInput(QStringLiteral("New name for \"%1\" in %2:").arg(name, place),
+                                 QStringLiteral("a (1).txt"));
+    }
+    if (download)
+        w.btnDownloadClick();
+    else
+        w.btnUploadClick();
+
+    QVERIFY(prompter.verifyDone());
+    QCOMPARE(FolderContents(target), after);
+    QVERIFY(!msg.isVisible());
 }
 
 void TransferWindowTest::uploadCommandOffersToResume()

@@ -154,25 +154,33 @@ ExistsAnswer QtPrompter::askExists(const QString& caption, const QString& text, 
 {
     QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::NoButton, parentWidget());
     box.setObjectName(QStringLiteral("ExistsBox"));
-    const std::pair<ExistsAction, QString> choices[] = {
-        {ExistsAction::Overwrite, QStringLiteral("&Overwrite")},
-        {ExistsAction::OverwriteIfNewer, QStringLiteral("Overwrite if &Newer")},
-        {ExistsAction::Resume, QStringLiteral("&Resume")},
-        {ExistsAction::Rename, QStringLiteral("Re&name")},
-        {ExistsAction::Skip, QStringLiteral("&Skip")},
+    struct Choice
+    {
+        ExistsAction action;
+        const char* name; // the button's objectName
+        QString label;
+    };
+    const Choice choices[] = {
+        {ExistsAction::Overwrite, "Overwrite", QStringLiteral("&Overwrite")},
+        {ExistsAction::OverwriteIfNewer, "OverwriteIfNewer", QStringLiteral("Overwrite if &Newer")},
+        {ExistsAction::Resume, "Resume", QStringLiteral("&Resume")},
+        {ExistsAction::Rename, "Rename", QStringLiteral("Re&name")},
+        {ExistsAction::Skip, "Skip", QStringLiteral("&Skip")},
     };
     std::vector<std::pair<QPushButton*, ExistsAction>> buttons;
-    for (const auto& [action, label] : choices) {
-        if (action == ExistsAction::Resume && !canResume)
+    for (const Choice& choice : choices) {
+        if (choice.action == ExistsAction::Resume && !canResume)
             continue;
-        buttons.emplace_back(box.addButton(label, QMessageBox::AcceptRole), action);
-        buttons.back().first->setObjectName(label);
+        QPushButton* button = box.addButton(choice.label, QMessageBox::AcceptRole);
+        button->setObjectName(QLatin1String(choice.name));
+        buttons.emplace_back(button, choice.action);
         // Enter keeps the file the user has.
-        if (action == ExistsAction::Skip)
-            box.setDefaultButton(buttons.back().first);
+        if (choice.action == ExistsAction::Skip)
+            box.setDefaultButton(button);
     }
     box.addButton(QMessageBox::Cancel);
     auto* rest = new QCheckBox(QStringLiteral("&Apply to the rest of this transfer"), &box);
+    rest->setObjectName(QStringLiteral("ApplyToRest"));
     box.setCheckBox(rest);
     box.exec();
     for (const auto& [button, action] : buttons) {
