@@ -177,11 +177,13 @@ void setDefaults(SettingsHost& host)
 {
     Settings.LastSite.clear();
     Settings.DefaultLocalPath = DefaultLocalFolder();
+    Settings.LastLocalFolder.clear();
     Settings.LastRemoteSort = 1;
     Settings.LocalFoldersWidth = 160;
     Settings.LocalFilesWidth = 300;
-    Settings.LastRemoteColWidths = {100, 70, 120};
-    Settings.LastLocalColWidths = {100, 70, 120};
+    // Wide enough for a whole date and a size in the millions with its separators.
+    Settings.LastRemoteColWidths = {200, 90, 150};
+    Settings.LastLocalColWidths = {200, 90, 150};
     host.setLargeButtonsChecked(true);
 }
 
@@ -189,6 +191,7 @@ void readAll(ValueReader& read, SettingsHost& host)
 {
     read.text("DefaultLocalPath", Settings.DefaultLocalPath);
     read.text("LastSite", Settings.LastSite);
+    read.text("LastLocalFolder", Settings.LastLocalFolder);
     read.integer("LastRemoteSort", Settings.LastRemoteSort);
     read.integer("LastLocalSort", Settings.LastLocalSort);
     read.integer("LocalFoldersWidth", Settings.LocalFoldersWidth);
@@ -228,7 +231,7 @@ QString ExecutableFolder()
 
 QString DefaultLocalFolder()
 {
-    return IsInstalledCopy() ? QDir::homePath() : ExecutableFolder();
+    return QDir::homePath() + QLatin1Char('/');
 }
 
 void ResetSettingsMessages()
@@ -283,6 +286,8 @@ bool SaveSettings(SettingsHost& host, Prompter& prompter)
     write.integer("LocalFilesWidth", host.localPaneWidth());
     write.flag("LargeButtons", host.largeButtonsChecked());
     write.flag("SmallButtons", host.smallButtonsChecked());
+    if (const QString folder = host.localFolder(); !folder.isEmpty())
+        write.text("LastLocalFolder", folder);
     return write.ok();
 }
 

@@ -245,10 +245,11 @@ void TestMainLayout::windowCannotBeNarrowerThanPanes_data()
     QTest::addColumn<int>("localWidth");
     QTest::addColumn<int>("askedWidth");
     QTest::addColumn<int>("expectedWidth");
-    QTest::newRow("defaults, too narrow") << 160 << 300 << 300 << 520;
-    QTest::newRow("defaults, one pixel short") << 160 << 300 << 519 << 520;
-    QTest::newRow("defaults, exactly") << 160 << 300 << 520 << 520;
-    QTest::newRow("wide panes") << 250 << 500 << 600 << 810;
+    // The remote list keeps 150 pixels, besides the two 6-pixel splitter handles.
+    QTest::newRow("defaults, too narrow") << 160 << 300 << 300 << 622;
+    QTest::newRow("defaults, one pixel short") << 160 << 300 << 621 << 622;
+    QTest::newRow("defaults, exactly") << 160 << 300 << 622 << 622;
+    QTest::newRow("wide panes") << 250 << 500 << 600 << 912;
     QTest::newRow("wide enough") << 160 << 300 << 700 << 700;
 }
 
@@ -269,7 +270,7 @@ void TestMainLayout::windowCannotBeNarrowerThanPanes()
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     w.resize(300, 500);
-    QTRY_COMPARE(w.width(), folderWidth + localWidth + 60);
+    QTRY_COMPARE(w.width(), folderWidth + localWidth + 162);
     QCOMPARE(w.FolderPanel->width(), folderWidth);
     QCOMPARE(w.LocalPane->width(), localWidth);
     w.close();
@@ -329,7 +330,7 @@ void TestMainLayout::storedLayoutApplied()
 {
     FrameTestEnv::storeDword("LocalFoldersWidth", 200);
     FrameTestEnv::storeDword("LocalFilesWidth", 350);
-    FrameTestEnv::storeDword("LastLocalColWidths0", 150);
+    FrameTestEnv::storeDword("LastLocalColWidths1", 110);
     FrameTestEnv::storeDword("LastRemoteColWidths2", 90);
     FrameTestEnv::storeDword("LastRemoteSort", static_cast<DWORD>(-2));
     FrameTestEnv::storeDword("LastLocalSort", 3);
@@ -340,7 +341,7 @@ void TestMainLayout::storedLayoutApplied()
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QCOMPARE(w.FolderPanel->width(), 200);
     QCOMPARE(w.LocalPane->width(), 350);
-    QCOMPARE(w.LocalFiles->header()->sectionSize(0), 150);
+    QCOMPARE(w.LocalFiles->header()->sectionSize(1), 110);
     QCOMPARE(w.RemoteFiles->header()->sectionSize(2), 90);
     QCOMPARE(RemoteSort, -2);
     QCOMPARE(LocalSort, 3);
@@ -363,7 +364,7 @@ void TestMainLayout::insanePaneWidthsClamped()
     TfrmMain w(prompter);
     QVERIFY(w.folderPanelWidth() > 0);
     QVERIFY(w.localPaneWidth() <= 8000);
-    QCOMPARE(w.minimumWidth(), w.folderPanelWidth() + w.localPaneWidth() + 60);
+    QCOMPARE(w.minimumWidth(), w.folderPanelWidth() + w.localPaneWidth() + 162);
 }
 
 void TestMainLayout::startupFolder_data()

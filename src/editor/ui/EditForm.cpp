@@ -207,8 +207,10 @@ bool TfrmEdit::mnuSaveRemoteClick()
         return false;
     }
     // Only a text that reached the server counts as saved; otherwise closing still asks.
-    if (stored)
+    if (stored) {
         EditorChanged = false;
+        SavedRemote = true;
+    }
     return stored;
 }
 

@@ -25,7 +25,10 @@ void TfrmMain::remoteOpenFile(const FileListRow& row)
         return;
     frmEdit->TempFilePath = *copy;
     frmEdit->RemoteFileName = row.serverName();
+    frmEdit->SavedRemote = false;
     frmEdit->exec();
+    if (frmEdit->SavedRemote && isConnected())
+        ListRemoteFiles();
     if (!RemoveTemporaryCopy(*copy)) {
         m_prompter.messageBeep(MB_ICONEXCLAMATION);
         m_prompter.message(
