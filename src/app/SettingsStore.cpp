@@ -180,10 +180,11 @@ void setDefaults(SettingsHost& host)
     Settings.LastLocalFolder.clear();
     Settings.LastRemoteSort = 1;
     Settings.LocalFoldersWidth = 160;
-    Settings.LocalFilesWidth = 300;
+    Settings.LocalFilesWidth = 380;
     // Wide enough for a whole date and a size in the millions with its separators.
-    Settings.LastRemoteColWidths = {200, 90, 150};
-    Settings.LastLocalColWidths = {200, 90, 150};
+    // 0: as wide as the column's texts need (a whole date, a size in the millions).
+    Settings.LastRemoteColWidths = {0, 0, 0};
+    Settings.LastLocalColWidths = {0, 0, 0};
     host.setLargeButtonsChecked(true);
 }
 

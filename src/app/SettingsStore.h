@@ -24,10 +24,10 @@ struct SettingsValues
     QString LastLocalFolder;
     int LastRemoteSort = 1;
     int LastLocalSort = 0;
-    ColumnWidths LastRemoteColWidths{200, 90, 150};
-    ColumnWidths LastLocalColWidths{200, 90, 150};
+    ColumnWidths LastRemoteColWidths{0, 0, 0};
+    ColumnWidths LastLocalColWidths{0, 0, 0};
     int LocalFoldersWidth = 160;
-    int LocalFilesWidth = 300;
+    int LocalFilesWidth = 380;
     bool LowerCaseUpload = false;
     bool AutoConnect = false;
 };

@@ -139,9 +139,9 @@ private Q_SLOTS:
         QCOMPARE(Settings.LastRemoteSort, 1);
         QCOMPARE(Settings.LastLocalSort, 5);
         QCOMPARE(Settings.LocalFoldersWidth, 160);
-        QCOMPARE(Settings.LocalFilesWidth, 300);
-        QCOMPARE(Settings.LastRemoteColWidths, (ColumnWidths{200, 90, 150}));
-        QCOMPARE(Settings.LastLocalColWidths, (ColumnWidths{200, 90, 150}));
+        QCOMPARE(Settings.LocalFilesWidth, 380);
+        QCOMPARE(Settings.LastRemoteColWidths, (ColumnWidths{0, 0, 0}));
+        QCOMPARE(Settings.LastLocalColWidths, (ColumnWidths{0, 0, 0}));
         QVERIFY(m_host.large);
         QVERIFY(m_host.small);
         QCOMPARE(m_host.title, QString("ZUL-FTP - "));
@@ -274,7 +274,7 @@ private Q_SLOTS:
         QVERIFY(LoadSettings(m_host, m_prompter));
         QCOMPARE(Settings.LastSite, QString());
         QCOMPARE(Settings.LastRemoteSort, 1);
-        QCOMPARE(Settings.LocalFilesWidth, 300);
+        QCOMPARE(Settings.LocalFilesWidth, 380);
         QVERIFY(m_host.large);
         QCOMPARE(Settings.LastLocalSort, 2);
         QVERIFY(Settings.LowerCaseUpload && Settings.AutoConnect && m_host.small);

@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <QSize>
 #include <QStringList>
 
 class QAction;
@@ -52,6 +53,7 @@ class TfrmMain : public QMainWindow, public SettingsHost
     Q_OBJECT
 public:
     explicit TfrmMain(Prompter& prompter, QWidget* parent = nullptr);
+    static constexpr QSize kFirstWindowSize{960, 620};
     ~TfrmMain() override;
 
     // The windows created after this one, handed over by the program entry in creation order.

@@ -131,12 +131,23 @@ void TfrmMain::FormActivate()
 
 void TfrmMain::btnConfigClick()
 {
+    const QString siteBefore = Settings.LastSite;
     if (frmConfig)
         frmConfig->ShowModal();
     LoadSettings(*this, m_prompter);
     setStatusText(0, Settings.LastSite);
     updateFirstSiteHint();
     LoadSettings(*this, m_prompter);
+    // The title and status bar now name the chosen site while the remote pane still shows the
+    // server connected before; the user decides whether to leave that one now.
+    if (isConnected() && Settings.LastSite != siteBefore) {
+        m_prompter.messageBeep(MB_ICONQUESTION);
+        if (m_prompter.askYesNo(QStringLiteral("ZUL-FTP"),
+                                QStringLiteral("You are still connected to the server of \"%1\". "
+                                               "Disconnect now? The next Connect goes to \"%2\".")
+                                    .arg(siteBefore, Settings.LastSite)))
+            btnDisconnectClick();
+    }
 }
 
 void TfrmMain::FormClose()
