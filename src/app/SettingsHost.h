@@ -39,4 +39,6 @@ public:
     virtual ColumnWidths localColumnWidths() const = 0;
     virtual int folderPanelWidth() const = 0; // FolderPanel
     virtual int localPaneWidth() const = 0;   // LocalPane
+    // The folder the local pane shows, kept for the next start; empty when there is none.
+    virtual QString localFolder() const { return {}; }
 };

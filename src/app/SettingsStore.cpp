@@ -177,11 +177,14 @@ void setDefaults(SettingsHost& host)
 {
     Settings.LastSite.clear();
     Settings.DefaultLocalPath = DefaultLocalFolder();
+    Settings.LastLocalFolder.clear();
     Settings.LastRemoteSort = 1;
     Settings.LocalFoldersWidth = 160;
-    Settings.LocalFilesWidth = 300;
-    Settings.LastRemoteColWidths = {100, 70, 120};
-    Settings.LastLocalColWidths = {100, 70, 120};
+    Settings.LocalFilesWidth = 380;
+    // Wide enough for a whole date and a size in the millions with its separators.
+    // 0: as wide as the column's texts need (a whole date, a size in the millions).
+    Settings.LastRemoteColWidths = {0, 0, 0};
+    Settings.LastLocalColWidths = {0, 0, 0};
     host.setLargeButtonsChecked(true);
 }
 
@@ -189,6 +192,7 @@ void readAll(ValueReader& read, SettingsHost& host)
 {
     read.text("DefaultLocalPath", Settings.DefaultLocalPath);
     read.text("LastSite", Settings.LastSite);
+    read.text("LastLocalFolder", Settings.LastLocalFolder);
     read.integer("LastRemoteSort", Settings.LastRemoteSort);
     read.integer("LastLocalSort", Settings.LastLocalSort);
     read.integer("LocalFoldersWidth", Settings.LocalFoldersWidth);
@@ -228,7 +232,7 @@ QString ExecutableFolder()
 
 QString DefaultLocalFolder()
 {
-    return IsInstalledCopy() ? QDir::homePath() : ExecutableFolder();
+    return QDir::homePath() + QLatin1Char('/');
 }
 
 void ResetSettingsMessages()
@@ -283,6 +287,8 @@ bool SaveSettings(SettingsHost& host, Prompter& prompter)
     write.integer("LocalFilesWidth", host.localPaneWidth());
     write.flag("LargeButtons", host.largeButtonsChecked());
     write.flag("SmallButtons", host.smallButtonsChecked());
+    if (const QString folder = host.localFolder(); !folder.isEmpty())
+        write.text("LastLocalFolder", folder);
     return write.ok();
 }
 

@@ -20,12 +20,14 @@ struct SettingsValues
 {
     QString LastSite;
     QString DefaultLocalPath;
+    // The local pane's folder when the program was last closed; empty before the first close.
+    QString LastLocalFolder;
     int LastRemoteSort = 1;
     int LastLocalSort = 0;
-    ColumnWidths LastRemoteColWidths{100, 70, 120};
-    ColumnWidths LastLocalColWidths{100, 70, 120};
+    ColumnWidths LastRemoteColWidths{0, 0, 0};
+    ColumnWidths LastLocalColWidths{0, 0, 0};
     int LocalFoldersWidth = 160;
-    int LocalFilesWidth = 300;
+    int LocalFilesWidth = 380;
     bool LowerCaseUpload = false;
     bool AutoConnect = false;
 };
@@ -85,9 +87,9 @@ QString StoreWriteFailureDetail(DWORD code);
 // The executable's folder with its trailing '/'.
 QString ExecutableFolder();
 
-// The default of DefaultLocalPath: the executable's folder (with its trailing '/') for a
-// build tree or a portable copy, the user's home folder for an installed copy, whose
-// executable sits among the system's programs.
+// The default of DefaultLocalPath: the user's home folder (with a trailing '/'). The
+// executable's folder is where a build tree or a portable copy keeps its own files, not the
+// user's.
 QString DefaultLocalFolder();
 
 // Forgets which messages were already shown this run (for tests).

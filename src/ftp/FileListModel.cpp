@@ -2,6 +2,8 @@
 
 #include "ftp/RemoteFilesCompare.h"
 
+#include <QLocale>
+
 FileListModel::FileListModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 int FileListModel::rowCount(const QModelIndex& parent) const
@@ -26,6 +28,10 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const
         case NameColumn:
             return r.name;
         case SizeColumn:
+            // Grouped as the user's locale groups digits: 123,456,789 is read at a glance.
+            if (role == Qt::DisplayRole && !r.isFolder())
+                return r.sizeBeyondRange != 0 ? QLocale().toString(r.sizeBeyondRange)
+                                              : QLocale().toString(r.size);
             return r.sizeText();
         case ModifiedColumn:
             return r.modifiedText;

@@ -133,9 +133,9 @@ void TestConfigForm::saveNewSiteWritesFileAndListsIt()
         .expectMessage(QString::fromLatin1(ConfigLogic::kSavedText));
     QTest::mouseClick(m_form->btnSave, Qt::LeftButton);
     QVERIFY(!m_form->SiteChanged);
-    // The name goes in untrimmed, sorted before "mike", and is not selected.
+    // The name goes in untrimmed, sorted before "mike", and the list shows it.
     QCOMPARE(m_form->cboSiteName->itemText(0), QStringLiteral("  Lima "));
-    QCOMPARE(m_form->cboSiteName->currentIndex(), -1);
+    QCOMPARE(m_form->cboSiteName->currentIndex(), 0);
     QVERIFY(m_fixture->storedSiteNames().contains(QStringLiteral("  Lima ")));
     const SiteProfile stored = m_fixture->readProfile(QStringLiteral("  Lima "));
     QCOMPARE(stored.host, QStringLiteral("127.0.0.1"));

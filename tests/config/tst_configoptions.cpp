@@ -28,8 +28,8 @@ private Q_SLOTS:
     void cleanup();
 
     void okWritesUntrimmedLastSiteAndOptions();
-    void okWithEmptyDefaultFolderStoresExecutableFolder_data();
-    void okWithEmptyDefaultFolderStoresExecutableFolder();
+    void okWithEmptyDefaultFolderStoresHomeFolder_data();
+    void okWithEmptyDefaultFolderStoresHomeFolder();
     void cancelWritesNothingAndKeepsUnstoredTicks();
     void okThatCannotStoreSettingsKeepsDialogOpen();
     void closeQuestionAfterEdits_data();
@@ -106,24 +106,24 @@ void TestConfigOptions::okWritesUntrimmedLastSiteAndOptions()
     QVERIFY(!m_fixture->iniExists());
 }
 
-void TestConfigOptions::okWithEmptyDefaultFolderStoresExecutableFolder_data()
+void TestConfigOptions::okWithEmptyDefaultFolderStoresHomeFolder_data()
 {
     QTest::addColumn<QString>("folder");
     QTest::newRow("empty") << QString();
     QTest::newRow("blanks") << QStringLiteral("  ");
 }
 
-void TestConfigOptions::okWithEmptyDefaultFolderStoresExecutableFolder()
+void TestConfigOptions::okWithEmptyDefaultFolderStoresHomeFolder()
 {
     QFETCH(QString, folder);
     showDialog();
     m_form->txtDefaultPath->setText(folder);
     m_form->btnOKClick();
     QVERIFY(!m_form->isVisible());
-    const QString exe = QApplication::applicationDirPath() + QLatin1Char('/');
-    QCOMPARE(ExecutableFolder(), exe);
-    QCOMPARE(m_form->txtDefaultPath->text(), exe);
-    QCOMPARE(m_fixture->storedOptions().defaultLocalPath, std::optional<QString>(exe));
+    // The user's own folder, never the program's build or installation folder.
+    const QString home = QDir::homePath() + QLatin1Char('/');
+    QCOMPARE(m_form->txtDefaultPath->text(), home);
+    QCOMPARE(m_fixture->storedOptions().defaultLocalPath, std::optional<QString>(home));
     QCOMPARE(m_fixture->storedOptions().lastSite, std::optional<QString>(QString()));
 }
 

@@ -3,6 +3,7 @@
 #include "app/ui/FTPMain.h"
 #include "app/ui/FileListView.h"
 #include "app/ui/PaneHeader.h"
+#include "ftp/FileListModel.h"
 
 #include <QAccessible>
 #include <QAction>
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QToolBar>
@@ -44,6 +46,7 @@ private Q_SLOTS:
     void insanePaneWidthsClamped();
     void startupFolder_data();
     void startupFolder();
+    void firstStartThenWhereTheUserLeftOff();
     void everyControlNamedForScreenReaders();
     void stateLabelsReadTheirTexts();
 
@@ -93,20 +96,28 @@ void TestMainLayout::firstRunDefaults()
     ScriptedPrompter prompter;
     TfrmMain w(prompter);
     QCOMPARE(w.pos(), QPoint(214, 173));
-    QCOMPARE(w.size(), QSize(776, 578));
+    QCOMPARE(w.size(), TfrmMain::kFirstWindowSize);
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QVERIFY(!w.isMaximized());
     QCOMPARE(w.FolderPanel->width(), 160);
-    QCOMPARE(w.LocalPane->width(), 300);
-    QCOMPARE(w.LocalFiles->width(), 300);
+    QCOMPARE(w.LocalPane->width(), 380);
+    QCOMPARE(w.LocalFiles->width(), 380);
+    // Size and Modified fit their texts whole; Name takes the rest, enough for a usual name.
     for (FileListView* list : {w.LocalFiles, w.RemoteFiles}) {
-        QCOMPARE(list->header()->sectionSize(0), 100);
-        QCOMPARE(list->header()->sectionSize(1), 70);
-        QCOMPARE(list->header()->sectionSize(2), 120);
+        const QFontMetrics metrics = list->fontMetrics();
+        QVERIFY(list->header()->sectionSize(1) > metrics.horizontalAdvance("999,999,999"));
+        QVERIFY(list->header()->sectionSize(2) >
+                metrics.horizontalAdvance(w.LocalFilesModel->rowCount() > 0
+                                              ? w.LocalFilesModel->row(0).modifiedText
+                                              : QStringLiteral("28/12/2026 23:59")));
+        QVERIFY(list->header()->sectionSize(0) > metrics.horizontalAdvance("Meeting agenda.txt"));
+        QCOMPARE(list->header()->sectionSize(0) + list->header()->sectionSize(1) +
+                     list->header()->sectionSize(2),
+                 list->viewport()->width());
     }
     QCOMPARE(RemoteSort, 1);
-    QCOMPARE(LocalSort, 0);
+    QCOMPARE(LocalSort, 1);
     QVERIFY(w.mnuLargeBtns->isChecked());
     QVERIFY(!w.mnuSmallBtns->isChecked());
     QCOMPARE(w.ToolBar->height(), 48);
@@ -245,10 +256,11 @@ void TestMainLayout::windowCannotBeNarrowerThanPanes_data()
     QTest::addColumn<int>("localWidth");
     QTest::addColumn<int>("askedWidth");
     QTest::addColumn<int>("expectedWidth");
-    QTest::newRow("defaults, too narrow") << 160 << 300 << 300 << 520;
-    QTest::newRow("defaults, one pixel short") << 160 << 300 << 519 << 520;
-    QTest::newRow("defaults, exactly") << 160 << 300 << 520 << 520;
-    QTest::newRow("wide panes") << 250 << 500 << 600 << 810;
+    // The remote list keeps 150 pixels, besides the two 6-pixel splitter handles.
+    QTest::newRow("defaults, too narrow") << 160 << 300 << 300 << 622;
+    QTest::newRow("defaults, one pixel short") << 160 << 300 << 621 << 622;
+    QTest::newRow("defaults, exactly") << 160 << 300 << 622 << 622;
+    QTest::newRow("wide panes") << 250 << 500 << 600 << 912;
     QTest::newRow("wide enough") << 160 << 300 << 700 << 700;
 }
 
@@ -269,7 +281,7 @@ void TestMainLayout::windowCannotBeNarrowerThanPanes()
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     w.resize(300, 500);
-    QTRY_COMPARE(w.width(), folderWidth + localWidth + 60);
+    QTRY_COMPARE(w.width(), folderWidth + localWidth + 162);
     QCOMPARE(w.FolderPanel->width(), folderWidth);
     QCOMPARE(w.LocalPane->width(), localWidth);
     w.close();
@@ -280,11 +292,14 @@ void TestMainLayout::placementNeedsBothValues_data()
     QTest::addColumn<QStringList>("stored");
     QTest::addColumn<QPoint>("pos");
     QTest::addColumn<QSize>("size");
-    QTest::newRow("x only") << QStringList{"Last X-Pos"} << QPoint(214, 173) << QSize(776, 578);
-    QTest::newRow("y only") << QStringList{"Last Y-Pos"} << QPoint(214, 173) << QSize(776, 578);
-    QTest::newRow("width only") << QStringList{"Last Width"} << QPoint(214, 173) << QSize(776, 578);
+    QTest::newRow("x only") << QStringList{"Last X-Pos"} << QPoint(214, 173)
+                            << TfrmMain::kFirstWindowSize;
+    QTest::newRow("y only") << QStringList{"Last Y-Pos"} << QPoint(214, 173)
+                            << TfrmMain::kFirstWindowSize;
+    QTest::newRow("width only") << QStringList{"Last Width"} << QPoint(214, 173)
+                                << TfrmMain::kFirstWindowSize;
     QTest::newRow("position") << QStringList{"Last X-Pos", "Last Y-Pos"} << QPoint(40, 50)
-                              << QSize(776, 578);
+                              << TfrmMain::kFirstWindowSize;
     QTest::newRow("size") << QStringList{"Last Width", "Last Height"} << QPoint(214, 173)
                           << QSize(900, 640);
 }
@@ -306,7 +321,7 @@ void TestMainLayout::placementNeedsBothValues()
 
 void TestMainLayout::maximisedStateRestored()
 {
-    FrameTestEnv::storeDword("Last Width", 700);
+    FrameTestEnv::storeDword("Last Width", 800);
     FrameTestEnv::storeDword("Last Height", 500);
     FrameTestEnv::storeDword("Last Window State", 2);
     ScriptedPrompter prompter;
@@ -314,7 +329,7 @@ void TestMainLayout::maximisedStateRestored()
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QTRY_VERIFY(w.isMaximized());
-    QCOMPARE(w.normalGeometry().size(), QSize(700, 500));
+    QCOMPARE(w.normalGeometry().size(), QSize(800, 500));
     w.close();
     // Closing maximised keeps the normal bounds stored and the maximised state.
     DWORD state = 0;
@@ -322,14 +337,14 @@ void TestMainLayout::maximisedStateRestored()
     QVERIFY(FrameTestEnv::storedDword("Last Window State", state));
     QCOMPARE(state, DWORD(2));
     QVERIFY(FrameTestEnv::storedDword("Last Width", width));
-    QCOMPARE(width, DWORD(700));
+    QCOMPARE(width, DWORD(800));
 }
 
 void TestMainLayout::storedLayoutApplied()
 {
     FrameTestEnv::storeDword("LocalFoldersWidth", 200);
     FrameTestEnv::storeDword("LocalFilesWidth", 350);
-    FrameTestEnv::storeDword("LastLocalColWidths0", 150);
+    FrameTestEnv::storeDword("LastLocalColWidths1", 110);
     FrameTestEnv::storeDword("LastRemoteColWidths2", 90);
     FrameTestEnv::storeDword("LastRemoteSort", static_cast<DWORD>(-2));
     FrameTestEnv::storeDword("LastLocalSort", 3);
@@ -340,7 +355,7 @@ void TestMainLayout::storedLayoutApplied()
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QCOMPARE(w.FolderPanel->width(), 200);
     QCOMPARE(w.LocalPane->width(), 350);
-    QCOMPARE(w.LocalFiles->header()->sectionSize(0), 150);
+    QCOMPARE(w.LocalFiles->header()->sectionSize(1), 110);
     QCOMPARE(w.RemoteFiles->header()->sectionSize(2), 90);
     QCOMPARE(RemoteSort, -2);
     QCOMPARE(LocalSort, 3);
@@ -363,7 +378,7 @@ void TestMainLayout::insanePaneWidthsClamped()
     TfrmMain w(prompter);
     QVERIFY(w.folderPanelWidth() > 0);
     QVERIFY(w.localPaneWidth() <= 8000);
-    QCOMPARE(w.minimumWidth(), w.folderPanelWidth() + w.localPaneWidth() + 60);
+    QCOMPARE(w.minimumWidth(), w.folderPanelWidth() + w.localPaneWidth() + 162);
 }
 
 void TestMainLayout::startupFolder_data()
@@ -381,6 +396,30 @@ void TestMainLayout::startupFolder()
     QFETCH(QString, stored);
     QFETCH(bool, kept);
     QCOMPARE(TfrmMain::startupLocalFolder(stored), kept ? stored : QDir::homePath());
+}
+
+// A first start shows the user's own folder sorted by name and says how to add a site; the
+// next start opens the folder the user left.
+void TestMainLayout::firstStartThenWhereTheUserLeftOff()
+{
+    QTemporaryDir elsewhere;
+    ScriptedPrompter prompter;
+    {
+        TfrmMain w(prompter);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(QDir::cleanPath(w.currentLocalFolder()), QDir::homePath());
+        QCOMPARE(LocalSort, 1);
+        QVERIFY(w.FirstSiteHint->isVisible());
+        QVERIFY(w.btnAddSite->isVisible());
+        w.setLocalFolder(elsewhere.path());
+        w.close();
+    }
+    LocalSort = 0;
+    TfrmMain again(prompter);
+    QCOMPARE(QDir::cleanPath(again.currentLocalFolder()), QDir::cleanPath(elsewhere.path()));
+    again.close();
+    QVERIFY(prompter.verifyDone());
 }
 
 void TestMainLayout::everyControlNamedForScreenReaders()

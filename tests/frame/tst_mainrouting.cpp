@@ -563,6 +563,10 @@ void TestMainRouting::keyboardReachesEveryListCommand()
     QVERIFY(LocalFocused);
     QVERIFY(list->selectionModel()->isRowSelected(0));
 
+    // Typing the start of a name moves to it.
+    QTest::keyClicks(list, QStringLiteral("sm"));
+    QCOMPARE(list->focusedRow(), rowNamed(w.LocalFilesModel, QStringLiteral("small.bin")));
+
     // Enter opens the folder with the focus rectangle.
     const int sub = rowNamed(w.LocalFilesModel, QStringLiteral("sub"));
     QVERIFY(sub >= 0);
@@ -586,7 +590,7 @@ void TestMainRouting::noTwoControlsShareAMnemonic()
     for (QAction* menu : w.MainMenu1->actions())
         texts.append(menu->text());
     for (QToolButton* button : w.ToolBar->findChildren<QToolButton*>())
-        if (button->isVisibleTo(&w))
+        if (button->property("tag").toInt() == 1)
             texts.append(button->text());
     QHash<QChar, QString> owner;
     for (const QString& text : texts) {

@@ -5,6 +5,7 @@
 #include "ftp/SortState.h"
 #include "registry.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -134,13 +135,13 @@ private Q_SLOTS:
         m_host.small = true;
         QVERIFY(LoadSettings(m_host, m_prompter));
         QCOMPARE(Settings.LastSite, QString());
-        QCOMPARE(Settings.DefaultLocalPath, QCoreApplication::applicationDirPath() + "/");
+        QCOMPARE(Settings.DefaultLocalPath, QDir::homePath() + "/");
         QCOMPARE(Settings.LastRemoteSort, 1);
         QCOMPARE(Settings.LastLocalSort, 5);
         QCOMPARE(Settings.LocalFoldersWidth, 160);
-        QCOMPARE(Settings.LocalFilesWidth, 300);
-        QCOMPARE(Settings.LastRemoteColWidths, (ColumnWidths{100, 70, 120}));
-        QCOMPARE(Settings.LastLocalColWidths, (ColumnWidths{100, 70, 120}));
+        QCOMPARE(Settings.LocalFilesWidth, 380);
+        QCOMPARE(Settings.LastRemoteColWidths, (ColumnWidths{0, 0, 0}));
+        QCOMPARE(Settings.LastLocalColWidths, (ColumnWidths{0, 0, 0}));
         QVERIFY(m_host.large);
         QVERIFY(m_host.small);
         QCOMPARE(m_host.title, QString("ZUL-FTP - "));
@@ -273,11 +274,11 @@ private Q_SLOTS:
         QVERIFY(LoadSettings(m_host, m_prompter));
         QCOMPARE(Settings.LastSite, QString());
         QCOMPARE(Settings.LastRemoteSort, 1);
-        QCOMPARE(Settings.LocalFilesWidth, 300);
+        QCOMPARE(Settings.LocalFilesWidth, 380);
         QVERIFY(m_host.large);
         QCOMPARE(Settings.LastLocalSort, 2);
         QVERIFY(Settings.LowerCaseUpload && Settings.AutoConnect && m_host.small);
-        QCOMPARE(Settings.DefaultLocalPath, QCoreApplication::applicationDirPath() + "/");
+        QCOMPARE(Settings.DefaultLocalPath, QDir::homePath() + "/");
     }
 
     void textAndFlagsReadAsStored()

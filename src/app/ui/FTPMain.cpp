@@ -8,10 +8,13 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDate>
 #include <QDragEnterEvent>
 #include <QHeaderView>
 #include <QListWidget>
+#include <QLocale>
 #include <QMimeData>
+#include <QTime>
 #include <QWindow>
 
 namespace {
@@ -49,9 +52,10 @@ TfrmMain::TfrmMain(Prompter& prompter, QWidget* parent) : QMainWindow(parent), m
     // Right-clicks belong to the toolbar and the two lists, not to a dock menu.
     setContextMenuPolicy(Qt::NoContextMenu);
     setAcceptDrops(true);
-    // The design bounds, used when no placement is stored.
+    // Used when no placement is stored: wide enough for both lists to show a name, a size
+    // and a whole date side by side.
     move(214, 173);
-    resize(776, 578);
+    resize(kFirstWindowSize);
     buildLayout();
     SetWinHelpViewer(&showHelp, this);
     connect(qApp, &QGuiApplication::focusWindowChanged, this, &TfrmMain::onFocusWindowChanged);
@@ -295,6 +299,18 @@ ColumnWidths TfrmMain::localColumnWidths() const
 
 void TfrmMain::setColumnWidths(FileListView* list, const ColumnWidths& widths)
 {
-    for (int column = 0; column < 3; ++column)
-        list->header()->resizeSection(column, qMax(0, widths[static_cast<size_t>(column)]));
+    // No stored width (0) means as wide as the column's longest kind of text needs.
+    const QFontMetrics metrics = list->fontMetrics();
+    const QString longestDate = QLocale().toString(QDate(2026, 12, 28), QLocale::ShortFormat) +
+                                QLatin1Char(' ') +
+                                QLocale().toString(QTime(23, 59), QLocale::ShortFormat);
+    const std::array<int, 3> fitted = {
+        metrics.horizontalAdvance(QStringLiteral("Meeting agenda 2026.txt")) + 32,
+        metrics.horizontalAdvance(QLocale().toString(qint64(999999999))) + 16,
+        metrics.horizontalAdvance(longestDate) + 16};
+    for (int column = 0; column < 3; ++column) {
+        const int stored = widths[static_cast<size_t>(column)];
+        list->header()->resizeSection(column,
+                                      stored > 0 ? stored : fitted[static_cast<size_t>(column)]);
+    }
 }

@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <QSize>
 #include <QStringList>
 
 class QAction;
@@ -14,6 +15,7 @@ class QLabel;
 class QListWidget;
 class QMenu;
 class QMenuBar;
+class QPushButton;
 class QSplitter;
 class QStatusBar;
 class QToolBar;
@@ -51,6 +53,7 @@ class TfrmMain : public QMainWindow, public SettingsHost
     Q_OBJECT
 public:
     explicit TfrmMain(Prompter& prompter, QWidget* parent = nullptr);
+    static constexpr QSize kFirstWindowSize{960, 620};
     ~TfrmMain() override;
 
     // The windows created after this one, handed over by the program entry in creation order.
@@ -74,6 +77,7 @@ public:
     ColumnWidths localColumnWidths() const override;
     int folderPanelWidth() const override { return m_folderPanelWidth; }
     int localPaneWidth() const override { return m_localPaneWidth; }
+    QString localFolder() const override { return currentLocalFolder(); }
 
     // ---- Controls (objectName = the design name) ----
     QMenuBar* MainMenu1 = nullptr;
@@ -140,6 +144,10 @@ public:
     FileListView* RemoteFiles = nullptr;
     FileListModel* RemoteFilesModel = nullptr;
 
+    // Shown in the remote pane in place of the list while no site exists.
+    QWidget* FirstSiteHint = nullptr;
+    QPushButton* btnAddSite = nullptr;
+
     QStatusBar* StatusBar = nullptr;
     QLabel* StatusPanel0 = nullptr; // the current site
     QLabel* StatusPanel1 = nullptr; // the connection status
@@ -160,6 +168,8 @@ public:
     void FormResize();
     void FolderPanelResize();
     void btnConfigClick();
+    // Shows the first-site hint in the remote pane while no site exists and none is connected.
+    void updateFirstSiteHint();
     // The ten texts of the captions mode, in toolbar order.
     const QStringList& toolbarCaptions() const { return ToolbarCaptions; }
     bool firstActivation() const { return FirstActivation; }
@@ -257,6 +267,8 @@ public:
     void LocalFilesDragDrop(QObject* source, const QPoint& pos);
     void RemoteFilesDragDrop(QObject* source, const QPoint& pos);
     void DropFileDrop();
+    // After a Cancel: a note in the status bar on what was kept and how to go on.
+    void noteCancelledTransfer(bool download);
 
 Q_SIGNALS:
     // FormClose has run: the program ends.
@@ -282,6 +294,7 @@ private:
                        const QString& listLabel, FileListView*& list, FileListModel*& model,
                        PaneHeader*& header);
     void buildStatusBar();
+    void buildFirstSiteHint();
     void wireLists();
     // FTPMainMenus.cpp
     void buildMenus();

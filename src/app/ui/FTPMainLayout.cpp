@@ -3,6 +3,7 @@
 #include "app/ui/FileListView.h"
 #include "app/ui/PaneHeader.h"
 #include "ftp/FileListModel.h"
+#include "sites/ProfileStore.h"
 
 #include <QComboBox>
 #include <QFrame>
@@ -10,6 +11,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QPushButton>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QVBoxLayout>
@@ -20,6 +22,8 @@ constexpr int kSplitterWidth = 6;
 constexpr int kStatusBarHeight = 22;
 constexpr int kSitePanelWidth = 250;
 constexpr int kDriveBoxHeight = 22;
+// Narrower than this a pane shows no whole name; the splitter stops there.
+constexpr int kMinListWidth = 150;
 
 } // namespace
 
@@ -81,11 +85,14 @@ QWidget* TfrmMain::buildPane(const QString& paneName, const QString& headerName,
     model = new FileListModel(list);
     model->setObjectName(listName + QStringLiteral("Model"));
     list->setModel(model);
-    // Design widths; FormCreate replaces them by the stored ones.
-    list->header()->resizeSection(FileListModel::NameColumn, 120);
-    list->header()->resizeSection(FileListModel::SizeColumn, 70);
-    list->header()->resizeSection(FileListModel::ModifiedColumn, 120);
-    list->setMinimumWidth(20);
+    // FormCreate replaces these by the stored widths. The Name column takes whatever width
+    // the pane has beyond the other two, so a wider window shows longer names, not space.
+    list->header()->resizeSection(FileListModel::NameColumn, 200);
+    list->header()->resizeSection(FileListModel::SizeColumn, 90);
+    list->header()->resizeSection(FileListModel::ModifiedColumn, 150);
+    list->header()->setSectionResizeMode(FileListModel::NameColumn, QHeaderView::Stretch);
+    list->header()->setMinimumSectionSize(40);
+    list->setMinimumWidth(kMinListWidth);
     layout->addWidget(header);
     layout->addWidget(list, 1);
     return pane;
@@ -105,6 +112,7 @@ void TfrmMain::buildPanes()
         buildPane(QStringLiteral("RemotePane"), QStringLiteral("RemoteHeader"),
                   QStringLiteral("Remote Files"), QStringLiteral("RemoteFiles"),
                   QStringLiteral("Remote Files"), RemoteFiles, RemoteFilesModel, RemoteHeader);
+    buildFirstSiteHint();
     MainSplitter->addWidget(FolderPanel);
     MainSplitter->addWidget(LocalPane);
     MainSplitter->addWidget(RemotePane);
@@ -123,6 +131,34 @@ void TfrmMain::buildPanes()
         updateMinimumWidth();
     });
     setCentralWidget(MainSplitter);
+}
+
+void TfrmMain::buildFirstSiteHint()
+{
+    // Without a site the remote pane would stay empty and Connect would only complain that
+    // the configuration is blank; the pane says what to do instead.
+    FirstSiteHint = new QWidget(RemotePane);
+    FirstSiteHint->setObjectName(QStringLiteral("FirstSiteHint"));
+    auto* layout = new QVBoxLayout(FirstSiteHint);
+    auto* text = new QLabel(QStringLiteral("No FTP site is set up yet. Add one with its host, "
+                                           "user and password, then Connect."),
+                            FirstSiteHint);
+    text->setObjectName(QStringLiteral("lblFirstSite"));
+    text->setWordWrap(true);
+    text->setAlignment(Qt::AlignCenter);
+    btnAddSite = new QPushButton(QStringLiteral("Add a &Site..."), FirstSiteHint);
+    btnAddSite->setObjectName(QStringLiteral("btnAddSite"));
+    connect(btnAddSite, &QPushButton::clicked, this, &TfrmMain::btnConfigClick);
+    layout->addWidget(text);
+    layout->addWidget(btnAddSite, 0, Qt::AlignHCenter);
+    static_cast<QVBoxLayout*>(RemotePane->layout())->insertWidget(1, FirstSiteHint);
+    FirstSiteHint->hide();
+}
+
+void TfrmMain::updateFirstSiteHint()
+{
+    const bool noSite = !isConnected() && ProfileStore(ProfileFilePath()).siteNames().isEmpty();
+    FirstSiteHint->setVisible(noSite);
 }
 
 void TfrmMain::buildStatusBar()

@@ -19,6 +19,9 @@ namespace {
 // hide a pane or force a window wider than any screen.
 constexpr int kMinPaneWidth = 20;
 constexpr int kMaxPaneWidth = 8000;
+// The remote list's least width (a whole short name) and the two splitter handles: narrowing
+// the window must not squeeze the remote pane to a sliver.
+constexpr int kLeastRemoteWidth = 150 + 2 * 6;
 
 int sanePaneWidth(int width)
 {
@@ -46,10 +49,16 @@ void TfrmMain::FormCreate()
     setStatusText(1, QStringLiteral("Not Connected"));
     UpdateCommandState(false);
 
-    LocalSort = Settings.LastLocalSort;
+    // A first start has no stored order; the list starts sorted by name, not in the order
+    // the file system happens to return.
+    LocalSort = Settings.LastLocalSort != 0 ? Settings.LastLocalSort : 1;
     setLocalSort(LocalSort);
     initLocalPane();
-    const QString folder = startupLocalFolder(Settings.DefaultLocalPath);
+    // Where the user left off, while that folder is still there; else the chosen default.
+    const bool lastStillThere =
+        !Settings.LastLocalFolder.isEmpty() && QFileInfo(Settings.LastLocalFolder).isDir();
+    const QString folder =
+        startupLocalFolder(lastStillThere ? Settings.LastLocalFolder : Settings.DefaultLocalPath);
     // Setting the folder it already stands on lists nothing, but the list must be filled.
     if (QDir::cleanPath(currentLocalFolder()) == QDir::cleanPath(folder))
         ListLocalFiles();
@@ -98,6 +107,7 @@ void TfrmMain::applyPlacement()
 void TfrmMain::FormShow()
 {
     setStatusText(0, Settings.LastSite);
+    updateFirstSiteHint();
     applyPaneWidths();
     RemoteFilesExit();
     LocalFiles->setFocus(Qt::OtherFocusReason);
@@ -121,11 +131,23 @@ void TfrmMain::FormActivate()
 
 void TfrmMain::btnConfigClick()
 {
+    const QString siteBefore = Settings.LastSite;
     if (frmConfig)
         frmConfig->ShowModal();
     LoadSettings(*this, m_prompter);
     setStatusText(0, Settings.LastSite);
+    updateFirstSiteHint();
     LoadSettings(*this, m_prompter);
+    // The title and status bar now name the chosen site while the remote pane still shows the
+    // server connected before; the user decides whether to leave that one now.
+    if (isConnected() && Settings.LastSite != siteBefore) {
+        m_prompter.messageBeep(MB_ICONQUESTION);
+        if (m_prompter.askYesNo(QStringLiteral("ZUL-FTP"),
+                                QStringLiteral("You are still connected to the server of \"%1\". "
+                                               "Disconnect now? The next Connect goes to \"%2\".")
+                                    .arg(siteBefore, Settings.LastSite)))
+            btnDisconnectClick();
+    }
 }
 
 void TfrmMain::FormClose()
@@ -143,13 +165,13 @@ void TfrmMain::FormClose()
 
 void TfrmMain::updateMinimumWidth()
 {
-    setMinimumWidth(m_folderPanelWidth + m_localPaneWidth + 60);
+    setMinimumWidth(m_folderPanelWidth + m_localPaneWidth + kLeastRemoteWidth);
 }
 
 void TfrmMain::FormResize()
 {
     updateMinimumWidth();
-    const int least = m_folderPanelWidth + m_localPaneWidth + 60;
+    const int least = m_folderPanelWidth + m_localPaneWidth + kLeastRemoteWidth;
     if (width() < least)
         resize(least, height());
     FolderPanelResize();

@@ -81,13 +81,17 @@ void TfrmMain::buildMenus()
     for (QMenu* menu : {mnuFile, mnuRemote, mnuHelpMenu}) {
         connect(menu, &QMenu::aboutToHide, this, [this] {
             QTimer::singleShot(0, this, [this] {
-                if (QApplication::activePopupWidget() || QApplication::focusWidget() != MainMenu1)
+                // A command the menu started (a box, a dialog) owns the focus by now.
+                const QWidget* focus = QApplication::focusWidget();
+                if (QApplication::activePopupWidget() || (focus && focus != MainMenu1))
                     return;
                 QWidget* pane = LocalFocused    ? static_cast<QWidget*>(LocalFiles)
                                 : RemoteFocused ? static_cast<QWidget*>(RemoteFiles)
                                                 : nullptr;
-                if (pane)
-                    pane->setFocus(Qt::OtherFocusReason);
+                if (!pane)
+                    return;
+                activateWindow();
+                pane->setFocus(Qt::OtherFocusReason);
             });
         });
     }

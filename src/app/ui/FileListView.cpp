@@ -6,10 +6,12 @@
 #include <QContextMenuEvent>
 #include <QDragMoveEvent>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPainter>
 #include <QStyledItemDelegate>
+#include <QToolTip>
 
 // Draws the row image from the model's image index, and hands an accepted name to the view
 // instead of writing it into the model: the rename handlers decide what the row shows.
@@ -213,6 +215,30 @@ void FileListView::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHi
     // and Delete would stay dead in both lists until the next accepted rename.
     if (row >= 0 && !committed && onEditCancelled)
         onEditCancelled(row);
+}
+
+bool FileListView::viewportEvent(QEvent* event)
+{
+    if (event->type() != QEvent::ToolTip)
+        return QTreeView::viewportEvent(event);
+    // Only a cell too narrow for its text has a tip, and the tip is that whole text.
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const QModelIndex index = indexAt(help->pos());
+    QString text;
+    if (index.isValid()) {
+        text = index.data(Qt::DisplayRole).toString();
+        const QRect cell = visualRect(index);
+        const int room = cell.width() - (index.column() == 0 ? iconSize().width() + 12 : 8);
+        if (fontMetrics().horizontalAdvance(text) <= room)
+            text.clear();
+    }
+    if (text.isEmpty()) {
+        QToolTip::hideText();
+        event->ignore();
+    } else {
+        QToolTip::showText(help->globalPos(), text, viewport(), visualRect(index));
+    }
+    return true;
 }
 
 void FileListView::onFocusChanged(QWidget*, QWidget* now)

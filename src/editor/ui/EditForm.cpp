@@ -207,8 +207,10 @@ bool TfrmEdit::mnuSaveRemoteClick()
         return false;
     }
     // Only a text that reached the server counts as saved; otherwise closing still asks.
-    if (saved == RemoteSave::Stored)
+    if (saved == RemoteSave::Stored) {
         EditorChanged = false;
+        SavedRemote = true;
+    }
     return saved == RemoteSave::Stored;
 }
 

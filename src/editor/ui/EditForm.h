@@ -31,6 +31,9 @@ public:
     RemoteVersion RemoteFileVersion;
     // The text differs from what was last loaded or saved.
     bool EditorChanged = false;
+    // A save reached the server since the Open command set this false: the remote list then
+    // shows an old size and date until it is listed again.
+    bool SavedRemote = false;
 
     void FormShow();
     // Each returns true when the text was stored.

@@ -27,7 +27,10 @@ void TfrmMain::remoteOpenFile(const FileListRow& row)
     frmEdit->TempFilePath = *copy;
     frmEdit->RemoteFileName = row.serverName();
     frmEdit->RemoteFileVersion = opened;
+    frmEdit->SavedRemote = false;
     frmEdit->exec();
+    if (frmEdit->SavedRemote && isConnected())
+        ListRemoteFiles();
     if (!RemoveTemporaryCopy(*copy)) {
         m_prompter.messageBeep(MB_ICONEXCLAMATION);
         m_prompter.message(

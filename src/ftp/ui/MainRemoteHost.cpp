@@ -106,6 +106,7 @@ void MainRemoteHost::showConfigure()
 {
     if (m_main.frmConfig)
         m_main.frmConfig->ShowModal();
+    m_main.updateFirstSiteHint();
 }
 
 FileListModel& MainRemoteHost::remoteFiles()

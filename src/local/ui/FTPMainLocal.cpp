@@ -290,6 +290,8 @@ void TfrmMain::setLocalFolder(const QString& path)
     m_local->showVolumeOfFolder(LocalDrives);
     m_local->fillFolders(LocalFolders);
     LocalFoldersChange();
+    // A folder entered starts at its top, not where the previous one was scrolled to.
+    LocalFiles->scrollToTop();
 }
 
 void TfrmMain::localUpOneLevel()

@@ -103,6 +103,8 @@ void TfrmConfig::btnSaveClick()
     }
     if (SaveSiteProfile() != ProfileSaveResult::Written)
         return;
+    // The list shows the site just saved: left blank, it looked as if the site were lost.
+    cboSiteName->setCurrentIndex(findSiteName(txtSiteName->text()));
     m_prompter.messageBeep(MB_ICONASTERISK);
     m_prompter.message(kInformationCaption, QString::fromLatin1(ConfigLogic::kSavedText),
                        MessageIcon::Information);

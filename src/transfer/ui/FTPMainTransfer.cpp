@@ -1,13 +1,39 @@
 #include "app/ui/FTPMain.h"
 
 #include "app/ui/FileListView.h"
+#include "transfer/CancelFlag.h"
 #include "transfer/OperationLock.h"
 #include "transfer/TransferBatch.h"
+#include "transfer/TransferNames.h"
 #include "transfer/ui/CommandLockout.h"
 #include "transfer/ui/MainTransferHost.h"
 
+#include <QStatusBar>
+
 // The transfer commands of the main window: upload, download, dragging rows between the
 // lists and files dropped from the desktop.
+
+namespace {
+
+// How long the note after a Cancel stays in the status bar.
+constexpr int kCancelNoteMs = 20000;
+
+} // namespace
+
+void TfrmMain::noteCancelledTransfer(bool download)
+{
+    if (!CancelRequested)
+        return;
+    // A cancelled transfer is not lost work: the user is told where it stays and how to go on.
+    const QString note =
+        download ? QStringLiteral("Download cancelled. What arrived stays in %1 as "
+                                  "<name>%2.*; download the file again and choose Resume to "
+                                  "continue it.")
+                       .arg(currentLocalFolder(), QString::fromLatin1(kPartialSuffix))
+                 : QStringLiteral("Upload cancelled. A file of 1 MiB or more keeps the part "
+                                  "sent on the server; upload it again to continue it.");
+    StatusBar->showMessage(note, kCancelNoteMs);
+}
 
 void TfrmMain::btnUploadClick()
 {
@@ -17,6 +43,7 @@ void TfrmMain::btnUploadClick()
     MainTransferHost host(*this);
     ListViewSelection rows(*LocalFiles);
     UploadSelection(host, rows);
+    noteCancelledTransfer(false);
 }
 
 void TfrmMain::btnDownloadClick()
@@ -27,6 +54,7 @@ void TfrmMain::btnDownloadClick()
     MainTransferHost host(*this);
     ListViewSelection rows(*RemoteFiles);
     DownloadSelection(host, rows);
+    noteCancelledTransfer(true);
 }
 
 void TfrmMain::LocalFilesDragOver(QObject*, const QPoint&, bool& accept)
