@@ -182,7 +182,8 @@ private Q_SLOTS:
             RemoteTestHost host;
             host.siteName = "Site";
             host.script.setIgnoreBeeps(true);
-            host.script.expectMessageStartingWith(connectionFailed(ERROR_INTERNET_SEC_CERT_CN_INVALID));
+            host.script.expectMessageStartingWith(
+                connectionFailed(ERROR_INTERNET_SEC_CERT_CN_INVALID));
             ConnectCommand(host);
             QVERIFY(host.script.verifyDone());
             QVERIFY(host.script.seen().last().detail.startsWith(

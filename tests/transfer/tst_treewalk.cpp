@@ -144,7 +144,7 @@ QString TreeWalkTest::deleteFolder(const QString& name, bool leavesSome)
     FileListRow row;
     row.name = name;
     row.imageIndex = kFolderImage;
-    host.script.expectBeep(MB_ICONQUESTION).expectYesNo(kDeleteQuestion, true);
+    host.script.expectBeep(MB_ICONQUESTION).expectYesNoStartingWith(kDeleteQuestion, true);
     if (leavesSome)
         host.script.expectMessageStartingWith(
             QStringLiteral("FTP Delete Failed: \"%1\" was not deleted completely.").arg(name));
