@@ -338,7 +338,7 @@ void TestRealServers::treeDeleteLeavesLinkTargetsAlone()
     const FileListRow* tree = row(window, "tree");
     QVERIFY(tree && tree->isFolder());
     const bool refusesInReadOnly = server().honoursFileModes();
-    window.script.expectYesNo(kDeleteQuestion, true);
+    window.script.expectYesNoStartingWith(kDeleteQuestion, true);
     if (refusesInReadOnly)
         window.script.expectMessageStartingWith("FTP Delete Failed");
     RemoteDeleteSelection(window, {*tree});
@@ -439,8 +439,12 @@ void TestRealServers::uploadResumesByteExact()
     m_host.resumeAnswers = {ResumeAnswer::Resume};
     QVERIFY2(UploadFile(m_host, m_local->filePath("big.bin"), FTP_TRANSFER_TYPE_BINARY),
              qPrintable(m_host.log.join('\n') + " | " + LastFtpFailure().reply));
-    QStringList log{"ask " + UploadResumeQuestionText("big.bin", sent, kResumeSize)};
-    if (m_host.log.size() == 2)
+    // A server that ended the session at the cancel (pure-ftpd now and then) left the copy's
+    // state unknown: the upload then starts over without asking.
+    QStringList log;
+    if (earlier->copySize >= 0)
+        log << "ask " + UploadResumeQuestionText("big.bin", sent, kResumeSize);
+    if (m_host.log.size() == log.size() + 1)
         log << "warn " + NoUploadResumeText("big.bin");
     QCOMPARE(m_host.log, log);
     QVERIFY(ReadFile(casePath("big.bin")) == data);

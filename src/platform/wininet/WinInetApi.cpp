@@ -289,8 +289,11 @@ HINTERNET FtpOpenFileAtA(HINTERNET hConnect, LPCSTR lpszFileName, DWORD dwAccess
     DataConnection data;
     if ((error = session->startTransfer(verb + lpszFileName, type, data, restartAt))) {
         if (error == ERROR_INTERNET_EXTENDED_ERROR && verb == "APPE ") {
+            // A refusal of APPE itself means this server will not continue the copy (some
+            // refuse it by policy: "451 Append/Restart not permitted"); only a reply about the
+            // connection or the data channel leaves continuing for another time.
             const int code = lastResponse().code;
-            if (code == 500 || code == 502 || code == 504)
+            if (code >= 450 && code < 600 && code != 421 && code != 425 && code != 426)
                 error = ERROR_NOT_SUPPORTED;
         }
         return failHandle(error);
