@@ -161,12 +161,17 @@ void ListRemoteFiles(RemoteHost& host)
     std::vector<FileListRow> rows;
     FtpFailure failure;
     // A listing the user cancelled shows no rows and no box: stopping it was asked for.
-    if (!readEntries(host, rows, failure) && failure.code != ERROR_INTERNET_OPERATION_CANCELLED) {
+    const bool failed =
+        !readEntries(host, rows, failure) && failure.code != ERROR_INTERNET_OPERATION_CANCELLED;
+    if (failed && IsConnectionLost(failure.code)) {
         ReportFtpError(host, kListingFailed, failure);
-        if (!FtpConnection.Connected)
-            return; // the connection is gone: list and header were cleared with it
+        return; // the connection is gone: list and header were cleared with it
     }
     const QString directory = currentDirectory(host);
+    // The box names the folder whose listing failed, where the server still says which it is.
+    if (failed)
+        ReportFtpError(host, kListingFailed, failure,
+                       directory.isEmpty() ? QString() : FolderAbout(directory));
     if (!FtpConnection.Connected)
         return;
     host.setRemoteHeader(RemoteHeaderCaption(FtpConnection.ConnectedHost, directory));

@@ -216,6 +216,8 @@ void TestRemoteWindow::lostServerEndsInDisconnectedAfterOneBox()
     QVERIFY(prompter.verifyDone());
     QCOMPARE(prompter.seen().last().detail,
              QStringLiteral("The server refused the request.\nThe server's reply: 550 No access."));
+    QVERIFY2(prompter.seen().last().text.contains(QStringLiteral("Folder \"/\"")),
+             qPrintable(prompter.seen().last().text));
     QVERIFY(FtpConnection.Connected);
     w.btnRefreshClick();
     QCOMPARE(w.RemoteFilesModel->rowCount(), 2);
