@@ -41,32 +41,11 @@ private Q_SLOTS:
     void uploadResumesByteExact();
 
 private:
-    // The window around the connection: its list, the questions and the boxes.
-    class WindowHost final : public RemoteHost
-    {
-    public:
-        Prompter& prompter() override { return script; }
-        ProgressSink& progress() override { return progressLog; }
-        void setCursor(Cursor) override {}
-        QString currentSiteName() const override { return QStringLiteral("Site"); }
-        void setConnectionStatus(const QString& text) override { status = text; }
-        void UpdateCommandState(bool) override {}
-        void showConfigure() override {}
-        FileListModel& remoteFiles() override { return files; }
-        void setRemoteHeader(const QString&) override {}
-        void processEvents(bool) override {}
-
-        ScriptedPrompter script;
-        RecordingProgress progressLog;
-        FileListModel files;
-        QString status;
-    };
-
     StockServer& server();
     QString casePath(const QString& name = {}) const { return m_case + '/' + name; }
     // Connects as the window does and enters the case's folder; lists it into `window`.
-    bool connectAndList(WindowHost& window);
-    const FileListRow* row(const WindowHost& window, const QString& name) const;
+    bool connectAndList(WindowTestHost& window);
+    const FileListRow* row(const WindowTestHost& window, const QString& name) const;
     // After a cancelled transfer: connects again, as the user would, where the server closed
     // the connection (pure-ftpd at times ends the session when a data connection is reset).
     bool connectAgainIfLost();
@@ -168,7 +147,7 @@ void TestRealServers::init()
 void TestRealServers::cleanup()
 {
     if (FtpConnection.ConnectionHandle) {
-        WindowHost window;
+        WindowTestHost window;
         DisconnectFromSite(window);
     }
     FtpConnection = TFtpConnection();
@@ -184,7 +163,7 @@ void TestRealServers::cleanupTestCase()
     m_servers.clear();
 }
 
-bool TestRealServers::connectAndList(WindowHost& window)
+bool TestRealServers::connectAndList(WindowTestHost& window)
 {
     StockServer& stock = server();
     if (!stock.handOver(m_case))
@@ -217,13 +196,13 @@ bool TestRealServers::connectAgainIfLost()
     DWORD length = sizeof directory;
     if (FtpGetCurrentDirectoryA(FtpConnection.ConnectionHandle, directory, &length))
         return true;
-    WindowHost window;
+    WindowTestHost window;
     DisconnectFromSite(window);
     FtpConnection = TFtpConnection();
     return connectAndList(window);
 }
 
-const FileListRow* TestRealServers::row(const WindowHost& window, const QString& name) const
+const FileListRow* TestRealServers::row(const WindowTestHost& window, const QString& name) const
 {
     for (const FileListRow& item : window.files.rows()) {
         if (item.name == name)
@@ -276,7 +255,7 @@ void TestRealServers::listingShowsSizesFoldersAndDates()
             QVERIFY(WriteFile(path, PatternBytes(entry.size)));
         QVERIFY(setTime(path, entry.modified));
     }
-    WindowHost window;
+    WindowTestHost window;
     QVERIFY(connectAndList(window));
     QStringList listed;
     // Whether "." and ".." come as rows is the server's choice (MLSD's cdir and pdir).
@@ -312,7 +291,7 @@ void TestRealServers::uploadReplacesExistingFileWhole()
     QVERIFY(WriteFile(casePath("index.html"), "the old page"));
     const QByteArray page = PatternBytes(5000);
     QVERIFY(WriteFile(m_local->filePath("index.html"), page));
-    WindowHost window;
+    WindowTestHost window;
     QVERIFY(connectAndList(window));
     QVERIFY2(UploadFile(m_host, m_local->filePath("index.html"), FTP_TRANSFER_TYPE_BINARY),
              qPrintable(m_host.log.join('\n') + " | left: " + entries().join(' ')));
@@ -332,7 +311,7 @@ void TestRealServers::treeDeleteLeavesLinkTargetsAlone()
     QVERIFY(QFile::link("../victim", casePath("tree/link")));
     QVERIFY(QFile::link("../../victim", casePath("tree/ro/link")));
     QVERIFY(QFile::link("../victim/important1.txt", casePath("tree/file-link")));
-    WindowHost window;
+    WindowTestHost window;
     QVERIFY(connectAndList(window));
     QVERIFY(::chmod(QFile::encodeName(casePath("tree/ro")).constData(), 0555) == 0);
     const FileListRow* tree = row(window, "tree");
@@ -355,7 +334,7 @@ void TestRealServers::treeDeleteLeavesLinkTargetsAlone()
 void TestRealServers::editorSaveReplacesRemoteFile()
 {
     QVERIFY(WriteFile(casePath("notes.txt"), "line one\r\nline two\r\n"));
-    WindowHost window;
+    WindowTestHost window;
     QVERIFY(connectAndList(window));
     const FileListRow* notes = row(window, "notes.txt");
     QVERIFY(notes);
@@ -377,7 +356,7 @@ void TestRealServers::downloadResumesByteExact()
 {
     const QByteArray data = PatternBytes(kResumeSize, 3);
     QVERIFY(WriteFile(casePath("big.bin"), data));
-    WindowHost window;
+    WindowTestHost window;
     QVERIFY(connectAndList(window));
     const FileListRow* big = row(window, "big.bin");
     QVERIFY(big);
@@ -409,7 +388,7 @@ void TestRealServers::uploadResumesByteExact()
     QVERIFY(WriteFile(casePath("big.bin"), "the copy on the server"));
     const UnfinishedUploads uploads(m_local->filePath("uploads"));
     m_host.uploads = &uploads;
-    WindowHost window;
+    WindowTestHost window;
     QVERIFY(connectAndList(window));
 
     // Cancelled after a megabyte, once the server has written some of it (what is still on

@@ -1,5 +1,9 @@
 #pragma once
 #include "FtpServerFixture.h"
+#include "ScriptedPrompter.h"
+
+#include "ftp/FileListModel.h"
+#include "ftp/RemoteHost.h"
 
 #include "transfer/BatchHost.h"
 #include "transfer/CancelFlag.h"
@@ -56,6 +60,28 @@ public:
     qint64 lastDone = -1;
     qint64 lastTotal = -1;
     bool visible = false;
+};
+
+// The window around a remote command (a listing, a tree delete, the connect): its boxes are
+// scripted, the rest is recorded in plain fields. The site it names is "Site".
+class WindowTestHost final : public RemoteHost
+{
+public:
+    Prompter& prompter() override { return script; }
+    ProgressSink& progress() override { return progressLog; }
+    void setCursor(Cursor) override {}
+    QString currentSiteName() const override { return QStringLiteral("Site"); }
+    void setConnectionStatus(const QString& text) override { status = text; }
+    void UpdateCommandState(bool) override {}
+    void showConfigure() override {}
+    FileListModel& remoteFiles() override { return files; }
+    void setRemoteHeader(const QString&) override {}
+    void processEvents(bool) override {}
+
+    ScriptedPrompter script;
+    RecordingProgress progressLog;
+    FileListModel files;
+    QString status;
 };
 
 // The program around the engine, as the tests see it: every report, warning, cursor change

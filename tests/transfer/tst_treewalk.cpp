@@ -20,26 +20,6 @@
 // real server's links.
 namespace {
 
-// The window around a remote delete: only its boxes are looked at.
-class DeleteHost final : public RemoteHost
-{
-public:
-    Prompter& prompter() override { return script; }
-    ProgressSink& progress() override { return sink; }
-    void setCursor(Cursor) override {}
-    QString currentSiteName() const override { return {}; }
-    void setConnectionStatus(const QString&) override {}
-    void UpdateCommandState(bool) override {}
-    void showConfigure() override {}
-    FileListModel& remoteFiles() override { return files; }
-    void setRemoteHeader(const QString&) override {}
-    void processEvents(bool) override {}
-
-    ScriptedPrompter script;
-    RecordingProgress sink;
-    FileListModel files;
-};
-
 QString lsDir(const QString& name)
 {
     return QStringLiteral("drwxr-xr-x 2 u g 4096 Jan 01  2020 %1\r\n").arg(name);
@@ -140,7 +120,7 @@ bool TreeWalkTest::connectTo(quint16 port, const char* directory)
 
 QString TreeWalkTest::deleteFolder(const QString& name, bool leavesSome)
 {
-    DeleteHost host;
+    WindowTestHost host;
     FileListRow row;
     row.name = name;
     row.imageIndex = kFolderImage;
