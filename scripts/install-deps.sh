@@ -3,8 +3,8 @@
 # quick when all are there. Without an argument only what building and running the program
 # (with its demo site) needs, so `./run` leaves nothing else on the user's machine.
 #   test        adds what ./test and CI need: formatting, keyring and D-Bus daemons, curl, lftp,
-#               clang's fuzzer, the Python test servers, and the stock FTP servers the
-#               real-server suite starts (see test_servers below)
+#               clang's fuzzer, the Python test servers, and the stock FTP servers and
+#               OpenSSH's sshd the real-server suites start (see test_servers below)
 #   package     adds what scripts/package.sh needs
 #   screenshot  adds what scripts/screenshot.sh needs
 set -euo pipefail
@@ -16,19 +16,20 @@ packages=(
     fonts-dejavu-core
     python3 python3-pyftpdlib
 )
-# The libraries vsftpd, proftpd (with its TLS module) and pure-ftpd link: installed normally,
+# The libraries vsftpd, proftpd (with its TLS module), pure-ftpd and sshd link: installed normally,
 # while the servers themselves are only unpacked (see test_servers).
 server_libraries=(
     libacl1 libcap2 libcrypt1 libhiredis0.14 libidn2-0 libmemcached11 libmemcachedutil2
     libncursesw6 libpam0g libpcre2-8-0 libpcre2-posix3 libsodium23 libssl3 libtinfo6
     libwrap0 zlib1g
+    libaudit1 libcom-err2 libgssapi-krb5-2 libkrb5-3 libselinux1 libsystemd0
 )
 case "$mode" in
     "") ;;
     test)
         packages+=(
             clang-format gnome-keyring dbus-daemon curl lftp clang libclang-rt-14-dev
-            python3-openssl python3-cryptography
+            python3-openssl python3-cryptography python3-paramiko
             "${server_libraries[@]}"
         )
         ;;
@@ -64,9 +65,11 @@ fi
 # made anew only when the package versions change.
 test_servers() {
     local cache=${ZULFTP_SERVERS_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/zulftp/ftp-servers}
-    local debs=(vsftpd proftpd-core proftpd-mod-crypto pure-ftpd)
+    # sshd is unpacked the same way, so no SSH service is ever started on the machine.
+    local debs=(vsftpd proftpd-core proftpd-mod-crypto pure-ftpd openssh-server)
     # Nothing to look up while apt's package lists are older than what we unpacked.
     if [ -f "$cache/versions" ] && [ -x "$cache/root/usr/sbin/vsftpd" ] &&
+        [ -x "$cache/root/usr/sbin/sshd" ] &&
         [ -z "$(find /var/lib/apt/lists -maxdepth 1 -newer "$cache/versions" -print -quit)" ]; then
         return 0
     fi
@@ -77,7 +80,7 @@ test_servers() {
         versions=$(apt-cache policy "${debs[@]}" | grep -E '^[a-z]|Candidate')
     fi
     if [ -f "$cache/versions" ] && [ "$(cat "$cache/versions")" = "$versions" ] &&
-        [ -x "$cache/root/usr/sbin/vsftpd" ]; then
+        [ -x "$cache/root/usr/sbin/vsftpd" ] && [ -x "$cache/root/usr/sbin/sshd" ]; then
         touch "$cache/versions"
         return 0
     fi

@@ -7,6 +7,7 @@
 #include "transfer/ui/MsgForm.h"
 
 #include "about/FileVersion.h"
+#include "sftp/Askpass.h"
 
 #include <QApplication>
 
@@ -45,7 +46,9 @@ bool answerCommandLine(int argc, char* argv[], int& exitCode)
 
 int main(int argc, char* argv[])
 {
-    int exitCode = 0;
+    int exitCode = sftp::runAskpassHelper(argc, argv); // started by ssh to ask the user
+    if (exitCode >= 0)
+        return exitCode;
     if (answerCommandLine(argc, argv, exitCode))
         return exitCode;
     QApplication app(argc, argv);

@@ -1,0 +1,493 @@
+#include "sftp/SshTransport.h"
+
+#include "sftp/SftpPacket.h"
+#include "sftp/SshDiagnostics.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+
+extern char** environ;
+
+namespace sftp {
+namespace {
+
+constexpr std::size_t kMaxErrorText = 64 * 1024;
+constexpr std::size_t kReadChunk = 256 * 1024;
+
+Error localError(const std::string& what)
+{
+    return makeError(ErrorKind::Local, what + ": " + std::strerror(errno) + ".");
+}
+
+std::string thisExecutable()
+{
+    char path[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
+}
+
+std::string expandHome(const std::string& path)
+{
+    if (path.rfind("~/", 0) != 0)
+        return path;
+    const char* home = std::getenv("HOME");
+    return home ? std::string(home) + path.substr(1) : path;
+}
+
+// The options every ssh of ours gets, before the caller's and the host.
+std::vector<std::string> commonArguments(const ConnectOptions& options)
+{
+    std::vector<std::string> args{options.sshProgram};
+    if (options.port != 0)
+        args.insert(args.end(), {"-p", std::to_string(options.port)});
+    if (!options.user.empty())
+        args.insert(args.end(), {"-l", options.user});
+    if (!options.keyFile.empty())
+        args.insert(args.end(), {"-i", options.keyFile});
+    for (const std::string& option : options.extraOptions)
+        args.insert(args.end(), {"-o", option});
+    return args;
+}
+
+bool spawn(const std::vector<std::string>& args, const std::vector<std::string>& environment,
+           int in, int out, int err, pid_t& pid)
+{
+    std::vector<char*> argv;
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (const std::string& entry : environment)
+        envp.push_back(const_cast<char*>(entry.c_str()));
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+    posix_spawn_file_actions_adddup2(&actions, in, 0);
+    posix_spawn_file_actions_adddup2(&actions, out, 1);
+    posix_spawn_file_actions_adddup2(&actions, err, 2);
+    // A session of its own, without a terminal: ssh then asks every question through the
+    // askpass helper and never reads the user's terminal behind the program's back.
+    posix_spawnattr_setflags(&attributes,
+                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    sigset_t none, defaults;
+    sigemptyset(&none);
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    const int result =
+        ::posix_spawnp(&pid, args[0].c_str(), &actions, &attributes, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    errno = result;
+    return result == 0;
+}
+
+std::vector<std::string> inheritedEnvironment()
+{
+    std::vector<std::string> environment;
+    for (char** entry = environ; entry && *entry; ++entry) {
+        const std::string_view text(*entry);
+        if (text.rfind("SSH_ASKPASS", 0) == 0 || text.rfind("ZULFTP_ASKPASS", 0) == 0)
+            continue;
+        environment.emplace_back(text);
+    }
+    return environment;
+}
+
+// The known_hosts files ssh would use for this host, as `ssh -G` resolves the user's
+// configuration. Our own list of keys trusted once goes in front of them, so a new key ssh
+// writes lands in that list, and "always" copies it on to the first of these.
+std::vector<std::string> userKnownHosts(const ConnectOptions& options, const Timeouts& timeouts)
+{
+    std::vector<std::string> files;
+    std::vector<std::string> args = commonArguments(options);
+    args.insert(args.end(), {"-G", "--", options.host});
+    int output[2];
+    if (::pipe2(output, O_CLOEXEC) != 0)
+        return files;
+    UniqueFd reader(output[0]);
+    UniqueFd writer(output[1]);
+    UniqueFd devNull(::open("/dev/null", O_RDWR | O_CLOEXEC));
+    pid_t pid = -1;
+    if (!spawn(args, inheritedEnvironment(), devNull.get(), writer.get(), devNull.get(), pid))
+        return files;
+    writer.reset();
+    std::string text;
+    const Deadline deadline = Deadline::after(timeouts.connect);
+    char buffer[4096];
+    for (;;) {
+        pollfd entry{reader.get(), POLLIN, 0};
+        if (::poll(&entry, 1, deadline.remainingMs()) <= 0)
+            break;
+        const ssize_t got = ::read(reader.get(), buffer, sizeof buffer);
+        if (got <= 0 || text.size() > 1024 * 1024)
+            break;
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    const std::string key = "\nuserknownhostsfile ";
+    const std::size_t at = ("\n" + text).find(key);
+    if (at == std::string::npos)
+        return files;
+    const std::size_t start = at + key.size() - 1;
+    const std::string line = text.substr(start, text.find('\n', start) - start);
+    std::size_t pos = 0;
+    while (pos < line.size()) {
+        const std::size_t end = std::min(line.find(' ', pos), line.size());
+        if (end > pos)
+            files.push_back(line.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    return files;
+}
+
+} // namespace
+
+CancelSignal::CancelSignal()
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
+        m_readFd = fds[0];
+        m_writeFd = fds[1];
+    }
+}
+
+CancelSignal::~CancelSignal()
+{
+    if (m_readFd >= 0)
+        ::close(m_readFd);
+    if (m_writeFd >= 0)
+        ::close(m_writeFd);
+}
+
+void CancelSignal::raise()
+{
+    if (!m_raised.exchange(true) && m_writeFd >= 0) {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t ignored = ::write(m_writeFd, &byte, 1);
+    }
+}
+
+void CancelSignal::clear()
+{
+    if (m_raised.exchange(false) && m_readFd >= 0) {
+        char byte;
+        while (::read(m_readFd, &byte, 1) > 0) {
+        }
+    }
+}
+
+SshTransport::~SshTransport()
+{
+    stop();
+}
+
+bool SshTransport::start(const ConnectOptions& options, PromptHandler prompts,
+                         const CancelSignal* cancel, Error& error)
+{
+    m_options = options;
+    m_prompts = std::move(prompts);
+    m_cancel = cancel;
+    // A host name that starts with '-' would be read as an option of ssh's.
+    if (options.host.empty() || options.host[0] == '-' ||
+        options.host.find_first_of(" \t\r\n") != std::string::npos) {
+        error = makeError(ErrorKind::ConnectFailed, "\"" + options.host + "\" is not a host name.");
+        return false;
+    }
+    if (!m_askpass.open(error))
+        return false;
+    m_userKnownHosts = userKnownHosts(options, options.timeouts);
+    std::string knownHosts = "UserKnownHostsFile=\"" + m_askpass.folder() + "/known_hosts\"";
+    for (const std::string& file : m_userKnownHosts)
+        knownHosts += " \"" + file + "\"";
+
+    std::vector<std::string> args = commonArguments(options);
+    args.insert(args.end(),
+                {"-o",         "BatchMode=no",
+                 "-o",         "StrictHostKeyChecking=ask",
+                 "-o",         "ServerAliveInterval=" + std::to_string(options.serverAliveSeconds),
+                 "-o",         knownHosts,
+                 "-o",         "ForwardX11=no",
+                 "-o",         "ForwardAgent=no",
+                 "-o",         "ClearAllForwardings=yes",
+                 "-o",         "PermitLocalCommand=no",
+                 "-o",         "RequestTTY=no",
+                 "-s",         "--",
+                 options.host, "sftp"});
+
+    std::vector<std::string> environment = inheritedEnvironment();
+    const std::string askpass =
+        options.askpassProgram.empty() ? thisExecutable() : options.askpassProgram;
+    environment.push_back("SSH_ASKPASS=" + askpass);
+    environment.push_back("SSH_ASKPASS_REQUIRE=force");
+    environment.push_back(std::string(kAskpassSocketVariable) + "=" + m_askpass.socketPath());
+    environment.push_back(std::string(kAskpassTokenVariable) + "=" + m_askpass.token());
+
+    int input[2], output[2], errors[2];
+    if (::pipe2(input, O_CLOEXEC) != 0) {
+        error = localError("No pipe for ssh");
+        return false;
+    }
+    UniqueFd childIn(input[0]);
+    m_toSsh.reset(input[1]);
+    if (::pipe2(output, O_CLOEXEC) != 0) {
+        error = localError("No pipe for ssh");
+        return false;
+    }
+    m_fromSsh.reset(output[0]);
+    UniqueFd childOut(output[1]);
+    if (::pipe2(errors, O_CLOEXEC) != 0) {
+        error = localError("No pipe for ssh");
+        return false;
+    }
+    m_sshErrors.reset(errors[0]);
+    UniqueFd childErr(errors[1]);
+    if (!spawn(args, environment, childIn.get(), childOut.get(), childErr.get(), m_pid)) {
+        m_pid = -1;
+        error = localError("OpenSSH's client (" + options.sshProgram + ") could not be started");
+        return false;
+    }
+    for (int fd : {m_toSsh.get(), m_fromSsh.get(), m_sshErrors.get()})
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    return true;
+}
+
+void SshTransport::queue(std::string_view packet)
+{
+    // What ssh took already is dropped before the buffer grows, so a long upload keeps only
+    // the requests in flight in memory.
+    if (m_outPos > 0 && m_outPos >= m_out.size() / 2) {
+        m_out.erase(0, m_outPos);
+        m_outPos = 0;
+    }
+    m_out.append(packet);
+}
+
+bool SshTransport::havePacket(Error& error) const
+{
+    const std::size_t available = m_in.size() - m_inPos;
+    if (available < 4)
+        return false;
+    const std::uint8_t* p = &m_in[m_inPos];
+    const std::uint32_t length = (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) |
+                                 (std::uint32_t{p[2]} << 8) | std::uint32_t{p[3]};
+    if (length == 0 || length > kMaxReplyLength) {
+        error = makeError(ErrorKind::Protocol, "The server " + m_options.host +
+                                                   " sent a packet of impossible length " +
+                                                   std::to_string(length) + ".");
+        return false;
+    }
+    return available - 4 >= length;
+}
+
+bool SshTransport::receive(std::span<const std::uint8_t>& packet, std::chrono::milliseconds span,
+                           Error& error)
+{
+    m_inPos += m_consumed;
+    m_consumed = 0;
+    error = Error{};
+    if (!havePacket(error)) {
+        if (error.kind != ErrorKind::None || !pump(Wait::Packet, span, error))
+            return false;
+    }
+    const std::uint8_t* p = &m_in[m_inPos];
+    const std::size_t length = (std::size_t{p[0]} << 24) | (std::size_t{p[1]} << 16) |
+                               (std::size_t{p[2]} << 8) | std::size_t{p[3]};
+    packet = std::span<const std::uint8_t>(p + 4, length);
+    m_consumed = 4 + length;
+    return true;
+}
+
+bool SshTransport::flush(std::chrono::milliseconds span, Error& error)
+{
+    return queuedBytes() == 0 || pump(Wait::Flushed, span, error);
+}
+
+bool SshTransport::pump(Wait until, std::chrono::milliseconds span, Error& error)
+{
+    Deadline deadline = Deadline::after(span);
+    for (;;) {
+        if (m_cancel && m_cancel->raised()) {
+            error = makeError(ErrorKind::Cancelled, "Cancelled.");
+            return false;
+        }
+        if (!m_fromSsh) {
+            error = endedError();
+            return false;
+        }
+        pollfd fds[5];
+        nfds_t count = 0;
+        fds[count++] = {m_fromSsh.get(), POLLIN, 0};
+        const bool writing = queuedBytes() > 0 && m_toSsh;
+        if (writing)
+            fds[count++] = {m_toSsh.get(), POLLOUT, 0};
+        if (m_sshErrors)
+            fds[count++] = {m_sshErrors.get(), POLLIN, 0};
+        fds[count++] = {m_askpass.listenFd(), POLLIN, 0};
+        if (m_cancel && m_cancel->fd() >= 0)
+            fds[count++] = {m_cancel->fd(), POLLIN, 0};
+        const int ready = ::poll(fds, count, deadline.remainingMs());
+        if (ready < 0 && errno != EINTR) {
+            error = localError("Waiting for ssh failed");
+            return false;
+        }
+        if (ready == 0) {
+            error = makeError(ErrorKind::Timeout,
+                              "The server " + m_options.host + " did not answer in time.");
+            return false;
+        }
+        if (ready < 0)
+            continue;
+        for (nfds_t i = 0; i < count; ++i) {
+            if (!fds[i].revents)
+                continue;
+            const int fd = fds[i].fd;
+            if (fd == m_toSsh.get() && writing) {
+                const ssize_t sent = ::write(fd, m_out.data() + m_outPos, m_out.size() - m_outPos);
+                if (sent > 0) {
+                    m_outPos += static_cast<std::size_t>(sent);
+                    if (m_outPos == m_out.size()) {
+                        m_out.clear();
+                        m_outPos = 0;
+                    }
+                } else if (sent < 0 && errno != EAGAIN && errno != EINTR) {
+                    m_toSsh.reset(); // ssh is gone; its output tells why
+                }
+            } else if (fd == m_fromSsh.get()) {
+                if (!readOutput(error))
+                    return false;
+            } else if (fd == m_sshErrors.get()) {
+                readErrors();
+            } else if (fd == m_askpass.listenFd()) {
+                PromptRequest asked;
+                PromptAnswer answer;
+                if (!m_askpass.serveOne(m_prompts, m_cancel, asked, answer)) {
+                    stop();
+                    error = makeError(ErrorKind::Cancelled, "The log-on was cancelled.");
+                    if (asked.kind == PromptKind::HostKey)
+                        error.text = "The host key of " + m_options.host +
+                                     " was not trusted, so nothing was sent.";
+                    return false;
+                }
+                if (asked.kind == PromptKind::HostKey && answer.trust == HostKeyTrust::Always)
+                    m_trustAlways = true;
+                deadline = Deadline::after(span);
+            }
+        }
+        if (until == Wait::Packet && havePacket(error))
+            return true;
+        if (error.kind != ErrorKind::None)
+            return false;
+        if (until == Wait::Flushed && queuedBytes() == 0)
+            return true;
+    }
+}
+
+bool SshTransport::readOutput(Error& error)
+{
+    if (m_inPos > 0 && (m_inPos == m_in.size() || m_inPos > kReadChunk)) {
+        m_in.erase(m_in.begin(), m_in.begin() + static_cast<std::ptrdiff_t>(m_inPos));
+        m_inPos = 0;
+    }
+    const std::size_t old = m_in.size();
+    m_in.resize(old + kReadChunk);
+    const ssize_t got = ::read(m_fromSsh.get(), m_in.data() + old, kReadChunk);
+    m_in.resize(old + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+    if (got > 0 || (got < 0 && (errno == EAGAIN || errno == EINTR)))
+        return true;
+    m_fromSsh.reset();
+    error = endedError();
+    return false;
+}
+
+void SshTransport::readErrors()
+{
+    char buffer[4096];
+    const ssize_t got = ::read(m_sshErrors.get(), buffer, sizeof buffer);
+    if (got > 0) {
+        m_errors.append(buffer, static_cast<std::size_t>(got));
+        if (m_errors.size() > kMaxErrorText)
+            m_errors.erase(0, m_errors.size() - kMaxErrorText);
+    } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
+        m_sshErrors.reset();
+    }
+}
+
+Error SshTransport::endedError()
+{
+    // ssh writes its last words before it exits: read them to the end first.
+    const Deadline deadline = Deadline::after(m_options.timeouts.close);
+    while (m_sshErrors && !deadline.expired()) {
+        pollfd entry{m_sshErrors.get(), POLLIN, 0};
+        if (::poll(&entry, 1, deadline.remainingMs()) <= 0)
+            break;
+        readErrors();
+    }
+    stop();
+    return describeSshFailure(m_errors, m_options.host);
+}
+
+void SshTransport::reap(std::chrono::milliseconds span)
+{
+    const Deadline deadline = Deadline::after(span);
+    while (m_pid > 0) {
+        const pid_t done = ::waitpid(m_pid, nullptr, WNOHANG);
+        if (done == m_pid || (done < 0 && errno != EINTR)) {
+            m_pid = -1;
+            return;
+        }
+        if (deadline.expired())
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+void SshTransport::stop()
+{
+    if (m_pid <= 0)
+        return;
+    // Closing its input ends ssh cleanly; one that does not end in time is killed.
+    m_toSsh.reset();
+    reap(m_options.timeouts.close);
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+    }
+    m_fromSsh.reset();
+    m_sshErrors.reset();
+}
+
+void SshTransport::keepTrustedHostKey()
+{
+    if (!m_trustAlways || m_userKnownHosts.empty())
+        return;
+    m_trustAlways = false;
+    std::ifstream trusted(m_askpass.folder() + "/known_hosts", std::ios::binary);
+    const std::string lines((std::istreambuf_iterator<char>(trusted)),
+                            std::istreambuf_iterator<char>());
+    const std::string target = expandHome(m_userKnownHosts.front());
+    if (lines.empty() || target.find('%') != std::string::npos)
+        return;
+    const std::size_t slash = target.rfind('/');
+    if (slash != std::string::npos && slash > 0)
+        ::mkdir(target.substr(0, slash).c_str(), 0700);
+    UniqueFd file(::open(target.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
+    if (file) {
+        [[maybe_unused]] const ssize_t written = ::write(file.get(), lines.data(), lines.size());
+    }
+}
+
+} // namespace sftp

@@ -1,0 +1,75 @@
+#pragma once
+// OpenSSH's own client as the transport: `ssh -s <host> sftp` runs as a child process and the
+// file-transfer packets go through its standard input and output. The user's ~/.ssh/config,
+// agent, keys and known_hosts apply as for any ssh command. Its questions come back through
+// the askpass channel; its error output is kept to explain a failure in plain words.
+#include "sftp/Askpass.h"
+#include "sftp/SftpTypes.h"
+#include "sftp/SftpWait.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <vector>
+
+namespace sftp {
+
+class SshTransport
+{
+public:
+    SshTransport() = default;
+    SshTransport(const SshTransport&) = delete;
+    SshTransport& operator=(const SshTransport&) = delete;
+    ~SshTransport(); // ends ssh: input closed, then a bounded wait, then killed
+
+    // Starts ssh; the log-on happens while the first packets are exchanged.
+    bool start(const ConnectOptions& options, PromptHandler prompts, const CancelSignal* cancel,
+               Error& error);
+
+    void queue(std::string_view packet);
+    std::size_t queuedBytes() const { return m_out.size() - m_outPos; }
+    // Waits for the next whole packet (after its length) while sending what is queued and
+    // answering ssh's questions. The span stays valid until the next call. `span` restarts
+    // after each question, so the time the user takes to answer does not count.
+    bool receive(std::span<const std::uint8_t>& packet, std::chrono::milliseconds span,
+                 Error& error);
+    // Sends what is queued without waiting for a reply.
+    bool flush(std::chrono::milliseconds span, Error& error);
+
+    // After the log-on: copies a host key the user chose to trust always from this
+    // connection's private list into the user's known_hosts, in ssh's own format.
+    void keepTrustedHostKey();
+    const std::string& sshErrors() const { return m_errors; }
+    bool running() const { return m_pid > 0; }
+    void stop();
+
+private:
+    enum class Wait { Packet, Flushed };
+    bool pump(Wait until, std::chrono::milliseconds span, Error& error);
+    bool havePacket(Error& error) const;
+    bool readOutput(Error& error);
+    void readErrors();
+    Error endedError();
+    void reap(std::chrono::milliseconds span);
+
+    ConnectOptions m_options;
+    PromptHandler m_prompts;
+    const CancelSignal* m_cancel = nullptr;
+    AskpassChannel m_askpass;
+    std::vector<std::string> m_userKnownHosts;
+    bool m_trustAlways = false;
+    pid_t m_pid = -1;
+    UniqueFd m_toSsh;
+    UniqueFd m_fromSsh;
+    UniqueFd m_sshErrors;
+    std::string m_out;
+    std::size_t m_outPos = 0;
+    std::vector<std::uint8_t> m_in;
+    std::size_t m_inPos = 0;
+    std::size_t m_consumed = 0; // bytes of the packet last handed out
+    std::string m_errors;
+};
+
+} // namespace sftp
