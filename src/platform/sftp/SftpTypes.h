@@ -106,6 +106,7 @@ struct ConnectOptions
     std::string user;       // empty: whatever ssh's configuration says
     std::string keyFile;    // empty: ssh's configuration and the agent
     int serverAliveSeconds = 15;
+    std::string configFile; // empty: the user's ~/.ssh/config; tests give /dev/null
     std::string sshProgram = "ssh";
     std::string askpassProgram;            // empty: this executable, which calls runAskpassHelper()
     std::vector<std::string> extraOptions; // more "-o" values, e.g. a test's known_hosts file

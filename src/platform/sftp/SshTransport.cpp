@@ -42,10 +42,16 @@ std::string expandHome(const std::string& path)
     return home ? std::string(home) + path.substr(1) : path;
 }
 
-// The options every ssh of ours gets, before the caller's and the host.
-std::vector<std::string> commonArguments(const ConnectOptions& options)
+// The connection's own options, after ours (ssh takes the first value it is given for an
+// option, so ours come first where they must hold), then the host.
+std::vector<std::string> commonArguments(const ConnectOptions& options,
+                                         const std::vector<std::string>& ours)
 {
     std::vector<std::string> args{options.sshProgram};
+    if (!options.configFile.empty())
+        args.insert(args.end(), {"-F", options.configFile});
+    for (const std::string& option : ours)
+        args.insert(args.end(), {"-o", option});
     if (options.port != 0)
         args.insert(args.end(), {"-p", std::to_string(options.port)});
     if (!options.user.empty())
@@ -111,7 +117,7 @@ std::vector<std::string> inheritedEnvironment()
 std::vector<std::string> userKnownHosts(const ConnectOptions& options, const Timeouts& timeouts)
 {
     std::vector<std::string> files;
-    std::vector<std::string> args = commonArguments(options);
+    std::vector<std::string> args = commonArguments(options, {});
     args.insert(args.end(), {"-G", "--", options.host});
     int output[2];
     if (::pipe2(output, O_CLOEXEC) != 0)
@@ -213,19 +219,15 @@ bool SshTransport::start(const ConnectOptions& options, PromptHandler prompts,
     for (const std::string& file : m_userKnownHosts)
         knownHosts += " \"" + file + "\"";
 
-    std::vector<std::string> args = commonArguments(options);
-    args.insert(args.end(),
-                {"-o",         "BatchMode=no",
-                 "-o",         "StrictHostKeyChecking=ask",
-                 "-o",         "ServerAliveInterval=" + std::to_string(options.serverAliveSeconds),
-                 "-o",         knownHosts,
-                 "-o",         "ForwardX11=no",
-                 "-o",         "ForwardAgent=no",
-                 "-o",         "ClearAllForwardings=yes",
-                 "-o",         "PermitLocalCommand=no",
-                 "-o",         "RequestTTY=no",
-                 "-s",         "--",
-                 options.host, "sftp"});
+    // Questions go to the user through askpass (never a refusal without asking), a new host
+    // key is asked about, a changed one stops the connection before log-on, and nothing but
+    // the file-transfer channel is opened.
+    std::vector<std::string> args = commonArguments(
+        options, {"BatchMode=no", "StrictHostKeyChecking=ask",
+                  "ServerAliveInterval=" + std::to_string(options.serverAliveSeconds), knownHosts,
+                  "ForwardX11=no", "ForwardAgent=no", "ClearAllForwardings=yes",
+                  "PermitLocalCommand=no", "RequestTTY=no"});
+    args.insert(args.end(), {"-s", "--", options.host, "sftp"});
 
     std::vector<std::string> environment = inheritedEnvironment();
     const std::string askpass =
@@ -377,8 +379,9 @@ bool SshTransport::pump(Wait until, std::chrono::milliseconds span, Error& error
                     stop();
                     error = makeError(ErrorKind::Cancelled, "The log-on was cancelled.");
                     if (asked.kind == PromptKind::HostKey)
-                        error.text = "The host key of " + m_options.host +
-                                     " was not trusted, so nothing was sent.";
+                        error = makeError(ErrorKind::HostKeyRefused,
+                                          "The host key of " + m_options.host +
+                                              " was not trusted, so nothing was sent.");
                     return false;
                 }
                 if (asked.kind == PromptKind::HostKey && answer.trust == HostKeyTrust::Always)

@@ -1,0 +1,56 @@
+#pragma once
+#include "ServerProcess.h"
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// An SSH server on loopback for the file-transfer tests: OpenSSH's sshd, unpacked by
+// `scripts/install-deps.sh test` and run by absolute path with a configuration, host key and
+// authorized_keys of its own (log-on by the test's key), or the misbehaving Python server
+// sftpserver.py with a JSON script (log-on by password or keyboard-interactive). Both serve
+// one folder and end with this object.
+class SshServer
+{
+public:
+    enum class Kind { OpenSsh, Misbehaving };
+
+    SshServer();
+    SshServer(const SshServer&) = delete;
+    SshServer& operator=(const SshServer&) = delete;
+    ~SshServer();
+
+    static QString unavailableReason(Kind kind);
+
+    bool start(Kind kind, const QString& rootDir, const QByteArray& script = {});
+    void stop();
+    quint16 port() const { return m_port; }
+    QString user() const;
+    QString clientKey() const { return m_keys.filePath(QStringLiteral("client")); }
+    QString hostPublicKeyFile() const { return m_keys.filePath(QStringLiteral("host.pub")); }
+    // The server's public key, and another of the same type: a known_hosts line with the
+    // latter is a host whose key changed.
+    QByteArray hostKeyLine() const;
+    QByteArray otherKeyLine() const;
+    // The server's path of `localPath` inside the served folder.
+    QString serverPath(const QString& localPath) const;
+    QString errorText();
+    // Gives `localPath` and everything under it to the account sshd serves, after the test
+    // made it as root.
+    void handOver(const QString& localPath) const;
+
+private:
+    bool makeKeys();
+    bool startSshd();
+
+    Kind m_kind = Kind::OpenSsh;
+    QString m_root;
+    quint16 m_port = 0;
+    QTemporaryDir m_keys;
+    QProcess m_sshd;
+    ServerProcess m_python;
+    QString m_error;
+};

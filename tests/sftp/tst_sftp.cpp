@@ -1,0 +1,492 @@
+// The file-transfer engine end to end, through OpenSSH's client, against OpenSSH's sshd and a
+// server that misbehaves on purpose.
+#include "SshServer.h"
+
+#include "sftp/SftpClient.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+using sftp::ErrorKind;
+using sftp::PromptKind;
+
+Q_DECLARE_METATYPE(sftp::ErrorKind)
+Q_DECLARE_METATYPE(sftp::HostKeyTrust)
+
+namespace {
+
+QByteArray pattern(qint64 size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(static_cast<quint32>(size));
+    for (qint64 i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>(generator.generate() & 0xff);
+    return bytes;
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+std::string bytes(const QString& text)
+{
+    return text.toStdString();
+}
+
+// What a test answers to ssh's questions, and what was asked.
+struct Answers
+{
+    sftp::HostKeyTrust trust = sftp::HostKeyTrust::Once;
+    std::string password = "secret";
+    std::string code = "123456";
+    QList<PromptKind> asked;
+    std::string fingerprint;
+
+    sftp::PromptHandler handler()
+    {
+        return [this](const sftp::PromptRequest& request) {
+            asked.append(request.kind);
+            sftp::PromptAnswer answer;
+            answer.cancelled = false;
+            if (request.kind == PromptKind::HostKey) {
+                fingerprint = request.fingerprint;
+                answer.trust = trust;
+            }
+            answer.text = request.kind == PromptKind::Text ? code : password;
+            return answer;
+        };
+    }
+};
+
+} // namespace
+
+class TestSftp : public QObject
+{
+    Q_OBJECT
+
+private:
+    sftp::ConnectOptions options(const SshServer& server) const
+    {
+        sftp::ConnectOptions result;
+        result.host = "127.0.0.1";
+        result.port = server.port();
+        result.user = bytes(server.user());
+        result.configFile = "/dev/null";
+        result.askpassProgram = ZUL_SFTP_ASKPASS;
+        result.extraOptions = {"UserKnownHostsFile=" + bytes(knownHosts()),
+                               "GlobalKnownHostsFile=/dev/null", "IdentityAgent=none"};
+        result.timeouts.reply = std::chrono::milliseconds(10000);
+        if (&server == &m_sshd) {
+            result.keyFile = bytes(server.clientKey());
+            result.extraOptions.push_back("IdentitiesOnly=yes");
+        } else {
+            result.extraOptions.push_back("PubkeyAuthentication=no");
+        }
+        return result;
+    }
+    QString knownHosts() const { return m_home.filePath(QStringLiteral("known_hosts")); }
+    void trustKey(const SshServer& server, const QByteArray& keyLine)
+    {
+        QVERIFY(
+            writeFile(knownHosts(), QStringLiteral("[127.0.0.1]:%1 ").arg(server.port()).toUtf8() +
+                                        keyLine + "\n"));
+    }
+    QString fingerprintOf(const QString& publicKey)
+    {
+        QProcess keygen;
+        keygen.start(QStringLiteral("ssh-keygen"), {"-l", "-f", publicKey});
+        keygen.waitForFinished(10000);
+        return QString::fromLatin1(keygen.readAllStandardOutput()).section(' ', 1, 1);
+    }
+    // A client logged on to sshd, the host's key already trusted.
+    void connectToSshd(sftp::SftpClient& client)
+    {
+        trustKey(m_sshd, m_sshd.hostKeyLine());
+        Answers answers;
+        QVERIFY2(client.connect(options(m_sshd), answers.handler()),
+                 client.lastError().text.c_str());
+        QVERIFY(answers.asked.isEmpty());
+    }
+    QString served(const QString& name) const { return m_served.filePath(name); }
+    std::string remote(const QString& name) const
+    {
+        return bytes(m_sshd.serverPath(m_served.path()) + "/" + name);
+    }
+
+    QTemporaryDir m_home;
+    QTemporaryDir m_served;
+    SshServer m_sshd;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        const QString reason = SshServer::unavailableReason(SshServer::Kind::OpenSsh) +
+                               SshServer::unavailableReason(SshServer::Kind::Misbehaving);
+        if (!reason.isEmpty())
+            QSKIP(qPrintable(reason));
+        QVERIFY2(m_sshd.start(SshServer::Kind::OpenSsh, m_served.path()),
+                 qPrintable(m_sshd.errorText()));
+        m_sshd.handOver(m_served.path());
+    }
+
+    void init()
+    {
+        QFile::remove(knownHosts());
+        // The served folder stays (sshd's account owns it); what a row left in it goes.
+        QDir served(m_served.path());
+        for (const QFileInfo& entry :
+             served.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+            if (entry.isDir() && !entry.isSymLink())
+                QVERIFY(QDir(entry.filePath()).removeRecursively());
+            else
+                QVERIFY(QFile::remove(entry.filePath()));
+        }
+    }
+
+    void commandsOnSshd_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<qint64>("offset");
+        QTest::newRow("list: kinds, sizes, times, links") << "list" << 3LL << 0LL;
+        QTest::newRow("stat follows a link, lstat does not") << "stat" << 3LL << 0LL;
+        QTest::newRow("new folder; twice is refused") << "mkdir" << 0LL << 0LL;
+        QTest::newRow("rename replaces an existing name") << "rename" << 5LL << 0LL;
+        QTest::newRow("remove file and folder; missing name") << "remove" << 0LL << 0LL;
+        for (qint64 size : {0LL, 1LL, 32768LL, 32769LL, 5LL * 1024 * 1024 + 7}) {
+            QTest::addRow("download %lld bytes", size) << "download" << size << 0LL;
+            QTest::addRow("upload %lld bytes", size) << "upload" << size << 0LL;
+        }
+        QTest::newRow("download resumes at an offset") << "download" << 300000LL << 123457LL;
+        QTest::newRow("upload resumes at an offset") << "upload" << 300000LL << 123457LL;
+        QTest::newRow("upload under a new name never replaces") << "exclusive" << 10LL << 0LL;
+        QTest::newRow("cancel mid-download, then go on") << "cancel" << 128LL << 0LL;
+    }
+
+    void commandsOnSshd()
+    {
+        QFETCH(QString, command);
+        QFETCH(qint64, size);
+        QFETCH(qint64, offset);
+        sftp::SftpClient client;
+        connectToSshd(client);
+        if (QTest::currentTestFailed())
+            return;
+        if (command == "list") {
+            QVERIFY(writeFile(served("file"), "abc"));
+            QVERIFY(QDir().mkdir(served("folder")));
+            QVERIFY(QFile::link(served("file"), served("link")));
+            QFile stamped(served("file"));
+            QVERIFY(stamped.open(QIODevice::ReadWrite) &&
+                    stamped.setFileTime(QDateTime::fromSecsSinceEpoch(1700000000),
+                                        QFileDevice::FileModificationTime));
+            stamped.close();
+            std::vector<sftp::NameEntry> entries;
+            std::size_t refused = 99;
+            QVERIFY(client.list(remote(""), entries, refused));
+            QCOMPARE(refused, 0u);
+            QCOMPARE(entries.size(), 3u);
+            std::sort(entries.begin(), entries.end(),
+                      [](const auto& a, const auto& b) { return a.name < b.name; });
+            QCOMPARE(entries[0].name, "file");
+            QVERIFY(entries[0].attributes.isRegular());
+            QCOMPARE(entries[0].attributes.size.value_or(0), quint64(size));
+            QCOMPARE(entries[0].attributes.modifyTime.value_or(0), 1700000000u);
+            QVERIFY(entries[1].attributes.isFolder());
+            QVERIFY(entries[2].attributes.isLink());
+        } else if (command == "stat") {
+            QVERIFY(writeFile(served("file"), "abc"));
+            QVERIFY(QFile::link(served("file"), served("link")));
+            sftp::Attributes attributes;
+            QVERIFY(client.stat(remote("link"), attributes));
+            QVERIFY(attributes.isRegular());
+            QCOMPARE(attributes.size.value_or(0), quint64(size));
+            QVERIFY(client.lstat(remote("link"), attributes));
+            QVERIFY(attributes.isLink());
+        } else if (command == "mkdir") {
+            QVERIFY(client.makeFolder(remote("new")));
+            QVERIFY(QFileInfo(served("new")).isDir());
+            QVERIFY(!client.makeFolder(remote("new")));
+            QCOMPARE(client.lastError().kind, ErrorKind::Server);
+            QVERIFY(client.lastError().text.find("/new\" on 127.0.0.1 failed") !=
+                    std::string::npos);
+        } else if (command == "rename") {
+            QVERIFY(client.hasExtension("posix-rename@openssh.com"));
+            QVERIFY(writeFile(served("from"), "fresh"));
+            QVERIFY(writeFile(served("to"), "old contents"));
+            m_sshd.handOver(m_served.path());
+            QVERIFY(client.rename(remote("from"), remote("to")));
+            QCOMPARE(readFile(served("to")), QByteArray("fresh"));
+            QVERIFY(!QFileInfo::exists(served("from")));
+        } else if (command == "remove") {
+            QVERIFY(writeFile(served("file"), "x"));
+            QVERIFY(QDir().mkdir(served("folder")));
+            m_sshd.handOver(m_served.path());
+            QVERIFY(client.removeFile(remote("file")));
+            QVERIFY(client.removeFolder(remote("folder")));
+            QVERIFY(!QFileInfo::exists(served("file")) && !QFileInfo::exists(served("folder")));
+            QVERIFY(!client.removeFile(remote("file")));
+            QCOMPARE(client.lastError().statusCode, quint32(sftp::kStatusNoSuchFile));
+            QVERIFY(client.lastError().text.find("No such file") != std::string::npos);
+        } else if (command == "download") {
+            const QByteArray data = pattern(size);
+            QVERIFY(writeFile(served("data"), data));
+            std::string got;
+            std::uint64_t received = 0;
+            QVERIFY2(client.download(
+                         remote("data"), quint64(offset),
+                         [&](std::string_view block) {
+                             got.append(block);
+                             return true;
+                         },
+                         received),
+                     client.lastError().text.c_str());
+            QCOMPARE(received, quint64(size - offset));
+            QVERIFY(QByteArray::fromStdString(got) == data.mid(offset));
+        } else if (command == "upload" || command == "exclusive") {
+            const QByteArray data = pattern(size);
+            if (offset > 0 || command == "exclusive")
+                QVERIFY(writeFile(served("data"), data.left(offset)));
+            m_sshd.handOver(m_served.path());
+            qint64 at = offset;
+            const auto source = [&](std::string& chunk, std::size_t max) {
+                const QByteArray part = data.mid(at, qint64(max));
+                chunk.assign(part.constData(), std::size_t(part.size()));
+                at += part.size();
+                return true;
+            };
+            std::uint64_t sent = 0;
+            const auto mode = command == "exclusive" ? sftp::UploadMode::CreateNew
+                              : offset > 0           ? sftp::UploadMode::Resume
+                                                     : sftp::UploadMode::Replace;
+            const bool ok =
+                client.upload(remote("data"), mode, quint64(offset), source, sent, true);
+            if (command == "exclusive") {
+                QVERIFY(!ok);
+                QCOMPARE(sent, 0u);
+                QCOMPARE(readFile(served("data")), QByteArray());
+                return;
+            }
+            QVERIFY2(ok, client.lastError().text.c_str());
+            QCOMPARE(sent, quint64(size - offset));
+            QVERIFY(readFile(served("data")) == data);
+        } else if (command == "cancel") {
+            QVERIFY(writeFile(served("data"), pattern(size * 1024 * 1024)));
+            std::chrono::steady_clock::time_point cancelled;
+            const auto sink = [&](std::string_view) {
+                if (cancelled == std::chrono::steady_clock::time_point()) {
+                    cancelled = std::chrono::steady_clock::now();
+                    client.cancel();
+                }
+                return true;
+            };
+            std::uint64_t received = 0;
+            QVERIFY(!client.download(remote("data"), 0, sink, received));
+            const auto took = std::chrono::steady_clock::now() - cancelled;
+            QCOMPARE(client.lastError().kind, ErrorKind::Cancelled);
+            QVERIFY(took < std::chrono::milliseconds(200));
+            QVERIFY(received < quint64(size * 1024 * 1024));
+            // The replies still due are dropped: the next command gets its own answer.
+            client.clearCancel();
+            sftp::Attributes attributes;
+            QVERIFY2(client.stat(remote("data"), attributes), client.lastError().text.c_str());
+            QCOMPARE(attributes.size.value_or(0), quint64(size * 1024 * 1024));
+        }
+    }
+
+    void logOn_data()
+    {
+        QTest::addColumn<bool>("misbehaving");
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<QString>("knownKey"); // "", "host" or "other"
+        QTest::addColumn<sftp::HostKeyTrust>("trust");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<ErrorKind>("expected");
+        QTest::addColumn<QList<PromptKind>>("asked");
+        QTest::addColumn<QString>("text");
+        using T = sftp::HostKeyTrust;
+        const QList<PromptKind> hostKey{PromptKind::HostKey};
+        QTest::newRow("first contact, trusted once")
+            << false << QByteArray() << "" << T::Once << "" << ErrorKind::None << hostKey << "";
+        QTest::newRow("first contact, trusted always")
+            << false << QByteArray() << "" << T::Always << "" << ErrorKind::None << hostKey << "";
+        QTest::newRow("first contact, not trusted")
+            << false << QByteArray() << "" << T::Cancel << "" << ErrorKind::HostKeyRefused
+            << hostKey << "was not trusted, so nothing was sent";
+        QTest::newRow("changed key stops before the password")
+            << true << QByteArray() << "other" << T::Once << "secret" << ErrorKind::HostKeyChanged
+            << QList<PromptKind>() << "has changed";
+        QTest::newRow("password") << true << QByteArray() << "host" << T::Once << "secret"
+                                  << ErrorKind::None << QList<PromptKind>{PromptKind::Password}
+                                  << "";
+        QTest::newRow("wrong password in plain words")
+            << true << QByteArray() << "host" << T::Once << "wrong" << ErrorKind::LogOnFailed
+            << QList<PromptKind>(3, PromptKind::Password)
+            << "refused the log-on: the user name, password or key is wrong";
+        QTest::newRow("keyboard-interactive code")
+            << true << QByteArray(R"({"kbd": [["Verification code: ", "123456"]]})") << "host"
+            << T::Once << "" << ErrorKind::None << QList<PromptKind>{PromptKind::Text} << "";
+    }
+
+    void logOn()
+    {
+        QFETCH(bool, misbehaving);
+        QFETCH(QByteArray, script);
+        QFETCH(QString, knownKey);
+        QFETCH(sftp::HostKeyTrust, trust);
+        QFETCH(QString, password);
+        QFETCH(ErrorKind, expected);
+        QFETCH(QList<PromptKind>, asked);
+        QFETCH(QString, text);
+        SshServer fault;
+        if (misbehaving)
+            QVERIFY2(fault.start(SshServer::Kind::Misbehaving, m_served.path(), script),
+                     qPrintable(fault.errorText()));
+        const SshServer& server = misbehaving ? fault : m_sshd;
+        if (knownKey == "host")
+            trustKey(server, server.hostKeyLine());
+        else if (knownKey == "other")
+            trustKey(server, server.otherKeyLine());
+        const QByteArray before = readFile(knownHosts());
+        Answers answers;
+        answers.trust = trust;
+        answers.password = bytes(password);
+        sftp::SftpClient client;
+        const bool ok = client.connect(options(server), answers.handler());
+        QCOMPARE(answers.asked, asked);
+        QCOMPARE(client.lastError().kind, expected);
+        QCOMPARE(ok, expected == ErrorKind::None);
+        QVERIFY2(client.lastError().text.find(bytes(text)) != std::string::npos,
+                 client.lastError().text.c_str());
+        if (asked.contains(PromptKind::HostKey)) {
+            QCOMPARE(QString::fromStdString(answers.fingerprint),
+                     fingerprintOf(server.hostPublicKeyFile()));
+            // Only "always" writes the user's known_hosts, in ssh's own format.
+            QCOMPARE(readFile(knownHosts()).isEmpty(), trust != sftp::HostKeyTrust::Always);
+        }
+        if (expected == ErrorKind::HostKeyChanged) {
+            QCOMPARE(QString::fromStdString(client.lastError().fingerprint),
+                     fingerprintOf(server.hostPublicKeyFile()));
+            QCOMPARE(readFile(knownHosts()), before);
+        }
+        if (trust == sftp::HostKeyTrust::Always) {
+            client.disconnect();
+            Answers again;
+            QVERIFY(client.connect(options(server), again.handler()));
+            QVERIFY(again.asked.isEmpty());
+        }
+    }
+
+    void hostileServer_data()
+    {
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<ErrorKind>("expected");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("names with '/', '..', NUL or none are refused")
+            << QByteArray(R"({"names": ["a/b", "../up", "..", ".", "x\u0000y", ""]})") << "list"
+            << ErrorKind::None << "";
+        QTest::newRow("a name count larger than the reply")
+            << QByteArray(R"({"nameCount": 2147483647})") << "list" << ErrorKind::Protocol
+            << "claims more names than its reply holds";
+        QTest::newRow("a packet length far past any reply")
+            << QByteArray(R"({"badLength": true})") << "list" << ErrorKind::Protocol
+            << "impossible length";
+        QTest::newRow("channel dies mid-transfer") << QByteArray(R"({"dieAfter": 100000})")
+                                                   << "download" << ErrorKind::ConnectionLost << "";
+        QTest::newRow("more data than asked for")
+            << QByteArray(R"({"overlong": true})") << "download" << ErrorKind::Protocol
+            << "bytes for a read of";
+        QTest::newRow("end of file, then more data")
+            << QByteArray(R"({"lieEofAt": 65536})") << "download" << ErrorKind::Protocol
+            << "ended the file at byte 65536 but sent data after";
+        QTest::newRow("silent server cancelled from another thread")
+            << QByteArray(R"({"stallAfter": 65536})") << "cancel" << ErrorKind::Cancelled << "";
+    }
+
+    void hostileServer()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(QString, command);
+        QFETCH(ErrorKind, expected);
+        QFETCH(QString, text);
+        SshServer fault;
+        QVERIFY2(fault.start(SshServer::Kind::Misbehaving, m_served.path(), script),
+                 qPrintable(fault.errorText()));
+        trustKey(fault, fault.hostKeyLine());
+        const QByteArray data = pattern(1024 * 1024);
+        QVERIFY(writeFile(served("data"), data));
+        sftp::SftpClient client;
+        client.readLength = 32 * 1024;
+        Answers answers;
+        QVERIFY2(client.connect(options(fault), answers.handler()),
+                 client.lastError().text.c_str());
+        bool ok = false;
+        std::uint64_t received = 0;
+        std::string got;
+        const auto sink = [&](std::string_view block) {
+            got.append(block);
+            return true;
+        };
+        if (command == "list") {
+            std::vector<sftp::NameEntry> entries;
+            std::size_t refused = 0;
+            ok = client.list("/", entries, refused);
+            if (ok) {
+                QCOMPARE(refused, 4u);
+                QCOMPARE(entries.size(), 1u);
+                QCOMPARE(entries[0].name, "data");
+            }
+        } else if (command == "download") {
+            ok = client.download("/data", 0, sink, received);
+            QVERIFY(received < quint64(data.size()));
+            QVERIFY(QByteArray::fromStdString(got) == data.left(qsizetype(got.size())));
+        } else if (command == "cancel") {
+            std::atomic<bool> stalled{false};
+            std::chrono::steady_clock::time_point raised;
+            std::thread canceller([&] {
+                while (!stalled.load())
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                // Time for the engine to sit in its wait on the silent server.
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                raised = std::chrono::steady_clock::now();
+                client.cancel();
+            });
+            ok = client.download(
+                "/data", 0,
+                [&](std::string_view block) {
+                    stalled = true;
+                    return sink(block);
+                },
+                received);
+            const auto took = std::chrono::steady_clock::now() - raised;
+            canceller.join();
+            QVERIFY(took < std::chrono::milliseconds(200));
+            QCOMPARE(received, 65536u);
+        }
+        QCOMPARE(client.lastError().kind, expected);
+        QCOMPARE(ok, expected == ErrorKind::None);
+        QVERIFY2(client.lastError().text.find(bytes(text)) != std::string::npos,
+                 client.lastError().text.c_str());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSftp)
+#include "tst_sftp.moc"
