@@ -20,7 +20,7 @@ if ! cmake --build "$build" -j "$(nproc)" >"$build/build.log" 2>&1; then
 fi
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-    targets=(reply pwd passive mlsd list ini reg mdtm)
+    targets=(reply pwd passive mlsd list ini reg mdtm sftp)
 fi
 status=0
 for target in "${targets[@]}"; do

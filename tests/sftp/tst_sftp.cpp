@@ -25,11 +25,9 @@ namespace {
 
 QByteArray pattern(qint64 size)
 {
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator generator(static_cast<quint32>(size));
-    for (qint64 i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>(generator.generate() & 0xff);
-    return bytes;
+    std::vector<quint32> words(std::size_t(size / 4 + 1));
+    QRandomGenerator(static_cast<quint32>(size)).fillRange(words.data(), words.size());
+    return QByteArray(reinterpret_cast<const char*>(words.data()), size);
 }
 
 bool writeFile(const QString& path, const QByteArray& bytes)
@@ -170,6 +168,7 @@ private Q_SLOTS:
         QTest::newRow("new folder; twice is refused") << "mkdir" << 0LL << 0LL;
         QTest::newRow("rename replaces an existing name") << "rename" << 5LL << 0LL;
         QTest::newRow("remove file and folder; missing name") << "remove" << 0LL << 0LL;
+        QTest::newRow("a path with NUL is never sent") << "nul" << 0LL << 0LL;
         for (qint64 size : {0LL, 1LL, 32768LL, 32769LL, 5LL * 1024 * 1024 + 7}) {
             QTest::addRow("download %lld bytes", size) << "download" << size << 0LL;
             QTest::addRow("upload %lld bytes", size) << "upload" << size << 0LL;
@@ -177,7 +176,7 @@ private Q_SLOTS:
         QTest::newRow("download resumes at an offset") << "download" << 300000LL << 123457LL;
         QTest::newRow("upload resumes at an offset") << "upload" << 300000LL << 123457LL;
         QTest::newRow("upload under a new name never replaces") << "exclusive" << 10LL << 0LL;
-        QTest::newRow("cancel mid-download, then go on") << "cancel" << 128LL << 0LL;
+        QTest::newRow("cancel mid-download, then go on") << "cancel" << 32LL << 0LL;
     }
 
     void commandsOnSshd()
@@ -245,6 +244,14 @@ private Q_SLOTS:
             QVERIFY(!client.removeFile(remote("file")));
             QCOMPARE(client.lastError().statusCode, quint32(sftp::kStatusNoSuchFile));
             QVERIFY(client.lastError().text.find("No such file") != std::string::npos);
+        } else if (command == "nul") {
+            QVERIFY(writeFile(served("file"), "x"));
+            m_sshd.handOver(m_served.path());
+            QVERIFY(!client.removeFile(remote("file") + std::string("\0/x", 3)));
+            QCOMPARE(client.lastError().kind, ErrorKind::Local);
+            QVERIFY(QFileInfo::exists(served("file")));
+            sftp::Attributes attributes;
+            QVERIFY(client.stat(remote("file"), attributes));
         } else if (command == "download") {
             const QByteArray data = pattern(size);
             QVERIFY(writeFile(served("data"), data));

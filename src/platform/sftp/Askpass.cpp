@@ -92,8 +92,7 @@ std::string privateFolderBase()
 {
     // XDG_RUNTIME_DIR is the user's own tmpfs; elsewhere the folder is made 0700 by mkdtemp.
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    struct stat info
-    {};
+    struct stat info;
     if (runtime && runtime[0] == '/' && ::stat(runtime, &info) == 0 && S_ISDIR(info.st_mode) &&
         info.st_uid == ::geteuid() && (info.st_mode & 077) == 0)
         return runtime;

@@ -199,18 +199,25 @@ bool SftpClient::expectStatus(const Reply& reply, std::string_view path, std::st
     return reply.statusCode == kStatusOk || failStatus(reply, path, what);
 }
 
+bool SftpClient::checkPath(std::string_view path)
+{
+    if (path.find('\0') == std::string_view::npos)
+        return true;
+    return fail(ErrorKind::Local, "The path " + quoted(path) + " holds a NUL byte.");
+}
+
 bool SftpClient::simpleCall(const std::string& packet, std::uint32_t id, std::string_view path,
                             std::string_view what)
 {
     Reply reply;
-    return call(packet, id, reply) && expectStatus(reply, path, what);
+    return checkPath(path) && call(packet, id, reply) && expectStatus(reply, path, what);
 }
 
 bool SftpClient::realPath(std::string_view path, std::string& resolved)
 {
     Reply reply;
     const std::uint32_t id = nextId();
-    if (!call(encodePath(PacketType::Realpath, id, path), id, reply))
+    if (!checkPath(path) || !call(encodePath(PacketType::Realpath, id, path), id, reply))
         return false;
     if (reply.type == PacketType::Status)
         return failStatus(reply, path, "Resolving");
@@ -225,7 +232,7 @@ bool SftpClient::attributesCall(PacketType type, std::string_view path, Attribut
 {
     Reply reply;
     const std::uint32_t id = nextId();
-    if (!call(encodePath(type, id, path), id, reply))
+    if (!checkPath(path) || !call(encodePath(type, id, path), id, reply))
         return false;
     if (reply.type == PacketType::Status)
         return failStatus(reply, path, "Reading the details of");
@@ -252,7 +259,7 @@ bool SftpClient::openHandle(std::string_view path, std::uint32_t flags, std::str
     const bool folder = flags == 0;
     const std::string packet =
         folder ? encodePath(PacketType::Opendir, id, path) : encodeOpen(id, path, flags, 0644u);
-    if (!call(packet, id, reply))
+    if (!checkPath(path) || !call(packet, id, reply))
         return false;
     if (reply.type == PacketType::Status)
         return failStatus(reply, path, folder ? "Opening the folder" : "Opening");
@@ -352,6 +359,8 @@ bool SftpClient::removeFile(std::string_view path)
 
 bool SftpClient::rename(std::string_view from, std::string_view to)
 {
+    if (!checkPath(to))
+        return false;
     const std::uint32_t id = nextId();
     const std::string packet = hasExtension("posix-rename@openssh.com")
                                    ? encodeExtended(id, "posix-rename@openssh.com", {from, to})
@@ -372,7 +381,7 @@ bool SftpClient::freeSpace(std::string_view path, FileSystemSpace& space)
         return fail(ErrorKind::Server, m_host + " cannot tell its free space.");
     Reply reply;
     const std::uint32_t id = nextId();
-    if (!call(encodeExtended(id, "statvfs@openssh.com", {path}), id, reply))
+    if (!checkPath(path) || !call(encodeExtended(id, "statvfs@openssh.com", {path}), id, reply))
         return false;
     if (reply.type == PacketType::Status)
         return failStatus(reply, path, "Reading the free space of");

@@ -88,6 +88,8 @@ private:
     bool expectStatus(const Reply& reply, std::string_view path, std::string_view what);
     bool fail(ErrorKind kind, std::string text);
     bool failStatus(const Reply& reply, std::string_view path, std::string_view what);
+    // A path with a NUL would name another file on a server that reads it as a C string.
+    bool checkPath(std::string_view path);
     bool openHandle(std::string_view path, std::uint32_t flags, std::string& handle);
     bool closeHandle(const std::string& handle, std::string_view path);
     // After a cancel or failure mid-transfer: the replies still due are dropped when they come

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -237,8 +238,10 @@ bool SshTransport::start(const ConnectOptions& options, PromptHandler prompts,
     environment.push_back(std::string(kAskpassSocketVariable) + "=" + m_askpass.socketPath());
     environment.push_back(std::string(kAskpassTokenVariable) + "=" + m_askpass.token());
 
+    // ssh's input is a socket, not a pipe: a write after ssh died then fails with EPIPE
+    // (MSG_NOSIGNAL) instead of raising SIGPIPE, which would end the whole program.
     int input[2], output[2], errors[2];
-    if (::pipe2(input, O_CLOEXEC) != 0) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, input) != 0) {
         error = localError("No pipe for ssh");
         return false;
     }
@@ -357,7 +360,8 @@ bool SshTransport::pump(Wait until, std::chrono::milliseconds span, Error& error
                 continue;
             const int fd = fds[i].fd;
             if (fd == m_toSsh.get() && writing) {
-                const ssize_t sent = ::write(fd, m_out.data() + m_outPos, m_out.size() - m_outPos);
+                const ssize_t sent =
+                    ::send(fd, m_out.data() + m_outPos, m_out.size() - m_outPos, MSG_NOSIGNAL);
                 if (sent > 0) {
                     m_outPos += static_cast<std::size_t>(sent);
                     if (m_outPos == m_out.size()) {
@@ -487,10 +491,17 @@ void SshTransport::keepTrustedHostKey()
     const std::size_t slash = target.rfind('/');
     if (slash != std::string::npos && slash > 0)
         ::mkdir(target.substr(0, slash).c_str(), 0700);
-    UniqueFd file(::open(target.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
-    if (file) {
-        [[maybe_unused]] const ssize_t written = ::write(file.get(), lines.data(), lines.size());
+    UniqueFd file(::open(target.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
+    if (!file)
+        return;
+    // A last line without its line break would run into ours.
+    struct stat info;
+    char last = '\n';
+    if (::fstat(file.get(), &info) == 0 && info.st_size > 0 &&
+        ::pread(file.get(), &last, 1, info.st_size - 1) == 1 && last != '\n') {
+        [[maybe_unused]] const ssize_t broken = ::write(file.get(), "\n", 1);
     }
+    [[maybe_unused]] const ssize_t written = ::write(file.get(), lines.data(), lines.size());
 }
 
 } // namespace sftp
