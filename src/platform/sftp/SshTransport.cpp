@@ -216,6 +216,10 @@ bool SshTransport::start(const ConnectOptions& options, PromptHandler prompts,
     if (!m_askpass.open(error))
         return false;
     m_userKnownHosts = userKnownHosts(options, options.timeouts);
+    // Without the user's own files a changed key would look like a new one: fall back to
+    // ssh's defaults rather than to none.
+    if (m_userKnownHosts.empty())
+        m_userKnownHosts = {"~/.ssh/known_hosts", "~/.ssh/known_hosts2"};
     std::string knownHosts = "UserKnownHostsFile=\"" + m_askpass.folder() + "/known_hosts\"";
     for (const std::string& file : m_userKnownHosts)
         knownHosts += " \"" + file + "\"";
