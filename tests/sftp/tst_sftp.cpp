@@ -424,6 +424,8 @@ private Q_SLOTS:
         QTest::newRow("end of file, then more data")
             << QByteArray(R"({"lieEofAt": 65536})") << "download" << ErrorKind::Protocol
             << "ended the file at byte 65536 but sent data after";
+        QTest::newRow("64 reads in flight, byte-exact")
+            << QByteArray(R"({"inFlightLog": "@LOG@"})") << "pipelined" << ErrorKind::None << "";
         QTest::newRow("silent server cancelled from another thread")
             << QByteArray(R"({"stallAfter": 65536})") << "cancel" << ErrorKind::Cancelled << "";
     }
@@ -434,6 +436,8 @@ private Q_SLOTS:
         QFETCH(QString, command);
         QFETCH(ErrorKind, expected);
         QFETCH(QString, text);
+        const QString inFlightLog = m_home.filePath(QStringLiteral("in-flight"));
+        script.replace("@LOG@", inFlightLog.toUtf8());
         SshServer fault;
         QVERIFY2(fault.start(SshServer::Kind::Misbehaving, m_served.path(), script),
                  qPrintable(fault.errorText()));
@@ -465,6 +469,10 @@ private Q_SLOTS:
             ok = client.download("/data", 0, sink, received);
             QVERIFY(received < quint64(data.size()));
             QVERIFY(QByteArray::fromStdString(got) == data.left(qsizetype(got.size())));
+        } else if (command == "pipelined") {
+            ok = client.download("/data", 0, sink, received);
+            QVERIFY(QByteArray::fromStdString(got) == data);
+            QCOMPARE(readFile(inFlightLog).toInt(), 64);
         } else if (command == "cancel") {
             std::atomic<bool> stalled{false};
             std::chrono::steady_clock::time_point raised;

@@ -18,6 +18,8 @@ Script keys (JSON file named by --script):
   stallAfter: N: READs past byte N are never answered (a server gone quiet)
   overlong: true: READ answers with more bytes than were asked for
   lieEofAt: N: READ answers end-of-file at offset N, but later offsets still get data
+  inFlightLog: path: before answering the first READ the server waits 0.3 s, then writes
+    to this file how many READs it holds by then (the client's requests in flight)
 """
 import argparse
 import json
@@ -27,6 +29,7 @@ import stat
 import struct
 import sys
 import threading
+import time
 
 import paramiko
 
@@ -86,15 +89,30 @@ class FileService(paramiko.SubsystemHandler):
         self.handles = {}
         self.next_handle = 1
         self.listings = 0
+        self.waiting = b""
+        self.counted = False
 
     def read_exact(self, channel, count):
-        data = b""
+        data, self.waiting = self.waiting[:count], self.waiting[count:]
         while len(data) < count:
             chunk = channel.recv(count - len(data))
             if not chunk:
                 raise EOFError
             data += chunk
         return data
+
+    def count_reads(self, channel):
+        self.counted = True
+        time.sleep(0.3)
+        while channel.recv_ready():
+            self.waiting += channel.recv(65536)
+        reads, pos = 1, 0
+        while pos + 5 <= len(self.waiting):
+            length = struct.unpack(">I", self.waiting[pos:pos + 4])[0]
+            reads += self.waiting[pos + 4] == READ and pos + 4 + length <= len(self.waiting)
+            pos += 4 + length
+        with open(self.script["inFlightLog"], "w", encoding="utf-8") as log:
+            log.write(str(reads))
 
     def send(self, channel, kind, body, length=None):
         payload = bytes([kind]) + body
@@ -195,6 +213,8 @@ class FileService(paramiko.SubsystemHandler):
         if not entry or not entry[2]:
             self.status(channel, rid, 4, "Bad handle")
             return True
+        if "inFlightLog" in self.script and not self.counted:
+            self.count_reads(channel)
         if "dieAfter" in self.script and offset + size > self.script["dieAfter"]:
             return False
         if "stallAfter" in self.script and offset + size > self.script["stallAfter"]:
