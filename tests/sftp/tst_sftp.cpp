@@ -416,8 +416,9 @@ private Q_SLOTS:
         QTest::newRow("a packet length far past any reply")
             << QByteArray(R"({"badLength": true})") << "list" << ErrorKind::Protocol
             << "impossible length";
-        QTest::newRow("channel dies mid-transfer") << QByteArray(R"({"dieAfter": 100000})")
-                                                   << "download" << ErrorKind::ConnectionLost << "";
+        QTest::newRow("channel dies mid-transfer")
+            << QByteArray(R"({"dieAfter": 100000})") << "download" << ErrorKind::ConnectionLost
+            << "The connection to 127.0.0.1 was lost";
         QTest::newRow("more data than asked for")
             << QByteArray(R"({"overlong": true})") << "download" << ErrorKind::Protocol
             << "bytes for a read of";

@@ -154,7 +154,7 @@ Error describeSshFailure(std::string_view sshErrors, std::string_view host)
                        site + " closed the connection while it was being set up.");
     const std::string detail = lastLine(sshErrors);
     return failure(ErrorKind::ConnectionLost,
-                   "The connection to " + site + " ended" +
+                   "The connection to " + site + " was lost" +
                        (detail.empty() ? std::string(".") : ": " + detail));
 }
 
