@@ -70,7 +70,7 @@ bool SftpClient::download(std::string_view path, std::uint64_t offset, const Sin
                 ask(request.offset + got, static_cast<std::uint32_t>(request.length - got));
             early.emplace(request.offset, std::move(reply.data));
         }
-        while (!early.empty() && early.begin()->first <= written) {
+        while (!early.empty() && early.begin()->first <= written && !m_cancel.raised()) {
             auto block = early.begin();
             if (block->first != written)
                 return lie("sent overlapping data");

@@ -307,6 +307,12 @@ bool SshTransport::receive(std::span<const std::uint8_t>& packet, std::chrono::m
     m_inPos += m_consumed;
     m_consumed = 0;
     error = Error{};
+    // Replies already read stay unread after a cancel: a fast server could otherwise keep a
+    // cancelled transfer going for megabytes.
+    if (m_cancel && m_cancel->raised()) {
+        error = makeError(ErrorKind::Cancelled, "Cancelled.");
+        return false;
+    }
     if (!havePacket(error)) {
         if (error.kind != ErrorKind::None || !pump(Wait::Packet, span, error))
             return false;
