@@ -30,11 +30,11 @@ QString sshdPath()
     return folder + QStringLiteral("/root/usr/sbin/sshd");
 }
 
-bool runKeygen(const QString& file)
+bool runKeygen(const QString& file, const QString& passphrase = {})
 {
     QProcess keygen;
     keygen.start(QStringLiteral("ssh-keygen"),
-                 {"-q", "-t", "ed25519", "-N", "", "-C", "zulftp-test", "-f", file});
+                 {"-q", "-t", "ed25519", "-N", passphrase, "-C", "zulftp-test", "-f", file});
     return keygen.waitForFinished(kStartTimeoutMs) && keygen.exitCode() == 0;
 }
 
@@ -109,7 +109,8 @@ bool SshServer::makeKeys()
         return true;
     return m_keys.isValid() && runKeygen(m_keys.filePath(QStringLiteral("host"))) &&
            runKeygen(m_keys.filePath(QStringLiteral("other"))) &&
-           runKeygen(m_keys.filePath(QStringLiteral("client")));
+           runKeygen(m_keys.filePath(QStringLiteral("client"))) &&
+           runKeygen(m_keys.filePath(QStringLiteral("locked")), QStringLiteral("secret"));
 }
 
 bool SshServer::start(Kind kind, const QString& rootDir, const QByteArray& script)
@@ -146,8 +147,15 @@ bool SshServer::startSshd()
         m_port = probe.serverPort();
     }
     const QString folder = m_keys.path();
-    QFile::copy(m_keys.filePath(QStringLiteral("client.pub")),
-                m_keys.filePath(QStringLiteral("authorized_keys")));
+    {
+        QFile keys(m_keys.filePath(QStringLiteral("authorized_keys")));
+        QFile client(m_keys.filePath(QStringLiteral("client.pub")));
+        QFile locked(m_keys.filePath(QStringLiteral("locked.pub")));
+        if (!keys.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            !client.open(QIODevice::ReadOnly) || !locked.open(QIODevice::ReadOnly) ||
+            keys.write(client.readAll() + locked.readAll()) <= 0)
+            return false;
+    }
     const QString config =
         QStringLiteral("Port %1\nListenAddress 127.0.0.1\nHostKey %2/host\nPidFile none\n"
                        "AuthorizedKeysFile %2/authorized_keys\nStrictModes no\n"

@@ -30,6 +30,8 @@ public:
     quint16 port() const { return m_port; }
     QString user() const;
     QString clientKey() const { return m_keys.filePath(QStringLiteral("client")); }
+    // Another key sshd takes, this one locked with the passphrase "secret".
+    QString lockedClientKey() const { return m_keys.filePath(QStringLiteral("locked")); }
     QString hostPublicKeyFile() const { return m_keys.filePath(QStringLiteral("host.pub")); }
     // The server's public key, and another of the same type: a known_hosts line with the
     // latter is a host whose key changed.

@@ -347,6 +347,10 @@ private Q_SLOTS:
         QTest::newRow("changed key stops before the password")
             << true << QByteArray() << "other" << T::Once << "secret" << ErrorKind::HostKeyChanged
             << QList<PromptKind>() << "has changed";
+        // On sshd a password is the passphrase of the locked key.
+        QTest::newRow("key file with passphrase")
+            << false << QByteArray() << "host" << T::Once << "secret" << ErrorKind::None
+            << QList<PromptKind>{PromptKind::KeyPassphrase} << "";
         QTest::newRow("password") << true << QByteArray() << "host" << T::Once << "secret"
                                   << ErrorKind::None << QList<PromptKind>{PromptKind::Password}
                                   << "";
@@ -383,7 +387,10 @@ private Q_SLOTS:
         answers.trust = trust;
         answers.password = bytes(password);
         sftp::SftpClient client;
-        const bool ok = client.connect(options(server), answers.handler());
+        sftp::ConnectOptions connectOptions = options(server);
+        if (!misbehaving && !password.isEmpty())
+            connectOptions.keyFile = bytes(server.lockedClientKey());
+        const bool ok = client.connect(connectOptions, answers.handler());
         QCOMPARE(answers.asked, asked);
         QCOMPARE(client.lastError().kind, expected);
         QCOMPARE(ok, expected == ErrorKind::None);
