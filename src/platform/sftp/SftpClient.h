@@ -24,6 +24,7 @@ enum class UploadMode {
     Resume,    // writes on from an offset of an existing file
 };
 
+// A logged-on connection and every file command the program sends over it.
 class SftpClient
 {
 public:

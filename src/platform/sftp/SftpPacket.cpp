@@ -104,6 +104,7 @@ bool finish(const ByteReader& in, std::string& error, const char* what)
     return true;
 }
 
+// Builds one request: the length prefix is filled in when the packet is finished.
 class PacketWriter
 {
 public:

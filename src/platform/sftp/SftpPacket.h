@@ -78,6 +78,7 @@ constexpr std::uint32_t kMaxReplyLength = 4u * 1024 * 1024;
 // Longest handle version 3 allows.
 constexpr std::size_t kMaxHandleLength = 256;
 
+// A file's details; each one only when the server sent it.
 struct Attributes
 {
     std::optional<std::uint64_t> size;
@@ -92,6 +93,7 @@ struct Attributes
     bool isRegular() const;
 };
 
+// One entry of a listing or of a resolved path.
 struct NameEntry
 {
     std::string name;     // bytes as the server sent them, no character set assumed
@@ -99,6 +101,7 @@ struct NameEntry
     Attributes attributes;
 };
 
+// Any reply to a request; the fields of its type are filled.
 struct Reply
 {
     PacketType type = PacketType::Status;
@@ -111,6 +114,7 @@ struct Reply
     Attributes attributes;                // Attrs
 };
 
+// The server's answer to INIT: its version and the extensions it offers.
 struct VersionReply
 {
     std::uint32_t version = 0;

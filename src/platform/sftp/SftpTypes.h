@@ -24,6 +24,7 @@ enum class ErrorKind {
     Local,          // a local error (fork, pipe, file)
 };
 
+// Why a call failed, for the user and for the caller's decisions.
 struct Error
 {
     ErrorKind kind = ErrorKind::None;
@@ -81,6 +82,7 @@ enum class PromptKind {
 
 enum class HostKeyTrust { Cancel, Once, Always };
 
+// A question ssh asks during log-on, as the caller shows it.
 struct PromptRequest
 {
     PromptKind kind = PromptKind::Text;
@@ -90,6 +92,7 @@ struct PromptRequest
     int attempt = 1;         // how often this kind was asked on this connection
 };
 
+// The caller's answer; cancelled ends the log-on.
 struct PromptAnswer
 {
     bool cancelled = true;
@@ -99,6 +102,7 @@ struct PromptAnswer
 
 using PromptHandler = std::function<PromptAnswer(const PromptRequest&)>;
 
+// Where and as whom to connect, and how long to wait.
 struct ConnectOptions
 {
     std::string host;       // a host name, address or ~/.ssh/config alias

@@ -8,6 +8,7 @@
 
 namespace sftp {
 
+// The moment a wait gives up.
 class Deadline
 {
 public:

@@ -16,6 +16,7 @@
 
 namespace sftp {
 
+// One running ssh: its pipes, its error output and the questions it asks.
 class SshTransport
 {
 public:
