@@ -5,6 +5,7 @@
 #include "RelayFtp.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -127,7 +128,7 @@ struct Relay::State
     std::list<std::unique_ptr<PassiveListener>> passives;
     std::vector<char> scratch = std::vector<char>(kReadSize);
     bool stopping = false;
-    int linkCount = 0;
+    std::atomic<int> linkCount = 0;
 
     ~State();
     void log(const char* format, const std::string& a, const std::string& b = {}) const;
@@ -642,6 +643,11 @@ std::uint16_t Relay::port() const
 std::int64_t Relay::window() const
 {
     return m->window;
+}
+
+int Relay::connectionsOpened() const
+{
+    return m->linkCount;
 }
 
 void Relay::run()

@@ -37,6 +37,8 @@ public:
     bool open(std::string& error);
     std::uint16_t port() const;
     std::int64_t window() const;
+    // Connections relayed so far, data connections included; safe from any thread.
+    int connectionsOpened() const;
     // Relays until stop(); returns at once if open() did not succeed.
     void run();
     // Safe from any thread and from a signal handler.
