@@ -203,8 +203,10 @@ void Relay::State::close(Link& link)
         w.fd = -1;
     }
     // A data port nobody connected to dies with its control connection.
-    for (PassiveListener* passive : link.passives)
+    for (PassiveListener* passive : link.passives) {
         passive->dead = true;
+        passive->control = nullptr;
+    }
     link.passives.clear();
 }
 

@@ -50,15 +50,14 @@ void Relay::State::readFrom(Link& link, int side)
         if (got < 0 && (errno == EAGAIN || errno == EINTR))
             return;
         const Nanos at = nowNanos();
-        if (got <= 0) {
-            // A reset travels as an end of data does: the other side sees the close in time.
+        if (got < 0) {
+            // A reset discards what is in flight, as it does on a real link.
+            link.dead = true;
+            return;
+        }
+        if (got == 0) {
             d.readEof = true;
             take(link, side, nullptr, 0, at);
-            // A reset socket reports an error for as long as it stays in epoll.
-            if (got < 0) {
-                unwatch(link.ends[side]);
-                link.ends[side].ignored = true;
-            }
             return;
         }
         take(link, side, scratch.data(), std::size_t(got), at);
