@@ -35,6 +35,7 @@ public:
         return true;
     }
     std::uint16_t port() const { return m_relay ? m_relay->port() : 0; }
+    std::int64_t window() const { return m_relay ? m_relay->window() : 0; }
     int connectionsOpened() const { return m_relay ? m_relay->connectionsOpened() : 0; }
     void stop()
     {

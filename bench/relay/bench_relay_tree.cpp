@@ -3,6 +3,8 @@
 //  - a tree of 1,000 files of 10 KiB up and down through UploadFolder / DownloadFolder, against
 //    `lftp mirror` on one connection and `lftp mirror --parallel=4`, and curl on one file;
 //  - one 256 MiB file down and up through DownloadFile / UploadFile, against curl.
+//  - the relay alone (`--only relay`): 1 GiB through it in one TCP stream, at 0 ms and at the
+//    round trip, against what its window allows.
 // Built with the program, never run by the tests; see bench/README.md.
 #include "../DelayRelay.h"
 #include "../ProcessorTime.h"
@@ -21,8 +23,14 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -232,6 +240,70 @@ void BenchLargeFile(BenchHost& host, const QString& serverRoot, quint16 port, qi
         QFile::remove(serverRoot + name);
 }
 
+int LoopbackSocket(sockaddr_in& address)
+{
+    address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+}
+
+// `size` bytes from a plain sender through the relay to a plain receiver: the relay's own pace.
+void BenchRelayAlone(qint64 size, double rtt, bool& failed)
+{
+    sockaddr_in address;
+    const int listener = LoopbackSocket(address);
+    socklen_t length = sizeof address;
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener, 1) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        std::printf("error: no listening socket\n");
+        failed = true;
+        close(listener);
+        return;
+    }
+    DelayRelay relay;
+    relay.start(ntohs(address.sin_port), rtt, false);
+    std::thread sender([listener, size] {
+        const int fd = accept(listener, nullptr, nullptr);
+        std::vector<char> block(4 << 20, 'x');
+        for (qint64 sent = 0; fd >= 0 && sent < size;) {
+            const ssize_t n =
+                send(fd, block.data(), size_t(std::min<qint64>(qint64(block.size()), size - sent)),
+                     MSG_NOSIGNAL);
+            if (n <= 0)
+                break;
+            sent += n;
+        }
+        close(fd);
+    });
+    QElapsedTimer timer;
+    timer.start();
+    const int fd = LoopbackSocket(address);
+    address.sin_port = htons(relay.port());
+    qint64 got = 0;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        std::vector<char> block(4 << 20);
+        for (ssize_t n; (n = recv(fd, block.data(), block.size(), 0)) > 0;)
+            got += n;
+    }
+    const double seconds = Seconds(timer);
+    close(fd);
+    sender.join();
+    close(listener);
+    const double mb = double(got) / 1e6;
+    std::printf("relay alone at %.0f ms: %lld bytes in %.2f s, %.0f MB/s", rtt, got, seconds,
+                mb / seconds);
+    if (rtt > 0)
+        std::printf(" (its window of %lld bytes allows %.0f MB/s at this round trip)",
+                    qint64(relay.window()), double(relay.window()) / 1e6 / (rtt / 1000));
+    std::printf("\n");
+    if (got != size) {
+        std::printf("error: the relay carried %lld of %lld bytes\n", got, size);
+        failed = true;
+    }
+}
+
 void PrintLoad(const char* when)
 {
     QFile file("/proc/loadavg");
@@ -252,7 +324,7 @@ int main(int argc, char** argv)
     parser.addOption({"files", "Files in the tree (default 1000).", "n", "1000"});
     parser.addOption({"kib", "Size of each file of the tree in KiB (default 10).", "n", "10"});
     parser.addOption({"mib", "Size of the large file in MiB (default 256).", "n", "256"});
-    parser.addOption({"only", "Run only 'tree' or 'file'.", "part"});
+    parser.addOption({"only", "Run only 'tree', 'file' or 'relay'.", "part"});
     parser.process(app);
 
     QTemporaryDir serverRoot(QDir::tempPath() + "/bench-server-XXXXXX");
@@ -280,6 +352,10 @@ int main(int argc, char** argv)
     if (only.isEmpty() || only == "file")
         BenchLargeFile(host, serverRoot.path(), relay.port(),
                        parser.value("mib").toLongLong() * 1024 * 1024);
+    if (only == "relay") {
+        BenchRelayAlone(qint64(1) << 30, 0, host.failed);
+        BenchRelayAlone(qint64(1) << 30, rtt, host.failed);
+    }
     PrintLoad("after");
     return host.failed ? 1 : 0;
 }
