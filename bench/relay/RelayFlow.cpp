@@ -144,6 +144,10 @@ void Relay::State::enqueue(Link& link, int side, std::string_view bytes, Nanos a
     Chunk chunk;
     chunk.readAt = at;
     chunk.size = bytes.size();
+    if (!spare.empty()) {
+        chunk.bytes = std::move(spare.back());
+        spare.pop_back();
+    }
     chunk.bytes.assign(bytes.begin(), bytes.end());
     d.unacked += std::int64_t(chunk.size);
     d.chunks.push_back(std::move(chunk));
@@ -175,6 +179,8 @@ void Relay::State::flush(Link& link, int side, Nanos now)
         }
         chunk.sent += std::size_t(sent);
         if (chunk.sent == chunk.size) {
+            if (chunk.bytes.capacity() >= kReadSize && spare.size() < kSpareBuffers)
+                spare.push_back(std::move(chunk.bytes));
             std::vector<char>().swap(chunk.bytes);
             ++d.written;
         }

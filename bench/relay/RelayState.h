@@ -31,6 +31,7 @@ constexpr std::size_t kReadSize = 256 * 1024;
 // What the relay asks of its own sockets: at 0 ms it must not be what limits loopback.
 constexpr int kSocketBuffer = 4 * 1024 * 1024;
 constexpr int kReadsPerWake = 16;
+constexpr std::size_t kSpareBuffers = 256;
 
 struct Chunk
 {
@@ -106,6 +107,9 @@ struct Relay::State
     std::list<std::unique_ptr<Link>> links;
     std::list<std::unique_ptr<PassiveListener>> passives;
     std::vector<char> scratch = std::vector<char>(kReadSize);
+    // Written chunks' buffers, kept for the next reads: a fresh buffer of this size is mapped
+    // anew by the allocator, and faulting its pages in cost more than the relaying.
+    std::vector<std::vector<char>> spare;
     bool stopping = false;
     std::atomic<int> linkCount = 0;
 

@@ -249,6 +249,7 @@ int LoopbackSocket(sockaddr_in& address)
 }
 
 // `size` bytes from a plain sender through the relay to a plain receiver: the relay's own pace.
+// A negative `rtt` connects straight to the sender: what the machine gives the two alone.
 void BenchRelayAlone(qint64 size, double rtt, bool& failed)
 {
     sockaddr_in address;
@@ -263,7 +264,8 @@ void BenchRelayAlone(qint64 size, double rtt, bool& failed)
         return;
     }
     DelayRelay relay;
-    relay.start(ntohs(address.sin_port), rtt, false);
+    if (rtt >= 0)
+        relay.start(ntohs(address.sin_port), rtt, false);
     std::thread sender([listener, size] {
         const int fd = accept(listener, nullptr, nullptr);
         std::vector<char> block(4 << 20, 'x');
@@ -279,8 +281,9 @@ void BenchRelayAlone(qint64 size, double rtt, bool& failed)
     });
     QElapsedTimer timer;
     timer.start();
+    const in_port_t senderPort = address.sin_port;
     const int fd = LoopbackSocket(address);
-    address.sin_port = htons(relay.port());
+    address.sin_port = rtt >= 0 ? htons(relay.port()) : senderPort;
     qint64 got = 0;
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
         std::vector<char> block(4 << 20);
@@ -289,11 +292,16 @@ void BenchRelayAlone(qint64 size, double rtt, bool& failed)
     }
     const double seconds = Seconds(timer);
     close(fd);
+    shutdown(listener, SHUT_RDWR); // wakes the sender's accept when nothing connected
     sender.join();
     close(listener);
     const double mb = double(got) / 1e6;
-    std::printf("relay alone at %.0f ms: %lld bytes in %.2f s, %.0f MB/s", rtt, got, seconds,
-                mb / seconds);
+    if (rtt < 0)
+        std::printf("without the relay: %lld bytes in %.2f s, %.0f MB/s", got, seconds,
+                    mb / seconds);
+    else
+        std::printf("relay alone at %.0f ms: %lld bytes in %.2f s, %.0f MB/s", rtt, got, seconds,
+                    mb / seconds);
     if (rtt > 0)
         std::printf(" (its window of %lld bytes allows %.0f MB/s at this round trip)",
                     qint64(relay.window()), double(relay.window()) / 1e6 / (rtt / 1000));
@@ -353,6 +361,7 @@ int main(int argc, char** argv)
         BenchLargeFile(host, serverRoot.path(), relay.port(),
                        parser.value("mib").toLongLong() * 1024 * 1024);
     if (only == "relay") {
+        BenchRelayAlone(qint64(1) << 30, -1, host.failed);
         BenchRelayAlone(qint64(1) << 30, 0, host.failed);
         BenchRelayAlone(qint64(1) << 30, rtt, host.failed);
     }
