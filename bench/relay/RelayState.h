@@ -27,11 +27,11 @@ inline Nanos nowNanos()
         .count();
 }
 
-constexpr std::size_t kReadSize = 256 * 1024;
+constexpr std::size_t kReadSize = 1024 * 1024;
 // What the relay asks of its own sockets: at 0 ms it must not be what limits loopback.
 constexpr int kSocketBuffer = 4 * 1024 * 1024;
 constexpr int kReadsPerWake = 16;
-constexpr std::size_t kSpareBuffers = 256;
+constexpr std::size_t kSpareBuffers = 64;
 
 struct Chunk
 {
