@@ -184,14 +184,14 @@ void Relay::State::armTimer(Nanos deadline)
     if (deadline == armedFor)
         return;
     armedFor = deadline;
-    itimerspec spec{};
+    itimerspec when{};
     if (deadline >= 0) {
         // 0 would disarm the timer: a deadline already past fires at the next nanosecond.
         deadline = std::max<Nanos>(deadline, 1);
-        spec.it_value.tv_sec = deadline / 1'000'000'000;
-        spec.it_value.tv_nsec = deadline % 1'000'000'000;
+        when.it_value.tv_sec = deadline / 1'000'000'000;
+        when.it_value.tv_nsec = deadline % 1'000'000'000;
     }
-    timerfd_settime(timerFd, TFD_TIMER_ABSTIME, &spec, nullptr);
+    timerfd_settime(timerFd, TFD_TIMER_ABSTIME, &when, nullptr);
 }
 
 void Relay::State::close(Link& link)
