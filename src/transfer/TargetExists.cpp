@@ -386,15 +386,16 @@ bool UploadFileAsked(BatchHost& host, const LocalSource& localFile, DWORD transf
         existing
             ? PlanUploadOver(host, source, localFile.path(), *existing, files, targets, renamed)
             : PlanUpload(host, files.names(), source, localFile.path(), remoteName);
-    const bool result = UploadPlanned(host, source, plan, transferType);
-    if (plan.ownFile ||
-        (plan.action != PlannedAction::Write && plan.action != PlannedAction::Resume))
-        return result;
-    if (renamed)
-        files.add(RemoteEntry{.name = QString::fromUtf8(plan.targetName),
-                              .serverName = plan.targetName,
-                              .size = source.size()});
-    else
-        files.names().add(remoteName);
-    return result;
+    // What the upload puts in the folder counts from the moment it is planned, so the plans
+    // made after it see it there.
+    if (!plan.ownFile &&
+        (plan.action == PlannedAction::Write || plan.action == PlannedAction::Resume)) {
+        if (renamed)
+            files.add(RemoteEntry{.name = QString::fromUtf8(plan.targetName),
+                                  .serverName = plan.targetName,
+                                  .size = source.size()});
+        else
+            files.names().add(remoteName);
+    }
+    return UploadPlanned(host, source, plan, transferType);
 }

@@ -146,10 +146,9 @@ bool UploadFile(BatchHost& host, const LocalSource& localFile, DWORD transferTyp
     const QByteArray remoteName = RemoteNameFor(localFile.path(), host.lowerCaseUpload()).toUtf8();
     LocalFileReader source(localFile);
     const UploadPlan plan = PlanUpload(host, names, source, localFile.path(), remoteName);
-    const bool uploaded = UploadPlanned(host, source, plan, transferType);
     if (plan.action == PlannedAction::Write || plan.action == PlannedAction::Resume)
         names.add(remoteName);
-    return uploaded;
+    return UploadPlanned(host, source, plan, transferType);
 }
 
 bool DownloadFile(TransferHost& host, const QByteArray& remoteName, const QString& localName,
