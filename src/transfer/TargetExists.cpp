@@ -247,13 +247,10 @@ void RemoteFolderFiles::add(const RemoteEntry& entry)
         m_entries->push_back(entry);
 }
 
-namespace {
-
-// Plans a download of a listed file, asking first when `localName` is already in `folder`.
-DownloadPlan PlanDownloadAsked(BatchHost& host, const LocalDirectory& folder,
-                               const RemoteStamp& listed, const QString& localName,
-                               ExistingTargets& targets, const PartialDownloadNames* known,
-                               bool presentAsked)
+DownloadPlan PlanListedDownload(BatchHost& host, const LocalDirectory& folder,
+                                const RemoteStamp& listed, const QString& localName,
+                                ExistingTargets& targets, const PartialDownloadNames* known,
+                                bool presentAsked)
 {
     struct stat info
     {};
@@ -306,6 +303,8 @@ DownloadPlan PlanDownloadAsked(BatchHost& host, const LocalDirectory& folder,
                         .earlier = std::nullopt,
                         .ownFile = false};
 }
+
+namespace {
 
 // Plans an upload over the file `existing` of the remote folder, asking first.
 UploadPlan PlanUploadOver(BatchHost& host, LocalFileReader& source, const QString& localPath,
@@ -363,29 +362,21 @@ UploadPlan PlanUploadOver(BatchHost& host, LocalFileReader& source, const QStrin
 
 } // namespace
 
-bool DownloadListedFileAsked(BatchHost& host, const LocalDirectory& folder,
-                             const RemoteStamp& listed, const QString& localName,
-                             ExistingTargets& targets, const PartialDownloadNames* known,
-                             bool presentAsked)
+UploadPlan PlanFileUpload(BatchHost& host, const LocalSource& localFile, RemoteFolderFiles& files,
+                          ExistingTargets& targets, std::optional<LocalFileReader>& source)
 {
-    return DownloadPlanned(
-        host, folder,
-        PlanDownloadAsked(host, folder, listed, localName, targets, known, presentAsked));
-}
-
-bool UploadFileAsked(BatchHost& host, const LocalSource& localFile, DWORD transferType,
-                     RemoteFolderFiles& files, ExistingTargets& targets)
-{
-    if (CancelRequested)
-        return true;
+    UploadPlan plan;
+    if (CancelRequested) {
+        plan.action = PlannedAction::Skip;
+        return plan;
+    }
     const QByteArray remoteName = RemoteNameFor(localFile.path(), host.lowerCaseUpload()).toUtf8();
     const std::optional<RemoteEntry> existing = files.file(host, remoteName);
-    LocalFileReader source(localFile);
+    source.emplace(localFile);
     bool renamed = false;
-    const UploadPlan plan =
-        existing
-            ? PlanUploadOver(host, source, localFile.path(), *existing, files, targets, renamed)
-            : PlanUpload(host, files.names(), source, localFile.path(), remoteName);
+    plan = existing
+               ? PlanUploadOver(host, *source, localFile.path(), *existing, files, targets, renamed)
+               : PlanUpload(host, files.names(), *source, localFile.path(), remoteName);
     // What the upload puts in the folder counts from the moment it is planned, so the plans
     // made after it see it there.
     if (!plan.ownFile &&
@@ -393,9 +384,28 @@ bool UploadFileAsked(BatchHost& host, const LocalSource& localFile, DWORD transf
         if (renamed)
             files.add(RemoteEntry{.name = QString::fromUtf8(plan.targetName),
                                   .serverName = plan.targetName,
-                                  .size = source.size()});
+                                  .size = source->size()});
         else
             files.names().add(remoteName);
     }
-    return UploadPlanned(host, source, plan, transferType);
+    return plan;
+}
+
+bool DownloadListedFileAsked(BatchHost& host, const LocalDirectory& folder,
+                             const RemoteStamp& listed, const QString& localName,
+                             ExistingTargets& targets, const PartialDownloadNames* known,
+                             bool presentAsked)
+{
+    return DownloadPlanned(
+        host, folder,
+        PlanListedDownload(host, folder, listed, localName, targets, known, presentAsked));
+}
+
+bool UploadFileAsked(BatchHost& host, const LocalSource& localFile, DWORD transferType,
+                     RemoteFolderFiles& files, ExistingTargets& targets)
+{
+    std::optional<LocalFileReader> source;
+    const UploadPlan plan = PlanFileUpload(host, localFile, files, targets, source);
+    // Not even opened: Cancel was pressed before this file's turn.
+    return !source || UploadPlanned(host, *source, plan, transferType);
 }

@@ -6,6 +6,7 @@
 // through its result, the progress sink and the host's reports, and can run where nobody may be
 // asked. A batch plans each file right before it moves, so its questions, boxes and server
 // commands come in the order they always did.
+#include "transfer/LocalFile.h"
 #include "transfer/ResumeData.h"
 #include "transfer/UnfinishedUploads.h"
 #include "windef.h"
@@ -17,9 +18,10 @@
 #include <optional>
 
 class BatchHost;
+class ExistingTargets;
 class LocalDirectory;
-class LocalFileReader;
 class PartialDownloadNames;
+class RemoteFolderFiles;
 class RemoteFolderNames;
 class TransferHost;
 
@@ -73,6 +75,23 @@ DownloadPlan PlanDownload(BatchHost& host, const LocalDirectory& folder, const R
 // (SendRemembered). A Fail was reported.
 UploadPlan PlanUpload(BatchHost& host, RemoteFolderNames& names, LocalFileReader& source,
                       const QString& localPath, const QByteArray& targetName);
+
+// The whole planning of one file of a batch (TargetExists.cpp). A download of a listed file
+// asks first when `localName` is already in `folder`, and about partial data an earlier
+// download left; `presentAsked`: complete earlier downloads of the same file were already asked
+// about (a folder download's "skip files that are already here").
+DownloadPlan PlanListedDownload(BatchHost& host, const LocalDirectory& folder,
+                                const RemoteStamp& listed, const QString& localName,
+                                ExistingTargets& targets,
+                                const PartialDownloadNames* known = nullptr,
+                                bool presentAsked = false);
+// An upload into the current remote directory (whose entries `files` knows, and which counts
+// the planned name as taken from now on) asks first when a file of its name is there, and
+// about what an earlier upload of it left. `source` is opened on the local file once the remote
+// folder's entries are known, for the upload to read; it stays empty when Cancel was pressed
+// before (a Skip).
+UploadPlan PlanFileUpload(BatchHost& host, const LocalSource& localFile, RemoteFolderFiles& files,
+                          ExistingTargets& targets, std::optional<LocalFileReader>& source);
 
 // Doing. Carries out a plan and asks nothing. True as the engine's single-file calls are: the
 // file arrived or was stored whole, it was skipped, or Cancel stopped it; false after a failure
