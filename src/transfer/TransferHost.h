@@ -14,7 +14,9 @@ enum class ResumeAnswer { Resume, StartOver, Cancel };
 // lower-case option, the download folder, the progress dialog, and the two ways of telling
 // the user that something went wrong. It asks nothing: every question about a transfer is
 // answered before its bytes move (BatchHost, TransferPlan.h), so the moving step can run where
-// nobody may be asked. The main window implements it; tests bring their own.
+// nobody may be asked. Its two reports only tell: the main window shows them at once; a host
+// that moves bytes away from the window keeps them with the item. The main window implements
+// it; tests bring their own.
 class TransferHost
 {
 public:
