@@ -19,10 +19,19 @@ public:
     // The error box of a local file-system failure, with the system's description.
     virtual void showFileError(const QString& text) = 0;
     // Asks `text` (whether to resume an earlier download or upload) with Resume, Start Over
-    // and Cancel.
-    virtual ResumeAnswer askResume(const QString& text) = 0;
-    // Asks the question `text` with Yes and No.
-    virtual bool askYesNo(const QString& text) = 0;
+    // and Cancel. A host that cannot ask starts over, as every transfer did before it could
+    // resume.
+    virtual ResumeAnswer askResume(const QString& text)
+    {
+        (void)text;
+        return ResumeAnswer::StartOver;
+    }
+    // Asks the question `text` with Yes and No; a host that cannot ask answers No.
+    virtual bool askYesNo(const QString& text)
+    {
+        (void)text;
+        return false;
+    }
     // The question about a file whose name the destination already holds (Prompter's
     // askExists).
     virtual ExistsAnswer askExists(const QString& text, bool canResume) = 0;
