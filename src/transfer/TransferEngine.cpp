@@ -1,10 +1,10 @@
 #include "transfer/TransferEngine.h"
 
-#include "local/FileSystemError.h"
+#include "common/CancelFlag.h"
+#include "common/FileSystemError.h"
+#include "common/ProgressSink.h"
 #include "transfer/BatchHost.h"
-#include "transfer/CancelFlag.h"
 #include "transfer/LocalFile.h"
-#include "transfer/ProgressSink.h"
 #include "transfer/RemoteFile.h"
 #include "transfer/RemoteReplace.h"
 #include "transfer/ResumeData.h"

@@ -1,8 +1,8 @@
 #include "transfer/UploadResume.h"
 
-#include "local/FileSystemError.h"
+#include "common/CancelFlag.h"
+#include "common/FileSystemError.h"
 #include "transfer/BatchHost.h"
-#include "transfer/CancelFlag.h"
 #include "transfer/LocalFile.h"
 #include "transfer/RemoteReplace.h"
 #include "transfer/ResumeData.h"
