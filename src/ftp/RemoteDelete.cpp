@@ -1,12 +1,12 @@
 #include "ftp/RemoteDelete.h"
 
-#include "app/Prompter.h"
+#include "common/OperationLock.h"
+#include "common/ProgressSink.h"
+#include "common/Prompter.h"
 #include "ftp/DeleteQuestion.h"
 #include "ftp/FtpConnection.h"
 #include "ftp/RemoteHost.h"
 #include "ftp/RemoteListing.h"
-#include "transfer/OperationLock.h"
-#include "transfer/ProgressSink.h"
 #include "wininet.h"
 
 #include <cstring>

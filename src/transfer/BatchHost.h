@@ -1,13 +1,14 @@
 #pragma once
-#include "app/Prompter.h"
-#include "ftp/FileListRow.h"
+#include "common/FileListRow.h"
+#include "common/Prompter.h"
 
-#include "transfer/CancelFlag.h"
+#include "common/CancelFlag.h"
 #include "transfer/TransferHost.h"
 #include <optional>
 
-// What the batch commands need beyond the single-file engine: the cursor, the two list
-// rebuilds and the error box of a local file failure. The main window implements it.
+// What the batch commands need beyond the step that moves bytes: the cursor, the two list
+// rebuilds, the error box of a local file failure, and the questions a transfer asks while it
+// is planned. The main window implements it.
 class BatchHost : public TransferHost
 {
 public:
@@ -17,6 +18,20 @@ public:
     virtual void listLocalFiles() = 0;
     // The error box of a local file-system failure, with the system's description.
     virtual void showFileError(const QString& text) = 0;
+    // Asks `text` (whether to resume an earlier download or upload) with Resume, Start Over
+    // and Cancel. A host that cannot ask starts over, as every transfer did before it could
+    // resume.
+    virtual ResumeAnswer askResume(const QString& text)
+    {
+        (void)text;
+        return ResumeAnswer::StartOver;
+    }
+    // Asks the question `text` with Yes and No; a host that cannot ask answers No.
+    virtual bool askYesNo(const QString& text)
+    {
+        (void)text;
+        return false;
+    }
     // The question about a file whose name the destination already holds (Prompter's
     // askExists).
     virtual ExistsAnswer askExists(const QString& text, bool canResume) = 0;

@@ -1,8 +1,8 @@
 #include "transfer/RemoteReplace.h"
 
-#include "ftp/FileListRows.h"
-#include "local/FileSystemError.h"
-#include "transfer/CancelFlag.h"
+#include "common/CancelFlag.h"
+#include "common/FileListRows.h"
+#include "common/FileSystemError.h"
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferHost.h"
 

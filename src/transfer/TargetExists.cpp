@@ -1,13 +1,14 @@
 #include "transfer/TargetExists.h"
 
-#include "ftp/FileListRows.h"
+#include "common/CancelFlag.h"
+#include "common/FileListRows.h"
 #include "transfer/BatchHost.h"
-#include "transfer/CancelFlag.h"
 #include "transfer/LocalFile.h"
 #include "transfer/RemoteReplace.h"
 #include "transfer/ResumeData.h"
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferNames.h"
+#include "transfer/TransferPlan.h"
 #include "transfer/UnfinishedUploads.h"
 #include "transfer/UploadResume.h"
 
@@ -246,10 +247,10 @@ void RemoteFolderFiles::add(const RemoteEntry& entry)
         m_entries->push_back(entry);
 }
 
-bool DownloadListedFileAsked(BatchHost& host, const LocalDirectory& folder,
-                             const RemoteStamp& listed, const QString& localName,
-                             ExistingTargets& targets, const PartialDownloadNames* known,
-                             bool presentAsked)
+DownloadPlan PlanListedDownload(BatchHost& host, const LocalDirectory& folder,
+                                const RemoteStamp& listed, const QString& localName,
+                                ExistingTargets& targets, const PartialDownloadNames* known,
+                                bool presentAsked)
 {
     struct stat info
     {};
@@ -261,7 +262,7 @@ bool DownloadListedFileAsked(BatchHost& host, const LocalDirectory& folder,
         S_ISLNK(info.st_mode) || S_ISDIR(info.st_mode) ||
         (presentAsked && HoldsCompleteDownload(folder, localName, listed)) ||
         EarlierDownloadAsks(folder, listed, localName, known))
-        return DownloadListedFileAt(host, folder, listed, localName, known);
+        return PlanDownload(host, folder, listed, localName, known);
 
     const qint64 localMinutes = LocalMinutes(info.st_mtim.tv_sec);
     ExistingTargets::Conflict conflict{
@@ -280,31 +281,39 @@ bool DownloadListedFileAsked(BatchHost& host, const LocalDirectory& folder,
     switch (decision.action) {
     case ExistsAction::Overwrite:
     case ExistsAction::OverwriteIfNewer:
-        return DownloadListedFileAt(host, folder, listed, localName, known);
+        return PlanDownload(host, folder, listed, localName, known);
     case ExistsAction::Resume:
-        return DownloadListedFileOnto(host, folder, listed, localName, info.st_size);
+        // The local file itself is what gets continued, as partial data would be.
+        return DownloadPlan{.action = PlannedAction::Resume,
+                            .listed = listed,
+                            .localName = localName,
+                            .offset = info.st_size,
+                            .earlier = PartialDownload{localName, info.st_size, true},
+                            .ownFile = true};
     case ExistsAction::Rename:
-        return DownloadListedFileAt(host, folder, listed, decision.name, known);
+        return PlanDownload(host, folder, listed, decision.name, known);
     case ExistsAction::Skip:
     case ExistsAction::Cancel:
         break;
     }
-    return true; // nothing failed: the user chose to leave the file as it is
+    return DownloadPlan{.action = PlannedAction::Skip,
+                        .listed = listed,
+                        .localName = localName,
+                        .offset = 0,
+                        .earlier = std::nullopt,
+                        .ownFile = false};
 }
 
-bool UploadFileAsked(BatchHost& host, const LocalSource& localFile, DWORD transferType,
-                     RemoteFolderFiles& files, ExistingTargets& targets)
-{
-    if (CancelRequested)
-        return true;
-    const QString remoteText = RemoteNameFor(localFile.path(), host.lowerCaseUpload());
-    const std::optional<RemoteEntry> existing = files.file(host, remoteText.toUtf8());
-    if (!existing)
-        return UploadFile(host, localFile, transferType, files.names());
+namespace {
 
-    LocalFileReader source(localFile);
-    if (EarlierUploadAsks(host, files, source, localFile.path(), remoteText.toUtf8()))
-        return UploadFile(host, localFile, transferType, files.names());
+// Plans an upload over the file `existing` of the remote folder, asking first.
+UploadPlan PlanUploadOver(BatchHost& host, LocalFileReader& source, const QString& localPath,
+                          const RemoteEntry& existing, RemoteFolderFiles& files,
+                          ExistingTargets& targets, bool& renamed)
+{
+    const QByteArray remoteName = RemoteNameFor(localPath, host.lowerCaseUpload()).toUtf8();
+    if (EarlierUploadAsks(host, files, source, localPath, remoteName))
+        return PlanUpload(host, files.names(), source, localPath, remoteName);
     const qint64 localMinutes = LocalMinutes(source.modifiedNs() / kNanosecondsPerSecond);
     const std::optional<QByteArray> directory = files.names().directory(host.connectionHandle());
     const QString place =
@@ -312,43 +321,91 @@ bool UploadFileAsked(BatchHost& host, const LocalSource& localFile, DWORD transf
                   : QStringLiteral("the server's current folder");
     ExistingTargets::Conflict conflict{
         QuestionText(
-            QStringLiteral("The file \"%1\" already exists in %2.").arg(existing->name, place),
-            SizeAndTime(existing->size, ListedMinutes(existing->modifiedTime)),
+            QStringLiteral("The file \"%1\" already exists in %2.").arg(existing.name, place),
+            SizeAndTime(existing.size, ListedMinutes(existing.modifiedTime)),
             SizeAndTime(source.size(), localMinutes)),
-        existing->size > 0 && existing->size < source.size(),
-        ListedMinutes(existing->modifiedTime) != 0 &&
-            localMinutes > ListedMinutes(existing->modifiedTime),
-        remoteText,
+        existing.size > 0 && existing.size < source.size(),
+        ListedMinutes(existing.modifiedTime) != 0 &&
+            localMinutes > ListedMinutes(existing.modifiedTime),
+        QString::fromUtf8(remoteName),
         place,
         [&host, &files](const QString& name) { return files.holds(host, name.toUtf8()); },
         [](const QString& name) { return TypedNameRefusal(name, false); }};
     const ExistingTargets::Decision decision = targets.decide(host, conflict);
+    UploadPlan plan;
+    plan.local = LocalStamp{QFile::encodeName(localPath), source.size(), source.modifiedNs()};
+    plan.shownName = FileNamePart(localPath);
+    plan.targetName = remoteName;
     switch (decision.action) {
     case ExistsAction::Overwrite:
     case ExistsAction::OverwriteIfNewer:
-        return UploadFile(host, localFile, transferType, files.names());
-    case ExistsAction::Resume: {
-        const UploadOutcome outcome =
-            SendFrom(host, source, existing->serverName, transferType, existing->size);
-        if (outcome == UploadOutcome::CannotResume) {
-            // The file there was to be continued, not replaced: it stays as it is.
-            host.warn(NoResumeKeptText(existing->name, true));
-            return false;
-        }
-        return outcome == UploadOutcome::Stored || outcome == UploadOutcome::Cancelled;
-    }
-    case ExistsAction::Rename: {
-        const QByteArray newName = decision.name.toUtf8();
+        return PlanUpload(host, files.names(), source, localPath, remoteName);
+    case ExistsAction::Resume:
+        plan.action = PlannedAction::Resume;
+        plan.targetName = plan.continued = existing.serverName;
+        plan.offset = existing.size;
+        plan.ownFile = true;
+        return plan;
+    case ExistsAction::Rename:
         // The name was free when listed; the copy still goes under a temporary name first,
         // so a name someone took meanwhile only ever receives a whole file.
-        const bool result =
-            UploadReplacing(host, source, newName, TemporaryRemoteName(newName), transferType);
-        files.add(RemoteEntry{.name = decision.name, .serverName = newName, .size = source.size()});
-        return result;
-    }
+        plan.targetName = decision.name.toUtf8();
+        renamed = true;
+        return plan;
     case ExistsAction::Skip:
     case ExistsAction::Cancel:
         break;
     }
-    return true;
+    plan.action = PlannedAction::Skip;
+    return plan;
+}
+
+} // namespace
+
+UploadPlan PlanFileUpload(BatchHost& host, const LocalSource& localFile, RemoteFolderFiles& files,
+                          ExistingTargets& targets, std::optional<LocalFileReader>& source)
+{
+    UploadPlan plan;
+    if (CancelRequested) {
+        plan.action = PlannedAction::Skip;
+        return plan;
+    }
+    const QByteArray remoteName = RemoteNameFor(localFile.path(), host.lowerCaseUpload()).toUtf8();
+    const std::optional<RemoteEntry> existing = files.file(host, remoteName);
+    source.emplace(localFile);
+    bool renamed = false;
+    plan = existing
+               ? PlanUploadOver(host, *source, localFile.path(), *existing, files, targets, renamed)
+               : PlanUpload(host, files.names(), *source, localFile.path(), remoteName);
+    // What the upload puts in the folder counts from the moment it is planned, so the plans
+    // made after it see it there.
+    if (!plan.ownFile &&
+        (plan.action == PlannedAction::Write || plan.action == PlannedAction::Resume)) {
+        if (renamed)
+            files.add(RemoteEntry{.name = QString::fromUtf8(plan.targetName),
+                                  .serverName = plan.targetName,
+                                  .size = source->size()});
+        else
+            files.names().add(remoteName);
+    }
+    return plan;
+}
+
+bool DownloadListedFileAsked(BatchHost& host, const LocalDirectory& folder,
+                             const RemoteStamp& listed, const QString& localName,
+                             ExistingTargets& targets, const PartialDownloadNames* known,
+                             bool presentAsked)
+{
+    return DownloadPlanned(
+        host, folder,
+        PlanListedDownload(host, folder, listed, localName, targets, known, presentAsked));
+}
+
+bool UploadFileAsked(BatchHost& host, const LocalSource& localFile, DWORD transferType,
+                     RemoteFolderFiles& files, ExistingTargets& targets)
+{
+    std::optional<LocalFileReader> source;
+    const UploadPlan plan = PlanFileUpload(host, localFile, files, targets, source);
+    // Not even opened: Cancel was pressed before this file's turn.
+    return !source || UploadPlanned(host, *source, plan, transferType);
 }

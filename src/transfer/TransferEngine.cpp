@@ -1,14 +1,16 @@
 #include "transfer/TransferEngine.h"
 
-#include "local/FileSystemError.h"
-#include "transfer/CancelFlag.h"
+#include "common/CancelFlag.h"
+#include "common/FileSystemError.h"
+#include "common/ProgressSink.h"
+#include "transfer/BatchHost.h"
 #include "transfer/LocalFile.h"
-#include "transfer/ProgressSink.h"
 #include "transfer/RemoteFile.h"
 #include "transfer/RemoteReplace.h"
 #include "transfer/ResumeData.h"
 #include "transfer/TransferHost.h"
 #include "transfer/TransferNames.h"
+#include "transfer/TransferPlan.h"
 #include "transfer/UploadResume.h"
 
 #include "wininet.h"
@@ -128,13 +130,13 @@ UploadOutcome SendFrom(TransferHost& host, LocalFileReader& source, const QByteA
     return UploadOutcome::Cancelled;
 }
 
-bool UploadFile(TransferHost& host, const LocalSource& localFile, DWORD transferType)
+bool UploadFile(BatchHost& host, const LocalSource& localFile, DWORD transferType)
 {
     RemoteFolderNames names(host.connectionHandle());
     return UploadFile(host, localFile, transferType, names);
 }
 
-bool UploadFile(TransferHost& host, const LocalSource& localFile, DWORD transferType,
+bool UploadFile(BatchHost& host, const LocalSource& localFile, DWORD transferType,
                 RemoteFolderNames& names)
 {
     // A batch that was cancelled while it showed the next item must not start that item;
@@ -143,16 +145,10 @@ bool UploadFile(TransferHost& host, const LocalSource& localFile, DWORD transfer
         return true;
     const QByteArray remoteName = RemoteNameFor(localFile.path(), host.lowerCaseUpload()).toUtf8();
     LocalFileReader source(localFile);
-    if (const std::optional<bool> result =
-            UploadResumably(host, names, source, localFile.path(), remoteName, transferType))
-        return *result;
-    // Even a name that is free now goes through a name of its own: a partial file under the
-    // real name is taken for the file by a web server or another user, and another client
-    // may create the name meanwhile.
-    const bool uploaded =
-        UploadReplacing(host, source, remoteName, TemporaryRemoteName(remoteName), transferType);
-    names.add(remoteName);
-    return uploaded;
+    const UploadPlan plan = PlanUpload(host, names, source, localFile.path(), remoteName);
+    if (plan.action == PlannedAction::Write || plan.action == PlannedAction::Resume)
+        names.add(remoteName);
+    return UploadPlanned(host, source, plan, transferType);
 }
 
 bool DownloadFile(TransferHost& host, const QByteArray& remoteName, const QString& localName,
@@ -164,33 +160,6 @@ bool DownloadFile(TransferHost& host, const QByteArray& remoteName, const QStrin
 
 namespace {
 
-// What to do with partial data an earlier download of the same row left.
-struct ResumePlan
-{
-    std::optional<PartialDownload> earlier;
-    qint64 offset = 0; // where the transfer starts: the bytes the partial data holds
-};
-
-// Asks about the partial data an earlier download of `listed` left, when there is any that
-// can be continued. False when the user cancelled.
-bool PlanResume(TransferHost& host, const LocalDirectory& folder, const RemoteStamp& listed,
-                const QString& localName, const PartialDownloadNames* known, ResumePlan& plan)
-{
-    plan.earlier = FindPartialDownload(folder, localName, listed, known);
-    if (!plan.earlier || !plan.earlier->unchanged)
-        return true; // nothing to continue, or the file changed since: start over
-    switch (host.askResume(ResumeQuestionText(localName, plan.earlier->size, listed.size))) {
-    case ResumeAnswer::Resume:
-        plan.offset = plan.earlier->size;
-        return true;
-    case ResumeAnswer::StartOver:
-        return true;
-    case ResumeAnswer::Cancel:
-        break;
-    }
-    return false;
-}
-
 // One download from the moment the remote file is open: the local file being written and
 // whether what it holds can be continued later, for the way out of a local failure.
 struct Receiving
@@ -200,7 +169,7 @@ struct Receiving
     RemoteFile& remote;
     const QString& localName;
     const RemoteStamp* listed;
-    const ResumePlan& plan;
+    const DownloadPlan& plan;
     std::optional<LocalFileWriter> target;
     bool resumable = false;
 };
@@ -285,8 +254,7 @@ bool Receive(Receiving& in, const QByteArray& remoteName, qint64 expectedSize, P
 
 bool Download(TransferHost& host, const LocalDirectory& folder, const QByteArray& remoteName,
               const QString& localName, qint64 expectedSize, DWORD transferType,
-              PartialData partial, const RemoteStamp* listed,
-              const PartialDownloadNames* known = nullptr, const ResumePlan* decided = nullptr)
+              PartialData partial, const RemoteStamp* listed, const DownloadPlan& planned)
 {
     if (const QString refusal = RefusedDownloadNameText(localName); !refusal.isEmpty()) {
         host.warn(refusal);
@@ -298,13 +266,7 @@ bool Download(TransferHost& host, const LocalDirectory& folder, const QByteArray
         host.warn(LinkInTheWayText(JoinLocalPath(folder.path(), localName)));
         return false;
     }
-    ResumePlan plan;
-    if (decided)
-        plan = *decided;
-    else if (listed && !PlanResume(host, folder, *listed, localName, known, plan)) {
-        CancelRequested = true;
-        return true;
-    }
+    DownloadPlan plan = planned;
     StampTransferStart();
     CancelRequested = false;
     // The remote file is opened before anything is created locally, so a file the server
@@ -315,7 +277,7 @@ bool Download(TransferHost& host, const LocalDirectory& folder, const QByteArray
                                 transferType, static_cast<ULONGLONG>(plan.offset), 0);
         if (!handle && GetLastError() == ERROR_NOT_SUPPORTED) {
             // The user's own file was to be continued, not replaced: it stays as it is.
-            if (decided) {
+            if (plan.ownFile) {
                 host.warn(NoResumeKeptText(localName, false));
                 return false;
             }
@@ -354,28 +316,32 @@ bool DownloadFileAt(TransferHost& host, const LocalDirectory& folder, const QByt
                     PartialData partial)
 {
     return Download(host, folder, remoteName, localName, expectedSize, transferType, partial,
-                    nullptr);
+                    nullptr, DownloadPlan{});
 }
 
-bool DownloadListedFile(TransferHost& host, const RemoteStamp& listed, const QString& localName)
+bool DownloadPlanned(TransferHost& host, const LocalDirectory& folder, const DownloadPlan& plan)
+{
+    switch (plan.action) {
+    case PlannedAction::Write:
+    case PlannedAction::Resume:
+        break;
+    case PlannedAction::Skip:
+        return true; // nothing failed: the user chose to leave the file as it is
+    case PlannedAction::Fail:
+        return false;
+    }
+    return Download(host, folder, plan.listed.serverName, plan.localName, plan.listed.size,
+                    FTP_TRANSFER_TYPE_BINARY, PartialData::Keep, &plan.listed, plan);
+}
+
+bool DownloadListedFile(BatchHost& host, const RemoteStamp& listed, const QString& localName)
 {
     const LocalDirectory folder(host.localFolder());
     return DownloadListedFileAt(host, folder, listed, localName);
 }
 
-bool DownloadListedFileAt(TransferHost& host, const LocalDirectory& folder,
-                          const RemoteStamp& listed, const QString& localName,
-                          const PartialDownloadNames* known)
+bool DownloadListedFileAt(BatchHost& host, const LocalDirectory& folder, const RemoteStamp& listed,
+                          const QString& localName, const PartialDownloadNames* known)
 {
-    return Download(host, folder, listed.serverName, localName, listed.size,
-                    FTP_TRANSFER_TYPE_BINARY, PartialData::Keep, &listed, known);
-}
-
-bool DownloadListedFileOnto(TransferHost& host, const LocalDirectory& folder,
-                            const RemoteStamp& listed, const QString& localName, qint64 have)
-{
-    // The local file itself is what gets continued, as partial data would be.
-    const ResumePlan decided{PartialDownload{localName, have, true}, have};
-    return Download(host, folder, listed.serverName, localName, listed.size,
-                    FTP_TRANSFER_TYPE_BINARY, PartialData::Keep, &listed, nullptr, &decided);
+    return DownloadPlanned(host, folder, PlanDownload(host, folder, listed, localName, known));
 }

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QtGlobal>
 
+class BatchHost;
 class PartialDownloadNames;
 class RemoteFolderNames;
 class TransferHost;
@@ -29,9 +30,9 @@ extern double TransferStartTime;
 // it whole (UploadReplacing), so a cancelled or failed upload never leaves part of a file
 // under the real name. `names` knows the current remote directory (its path, for the record of
 // stopped uploads). A large file whose upload stops early can be resumed later where the host
-// remembers stopped uploads (UploadResumably).
-bool UploadFile(TransferHost& host, const LocalSource& localFile, DWORD transferType);
-bool UploadFile(TransferHost& host, const LocalSource& localFile, DWORD transferType,
+// remembers stopped uploads (SendRemembered).
+bool UploadFile(BatchHost& host, const LocalSource& localFile, DWORD transferType);
+bool UploadFile(BatchHost& host, const LocalSource& localFile, DWORD transferType,
                 RemoteFolderNames& names);
 
 enum class UploadOutcome {
@@ -81,16 +82,11 @@ bool DownloadFileAt(TransferHost& host, const LocalDirectory& folder, const QByt
 // appends it; a server that cannot is said so and the download starts over, as it does without
 // a question for a file that changed on the server since. A completed download removes the
 // earlier partial data of the same remote file. Cancel at the question sets CancelRequested
-// and returns true without transferring anything.
-bool DownloadListedFile(TransferHost& host, const RemoteStamp& listed, const QString& localName);
+// and returns true without transferring anything. (PlanDownload, then DownloadPlanned.)
+bool DownloadListedFile(BatchHost& host, const RemoteStamp& listed, const QString& localName);
 // `known`: the folder's partial data as a folder download read it when it began.
-bool DownloadListedFileAt(TransferHost& host, const LocalDirectory& folder,
-                          const RemoteStamp& listed, const QString& localName,
-                          const PartialDownloadNames* known = nullptr);
-// Continues the local file `localName` itself, which holds the first `have` bytes of `listed`
-// (the user said so): the rest is asked for and appended to it.
-bool DownloadListedFileOnto(TransferHost& host, const LocalDirectory& folder,
-                            const RemoteStamp& listed, const QString& localName, qint64 have);
+bool DownloadListedFileAt(BatchHost& host, const LocalDirectory& folder, const RemoteStamp& listed,
+                          const QString& localName, const PartialDownloadNames* known = nullptr);
 
 // Whole seconds since TransferStartTime, measured on the clock of the day so that a transfer
 // running across midnight is measured right (one running longer than a day wraps to 0).

@@ -10,9 +10,13 @@ class UnfinishedUploads;
 // The answers to the question whether to continue an earlier download.
 enum class ResumeAnswer { Resume, StartOver, Cancel };
 
-// What the single-file engine needs from the program around it: the open connection, the
+// What the step that moves bytes needs from the program around it: the open connection, the
 // lower-case option, the download folder, the progress dialog, and the two ways of telling
-// the user that something went wrong. The main window implements it; tests bring their own.
+// the user that something went wrong. It asks nothing: every question about a transfer is
+// answered before its bytes move (BatchHost, TransferPlan.h), so the moving step can run where
+// nobody may be asked. Its two reports only tell: the main window shows them at once; a host
+// that moves bytes away from the window keeps them with the item. The main window implements
+// it; tests bring their own.
 class TransferHost
 {
 public:
@@ -27,23 +31,9 @@ public:
     virtual void reportFtpError(const QString& message) = 0;
     // A refusal the user must read: exclamation beep and a warning box.
     virtual void warn(const QString& text) = 0;
-    // Asks `text` (whether to resume an earlier download or upload) with Resume, Start Over
-    // and Cancel. A host that cannot ask starts over, as every transfer did before it could
-    // resume.
-    virtual ResumeAnswer askResume(const QString& text)
-    {
-        (void)text;
-        return ResumeAnswer::StartOver;
-    }
     // Where uploads that stopped early are remembered, and the connection's "user@host:port"
     // they are filed under. A host without them removes what a stopped upload left on the
     // server under a temporary name, as nothing could find it again.
     virtual const UnfinishedUploads* unfinishedUploads() const { return nullptr; }
     virtual QByteArray serverIdentity() const { return {}; }
-    // Asks the question `text` with Yes and No; a host that cannot ask answers No.
-    virtual bool askYesNo(const QString& text)
-    {
-        (void)text;
-        return false;
-    }
 };

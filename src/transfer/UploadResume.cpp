@@ -1,13 +1,15 @@
 #include "transfer/UploadResume.h"
 
-#include "local/FileSystemError.h"
-#include "transfer/CancelFlag.h"
+#include "common/CancelFlag.h"
+#include "common/FileSystemError.h"
+#include "transfer/BatchHost.h"
 #include "transfer/LocalFile.h"
 #include "transfer/RemoteReplace.h"
 #include "transfer/ResumeData.h"
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferHost.h"
 #include "transfer/TransferNames.h"
+#include "transfer/TransferPlan.h"
 #include "transfer/UnfinishedUploads.h"
 
 #include <QFile>
@@ -65,7 +67,7 @@ bool LeftByUs(TransferHost& host, const UnfinishedUpload& earlier, ULONGLONG hav
     return time == earlier.copyTime;
 }
 
-ResumePlan PlanResume(TransferHost& host, const UploadPlace& place, const LocalStamp& local,
+ResumePlan PlanResume(BatchHost& host, const UploadPlace& place, const LocalStamp& local,
                       const QString& displayName)
 {
     const std::optional<UnfinishedUpload> earlier =
@@ -150,38 +152,66 @@ void KeepOrRemove(TransferHost& host, const UploadPlace& place, const QByteArray
 
 } // namespace
 
-std::optional<bool> UploadResumably(TransferHost& host, RemoteFolderNames& names,
-                                    LocalFileReader& source, const QString& localPath,
-                                    const QByteArray& targetName, DWORD transferType)
+UploadPlan PlanUpload(BatchHost& host, RemoteFolderNames& names, LocalFileReader& source,
+                      const QString& localPath, const QByteArray& targetName)
 {
+    UploadPlan plan;
+    plan.local = LocalStamp{QFile::encodeName(localPath), source.size(), source.modifiedNs()};
+    plan.shownName = FileNamePart(localPath);
+    plan.targetName = targetName;
     const UnfinishedUploads* store = host.unfinishedUploads();
     const QByteArray server = host.serverIdentity();
     if (!store || server.isEmpty() || source.size() < kResumableUploadMin)
-        return std::nullopt;
+        return plan;
     const std::optional<QByteArray> folder = names.directory(host.connectionHandle());
     if (!folder)
-        return std::nullopt;
+        return plan;
+    plan.server = server;
+    plan.folder = *folder;
     const UploadPlace place{*store, server, *folder, targetName};
-    const LocalStamp local{QFile::encodeName(localPath), source.size(), source.modifiedNs()};
-    const QString displayName = FileNamePart(localPath);
 
-    ResumePlan plan = PlanResume(host, place, local, displayName);
-    if (plan.step == ResumePlan::Step::Fail)
-        return false;
-    if (plan.step == ResumePlan::Step::Cancel) {
+    const ResumePlan resume = PlanResume(host, place, plan.local, plan.shownName);
+    switch (resume.step) {
+    case ResumePlan::Step::Send:
+        break;
+    case ResumePlan::Step::Fail:
+        plan.action = PlannedAction::Fail;
+        return plan;
+    case ResumePlan::Step::Cancel:
         CancelRequested = true;
-        return true;
+        plan.action = PlannedAction::Skip;
+        return plan;
     }
-    bool resuming = plan.offset > 0;
-    QByteArray temporaryName = resuming ? plan.temporaryName : TemporaryRemoteName(targetName);
+    if (resume.offset > 0) {
+        plan.action = PlannedAction::Resume;
+        plan.offset = resume.offset;
+        plan.continued = resume.temporaryName;
+    }
+    return plan;
+}
+
+bool SendRemembered(TransferHost& host, LocalFileReader& source, const UploadPlan& plan,
+                    DWORD transferType)
+{
+    const UnfinishedUploads* store = host.unfinishedUploads();
+    const QByteArray& targetName = plan.targetName;
+    if (!store)
+        return UploadReplacing(host, source, targetName, TemporaryRemoteName(targetName),
+                               transferType);
+    const UploadPlace place{*store, plan.server, plan.folder, targetName};
+    const LocalStamp& local = plan.local;
+    const QString& displayName = plan.shownName;
+
+    bool resuming = plan.action == PlannedAction::Resume;
+    QByteArray temporaryName = resuming ? plan.continued : TemporaryRemoteName(targetName);
     UploadOutcome outcome = UploadOutcome::Failed;
     try {
-        outcome = SendFrom(host, source, temporaryName, transferType, plan.offset);
+        outcome = SendFrom(host, source, temporaryName, transferType, resuming ? plan.offset : 0);
         if (outcome == UploadOutcome::CannotResume) {
             host.warn(NoUploadResumeText(displayName));
             // SIZE and MDTM said it was our copy a moment ago.
             RemovePartialCopy(host, temporaryName);
-            store->forget(server, *folder, targetName);
+            store->forget(plan.server, plan.folder, targetName);
             resuming = false;
             temporaryName = TemporaryRemoteName(targetName);
             outcome = SendFrom(host, source, temporaryName, transferType, 0);
@@ -190,7 +220,6 @@ std::optional<bool> UploadResumably(TransferHost& host, RemoteFolderNames& names
         KeepOrRemove(host, place, temporaryName, local);
         throw;
     }
-    names.add(targetName);
     if (outcome == UploadOutcome::Refused) {
         // Nothing was sent: an earlier copy stays remembered as it was, and a new name is not
         // remembered for a copy that the server never began.
@@ -210,6 +239,6 @@ std::optional<bool> UploadResumably(TransferHost& host, RemoteFolderNames& names
         return false;
     }
     if (resuming)
-        store->forget(server, *folder, targetName);
+        store->forget(plan.server, plan.folder, targetName);
     return true;
 }
