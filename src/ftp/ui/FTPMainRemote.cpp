@@ -1,4 +1,5 @@
 #include "app/CommandState.h"
+#include "app/SettingsStore.h"
 #include "app/ui/FTPMain.h"
 #include "app/ui/FileListView.h"
 #include "ftp/FileListModel.h"
@@ -10,6 +11,7 @@
 #include "ftp/RemoteSession.h"
 #include "ftp/SortState.h"
 #include "ftp/ui/MainRemoteHost.h"
+#include "sites/ProfileStore.h"
 #include "transfer/OperationLock.h"
 #include "transfer/ui/CommandLockout.h"
 
@@ -24,8 +26,15 @@
 
 void TfrmMain::btnConnectClick()
 {
+    m_connectionName = Settings.LastSite;
     MainRemoteHost host(*this);
     ConnectCommand(host);
+}
+
+bool TfrmMain::connectToProfile(const SiteProfile& site)
+{
+    MainRemoteHost host(*this);
+    return QuickConnectCommand(host, site);
 }
 
 void TfrmMain::btnDisconnectClick()
