@@ -185,7 +185,29 @@ void setDefaults(SettingsHost& host)
     // 0: as wide as the column's texts need (a whole date, a size in the millions).
     Settings.LastRemoteColWidths = {0, 0, 0};
     Settings.LastLocalColWidths = {0, 0, 0};
+    Settings.QuickConnectBar = true;
+    Settings.QuickConnectRecent.clear();
     host.setLargeButtonsChecked(true);
+}
+
+// The names of one recent quick connect's three values.
+QByteArray recentName(const char* field, int index)
+{
+    return QByteArray("QuickConnect") + field + QByteArray::number(index);
+}
+
+void readQuickConnect(ValueReader& read)
+{
+    read.flag("QuickConnectBar", Settings.QuickConnectBar);
+    for (int i = 0; i < kQuickConnectRecentMax; ++i) {
+        QuickConnectEntry entry;
+        const auto host = read.optional<QString>(recentName("Host", i).constData());
+        const auto user = read.optional<QString>(recentName("User", i).constData());
+        const auto port = read.optional<int>(recentName("Port", i).constData());
+        if (!host || host->trimmed().isEmpty() || !port || *port < 1 || *port > 65535)
+            continue;
+        Settings.QuickConnectRecent.append({*host, user.value_or(QString()), *port});
+    }
 }
 
 void readAll(ValueReader& read, SettingsHost& host)
@@ -205,6 +227,7 @@ void readAll(ValueReader& read, SettingsHost& host)
     read.integer("LastLocalColWidths2", Settings.LastLocalColWidths[2]);
     read.flag("LowerCaseUpload", Settings.LowerCaseUpload);
     read.flag("AutoConnect", Settings.AutoConnect);
+    readQuickConnect(read);
     bool large = host.largeButtonsChecked();
     read.flag("LargeButtons", large);
     host.setLargeButtonsChecked(large);
@@ -347,5 +370,48 @@ bool WriteConfigureOptions(const QString& lastSite, const QString& defaultLocalP
     write.flag("AutoConnect", autoConnect);
     if (passwordsInKeyring)
         write.flag("PasswordsInKeyring", *passwordsInKeyring);
+    return write.ok();
+}
+
+bool WriteLastSite(const QString& lastSite, Prompter& prompter)
+{
+    RegistryKey key;
+    if (!createSettingsKey(key, prompter))
+        return false;
+    ValueWriter write(key, prompter);
+    write.text("LastSite", lastSite);
+    return write.ok();
+}
+
+bool WriteQuickConnectBarShown(bool shown, Prompter& prompter)
+{
+    RegistryKey key;
+    if (!createSettingsKey(key, prompter))
+        return false;
+    ValueWriter write(key, prompter);
+    write.flag("QuickConnectBar", shown);
+    return write.ok();
+}
+
+bool RememberQuickConnect(const QuickConnectEntry& entry, Prompter& prompter)
+{
+    QList<QuickConnectEntry> recent{entry};
+    for (const QuickConnectEntry& older : std::as_const(Settings.QuickConnectRecent)) {
+        const bool same = older.host.compare(entry.host, Qt::CaseInsensitive) == 0 &&
+                          older.user == entry.user && older.port == entry.port;
+        if (!same && recent.size() < kQuickConnectRecentMax)
+            recent.append(older);
+    }
+    Settings.QuickConnectRecent = recent;
+    RegistryKey key;
+    if (!createSettingsKey(key, prompter))
+        return false;
+    ValueWriter write(key, prompter);
+    for (int i = 0; i < static_cast<int>(recent.size()); ++i) {
+        const QuickConnectEntry& kept = recent[i];
+        write.text(recentName("Host", i).constData(), kept.host);
+        write.text(recentName("User", i).constData(), kept.user);
+        write.integer(recentName("Port", i).constData(), kept.port);
+    }
     return write.ok();
 }

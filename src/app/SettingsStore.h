@@ -4,6 +4,7 @@
 #include "app/SettingsHost.h"
 #include "windef.h"
 
+#include <QList>
 #include <QPoint>
 #include <QSize>
 #include <QString>
@@ -14,6 +15,18 @@ class Prompter;
 
 // The key, under HKEY_LOCAL_MACHINE.
 inline constexpr const char* kSettingsKeyPath = "\\Software\\Tarnwick\\ZUL-FTP";
+
+// A server the quick connect bar reached: offered again in its host field's drop-down. Never
+// a password: the quick connect keeps none.
+struct QuickConnectEntry
+{
+    QString host;
+    QString user;
+    int port = 21;
+    bool operator==(const QuickConnectEntry&) const = default;
+};
+// How many recent quick connects are remembered.
+inline constexpr int kQuickConnectRecentMax = 8;
 
 // The in-memory copy. Only LoadSettings assigns it (tests reset it with `Settings = {}`).
 struct SettingsValues
@@ -30,6 +43,9 @@ struct SettingsValues
     int LocalFilesWidth = 380;
     bool LowerCaseUpload = false;
     bool AutoConnect = false;
+    bool QuickConnectBar = true; // the quick connect bar is shown
+    // The latest first; entries with an empty host or a port outside 1..65535 are dropped.
+    QList<QuickConnectEntry> QuickConnectRecent;
 };
 extern SettingsValues Settings;
 
@@ -79,6 +95,15 @@ ConfigureOptions ReadConfigureOptions(Prompter& prompter);
 bool WriteConfigureOptions(const QString& lastSite, const QString& defaultLocalPath,
                            bool lowerCaseUpload, bool autoConnect, Prompter& prompter,
                            std::optional<bool> passwordsInKeyring = std::nullopt);
+
+// The site picker's choice: writes LastSite alone. Returns false after a shown failure.
+bool WriteLastSite(const QString& lastSite, Prompter& prompter);
+// The View menu's choice of showing the quick connect bar, kept for the next start.
+bool WriteQuickConnectBarShown(bool shown, Prompter& prompter);
+// Puts `entry` first in the recent quick connects (once: the same host in any letter case,
+// user and port is moved, not repeated), keeps the first kQuickConnectRecentMax and writes
+// them. Returns false after a shown failure.
+bool RememberQuickConnect(const QuickConnectEntry& entry, Prompter& prompter);
 
 // The detail of a box about a settings or profile file that could not be written, for the
 // failure `code`: what to do when another process kept the file locked; empty otherwise.

@@ -24,6 +24,9 @@ struct FileListRow
     QByteArray nameBytes; // a remote name that is not UTF-8: its bytes as listed; else null
     QString modifiedText; // the "Modified" column: short date, blank, short time
     int imageIndex = kFileImage;
+    // The listing gave the day without a time of day: the Modified text is the date alone, the
+    // date as listed, and `modifiedMinutes` that day's 00:00.
+    bool modifiedDateOnly = false;
     qint64 size = 0;            // the listed size, kept for sorting and transfers; or
                                 // kUnknownRowSize
     qint64 modifiedMinutes = 0; // the shown local date-time to the minute, kept for sorting;

@@ -153,19 +153,24 @@ QString FileListRowBuilder::modifiedText(qint64 localSeconds)
     auto cached = m_modifiedTexts.constFind(minute);
     if (cached != m_modifiedTexts.constEnd())
         return *cached;
-    const qint64 day = localSeconds / kSecondsPerDay;
     const qint64 minuteOfDay = (localSeconds % kSecondsPerDay) / 60;
-    auto date = m_dateTexts.find(day);
-    if (date == m_dateTexts.end())
-        date = m_dateTexts.insert(day, kZeroDate.addDays(day).toString(m_dateFormat));
+    const QString date = dateText(localSeconds / kSecondsPerDay);
     auto time = m_timeTexts.find(minuteOfDay);
     if (time == m_timeTexts.end())
         time = m_timeTexts.insert(minuteOfDay, QTime(static_cast<int>(minuteOfDay / 60),
                                                      static_cast<int>(minuteOfDay % 60))
                                                    .toString(m_timeFormat));
-    QString text = *date + QLatin1Char(' ') + *time;
+    QString text = date + QLatin1Char(' ') + *time;
     m_modifiedTexts.insert(minute, text);
     return text;
+}
+
+QString FileListRowBuilder::dateText(qint64 day)
+{
+    auto date = m_dateTexts.find(day);
+    if (date == m_dateTexts.end())
+        date = m_dateTexts.insert(day, kZeroDate.addDays(day).toString(m_dateFormat));
+    return *date;
 }
 
 FileListRow FileListRowBuilder::build(const QString& name, bool folder, qint64 size,
@@ -175,7 +180,7 @@ FileListRow FileListRowBuilder::build(const QString& name, bool folder, qint64 s
 }
 
 FileListRow FileListRowBuilder::buildRow(const QString& name, bool folder, quint64 size,
-                                         const FILETIME& lastWrite)
+                                         const FILETIME& lastWrite, bool dateOnly)
 {
     FileListRow row;
     row.name = name;
@@ -196,6 +201,16 @@ FileListRow FileListRowBuilder::buildRow(const QString& name, bool folder, quint
         row.modifiedMinutes = kUnknownModifiedMinutes;
         return row;
     }
+    if (dateOnly) {
+        // The day as the server listed it: moved by no offset, which would turn its 00:00
+        // into the evening before for anyone west of the server.
+        const qint64 day = FileTimeToLocalSeconds(lastWrite, 0);
+        row.modifiedDateOnly = true;
+        row.modifiedMinutes = day / 60;
+        row.modifiedTime = FileTimeTicks(lastWrite);
+        row.modifiedText = dateText(day / kSecondsPerDay);
+        return row;
+    }
     const qint64 local = FileTimeToLocalSeconds(lastWrite, m_utcOffset);
     row.modifiedMinutes = local / 60;
     row.modifiedTime = FileTimeTicks(lastWrite);
@@ -210,7 +225,8 @@ FileListRow FileListRowBuilder::build(const WIN32_FIND_DATAA& entry)
     const bool folder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     const quint64 size = (quint64{entry.nFileSizeHigh} << 32) | entry.nFileSizeLow;
     const QByteArrayView bytes(entry.cFileName, static_cast<qsizetype>(length));
-    FileListRow row = buildRow(ServerNameText(bytes), folder, size, entry.ftLastWriteTime);
+    FileListRow row = buildRow(ServerNameText(bytes), folder, size, entry.ftLastWriteTime,
+                               (entry.dwReserved1 & FIND_DATA_DATE_ONLY) != 0);
     // A UTF-8 name comes back unchanged from its text; only other names keep their bytes,
     // which spares a listing of a million rows a second copy of every name.
     if (!bytes.isValidUtf8())

@@ -60,7 +60,9 @@ public:
     static QString shortTimeFormat(const QLocale& locale);
 
 private:
-    FileListRow buildRow(const QString& name, bool folder, quint64 size, const FILETIME& lastWrite);
+    FileListRow buildRow(const QString& name, bool folder, quint64 size, const FILETIME& lastWrite,
+                         bool dateOnly = false);
+    QString dateText(qint64 day);
 
     int m_utcOffset = 0;
     QString m_dateFormat;

@@ -129,6 +129,13 @@ bool ConnectToSite(RemoteHost& host)
         host.showConfigure();
         return false;
     }
+    return ConnectToProfile(host, site);
+}
+
+bool ConnectToProfile(RemoteHost& host, SiteProfile site)
+{
+    FtpConnection.ErrorReported = false;
+    FtpConnection.ConnectionLost = false;
     // Checked before anything is opened, so the conversion error leaves no handle, dialog
     // or cursor behind.
     const std::optional<int> port = PortTextToInt(site.port);
@@ -252,6 +259,15 @@ void ConnectCommand(RemoteHost& host)
         return;
     ListRemoteFiles(host);
     host.prompter().messageBeep(MB_ICONASTERISK);
+}
+
+bool QuickConnectCommand(RemoteHost& host, const SiteProfile& site)
+{
+    if (!ConnectToProfile(host, site))
+        return false;
+    ListRemoteFiles(host);
+    host.prompter().messageBeep(MB_ICONASTERISK);
+    return true;
 }
 
 void DisconnectCommand(RemoteHost& host)

@@ -6,6 +6,7 @@
 #include <optional>
 
 class RemoteHost;
+struct SiteProfile;
 
 // The caption of every box the connection shows.
 inline constexpr char kAppTitle[] = "ZUL-FTP";
@@ -34,6 +35,8 @@ bool IsConnectionLost(DWORD code);
 // Opens the connection to the current site and enters its start directory. True when the
 // connection is open there; on failure every handle it opened is closed again.
 bool ConnectToSite(RemoteHost& host);
+// The same for a site as given, stored or not (the quick connect's): from the Port check on.
+bool ConnectToProfile(RemoteHost& host, SiteProfile site);
 // Closes both handles; true when both closed. Clears the list, header and status when at
 // least one did.
 bool DisconnectFromSite(RemoteHost& host);
@@ -54,6 +57,8 @@ QString FolderAbout(const QString& folder);
 
 // The Connect command: connect, list the start directory, then the asterisk beep.
 void ConnectCommand(RemoteHost& host);
+// Connect, list and beep as the Connect command does, to a site that is not stored.
+bool QuickConnectCommand(RemoteHost& host, const SiteProfile& site);
 // The Disconnect command.
 void DisconnectCommand(RemoteHost& host);
 

@@ -120,7 +120,9 @@ bool userAllowsPlainFtp(RemoteHost& host, const ConnectRequest& request, const Q
         plainFtpText(server, reply, loud), loud);
     if (answer == PlainFtpAnswer::Cancel)
         return false;
-    if (answer == PlainFtpAnswer::AllowAlways && !loud) {
+    // A server reached without a saved site (the quick connect) has no profile to keep the
+    // answer in: it holds for this connection only.
+    if (answer == PlainFtpAnswer::AllowAlways && !loud && !request.siteName.isEmpty()) {
         const ProfileStore store(ProfileFilePath());
         if (!store.allowPlainFtp(request.siteName))
             host.prompter().message(QStringLiteral("ZUL-FTP"), store.writeErrorText(),

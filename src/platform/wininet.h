@@ -94,6 +94,11 @@ inline constexpr DWORD ERROR_INTERNET_SECURITY_CHANNEL_ERROR = 12157;
 inline constexpr DWORD ERROR_INTERNET_SEC_INVALID_CERT = 12169;
 inline constexpr DWORD ERROR_INTERNET_SEC_CERT_REVOKED = 12170;
 
+// dwReserved1 of a listed entry: the listing gave the day but no time of day (ls shows only
+// the year for entries older than six months, "Dec 10  2019"). ftLastWriteTime is then that
+// day's 00:00 UTC and stands for the calendar date as listed, not for a moment.
+inline constexpr DWORD FIND_DATA_DATE_ONLY = 0x1;
+
 struct WIN32_FIND_DATAA
 {
     DWORD dwFileAttributes;

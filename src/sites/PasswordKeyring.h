@@ -27,6 +27,10 @@ public:
 
     // Whether a keyring service answers at all (a locked one answers).
     virtual bool available() = 0;
+    // Whether storing a password now would make the keyring service open a window of its own:
+    // it answers, but its default keyring is locked or was never made (the window asks for a
+    // password for a new one). Asked before a password goes in, never answered by trying.
+    virtual bool asksBeforeStoring() { return false; }
     virtual Result read(const QString& entry) = 0;
     virtual Result write(const QString& entry, const QString& password) = 0;
     // NotFound counts as done: there is nothing left to remove.

@@ -1,7 +1,9 @@
 #pragma once
 // Where a site's password is kept: scrambled in the profile file, or in the desktop keyring
 // with only a marker in the file. A password the user asked to keep in the keyring never
-// goes into the file, whatever the keyring answers.
+// goes into the file, whatever the keyring answers. (Where the keyring has no unlocked default
+// keyring before the save, the dialog does not ask it at all and says so: the password is
+// then kept as it is without a keyring.)
 #include "sites/PasswordKeyring.h"
 #include "sites/ProfileStore.h"
 

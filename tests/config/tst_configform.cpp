@@ -172,6 +172,8 @@ void TestConfigForm::saveExistingNameAsksBeforeOverwriting()
     QCOMPARE(m_form->cboSiteName->count(), 1);
     QCOMPARE(m_form->SiteChanged, !overwrite);
     if (overwrite) {
+        // The list shows the site just saved, not an empty selection.
+        QCOMPARE(m_form->siteListText(), QStringLiteral("mysite"));
         QCOMPARE(m_fixture->storedSiteNames(), QStringList{QStringLiteral("mysite")});
         QCOMPARE(m_fixture->readProfile(QStringLiteral("mysite")).host,
                  QStringLiteral("new.example"));

@@ -13,7 +13,11 @@
 #include <QComboBox>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QStandardPaths>
@@ -38,6 +42,7 @@ private Q_SLOTS:
     void savedPasswordLivesInKeyringAndConnects();
     void optionMovesPasswordsBothWays();
     void unusableKeyringNeverPutsPasswordInFile();
+    void keyringWithoutUnlockedDefaultIsNotAsked();
     void realSecretServiceStoresReadsAndTimesOut();
 
 private:
@@ -122,6 +127,7 @@ void TestKeyring::savedPasswordLivesInKeyringAndConnects()
         m_form->cboEncryption->findData(QString::fromLatin1(kEncryptionNone)));
     m_prompter.expectBeep(MB_ICONASTERISK).expectMessage(QStringLiteral("Site information saved."));
     m_form->btnSaveClick();
+    QCOMPARE(m_form->siteListText(), kSite);
     m_form->btnOKClick();
     QCOMPARE(m_fixture->storedOptions().passwordsInKeyring, std::optional<bool>(true));
 
@@ -238,6 +244,42 @@ void TestKeyring::unusableKeyringNeverPutsPasswordInFile()
     QVERIFY(!site.passwordInKeyring);
 }
 
+// A keyring service that answers but has no unlocked default keyring would open its own window
+// at the first write: the dialog says so beforehand and keeps the password in the file.
+void TestKeyring::keyringWithoutUnlockedDefaultIsNotAsked()
+{
+    m_keyring.state = StandInKeyring::State::NoDefault;
+    showForm();
+    QVERIFY(!m_form->chkPasswordsInKeyring->isChecked());
+    QVERIFY2(m_form->lblKeyringNote->text().contains(QStringLiteral("no unlocked keyring")),
+             qPrintable(m_form->lblKeyringNote->text()));
+    m_form->chkPasswordsInKeyring->setChecked(true);
+    m_form->txtSiteName->setText(kSite);
+    m_form->txtHost->setText(QStringLiteral("h.example"));
+    m_form->txtUserID->setText(QStringLiteral("u"));
+    m_form->txtPassword->setText(QStringLiteral("pw-in-file"));
+    m_prompter.expectBeep(MB_ICONEXCLAMATION)
+        .expectMessageStartingWith(QStringLiteral(
+            "The desktop keyring has no unlocked keyring, so the password of \"Site\" was saved "
+            "in the profile file"))
+        .expectBeep(MB_ICONASTERISK)
+        .expectMessage(QStringLiteral("Site information saved."));
+    m_form->btnSaveClick();
+    QVERIFY(m_prompter.verifyDone());
+    QVERIFY(fileHolds(m_fixture->iniBytes(), QStringLiteral("pw-in-file")));
+    QVERIFY(!m_fixture->readProfile(kSite).passwordInKeyring);
+    // OK keeps the choice but moves nothing while the keyring stays closed, and says so.
+    m_prompter.expectBeep(MB_ICONEXCLAMATION)
+        .expectMessage(QStringLiteral("The desktop keyring has no unlocked keyring, so the "
+                                      "passwords of these sites stay in the profile file: "
+                                      "\"Site\""));
+    m_form->btnOKClick();
+    QVERIFY(m_prompter.verifyDone());
+    QCOMPARE(m_fixture->storedOptions().passwordsInKeyring, std::optional<bool>(true));
+    QVERIFY(!m_keyring.windowOpened);
+    QVERIFY(m_keyring.entries.isEmpty());
+}
+
 // A Secret Service of our own: a private session bus (without service activation, so nothing
 // else starts on it) and a keyring daemon unlocked with a known password, in a home folder of
 // their own. The user's keyring is never touched.
@@ -331,6 +373,7 @@ void TestKeyring::realSecretServiceStoresReadsAndTimesOut()
 
     DesktopKeyring keyring(3000);
     QVERIFY(keyring.available());
+    QVERIFY(!keyring.asksBeforeStoring());
     const QString entry = ProfileStore(m_fixture->iniPath()).keyringEntry(kSite);
     QCOMPARE(keyring.read(entry).status, PasswordKeyring::Status::NotFound);
     QCOMPARE(keyring.write(entry, QStringLiteral("secret")).status, PasswordKeyring::Status::Ok);
@@ -361,6 +404,21 @@ void TestKeyring::realSecretServiceStoresReadsAndTimesOut()
 
     QCOMPARE(keyring.remove(entry).status, PasswordKeyring::Status::Ok);
     QCOMPARE(keyring.read(entry).status, PasswordKeyring::Status::NotFound);
+
+    // Once the default keyring is locked, a store would bring up the service's own window.
+    QDBusMessage alias =
+        QDBusMessage::createMethodCall("org.freedesktop.secrets", "/org/freedesktop/secrets",
+                                       "org.freedesktop.Secret.Service", "ReadAlias");
+    alias << QStringLiteral("default");
+    const QDBusMessage found = QDBusConnection::sessionBus().call(alias);
+    QCOMPARE(found.type(), QDBusMessage::ReplyMessage);
+    QDBusMessage lock =
+        QDBusMessage::createMethodCall("org.freedesktop.secrets", "/org/freedesktop/secrets",
+                                       "org.freedesktop.Secret.Service", "Lock");
+    lock << QVariant::fromValue(
+        QList<QDBusObjectPath>{found.arguments().value(0).value<QDBusObjectPath>()});
+    QCOMPARE(QDBusConnection::sessionBus().call(lock).type(), QDBusMessage::ReplyMessage);
+    QVERIFY(keyring.asksBeforeStoring());
 }
 
 QTEST_MAIN(TestKeyring)

@@ -30,6 +30,8 @@ private Q_SLOTS:
     void listingsMixHeadersAndEntries();
     void timeOfDayYear_data();
     void timeOfDayYear();
+    void dateOnlyWhereNoTimeIsListed_data();
+    void dateOnlyWhereNoTimeIsListed();
     void nameLengthLimit_data();
     void nameLengthLimit();
     void recordHoldsNothingOfPreviousEntry();

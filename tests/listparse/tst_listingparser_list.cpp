@@ -1,5 +1,6 @@
 // LIST lines: Unix ls -l, DOS/IIS and EPLF, and the year of "MMM DD HH:MM" entries.
 #include "tst_listingparser.h"
+#include "wininet/PackedListing.h"
 
 #include <QTest>
 
@@ -208,4 +209,51 @@ void TestListingParser::timeOfDayYear()
     const QByteArray unixLine = "-rw-r--r-- 1 u g 1 " + date + " f";
     QVERIFY(ParseListLine(view(unixLine), now.toSecsSinceEpoch(), data));
     QCOMPARE(writtenAt(data), modified);
+}
+
+void TestListingParser::dateOnlyWhereNoTimeIsListed_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<bool>("mlsd");
+    QTest::addColumn<QDateTime>("modified");
+    QTest::addColumn<bool>("dateOnly");
+
+    const auto row = [](const char* name, const char* line, QDateTime modified, bool dateOnly,
+                        bool mlsd = false) {
+        QTest::newRow(name) << QByteArray(line) << mlsd << modified << dateOnly;
+    };
+    row("ls, older than six months", "-rw-r--r-- 1 u g 5 Dec 10  2019 old.txt", utc(2019, 12, 10),
+        true);
+    row("ls, recent", "-rw-r--r-- 1 u g 5 Dec 10 14:07 new.txt", utc(2025, 12, 10, 14, 7), false);
+    row("ls, recent at midnight", "-rw-r--r-- 1 u g 5 Jan  1 00:00 n.txt", utc(2026, 1, 1), false);
+    row("ls, full time", "-rw-r--r-- 1 u g 5 Mar  3 14:07:33 2019 f.txt",
+        utc(2019, 3, 3, 14, 7, 33), false);
+    row("ls, German, day first", "-rw-r--r-- 1 u g 5 10. Dez. 2019 alt.txt", utc(2019, 12, 10),
+        true);
+    row("ls, numeric date alone", "-rw-r--r-- 1 u g 5 2004.07.15 n.txt", utc(2004, 7, 15), true);
+    row("ls, ISO with time", "-rw-r--r-- 1 u g 5 2005-06-07 21:22 i.txt", utc(2005, 6, 7, 21, 22),
+        false);
+    row("dos", "04-27-00  09:09PM       <DIR>          licensed", utc(2000, 4, 27, 21, 9), false);
+    row("mvs dataset", "WYOSPT 3390   2003/09/08  1   15  FB      80  3120  PS  ADSSE.CNTL",
+        utc(2003, 9, 8), true);
+    row("mlsd", "modify=20191210000000;type=file;size=5; m.txt", utc(2019, 12, 10), false, true);
+}
+
+void TestListingParser::dateOnlyWhereNoTimeIsListed()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(bool, mlsd);
+    QFETCH(QDateTime, modified);
+    QFETCH(bool, dateOnly);
+
+    WIN32_FIND_DATAA parsed;
+    QVERIFY(mlsd ? ParseMlsdLine(view(line), parsed)
+                 : ParseListLine(view(line), kNow.toSecsSinceEpoch(), parsed));
+    // The mark has to survive the packed copy the listing is kept in until it is handed out.
+    wininet::PackedListing kept;
+    QVERIFY(kept.add(parsed));
+    WIN32_FIND_DATAA data;
+    QVERIFY(kept.take(data));
+    QCOMPARE(writtenAt(data), modified);
+    QCOMPARE((data.dwReserved1 & FIND_DATA_DATE_ONLY) != 0, dateOnly);
 }

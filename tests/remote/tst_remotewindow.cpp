@@ -8,13 +8,17 @@
 #include "common/SortState.h"
 #include "faultserver.h"
 #include "ftp/FtpConnection.h"
+#include "registry.h"
 #include "sites/ProfileStore.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QItemSelectionModel>
 #include <QJsonArray>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
@@ -32,6 +36,10 @@ private Q_SLOTS:
     void everyCommandSendsTheListedBytes();
     void lostServerEndsInDisconnectedAfterOneBox_data();
     void lostServerEndsInDisconnectedAfterOneBox();
+    void quickConnectStoresNoSiteAndNoPassword_data();
+    void quickConnectStoresNoSiteAndNoPassword();
+    void sitePickerKeepsTitleWithConnection_data();
+    void sitePickerKeepsTitleWithConnection();
 
 private:
     // Connects `w` to `server` through a stored site, as the Connect button does.
@@ -238,6 +246,132 @@ void TestRemoteWindow::lostServerEndsInDisconnectedAfterOneBox()
     QCOMPARE(w.RemoteFilesModel->rowCount(), 0);
     QCOMPARE(w.RemoteHeader->text(), QString());
     QCOMPARE(QDir(local.path()).entryList(QDir::Files), QStringList());
+}
+
+void TestRemoteWindow::quickConnectStoresNoSiteAndNoPassword_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("port");        // "live": the test server's; "closed": nobody listens
+    QTest::addColumn<QStringList>("boxSays"); // empty: it connects
+    QTest::newRow("reaches the server") << "127.0.0.1"
+                                        << "live" << QStringList();
+    QTest::newRow("wrong host named with its port")
+        << "127.0.0.2"
+        << "closed" << QStringList{"FTP Server Connection Failed", "Server 127.0.0.2, port %1"};
+    QTest::newRow("no host") << "  "
+                             << "live" << QStringList{"Enter the name or address"};
+    QTest::newRow("port out of range") << "127.0.0.1"
+                                       << "70000" << QStringList{"'70000' is not a port number"};
+}
+
+void TestRemoteWindow::quickConnectStoresNoSiteAndNoPassword()
+{
+    QFETCH(QString, host);
+    QFETCH(QString, port);
+    QFETCH(QStringList, boxSays);
+    FaultServer server;
+    QVERIFY(server.start(QJsonObject{{"listing", listLine(false, "old.txt")}}));
+    quint16 closed = 0;
+    {
+        FaultServer gone;
+        QVERIFY(gone.start(QJsonObject{}));
+        closed = gone.port();
+    }
+    const QString portText = port == "live"     ? QString::number(server.port())
+                             : port == "closed" ? QString::number(closed)
+                                                : port;
+    QFile::remove(ProfileFilePath());
+    QFile::remove(QString::fromStdString(RegistryFilePath()));
+    QTemporaryDir local;
+    ScriptedPrompter prompter;
+    prompter.setIgnoreBeeps(true);
+    TfrmMain w(prompter);
+    w.setLocalFolder(local.path());
+    w.cboQuickHost->setEditText(host);
+    w.txtQuickUser->setText("user");
+    w.txtQuickPassword->setText("secret-pw");
+    w.txtQuickPort->setText(portText);
+    // "Always" to plain FTP has no site to be kept in.
+    if (boxSays.isEmpty())
+        prompter.expectPlainFtp(false, PlainFtpAnswer::AllowAlways);
+    else
+        prompter.expectMessageStartingWith(QString());
+    w.btnQuickConnect->click();
+    QVERIFY(prompter.verifyDone());
+
+    QVERIFY(!QFile::exists(ProfileFilePath()));
+    QVERIFY(!readFile(QString::fromStdString(RegistryFilePath())).contains("secret-pw"));
+    if (!boxSays.isEmpty()) {
+        const QString text = prompter.seen().last().text;
+        for (const QString& part : boxSays)
+            QVERIFY2(text.contains(part.arg(portText)), qPrintable(text));
+        QVERIFY(!FtpConnection.Connected);
+        QVERIFY(Settings.QuickConnectRecent.isEmpty());
+        return;
+    }
+    QVERIFY(FtpConnection.Connected);
+    QVERIFY(server.received().contains("PASS secret-pw"));
+    QCOMPARE(w.windowTitle(), "ZUL-FTP - 127.0.0.1:" + portText);
+    QCOMPARE(w.statusText(0), "127.0.0.1:" + portText);
+    // A year-only listing date shows as the date alone.
+    QCOMPARE(w.RemoteFilesModel->row(0).modifiedText,
+             QDate(2020, 1, 2).toString(QLocale().dateFormat(QLocale::ShortFormat)));
+    // Remembered without its password, offered again, and read back at the next start.
+    const QList<QuickConnectEntry> recent{{"127.0.0.1", "user", portText.toInt()}};
+    QCOMPARE(Settings.QuickConnectRecent, recent);
+    QCOMPARE(w.cboQuickHost->count(), 1);
+    Settings = {};
+    LoadSettings(w, prompter);
+    QCOMPARE(Settings.QuickConnectRecent, recent);
+}
+
+void TestRemoteWindow::sitePickerKeepsTitleWithConnection_data()
+{
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<bool>("disconnect"); // the answer to the question while connected
+    QTest::addColumn<QString>("current"); // the current site afterwards
+    QTest::newRow("not connected") << false << false << "beta";
+    QTest::newRow("connected, stays") << true << false << "Alpha";
+    QTest::newRow("connected, leaves") << true << true << "beta";
+}
+
+void TestRemoteWindow::sitePickerKeepsTitleWithConnection()
+{
+    QFETCH(bool, connected);
+    QFETCH(bool, disconnect);
+    QFETCH(QString, current);
+    FaultServer server;
+    QVERIFY(server.start(QJsonObject{}));
+    QFile::remove(ProfileFilePath());
+    QFile::remove(QString::fromStdString(RegistryFilePath()));
+    const ProfileStore store(ProfileFilePath());
+    for (const char* name : {"beta", "Alpha"})
+        QVERIFY(store.write(SiteProfile{name, server.host(), QString::number(server.port()), "user",
+                                        "pw", QString(), "none"}));
+    ScriptedPrompter prompter;
+    prompter.setIgnoreBeeps(true);
+    QVERIFY(WriteLastSite("Alpha", prompter));
+    TfrmMain w(prompter);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    if (connected)
+        w.btnConnectClick();
+    QCOMPARE(FtpConnection.Connected, connected);
+    QCOMPARE(w.cboSites->currentText(), QStringLiteral("Alpha"));
+
+    if (connected)
+        prompter.expectYesNo(
+            "You are connected to \"Alpha\". Disconnect from it and go on to \"beta\"?",
+            disconnect);
+    w.cboSites->setFocus();
+    QTest::keyClick(w.cboSites, Qt::Key_Down);
+    QVERIFY(prompter.verifyDone());
+    QCOMPARE(FtpConnection.Connected, connected && !disconnect);
+    QCOMPARE(Settings.LastSite, current);
+    QCOMPARE(w.cboSites->currentText(), current);
+    QCOMPARE(w.windowTitle(), "ZUL-FTP - " + current);
+    QCOMPARE(w.statusText(0), current);
+    w.close();
 }
 
 QTEST_MAIN(TestRemoteWindow)

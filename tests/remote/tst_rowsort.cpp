@@ -37,6 +37,8 @@ private Q_SLOTS:
     void nameFieldIsBounded();
     void modifiedText_data();
     void modifiedText();
+    void dateOnlyRowShowsTheListedDay_data();
+    void dateOnlyRowShowsTheListedDay();
     void shortTimeFormatHasNoSeconds_data();
     void shortTimeFormatHasNoSeconds();
     void modelSortKeepsSelection();
@@ -479,6 +481,37 @@ void TestRowSort::modifiedText()
     QCOMPARE(row.modifiedText, text);
     // Asked again (from the cache) it is the same text.
     QCOMPARE(builder.build(QStringLiteral("g"), true, 0, fileTimeOf(utc)).modifiedText, text);
+}
+
+void TestRowSort::dateOnlyRowShowsTheListedDay_data()
+{
+    QTest::addColumn<int>("offset");
+    QTest::newRow("west of UTC") << -5 * 3600;
+    QTest::newRow("UTC") << 0;
+    QTest::newRow("east of UTC") << 3600;
+}
+
+void TestRowSort::dateOnlyRowShowsTheListedDay()
+{
+    QFETCH(int, offset);
+    FileListRowBuilder builder(offset, QStringLiteral("yyyy-MM-dd"), QStringLiteral("HH:mm"));
+    WIN32_FIND_DATAA entry{};
+    std::strcpy(entry.cFileName, "old.txt");
+    entry.ftLastWriteTime = fileTimeOf(QDateTime({2019, 12, 10}, {0, 0}, Qt::UTC));
+    entry.dwReserved1 = FIND_DATA_DATE_ONLY;
+    const FileListRow old = builder.build(entry);
+    QCOMPARE(old.modifiedText, QStringLiteral("2019-12-10"));
+    QVERIFY(old.modifiedDateOnly);
+    // The same moment listed with its time is shown in local time, as before.
+    entry.dwReserved1 = 0;
+    const FileListRow exact = builder.build(entry);
+    QCOMPARE(exact.modifiedText, QDateTime({2019, 12, 10}, {0, 0}, Qt::UTC)
+                                     .addSecs(offset)
+                                     .toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+    // The day sorts among the exact times as its own 00:00.
+    entry.ftLastWriteTime =
+        fileTimeOf(QDateTime({2019, 12, 9}, {23, 59}, Qt::UTC).addSecs(-offset));
+    QVERIFY(builder.build(entry).modifiedMinutes < old.modifiedMinutes);
 }
 
 void TestRowSort::shortTimeFormatHasNoSeconds_data()

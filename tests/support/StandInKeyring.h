@@ -3,16 +3,18 @@
 
 #include <QMap>
 
-// A keyring in memory that can be locked or missing, for tests of where passwords go.
+// A keyring in memory that can be locked or missing, or answer without an unlocked default
+// keyring (a write would make the real service open a window), for tests of where passwords go.
 class StandInKeyring final : public PasswordKeyring
 {
 public:
-    enum class State { Open, Locked, Missing };
+    enum class State { Open, Locked, Missing, NoDefault };
 
     bool available() override { return state != State::Missing; }
+    bool asksBeforeStoring() override { return state == State::NoDefault; }
     Result read(const QString& entry) override
     {
-        if (state != State::Open)
+        if (state != State::Open && state != State::NoDefault)
             return refused();
         const auto at = entries.constFind(entry);
         if (at == entries.constEnd())
@@ -21,7 +23,8 @@ public:
     }
     Result write(const QString& entry, const QString& password) override
     {
-        if (state != State::Open)
+        windowOpened = windowOpened || state == State::NoDefault;
+        if (state != State::Open && state != State::NoDefault)
             return refused();
         entries.insert(entry, password);
         return {Status::Ok, {}, {}};
@@ -36,6 +39,9 @@ public:
 
     State state = State::Open;
     QMap<QString, QString> entries;
+    // A write reached a keyring without an unlocked default: the real one would have opened
+    // its "new keyring" window.
+    bool windowOpened = false;
 
 private:
     Result refused() const

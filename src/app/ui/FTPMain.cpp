@@ -242,7 +242,12 @@ void TfrmMain::onFocusWindowChanged(QWindow* window)
 
 void TfrmMain::setMainTitle(const QString& title)
 {
-    setWindowTitle(title);
+    // While connected the title names the connection, which need not be the current site
+    // (a quick connect's server).
+    if (isConnected())
+        showConnectionName(true);
+    else
+        setWindowTitle(title);
 }
 
 bool TfrmMain::largeButtonsChecked() const

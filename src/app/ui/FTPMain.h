@@ -12,6 +12,7 @@ class QAction;
 class QComboBox;
 class QFrame;
 class QLabel;
+class QLineEdit;
 class QListWidget;
 class QMenu;
 class QMenuBar;
@@ -35,6 +36,7 @@ class TfrmAbout;
 class TfrmMsg;
 class TfrmEdit;
 class PasswordKeyring;
+struct SiteProfile;
 
 // What the shell-drop component offers the main window: whether drops are taken, and the
 // full paths of the items of the last drop, in the order the desktop gave them.
@@ -93,6 +95,8 @@ public:
     QAction* mnuDelete = nullptr;
     QAction* mnuDownload = nullptr;
     QAction* mnuUpload = nullptr;
+    QMenu* mnuView = nullptr;
+    QAction* mnuQuickConnectBar = nullptr;
     QMenu* mnuHelpMenu = nullptr;
     QAction* mnuHelp = nullptr;
     QAction* mnuAbout = nullptr;
@@ -130,6 +134,17 @@ public:
     QToolButton* btnDownload = nullptr;
     QToolButton* btnUpload = nullptr;
     QToolButton* btnOpen = nullptr;
+
+    // The site picker: the saved sites, the current one selected (the choice Configure makes).
+    QToolBar* SiteBar = nullptr;
+    QComboBox* cboSites = nullptr;
+    // The quick connect bar: a server reached without saving a site.
+    QToolBar* QuickConnectBar = nullptr;
+    QComboBox* cboQuickHost = nullptr; // editable; the recent quick connects as items
+    QLineEdit* txtQuickUser = nullptr;
+    QLineEdit* txtQuickPassword = nullptr;
+    QLineEdit* txtQuickPort = nullptr;
+    QPushButton* btnQuickConnect = nullptr;
 
     QSplitter* MainSplitter = nullptr; // its handles are Splitter1 and Splitter2
     QFrame* FolderPanel = nullptr;
@@ -181,6 +196,21 @@ public:
     // exists, the home folder otherwise.
     static QString startupLocalFolder(const QString& stored);
 
+    // ---- Site picker and quick connect (FTPMainQuickConnect.cpp) ----
+    // Fills cboSites with the saved sites and selects the current one.
+    void fillSitePicker();
+    void cboSitesActivated(int index);
+    // Makes `name` the current site, as Configure's choice does. While connected, the user is
+    // first asked to disconnect; No leaves everything as it was. Returns whether it is current.
+    bool selectSite(const QString& name);
+    void btnQuickConnectClick();
+    void mnuQuickConnectBarClick();
+    // The title and status bar name what the remote pane shows: the live connection while
+    // `connected`, else the current site.
+    void showConnectionName(bool connected);
+    // What the title and status bar call the live connection.
+    QString connectionName() const { return m_connectionName; }
+
     // ---- Command availability and routing (FTPMainRouting.cpp) ----
     void UpdateCommandState(bool connected);
     void LocalFilesEnter();
@@ -215,6 +245,8 @@ public:
     void btnConnectClick();
     void btnDisconnectClick();
     bool ConnectToSite();
+    // Connects to a site that is not saved (the quick connect's), as Connect does a saved one.
+    bool connectToProfile(const SiteProfile& site);
     bool DisconnectFromSite();
     void ReportFtpError(const QString& message);
     void ListRemoteFiles();
@@ -295,6 +327,11 @@ private:
                        PaneHeader*& header);
     void buildStatusBar();
     void buildFirstSiteHint();
+    void buildConnectBars();
+    void fillQuickHosts();
+    void cboQuickHostActivated(int index);
+    // Asks whether to leave the live connection for `next`; true when it is closed now.
+    bool askDisconnectFor(const QString& next);
     void wireLists();
     // FTPMainMenus.cpp
     void buildMenus();
@@ -331,6 +368,9 @@ private:
     int m_localPaneWidth = 300;
 
     // ---- Private members of ftp/ui/FTPMainRemote.cpp ----
+    // The site or quick-connect server of the connection last started; read only while
+    // connected.
+    QString m_connectionName;
 
     // ---- Private members of local/ui/FTPMainLocal.cpp ----
     // Volumes, the folder remembered per volume, the current folder and the listing guard;

@@ -9,6 +9,7 @@
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
@@ -31,10 +32,17 @@ void TfrmMain::buildLayout()
 {
     buildMenus();
     buildToolBar();
+    buildConnectBars();
     buildPanes();
     buildStatusBar();
     wireLists();
-    // Focus order follows the layout from left to right.
+    // Focus order follows the layout from left to right, the bars above the panes first.
+    setTabOrder(cboSites, cboQuickHost);
+    setTabOrder(cboQuickHost, txtQuickUser);
+    setTabOrder(txtQuickUser, txtQuickPassword);
+    setTabOrder(txtQuickPassword, txtQuickPort);
+    setTabOrder(txtQuickPort, btnQuickConnect);
+    setTabOrder(btnQuickConnect, LocalDrives);
     setTabOrder(LocalDrives, LocalFolders);
     setTabOrder(LocalFolders, LocalFiles);
     setTabOrder(LocalFiles, RemoteFiles);

@@ -7,10 +7,12 @@
 #include "sites/ui/ConfigForm.h"
 #include "winhelp.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QSplitter>
+#include <QToolBar>
 #include <QWindow>
 
 namespace {
@@ -85,6 +87,10 @@ void TfrmMain::FormCreate()
         mnuSmallBtnsClick();
     }
 
+    mnuQuickConnectBar->setChecked(Settings.QuickConnectBar);
+    QuickConnectBar->setVisible(Settings.QuickConnectBar);
+    fillQuickHosts();
+
     setColumnWidths(LocalFiles, Settings.LastLocalColWidths);
     setColumnWidths(RemoteFiles, Settings.LastRemoteColWidths);
     applyPlacement();
@@ -106,7 +112,8 @@ void TfrmMain::applyPlacement()
 
 void TfrmMain::FormShow()
 {
-    setStatusText(0, Settings.LastSite);
+    showConnectionName(isConnected());
+    fillSitePicker();
     updateFirstSiteHint();
     applyPaneWidths();
     RemoteFilesExit();
@@ -135,19 +142,17 @@ void TfrmMain::btnConfigClick()
     if (frmConfig)
         frmConfig->ShowModal();
     LoadSettings(*this, m_prompter);
-    setStatusText(0, Settings.LastSite);
-    updateFirstSiteHint();
-    LoadSettings(*this, m_prompter);
-    // The title and status bar now name the chosen site while the remote pane still shows the
-    // server connected before; the user decides whether to leave that one now.
-    if (isConnected() && Settings.LastSite != siteBefore) {
-        m_prompter.messageBeep(MB_ICONQUESTION);
-        if (m_prompter.askYesNo(QStringLiteral("ZUL-FTP"),
-                                QStringLiteral("You are still connected to the server of \"%1\". "
-                                               "Disconnect now? The next Connect goes to \"%2\".")
-                                    .arg(siteBefore, Settings.LastSite)))
-            btnDisconnectClick();
+    // Another site chosen while connected: the title and status bar would name it while the
+    // remote pane still shows the server connected to. Unless the user leaves that server
+    // now, the site connected to stays the current one.
+    const QString chosen = Settings.LastSite;
+    if (isConnected() && chosen != siteBefore && !askDisconnectFor(chosen)) {
+        WriteLastSite(siteBefore, m_prompter);
+        LoadSettings(*this, m_prompter);
     }
+    showConnectionName(isConnected());
+    fillSitePicker();
+    updateFirstSiteHint();
 }
 
 void TfrmMain::FormClose()

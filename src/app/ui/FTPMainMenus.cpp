@@ -63,6 +63,15 @@ void TfrmMain::buildMenus()
     mnuUpload = addMenuItem(mnuRemote, QStringLiteral("mnuUpload"), QStringLiteral("&Upload"),
                             &TfrmMain::btnUploadClick);
 
+    mnuView = MainMenu1->addMenu(QStringLiteral("&View"));
+    mnuView->setObjectName(QStringLiteral("mnuView"));
+    mnuView->setAccessibleName(QStringLiteral("View"));
+    mnuQuickConnectBar =
+        addMenuItem(mnuView, QStringLiteral("mnuQuickConnectBar"),
+                    QStringLiteral("&Quick Connect Bar"), &TfrmMain::mnuQuickConnectBarClick);
+    mnuQuickConnectBar->setCheckable(true);
+    mnuQuickConnectBar->setChecked(true);
+
     mnuHelpMenu = MainMenu1->addMenu(QStringLiteral("&Help"));
     mnuHelpMenu->setObjectName(QStringLiteral("mnuHelpMenu"));
     mnuHelpMenu->setAccessibleName(QStringLiteral("Help"));
@@ -78,7 +87,7 @@ void TfrmMain::buildMenus()
     // A menu opened with Alt+letter and left with Escape would leave the focus on the bar,
     // where the next Delete or Enter does nothing; the pane that was active takes it back.
     // Checked once the menu is gone: moving to the next menu with the arrows opens it first.
-    for (QMenu* menu : {mnuFile, mnuRemote, mnuHelpMenu}) {
+    for (QMenu* menu : {mnuFile, mnuRemote, mnuView, mnuHelpMenu}) {
         connect(menu, &QMenu::aboutToHide, this, [this] {
             QTimer::singleShot(0, this, [this] {
                 // A command the menu started (a box, a dialog) owns the focus by now.

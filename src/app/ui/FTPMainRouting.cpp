@@ -37,6 +37,7 @@ void TfrmMain::UpdateCommandState(bool connected)
     for (QAction* item : {mnuLocalOpen, mnuLocalDelete, mnuLocalNewFolder, mnuLocalRefresh})
         item->setEnabled(s.localPopup);
     DropFile.EnableDrop = s.acceptShellDrops;
+    showConnectionName(connected);
     // Connected means a site exists: the hint has done its work.
     if (connected && FirstSiteHint)
         FirstSiteHint->hide();

@@ -1,4 +1,5 @@
 #include "app/CommandState.h"
+#include "app/SettingsStore.h"
 #include "app/ui/FTPMain.h"
 #include "app/ui/FileListView.h"
 #include "common/FileListModel.h"
@@ -11,6 +12,7 @@
 #include "ftp/RemoteListing.h"
 #include "ftp/RemoteSession.h"
 #include "ftp/ui/MainRemoteHost.h"
+#include "sites/ProfileStore.h"
 #include "transfer/ui/CommandLockout.h"
 
 #include <QHeaderView>
@@ -24,8 +26,15 @@
 
 void TfrmMain::btnConnectClick()
 {
+    m_connectionName = Settings.LastSite;
     MainRemoteHost host(*this);
     ConnectCommand(host);
+}
+
+bool TfrmMain::connectToProfile(const SiteProfile& site)
+{
+    MainRemoteHost host(*this);
+    return QuickConnectCommand(host, site);
 }
 
 void TfrmMain::btnDisconnectClick()

@@ -77,12 +77,21 @@ bool fillEntry(std::string_view name, bool folder, std::uint64_t size, const FIL
     return true;
 }
 
+void markDateOnly(const ListDate& date, WIN32_FIND_DATAA& out)
+{
+    if (date.dateOnly())
+        out.dwReserved1 |= FIND_DATA_DATE_ONLY;
+}
+
 bool fillDatedEntry(std::string_view name, bool folder, std::uint64_t size, const ListDate& date,
                     WIN32_FIND_DATAA& out)
 {
     FILETIME written{};
-    return dateToFileTime(date, 0, written) &&
-           fillEntry(name, folder, folder ? 0 : size, written, out);
+    if (!dateToFileTime(date, 0, written) ||
+        !fillEntry(name, folder, folder ? 0 : size, written, out))
+        return false;
+    markDateOnly(date, out);
+    return true;
 }
 
 bool parseHex(std::string_view text, std::size_t maxDigits, std::uint64_t& value)

@@ -41,6 +41,9 @@ struct ListDate
     int minute = 0;
     int second = 0;
     bool unknown = false; // shown, but beyond what a file time holds (a year past 9999)
+    bool clock = false;   // a time of day was shown
+    // A day was shown without its time: the entry is marked FIND_DATA_DATE_ONLY.
+    bool dateOnly() const { return month != 0 && !unknown && !clock; }
 };
 bool dateToFileTime(const ListDate& date, std::int64_t nowUtc, FILETIME& out);
 
@@ -58,6 +61,8 @@ bool parseNumericDate(std::string_view text, std::string_view separators, bool d
 // beyond what any file system stores (2^63 and up) is kUnknownSize.
 bool fillEntry(std::string_view name, bool folder, std::uint64_t size, const FILETIME& written,
                WIN32_FIND_DATAA& out);
+// Marks an entry filled from `date` as having no time of day where the listing showed none.
+void markDateOnly(const ListDate& date, WIN32_FIND_DATAA& out);
 // The same for forms that always show the year, or no date at all.
 bool fillDatedEntry(std::string_view name, bool folder, std::uint64_t size, const ListDate& date,
                     WIN32_FIND_DATAA& out);

@@ -42,6 +42,7 @@ bool parseCompactClock(std::string_view text, ListDate& date)
         return false;
     date.hour = smallValue(text.substr(0, 2));
     date.minute = smallValue(text.substr(2));
+    date.clock = true;
     return date.hour >= 0 && date.hour <= 23 && date.minute >= 0 && date.minute <= 59;
 }
 

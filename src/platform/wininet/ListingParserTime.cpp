@@ -329,6 +329,7 @@ bool parseClock(std::string_view text, ListDate& date)
     date.hour = hour;
     date.minute = minute;
     date.second = second;
+    date.clock = true;
     return true;
 }
 

@@ -226,7 +226,10 @@ bool finishEntry(const Fields& fields, std::size_t nameAfter, const Layout& layo
     }
     // A link is passed on as a file, for the reason given at MLSD's "OS.unix=slink".
     const bool folder = layout.type == 'd';
-    return fillEntry(name, folder, folder ? 0 : size, written, out);
+    if (!fillEntry(name, folder, folder ? 0 : size, written, out))
+        return false;
+    markDateOnly(date, out);
+    return true;
 }
 
 bool looksLikeDateStart(const Fields& fields, std::size_t at)

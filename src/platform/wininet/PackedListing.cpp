@@ -13,7 +13,8 @@ struct Record
     std::uint64_t size;
     std::uint64_t lastWrite; // FILETIME as one number; the parsers give all three times alike
     DWORD attributes;
-    std::uint32_t nameLength;
+    std::uint16_t nameLength; // below MAX_PATH
+    std::uint16_t reserved1;  // the find record's dwReserved1 flags (FIND_DATA_DATE_ONLY)
 };
 static_assert(sizeof(Record) == 24);
 
@@ -60,7 +61,8 @@ bool PackedListing::add(const WIN32_FIND_DATAA& entry)
     const Record record{
         joined(entry.nFileSizeHigh, entry.nFileSizeLow),
         joined(entry.ftLastWriteTime.dwHighDateTime, entry.ftLastWriteTime.dwLowDateTime),
-        entry.dwFileAttributes, static_cast<std::uint32_t>(nameLength)};
+        entry.dwFileAttributes, static_cast<std::uint16_t>(nameLength),
+        static_cast<std::uint16_t>(entry.dwReserved1 & 0xFFFFu)};
     std::memcpy(at, &record, sizeof record);
     std::memcpy(at + sizeof record, entry.cFileName, nameLength);
     chunk.used += bytes;
@@ -82,6 +84,7 @@ bool PackedListing::take(WIN32_FIND_DATAA& out)
     out.ftCreationTime = out.ftLastAccessTime = out.ftLastWriteTime = fileTime(record.lastWrite);
     out.nFileSizeHigh = static_cast<DWORD>(record.size >> 32);
     out.nFileSizeLow = static_cast<DWORD>(record.size & 0xFFFFFFFFu);
+    out.dwReserved1 = record.reserved1;
     std::memcpy(out.cFileName, at + sizeof record, record.nameLength);
     std::memset(out.cFileName + record.nameLength, 0, sizeof out.cFileName - record.nameLength);
     std::memset(out.cAlternateFileName, 0, sizeof out.cAlternateFileName);

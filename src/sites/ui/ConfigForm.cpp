@@ -219,15 +219,11 @@ QWidget* TfrmConfig::buildOptionsPage()
     chkPasswordsInKeyring->setAccessibleName(
         QStringLiteral("Store passwords in the desktop keyring"));
     chkPasswordsInKeyring->setEnabled(false);
-    // A desktop whose keyring service has no keyring yet opens its own window, asking for a
-    // password for a new keyring, at the first save; said here so that window is expected.
-    auto* keyringNote = new QLabel(
-        QStringLiteral("A desktop without a keyring yet asks for a password for a new one "
-                       "the first time a site is saved."),
-        TabSheet2);
-    keyringNote->setObjectName(QStringLiteral("lblKeyringNote"));
-    keyringNote->setWordWrap(true);
-    keyringNote->setIndent(20);
+    // Filled at each showing with what the keyring can do now.
+    lblKeyringNote = new QLabel(TabSheet2);
+    lblKeyringNote->setObjectName(QStringLiteral("lblKeyringNote"));
+    lblKeyringNote->setWordWrap(true);
+    lblKeyringNote->setIndent(20);
 
     auto* pathRow = new QHBoxLayout;
     pathRow->addWidget(txtDefaultPath, 1);
@@ -240,7 +236,7 @@ QWidget* TfrmConfig::buildOptionsPage()
     page->addWidget(chkAutoConnect);
     page->addWidget(chkLowerCase);
     page->addWidget(chkPasswordsInKeyring);
-    page->addWidget(keyringNote);
+    page->addWidget(lblKeyringNote);
     page->addStretch();
     return TabSheet2;
 }

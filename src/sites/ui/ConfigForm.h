@@ -64,6 +64,8 @@ public:
     QCheckBox* chkAutoConnect = nullptr;
     QCheckBox* chkLowerCase = nullptr;
     QCheckBox* chkPasswordsInKeyring = nullptr;
+    // Says, before any save, when the keyring cannot take passwords now.
+    QLabel* lblKeyringNote = nullptr;
     QPushButton* btnOK = nullptr;
     QPushButton* btnCancel = nullptr;
 
@@ -117,6 +119,9 @@ private:
     // the option did not change, so a move the keyring refused before is finished now.
     void movePasswords(bool toKeyring);
     void txtPasswordChange();
+    // Shows lblKeyringNote while the keyring cannot take a password without a window of its
+    // own (not `open`).
+    void showKeyringNote(bool open);
 
     // The profile operations reach the fields and the site list through these.
     SiteProfile profileFields() const override;

@@ -7,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 
 void TfrmConfig::FormCreate()
@@ -32,8 +33,39 @@ void TfrmConfig::LoadSiteProfile(const QString& name)
 
 ProfileSaveResult TfrmConfig::SaveSiteProfile()
 {
-    return ::SaveSiteProfile(*this, m_store, m_prompter, m_keyring,
-                             m_keyring && chkPasswordsInKeyring->isChecked());
+    bool useKeyring = m_keyring && chkPasswordsInKeyring->isChecked();
+    // Without an unlocked default keyring, the service would open a window of its own in the
+    // middle of the save (a password for a new keyring, or to unlock one), which nothing here
+    // explained. The password is kept as it is without a keyring, and the user told so.
+    const bool keyringClosed = useKeyring && !m_passwordUnread && !txtPassword->text().isEmpty() &&
+                               m_keyring->asksBeforeStoring();
+    if (keyringClosed)
+        useKeyring = false;
+    const ProfileSaveResult result =
+        ::SaveSiteProfile(*this, m_store, m_prompter, m_keyring, useKeyring);
+    if (keyringClosed && result == ProfileSaveResult::Written) {
+        showKeyringNote(false);
+        m_prompter.messageBeep(MB_ICONEXCLAMATION);
+        m_prompter.message(
+            QStringLiteral("Warning"),
+            QStringLiteral("The desktop keyring has no unlocked keyring, so the password of "
+                           "\"%1\" was saved in the profile file, scrambled, as it is without "
+                           "a keyring. Unlock the keyring (or create one), then press OK here "
+                           "to move the passwords into it.")
+                .arg(txtSiteName->text()),
+            MessageIcon::Warning);
+    }
+    return result;
+}
+
+void TfrmConfig::showKeyringNote(bool open)
+{
+    lblKeyringNote->setVisible(m_keyring != nullptr && !open);
+    lblKeyringNote->setText(
+        open ? QString()
+             : QStringLiteral("The desktop keyring has no unlocked keyring now (none was "
+                              "made yet, or it is locked): passwords are kept in the "
+                              "profile file, scrambled, until one is unlocked."));
 }
 
 void TfrmConfig::DeleteSiteProfile(const QString& name)
@@ -50,10 +82,17 @@ QString TfrmConfig::readOptions()
         chkLowerCase->setChecked(*stored.lowerCaseUpload);
     if (stored.autoConnect)
         chkAutoConnect->setChecked(*stored.autoConnect);
-    // Until the user has chosen, the keyring is offered wherever one answers.
-    if (m_keyring)
-        chkPasswordsInKeyring->setChecked(stored.passwordsInKeyring ? *stored.passwordsInKeyring
-                                                                    : m_keyring->available());
+    // Until the user has chosen, the keyring is offered wherever it can take a password
+    // without a window of its own.
+    if (m_keyring) {
+        const bool closed = m_keyring->asksBeforeStoring();
+        showKeyringNote(!closed);
+        chkPasswordsInKeyring->setChecked(stored.passwordsInKeyring
+                                              ? *stored.passwordsInKeyring
+                                              : !closed && m_keyring->available());
+    } else {
+        showKeyringNote(true);
+    }
     return stored.lastSite.value_or(QString());
 }
 
@@ -74,6 +113,26 @@ bool TfrmConfig::writeOptions()
 
 void TfrmConfig::movePasswords(bool toKeyring)
 {
+    if (toKeyring && m_keyring->asksBeforeStoring()) {
+        // Nothing moves where the keyring would open a window of its own to take it; the
+        // passwords the file holds stay there, and the user is told so.
+        QStringList inFile;
+        for (const QString& name : m_store.siteNames()) {
+            const SiteProfile profile = m_store.read(name);
+            if (!profile.passwordInKeyring && !profile.password.isEmpty())
+                inFile << name;
+        }
+        if (inFile.isEmpty())
+            return;
+        m_prompter.messageBeep(MB_ICONEXCLAMATION);
+        m_prompter.message(QStringLiteral("Warning"),
+                           QStringLiteral("The desktop keyring has no unlocked keyring, so the "
+                                          "passwords of these sites stay in the profile file: "
+                                          "\"%1\"")
+                               .arg(inFile.join(QStringLiteral("\", \""))),
+                           MessageIcon::Warning);
+        return;
+    }
     const QString warning = MovePasswords(m_store, m_keyring, toKeyring);
     if (warning.isEmpty())
         return;

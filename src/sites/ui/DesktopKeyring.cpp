@@ -2,6 +2,12 @@
 
 #include <qt6keychain/keychain.h>
 
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
 #include <QEventLoop>
 #include <QTimer>
 
@@ -27,6 +33,40 @@ QString errorText(const QKeychain::Job& job)
                             : QStringLiteral("The desktop keyring reported: ") + detail;
 }
 
+const QString kSecretService = QStringLiteral("org.freedesktop.secrets");
+const QString kBusName = QStringLiteral("zulftp-keyring-check");
+// Two local calls that a working service answers at once; one that takes longer is treated
+// as a keyring that cannot take a password without asking.
+constexpr int kCheckDeadlineMs = 3000;
+
+// The default collection's object path, "/" when the service has none, or empty when no
+// Secret Service answered.
+QString defaultCollection(QDBusConnection& bus)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        kSecretService, QStringLiteral("/org/freedesktop/secrets"),
+        QStringLiteral("org.freedesktop.Secret.Service"), QStringLiteral("ReadAlias"));
+    call << QStringLiteral("default");
+    const QDBusMessage reply = bus.call(call, QDBus::Block, kCheckDeadlineMs);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return {};
+    return qdbus_cast<QDBusObjectPath>(reply.arguments().constFirst()).path();
+}
+
+bool collectionUnlocked(QDBusConnection& bus, const QString& path)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(kSecretService, path,
+                                                       QStringLiteral("org.freedesktop.DBus."
+                                                                      "Properties"),
+                                                       QStringLiteral("Get"));
+    call << QStringLiteral("org.freedesktop.Secret.Collection") << QStringLiteral("Locked");
+    const QDBusMessage reply = bus.call(call, QDBus::Block, kCheckDeadlineMs);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return false;
+    const QVariant locked = qdbus_cast<QDBusVariant>(reply.arguments().constFirst()).variant();
+    return locked.typeId() == QMetaType::Bool && !locked.toBool();
+}
+
 } // namespace
 
 DesktopKeyring::DesktopKeyring(int deadlineMs) : m_deadlineMs(deadlineMs) {}
@@ -36,6 +76,26 @@ DesktopKeyring::~DesktopKeyring() = default;
 bool DesktopKeyring::available()
 {
     return read(kProbeEntry).status != Status::Unavailable;
+}
+
+bool DesktopKeyring::asksBeforeStoring()
+{
+    if (m_unanswered)
+        return false;
+    // A connection of its own, made from the environment as it is now: the session bus the
+    // keyring library will use too.
+    bool asks = false;
+    {
+        QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, kBusName);
+        if (bus.isConnected()) {
+            const QString collection = defaultCollection(bus);
+            // "/" is the service's answer for "no default keyring".
+            asks = collection == QLatin1String("/") ||
+                   (!collection.isEmpty() && !collectionUnlocked(bus, collection));
+        }
+    }
+    QDBusConnection::disconnectFromBus(kBusName);
+    return asks;
 }
 
 PasswordKeyring::Result DesktopKeyring::read(const QString& entry)

@@ -18,6 +18,10 @@ public:
     ~DesktopKeyring() override;
 
     bool available() override;
+    // Asks the Secret Service for its "default" collection and that collection's Locked
+    // property. No Secret Service on the bus, or no answer: false, and the store goes ahead
+    // to whatever the keyring library reaches.
+    bool asksBeforeStoring() override;
     Result read(const QString& entry) override;
     Result write(const QString& entry, const QString& password) override;
     Result remove(const QString& entry) override;
