@@ -1,5 +1,6 @@
 #include "remote/FtpServerSession.h"
 
+#include "ftp/FileListRows.h"
 #include "sites/ProfileStore.h"
 
 #include <cstring>
@@ -41,10 +42,15 @@ bool isReply(DWORD code)
            isSecurity(code);
 }
 
-RemoteEntry entryFrom(const WIN32_FIND_DATAA& data, const QByteArray& name)
+} // namespace
+
+RemoteEntry FtpListedEntry(const WIN32_FIND_DATAA& data)
 {
     RemoteEntry entry;
-    entry.serverName = name;
+    // The name field need not be terminated when the server sent a 260-byte name.
+    entry.serverName =
+        QByteArray(data.cFileName, static_cast<qsizetype>(::strnlen(data.cFileName, MAX_PATH)));
+    entry.name = ServerNameText(entry.serverName);
     entry.isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     entry.isLink = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     const quint64 size = (quint64{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
@@ -61,6 +67,8 @@ RemoteEntry entryFrom(const WIN32_FIND_DATAA& data, const QByteArray& name)
         ((quint64{time.dwHighDateTime} << 32) | time.dwLowDateTime) & ~(quint64{1} << 63));
     return entry;
 }
+
+namespace {
 
 // One transfer of a file over the engine's file handle.
 class FtpStream final : public RemoteStream
@@ -218,7 +226,8 @@ RemoteResult FtpServerSession::changeFolder(const QByteArray& path)
 }
 
 RemoteResult FtpServerSession::list(const QByteArray& folder, RemoteListing& listing,
-                                    ListPurpose purpose)
+                                    ListPurpose purpose,
+                                    const std::function<void(RemoteEntry&&)>& each)
 {
     listing = {};
     if (withoutTrailingSlash(folder) != withoutTrailingSlash(m_known)) {
@@ -229,21 +238,23 @@ RemoteResult FtpServerSession::list(const QByteArray& folder, RemoteListing& lis
         INTERNET_FLAG_RELOAD | (purpose == ListPurpose::Walk ? FTP_FIND_REAL_FOLDERS : 0);
     WIN32_FIND_DATAA data{};
     HINTERNET find = FtpFindFirstFileA(m_connection, nullptr, &data, flags, 0);
-    RemoteResult result;
     if (find) {
         do {
-            const QByteArray name(data.cFileName,
-                                  static_cast<qsizetype>(::strnlen(data.cFileName, MAX_PATH)));
-            listing.entries.push_back(entryFrom(data, name));
+            if (each)
+                each(FtpListedEntry(data));
+            else
+                listing.entries.push_back(FtpListedEntry(data));
             data = WIN32_FIND_DATAA{};
         } while (InternetFindNextFileA(find, &data));
     }
-    if (GetLastError() != ERROR_NO_MORE_FILES)
-        result = failure();
+    // The end of the entries is no failure: a listing without any is an empty folder.
+    const RemoteResult result = GetLastError() == ERROR_NO_MORE_FILES ? RemoteResult{} : failure();
     if (find)
         InternetCloseHandle(find);
     DWORD lines = 0;
     listing.unknownLines = FtpGetListingUnknownLines(m_connection, &lines) ? lines : 1;
+    // Left as the listing ended, for callers that still report through the last error.
+    SetLastError(result ? ERROR_NO_MORE_FILES : result.code);
     return result;
 }
 

@@ -26,7 +26,8 @@ public:
     QByteArray knownFolder() const override { return m_known; }
     RemoteResult changeFolder(const QByteArray& path) override;
     RemoteResult list(const QByteArray& folder, RemoteListing& listing,
-                      ListPurpose purpose = ListPurpose::Show) override;
+                      ListPurpose purpose = ListPurpose::Show,
+                      const std::function<void(RemoteEntry&&)>& each = {}) override;
     RemoteResult stat(const QByteArray& path, RemoteEntry& entry) override;
     RemoteResult makeFolder(const QByteArray& path) override;
     RemoteResult removeFolder(const QByteArray& path) override;
@@ -54,6 +55,9 @@ private:
     bool m_owned;
     QByteArray m_known; // the folder the server is in as far as we know; empty: unknown
 };
+
+// An entry of the engine's listing.
+RemoteEntry FtpListedEntry(const WIN32_FIND_DATAA& data);
 
 // The result of a failed engine call with `code`, with `reply` when it was the server's answer.
 RemoteResult FtpResult(DWORD code, int replyCode, const QString& reply);

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -66,8 +67,11 @@ public:
     // The session's folder as last known, without asking: empty when the server never said.
     virtual QByteArray knownFolder() const = 0;
     virtual RemoteResult changeFolder(const QByteArray& path) = 0;
+    // The entries of `folder` in the server's order. `each`, when given, takes every entry in
+    // turn in place of listing.entries, so a listing of a million entries is not held twice.
     virtual RemoteResult list(const QByteArray& folder, RemoteListing& listing,
-                              ListPurpose purpose = ListPurpose::Show) = 0;
+                              ListPurpose purpose = ListPurpose::Show,
+                              const std::function<void(RemoteEntry&&)>& each = {}) = 0;
     // The size of a file and, where the server tells it, its time.
     virtual RemoteResult stat(const QByteArray& path, RemoteEntry& entry) = 0;
     virtual RemoteResult makeFolder(const QByteArray& path) = 0;

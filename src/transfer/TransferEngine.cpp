@@ -130,7 +130,7 @@ UploadOutcome SendFrom(TransferHost& host, LocalFileReader& source, const QByteA
 
 bool UploadFile(TransferHost& host, const LocalSource& localFile, DWORD transferType)
 {
-    RemoteFolderNames names(host.connectionHandle());
+    RemoteFolderNames names(&host.session());
     return UploadFile(host, localFile, transferType, names);
 }
 

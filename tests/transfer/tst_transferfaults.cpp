@@ -403,7 +403,7 @@ void TransferFaultsTest::namesInAListingNotUnderstoodMayAllExist()
     if (mlsd)
         script["features"] = QJsonArray{"MLST type*;size*;modify*;"};
     QVERIFY(startServer(script));
-    RemoteFolderNames names(m_connection.connection);
+    RemoteFolderNames names(&m_host.session());
     QVERIFY(names.mayExist(listed));
     QCOMPARE(names.mayExist("new.bin"), anyName);
 }
