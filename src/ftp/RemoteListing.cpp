@@ -11,7 +11,6 @@
 #include "remote/ServerSession.h"
 #include "transfer/CancelFlag.h"
 #include "transfer/ProgressSink.h"
-#include "wininet.h"
 
 #include <QElapsedTimer>
 #include <QScopeGuard>
@@ -39,10 +38,9 @@ const QString kListingFailed = QStringLiteral("FTP Directory Listing Failed.");
 // too, while this thread keeps the window painted; clicks and keys wait until the listing is
 // back, so no command can touch the connection while the helper uses it. Only the progress
 // dialog's Cancel, once offered, takes input: it ends the listing on the helper's behalf.
-// False when the listing ended with anything but its last entry, `failure` then saying why.
 // A failed listing is not an empty folder: the user must not take a missing listing for a
 // folder with nothing in it.
-bool readEntries(RemoteHost& host, std::vector<FileListRow>& rows, FtpFailure& failure)
+RemoteResult readEntries(RemoteHost& host, std::vector<FileListRow>& rows)
 {
     ServerSession& session = FtpConnection.session();
     std::mutex mutex;
@@ -84,22 +82,21 @@ bool readEntries(RemoteHost& host, std::vector<FileListRow>& rows, FtpFailure& f
     }
     lock.unlock();
     helper.join();
-    failure = FtpFailure{result.code, result.reply};
-    return result.ok();
+    return result;
 }
 
 // The directory part of the header. A server that cannot say where we are leaves it empty;
 // one that is gone is reported, as no later command could reach it either.
 QString currentDirectory(RemoteHost& host)
 {
-    char buffer[512] = {};
-    DWORD length = sizeof buffer;
-    if (!FtpGetCurrentDirectoryA(FtpConnection.ConnectionHandle, buffer, &length)) {
-        if (IsConnectionLost(GetLastError()))
-            ReportFtpError(host, kListingFailed);
+    QByteArray path;
+    const RemoteResult asked = FtpConnection.session().currentFolder(path);
+    if (!asked) {
+        if (asked.failure == RemoteFailure::ConnectionLost)
+            ReportFtpError(host, kListingFailed, FtpFailure{asked.code, asked.reply});
         return {};
     }
-    return ServerNameText(QByteArrayView(buffer, qstrnlen(buffer, sizeof buffer)));
+    return ServerNameText(path);
 }
 
 } // namespace
@@ -121,10 +118,10 @@ void ListRemoteFiles(RemoteHost& host)
     FileListModel& list = host.remoteFiles();
     ClearFileList(list);
     std::vector<FileListRow> rows;
-    FtpFailure failure;
     // A listing the user cancelled shows no rows and no box: stopping it was asked for.
-    const bool failed =
-        !readEntries(host, rows, failure) && failure.code != ERROR_INTERNET_OPERATION_CANCELLED;
+    const RemoteResult listed = readEntries(host, rows);
+    const bool failed = !listed && listed.failure != RemoteFailure::Cancelled;
+    const FtpFailure failure{listed.code, listed.reply};
     if (failed && IsConnectionLost(failure.code)) {
         ReportFtpError(host, kListingFailed, failure);
         return; // the connection is gone: list and header were cleared with it

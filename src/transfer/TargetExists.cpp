@@ -9,6 +9,7 @@
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferNames.h"
 #include "transfer/UnfinishedUploads.h"
+#include "transfer/UploadFile.h"
 #include "transfer/UploadResume.h"
 
 #include <QDateTime>

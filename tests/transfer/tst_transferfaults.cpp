@@ -7,6 +7,7 @@
 #include "transfer/TransferBatch.h"
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferNames.h"
+#include "transfer/UploadFile.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
