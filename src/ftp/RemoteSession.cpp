@@ -1,7 +1,8 @@
 #include "ftp/RemoteSession.h"
 
-#include "app/Prompter.h"
-#include "ftp/FileListModel.h"
+#include "common/FileListModel.h"
+#include "common/ProgressSink.h"
+#include "common/Prompter.h"
 #include "ftp/FtpConnection.h"
 #include "ftp/FtpErrorText.h"
 #include "ftp/RemoteHost.h"
@@ -9,7 +10,6 @@
 #include "ftp/SecureConnect.h"
 #include "sites/ProfilePasswords.h"
 #include "sites/ProfileStore.h"
-#include "transfer/ProgressSink.h"
 #include "wininet.h"
 
 #include <limits>

@@ -1,9 +1,9 @@
 #include "transfer/TransferEngine.h"
 
-#include "local/FileSystemError.h"
-#include "transfer/CancelFlag.h"
+#include "common/CancelFlag.h"
+#include "common/FileSystemError.h"
+#include "common/ProgressSink.h"
 #include "transfer/LocalFile.h"
-#include "transfer/ProgressSink.h"
 #include "transfer/RemoteFile.h"
 #include "transfer/ResumeData.h"
 #include "transfer/TransferHost.h"
