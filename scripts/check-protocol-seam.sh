@@ -20,7 +20,6 @@ still_allowed=(
     src/ftp/SecureConnect.h
     src/transfer/BatchHost.h
     src/transfer/FolderTransfer.cpp
-    src/transfer/RemoteFile.h
     src/transfer/RemoteReplace.cpp
     src/transfer/RemoteReplace.h
     src/transfer/TransferBatch.cpp
