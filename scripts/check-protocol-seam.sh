@@ -20,12 +20,10 @@ still_allowed=(
     src/ftp/SecureConnect.h
     src/transfer/BatchHost.h
     src/transfer/FolderTransfer.cpp
-    src/transfer/RemoteReplace.cpp
-    src/transfer/RemoteReplace.h
     src/transfer/TransferBatch.cpp
     src/transfer/TransferEngine.cpp
     src/transfer/TransferHost.h
-    src/transfer/UploadResume.h
+    src/transfer/UploadResume.cpp
     src/transfer/ui/MainTransferHost.cpp
     src/transfer/ui/MainTransferHost.h
 )

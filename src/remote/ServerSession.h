@@ -102,4 +102,9 @@ QByteArray join(const QByteArray& folder, const QByteArray& name);
 QByteArray parent(const QByteArray& path);
 // The part after the last "/".
 QByteArray name(const QByteArray& path);
+// `name` in the folder `session` is in, which the session sends as the name alone.
+inline QByteArray here(const ServerSession& session, const QByteArray& name)
+{
+    return join(session.knownFolder(), name);
+}
 } // namespace RemotePath

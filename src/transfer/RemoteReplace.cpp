@@ -7,6 +7,8 @@
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferHost.h"
 
+#include "lasterror.h"
+
 #include <QRandomGenerator>
 
 #include <algorithm>
@@ -79,20 +81,23 @@ QString DirectWriteBrokeText(const QByteArray& targetName, const QByteArray& tem
 void RemovePartialCopy(TransferHost& host, const QByteArray& temporaryName)
 {
     const DWORD error = GetLastError();
-    FtpDeleteFileA(host.connectionHandle(), temporaryName.constData());
+    ServerSession& session = host.session();
+    session.removeFile(RemotePath::here(session, temporaryName));
     SetLastError(error);
 }
 
 bool PutCopyInPlace(TransferHost& host, LocalFileReader& source, const QByteArray& temporaryName,
                     const QByteArray& targetName, DWORD transferType)
 {
-    const HINTERNET connection = host.connectionHandle();
-    if (FtpRenameFileA(connection, temporaryName.constData(), targetName.constData()))
+    ServerSession& session = host.session();
+    const RemoteResult renamed = session.rename(RemotePath::here(session, temporaryName),
+                                                RemotePath::here(session, targetName));
+    if (renamed)
         return true;
     // A refusal ("550 Permission denied." where the user may write but not rename, "553 File
     // exists." where a rename never goes over a file) leaves the connection usable. Deleting
     // the target first would leave its name without any file should the next step fail.
-    if (GetLastError() == ERROR_INTERNET_EXTENDED_ERROR)
+    if (renamed.failure == RemoteFailure::Refused)
         return WriteDirectly(host, source, temporaryName, targetName, transferType);
     // The report of a lost connection says only that; what is where is said on its own.
     host.reportFtpError(QStringLiteral("FTP Rename Failed."));

@@ -1,6 +1,6 @@
 #pragma once
 #include "transfer/LocalFile.h"
-#include "wininet.h"
+#include "windef.h"
 
 #include <QByteArray>
 #include <QSet>

@@ -30,12 +30,6 @@ TransferMode ModeOf(DWORD transferType)
     return (transferType & 3) == FTP_TRANSFER_TYPE_ASCII ? TransferMode::Ascii
                                                          : TransferMode::Binary;
 }
-
-// The path of a name in the folder the session is in, which it sends as the name alone.
-QByteArray PathOf(ServerSession& session, const QByteArray& name)
-{
-    return RemotePath::join(session.knownFolder(), name);
-}
 } // namespace
 
 double ElapsedSecondsBetween(qint64 startMsOfDay, qint64 nowMsOfDay)
@@ -93,8 +87,8 @@ UploadOutcome SendFrom(TransferHost& host, LocalFileReader& source, const QByteA
 
     ServerSession& session = host.session();
     RemoteResult opened;
-    const std::unique_ptr<RemoteStream> remote =
-        session.openWrite(PathOf(session, remoteName), offset, opened, ModeOf(transferType));
+    const std::unique_ptr<RemoteStream> remote = session.openWrite(
+        RemotePath::here(session, remoteName), offset, opened, ModeOf(transferType));
     if (!remote) {
         if (offset > 0 && opened.failure == RemoteFailure::Unsupported)
             return UploadOutcome::CannotResume;
@@ -194,7 +188,7 @@ bool ArrivedWhole(Receiving& in, const QByteArray& remoteName, qint64 count, qin
         return false;
     ServerSession& session = in.host.session();
     RemoteEntry stored;
-    return session.stat(PathOf(session, remoteName), stored) && stored.size == count;
+    return session.stat(RemotePath::here(session, remoteName), stored) && stored.size == count;
 }
 
 bool Receive(Receiving& in, const QByteArray& remoteName, qint64 expectedSize, PartialData partial)
@@ -286,7 +280,7 @@ bool Download(TransferHost& host, const LocalDirectory& folder, const QByteArray
     // The remote file is opened before anything is created locally, so a file the server
     // refuses leaves nothing behind.
     ServerSession& session = host.session();
-    const QByteArray path = PathOf(session, remoteName);
+    const QByteArray path = RemotePath::here(session, remoteName);
     RemoteResult opened;
     std::unique_ptr<RemoteStream> remote;
     if (plan.offset > 0) {

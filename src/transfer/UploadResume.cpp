@@ -10,6 +10,8 @@
 #include "transfer/TransferNames.h"
 #include "transfer/UnfinishedUploads.h"
 
+#include "wininet.h"
+
 #include <QFile>
 
 namespace {
