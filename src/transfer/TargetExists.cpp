@@ -10,6 +10,7 @@
 #include "transfer/TransferNames.h"
 #include "transfer/TransferPlan.h"
 #include "transfer/UnfinishedUploads.h"
+#include "transfer/UploadFile.h"
 #include "transfer/UploadResume.h"
 
 #include <QDateTime>
@@ -109,7 +110,7 @@ bool EarlierUploadAsks(BatchHost& host, RemoteFolderFiles& files, const LocalFil
     const QByteArray server = host.serverIdentity();
     if (!store || server.isEmpty() || source.size() < kResumableUploadMin)
         return false;
-    const std::optional<QByteArray> folder = files.names().directory(host.connectionHandle());
+    const std::optional<QByteArray> folder = files.names().directory(host.session());
     if (!folder)
         return false;
     const std::optional<UnfinishedUpload> earlier = store->find(server, *folder, remoteName);
@@ -315,7 +316,7 @@ UploadPlan PlanUploadOver(BatchHost& host, LocalFileReader& source, const QStrin
     if (EarlierUploadAsks(host, files, source, localPath, remoteName))
         return PlanUpload(host, files.names(), source, localPath, remoteName);
     const qint64 localMinutes = LocalMinutes(source.modifiedNs() / kNanosecondsPerSecond);
-    const std::optional<QByteArray> directory = files.names().directory(host.connectionHandle());
+    const std::optional<QByteArray> directory = files.names().directory(host.session());
     const QString place =
         directory ? QStringLiteral("\"%1\" on the server").arg(QString::fromUtf8(*directory))
                   : QStringLiteral("the server's current folder");

@@ -12,6 +12,8 @@
 #include "transfer/TransferPlan.h"
 #include "transfer/UnfinishedUploads.h"
 
+#include "wininet.h"
+
 #include <QFile>
 
 namespace {
@@ -163,7 +165,7 @@ UploadPlan PlanUpload(BatchHost& host, RemoteFolderNames& names, LocalFileReader
     const QByteArray server = host.serverIdentity();
     if (!store || server.isEmpty() || source.size() < kResumableUploadMin)
         return plan;
-    const std::optional<QByteArray> folder = names.directory(host.connectionHandle());
+    const std::optional<QByteArray> folder = names.directory(host.session());
     if (!folder)
         return plan;
     plan.server = server;

@@ -1,5 +1,5 @@
 #pragma once
-#include "wininet.h"
+#include "windef.h"
 
 #include <QByteArray>
 #include <QString>
