@@ -4,10 +4,12 @@
 #include "common/FileSystemError.h"
 #include "common/ProgressSink.h"
 #include "remote/ServerSession.h"
+#include "transfer/BatchHost.h"
 #include "transfer/LocalFile.h"
 #include "transfer/ResumeData.h"
 #include "transfer/TransferHost.h"
 #include "transfer/TransferNames.h"
+#include "transfer/TransferPlan.h"
 
 #include "wininet.h"
 
