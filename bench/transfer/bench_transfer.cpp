@@ -16,6 +16,7 @@
 #include "transfer/ResumeData.h"
 #include "transfer/TransferEngine.h"
 #include "transfer/UnfinishedUploads.h"
+#include "transfer/UploadFile.h"
 #include "transfer/ui/MsgForm.h"
 
 #include <QApplication>

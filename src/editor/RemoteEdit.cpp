@@ -2,6 +2,7 @@
 
 #include "ftp/FileListRows.h"
 #include "local/FileSystemError.h"
+#include "remote/ServerSession.h"
 #include "transfer/BatchHost.h"
 #include "transfer/CancelFlag.h"
 #include "transfer/ProgressSink.h"
@@ -109,25 +110,18 @@ namespace {
 // or MDTM: its size and time at whatever precision the listing gives.
 void ListedVersion(TransferHost& host, const QByteArray& name, RemoteVersion& version)
 {
-    WIN32_FIND_DATAA data{};
-    HINTERNET find =
-        FtpFindFirstFileA(host.connectionHandle(), nullptr, &data, INTERNET_FLAG_RELOAD, 0);
-    if (!find)
-        return;
-    do {
-        if (QByteArray(data.cFileName, qsizetype(::strnlen(data.cFileName, MAX_PATH))) != name)
+    ServerSession& session = host.session();
+    RemoteListing listing;
+    session.list(session.knownFolder(), listing);
+    for (const RemoteEntry& entry : listing.entries) {
+        if (entry.serverName != name)
             continue;
-        const auto high = [](DWORD part) { return quint64(part) << 32; };
         if (version.size < 0)
-            version.size = qint64(high(data.nFileSizeHigh) | data.nFileSizeLow);
-        if (version.time.isEmpty()) {
-            version.time =
-                "listed " + QByteArray::number(high(data.ftLastWriteTime.dwHighDateTime) |
-                                               data.ftLastWriteTime.dwLowDateTime);
-        }
+            version.size = entry.size;
+        if (version.time.isEmpty())
+            version.time = "listed " + QByteArray::number(entry.modifiedTime);
         break;
-    } while (InternetFindNextFileA(find, &data));
-    InternetCloseHandle(find);
+    }
 }
 } // namespace
 

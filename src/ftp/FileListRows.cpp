@@ -10,8 +10,8 @@
 
 namespace {
 
-// Both halves of a find record's size at INVALID_FILE_SIZE: the server gave no usable size.
-constexpr quint64 kUnknownListedSize = (quint64{INVALID_FILE_SIZE} << 32) | INVALID_FILE_SIZE;
+// Every bit set: the listing gave no size a file can have.
+constexpr quint64 kUnknownListedSize = ~quint64{0};
 
 // 100-nanosecond ticks between 1601-01-01 (FILETIME's origin) and 1970-01-01.
 constexpr qint64 kTicksPerSecond = 10'000'000;
@@ -203,17 +203,20 @@ FileListRow FileListRowBuilder::buildRow(const QString& name, bool folder, quint
     return row;
 }
 
-FileListRow FileListRowBuilder::build(const WIN32_FIND_DATAA& entry)
+FileListRow FileListRowBuilder::build(const RemoteEntry& entry)
 {
-    // The name field need not be terminated when the server sent a 260-byte name.
-    const size_t length = strnlen(entry.cFileName, sizeof entry.cFileName);
-    const bool folder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    const quint64 size = (quint64{entry.nFileSizeHigh} << 32) | entry.nFileSizeLow;
-    const QByteArrayView bytes(entry.cFileName, static_cast<qsizetype>(length));
-    FileListRow row = buildRow(ServerNameText(bytes), folder, size, entry.ftLastWriteTime);
+    quint64 size = static_cast<quint64>(entry.size);
+    if (entry.size == kUnknownEntrySize)
+        size = kUnknownListedSize;
+    else if (entry.sizeBeyondRange != 0)
+        size = entry.sizeBeyondRange;
+    const auto ticks = static_cast<quint64>(entry.modifiedTime);
+    const FILETIME lastWrite{static_cast<DWORD>(ticks & 0xFFFFFFFFu),
+                             static_cast<DWORD>(ticks >> 32)};
+    FileListRow row = buildRow(entry.name, entry.isFolder, size, lastWrite);
     // A UTF-8 name comes back unchanged from its text; only other names keep their bytes,
     // which spares a listing of a million rows a second copy of every name.
-    if (!bytes.isValidUtf8())
-        row.nameBytes = bytes.toByteArray();
+    if (!entry.serverName.isValidUtf8())
+        row.nameBytes = entry.serverName;
     return row;
 }

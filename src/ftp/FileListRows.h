@@ -1,6 +1,7 @@
 #pragma once
 #include "ftp/FileListRow.h"
-#include "wininet.h"
+#include "remote/RemoteEntry.h"
+#include "windef.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -50,7 +51,7 @@ public:
     // A fixed offset and formats (tests, and callers that list many folders at once).
     FileListRowBuilder(int utcOffsetSeconds, const QString& dateFormat, const QString& timeFormat);
 
-    FileListRow build(const WIN32_FIND_DATAA& entry);
+    FileListRow build(const RemoteEntry& entry);
     FileListRow build(const QString& name, bool folder, qint64 size, const FILETIME& lastWrite);
 
     // The Modified text of a local time in seconds since the zero date-time.

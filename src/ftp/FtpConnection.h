@@ -3,6 +3,11 @@
 
 #include <QString>
 
+#include <memory>
+
+class FtpServerSession;
+class ServerSession;
+
 // The program's one FTP connection: the two internet handles and what the rest of the
 // program reads about them.
 struct TFtpConnection
@@ -19,6 +24,12 @@ struct TFtpConnection
     // fails after it in the same command is its consequence and not reported again. Cleared
     // by ConnectToSite.
     bool ConnectionLost = false;
+
+    // The session over ConnectionHandle: every remote operation goes through it.
+    ServerSession& session();
+
+private:
+    std::shared_ptr<FtpServerSession> m_session; // made for the handle it was first asked for
 };
 
 extern TFtpConnection FtpConnection;

@@ -5,6 +5,7 @@
 #include "ftp/FtpConnection.h"
 #include "ftp/RemoteHost.h"
 #include "ftp/RemoteListing.h"
+#include "remote/ServerSession.h"
 #include "transfer/OperationLock.h"
 #include "transfer/ProgressSink.h"
 #include "wininet.h"
@@ -27,11 +28,6 @@ bool serverRefused(const FtpFailure& failure)
     return failure.code == ERROR_INTERNET_EXTENDED_ERROR;
 }
 
-QByteArray entryName(const WIN32_FIND_DATAA& data)
-{
-    return QByteArray(data.cFileName, static_cast<qsizetype>(::strnlen(data.cFileName, MAX_PATH)));
-}
-
 std::optional<QByteArray> currentDirectory()
 {
     char buffer[4096] = {};
@@ -40,8 +36,6 @@ std::optional<QByteArray> currentDirectory()
         return std::nullopt;
     return QByteArray(buffer, static_cast<qsizetype>(::strnlen(buffer, sizeof buffer)));
 }
-
-using FindHandle = std::unique_ptr<void, decltype(&InternetCloseHandle)>;
 
 } // namespace
 
@@ -128,25 +122,16 @@ bool RemoteDeleter::deleteFolderAt(const QByteArray& name)
 
 bool RemoteDeleter::readEntries(std::vector<Entry>& entries)
 {
-    WIN32_FIND_DATAA data{};
-    const FindHandle find(FtpFindFirstFileA(connection(), nullptr, &data, kTreeListingFlags, 0),
-                          &InternetCloseHandle);
-    if (!find) {
-        if (GetLastError() == ERROR_NO_MORE_FILES)
-            return true; // an empty folder
-        noteFailure();
-        return false;
-    }
-    do {
-        Entry entry{entryName(data), (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
-                    IsListedLink(data)};
-        // "." and ".." name this folder and its parent: entering either would delete far
-        // more than the folder the user chose.
-        if (entry.name != "." && entry.name != "..")
-            entries.push_back(std::move(entry));
-        data = WIN32_FIND_DATAA{};
-    } while (InternetFindNextFileA(find.get(), &data));
-    if (GetLastError() == ERROR_NO_MORE_FILES)
+    ServerSession& session = FtpConnection.session();
+    RemoteListing listing;
+    const RemoteResult listed =
+        session.list(session.knownFolder(), listing, ListPurpose::Walk, [&](RemoteEntry&& entry) {
+            // "." and ".." name this folder and its parent: entering either would delete far
+            // more than the folder the user chose.
+            if (entry.serverName != "." && entry.serverName != "..")
+                entries.push_back(Entry{std::move(entry.serverName), entry.isFolder, entry.isLink});
+        });
+    if (listed)
         return true;
     // A listing cut short is no basis for deleting: the folder stays as it is.
     noteFailure();

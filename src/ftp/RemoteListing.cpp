@@ -8,16 +8,15 @@
 #include "ftp/RemoteHost.h"
 #include "ftp/RemoteSession.h"
 #include "ftp/SortState.h"
+#include "remote/ServerSession.h"
 #include "transfer/CancelFlag.h"
 #include "transfer/ProgressSink.h"
-#include "wininet.h"
 
 #include <QElapsedTimer>
 #include <QScopeGuard>
 
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -32,46 +31,31 @@ constexpr qint64 kPumpIntervalMs = 10;
 // short listings keep their plain message, a slow or stuck server can be walked away from.
 constexpr qint64 kOfferCancelAfterMs = 2000;
 
-// Closes the enumeration on every path out of the loop.
-class FindHandle
-{
-public:
-    explicit FindHandle(HINTERNET handle) : m_handle(handle) {}
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-    ~FindHandle()
-    {
-        if (m_handle)
-            InternetCloseHandle(m_handle);
-    }
-    HINTERNET get() const { return m_handle; }
-
-private:
-    HINTERNET m_handle;
-};
-
 const QString kListingFailed = QStringLiteral("FTP Directory Listing Failed.");
 
-// The service reads the whole listing before FtpFindFirstFileA returns, which takes seconds
-// for a large folder on a slow server. The call runs on a helper thread while this thread
-// keeps the window painted; clicks and keys wait until the call is back, so no command can
-// touch the connection while the helper uses it. Only the progress dialog's Cancel, once
-// offered, takes input: it makes the service end the listing on the helper's behalf. A
-// failure is taken on the helper thread, whose last error it is.
-HINTERNET findFirstWhilePainting(RemoteHost& host, WIN32_FIND_DATAA& entry, FtpFailure& failure)
+// The service reads the whole listing before its first entry comes, which takes seconds for a
+// large folder on a slow server. The listing runs on a helper thread, which builds the rows
+// too, while this thread keeps the window painted; clicks and keys wait until the listing is
+// back, so no command can touch the connection while the helper uses it. Only the progress
+// dialog's Cancel, once offered, takes input: it ends the listing on the helper's behalf.
+// A failed listing is not an empty folder: the user must not take a missing listing for a
+// folder with nothing in it.
+RemoteResult readEntries(RemoteHost& host, std::vector<FileListRow>& rows)
 {
-    const HINTERNET connection = FtpConnection.ConnectionHandle;
+    ServerSession& session = FtpConnection.session();
     std::mutex mutex;
     std::condition_variable finished;
     bool done = false;
-    HINTERNET find = nullptr;
+    RemoteResult result;
     std::thread helper([&] {
-        const HINTERNET result =
-            FtpFindFirstFileA(connection, nullptr, &entry, INTERNET_FLAG_RELOAD, 0);
-        if (!result)
-            failure = LastFtpFailure();
+        FileListRowBuilder builder;
+        RemoteListing listing;
+        // No entry is skipped, "." and ".." included when the server lists them.
+        const RemoteResult listed =
+            session.list(session.knownFolder(), listing, ListPurpose::Show,
+                         [&](RemoteEntry&& entry) { rows.push_back(builder.build(entry)); });
         const std::lock_guard lock(mutex);
-        find = result;
+        result = listed;
         done = true;
         finished.notify_one();
     });
@@ -93,51 +77,26 @@ HINTERNET findFirstWhilePainting(RemoteHost& host, WIN32_FIND_DATAA& entry, FtpF
         // Asked again on every round: a request that came before the listing started
         // reading is ignored by the service.
         if (cancelOffered && CancelRequested)
-            FtpCancelPendingCall(connection);
+            session.cancel();
         lock.lock();
     }
     lock.unlock();
     helper.join();
-    return find;
-}
-
-// The entries of the current remote directory; false when the enumeration ended with
-// anything but "no more files", `failure` then saying why. A failed listing is not an empty
-// folder: the user must not take a missing listing for a folder with nothing in it.
-bool readEntries(RemoteHost& host, std::vector<FileListRow>& rows, FtpFailure& failure)
-{
-    FileListRowBuilder builder;
-    WIN32_FIND_DATAA entry{};
-    const FindHandle find(findFirstWhilePainting(host, entry, failure));
-    if (!find.get())
-        return failure.code == ERROR_NO_MORE_FILES;
-    QElapsedTimer sincePump;
-    sincePump.start();
-    // No entry is skipped, "." and ".." included when the server lists them.
-    do {
-        rows.push_back(builder.build(entry));
-        std::memset(&entry, 0, sizeof entry);
-        if (sincePump.elapsed() >= kPumpIntervalMs) {
-            host.processEvents(true);
-            sincePump.restart();
-        }
-    } while (InternetFindNextFileA(find.get(), &entry));
-    failure = LastFtpFailure();
-    return failure.code == ERROR_NO_MORE_FILES;
+    return result;
 }
 
 // The directory part of the header. A server that cannot say where we are leaves it empty;
 // one that is gone is reported, as no later command could reach it either.
 QString currentDirectory(RemoteHost& host)
 {
-    char buffer[512] = {};
-    DWORD length = sizeof buffer;
-    if (!FtpGetCurrentDirectoryA(FtpConnection.ConnectionHandle, buffer, &length)) {
-        if (IsConnectionLost(GetLastError()))
-            ReportFtpError(host, kListingFailed);
+    QByteArray path;
+    const RemoteResult asked = FtpConnection.session().currentFolder(path);
+    if (!asked) {
+        if (asked.failure == RemoteFailure::ConnectionLost)
+            ReportFtpError(host, kListingFailed, FtpFailure{asked.code, asked.reply});
         return {};
     }
-    return ServerNameText(QByteArrayView(buffer, qstrnlen(buffer, sizeof buffer)));
+    return ServerNameText(path);
 }
 
 } // namespace
@@ -159,10 +118,10 @@ void ListRemoteFiles(RemoteHost& host)
     FileListModel& list = host.remoteFiles();
     ClearFileList(list);
     std::vector<FileListRow> rows;
-    FtpFailure failure;
     // A listing the user cancelled shows no rows and no box: stopping it was asked for.
-    const bool failed =
-        !readEntries(host, rows, failure) && failure.code != ERROR_INTERNET_OPERATION_CANCELLED;
+    const RemoteResult listed = readEntries(host, rows);
+    const bool failed = !listed && listed.failure != RemoteFailure::Cancelled;
+    const FtpFailure failure{listed.code, listed.reply};
     if (failed && IsConnectionLost(failure.code)) {
         ReportFtpError(host, kListingFailed, failure);
         return; // the connection is gone: list and header were cleared with it

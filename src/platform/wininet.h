@@ -154,6 +154,11 @@ BOOL FtpCancelPendingCall(HINTERNET hConnect);
 // entry nor a header or total line ("total 12"). Whatever they named is missing from the
 // entries handed out, so no name may be taken as free in that folder while this is not 0.
 BOOL FtpGetListingUnknownLines(HINTERNET hConnect, LPDWORD lpdwLines);
+// Ours: what the server of hConnect said it can do in its FEAT reply (RFC 2389), as
+// FTP_FEATURE_* bits.
+inline constexpr DWORD FTP_FEATURE_RESTART = 0x1; // "REST STREAM": transfers may start midway
+inline constexpr DWORD FTP_FEATURE_MLSD = 0x2;    // machine-readable listings
+BOOL FtpGetServerFeatures(HINTERNET hConnect, LPDWORD lpdwFeatures);
 BOOL FtpCreateDirectoryA(HINTERNET hConnect, LPCSTR lpszDirectory);
 BOOL FtpRemoveDirectoryA(HINTERNET hConnect, LPCSTR lpszDirectory);
 BOOL FtpDeleteFileA(HINTERNET hConnect, LPCSTR lpszFileName);
@@ -195,6 +200,10 @@ BOOL InternetWriteFile(HINTERNET hFile, LPCVOID lpBuffer, DWORD dwNumberOfBytesT
 BOOL FtpAbortFile(HINTERNET hFile);
 // The last reply text the server sent; lpdwError receives its reply code.
 BOOL InternetGetLastResponseInfoA(LPDWORD lpdwError, LPSTR lpszBuffer, LPDWORD lpdwBufferLength);
+// Ours: the same for one connection, whatever other connections of the process received since.
+// Read it on the thread that made the failed call (or after that thread was joined).
+BOOL FtpGetLastResponseInfoA(HINTERNET hConnect, LPDWORD lpdwError, LPSTR lpszBuffer,
+                             LPDWORD lpdwBufferLength);
 
 // Sets a time-out option (see INTERNET_OPTION_*); hInternet may be NULL.
 BOOL InternetSetOptionA(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer, DWORD dwBufferLength);

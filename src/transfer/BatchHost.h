@@ -34,6 +34,7 @@ public:
     FixedFolderHost(BatchHost& outer, QString folder) : m_outer(outer), m_folder(std::move(folder))
     {}
     HINTERNET connectionHandle() const override { return m_outer.connectionHandle(); }
+    ServerSession& session() override { return m_outer.session(); }
     bool lowerCaseUpload() const override { return m_outer.lowerCaseUpload(); }
     QString localFolder() const override { return m_folder; }
     ProgressSink& progress() override { return m_outer.progress(); }

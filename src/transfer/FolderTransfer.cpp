@@ -4,6 +4,7 @@
 #include "ftp/RemoteTreeWalk.h"
 #include "local/FileSystemError.h"
 #include "local/PosixDir.h"
+#include "remote/ServerSession.h"
 #include "transfer/BatchHost.h"
 #include "transfer/CancelFlag.h"
 #include "transfer/LocalFile.h"
@@ -191,7 +192,7 @@ bool UploadFolderContents(BatchHost& host, const LocalDirectory& folder, FolderU
         return false;
     }
     RemoteFolderNames names =
-        created ? RemoteFolderNames::emptyFolder() : RemoteFolderNames(host.connectionHandle());
+        created ? RemoteFolderNames::emptyFolder() : RemoteFolderNames(&host.session());
     RemoteFolderFiles files(names);
     LocalFolderReader reader(folder);
     bool result = true;
@@ -219,40 +220,6 @@ bool UploadFolderContents(BatchHost& host, const LocalDirectory& folder, FolderU
         host.progress().SetProgressPosition(0);
     }
     return result;
-}
-
-// The remote find handle, closed on every path before any file of the folder is opened
-// (the connection carries one open remote item at a time).
-class RemoteFind
-{
-public:
-    explicit RemoteFind(HINTERNET handle) : m_handle(handle) {}
-    ~RemoteFind()
-    {
-        if (m_handle)
-            InternetCloseHandle(m_handle);
-    }
-    RemoteFind(const RemoteFind&) = delete;
-    RemoteFind& operator=(const RemoteFind&) = delete;
-    HINTERNET get() const { return m_handle; }
-
-private:
-    HINTERNET m_handle;
-};
-
-RemoteEntry EntryFrom(const WIN32_FIND_DATAA& data)
-{
-    RemoteEntry entry;
-    entry.serverName = QByteArray(data.cFileName, qsizetype(::strnlen(data.cFileName, MAX_PATH)));
-    entry.name = ServerNameText(entry.serverName);
-    entry.isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    entry.isLink = IsListedLink(data);
-    entry.size = static_cast<qint64>((quint64(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
-    // As a listing row keeps it, so a file fetched from either compares alike.
-    if (data.nFileSizeHigh == INVALID_FILE_SIZE && data.nFileSizeLow == INVALID_FILE_SIZE)
-        entry.size = kUnknownRowSize;
-    entry.modifiedTime = FileTimeTicks(data.ftLastWriteTime);
-    return entry;
 }
 
 // What one folder download carries from folder to folder: the user's answer to the question
@@ -320,7 +287,7 @@ bool DownloadFolderContents(BatchHost& host, const LocalDirectory& parent,
         return false;
     }
     std::vector<RemoteEntry> entries;
-    if (!ListRemoteEntries(host, entries, kDownloadFolderFailed, kTreeListingFlags))
+    if (!ListRemoteEntries(host, entries, kDownloadFolderFailed, ListPurpose::Walk))
         return false;
     FixedFolderHost inner(host, folder->path());
     const PartialDownloadNames partials(*folder);
@@ -387,23 +354,17 @@ FolderOutcome DownloadFolder(BatchHost& host, const QByteArray& remoteName,
 }
 
 bool ListRemoteEntries(BatchHost& host, std::vector<RemoteEntry>& entries,
-                       const QString& failureMessage, DWORD flags)
+                       const QString& failureMessage, ListPurpose purpose)
 {
-    entries.clear();
-    WIN32_FIND_DATAA data{};
-    RemoteFind find(FtpFindFirstFileA(host.connectionHandle(), nullptr, &data, flags, 0));
-    if (!find.get()) {
-        if (GetLastError() == ERROR_NO_MORE_FILES)
-            return true;
+    ServerSession& session = host.session();
+    RemoteListing listing;
+    // Read whole before any file of the folder is opened: the connection carries one open
+    // remote item at a time.
+    if (!session.list(session.knownFolder(), listing, purpose)) {
+        entries.clear();
         host.reportFtpError(failureMessage);
         return false;
     }
-    do {
-        entries.push_back(EntryFrom(data));
-    } while (InternetFindNextFileA(find.get(), &data));
-    if (GetLastError() != ERROR_NO_MORE_FILES) {
-        host.reportFtpError(failureMessage);
-        return false;
-    }
+    entries = std::move(listing.entries);
     return true;
 }

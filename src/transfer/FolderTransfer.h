@@ -3,7 +3,7 @@
 #include <QString>
 #include <QtGlobal>
 
-#include "wininet.h"
+#include "remote/ServerSession.h"
 
 #include <vector>
 
@@ -41,18 +41,7 @@ FolderOutcome UploadFolder(BatchHost& host, const QString& folderPath,
 FolderOutcome DownloadFolder(BatchHost& host, const QByteArray& remoteName,
                              ExistingTargets* targets = nullptr);
 
-// One entry of the current remote directory.
-struct RemoteEntry
-{
-    QString name;          // as shown, and as a download names it locally
-    QByteArray serverName; // exactly as listed: what every command about it sends
-    bool isFolder = false;
-    bool isLink = false; // a link to a folder, or nothing proven to be a folder: never entered
-    qint64 size = 0;
-    qint64 modifiedTime = 0; // the listed time as a row keeps it (FileListRow::modifiedTime)
-};
-
 // Reads the whole current remote directory. False (after reporting `failureMessage`) when
-// the listing failed; an empty directory is a success. `flags`: as FtpFindFirstFileA's.
+// the listing failed; an empty directory is a success.
 bool ListRemoteEntries(BatchHost& host, std::vector<RemoteEntry>& entries,
-                       const QString& failureMessage, DWORD flags = INTERNET_FLAG_RELOAD);
+                       const QString& failureMessage, ListPurpose purpose = ListPurpose::Show);

@@ -2,6 +2,7 @@
 
 #include "ftp/FileListRows.h"
 #include "local/FileSystemError.h"
+#include "remote/ServerSession.h"
 #include "transfer/CancelFlag.h"
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferHost.h"
@@ -157,8 +158,8 @@ bool UploadReplacing(TransferHost& host, LocalFileReader& source, const QByteArr
     return PutCopyInPlace(host, source, temporaryName, targetName, transferType);
 }
 
-RemoteFolderNames::RemoteFolderNames(HINTERNET connection)
-    : m_connection(connection), m_state(State::NotRead)
+RemoteFolderNames::RemoteFolderNames(ServerSession* session)
+    : m_session(session), m_state(State::NotRead)
 {}
 
 RemoteFolderNames RemoteFolderNames::emptyFolder()
@@ -184,14 +185,13 @@ void RemoteFolderNames::add(const QByteArray& name)
     m_names.insert(FoldedName(name));
 }
 
-std::optional<QByteArray> RemoteFolderNames::directory(HINTERNET connection)
+std::optional<QByteArray> RemoteFolderNames::directory(ServerSession& session)
 {
     if (!m_directory) {
         const DWORD error = GetLastError();
-        char buffer[1024] = {};
-        DWORD length = sizeof buffer;
-        if (FtpGetCurrentDirectoryA(connection, buffer, &length))
-            m_directory.emplace(QByteArray(buffer, qsizetype(::strnlen(buffer, sizeof buffer))));
+        QByteArray path;
+        if (session.currentFolder(path))
+            m_directory.emplace(path);
         else
             m_directory.emplace(std::nullopt);
         SetLastError(error);
@@ -199,34 +199,17 @@ std::optional<QByteArray> RemoteFolderNames::directory(HINTERNET connection)
     return *m_directory;
 }
 
-namespace {
-// A listing with lines that were not understood (a form we do not know, an error text in
-// place of an entry) may lack any name at all, so it proves no name free.
-bool ListingMayMissNames(HINTERNET connection)
-{
-    DWORD lines = 0;
-    return !FtpGetListingUnknownLines(connection, &lines) || lines != 0;
-}
-} // namespace
-
 void RemoteFolderNames::read()
 {
     m_state = State::Unknown;
     const DWORD error = GetLastError();
-    WIN32_FIND_DATAA data{};
-    HINTERNET find = FtpFindFirstFileA(m_connection, nullptr, &data, INTERNET_FLAG_RELOAD, 0);
-    if (!find) {
-        if (GetLastError() == ERROR_NO_MORE_FILES && !ListingMayMissNames(m_connection))
-            m_state = State::Known;
-        SetLastError(error);
-        return;
-    }
-    do {
-        m_names.insert(
-            FoldedName(QByteArray(data.cFileName, qsizetype(::strnlen(data.cFileName, MAX_PATH)))));
-    } while (InternetFindNextFileA(find, &data));
-    if (GetLastError() == ERROR_NO_MORE_FILES && !ListingMayMissNames(m_connection))
+    RemoteListing listing;
+    const RemoteResult listed =
+        m_session->list(m_session->knownFolder(), listing, ListPurpose::Show,
+                        [&](RemoteEntry&& entry) { m_names.insert(FoldedName(entry.serverName)); });
+    // A listing with lines that were not understood (a form we do not know, an error text in
+    // place of an entry) may lack any name at all, so it proves no name free.
+    if (listed && listing.unknownLines == 0)
         m_state = State::Known;
-    InternetCloseHandle(find);
     SetLastError(error);
 }

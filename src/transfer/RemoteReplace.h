@@ -8,6 +8,7 @@
 
 #include <optional>
 
+class ServerSession;
 class TransferHost;
 
 // Putting a file on the server without risking what stands under its name: the new data goes
@@ -56,8 +57,8 @@ void RemovePartialCopy(TransferHost& host, const QByteArray& temporaryName);
 class RemoteFolderNames
 {
 public:
-    // The current remote directory of `connection`, listed when first asked.
-    explicit RemoteFolderNames(HINTERNET connection);
+    // The current remote directory of `session`, listed when first asked.
+    explicit RemoteFolderNames(ServerSession* session);
     // A folder that was just created: nothing in it can be lost.
     static RemoteFolderNames emptyFolder();
 
@@ -70,13 +71,13 @@ public:
     void add(const QByteArray& name);
     // The remote directory's path as the server names it (PWD), asked once; nothing when
     // the server would not say.
-    std::optional<QByteArray> directory(HINTERNET connection);
+    std::optional<QByteArray> directory(ServerSession& session);
 
 private:
     enum class State { NotRead, Known, Unknown };
     void read();
 
-    HINTERNET m_connection;
+    ServerSession* m_session;
     State m_state;
     QSet<QByteArray> m_names;                             // the server's bytes, ASCII lower-cased
     std::optional<std::optional<QByteArray>> m_directory; // outer: asked yet

@@ -9,6 +9,7 @@
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferNames.h"
 #include "transfer/UnfinishedUploads.h"
+#include "transfer/UploadFile.h"
 #include "transfer/UploadResume.h"
 
 #include <QDateTime>
@@ -108,7 +109,7 @@ bool EarlierUploadAsks(BatchHost& host, RemoteFolderFiles& files, const LocalFil
     const QByteArray server = host.serverIdentity();
     if (!store || server.isEmpty() || source.size() < kResumableUploadMin)
         return false;
-    const std::optional<QByteArray> folder = files.names().directory(host.connectionHandle());
+    const std::optional<QByteArray> folder = files.names().directory(host.session());
     if (!folder)
         return false;
     const std::optional<UnfinishedUpload> earlier = store->find(server, *folder, remoteName);
@@ -306,7 +307,7 @@ bool UploadFileAsked(BatchHost& host, const LocalSource& localFile, DWORD transf
     if (EarlierUploadAsks(host, files, source, localFile.path(), remoteText.toUtf8()))
         return UploadFile(host, localFile, transferType, files.names());
     const qint64 localMinutes = LocalMinutes(source.modifiedNs() / kNanosecondsPerSecond);
-    const std::optional<QByteArray> directory = files.names().directory(host.connectionHandle());
+    const std::optional<QByteArray> directory = files.names().directory(host.session());
     const QString place =
         directory ? QStringLiteral("\"%1\" on the server").arg(QString::fromUtf8(*directory))
                   : QStringLiteral("the server's current folder");

@@ -66,7 +66,7 @@ void UploadSelection(BatchHost& commandHost, RowSelection& localRows)
         return;
     }
     RunBatch(commandHost, [&](BatchHost& host) {
-        RemoteFolderNames names(host.connectionHandle());
+        RemoteFolderNames names(&host.session());
         RemoteFolderFiles files(names);
         ExistingTargets targets;
         for (int row = localRows.nextSelected(-1); row >= 0 && BatchGoesOn(host);
@@ -134,7 +134,7 @@ void UploadDroppedItems(BatchHost& commandHost, const QStringList& paths)
     if (OperationRunning() || paths.isEmpty())
         return;
     RunBatch(commandHost, [&](BatchHost& host) {
-        RemoteFolderNames names(host.connectionHandle());
+        RemoteFolderNames names(&host.session());
         RemoteFolderFiles files(names);
         ExistingTargets targets;
         for (const QString& path : paths) {

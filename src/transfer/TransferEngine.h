@@ -7,12 +7,11 @@
 #include <QtGlobal>
 
 class PartialDownloadNames;
-class RemoteFolderNames;
 class TransferHost;
 struct RemoteStamp;
 
-// The single-file engine: every file the program moves goes through UploadFile or
-// DownloadFile, in 4,096-byte blocks with one progress update per block, stopping before
+// The single-file engine: every file the program moves goes through UploadFile (UploadFile.h)
+// or DownloadFile, in 4,096-byte blocks with one progress update per block, stopping before
 // the next block once CancelRequested is set. Both return false only for a failure the user
 // has been told about; a cancelled transfer returns true with CancelRequested still set.
 // Local file-system failures throw FileSystemError after every handle has been closed.
@@ -21,18 +20,6 @@ inline constexpr qsizetype kTransferBlockBytes = 4096;
 
 // The local time of day at which the running transfer started, as a fraction of a day.
 extern double TransferStartTime;
-
-// Sends the local file into the current remote directory under its file-name part
-// (lower-cased when the host asks for it). True only when the server confirmed the stored
-// file, or when the upload was cancelled (or never started because Cancel was already set).
-// The data goes to a temporary name and takes the file's name only once the server confirmed
-// it whole (UploadReplacing), so a cancelled or failed upload never leaves part of a file
-// under the real name. `names` knows the current remote directory (its path, for the record of
-// stopped uploads). A large file whose upload stops early can be resumed later where the host
-// remembers stopped uploads (UploadResumably).
-bool UploadFile(TransferHost& host, const LocalSource& localFile, DWORD transferType);
-bool UploadFile(TransferHost& host, const LocalSource& localFile, DWORD transferType,
-                RemoteFolderNames& names);
 
 enum class UploadOutcome {
     Stored,       // the server confirmed the whole file

@@ -4,7 +4,11 @@
 #include <QByteArray>
 #include <QString>
 
+#include <memory>
+
+class FtpServerSession;
 class ProgressSink;
+class ServerSession;
 class UnfinishedUploads;
 
 // The answers to the question whether to continue an earlier download.
@@ -19,6 +23,9 @@ public:
     virtual ~TransferHost() = default;
 
     virtual HINTERNET connectionHandle() const = 0;
+    // The session every call on the server goes through; by default one over
+    // connectionHandle(), made when first asked for that handle.
+    virtual ServerSession& session();
     virtual bool lowerCaseUpload() const = 0;
     // The current local folder: the folder every download is written into.
     virtual QString localFolder() const = 0;
@@ -46,4 +53,7 @@ public:
         (void)text;
         return false;
     }
+
+private:
+    std::shared_ptr<FtpServerSession> m_session;
 };

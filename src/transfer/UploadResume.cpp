@@ -158,7 +158,7 @@ std::optional<bool> UploadResumably(TransferHost& host, RemoteFolderNames& names
     const QByteArray server = host.serverIdentity();
     if (!store || server.isEmpty() || source.size() < kResumableUploadMin)
         return std::nullopt;
-    const std::optional<QByteArray> folder = names.directory(host.connectionHandle());
+    const std::optional<QByteArray> folder = names.directory(host.session());
     if (!folder)
         return std::nullopt;
     const UploadPlace place{*store, server, *folder, targetName};

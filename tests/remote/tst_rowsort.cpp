@@ -1,6 +1,7 @@
 #include "ftp/FileListModel.h"
 #include "ftp/FileListRows.h"
 #include "ftp/RemoteFilesCompare.h"
+#include "remote/FtpServerSession.h"
 
 #include <QItemSelectionModel>
 #include <QLocale>
@@ -279,7 +280,7 @@ void TestRowSort::unknownSizeAndDateShowEmptyAndSortFirst()
         data.nFileSizeLow = entry.low;
         data.ftLastWriteTime = entry.written;
         std::strcpy(data.cFileName, entry.name);
-        rows.push_back(builder.build(data));
+        rows.push_back(builder.build(FtpListedEntry(data)));
     }
     QCOMPARE(rows[1].sizeText(), QStringLiteral("?"));
     QVERIFY(!rows[1].isFolder());
@@ -422,7 +423,7 @@ void TestRowSort::rowFromFindData()
     std::strcpy(entry.cFileName, "entry");
     entry.ftLastWriteTime = fileTimeOf(QDateTime({2021, 1, 2}, {3, 4, 5}, Qt::UTC));
     FileListRowBuilder builder(0, QStringLiteral("yyyy-MM-dd"), QStringLiteral("HH:mm"));
-    const FileListRow row = builder.build(entry);
+    const FileListRow row = builder.build(FtpListedEntry(entry));
     QCOMPARE(row.name, QStringLiteral("entry"));
     QCOMPARE(row.sizeText(), sizeText);
     QCOMPARE(row.size, size);
@@ -438,11 +439,11 @@ void TestRowSort::nameFieldIsBounded()
     // A full name field with no terminator must not run into the fields after it.
     std::memset(entry.cFileName, 'n', sizeof entry.cFileName);
     std::memset(entry.cAlternateFileName, 'X', sizeof entry.cAlternateFileName);
-    QCOMPARE(builder.build(entry).name, QString(MAX_PATH, QLatin1Char('n')));
+    QCOMPARE(builder.build(FtpListedEntry(entry)).name, QString(MAX_PATH, QLatin1Char('n')));
     std::strcpy(entry.cFileName, "cut");
-    QCOMPARE(builder.build(entry).name, QStringLiteral("cut"));
+    QCOMPARE(builder.build(FtpListedEntry(entry)).name, QStringLiteral("cut"));
     std::strcpy(entry.cFileName, "caf\xc3\xa9 menu.txt");
-    QCOMPARE(builder.build(entry).name, QString::fromUtf8("caf\xc3\xa9 menu.txt"));
+    QCOMPARE(builder.build(FtpListedEntry(entry)).name, QString::fromUtf8("caf\xc3\xa9 menu.txt"));
 }
 
 void TestRowSort::modifiedText_data()

@@ -11,6 +11,7 @@
 #include "sites/ProfileStore.h"
 #include "transfer/ResumeData.h"
 #include "transfer/TransferEngine.h"
+#include "transfer/UploadFile.h"
 #include "wininet/InternetTimeouts.h"
 
 #include <QDateTime>

@@ -4,6 +4,7 @@
 #include "transfer/ResumeData.h"
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferNames.h"
+#include "transfer/UploadFile.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

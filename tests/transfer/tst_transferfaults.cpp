@@ -7,6 +7,7 @@
 #include "transfer/TransferBatch.h"
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferNames.h"
+#include "transfer/UploadFile.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -403,7 +404,7 @@ void TransferFaultsTest::namesInAListingNotUnderstoodMayAllExist()
     if (mlsd)
         script["features"] = QJsonArray{"MLST type*;size*;modify*;"};
     QVERIFY(startServer(script));
-    RemoteFolderNames names(m_connection.connection);
+    RemoteFolderNames names(&m_host.session());
     QVERIFY(names.mayExist(listed));
     QCOMPARE(names.mayExist("new.bin"), anyName);
 }

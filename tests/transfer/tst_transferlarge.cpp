@@ -1,6 +1,7 @@
 #include "TransferTestHost.h"
 
 #include "transfer/TransferEngine.h"
+#include "transfer/UploadFile.h"
 
 #include <QElapsedTimer>
 

@@ -10,6 +10,7 @@
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferNames.h"
 #include "transfer/UnfinishedUploads.h"
+#include "transfer/UploadFile.h"
 
 #include <QDateTime>
 #include <QJsonArray>

@@ -130,7 +130,7 @@ DWORD ControlChannel::readReply(FtpReply& reply, const Deadline& deadline)
         case ReplyAssembler::Step::More:
             break;
         case ReplyAssembler::Step::Done:
-            rememberResponse(reply);
+            remember(reply);
             return ERROR_SUCCESS;
         case ReplyAssembler::Step::Malformed:
             return ERROR_INTERNET_CONNECTION_ABORTED;

@@ -34,8 +34,10 @@ private:
     FtpReply& m_reply;
 };
 
-// The last reply received, for InternetGetLastResponseInfoA. One for the whole process: a
-// listing runs on a helper thread while the caller waits, and the caller asks afterwards.
+// The last reply received by any connection, for InternetGetLastResponseInfoA. One for the
+// whole process: a listing runs on a helper thread while the caller waits, and the caller asks
+// afterwards. Each control channel also keeps its own (ControlChannel::lastReply), which is
+// what a program with more than one connection must read.
 void rememberResponse(const FtpReply& reply);
 FtpReply lastResponse();
 
@@ -59,6 +61,17 @@ public:
     // came over the encrypted connection.
     DWORD startTls(std::shared_ptr<TlsContext> context);
 
+    // The last reply this connection received, or what the session put in its place (the
+    // refusal a clean-up command must not hide). Read by the thread that made the call, or
+    // after it was joined.
+    const FtpReply& lastReply() const { return m_lastReply; }
+    // Keeps `reply` as this connection's last reply and as the process's.
+    void remember(const FtpReply& reply)
+    {
+        m_lastReply = reply;
+        rememberResponse(reply);
+    }
+
     const SocketAddress& peer() const { return m_peer; }
     const Socket& socket() const { return m_socket; }
 
@@ -70,6 +83,7 @@ private:
     const CancelSignal* m_cancel = nullptr;
     std::string m_input; // received, not yet consumed
     std::size_t m_consumed = 0;
+    FtpReply m_lastReply;
 };
 
 // Reads the reply code of a line ("227 Entering...", "211-Features"): the code, or 0.

@@ -183,7 +183,7 @@ DWORD FtpSession::startTransfer(std::string_view command, char type, DataConnect
         if (restartAt > 0) {
             const FtpReply refusal = reply;
             exchange("REST 0", reply);
-            rememberResponse(refusal);
+            m_control.remember(refusal);
         }
         return ERROR_INTERNET_EXTENDED_ERROR;
     }
@@ -201,7 +201,7 @@ DWORD FtpSession::startTransfer(std::string_view command, char type, DataConnect
             const FtpReply reason = lastResponse();
             data.socket.close();
             finishTransfer(data, true); // the server's answer to the lost data connection
-            rememberResponse(reason);
+            m_control.remember(reason);
             return error;
         }
     }

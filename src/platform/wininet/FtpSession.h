@@ -67,6 +67,8 @@ public:
     bool isSecure() const { return m_tls != nullptr; }
     bool protectsData() const { return m_protectData; }
     DWORD tlsProtocol() const;
+    // This connection's own last reply (see ControlChannel::lastReply).
+    const FtpReply& lastReply() const { return m_control.lastReply(); }
 
     DWORD currentDirectory(std::string& path);
     DWORD changeDirectory(std::string_view path);

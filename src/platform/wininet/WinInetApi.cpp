@@ -236,6 +236,19 @@ BOOL FtpGetListingUnknownLines(HINTERNET hConnect, LPDWORD lpdwLines)
     return succeed();
 }
 
+BOOL FtpGetServerFeatures(HINTERNET hConnect, LPDWORD lpdwFeatures)
+{
+    const auto connection = findHandleAs<FtpConnection>(hConnect, HandleKind::Connect);
+    if (!connection)
+        return fail(ERROR_INVALID_HANDLE);
+    if (lpdwFeatures == nullptr)
+        return fail(ERROR_INVALID_PARAMETER);
+    const auto& session = *connection->session();
+    *lpdwFeatures = (session.offersRestart() ? FTP_FEATURE_RESTART : 0) |
+                    (session.offersMlsd() ? FTP_FEATURE_MLSD : 0);
+    return succeed();
+}
+
 BOOL InternetFindNextFileA(HINTERNET hFind, LPVOID lpvFindData)
 {
     const auto find = findHandleAs<FtpFind>(hFind, HandleKind::Find);
@@ -292,7 +305,7 @@ HINTERNET FtpOpenFileAtA(HINTERNET hConnect, LPCSTR lpszFileName, DWORD dwAccess
             // A refusal of APPE itself means this server will not continue the copy (some
             // refuse it by policy: "451 Append/Restart not permitted"); only a reply about the
             // connection or the data channel leaves continuing for another time.
-            const int code = lastResponse().code;
+            const int code = session->lastReply().code;
             if (code >= 450 && code < 600 && code != 421 && code != 425 && code != 426)
                 error = ERROR_NOT_SUPPORTED;
         }
@@ -375,11 +388,9 @@ BOOL FtpAbortFile(HINTERNET hFile)
     return succeed();
 }
 
-BOOL InternetGetLastResponseInfoA(LPDWORD lpdwError, LPSTR lpszBuffer, LPDWORD lpdwBufferLength)
+namespace {
+BOOL copyReply(const FtpReply& reply, LPDWORD lpdwError, LPSTR lpszBuffer, LPDWORD lpdwBufferLength)
 {
-    if (lpdwError == nullptr || lpdwBufferLength == nullptr)
-        return fail(ERROR_INVALID_PARAMETER);
-    const FtpReply reply = lastResponse();
     *lpdwError = static_cast<DWORD>(reply.code);
     if (lpszBuffer == nullptr || reply.text.size() + 1 > *lpdwBufferLength) {
         *lpdwBufferLength = static_cast<DWORD>(reply.text.size() + 1);
@@ -388,4 +399,23 @@ BOOL InternetGetLastResponseInfoA(LPDWORD lpdwError, LPSTR lpszBuffer, LPDWORD l
     std::memcpy(lpszBuffer, reply.text.c_str(), reply.text.size() + 1);
     *lpdwBufferLength = static_cast<DWORD>(reply.text.size());
     return succeed();
+}
+} // namespace
+
+BOOL InternetGetLastResponseInfoA(LPDWORD lpdwError, LPSTR lpszBuffer, LPDWORD lpdwBufferLength)
+{
+    if (lpdwError == nullptr || lpdwBufferLength == nullptr)
+        return fail(ERROR_INVALID_PARAMETER);
+    return copyReply(lastResponse(), lpdwError, lpszBuffer, lpdwBufferLength);
+}
+
+BOOL FtpGetLastResponseInfoA(HINTERNET hConnect, LPDWORD lpdwError, LPSTR lpszBuffer,
+                             LPDWORD lpdwBufferLength)
+{
+    const auto connection = findHandleAs<FtpConnection>(hConnect, HandleKind::Connect);
+    if (!connection)
+        return fail(ERROR_INVALID_HANDLE);
+    if (lpdwError == nullptr || lpdwBufferLength == nullptr)
+        return fail(ERROR_INVALID_PARAMETER);
+    return copyReply(connection->session()->lastReply(), lpdwError, lpszBuffer, lpdwBufferLength);
 }

@@ -15,6 +15,11 @@ HINTERNET MainTransferHost::connectionHandle() const
     return FtpConnection.ConnectionHandle;
 }
 
+ServerSession& MainTransferHost::session()
+{
+    return FtpConnection.session();
+}
+
 bool MainTransferHost::lowerCaseUpload() const
 {
     return Settings.LowerCaseUpload;

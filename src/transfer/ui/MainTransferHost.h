@@ -14,6 +14,7 @@ public:
     explicit MainTransferHost(TfrmMain& form) : m_form(form) {}
 
     HINTERNET connectionHandle() const override;
+    ServerSession& session() override;
     bool lowerCaseUpload() const override;
     QString localFolder() const override;
     ProgressSink& progress() override;
