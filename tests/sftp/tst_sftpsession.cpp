@@ -1,13 +1,19 @@
 // The server session over SFTP against OpenSSH's sshd: what the core sees of every command.
 #include "SshServer.h"
 
+#include "ScriptedPrompter.h"
 #include "remote/SftpServerSession.h"
+#include "remote/SiteSession.h"
+#include "sites/ProfileStore.h"
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
+
+Q_DECLARE_METATYPE(RemoteFailure)
 
 namespace {
 
@@ -76,6 +82,30 @@ private:
         if (!session)
             qWarning("%s", qPrintable(why));
         return session;
+    }
+    // What ssh is told beyond the site: this test's known hosts and no user configuration.
+    sftp::ConnectOptions base(bool keyFile) const
+    {
+        sftp::ConnectOptions options;
+        options.configFile = "/dev/null";
+        options.askpassProgram = ZUL_SFTP_ASKPASS;
+        options.extraOptions = {"UserKnownHostsFile=" + knownHosts().toStdString(),
+                                "GlobalKnownHostsFile=/dev/null", "IdentityAgent=none"};
+        if (keyFile) {
+            options.keyFile = m_sshd.clientKey().toStdString();
+            options.extraOptions.push_back("IdentitiesOnly=yes");
+        } else {
+            options.extraOptions.push_back("PubkeyAuthentication=no");
+        }
+        return options;
+    }
+    QString knownHosts() const { return m_home.filePath(QStringLiteral("site_known_hosts")); }
+    static QString fingerprintOf(const QString& publicKey)
+    {
+        QProcess keygen;
+        keygen.start(QStringLiteral("ssh-keygen"), {"-l", "-f", publicKey});
+        keygen.waitForFinished(10000);
+        return QString::fromLatin1(keygen.readAllStandardOutput()).section(' ', 1, 1);
     }
     QString served(const QString& name) const { return m_served.filePath(name); }
     QByteArray remote(const QString& name) const
@@ -248,6 +278,111 @@ private Q_SLOTS:
             QVERIFY(stream->complete());
             QVERIFY(readFile(served("data")) == data);
         }
+    }
+
+    void siteLogOn_data()
+    {
+        QTest::addColumn<bool>("misbehaving"); // the password server, else sshd with a key
+        QTest::addColumn<QString>("knownKey"); // "", "host" or "other"
+        QTest::addColumn<QString>("protocol");
+        QTest::addColumn<QString>("stored"); // the profile's password
+        QTest::addColumn<int>("trust");      // the host-key box's answer; -1: no box
+        QTest::addColumn<QString>("asked");  // the password box's prompt; empty: none
+        QTest::addColumn<RemoteFailure>("failure");
+        QTest::addColumn<QString>("why");
+        using C = CertificateAnswer;
+        const auto none = RemoteFailure::None;
+        QTest::newRow("first contact shows type and fingerprint, trusted once")
+            << false << ""
+            << "sftp"
+            << "" << int(C::TrustOnce) << "" << none << "";
+        QTest::newRow("first contact refused: nothing sent")
+            << false << ""
+            << "sftp"
+            << "" << int(C::Refuse) << "" << RemoteFailure::Security
+            << "was not trusted, so nothing was sent";
+        QTest::newRow("changed key: a loud error naming the new fingerprint, no password")
+            << true << "other"
+            << "sftp"
+            << "secret" << -1 << "" << RemoteFailure::Security
+            << "WARNING: the host key of 127.0.0.1 has changed";
+        QTest::newRow("the stored password logs on unasked") << true << "host"
+                                                             << "sftp"
+                                                             << "secret" << -1 << "" << none << "";
+        QTest::newRow("a wrong stored password is asked again in plain words")
+            << true << "host"
+            << "sftp"
+            << "wrong" << -1 << "127.0.0.1 did not accept the password of tester." << none << "";
+        QTest::newRow("a protocol of a later version is never taken for FTP")
+            << true << "host"
+            << "ftp-over-quic"
+            << "secret" << -1 << "" << RemoteFailure::Other
+            << "which this version does not know; nothing was sent to 127.0.0.1";
+    }
+
+    void siteLogOn()
+    {
+        QFETCH(bool, misbehaving);
+        QFETCH(QString, knownKey);
+        QFETCH(QString, protocol);
+        QFETCH(QString, stored);
+        QFETCH(int, trust);
+        QFETCH(QString, asked);
+        QFETCH(RemoteFailure, failure);
+        QFETCH(QString, why);
+        SshServer fault;
+        if (misbehaving && !SshServer::unavailableReason(SshServer::Kind::Misbehaving).isEmpty())
+            QSKIP(qPrintable(SshServer::unavailableReason(SshServer::Kind::Misbehaving)));
+        if (misbehaving)
+            QVERIFY2(fault.start(SshServer::Kind::Misbehaving, m_served.path()),
+                     qPrintable(fault.errorText()));
+        const SshServer& server = misbehaving ? fault : m_sshd;
+        QFile::remove(knownHosts());
+        if (!knownKey.isEmpty()) {
+            QFile known(knownHosts());
+            QVERIFY(known.open(QIODevice::WriteOnly));
+            known.write(QStringLiteral("[127.0.0.1]:%1 ").arg(server.port()).toUtf8() +
+                        (knownKey == "host" ? server.hostKeyLine() : server.otherKeyLine()) + "\n");
+        }
+        // The profile as the program stores and reads it.
+        ProfileStore store(m_home.filePath(QStringLiteral("zulftp.ini")));
+        SiteProfile written;
+        written.siteName = QStringLiteral("Shell box");
+        written.host = QStringLiteral("127.0.0.1");
+        written.port = QString::number(server.port());
+        written.userID = server.user();
+        written.password = stored;
+        written.protocol = protocol;
+        QVERIFY(store.write(written));
+        const SiteProfile site = store.read(written.siteName);
+        QCOMPARE(site.protocol, protocol);
+        ScriptedPrompter prompter;
+        if (trust >= 0)
+            prompter.expectCertificate(false, CertificateAnswer(trust));
+        if (!asked.isEmpty())
+            prompter.expectPassword(asked, QStringLiteral("secret"));
+        RemoteResult result;
+        QString text;
+        const auto session = OpenSiteSession(site, prompter, result, text, base(!misbehaving));
+        QVERIFY(prompter.verifyDone());
+        QCOMPARE(result.failure, failure);
+        QCOMPARE(bool(session), failure == RemoteFailure::None);
+        QVERIFY2(text.contains(why), qPrintable(text));
+        const QString fingerprint = fingerprintOf(server.hostPublicKeyFile());
+        if (trust >= 0) {
+            QVERIFY(prompter.seen().constFirst().text.contains(fingerprint));
+            QVERIFY(prompter.seen().constFirst().text.contains(QStringLiteral("ED25519")));
+        }
+        if (knownKey == "other")
+            QVERIFY2(text.contains(fingerprint), qPrintable(text));
+        if (session) {
+            RemoteListing listing;
+            QVERIFY(session->list(server.serverPath(m_served.path()).toUtf8(), listing));
+        }
+        // Back to FTP, the profile keeps no protocol key an older version would not know.
+        written.protocol.clear();
+        QVERIFY(store.write(written));
+        QVERIFY(!readFile(store.filePath()).contains("Protocol"));
     }
 };
 
