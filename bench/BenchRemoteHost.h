@@ -1,6 +1,6 @@
 #pragma once
-#include "app/Prompter.h"
-#include "ftp/FileListModel.h"
+#include "common/FileListModel.h"
+#include "common/Prompter.h"
 #include "ftp/RemoteHost.h"
 #include "transfer/ui/MsgForm.h"
 

@@ -7,8 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 still_allowed=(
     src/editor/RemoteEdit.cpp
-    src/ftp/FileListRows.cpp
-    src/ftp/FileListRows.h
+    src/common/FileListRows.cpp
+    src/common/FileListRows.h
     src/ftp/FtpConnection.h
     src/ftp/FtpErrorText.cpp
     src/ftp/RemoteCommands.cpp
@@ -20,7 +20,6 @@ still_allowed=(
     src/ftp/SecureConnect.h
     src/transfer/BatchHost.h
     src/transfer/FolderTransfer.cpp
-    src/transfer/RemoteFile.h
     src/transfer/RemoteReplace.cpp
     src/transfer/RemoteReplace.h
     src/transfer/TransferBatch.cpp
@@ -32,7 +31,7 @@ still_allowed=(
 )
 pattern='#include "wininet.h"|\bHINTERNET\b|\bWIN32_FIND_DATAA\b|\bFILETIME\b'
 mapfile -t using < <(git ls-files -co --exclude-standard -- 'src/*.cpp' 'src/*.h' |
-    grep -v -e '^src/remote/' -e '^src/platform/' | xargs -r grep -lE "$pattern" | sort)
+    grep -v -e '^src/remote/' -e '^src/platform/' | xargs -r grep -lE "$pattern" | sort -u)
 status=0
 for file in "${using[@]}"; do
     if [[ ! " ${still_allowed[*]} " =~ " $file " ]]; then

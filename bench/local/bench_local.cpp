@@ -8,8 +8,8 @@
 #include "ScriptedPrompter.h"
 #include "app/ui/FTPMain.h"
 #include "app/ui/FileListView.h"
-#include "ftp/FileListModel.h"
-#include "ftp/SortState.h"
+#include "common/FileListModel.h"
+#include "common/SortState.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -10,8 +10,8 @@
 // Built with the program, never run by the tests; see bench/README.md.
 #include "../ProcessorTime.h"
 #include "FtpServerFixture.h"
+#include "common/CancelFlag.h"
 #include "transfer/BatchHost.h"
-#include "transfer/CancelFlag.h"
 #include "transfer/FolderTransfer.h"
 #include "transfer/ResumeData.h"
 #include "transfer/TransferEngine.h"

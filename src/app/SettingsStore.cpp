@@ -1,9 +1,9 @@
 #include "app/SettingsStore.h"
 
-#include "app/Prompter.h"
 #include "app/RegistryKey.h"
+#include "common/Prompter.h"
+#include "common/SortState.h"
 #include "datafolder.h"
-#include "ftp/SortState.h"
 
 #include <QDir>
 #include <QSet>

@@ -1,6 +1,6 @@
 #include "ftp/RemoteCommands.h"
 
-#include "ftp/FileListRows.h"
+#include "common/FileListRows.h"
 #include "ftp/FtpConnection.h"
 #include "ftp/RemoteListing.h"
 #include "ftp/RemoteSession.h"

@@ -1,13 +1,13 @@
 #include "ftp/RemoteDelete.h"
 
-#include "app/Prompter.h"
+#include "common/OperationLock.h"
+#include "common/ProgressSink.h"
+#include "common/Prompter.h"
 #include "ftp/DeleteQuestion.h"
 #include "ftp/FtpConnection.h"
 #include "ftp/RemoteHost.h"
 #include "ftp/RemoteListing.h"
 #include "remote/ServerSession.h"
-#include "transfer/OperationLock.h"
-#include "transfer/ProgressSink.h"
 #include "wininet.h"
 
 #include <cstring>

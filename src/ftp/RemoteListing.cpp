@@ -1,16 +1,16 @@
 #include "ftp/RemoteListing.h"
 
-#include "ftp/FileListModel.h"
-#include "ftp/FileListRows.h"
+#include "common/CancelFlag.h"
+#include "common/FileListModel.h"
+#include "common/FileListRows.h"
+#include "common/ProgressSink.h"
+#include "common/RemoteFilesCompare.h"
+#include "common/SortState.h"
 #include "ftp/FreedMemory.h"
 #include "ftp/FtpConnection.h"
-#include "ftp/RemoteFilesCompare.h"
 #include "ftp/RemoteHost.h"
 #include "ftp/RemoteSession.h"
-#include "ftp/SortState.h"
 #include "remote/ServerSession.h"
-#include "transfer/CancelFlag.h"
-#include "transfer/ProgressSink.h"
 
 #include <QElapsedTimer>
 #include <QScopeGuard>

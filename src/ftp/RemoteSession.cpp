@@ -1,7 +1,8 @@
 #include "ftp/RemoteSession.h"
 
-#include "app/Prompter.h"
-#include "ftp/FileListModel.h"
+#include "common/FileListModel.h"
+#include "common/ProgressSink.h"
+#include "common/Prompter.h"
 #include "ftp/FtpConnection.h"
 #include "ftp/FtpErrorText.h"
 #include "ftp/RemoteHost.h"
@@ -10,7 +11,6 @@
 #include "remote/SiteSession.h"
 #include "sites/ProfilePasswords.h"
 #include "sites/ProfileStore.h"
-#include "transfer/ProgressSink.h"
 #include "wininet.h"
 
 #include <limits>

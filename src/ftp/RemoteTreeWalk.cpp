@@ -1,6 +1,6 @@
 #include "ftp/RemoteTreeWalk.h"
 
-#include "ftp/FileListRows.h"
+#include "common/FileListRows.h"
 
 #include <cstring>
 

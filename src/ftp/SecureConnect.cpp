@@ -1,10 +1,10 @@
 #include "ftp/SecureConnect.h"
 
-#include "app/Prompter.h"
+#include "common/ProgressSink.h"
+#include "common/Prompter.h"
 #include "ftp/CertificateTrust.h"
 #include "ftp/RemoteHost.h"
 #include "sites/ProfileStore.h"
-#include "transfer/ProgressSink.h"
 
 #include <QDateTime>
 #include <QTimeZone>

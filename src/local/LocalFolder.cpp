@@ -1,6 +1,6 @@
 #include "local/LocalFolder.h"
 
-#include "local/FileSystemError.h"
+#include "common/FileSystemError.h"
 #include "local/PosixDir.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "local/LocalListing.h"
 
-#include "ftp/FileListRows.h"
+#include "common/FileListRows.h"
 #include "local/PosixDir.h"
 
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 #include "remote/FtpServerSession.h"
 
-#include "ftp/FileListRows.h"
+#include "common/FileListRows.h"
 #include "sites/ProfileStore.h"
 
 #include <cstring>

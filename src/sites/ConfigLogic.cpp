@@ -1,6 +1,6 @@
 #include "sites/ConfigLogic.h"
 
-#include "app/Prompter.h"
+#include "common/Prompter.h"
 
 namespace ConfigLogic {
 

@@ -1,6 +1,6 @@
 #include "sites/ProfilePasswords.h"
 
-#include "app/Prompter.h"
+#include "common/Prompter.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "sites/ProfileStore.h"
 
-#include "app/Prompter.h"
 #include "app/SettingsStore.h"
+#include "common/Prompter.h"
 #include "datafolder.h"
 #include "lasterror.h"
 #include "profile.h"

@@ -1,8 +1,8 @@
 #pragma once
-#include "app/Prompter.h"
-#include "ftp/FileListRow.h"
+#include "common/FileListRow.h"
+#include "common/Prompter.h"
 
-#include "transfer/CancelFlag.h"
+#include "common/CancelFlag.h"
 #include "transfer/TransferHost.h"
 #include <optional>
 

@@ -1,6 +1,6 @@
 #include "transfer/LocalFile.h"
 
-#include "local/FileSystemError.h"
+#include "common/FileSystemError.h"
 #include "transfer/TransferNames.h"
 
 #include <QFile>

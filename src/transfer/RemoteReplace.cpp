@@ -1,9 +1,9 @@
 #include "transfer/RemoteReplace.h"
 
-#include "ftp/FileListRows.h"
-#include "local/FileSystemError.h"
+#include "common/CancelFlag.h"
+#include "common/FileListRows.h"
+#include "common/FileSystemError.h"
 #include "remote/ServerSession.h"
-#include "transfer/CancelFlag.h"
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferHost.h"
 

@@ -1,8 +1,8 @@
 #include "transfer/TargetExists.h"
 
-#include "ftp/FileListRows.h"
+#include "common/CancelFlag.h"
+#include "common/FileListRows.h"
 #include "transfer/BatchHost.h"
-#include "transfer/CancelFlag.h"
 #include "transfer/LocalFile.h"
 #include "transfer/RemoteReplace.h"
 #include "transfer/ResumeData.h"

@@ -1,10 +1,10 @@
 #include "transfer/TransferEngine.h"
 
-#include "local/FileSystemError.h"
-#include "transfer/CancelFlag.h"
+#include "common/CancelFlag.h"
+#include "common/FileSystemError.h"
+#include "common/ProgressSink.h"
+#include "remote/ServerSession.h"
 #include "transfer/LocalFile.h"
-#include "transfer/ProgressSink.h"
-#include "transfer/RemoteFile.h"
 #include "transfer/ResumeData.h"
 #include "transfer/TransferHost.h"
 #include "transfer/TransferNames.h"
@@ -25,9 +25,16 @@ const QString kOpenFailed = QStringLiteral("FTP Open File Failed.");
 const QString kWriteFailed = QStringLiteral("Internet Write File Failed.");
 const QString kReadFailed = QStringLiteral("Internet Read File Failed.");
 
-HINTERNET OpenRemote(TransferHost& host, const QByteArray& name, DWORD access, DWORD transferType)
+TransferMode ModeOf(DWORD transferType)
 {
-    return FtpOpenFileA(host.connectionHandle(), name.constData(), access, transferType, 0);
+    return (transferType & 3) == FTP_TRANSFER_TYPE_ASCII ? TransferMode::Ascii
+                                                         : TransferMode::Binary;
+}
+
+// The path of a name in the folder the session is in, which it sends as the name alone.
+QByteArray PathOf(ServerSession& session, const QByteArray& name)
+{
+    return RemotePath::join(session.knownFolder(), name);
 }
 } // namespace
 
@@ -84,12 +91,12 @@ UploadOutcome SendFrom(TransferHost& host, LocalFileReader& source, const QByteA
     StampTransferStart();
     CancelRequested = false;
 
-    RemoteFile remote(offset > 0 ? FtpOpenFileAtA(host.connectionHandle(), remoteName.constData(),
-                                                  GENERIC_WRITE, transferType,
-                                                  static_cast<ULONGLONG>(offset), 0)
-                                 : OpenRemote(host, remoteName, GENERIC_WRITE, transferType));
-    if (!remote.get()) {
-        if (offset > 0 && GetLastError() == ERROR_NOT_SUPPORTED)
+    ServerSession& session = host.session();
+    RemoteResult opened;
+    const std::unique_ptr<RemoteStream> remote =
+        session.openWrite(PathOf(session, remoteName), offset, opened, ModeOf(transferType));
+    if (!remote) {
+        if (offset > 0 && opened.failure == RemoteFailure::Unsupported)
             return UploadOutcome::CannotResume;
         host.reportFtpError(kOpenFailed);
         return UploadOutcome::Refused;
@@ -106,23 +113,21 @@ UploadOutcome SendFrom(TransferHost& host, LocalFileReader& source, const QByteA
             // Closing the handle is where the server says whether it stored the file; an
             // upload it did not confirm is a failure, or a good file would be replaced by a
             // bad one.
-            if (!remote.complete()) {
+            if (!remote->complete()) {
                 host.reportFtpError(kWriteFailed);
                 return UploadOutcome::Failed;
             }
             return UploadOutcome::Stored;
         }
-        DWORD written = 0;
-        if (!InternetWriteFile(remote.get(), block.data(), static_cast<DWORD>(block.size()),
-                               &written)) {
+        if (!remote->write(block.data(), static_cast<qint64>(block.size()))) {
             host.reportFtpError(kWriteFailed);
             return UploadOutcome::Failed; // aborted on the way out
         }
-        count += written;
+        count += static_cast<qint64>(block.size());
         host.progress().UpdateProgress(TransferPercent(count, total), count, std::max(total, count),
                                        ElapsedSeconds());
     }
-    remote.abort();
+    remote->abort();
     return UploadOutcome::Cancelled;
 }
 
@@ -168,7 +173,7 @@ struct Receiving
 {
     TransferHost& host;
     const LocalDirectory& folder;
-    RemoteFile& remote;
+    RemoteStream& remote;
     const QString& localName;
     const RemoteStamp* listed;
     const ResumePlan& plan;
@@ -185,10 +190,11 @@ bool ArrivedWhole(Receiving& in, const QByteArray& remoteName, qint64 count, qin
 {
     if (count == expectedSize || (in.plan.offset == 0 && expectedSize <= 0))
         return true;
-    ULONGLONG size = 0;
-    return in.plan.offset == 0 &&
-           FtpGetFileSizeA(in.host.connectionHandle(), remoteName.constData(), &size) &&
-           size == static_cast<ULONGLONG>(count);
+    if (in.plan.offset != 0)
+        return false;
+    ServerSession& session = in.host.session();
+    RemoteEntry stored;
+    return session.stat(PathOf(session, remoteName), stored) && stored.size == count;
 }
 
 bool Receive(Receiving& in, const QByteArray& remoteName, qint64 expectedSize, PartialData partial)
@@ -210,9 +216,8 @@ bool Receive(Receiving& in, const QByteArray& remoteName, qint64 expectedSize, P
     qint64 count = in.plan.offset;
     bool complete = false;
     while (!CancelRequested) {
-        DWORD got = 0;
-        if (!InternetReadFile(in.remote.get(), buffer.data(), static_cast<DWORD>(buffer.size()),
-                              &got)) {
+        qint64 got = 0;
+        if (!in.remote.read(buffer.data(), static_cast<qint64>(buffer.size()), got)) {
             host.reportFtpError(kReadFailed);
             target.close();
             return false;
@@ -280,11 +285,13 @@ bool Download(TransferHost& host, const LocalDirectory& folder, const QByteArray
     CancelRequested = false;
     // The remote file is opened before anything is created locally, so a file the server
     // refuses leaves nothing behind.
-    HINTERNET handle = nullptr;
+    ServerSession& session = host.session();
+    const QByteArray path = PathOf(session, remoteName);
+    RemoteResult opened;
+    std::unique_ptr<RemoteStream> remote;
     if (plan.offset > 0) {
-        handle = FtpOpenFileAtA(host.connectionHandle(), remoteName.constData(), GENERIC_READ,
-                                transferType, static_cast<ULONGLONG>(plan.offset), 0);
-        if (!handle && GetLastError() == ERROR_NOT_SUPPORTED) {
+        remote = session.openRead(path, plan.offset, opened, ModeOf(transferType));
+        if (!remote && opened.failure == RemoteFailure::Unsupported) {
             // The user's own file was to be continued, not replaced: it stays as it is.
             if (decided) {
                 host.warn(NoResumeKeptText(localName, false));
@@ -295,13 +302,12 @@ bool Download(TransferHost& host, const LocalDirectory& folder, const QByteArray
         }
     }
     if (plan.offset == 0)
-        handle = OpenRemote(host, remoteName, GENERIC_READ, transferType);
-    RemoteFile remote(handle);
-    if (!remote.get()) {
+        remote = session.openRead(path, 0, opened, ModeOf(transferType));
+    if (!remote) {
         host.reportFtpError(kOpenFailed);
         return false;
     }
-    Receiving receiving{host, folder, remote, localName, listed, plan, std::nullopt, false};
+    Receiving receiving{host, folder, *remote, localName, listed, plan, std::nullopt, false};
     try {
         return Receive(receiving, remoteName, expectedSize, partial);
     } catch (const FileSystemError& error) {

@@ -1,6 +1,6 @@
 #include "transfer/UploadFile.h"
 
-#include "transfer/CancelFlag.h"
+#include "common/CancelFlag.h"
 #include "transfer/RemoteReplace.h"
 #include "transfer/TransferHost.h"
 #include "transfer/TransferNames.h"

@@ -6,10 +6,10 @@
 #include "app/ui/FTPMain.h"
 #include "app/ui/FileListView.h"
 #include "app/ui/PaneHeader.h"
+#include "common/FileListModel.h"
 #include "editor/RemoteEdit.h"
 #include "editor/ui/EditForm.h"
 #include "faultserver.h"
-#include "ftp/FileListModel.h"
 #include "ftp/FtpConnection.h"
 #include "transfer/ui/MsgForm.h"
 

@@ -3,7 +3,7 @@
 // before each test, and direct writes of stored settings.
 #include "app/CommandState.h"
 #include "app/SettingsStore.h"
-#include "ftp/SortState.h"
+#include "common/SortState.h"
 #include "registry.h"
 
 #include <QFile>

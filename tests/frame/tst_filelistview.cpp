@@ -1,5 +1,5 @@
 #include "app/ui/FileListView.h"
-#include "ftp/FileListModel.h"
+#include "common/FileListModel.h"
 
 #include <QApplication>
 #include <QLineEdit>

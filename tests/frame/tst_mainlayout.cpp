@@ -3,7 +3,7 @@
 #include "app/ui/FTPMain.h"
 #include "app/ui/FileListView.h"
 #include "app/ui/PaneHeader.h"
-#include "ftp/FileListModel.h"
+#include "common/FileListModel.h"
 
 #include <QAccessible>
 #include <QAction>

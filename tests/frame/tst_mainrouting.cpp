@@ -4,8 +4,8 @@
 #include "app/ui/FileListView.h"
 #include "app/ui/HelpWindow.h"
 #include "app/ui/PaneHeader.h"
-#include "ftp/FileListModel.h"
-#include "ftp/RemoteFilesCompare.h"
+#include "common/FileListModel.h"
+#include "common/RemoteFilesCompare.h"
 
 #include <QAction>
 #include <QApplication>

@@ -6,8 +6,8 @@
 #include "app/ui/FTPMain.h"
 #include "app/ui/FileListView.h"
 #include "app/ui/PaneHeader.h"
-#include "ftp/FileListModel.h"
-#include "ftp/SortState.h"
+#include "common/FileListModel.h"
+#include "common/SortState.h"
 
 #include <QApplication>
 #include <QItemSelectionModel>

@@ -1,5 +1,5 @@
 #include "LocalTestFs.h"
-#include "local/FileSystemError.h"
+#include "common/FileSystemError.h"
 #include "local/LocalDelete.h"
 #include "local/LocalFolder.h"
 #include "local/LocalListing.h"

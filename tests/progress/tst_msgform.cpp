@@ -1,4 +1,4 @@
-#include "transfer/CancelFlag.h"
+#include "common/CancelFlag.h"
 #include "transfer/ui/MsgForm.h"
 
 #include <QAccessible>

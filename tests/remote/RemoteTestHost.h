@@ -1,8 +1,8 @@
 #pragma once
 #include "ScriptedPrompter.h"
-#include "ftp/FileListModel.h"
+#include "common/FileListModel.h"
+#include "common/ProgressSink.h"
 #include "ftp/RemoteHost.h"
-#include "transfer/ProgressSink.h"
 
 #include <QList>
 #include <QStringList>

@@ -1,14 +1,14 @@
 #include "FtpServerFixture.h"
 #include "RemoteTestHost.h"
+#include "common/CancelFlag.h"
+#include "common/SortState.h"
 #include "faultserver.h"
 #include "ftp/FtpConnection.h"
 #include "ftp/FtpErrorText.h"
 #include "ftp/RemoteCommands.h"
 #include "ftp/RemoteListing.h"
 #include "ftp/RemoteSession.h"
-#include "ftp/SortState.h"
 #include "sites/ProfileStore.h"
-#include "transfer/CancelFlag.h"
 #include "wininet/InternetTimeouts.h"
 
 #include <QDir>

@@ -4,10 +4,10 @@
 #include "app/ui/FTPMain.h"
 #include "app/ui/FileListView.h"
 #include "app/ui/PaneHeader.h"
+#include "common/FileListModel.h"
+#include "common/SortState.h"
 #include "faultserver.h"
-#include "ftp/FileListModel.h"
 #include "ftp/FtpConnection.h"
-#include "ftp/SortState.h"
 #include "sites/ProfileStore.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
-#include "ftp/FileListModel.h"
-#include "ftp/FileListRows.h"
-#include "ftp/RemoteFilesCompare.h"
+#include "common/FileListModel.h"
+#include "common/FileListRows.h"
+#include "common/RemoteFilesCompare.h"
 #include "remote/FtpServerSession.h"
 
 #include <QItemSelectionModel>

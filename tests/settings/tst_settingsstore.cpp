@@ -2,7 +2,7 @@
 // placement rules, negative sort codes, wrong types, and a damaged file left alone.
 #include "ScriptedPrompter.h"
 #include "app/SettingsStore.h"
-#include "ftp/SortState.h"
+#include "common/SortState.h"
 #include "registry.h"
 
 #include <QDir>

@@ -2,12 +2,12 @@
 #include "FtpServerFixture.h"
 #include "ScriptedPrompter.h"
 
-#include "ftp/FileListModel.h"
+#include "common/FileListModel.h"
 #include "ftp/RemoteHost.h"
 
+#include "common/CancelFlag.h"
+#include "common/ProgressSink.h"
 #include "transfer/BatchHost.h"
-#include "transfer/CancelFlag.h"
-#include "transfer/ProgressSink.h"
 #include "transfer/TransferNames.h"
 #include "transfer/UnfinishedUploads.h"
 #include "wininet.h"

@@ -1,8 +1,8 @@
 #include "TransferTestHost.h"
 
-#include "local/FileSystemError.h"
+#include "common/FileSystemError.h"
+#include "common/OperationLock.h"
 #include "transfer/FolderTransfer.h"
-#include "transfer/OperationLock.h"
 #include "transfer/TransferBatch.h"
 #include "transfer/TransferNames.h"
 

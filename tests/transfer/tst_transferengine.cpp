@@ -1,6 +1,6 @@
 #include "TransferTestHost.h"
 
-#include "local/FileSystemError.h"
+#include "common/FileSystemError.h"
 #include "transfer/ResumeData.h"
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferNames.h"

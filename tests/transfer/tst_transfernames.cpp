@@ -1,4 +1,4 @@
-#include "local/FileSystemError.h"
+#include "common/FileSystemError.h"
 #include "transfer/LocalFile.h"
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferNames.h"

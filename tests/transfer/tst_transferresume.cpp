@@ -1,8 +1,8 @@
 #include "TransferTestHost.h"
 #include "transfer/TransferBatch.h"
 
+#include "common/FileSystemError.h"
 #include "faultserver.h"
-#include "local/FileSystemError.h"
 #include "transfer/FolderTransfer.h"
 #include "transfer/LocalFile.h"
 #include "transfer/RemoteReplace.h"

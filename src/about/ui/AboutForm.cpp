@@ -1,7 +1,7 @@
 #include "about/ui/AboutForm.h"
 
 #include "about/FileVersion.h"
-#include "app/Prompter.h"
+#include "common/Prompter.h"
 
 #include <QDate>
 #include <QDesktopServices>

@@ -1,7 +1,7 @@
 #pragma once
 #include "app/CommandState.h"
-#include "app/Prompter.h"
 #include "app/SettingsHost.h"
+#include "common/Prompter.h"
 
 #include <QMainWindow>
 #include <QPointer>

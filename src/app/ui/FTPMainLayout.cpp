@@ -2,7 +2,7 @@
 
 #include "app/ui/FileListView.h"
 #include "app/ui/PaneHeader.h"
-#include "ftp/FileListModel.h"
+#include "common/FileListModel.h"
 #include "sites/ProfileStore.h"
 
 #include <QComboBox>

@@ -2,8 +2,8 @@
 
 #include "app/SettingsStore.h"
 #include "app/ui/FileListView.h"
+#include "common/SortState.h"
 #include "datafolder.h"
-#include "ftp/SortState.h"
 #include "sites/ui/ConfigForm.h"
 #include "winhelp.h"
 

@@ -5,7 +5,7 @@
 #include "app/ui/FileListView.h"
 #include "app/ui/HelpWindow.h"
 #include "app/ui/PaneHeader.h"
-#include "ftp/FileListModel.h"
+#include "common/FileListModel.h"
 #include "lasterror.h"
 #include "winhelp.h"
 

@@ -1,6 +1,6 @@
 #include "app/ui/FileListView.h"
 
-#include "ftp/FileListModel.h"
+#include "common/FileListModel.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>

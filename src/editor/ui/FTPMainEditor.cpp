@@ -1,8 +1,8 @@
 #include "app/ui/FTPMain.h"
 
+#include "common/OperationLock.h"
 #include "editor/RemoteEdit.h"
 #include "editor/ui/EditForm.h"
-#include "transfer/OperationLock.h"
 #include "transfer/ui/CommandLockout.h"
 #include "transfer/ui/MainTransferHost.h"
 

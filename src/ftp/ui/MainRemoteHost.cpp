@@ -3,7 +3,7 @@
 #include "app/SettingsStore.h"
 #include "app/ui/FTPMain.h"
 #include "app/ui/PaneHeader.h"
-#include "ftp/FileListModel.h"
+#include "common/FileListModel.h"
 #include "sites/ui/ConfigForm.h"
 #include "transfer/ui/CommandLockout.h"
 #include "transfer/ui/MsgForm.h"

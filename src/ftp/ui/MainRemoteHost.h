@@ -1,6 +1,6 @@
 #pragma once
+#include "common/ProgressSink.h"
 #include "ftp/RemoteHost.h"
-#include "transfer/ProgressSink.h"
 
 class TfrmMain;
 

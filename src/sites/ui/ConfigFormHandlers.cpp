@@ -1,6 +1,6 @@
 #include "sites/ui/ConfigForm.h"
 
-#include "app/Prompter.h"
+#include "common/Prompter.h"
 
 #include <QClipboard>
 #include <QComboBox>

@@ -1,7 +1,7 @@
 #include "sites/ui/ConfigForm.h"
 
-#include "app/Prompter.h"
 #include "app/SettingsStore.h"
+#include "common/Prompter.h"
 #include "sites/ProfilePasswords.h"
 #include "sites/ui/TypingLimit.h"
 

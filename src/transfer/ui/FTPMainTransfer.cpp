@@ -1,8 +1,8 @@
 #include "app/ui/FTPMain.h"
 
 #include "app/ui/FileListView.h"
-#include "transfer/CancelFlag.h"
-#include "transfer/OperationLock.h"
+#include "common/CancelFlag.h"
+#include "common/OperationLock.h"
 #include "transfer/TransferBatch.h"
 #include "transfer/TransferNames.h"
 #include "transfer/ui/CommandLockout.h"

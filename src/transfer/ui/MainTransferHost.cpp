@@ -3,7 +3,7 @@
 #include "app/SettingsStore.h"
 #include "app/ui/FTPMain.h"
 #include "app/ui/FileListView.h"
-#include "ftp/FileListModel.h"
+#include "common/FileListModel.h"
 #include "ftp/FtpConnection.h"
 #include "transfer/ui/MsgForm.h"
 

@@ -1,6 +1,6 @@
 #pragma once
+#include "common/ProgressSink.h"
 #include "transfer/BatchHost.h"
-#include "transfer/ProgressSink.h"
 #include "transfer/UnfinishedUploads.h"
 
 class FileListView;

@@ -1,6 +1,6 @@
 #include "transfer/ui/MsgForm.h"
 
-#include "transfer/CancelFlag.h"
+#include "common/CancelFlag.h"
 #include "transfer/TransferFigures.h"
 
 #include <QAccessibleWidget>

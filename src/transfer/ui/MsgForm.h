@@ -1,5 +1,5 @@
 #pragma once
-#include "transfer/ProgressSink.h"
+#include "common/ProgressSink.h"
 
 #include <QDialog>
 #include <QElapsedTimer>

@@ -1,4 +1,4 @@
-#include "ftp/FileListRows.h"
+#include "common/FileListRows.h"
 
 #include <QLocale>
 #include <QRegularExpression>

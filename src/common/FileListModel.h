@@ -1,5 +1,5 @@
 #pragma once
-#include "ftp/FileListRow.h"
+#include "common/FileListRow.h"
 
 #include <QAbstractTableModel>
 

@@ -1,4 +1,4 @@
-#include "ftp/RemoteFilesCompare.h"
+#include "common/RemoteFilesCompare.h"
 
 #include <algorithm>
 

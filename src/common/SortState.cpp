@@ -1,4 +1,4 @@
-#include "ftp/SortState.h"
+#include "common/SortState.h"
 
 // The first-run codes: remote by name, local in listing order.
 int RemoteSort = 1;

@@ -1,4 +1,4 @@
-#include "local/FileSystemError.h"
+#include "common/FileSystemError.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "transfer/OperationLock.h"
+#include "common/OperationLock.h"
 
 namespace {
 // Nested locks are normal: a batch holds one while the listing it ends with takes another.

@@ -1,6 +1,6 @@
-#include "ftp/FileListModel.h"
+#include "common/FileListModel.h"
 
-#include "ftp/RemoteFilesCompare.h"
+#include "common/RemoteFilesCompare.h"
 
 #include <QLocale>
 

@@ -1,0 +1,3 @@
+#include "common/CancelFlag.h"
+
+bool CancelRequested = false;

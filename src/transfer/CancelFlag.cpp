@@ -1,3 +1,0 @@
-#include "transfer/CancelFlag.h"
-
-bool CancelRequested = false;
