@@ -1,6 +1,6 @@
 #include "remote/SftpServerSession.h"
 
-#include "ftp/FileListRows.h"
+#include "common/FileListRows.h"
 #include "remote/SftpStreams.h"
 
 #include <limits>

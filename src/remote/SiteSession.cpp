@@ -1,6 +1,6 @@
 #include "remote/SiteSession.h"
 
-#include "app/Prompter.h"
+#include "common/Prompter.h"
 #include "ftp/RemoteSession.h"
 #include "remote/FtpServerSession.h"
 #include "remote/SftpServerSession.h"
