@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <thread>
+
 Q_DECLARE_METATYPE(RemoteFailure)
 
 namespace {
@@ -161,6 +163,8 @@ private Q_SLOTS:
         QTest::newRow("upload continues at the server's end") << "upload" << 300000LL << 123457LL;
         QTest::newRow("upload at another point than the end is refused")
             << "misplaced" << 1000LL << 100LL;
+        QTest::newRow("cancel from another thread ends a download; the session goes on")
+            << "cancel" << 32LL * 1024 * 1024 << 0LL;
         QTest::newRow("an upload dropped before complete() ends early") << "dropped" << 9LL << 0LL;
     }
 
@@ -238,6 +242,25 @@ private Q_SLOTS:
             // The session goes on after both.
             RemoteListing listing;
             QVERIFY(session->list(remote(""), listing));
+        } else if (command == "cancel") {
+            QVERIFY(writeFile(served("data"), pattern(size)));
+            RemoteResult result;
+            auto stream = session->openRead(remote("data"), 0, result);
+            QVERIFY(stream);
+            char buffer[4096];
+            qint64 got = 0;
+            QVERIFY(stream->read(buffer, sizeof buffer, got) && got > 0);
+            std::thread([&] { session->cancel(); }).join();
+            qint64 total = got;
+            RemoteResult last;
+            while ((last = stream->read(buffer, sizeof buffer, got)) && got > 0)
+                total += got;
+            QCOMPARE(last.failure, RemoteFailure::Cancelled);
+            QVERIFY(total < size);
+            stream.reset();
+            RemoteEntry entry;
+            QVERIFY(session->stat(remote("data"), entry));
+            QCOMPARE(entry.size, size);
         } else if (command == "download") {
             const QByteArray data = pattern(size);
             QVERIFY(writeFile(served("data"), data));
