@@ -8,6 +8,7 @@
 #include "ftp/RemoteHost.h"
 #include "ftp/RemoteListing.h"
 #include "ftp/SecureConnect.h"
+#include "remote/SiteSession.h"
 #include "sites/ProfilePasswords.h"
 #include "sites/ProfileStore.h"
 #include "wininet.h"
@@ -122,6 +123,17 @@ bool ConnectToSite(RemoteHost& host)
     const QString siteName = host.currentSiteName();
     if (!siteName.isEmpty())
         site = ReadSiteForConnect(siteName);
+    // This window's connection speaks FTP only: an SSH server or a protocol of a later
+    // version never gets the FTP log-on, whose password would cross the network readable.
+    if (!site.host.isEmpty() && ProtocolOf(site) != SiteProtocol::Ftp) {
+        host.prompter().message(
+            kTitle,
+            QStringLiteral("The site %1 is not an FTP site (protocol \"%2\"), and this window "
+                           "connects to FTP sites only. Nothing was sent to %3.")
+                .arg(site.siteName, site.protocol, site.host),
+            MessageIcon::Warning);
+        return false;
+    }
     if (site.host.isEmpty() || site.port.isEmpty() || site.userID.isEmpty()) {
         host.prompter().messageBeep(MB_ICONEXCLAMATION);
         host.prompter().message(kTitle, QString::fromLatin1(kBlankConfigurationText),

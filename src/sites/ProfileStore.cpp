@@ -133,6 +133,7 @@ SiteProfile ProfileStore::read(const QString& siteName, const QString& portDefau
     profile.directory = QString::fromUtf8(value("Directory"));
     profile.encryption = QString::fromUtf8(value("Encryption"));
     profile.plainFtpAllowed = value(kAllowPlainFtpKey) == "1";
+    profile.protocol = QString::fromUtf8(value(kProtocolKey));
     return profile;
 }
 
@@ -149,6 +150,13 @@ bool ProfileStore::write(const SiteProfile& profile) const
           put("UserID", profile.userID.toUtf8()) && writePasswordKeys(file, section, profile) &&
           put("Directory", profile.directory.toUtf8()) &&
           (profile.encryption.isEmpty() || put("Encryption", profile.encryption.toUtf8()))))
+        return false;
+    // An FTP site keeps no key, so an older copy of the program reads it as before; a site
+    // changed back to FTP loses the key it had.
+    if (!(profile.protocol.isEmpty() || profile.protocol == QLatin1String(kProtocolFtp)
+              ? WritePrivateProfileStringA(section.constData(), kProtocolKey, nullptr,
+                                           file.constData()) != FALSE
+              : put(kProtocolKey, profile.protocol.toUtf8())))
         return false;
     // "Always allow plain FTP" was said of "TLS if available": another choice ends it, so
     // choosing that again asks again.

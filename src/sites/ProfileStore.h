@@ -35,6 +35,9 @@ struct SiteProfile
     // "AllowPlainFtp": the user said to connect in plain FTP without asking when the server of
     // a site set to "explicit-if-available" offers no TLS. Without the key the user is asked.
     bool plainFtpAllowed = false;
+    // "Protocol": kProtocolSftp for an SSH server; empty (no such key) is FTP, with or without
+    // TLS as "Encryption" says.
+    QString protocol = {};
 };
 
 inline constexpr char kEncryptionNone[] = "none";
@@ -43,6 +46,9 @@ inline constexpr char kEncryptionRequired[] = "explicit-required";
 inline constexpr char kAllowPlainFtpKey[] = "AllowPlainFtp";
 inline constexpr char kPasswordStoreKey[] = "PasswordStore";
 inline constexpr char kPasswordStoreKeyring[] = "keyring";
+inline constexpr char kProtocolKey[] = "Protocol";
+inline constexpr char kProtocolFtp[] = "ftp";
+inline constexpr char kProtocolSftp[] = "sftp";
 
 // The data folder followed by "zulftp.ini".
 QString ProfileFilePath();

@@ -39,6 +39,7 @@ private Q_SLOTS:
     void unwritableProfileFileKeepsDialogOpen();
     void readOnlyFolderKeepsDialogOpen();
     void encryptionShowsHowTheSiteConnectsAndIsSaved();
+    void protocolIsSavedAndMovesTheDefaultPort();
 
 private:
     // Shows the dialog over a stand-in main window, with the fixture's data folder.
@@ -431,4 +432,44 @@ void TestConfigForm::encryptionShowsHowTheSiteConnectsAndIsSaved()
              QString::fromLatin1(kEncryptionRequired));
     QVERIFY(m_fixture->readProfile(QStringLiteral("old")).encryption.isEmpty());
     QVERIFY(!m_fixture->iniBytes().contains("Encryption=none"));
+}
+
+void TestConfigForm::protocolIsSavedAndMovesTheDefaultPort()
+{
+    m_fixture->seedProfile(QStringLiteral("old"), QStringLiteral("o.example"));
+    showDialog();
+    m_form->LoadSiteProfile(QStringLiteral("old"));
+    QCOMPARE(m_form->cboProtocol->currentIndex(), 0);
+    m_form->btnNewClick();
+    typeInto(m_form->txtSiteName, QStringLiteral("shell"));
+    typeInto(m_form->txtHost, QStringLiteral("s.example"));
+    QCOMPARE(m_form->txtPort->text(), QStringLiteral("21"));
+    m_form->SiteChanged = false;
+    m_form->cboProtocol->setCurrentIndex(1);
+    QVERIFY(m_form->SiteChanged);
+    QCOMPARE(m_form->txtPort->text(), QStringLiteral("22"));
+    QVERIFY(!m_form->cboEncryption->isEnabled());
+    m_prompter->expectBeep(MB_ICONASTERISK)
+        .expectMessage(QString::fromLatin1(ConfigLogic::kSavedText));
+    QTest::mouseClick(m_form->btnSave, Qt::LeftButton);
+    const SiteProfile saved = m_fixture->readProfile(QStringLiteral("shell"));
+    QCOMPARE(saved.protocol, QString::fromLatin1(kProtocolSftp));
+    QCOMPARE(saved.port, QStringLiteral("22"));
+    // Loaded again it shows as saved; a port the user chose stays when FTP is chosen back.
+    m_form->LoadSiteProfile(QStringLiteral("old"));
+    m_form->LoadSiteProfile(QStringLiteral("shell"));
+    QCOMPARE(m_form->cboProtocol->currentIndex(), 1);
+    QVERIFY(!m_form->SiteChanged);
+    m_form->txtPort->setText(QStringLiteral("2222"));
+    m_form->cboProtocol->setCurrentIndex(0);
+    QCOMPARE(m_form->txtPort->text(), QStringLiteral("2222"));
+    QVERIFY(m_form->cboEncryption->isEnabled());
+    // Back to FTP, the profile has no key an older version would not know.
+    m_prompter->expectBeep(MB_ICONQUESTION)
+        .expectYesNo(QString::fromLatin1(kOverwriteSiteText), true)
+        .expectBeep(MB_ICONASTERISK)
+        .expectMessage(QString::fromLatin1(ConfigLogic::kSavedText));
+    QTest::mouseClick(m_form->btnSave, Qt::LeftButton);
+    QVERIFY(!m_fixture->iniBytes().contains("Protocol"));
+    QVERIFY(m_prompter->verifyDone());
 }

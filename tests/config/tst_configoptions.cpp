@@ -409,15 +409,15 @@ void TestConfigOptions::labelsAreBuddiesAndNameTheirFields()
     // The FTP page's tab order runs through the fields as the page lists them.
     QWidget* next = m_form->cboSiteName;
     QStringList order;
-    for (int i = 0; i < 10; ++i) {
+    for (int i = 0; i < 11; ++i) {
         next = next->nextInFocusChain();
         while (!next->focusPolicy() || next->isHidden() || qobject_cast<QLabel*>(next))
             next = next->nextInFocusChain();
         order << next->objectName();
     }
-    QCOMPARE(order,
-             (QStringList{"txtSiteName", "txtHost", "txtPort", "txtUserID", "txtPassword",
-                          "txtDirectory", "cboEncryption", "btnNew", "btnSave", "btnDelete"}));
+    QCOMPARE(order, (QStringList{"txtSiteName", "txtHost", "txtPort", "txtUserID", "txtPassword",
+                                 "txtDirectory", "cboEncryption", "cboProtocol", "btnNew",
+                                 "btnSave", "btnDelete"}));
 }
 
 void TestConfigOptions::passwordShowsStars()

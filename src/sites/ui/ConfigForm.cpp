@@ -133,6 +133,14 @@ QWidget* TfrmConfig::buildFtpPage()
                            QString::fromLatin1(kEncryptionNone));
     QLabel* lblEncryption = makeLabel("lblEncryption", QStringLiteral("Encryption"), TabSheet1);
     lblEncryption->setBuddy(cboEncryption);
+    cboProtocol = new QComboBox(TabSheet1);
+    cboProtocol->setObjectName(QStringLiteral("cboProtocol"));
+    cboProtocol->setAccessibleName(QStringLiteral("Protocol"));
+    cboProtocol->addItem(QStringLiteral("FTP"), QString());
+    cboProtocol->addItem(QStringLiteral("SFTP (file transfer over SSH)"),
+                         QString::fromLatin1(kProtocolSftp));
+    QLabel* lblProtocol = makeLabel("lblProtocol", QStringLiteral("Protocol"), TabSheet1);
+    lblProtocol->setBuddy(cboProtocol);
 
     btnNew = makeButton("btnNew", QStringLiteral("&New"), TabSheet1);
     btnSave = makeButton("btnSave", QStringLiteral("&Save"), TabSheet1);
@@ -159,6 +167,8 @@ QWidget* TfrmConfig::buildFtpPage()
     grid->addWidget(txtDirectory, 3, 1, 1, 3);
     grid->addWidget(lblEncryption, 4, 0);
     grid->addWidget(cboEncryption, 4, 1, 1, 3);
+    grid->addWidget(lblProtocol, 5, 0);
+    grid->addWidget(cboProtocol, 5, 1, 1, 3);
     grid->setColumnStretch(1, 3);
     grid->setColumnStretch(3, 2);
     auto* buttons = new QHBoxLayout;
@@ -166,7 +176,7 @@ QWidget* TfrmConfig::buildFtpPage()
     buttons->addWidget(btnNew);
     buttons->addWidget(btnSave);
     buttons->addWidget(btnDelete);
-    grid->addLayout(buttons, 5, 0, 1, 4);
+    grid->addLayout(buttons, 6, 0, 1, 4);
 
     auto* siteRow = new QHBoxLayout;
     siteRow->addWidget(lblWebSite);
@@ -252,7 +262,7 @@ void TfrmConfig::applyTabOrder()
 {
     const QList<QWidget*> order = {cboSiteName, txtSiteName, txtHost,      txtPort,
                                    txtUserID,   txtPassword, txtDirectory, cboEncryption,
-                                   btnNew,      btnSave,     btnDelete};
+                                   cboProtocol, btnNew,      btnSave,      btnDelete};
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 }
@@ -267,6 +277,7 @@ void TfrmConfig::connectHandlers()
         connect(field, &QLineEdit::textChanged, this, &TfrmConfig::txtFieldChange);
     connect(txtPassword, &QLineEdit::textChanged, this, &TfrmConfig::txtPasswordChange);
     connect(cboEncryption, &QComboBox::currentIndexChanged, this, &TfrmConfig::txtFieldChange);
+    connect(cboProtocol, &QComboBox::currentIndexChanged, this, &TfrmConfig::cboProtocolChange);
     connect(btnBrowseDefault, &QPushButton::clicked, this, &TfrmConfig::btnBrowseDefaultClick);
     connect(btnOK, &QPushButton::clicked, this, &TfrmConfig::btnOKClick);
     connect(btnCancel, &QPushButton::clicked, this, &TfrmConfig::btnCancelClick);

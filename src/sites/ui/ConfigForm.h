@@ -56,6 +56,8 @@ public:
     QLineEdit* txtDirectory = nullptr;
     // "Encryption": the profile's value as item data, in words as item text.
     QComboBox* cboEncryption = nullptr;
+    // "Protocol": FTP (with the encryption above) or SFTP; the profile's value as item data.
+    QComboBox* cboProtocol = nullptr;
     QPushButton* btnNew = nullptr;
     QPushButton* btnSave = nullptr;
     QPushButton* btnDelete = nullptr;
@@ -81,6 +83,9 @@ public:
     // Whether `inserted` (typed or pasted) may go into the Port field; beeps when not.
     bool txtPortInsertAccepted(const QString& inserted);
     void txtFieldChange();
+    // Another protocol: the port follows it while it is the other one's default, and the TLS
+    // choice applies to FTP only.
+    void cboProtocolChange();
     void btnBrowseDefaultClick();
     void btnOKClick();
     void btnCancelClick();

@@ -174,6 +174,16 @@ void TfrmConfig::txtFieldChange()
     SiteChanged = true;
 }
 
+void TfrmConfig::cboProtocolChange()
+{
+    const bool sftp = !cboProtocol->currentData().toString().isEmpty();
+    const QString port = txtPort->text().trimmed();
+    if (port == QLatin1String(sftp ? "21" : "22") || port.isEmpty())
+        txtPort->setText(QLatin1String(sftp ? "22" : "21"));
+    cboEncryption->setEnabled(!sftp);
+    SiteChanged = true;
+}
+
 void TfrmConfig::btnBrowseDefaultClick()
 {
     const QString folder = m_prompter.chooseFolder(QString::fromLatin1(ConfigLogic::kPickerCaption),

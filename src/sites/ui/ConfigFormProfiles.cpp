@@ -156,7 +156,9 @@ SiteProfile TfrmConfig::profileFields() const
             txtDirectory->text(),
             cboEncryption->currentData().toString(),
             false,
-            m_passwordUnread};
+            m_passwordUnread,
+            false,
+            cboProtocol->currentData().toString()};
 }
 
 void TfrmConfig::setProfileFields(const SiteProfile& fields)
@@ -176,6 +178,23 @@ void TfrmConfig::setProfileFields(const SiteProfile& fields)
     const int index = cboEncryption->findData(fields.encryption);
     cboEncryption->setCurrentIndex(
         index >= 0 ? index : cboEncryption->findData(QString::fromLatin1(kEncryptionRequired)));
+    // The stored port stays, not the protocol's default. A protocol of a later version is
+    // shown and kept as it is, never saved as FTP.
+    const QString port = txtPort->text();
+    constexpr int kKnownProtocols = 2;
+    if (cboProtocol->currentIndex() >= kKnownProtocols)
+        cboProtocol->setCurrentIndex(0);
+    while (cboProtocol->count() > kKnownProtocols)
+        cboProtocol->removeItem(kKnownProtocols);
+    int protocol = fields.protocol.isEmpty() || fields.protocol == QLatin1String(kProtocolFtp)
+                       ? 0
+                       : cboProtocol->findData(fields.protocol);
+    if (protocol < 0) {
+        cboProtocol->addItem(fields.protocol, fields.protocol);
+        protocol = kKnownProtocols;
+    }
+    cboProtocol->setCurrentIndex(protocol);
+    SetFieldText(txtPort, port);
 }
 
 void TfrmConfig::setPortField(const QString& port)

@@ -1,0 +1,145 @@
+#include "remote/SiteSession.h"
+
+#include "common/Prompter.h"
+#include "ftp/RemoteSession.h"
+#include "remote/FtpServerSession.h"
+#include "remote/SftpServerSession.h"
+#include "sites/ProfileStore.h"
+
+namespace {
+
+constexpr quint16 kFtpPort = 21;
+constexpr quint16 kSshPort = 22;
+
+QString textOf(const std::string& text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The site's port, the protocol's own when the profile names none; nullopt when the text is
+// no port at all.
+std::optional<quint16> portOf(const SiteProfile& site, SiteProtocol protocol)
+{
+    if (site.port.trimmed().isEmpty())
+        return DefaultPort(protocol);
+    const std::optional<int> port = PortTextToInt(site.port);
+    if (!port || *port < 0 || *port > 0xFFFF)
+        return std::nullopt;
+    return *port == 0 ? DefaultPort(protocol) : static_cast<quint16>(*port);
+}
+
+sftp::PromptAnswer hostKeyAnswer(const sftp::PromptRequest& request, const QString& host,
+                                 Prompter& prompter)
+{
+    const QString text =
+        QStringLiteral("This is the first connection to %1, so its key is not known yet.\n\n"
+                       "Key type: %2\nFingerprint: %3\n\nTrust the key only if it is the one "
+                       "the server's administrator gave you; \"always\" adds it to your "
+                       "known_hosts, which ssh reads as well.")
+            .arg(host, textOf(request.keyType), textOf(request.fingerprint));
+    sftp::PromptAnswer answer;
+    switch (prompter.askCertificate(QStringLiteral("Unknown host key"), text, false)) {
+    case CertificateAnswer::TrustAlways:
+        answer.trust = sftp::HostKeyTrust::Always;
+        break;
+    case CertificateAnswer::TrustOnce:
+        answer.trust = sftp::HostKeyTrust::Once;
+        break;
+    case CertificateAnswer::Refuse:
+        return answer;
+    }
+    answer.cancelled = false;
+    return answer;
+}
+
+} // namespace
+
+SiteProtocol ProtocolOf(const SiteProfile& site)
+{
+    if (site.protocol.isEmpty() || site.protocol == QLatin1String(kProtocolFtp))
+        return SiteProtocol::Ftp;
+    if (site.protocol == QLatin1String(kProtocolSftp))
+        return SiteProtocol::Sftp;
+    return SiteProtocol::Unknown;
+}
+
+quint16 DefaultPort(SiteProtocol protocol)
+{
+    return protocol == SiteProtocol::Sftp ? kSshPort : kFtpPort;
+}
+
+sftp::PromptHandler SiteLogonPrompts(const SiteProfile& site, Prompter& prompter)
+{
+    return [&prompter, host = site.host, user = site.userID,
+            stored = site.password](const sftp::PromptRequest& request) {
+        sftp::PromptAnswer answer;
+        std::optional<QString> reply;
+        switch (request.kind) {
+        case sftp::PromptKind::HostKey:
+            return hostKeyAnswer(request, host, prompter);
+        case sftp::PromptKind::Password:
+            if (request.attempt == 1 && !stored.isEmpty()) {
+                reply = stored;
+                break;
+            }
+            reply = prompter.inputPassword(
+                QStringLiteral("Password"),
+                request.attempt > 1 || !stored.isEmpty()
+                    ? QStringLiteral("%1 did not accept the password of %2. Password:")
+                          .arg(host, user)
+                    : QStringLiteral("Password of %1 on %2:").arg(user, host));
+            break;
+        case sftp::PromptKind::KeyPassphrase:
+            reply = prompter.inputPassword(QStringLiteral("Key passphrase"),
+                                           textOf(request.text).trimmed());
+            break;
+        case sftp::PromptKind::Text:
+            reply = prompter.inputBox(host, textOf(request.text).trimmed(), {});
+            break;
+        case sftp::PromptKind::Confirm:
+            if (prompter.askYesNo(host, textOf(request.text).trimmed()))
+                reply = QString();
+            break;
+        }
+        if (reply) {
+            answer.cancelled = false;
+            answer.text = reply->toStdString();
+        }
+        return answer;
+    };
+}
+
+std::unique_ptr<ServerSession> OpenSiteSession(const SiteProfile& site, Prompter& prompter,
+                                               RemoteResult& result, QString& why,
+                                               const sftp::ConnectOptions& base)
+{
+    result = {};
+    const SiteProtocol protocol = ProtocolOf(site);
+    result.failure = RemoteFailure::Other;
+    if (protocol == SiteProtocol::Unknown) {
+        why = QStringLiteral("The site %1 uses the protocol \"%2\", which this version does not "
+                             "know; nothing was sent to %3.")
+                  .arg(site.siteName, site.protocol, site.host);
+        return nullptr;
+    }
+    const std::optional<quint16> port = portOf(site, protocol);
+    if (!port) {
+        why = QStringLiteral("The port \"%1\" of the site %2 is not a port number.")
+                  .arg(site.port, site.siteName);
+        return nullptr;
+    }
+    if (protocol == SiteProtocol::Sftp) {
+        sftp::ConnectOptions options = base;
+        options.host = site.host.toStdString();
+        options.port = *port;
+        options.user = site.userID.toStdString();
+        return OpenSftpSession(options, SiteLogonPrompts(site, prompter), result, why);
+    }
+    std::unique_ptr<ServerSession> session = OpenServerSession(LogonFor(site, *port), result);
+    if (!session)
+        why = QStringLiteral("Connecting to %1 on port %2 failed%3")
+                  .arg(site.host)
+                  .arg(*port)
+                  .arg(result.reply.isEmpty() ? QStringLiteral(".") : ": " + result.reply);
+    return session;
+}
