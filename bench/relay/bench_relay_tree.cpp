@@ -12,6 +12,7 @@
 #include "transfer/BatchHost.h"
 #include "transfer/FolderTransfer.h"
 #include "transfer/TransferEngine.h"
+#include "transfer/UploadFile.h"
 #include "transfer/ui/MsgForm.h"
 
 #include <QApplication>

@@ -500,19 +500,19 @@ void TestRowSort::dateOnlyRowShowsTheListedDay()
     std::strcpy(entry.cFileName, "old.txt");
     entry.ftLastWriteTime = fileTimeOf(QDateTime({2019, 12, 10}, {0, 0}, Qt::UTC));
     entry.dwReserved1 = FIND_DATA_DATE_ONLY;
-    const FileListRow old = builder.build(entry);
+    const FileListRow old = builder.build(FtpListedEntry(entry));
     QCOMPARE(old.modifiedText, QStringLiteral("2019-12-10"));
     QVERIFY(old.modifiedDateOnly);
     // The same moment listed with its time is shown in local time, as before.
     entry.dwReserved1 = 0;
-    const FileListRow exact = builder.build(entry);
+    const FileListRow exact = builder.build(FtpListedEntry(entry));
     QCOMPARE(exact.modifiedText, QDateTime({2019, 12, 10}, {0, 0}, Qt::UTC)
                                      .addSecs(offset)
                                      .toString(QStringLiteral("yyyy-MM-dd HH:mm")));
     // The day sorts among the exact times as its own 00:00.
     entry.ftLastWriteTime =
         fileTimeOf(QDateTime({2019, 12, 9}, {23, 59}, Qt::UTC).addSecs(-offset));
-    QVERIFY(builder.build(entry).modifiedMinutes < old.modifiedMinutes);
+    QVERIFY(builder.build(FtpListedEntry(entry)).modifiedMinutes < old.modifiedMinutes);
 }
 
 void TestRowSort::shortTimeFormatHasNoSeconds_data()
