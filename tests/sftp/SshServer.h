@@ -2,11 +2,14 @@
 #include "ServerProcess.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QString>
 #include <QTemporaryDir>
 
 #include <memory>
+#include <vector>
 
 // An SSH server on loopback for the file-transfer tests: OpenSSH's sshd, unpacked by
 // `scripts/install-deps.sh test` and run by absolute path with a configuration, host key and
@@ -56,3 +59,24 @@ private:
     ServerProcess m_python;
     QString m_error;
 };
+
+// Bytes every SFTP test moves: a repeatable pattern of `size` bytes, and files of them.
+inline QByteArray pattern(qint64 size)
+{
+    std::vector<quint32> words(std::size_t(size / 4 + 1));
+    QRandomGenerator(static_cast<quint32>(size)).fillRange(words.data(), words.size());
+    return QByteArray(reinterpret_cast<const char*>(words.data()), size);
+}
+
+inline bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
+}
+
+inline QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}

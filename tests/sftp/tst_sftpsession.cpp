@@ -19,26 +19,6 @@ Q_DECLARE_METATYPE(RemoteFailure)
 
 namespace {
 
-QByteArray pattern(qint64 size)
-{
-    std::vector<quint32> words(std::size_t(size / 4 + 1));
-    QRandomGenerator(static_cast<quint32>(size)).fillRange(words.data(), words.size());
-    return QByteArray(reinterpret_cast<const char*>(words.data()), size);
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // The whole stream, read in blocks of an odd size so the engine's blocks never line up.
 RemoteResult readAll(RemoteStream& stream, QByteArray& got)
 {

@@ -172,6 +172,18 @@ bool SftpClient::awaitAny(const std::set<std::uint32_t>& pending, Reply& reply)
     }
 }
 
+bool SftpClient::awaitPending(std::set<std::uint32_t>& pending, const std::string& handle,
+                              Reply& reply)
+{
+    if (!awaitAny(pending, reply)) {
+        if (m_error.kind == ErrorKind::Cancelled)
+            abandon(pending, handle);
+        return false;
+    }
+    pending.erase(reply.id);
+    return true;
+}
+
 bool SftpClient::awaitReply(std::uint32_t id, Reply& reply)
 {
     return awaitAny({id}, reply);
@@ -307,12 +319,8 @@ bool SftpClient::list(std::string_view path, std::vector<NameEntry>& entries, st
         if (pending.empty())
             break;
         Reply reply;
-        if (!awaitAny(pending, reply)) {
-            if (m_error.kind == ErrorKind::Cancelled)
-                abandon(pending, handle);
+        if (!awaitPending(pending, handle, reply))
             return false;
-        }
-        pending.erase(reply.id);
         if (reply.type == PacketType::Name) {
             batches[reply.id] = std::move(reply.names);
         } else if (reply.type == PacketType::Status && reply.statusCode == kStatusEof) {

@@ -45,12 +45,8 @@ bool SftpClient::download(std::string_view path, std::uint64_t offset, const Sin
         if (pending.empty())
             break;
         Reply reply;
-        if (!awaitAny(pending, reply)) {
-            if (m_error.kind == ErrorKind::Cancelled)
-                abandon(pending, handle);
+        if (!awaitPending(pending, handle, reply))
             return false;
-        }
-        pending.erase(reply.id);
         const Request request = requests[reply.id];
         requests.erase(reply.id);
         if (reply.type == PacketType::Status && reply.statusCode == kStatusEof) {
@@ -129,12 +125,8 @@ bool SftpClient::upload(std::string_view path, UploadMode mode, std::uint64_t of
         if (pending.empty())
             break;
         Reply reply;
-        if (!awaitAny(pending, reply)) {
-            if (m_error.kind == ErrorKind::Cancelled)
-                abandon(pending, handle);
+        if (!awaitPending(pending, handle, reply))
             return false;
-        }
-        pending.erase(reply.id);
         if (reply.type != PacketType::Status || reply.statusCode != kStatusOk) {
             abandon(pending, handle);
             expectStatus(reply, path, "Uploading");

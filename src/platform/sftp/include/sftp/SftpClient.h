@@ -85,6 +85,9 @@ private:
     bool awaitReply(std::uint32_t id, Reply& reply);
     // Waits for the next reply to one of `pending`; fails on a reply to nothing we asked.
     bool awaitAny(const std::set<std::uint32_t>& pending, Reply& reply);
+    // The next reply of a pipelined run on `handle`, taken out of `pending`; a cancel on the way
+    // abandons the rest of the run, so the connection stays usable.
+    bool awaitPending(std::set<std::uint32_t>& pending, const std::string& handle, Reply& reply);
     bool call(const std::string& packet, std::uint32_t id, Reply& reply);
     bool expectStatus(const Reply& reply, std::string_view path, std::string_view what);
     bool fail(ErrorKind kind, std::string text);
