@@ -1,9 +1,11 @@
 #pragma once
+#include "remote/FtpServerSession.h"
 #include "transfer/BatchHost.h"
 #include "transfer/ui/MsgForm.h"
 #include "wininet.h"
 
 #include <cstdio>
+#include <memory>
 
 // What the transfer benchmarks share.
 
@@ -11,11 +13,20 @@
 class BenchTransferHost final : public BatchHost
 {
 public:
-    HINTERNET connectionHandle() const override { return connection; }
+    ServerSession& session() override
+    {
+        if (!m_session || m_session->connectionHandle() != connection)
+            m_session = std::make_unique<FtpServerSession>(connection, nullptr, false);
+        return *m_session;
+    }
+    bool connected() const override { return connection != nullptr; }
     bool lowerCaseUpload() const override { return false; }
     QString localFolder() const override { return folder; }
     ProgressSink& progress() override { return dialog; }
-    void reportFtpError(const QString& message) override { fail(message); }
+    void reportFtpError(const QString& message, const RemoteResult& result) override
+    {
+        fail(message, result);
+    }
     void warn(const QString& text) override { fail(text); }
     void setBusyCursor(bool) override {}
     void listRemoteFiles() override {}
@@ -31,17 +42,12 @@ public:
         return std::nullopt;
     }
 
-    void fail(const QString& text)
+    // The server's reply names the command that failed, which the message alone (shared by
+    // every way up and down a tree) does not.
+    void fail(const QString& text, const RemoteResult& result = {})
     {
-        // The server's last words name the command that failed, which the message alone
-        // (shared by every way up and down a tree) does not.
-        const DWORD error = GetLastError();
-        char reply[512] = {};
-        DWORD code = 0;
-        DWORD length = sizeof reply;
-        if (!InternetGetLastResponseInfoA(&code, reply, &length))
-            reply[0] = '\0';
-        std::printf("error: %s (%u); last reply: %s\n", qPrintable(text), error, reply);
+        std::printf("error: %s (%u); reply: %s\n", qPrintable(text), result.code,
+                    qPrintable(result.reply));
         failed = true;
     }
 
@@ -49,4 +55,7 @@ public:
     QString folder;
     TfrmMsg dialog;
     bool failed = false;
+
+private:
+    std::unique_ptr<FtpServerSession> m_session;
 };

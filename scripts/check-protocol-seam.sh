@@ -6,26 +6,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 still_allowed=(
-    src/editor/RemoteEdit.cpp
     src/common/FileListRows.cpp
     src/common/FileListRows.h
     src/ftp/FtpConnection.h
     src/ftp/FtpErrorText.cpp
     src/ftp/RemoteCommands.cpp
-    src/ftp/RemoteDelete.cpp
     src/ftp/RemoteSession.cpp
-    src/ftp/RemoteTreeWalk.cpp
-    src/ftp/RemoteTreeWalk.h
     src/ftp/SecureConnect.cpp
     src/ftp/SecureConnect.h
-    src/transfer/BatchHost.h
-    src/transfer/FolderTransfer.cpp
-    src/transfer/TransferBatch.cpp
-    src/transfer/TransferEngine.cpp
-    src/transfer/TransferHost.h
-    src/transfer/UploadResume.cpp
-    src/transfer/ui/MainTransferHost.cpp
-    src/transfer/ui/MainTransferHost.h
 )
 pattern='#include "wininet.h"|\bHINTERNET\b|\bWIN32_FIND_DATAA\b|\bFILETIME\b'
 mapfile -t using < <(git ls-files -co --exclude-standard -- 'src/*.cpp' 'src/*.h' |

@@ -182,14 +182,14 @@ void BenchLargeFile(BenchTransferHost& host, const QString& serverRoot, quint16 
     QTemporaryDir local(QDir::tempPath() + "/bench-relay-file-XXXXXX");
     host.folder = local.path();
     const double oursDown = OursTimed(host, port, "Downloading big.bin", [&] {
-        DownloadFile(host, "big.bin", "big.bin", size, FTP_TRANSFER_TYPE_BINARY);
+        DownloadFile(host, "big.bin", "big.bin", size, TransferMode::Binary);
     });
     const double curlDown =
         Timed("curl -o", "curl", {"-s", "-S", "-o", local.filePath("curl.bin"), ftp + "big.bin"});
     QFile::remove(local.filePath("curl.bin"));
     QFile::rename(local.filePath("big.bin"), local.filePath("up.bin"));
     const double oursUp = OursTimed(host, port, "Uploading up.bin", [&] {
-        UploadFile(host, local.filePath("up.bin"), FTP_TRANSFER_TYPE_BINARY);
+        UploadFile(host, local.filePath("up.bin"), TransferMode::Binary);
     });
     const double curlUp =
         Timed("curl -T", "curl", {"-s", "-S", "-T", local.filePath("up.bin"), ftp + "curl.bin"});

@@ -66,11 +66,15 @@ class ResumeHost final : public BatchHost
 {
 public:
     explicit ResumeHost(BenchTransferHost& outer) : m_outer(outer), sink(outer.dialog) {}
-    HINTERNET connectionHandle() const override { return m_outer.connection; }
+    ServerSession& session() override { return m_outer.session(); }
+    bool connected() const override { return m_outer.connected(); }
     bool lowerCaseUpload() const override { return false; }
     QString localFolder() const override { return m_outer.folder; }
     ProgressSink& progress() override { return sink; }
-    void reportFtpError(const QString& message) override { m_outer.fail(message); }
+    void reportFtpError(const QString& message, const RemoteResult& result) override
+    {
+        m_outer.fail(message, result);
+    }
     void warn(const QString& text) override { m_outer.fail(text); }
     void setBusyCursor(bool) override {}
     void listRemoteFiles() override {}
@@ -199,7 +203,7 @@ void BenchLargeFile(BenchTransferHost& host, const QString& serverRoot, quint16 
         QElapsedTimer timer;
         host.dialog.ShowProgress("Downloading big.bin", "Downloading", true, true);
         timer.start();
-        DownloadFile(host, "big.bin", "big.bin", size, FTP_TRANSFER_TYPE_BINARY);
+        DownloadFile(host, "big.bin", "big.bin", size, TransferMode::Binary);
         oursDown << double(timer.nsecsElapsed()) / 1e9;
         host.dialog.CloseProgress();
         curlDown << RunTool("curl",
@@ -209,7 +213,7 @@ void BenchLargeFile(BenchTransferHost& host, const QString& serverRoot, quint16 
                                  true, true);
         QFile::rename(local.filePath("big.bin"), local.filePath("up.bin"));
         timer.restart();
-        UploadFile(host, local.filePath("up.bin"), FTP_TRANSFER_TYPE_BINARY);
+        UploadFile(host, local.filePath("up.bin"), TransferMode::Binary);
         oursUp << double(timer.nsecsElapsed()) / 1e9;
         host.dialog.CloseProgress();
         curlUp << RunTool("curl",
@@ -303,7 +307,7 @@ void BenchUploadResume(BenchTransferHost& outer, const QString& serverRoot, quin
     first.sink.cancelAt = size / 10 * 9;
     outer.dialog.ShowProgress("Uploading big.bin", "Uploading", true, true);
     timer.start();
-    UploadFile(first, local.filePath("big.bin"), FTP_TRANSFER_TYPE_BINARY);
+    UploadFile(first, local.filePath("big.bin"), TransferMode::Binary);
     const double firstSeconds = double(timer.nsecsElapsed()) / 1e9;
     CancelRequested = false;
     const QFileInfoList copies = QDir(serverRoot).entryInfoList({"big.bin.*.zulftp-upload"});
@@ -313,7 +317,7 @@ void BenchUploadResume(BenchTransferHost& outer, const QString& serverRoot, quin
     ResumeHost second(outer);
     second.uploads = &uploads;
     timer.restart();
-    UploadFile(second, local.filePath("big.bin"), FTP_TRANSFER_TYPE_BINARY);
+    UploadFile(second, local.filePath("big.bin"), TransferMode::Binary);
     const double secondSeconds = double(timer.nsecsElapsed()) / 1e9;
     outer.dialog.CloseProgress();
 

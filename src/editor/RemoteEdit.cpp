@@ -12,7 +12,6 @@
 
 #include "fileapi.h"
 #include "lasterror.h"
-#include "wininet.h"
 
 #include <QFile>
 
@@ -127,23 +126,18 @@ void ListedVersion(TransferHost& host, const QByteArray& name, RemoteVersion& ve
 
 RemoteVersion AskRemoteVersion(TransferHost& host, const QByteArray& name)
 {
-    const DWORD error = GetLastError();
+    ServerSession& session = host.session();
+    const QByteArray path = RemotePath::here(session, name);
     RemoteVersion version;
-    bool unsupported = false;
-    ULONGLONG size = 0;
-    if (FtpGetFileSizeA(host.connectionHandle(), name.constData(), &size))
-        version.size = qint64(size);
-    else
-        unsupported = GetLastError() == ERROR_NOT_SUPPORTED;
-    char stamp[32] = {};
-    DWORD length = sizeof stamp;
-    if (FtpGetFileTimeA(host.connectionHandle(), name.constData(), stamp, &length))
-        version.time = QByteArray(stamp, qsizetype(length));
-    else
-        unsupported = unsupported || GetLastError() == ERROR_NOT_SUPPORTED;
-    if (unsupported)
+    RemoteEntry entry;
+    const RemoteResult sized = session.stat(path, entry);
+    if (sized)
+        version.size = entry.size;
+    const RemoteResult timed = session.statTime(path, entry);
+    if (timed)
+        version.time = QByteArray::number(entry.modifiedTime);
+    if (sized.failure == RemoteFailure::Unsupported || timed.failure == RemoteFailure::Unsupported)
         ListedVersion(host, name, version);
-    SetLastError(error);
     return version;
 }
 
@@ -189,7 +183,7 @@ std::optional<QString> FetchForEditing(BatchHost& outerHost, const FileListRow& 
     try {
         fetched =
             // What arrived of a failed or cancelled copy is of no use to anyone.
-            DownloadFile(host, row.serverName(), tempName, row.size, FTP_TRANSFER_TYPE_BINARY,
+            DownloadFile(host, row.serverName(), tempName, row.size, TransferMode::Binary,
                          PartialData::Discard) &&
             !CancelRequested;
     } catch (const FileSystemError& error) {
@@ -225,7 +219,7 @@ RemoteSave StoreOnServer(BatchHost& host, const QString& tempPath, const QByteAr
     // The copy goes up under a name of its own beside the edited file, which keeps its name.
     const QByteArray temporaryName = TemporaryRemoteName(remoteName);
     const bool uploaded =
-        UploadReplacing(host, tempPath, remoteName, temporaryName, FTP_TRANSFER_TYPE_BINARY);
+        UploadReplacing(host, tempPath, remoteName, temporaryName, TransferMode::Binary);
     if (uploaded && !CancelRequested) {
         opened = AskRemoteVersion(host, remoteName);
         return RemoteSave::Stored;

@@ -21,7 +21,7 @@ struct RemoteVersion
     bool operator==(const RemoteVersion&) const = default;
 };
 
-// The version of `name` in the current remote directory. The connection's last error is kept.
+// The version of `name` in the current remote directory.
 RemoteVersion AskRemoteVersion(TransferHost& host, const QByteArray& name);
 
 // The question before a save over a file that changed on the server since it was opened.

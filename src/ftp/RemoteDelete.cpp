@@ -8,42 +8,37 @@
 #include "ftp/RemoteHost.h"
 #include "ftp/RemoteListing.h"
 #include "remote/ServerSession.h"
-#include "wininet.h"
 
-#include <cstring>
 #include <memory>
 
 namespace {
 
-HINTERNET connection()
-{
-    return FtpConnection.ConnectionHandle;
-}
-
 // A refusal in the server's own words (a 4xx or 5xx reply) leaves the connection usable;
 // anything else (time-out, dropped connection, a name the service won't send) does not
 // promise that the next command reaches the server.
-bool serverRefused(const FtpFailure& failure)
+bool serverRefused(const RemoteResult& failure)
 {
-    return failure.code == ERROR_INTERNET_EXTENDED_ERROR;
+    return failure.failure == RemoteFailure::Refused;
 }
 
-std::optional<QByteArray> currentDirectory()
+FtpFailure failureOf(const RemoteResult& result)
 {
-    char buffer[4096] = {};
-    DWORD length = sizeof buffer;
-    if (!FtpGetCurrentDirectoryA(connection(), buffer, &length))
-        return std::nullopt;
-    return QByteArray(buffer, static_cast<qsizetype>(::strnlen(buffer, sizeof buffer)));
+    return FtpFailure{result.code, result.reply};
 }
 
 } // namespace
 
+QByteArray RemoteDeleter::path(const QByteArray& name) const
+{
+    return RemotePath::here(m_session, name);
+}
+
 bool RemoteDeleter::DeleteRemoteFile(const QByteArray& name)
 {
-    if (FtpDeleteFileA(connection(), name.constData()))
+    const RemoteResult deleted = m_session.removeFile(path(name));
+    if (deleted)
         return true;
-    m_failure = LastFtpFailure();
+    m_failure = failureOf(deleted);
     return false;
 }
 
@@ -52,9 +47,11 @@ bool RemoteDeleter::DeleteRemoteFolder(const QByteArray& name)
     m_firstFailure.reset();
     m_stopped = false;
     m_lost = false;
-    if (!m_start)
-        m_start = currentDirectory().value_or(QByteArray());
-    m_walk.emplace(connection(), *m_start);
+    if (!m_start) {
+        QByteArray start;
+        m_start = m_session.currentFolder(start) ? start : QByteArray();
+    }
+    m_walk.emplace(m_session, *m_start);
     const bool gone = deleteFolderAt(name);
     if (m_lost)
         returnToStart();
@@ -63,10 +60,10 @@ bool RemoteDeleter::DeleteRemoteFolder(const QByteArray& name)
     return gone;
 }
 
-void RemoteDeleter::noteFailure(const FtpFailure& failure)
+void RemoteDeleter::noteFailure(const RemoteResult& failure)
 {
     if (!m_firstFailure)
-        m_firstFailure = failure;
+        m_firstFailure = failureOf(failure);
     if (!serverRefused(failure))
         m_stopped = true;
 }
@@ -77,9 +74,10 @@ bool RemoteDeleter::deleteFolderAt(const QByteArray& name)
     // follows links). Deleting the name as a file removes a link and nothing else, and
     // servers refuse it for a real folder; so it goes first, and a delete never walks
     // through a link into a folder elsewhere on the server.
-    if (FtpDeleteFileA(connection(), name.constData()))
+    const RemoteResult probe = m_session.removeFile(path(name));
+    if (probe)
         return true;
-    if (const FtpFailure probe = LastFtpFailure(); !serverRefused(probe)) {
+    if (!serverRefused(probe)) {
         noteFailure(probe);
         return false;
     }
@@ -90,11 +88,11 @@ bool RemoteDeleter::deleteFolderAt(const QByteArray& name)
         // Left as it is, and named in the report; the folder around it stays too.
         return false;
     case RemoteTreeWalk::Step::Lost:
-        noteFailure();
+        noteFailure(m_walk->failure());
         m_lost = true;
         return false;
     case RemoteTreeWalk::Step::Refused:
-        noteFailure();
+        noteFailure(m_walk->failure());
         return false;
     }
     const std::optional<FtpFailure> failureBefore = m_firstFailure;
@@ -110,8 +108,8 @@ bool RemoteDeleter::deleteFolderAt(const QByteArray& name)
     // it still holds, so the folder is not even asked to go.
     if (m_walk->passedOver().size() > passedOverBefore)
         return false;
-    if (!FtpRemoveDirectoryA(connection(), name.constData())) {
-        noteFailure();
+    if (const RemoteResult removed = m_session.removeFolder(path(name)); !removed) {
+        noteFailure(removed);
         return false;
     }
     // Gone after all (an entry that could not be deleted had vanished by itself): what went
@@ -122,10 +120,9 @@ bool RemoteDeleter::deleteFolderAt(const QByteArray& name)
 
 bool RemoteDeleter::readEntries(std::vector<Entry>& entries)
 {
-    ServerSession& session = FtpConnection.session();
     RemoteListing listing;
-    const RemoteResult listed =
-        session.list(session.knownFolder(), listing, ListPurpose::Walk, [&](RemoteEntry&& entry) {
+    const RemoteResult listed = m_session.list(
+        m_session.knownFolder(), listing, ListPurpose::Walk, [&](RemoteEntry&& entry) {
             // "." and ".." name this folder and its parent: entering either would delete far
             // more than the folder the user chose.
             if (entry.serverName != "." && entry.serverName != "..")
@@ -134,7 +131,7 @@ bool RemoteDeleter::readEntries(std::vector<Entry>& entries)
     if (listed)
         return true;
     // A listing cut short is no basis for deleting: the folder stays as it is.
-    noteFailure();
+    noteFailure(listed);
     return false;
 }
 
@@ -147,8 +144,8 @@ void RemoteDeleter::deleteEntries(const std::vector<Entry>& entries)
             deleteLink(entry.name);
         else if (entry.folder)
             deleteFolderAt(entry.name);
-        else if (!FtpDeleteFileA(connection(), entry.name.constData()))
-            noteFailure(); // the folder's removal will fail too and report the folder
+        else if (const RemoteResult deleted = m_session.removeFile(path(entry.name)); !deleted)
+            noteFailure(deleted); // the folder's removal will fail too and report the folder
         m_host.processEvents(true);
     }
 }
@@ -156,9 +153,10 @@ void RemoteDeleter::deleteEntries(const std::vector<Entry>& entries)
 void RemoteDeleter::deleteLink(const QByteArray& name)
 {
     // DELE removes the link itself wherever it points; a link that stays is never entered.
-    if (FtpDeleteFileA(connection(), name.constData()))
+    const RemoteResult deleted = m_session.removeFile(path(name));
+    if (deleted)
         return;
-    noteFailure();
+    noteFailure(deleted);
     m_walk->passOver(name, QStringLiteral("a link the server would not delete; it was not "
                                           "followed"));
 }
@@ -167,20 +165,18 @@ bool RemoteDeleter::leaveFolder()
 {
     if (m_lost)
         return false;
-    if (FtpSetCurrentDirectoryA(connection(), "..")) {
-        m_walk->left();
+    if (m_walk->leave())
         return true;
-    }
     // Every later name would be taken as one of this folder's: nothing more is sent from
     // here but the way back to the start.
-    noteFailure();
+    noteFailure(m_walk->failure());
     m_lost = true;
     return false;
 }
 
 void RemoteDeleter::returnToStart()
 {
-    if (!m_start->isEmpty() && FtpSetCurrentDirectoryA(connection(), m_start->constData()))
+    if (!m_start->isEmpty() && m_session.changeFolder(*m_start))
         m_lost = false;
 }
 
@@ -205,7 +201,7 @@ void RemoteDeleteSelection(RemoteHost& host, const std::vector<FileListRow>& sel
     const OperationLock lock;
     host.setCursor(RemoteHost::Cursor::Hourglass);
     host.progress().SetProgressPosition(0);
-    RemoteDeleter deleter(host);
+    RemoteDeleter deleter(host, FtpConnection.session());
     const auto total = static_cast<qint64>(selectedRows.size());
     qint64 count = 0;
     for (const FileListRow& row : selectedRows) {

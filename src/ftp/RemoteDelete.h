@@ -10,6 +10,7 @@
 #include <vector>
 
 class RemoteHost;
+class ServerSession;
 
 inline constexpr char kDeleteQuestion[] =
     "Are you sure you want to delete the selected files or folders?";
@@ -30,7 +31,8 @@ void RemoteDeleteSelection(RemoteHost& host, const std::vector<FileListRow>& sel
 class RemoteDeleter
 {
 public:
-    explicit RemoteDeleter(RemoteHost& host) : m_host(host) {}
+    // Deletes through `session`, in the folder it is in.
+    RemoteDeleter(RemoteHost& host, ServerSession& session) : m_host(host), m_session(session) {}
 
     bool DeleteRemoteFile(const QByteArray& name);
     // Removes the folder `name` with everything in it, depth first. True exactly when the
@@ -57,11 +59,14 @@ private:
     void deleteEntries(const std::vector<Entry>& entries);
     bool leaveFolder();
     // Keeps the first failure and stops the walk when the connection can't be trusted.
-    void noteFailure(const FtpFailure& failure = LastFtpFailure());
+    void noteFailure(const RemoteResult& failure);
     void returnToStart();
     void deleteLink(const QByteArray& name);
+    // `name` in the session's folder.
+    QByteArray path(const QByteArray& name) const;
 
     RemoteHost& m_host;
+    ServerSession& m_session;
     FtpFailure m_failure;
     // The first failure met inside the tree being deleted, which explains why its folder is
     // still there better than the removal's own "not empty" refusal.

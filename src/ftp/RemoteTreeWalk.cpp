@@ -1,20 +1,18 @@
 #include "ftp/RemoteTreeWalk.h"
 
 #include "common/FileListRows.h"
-
-#include <cstring>
+#include "remote/ServerSession.h"
 
 namespace {
 
 constexpr qsizetype kShownPassedOver = 12;
 
-std::optional<QByteArray> currentDirectory(HINTERNET connection)
+std::optional<QByteArray> currentFolder(ServerSession& session)
 {
-    char buffer[4096] = {};
-    DWORD length = sizeof buffer;
-    if (!FtpGetCurrentDirectoryA(connection, buffer, &length))
+    QByteArray path;
+    if (!session.currentFolder(path))
         return std::nullopt;
-    return QByteArray(buffer, static_cast<qsizetype>(::strnlen(buffer, sizeof buffer)));
+    return path;
 }
 
 // "/a/" and "/a" are the same folder; "/" stays "/".
@@ -41,8 +39,8 @@ bool isPlainName(const QByteArray& name)
 
 } // namespace
 
-RemoteTreeWalk::RemoteTreeWalk(HINTERNET connection, std::optional<QByteArray> top)
-    : m_connection(connection)
+RemoteTreeWalk::RemoteTreeWalk(ServerSession& session, std::optional<QByteArray> top)
+    : m_session(session)
 {
     if (top)
         m_top = withoutTrailingSlash(*top);
@@ -53,10 +51,15 @@ QByteArray RemoteTreeWalk::here() const
     return m_paths.empty() ? m_top.value_or(QByteArray()) : m_paths.back();
 }
 
+QByteArray RemoteTreeWalk::above() const
+{
+    return m_paths.size() < 2 ? m_top.value_or(QByteArray()) : m_paths[m_paths.size() - 2];
+}
+
 RemoteTreeWalk::Step RemoteTreeWalk::enter(const QByteArray& name)
 {
     if (!m_top)
-        m_top = withoutTrailingSlash(currentDirectory(m_connection).value_or(QByteArray()));
+        m_top = withoutTrailingSlash(currentFolder(m_session).value_or(QByteArray()));
     if (!isPlainName(name)) {
         passOver(name, QStringLiteral("its name can't be sent to the server whole"));
         return Step::PassedOver;
@@ -73,18 +76,20 @@ RemoteTreeWalk::Step RemoteTreeWalk::enter(const QByteArray& name)
                                       "could not be proven to be inside it"));
         return Step::PassedOver;
     }
-    if (!FtpSetCurrentDirectoryA(m_connection, name.constData()))
-        return Step::Refused;
+    // The session sends the name alone, as it is in the parent.
     const QByteArray expected = joined(parent, name);
-    const std::optional<QByteArray> arrived = currentDirectory(m_connection);
+    if (m_failure = m_session.changeFolder(expected); !m_failure)
+        return Step::Refused;
+    const std::optional<QByteArray> arrived = currentFolder(m_session);
     if (arrived && withoutTrailingSlash(*arrived) == expected) {
         m_paths.push_back(expected);
         m_names.push_back(name);
         return Step::Entered;
     }
     // A link the server followed, or a server that went elsewhere: back by the parent's own
-    // path, since ".." from over there leads somewhere else again.
-    if (!FtpSetCurrentDirectoryA(m_connection, parent.constData()))
+    // path, since ".." from over there leads somewhere else again (the session, seeing PWD
+    // disagree, sends this one whole).
+    if (m_failure = m_session.changeFolder(parent); !m_failure)
         return Step::Lost;
     if (arrived)
         passOver(name, QStringLiteral("entering it led to \"%1\", outside the folder")
@@ -94,12 +99,16 @@ RemoteTreeWalk::Step RemoteTreeWalk::enter(const QByteArray& name)
     return Step::PassedOver;
 }
 
-void RemoteTreeWalk::left()
+bool RemoteTreeWalk::leave()
 {
+    // The parent is one level up from where the session is, so it goes there by "CWD ..".
+    if (m_failure = m_session.changeFolder(above()); !m_failure)
+        return false;
     if (!m_paths.empty()) {
         m_paths.pop_back();
         m_names.pop_back();
     }
+    return true;
 }
 
 QString RemoteTreeWalk::shownPath(const QByteArray& name) const

@@ -3,6 +3,8 @@
 #include "common/FileListRows.h"
 #include "sites/ProfileStore.h"
 
+#include <QDateTime>
+
 #include <cstring>
 
 namespace {
@@ -40,6 +42,23 @@ bool isReply(DWORD code)
     return code == ERROR_INTERNET_EXTENDED_ERROR || code == ERROR_INTERNET_INCORRECT_USER_NAME ||
            code == ERROR_INTERNET_INCORRECT_PASSWORD || code == ERROR_INTERNET_LOGIN_FAILURE ||
            isSecurity(code);
+}
+
+// 100-ns ticks from 1601-01-01 (a list row's origin) to 1970-01-01.
+constexpr qint64 kTicksTo1970 = 116444736000000000LL;
+
+// An MDTM stamp, "YYYYMMDDHHMMSS" in UTC with up to nine digits of a fraction (RFC 3659
+// section 2.3), as 100-ns ticks since 1601; 0 when it names no real moment.
+qint64 stampTicks(const QByteArray& stamp)
+{
+    // Date and time apart: read as one they would be local time, which skips an hour a year.
+    const QDate date = QDate::fromString(QString::fromLatin1(stamp.left(8)), u"yyyyMMdd");
+    const QTime clock = QTime::fromString(QString::fromLatin1(stamp.mid(8, 6)), u"HHmmss");
+    const QDateTime time(date, clock, Qt::UTC);
+    if (!time.isValid())
+        return 0;
+    const QByteArray fraction = stamp.mid(15).leftJustified(7, '0').left(7);
+    return time.toSecsSinceEpoch() * 10000000LL + kTicksTo1970 + fraction.toLongLong();
 }
 
 } // namespace
@@ -207,11 +226,19 @@ SessionTraits FtpServerSession::traits() const
 
 RemoteResult FtpServerSession::currentFolder(QByteArray& path)
 {
+    const bool afterChange = std::exchange(m_justChanged, false);
     char buffer[4096] = {};
     DWORD length = sizeof buffer;
-    if (!FtpGetCurrentDirectoryA(m_connection, buffer, &length))
+    if (!FtpGetCurrentDirectoryA(m_connection, buffer, &length)) {
+        m_wholePathNext = m_wholePathNext || (afterChange && m_known.startsWith('/'));
         return failure();
+    }
     path = QByteArray(buffer, static_cast<qsizetype>(::strnlen(buffer, sizeof buffer)));
+    // Only paths of the "/"-form can be compared; a folder left unknown is told, not
+    // contradicted.
+    if (afterChange && m_known.startsWith('/') && path.startsWith('/') &&
+        withoutTrailingSlash(path) != withoutTrailingSlash(m_known))
+        m_wholePathNext = true;
     m_known = path;
     return {};
 }
@@ -219,12 +246,17 @@ RemoteResult FtpServerSession::currentFolder(QByteArray& path)
 RemoteResult FtpServerSession::changeFolder(const QByteArray& path)
 {
     // Up one level is "CWD ..", as a tree walk's way back always was.
-    const bool up = !m_known.isEmpty() &&
+    const bool up = !m_wholePathNext && !m_known.isEmpty() &&
                     withoutTrailingSlash(path) == RemotePath::parent(withoutTrailingSlash(m_known));
-    const QByteArray argument = up ? QByteArray("..") : sent(path);
-    if (!FtpSetCurrentDirectoryA(m_connection, argument.constData()))
+    const QByteArray argument = up ? QByteArray("..") : m_wholePathNext ? path : sent(path);
+    if (!FtpSetCurrentDirectoryA(m_connection, argument.constData())) {
+        // A way up the server refused is not tried again the same way.
+        m_wholePathNext = m_wholePathNext || up;
         return failure();
+    }
     m_known = path;
+    m_justChanged = true;
+    m_wholePathNext = false;
     return {};
 }
 
@@ -233,10 +265,14 @@ RemoteResult FtpServerSession::list(const QByteArray& folder, RemoteListing& lis
                                     const std::function<void(RemoteEntry&&)>& each)
 {
     listing = {};
+    m_justChanged = false;
     if (withoutTrailingSlash(folder) != withoutTrailingSlash(m_known)) {
         if (RemoteResult changed = changeFolder(folder); !changed)
             return changed;
+        m_justChanged = false;
     }
+    // Listed where the server says it is: names from here lead where the listing shows.
+    m_wholePathNext = false;
     const DWORD flags =
         INTERNET_FLAG_RELOAD | (purpose == ListPurpose::Walk ? FTP_FIND_REAL_FOLDERS : 0);
     WIN32_FIND_DATAA data{};
@@ -270,6 +306,20 @@ RemoteResult FtpServerSession::stat(const QByteArray& path, RemoteEntry& entry)
     if (!FtpGetFileSizeA(m_connection, name.constData(), &size))
         return failure();
     entry.size = static_cast<qint64>(std::min<ULONGLONG>(size, 0x7FFFFFFFFFFFFFFFull));
+    return {};
+}
+
+RemoteResult FtpServerSession::statTime(const QByteArray& path, RemoteEntry& entry)
+{
+    entry = {};
+    entry.serverName = RemotePath::name(path);
+    entry.size = kUnknownEntrySize;
+    char stamp[32] = {};
+    DWORD length = sizeof stamp;
+    if (!FtpGetFileTimeA(m_connection, sent(path).constData(), stamp, &length))
+        return failure();
+    entry.modifiedTime = stampTicks(QByteArray(stamp, static_cast<qsizetype>(length)));
+    entry.precision = entry.modifiedTime != 0 ? TimePrecision::Second : TimePrecision::Unknown;
     return {};
 }
 

@@ -29,6 +29,7 @@ public:
                       ListPurpose purpose = ListPurpose::Show,
                       const std::function<void(RemoteEntry&&)>& each = {}) override;
     RemoteResult stat(const QByteArray& path, RemoteEntry& entry) override;
+    RemoteResult statTime(const QByteArray& path, RemoteEntry& entry) override;
     RemoteResult makeFolder(const QByteArray& path) override;
     RemoteResult removeFolder(const QByteArray& path) override;
     RemoteResult removeFile(const QByteArray& path) override;
@@ -54,6 +55,12 @@ private:
     HINTERNET m_internet;
     bool m_owned;
     QByteArray m_known; // the folder the server is in as far as we know; empty: unknown
+    // The last call was a change of folder, which the next PWD confirms or contradicts.
+    bool m_justChanged = false;
+    // After "CWD name" the server named another folder than the one meant (a link it followed,
+    // or a server that went elsewhere), or would not say, or it refused "CWD ..": ".." or a
+    // name from there may lead anywhere, so the next change of folder sends its whole path.
+    bool m_wholePathNext = false;
 };
 
 // An entry of the engine's listing.

@@ -74,6 +74,13 @@ public:
                               const std::function<void(RemoteEntry&&)>& each = {}) = 0;
     // The size of a file and, where the server tells it, its time.
     virtual RemoteResult stat(const QByteArray& path, RemoteEntry& entry) = 0;
+    // The time of a file (UTC, at the server's precision), for a protocol that asks for it
+    // apart from the size (FTP's MDTM); by default as stat() gives it. Unsupported where the
+    // server has no way to say.
+    virtual RemoteResult statTime(const QByteArray& path, RemoteEntry& entry)
+    {
+        return stat(path, entry);
+    }
     virtual RemoteResult makeFolder(const QByteArray& path) = 0;
     virtual RemoteResult removeFolder(const QByteArray& path) = 0;
     virtual RemoteResult removeFile(const QByteArray& path) = 0;

@@ -3,6 +3,7 @@
 #include "common/Prompter.h"
 
 #include "common/CancelFlag.h"
+#include "remote/RemoteResult.h"
 #include "transfer/TransferHost.h"
 #include <optional>
 
@@ -48,12 +49,16 @@ class FixedFolderHost final : public BatchHost
 public:
     FixedFolderHost(BatchHost& outer, QString folder) : m_outer(outer), m_folder(std::move(folder))
     {}
-    HINTERNET connectionHandle() const override { return m_outer.connectionHandle(); }
     ServerSession& session() override { return m_outer.session(); }
+    bool connected() const override { return m_outer.connected(); }
     bool lowerCaseUpload() const override { return m_outer.lowerCaseUpload(); }
     QString localFolder() const override { return m_folder; }
     ProgressSink& progress() override { return m_outer.progress(); }
-    void reportFtpError(const QString& message) override { m_outer.reportFtpError(message); }
+    void reportFtpError(const QString& message, const RemoteResult& result) override
+    {
+        m_lastReported = result;
+        m_outer.reportFtpError(message, result);
+    }
     void warn(const QString& text) override { m_outer.warn(text); }
     ResumeAnswer askResume(const QString& text) override { return m_outer.askResume(text); }
     bool askYesNo(const QString& text) override { return m_outer.askYesNo(text); }
@@ -75,9 +80,13 @@ public:
         return m_outer.askNewName(prompt, proposal);
     }
 
+    // The failure reported last through this host (none: nothing was).
+    const RemoteResult& lastReported() const { return m_lastReported; }
+
 private:
     BatchHost& m_outer;
     QString m_folder;
+    RemoteResult m_lastReported;
 };
 
 // The rows of one file list as a batch walks them. The selection is read afresh at every
@@ -97,7 +106,7 @@ public:
 // fail the same way).
 inline bool BatchGoesOn(const TransferHost& host)
 {
-    return !CancelRequested && host.connectionHandle() != nullptr;
+    return !CancelRequested && host.connected();
 }
 
 // Shows the busy cursor for as long as it lives, a thrown error's way out included.

@@ -15,8 +15,6 @@
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferNames.h"
 
-#include "wininet.h"
-
 #include <QDateTime>
 #include <QFile>
 
@@ -59,6 +57,7 @@ FolderOutcome OutcomeOf(bool succeeded, const RemotePlace& place)
 // and its target was not what the user chose to send.
 struct FolderUpload
 {
+    const FixedFolderHost* reports = nullptr; // the failures reported on the way
     std::vector<FolderId> chain;
     RemotePlace place;
     ExistingTargets* targets = nullptr;
@@ -82,31 +81,33 @@ FolderId IdOf(const LocalDirectory& folder)
 }
 
 // Enters a remote folder and, on every way out, moves one level back up, so the caller
-// finds the remote directory where it was. A way up that fails is reported and marks the
-// place as lost; after that no visit moves again.
+// finds the remote folder where it was. A way up that fails is reported and marks the place
+// as lost; after that no visit moves again.
 class RemoteFolderVisit
 {
 public:
     RemoteFolderVisit(BatchHost& host, const QByteArray& name, RemotePlace& place)
-        : m_host(host), m_place(place),
-          m_entered(FtpSetCurrentDirectoryA(host.connectionHandle(), name.constData()) != FALSE)
-    {}
+        : m_host(host), m_place(place), m_above(host.session().knownFolder())
+    {
+        ServerSession& session = host.session();
+        m_failure = session.changeFolder(RemotePath::join(m_above, name));
+        m_entered = m_failure.ok();
+    }
     // Enters only a folder that `walk` proves to be inside the tree it walks.
     RemoteFolderVisit(BatchHost& host, RemoteTreeWalk& walk, const QByteArray& name,
                       RemotePlace& place)
         : m_host(host), m_place(place), m_walk(&walk), m_step(walk.enter(name)),
-          m_entered(m_step == RemoteTreeWalk::Step::Entered)
+          m_entered(m_step == RemoteTreeWalk::Step::Entered), m_failure(walk.failure())
     {}
     ~RemoteFolderVisit()
     {
         // A connection that is gone was reported when it went.
-        if (!m_entered || m_place.lost || m_host.connectionHandle() == nullptr)
+        if (!m_entered || m_place.lost || !m_host.connected())
             return;
-        if (!FtpSetCurrentDirectoryA(m_host.connectionHandle(), "..")) {
+        const bool left = m_walk ? m_walk->leave() : leave();
+        if (!left) {
             m_place.lost = true;
-            m_host.reportFtpError(kSetDirectoryFailed);
-        } else if (m_walk) {
-            m_walk->left();
+            m_host.reportFtpError(kSetDirectoryFailed, m_walk ? m_walk->failure() : m_failure);
         }
     }
     RemoteFolderVisit(const RemoteFolderVisit&) = delete;
@@ -114,13 +115,32 @@ public:
 
     bool entered() const { return m_entered; }
     RemoteTreeWalk::Step step() const { return m_step; }
+    // Why entering failed, or the way back that made the walk lose its place.
+    const RemoteResult& failure() const { return m_failure; }
 
 private:
+    // Back to the folder the visit started in, one level up ("CWD ..").
+    bool leave()
+    {
+        ServerSession& session = m_host.session();
+        QByteArray above = m_above;
+        if (above.isEmpty()) { // where the server is was told meanwhile, if at all
+            above = session.knownFolder();
+            while (above.size() > 1 && above.endsWith('/'))
+                above.chop(1);
+            above = RemotePath::parent(above);
+        }
+        m_failure = session.changeFolder(above);
+        return m_failure.ok();
+    }
+
     BatchHost& m_host;
     RemotePlace& m_place;
+    QByteArray m_above;
     RemoteTreeWalk* m_walk = nullptr;
     RemoteTreeWalk::Step m_step = RemoteTreeWalk::Step::Refused;
-    bool m_entered;
+    bool m_entered = false;
+    RemoteResult m_failure;
 };
 
 // An open local folder enumeration, closed on every path.
@@ -159,7 +179,7 @@ bool UploadFolderEntry(BatchHost& host, const LocalDirectory& folder, const QStr
                        const struct stat& info, FolderUpload& upload, RemoteFolderFiles& files)
 {
     if (!S_ISDIR(info.st_mode))
-        return UploadFileAsked(host, LocalSource(folder, name), FTP_TRANSFER_TYPE_BINARY, files,
+        return UploadFileAsked(host, LocalSource(folder, name), TransferMode::Binary, files,
                                *upload.targets);
     const std::optional<LocalDirectory> subfolder = folder.subfolder(name, false);
     if (!subfolder) { // made a link since it was looked at
@@ -183,12 +203,12 @@ bool UploadFolderContents(BatchHost& host, const LocalDirectory& folder, FolderU
     // An existing folder of that name is simply used; whether we can enter it is what
     // matters. A folder we just made holds nothing to lose, so its files need no detour
     // through temporary names; in an existing one, the names there are read once.
-    const bool created =
-        FtpCreateDirectoryA(host.connectionHandle(), remoteName.constData()) != FALSE;
+    ServerSession& session = host.session();
+    const bool created = session.makeFolder(RemotePath::here(session, remoteName)).ok();
     RemoteFolderVisit visit(host, remoteName, upload.place);
     if (!visit.entered()) {
         // Uploading anyway would put the folder's files into the wrong remote directory.
-        host.reportFtpError(kSetDirectoryFailed);
+        host.reportFtpError(kSetDirectoryFailed, visit.failure());
         return false;
     }
     RemoteFolderNames names =
@@ -213,8 +233,10 @@ bool UploadFolderContents(BatchHost& host, const LocalDirectory& folder, FolderU
         host.progress().ShowProgress(QStringLiteral("Uploading \"%1\"").arg(path),
                                      QStringLiteral("Uploading"), true, true);
         if (!UploadFolderEntry(host, folder, name, info, upload, files)) {
-            if (!upload.place.lost) // the failed way up was reported; nothing more to say
-                host.reportFtpError(kUploadFolderFailed);
+            // The failed way up was reported; nothing more to say. Otherwise the entry's own
+            // failure, as it was reported, says why.
+            if (!upload.place.lost)
+                host.reportFtpError(kUploadFolderFailed, upload.reports->lastReported());
             result = false;
         }
         host.progress().SetProgressPosition(0);
@@ -226,7 +248,7 @@ bool UploadFolderContents(BatchHost& host, const LocalDirectory& folder, FolderU
 // whether to skip the files already here, once it was asked.
 struct FolderDownload
 {
-    explicit FolderDownload(HINTERNET connection) : walk(connection) {}
+    explicit FolderDownload(ServerSession& session) : walk(session) {}
     std::optional<bool> skipPresent;
     RemotePlace place;
     // Which folders the download may enter, and what it passed over.
@@ -273,10 +295,10 @@ bool DownloadFolderContents(BatchHost& host, const LocalDirectory& parent,
         return true; // named in the report at the end
     case RemoteTreeWalk::Step::Lost:
         download.place.lost = true;
-        host.reportFtpError(kSetDirectoryFailed);
+        host.reportFtpError(kSetDirectoryFailed, visit.failure());
         return false;
     case RemoteTreeWalk::Step::Refused:
-        host.reportFtpError(kSetDirectoryFailed);
+        host.reportFtpError(kSetDirectoryFailed, visit.failure());
         return false;
     }
     // Each level is opened relative to the one above it, never through a link, so the tree
@@ -330,10 +352,12 @@ FolderOutcome UploadFolder(BatchHost& host, const QString& folderPath, ExistingT
         return FolderOutcome::Done;
     const LocalDirectory root(folderPath);
     ExistingTargets ownTargets;
+    FixedFolderHost reporting(host, host.localFolder());
     FolderUpload upload;
+    upload.reports = &reporting;
     upload.targets = targets ? targets : &ownTargets;
     upload.chain.push_back(IdOf(root));
-    const bool result = UploadFolderContents(host, root, upload);
+    const bool result = UploadFolderContents(reporting, root, upload);
     if (upload.skippedLinks > 0)
         host.warn(SkippedLinksText(folderPath, upload.skippedLinks, upload.firstSkippedLink));
     return OutcomeOf(result, upload.place);
@@ -344,7 +368,7 @@ FolderOutcome DownloadFolder(BatchHost& host, const QByteArray& remoteName,
 {
     const LocalDirectory root(host.localFolder());
     ExistingTargets ownTargets;
-    FolderDownload download(host.connectionHandle());
+    FolderDownload download(host.session());
     download.targets = targets ? targets : &ownTargets;
     const bool result =
         DownloadFolderContents(host, root, remoteName, ServerNameText(remoteName), download);
@@ -360,9 +384,10 @@ bool ListRemoteEntries(BatchHost& host, std::vector<RemoteEntry>& entries,
     RemoteListing listing;
     // Read whole before any file of the folder is opened: the connection carries one open
     // remote item at a time.
-    if (!session.list(session.knownFolder(), listing, purpose)) {
+    if (const RemoteResult listed = session.list(session.knownFolder(), listing, purpose);
+        !listed) {
         entries.clear();
-        host.reportFtpError(failureMessage);
+        host.reportFtpError(failureMessage, listed);
         return false;
     }
     entries = std::move(listing.entries);

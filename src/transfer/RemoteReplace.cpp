@@ -7,8 +7,6 @@
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferHost.h"
 
-#include "lasterror.h"
-
 #include <QRandomGenerator>
 
 #include <algorithm>
@@ -34,12 +32,12 @@ QString Shown(const QByteArray& name)
 // after the server confirmed that write does the whole copy go: until then one of the two
 // always holds the whole file.
 bool WriteDirectly(TransferHost& host, LocalFileReader& source, const QByteArray& temporaryName,
-                   const QByteArray& targetName, DWORD transferType)
+                   const QByteArray& targetName, TransferMode mode)
 {
     UploadOutcome outcome = UploadOutcome::Failed;
     try {
         source.skipTo(0);
-        outcome = SendFrom(host, source, targetName, transferType, 0);
+        outcome = SendFrom(host, source, targetName, mode, 0);
     } catch (const FileSystemError&) {
         host.warn(DirectWriteBrokeText(targetName, temporaryName));
         throw;
@@ -80,14 +78,12 @@ QString DirectWriteBrokeText(const QByteArray& targetName, const QByteArray& tem
 
 void RemovePartialCopy(TransferHost& host, const QByteArray& temporaryName)
 {
-    const DWORD error = GetLastError();
     ServerSession& session = host.session();
     session.removeFile(RemotePath::here(session, temporaryName));
-    SetLastError(error);
 }
 
 bool PutCopyInPlace(TransferHost& host, LocalFileReader& source, const QByteArray& temporaryName,
-                    const QByteArray& targetName, DWORD transferType)
+                    const QByteArray& targetName, TransferMode mode)
 {
     ServerSession& session = host.session();
     const RemoteResult renamed = session.rename(RemotePath::here(session, temporaryName),
@@ -98,9 +94,9 @@ bool PutCopyInPlace(TransferHost& host, LocalFileReader& source, const QByteArra
     // exists." where a rename never goes over a file) leaves the connection usable. Deleting
     // the target first would leave its name without any file should the next step fail.
     if (renamed.failure == RemoteFailure::Refused)
-        return WriteDirectly(host, source, temporaryName, targetName, transferType);
+        return WriteDirectly(host, source, temporaryName, targetName, mode);
     // The report of a lost connection says only that; what is where is said on its own.
-    host.reportFtpError(QStringLiteral("FTP Rename Failed."));
+    host.reportFtpError(QStringLiteral("FTP Rename Failed."), renamed);
     host.warn(NotReplacedText(targetName, temporaryName));
     return false;
 }
@@ -136,22 +132,22 @@ bool IsTemporaryRemoteNameOf(const QByteArray& name, const QByteArray& targetNam
 }
 
 bool UploadReplacing(TransferHost& host, const LocalSource& localFile, const QByteArray& targetName,
-                     const QByteArray& temporaryName, DWORD transferType)
+                     const QByteArray& temporaryName, TransferMode mode)
 {
     if (CancelRequested)
         return true;
     LocalFileReader source(localFile);
-    return UploadReplacing(host, source, targetName, temporaryName, transferType);
+    return UploadReplacing(host, source, targetName, temporaryName, mode);
 }
 
 bool UploadReplacing(TransferHost& host, LocalFileReader& source, const QByteArray& targetName,
-                     const QByteArray& temporaryName, DWORD transferType)
+                     const QByteArray& temporaryName, TransferMode mode)
 {
     if (CancelRequested)
         return true;
     UploadOutcome outcome = UploadOutcome::Failed;
     try {
-        outcome = SendFrom(host, source, temporaryName, transferType, 0);
+        outcome = SendFrom(host, source, temporaryName, mode, 0);
     } catch (const FileSystemError&) {
         RemovePartialCopy(host, temporaryName);
         throw;
@@ -160,7 +156,7 @@ bool UploadReplacing(TransferHost& host, LocalFileReader& source, const QByteArr
         RemovePartialCopy(host, temporaryName);
         return outcome == UploadOutcome::Cancelled;
     }
-    return PutCopyInPlace(host, source, temporaryName, targetName, transferType);
+    return PutCopyInPlace(host, source, temporaryName, targetName, mode);
 }
 
 RemoteFolderNames::RemoteFolderNames(ServerSession* session)
@@ -193,13 +189,11 @@ void RemoteFolderNames::add(const QByteArray& name)
 std::optional<QByteArray> RemoteFolderNames::directory(ServerSession& session)
 {
     if (!m_directory) {
-        const DWORD error = GetLastError();
         QByteArray path;
         if (session.currentFolder(path))
             m_directory.emplace(path);
         else
             m_directory.emplace(std::nullopt);
-        SetLastError(error);
     }
     return *m_directory;
 }
@@ -207,7 +201,6 @@ std::optional<QByteArray> RemoteFolderNames::directory(ServerSession& session)
 void RemoteFolderNames::read()
 {
     m_state = State::Unknown;
-    const DWORD error = GetLastError();
     RemoteListing listing;
     const RemoteResult listed =
         m_session->list(m_session->knownFolder(), listing, ListPurpose::Show,
@@ -216,5 +209,4 @@ void RemoteFolderNames::read()
     // place of an entry) may lack any name at all, so it proves no name free.
     if (listed && listing.unknownLines == 0)
         m_state = State::Known;
-    SetLastError(error);
 }

@@ -10,6 +10,7 @@
 
 class ServerSession;
 class TransferHost;
+enum class TransferMode;
 
 // Putting a file on the server without risking what stands under its name: the new data goes
 // to a temporary name beside the target, and only a copy the server confirmed whole takes the
@@ -29,10 +30,10 @@ bool IsTemporaryRemoteNameOf(const QByteArray& name, const QByteArray& targetNam
 // target untouched, the partial copy removed). False after a reported failure. Local file
 // errors are thrown (FileSystemError) after the partial copy was removed.
 bool UploadReplacing(TransferHost& host, const LocalSource& localFile, const QByteArray& targetName,
-                     const QByteArray& temporaryName, DWORD transferType);
+                     const QByteArray& temporaryName, TransferMode mode);
 // The same from a local file already open.
 bool UploadReplacing(TransferHost& host, LocalFileReader& source, const QByteArray& targetName,
-                     const QByteArray& temporaryName, DWORD transferType);
+                     const QByteArray& temporaryName, TransferMode mode);
 
 // Puts the whole copy `temporaryName` in place of `targetName`: renamed over it. A server that
 // will not rename (no permission, or not over an existing file) never gets the target deleted
@@ -41,7 +42,7 @@ bool UploadReplacing(TransferHost& host, LocalFileReader& source, const QByteArr
 // where the whole copy is, and it stays. True when the target holds the whole file, and when
 // the user cancelled the direct write (told what it left); false after a reported failure.
 bool PutCopyInPlace(TransferHost& host, LocalFileReader& source, const QByteArray& temporaryName,
-                    const QByteArray& targetName, DWORD transferType);
+                    const QByteArray& targetName, TransferMode mode);
 // What is where after a replacement that did not happen: the target as it was (or cut short
 // by a direct write that broke off) and the whole new copy under `temporaryName`.
 QString NotReplacedText(const QByteArray& targetName, const QByteArray& temporaryName);

@@ -402,11 +402,11 @@ bool DownloadListedFileAsked(BatchHost& host, const LocalDirectory& folder,
         PlanListedDownload(host, folder, listed, localName, targets, known, presentAsked));
 }
 
-bool UploadFileAsked(BatchHost& host, const LocalSource& localFile, DWORD transferType,
+bool UploadFileAsked(BatchHost& host, const LocalSource& localFile, TransferMode mode,
                      RemoteFolderFiles& files, ExistingTargets& targets)
 {
     std::optional<LocalFileReader> source;
     const UploadPlan plan = PlanFileUpload(host, localFile, files, targets, source);
     // Not even opened: Cancel was pressed before this file's turn.
-    return !source || UploadPlanned(host, *source, plan, transferType);
+    return !source || UploadPlanned(host, *source, plan, mode);
 }

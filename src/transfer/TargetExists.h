@@ -95,5 +95,5 @@ bool DownloadListedFileAsked(BatchHost& host, const LocalDirectory& folder,
 
 // An upload as UploadFile does it, asking first when the current remote directory (whose
 // entries `files` knows) holds a file of the upload's name.
-bool UploadFileAsked(BatchHost& host, const LocalSource& localFile, DWORD transferType,
+bool UploadFileAsked(BatchHost& host, const LocalSource& localFile, TransferMode mode,
                      RemoteFolderFiles& files, ExistingTargets& targets);

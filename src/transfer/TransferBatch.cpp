@@ -4,6 +4,7 @@
 #include "common/FileSystemError.h"
 #include "common/OperationLock.h"
 #include "common/ProgressSink.h"
+#include "remote/ServerSession.h"
 #include "transfer/BatchHost.h"
 #include "transfer/FolderTransfer.h"
 #include "transfer/RemoteReplace.h"
@@ -11,8 +12,6 @@
 #include "transfer/TargetExists.h"
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferNames.h"
-
-#include "wininet.h"
 
 #include <QFile>
 
@@ -81,7 +80,7 @@ void UploadSelection(BatchHost& commandHost, RowSelection& localRows)
                 if (UploadFolder(host, path, &targets) == FolderOutcome::Stranded)
                     break;
             } else {
-                UploadFileAsked(host, path, FTP_TRANSFER_TYPE_BINARY, files, targets);
+                UploadFileAsked(host, path, TransferMode::Binary, files, targets);
             }
             host.progress().SetProgressPosition(0);
         }
@@ -144,7 +143,7 @@ void UploadDroppedItems(BatchHost& commandHost, const QStringList& paths)
                 if (UploadFolder(host, path, &targets) == FolderOutcome::Stranded)
                     break;
             } else {
-                UploadFileAsked(host, path, FTP_TRANSFER_TYPE_BINARY, files, targets);
+                UploadFileAsked(host, path, TransferMode::Binary, files, targets);
             }
             host.progress().SetProgressPosition(0);
             if (!BatchGoesOn(host))

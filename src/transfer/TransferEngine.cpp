@@ -11,8 +11,6 @@
 #include "transfer/TransferNames.h"
 #include "transfer/TransferPlan.h"
 
-#include "wininet.h"
-
 #include <QDateTime>
 
 #include <array>
@@ -27,11 +25,6 @@ const QString kOpenFailed = QStringLiteral("FTP Open File Failed.");
 const QString kWriteFailed = QStringLiteral("Internet Write File Failed.");
 const QString kReadFailed = QStringLiteral("Internet Read File Failed.");
 
-TransferMode ModeOf(DWORD transferType)
-{
-    return (transferType & 3) == FTP_TRANSFER_TYPE_ASCII ? TransferMode::Ascii
-                                                         : TransferMode::Binary;
-}
 } // namespace
 
 double ElapsedSecondsBetween(qint64 startMsOfDay, qint64 nowMsOfDay)
@@ -74,14 +67,14 @@ int TransferPercent(qint64 done, qint64 total)
 }
 
 UploadOutcome SendFileAs(TransferHost& host, const LocalSource& localFile,
-                         const QByteArray& remoteName, DWORD transferType)
+                         const QByteArray& remoteName, TransferMode mode)
 {
     LocalFileReader source(localFile);
-    return SendFrom(host, source, remoteName, transferType, 0);
+    return SendFrom(host, source, remoteName, mode, 0);
 }
 
 UploadOutcome SendFrom(TransferHost& host, LocalFileReader& source, const QByteArray& remoteName,
-                       DWORD transferType, qint64 offset)
+                       TransferMode mode, qint64 offset)
 {
     const qint64 total = source.size();
     StampTransferStart();
@@ -89,12 +82,12 @@ UploadOutcome SendFrom(TransferHost& host, LocalFileReader& source, const QByteA
 
     ServerSession& session = host.session();
     RemoteResult opened;
-    const std::unique_ptr<RemoteStream> remote = session.openWrite(
-        RemotePath::here(session, remoteName), offset, opened, ModeOf(transferType));
+    const std::unique_ptr<RemoteStream> remote =
+        session.openWrite(RemotePath::here(session, remoteName), offset, opened, mode);
     if (!remote) {
         if (offset > 0 && opened.failure == RemoteFailure::Unsupported)
             return UploadOutcome::CannotResume;
-        host.reportFtpError(kOpenFailed);
+        host.reportFtpError(kOpenFailed, opened);
         return UploadOutcome::Refused;
     }
     if (offset > 0)
@@ -109,14 +102,16 @@ UploadOutcome SendFrom(TransferHost& host, LocalFileReader& source, const QByteA
             // Closing the handle is where the server says whether it stored the file; an
             // upload it did not confirm is a failure, or a good file would be replaced by a
             // bad one.
-            if (!remote->complete()) {
-                host.reportFtpError(kWriteFailed);
+            if (const RemoteResult stored = remote->complete(); !stored) {
+                host.reportFtpError(kWriteFailed, stored);
                 return UploadOutcome::Failed;
             }
             return UploadOutcome::Stored;
         }
-        if (!remote->write(block.data(), static_cast<qint64>(block.size()))) {
-            host.reportFtpError(kWriteFailed);
+        if (const RemoteResult written =
+                remote->write(block.data(), static_cast<qint64>(block.size()));
+            !written) {
+            host.reportFtpError(kWriteFailed, written);
             return UploadOutcome::Failed; // aborted on the way out
         }
         count += static_cast<qint64>(block.size());
@@ -128,10 +123,10 @@ UploadOutcome SendFrom(TransferHost& host, LocalFileReader& source, const QByteA
 }
 
 bool DownloadFile(TransferHost& host, const QByteArray& remoteName, const QString& localName,
-                  qint64 expectedSize, DWORD transferType, PartialData partial)
+                  qint64 expectedSize, TransferMode mode, PartialData partial)
 {
     const LocalDirectory folder(host.localFolder());
-    return DownloadFileAt(host, folder, remoteName, localName, expectedSize, transferType, partial);
+    return DownloadFileAt(host, folder, remoteName, localName, expectedSize, mode, partial);
 }
 
 namespace {
@@ -186,8 +181,10 @@ bool Receive(Receiving& in, const QByteArray& remoteName, qint64 expectedSize, P
     bool complete = false;
     while (!CancelRequested) {
         qint64 got = 0;
-        if (!in.remote.read(buffer.data(), static_cast<qint64>(buffer.size()), got)) {
-            host.reportFtpError(kReadFailed);
+        if (const RemoteResult read =
+                in.remote.read(buffer.data(), static_cast<qint64>(buffer.size()), got);
+            !read) {
+            host.reportFtpError(kReadFailed, read);
             target.close();
             return false;
         }
@@ -206,8 +203,8 @@ bool Receive(Receiving& in, const QByteArray& remoteName, qint64 expectedSize, P
     }
     // The end of the data alone does not prove the file is whole: a server that aborted the
     // transfer says so in the reply that closing the handle reads.
-    if (!in.remote.complete()) {
-        host.reportFtpError(kReadFailed);
+    if (const RemoteResult ended = in.remote.complete(); !ended) {
+        host.reportFtpError(kReadFailed, ended);
         target.close();
         return false;
     }
@@ -229,8 +226,8 @@ bool Receive(Receiving& in, const QByteArray& remoteName, qint64 expectedSize, P
 }
 
 bool Download(TransferHost& host, const LocalDirectory& folder, const QByteArray& remoteName,
-              const QString& localName, qint64 expectedSize, DWORD transferType,
-              PartialData partial, const RemoteStamp* listed, const DownloadPlan& planned)
+              const QString& localName, qint64 expectedSize, TransferMode mode, PartialData partial,
+              const RemoteStamp* listed, const DownloadPlan& planned)
 {
     if (const QString refusal = RefusedDownloadNameText(localName); !refusal.isEmpty()) {
         host.warn(refusal);
@@ -252,7 +249,7 @@ bool Download(TransferHost& host, const LocalDirectory& folder, const QByteArray
     RemoteResult opened;
     std::unique_ptr<RemoteStream> remote;
     if (plan.offset > 0) {
-        remote = session.openRead(path, plan.offset, opened, ModeOf(transferType));
+        remote = session.openRead(path, plan.offset, opened, mode);
         if (!remote && opened.failure == RemoteFailure::Unsupported) {
             // The user's own file was to be continued, not replaced: it stays as it is.
             if (plan.ownFile) {
@@ -264,9 +261,9 @@ bool Download(TransferHost& host, const LocalDirectory& folder, const QByteArray
         }
     }
     if (plan.offset == 0)
-        remote = session.openRead(path, 0, opened, ModeOf(transferType));
+        remote = session.openRead(path, 0, opened, mode);
     if (!remote) {
-        host.reportFtpError(kOpenFailed);
+        host.reportFtpError(kOpenFailed, opened);
         return false;
     }
     Receiving receiving{host, folder, *remote, localName, listed, plan, std::nullopt, false};
@@ -289,11 +286,11 @@ bool Download(TransferHost& host, const LocalDirectory& folder, const QByteArray
 } // namespace
 
 bool DownloadFileAt(TransferHost& host, const LocalDirectory& folder, const QByteArray& remoteName,
-                    const QString& localName, qint64 expectedSize, DWORD transferType,
+                    const QString& localName, qint64 expectedSize, TransferMode mode,
                     PartialData partial)
 {
-    return Download(host, folder, remoteName, localName, expectedSize, transferType, partial,
-                    nullptr, DownloadPlan{});
+    return Download(host, folder, remoteName, localName, expectedSize, mode, partial, nullptr,
+                    DownloadPlan{});
 }
 
 bool DownloadPlanned(TransferHost& host, const LocalDirectory& folder, const DownloadPlan& plan)
@@ -308,7 +305,7 @@ bool DownloadPlanned(TransferHost& host, const LocalDirectory& folder, const Dow
         return false;
     }
     return Download(host, folder, plan.listed.serverName, plan.localName, plan.listed.size,
-                    FTP_TRANSFER_TYPE_BINARY, PartialData::Keep, &plan.listed, plan);
+                    TransferMode::Binary, PartialData::Keep, &plan.listed, plan);
 }
 
 bool DownloadListedFile(BatchHost& host, const RemoteStamp& listed, const QString& localName)

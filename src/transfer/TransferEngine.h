@@ -9,6 +9,7 @@
 class BatchHost;
 class PartialDownloadNames;
 class TransferHost;
+enum class TransferMode;
 struct RemoteStamp;
 
 // The single-file engine: every file the program moves goes through UploadFile (UploadFile.h)
@@ -34,12 +35,12 @@ enum class UploadOutcome {
 // A transfer that stops early is aborted (ABOR), never closed as if the file were whole;
 // whatever the server kept of it stays under `remoteName`.
 UploadOutcome SendFileAs(TransferHost& host, const LocalSource& localFile,
-                         const QByteArray& remoteName, DWORD transferType);
+                         const QByteArray& remoteName, TransferMode mode);
 // The same from an open local file, from `offset` bytes into it on: an offset above zero
 // appends to what `remoteName` holds, which must be exactly that many bytes (CannotResume
 // otherwise, and where the server cannot append).
 UploadOutcome SendFrom(TransferHost& host, LocalFileReader& source, const QByteArray& remoteName,
-                       DWORD transferType, qint64 offset);
+                       TransferMode mode, qint64 offset);
 
 // What a failed or cancelled download leaves of the data that arrived.
 enum class PartialData {
@@ -55,11 +56,11 @@ enum class PartialData {
 // target, is refused with a warning before anything is fetched or created. `expectedSize` (the
 // listed size) only drives the percentage: the data is read until the server ends it.
 bool DownloadFile(TransferHost& host, const QByteArray& remoteName, const QString& localName,
-                  qint64 expectedSize, DWORD transferType, PartialData partial = PartialData::Keep);
+                  qint64 expectedSize, TransferMode mode, PartialData partial = PartialData::Keep);
 // The same into an already opened local folder (the host's local folder is then only used
 // in messages).
 bool DownloadFileAt(TransferHost& host, const LocalDirectory& folder, const QByteArray& remoteName,
-                    const QString& localName, qint64 expectedSize, DWORD transferType,
+                    const QString& localName, qint64 expectedSize, TransferMode mode,
                     PartialData partial = PartialData::Keep);
 
 // A binary download the user started from a listing row (`listed`: the row's server name,

@@ -1,15 +1,11 @@
 #pragma once
-#include "wininet.h"
-
 #include <QByteArray>
 #include <QString>
 
-#include <memory>
-
-class FtpServerSession;
 class ProgressSink;
 class ServerSession;
 class UnfinishedUploads;
+struct RemoteResult;
 
 // The answers to the question whether to continue an earlier download.
 enum class ResumeAnswer { Resume, StartOver, Cancel };
@@ -26,16 +22,18 @@ class TransferHost
 public:
     virtual ~TransferHost() = default;
 
-    virtual HINTERNET connectionHandle() const = 0;
-    // The session every call on the server goes through; by default one over
-    // connectionHandle(), made when first asked for that handle.
-    virtual ServerSession& session();
+    // The session every call on the server goes through.
+    virtual ServerSession& session() = 0;
+    // False once the connection is gone (a loss was reported and closed it): every call on
+    // the session would fail the same way.
+    virtual bool connected() const = 0;
     virtual bool lowerCaseUpload() const = 0;
     // The current local folder: the folder every download is written into.
     virtual QString localFolder() const = 0;
     virtual ProgressSink& progress() = 0;
-    // The one report of a failed internet call: the message, two blanks, the error code.
-    virtual void reportFtpError(const QString& message) = 0;
+    // The one report of a failed call on the server: the message, two blanks, the error code
+    // of `result`, the call's own outcome (with that connection's reply).
+    virtual void reportFtpError(const QString& message, const RemoteResult& result) = 0;
     // A refusal the user must read: exclamation beep and a warning box.
     virtual void warn(const QString& text) = 0;
     // Where uploads that stopped early are remembered, and the connection's "user@host:port"
@@ -43,7 +41,4 @@ public:
     // server under a temporary name, as nothing could find it again.
     virtual const UnfinishedUploads* unfinishedUploads() const { return nullptr; }
     virtual QByteArray serverIdentity() const { return {}; }
-
-private:
-    std::shared_ptr<FtpServerSession> m_session;
 };

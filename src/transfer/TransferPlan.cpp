@@ -38,7 +38,7 @@ DownloadPlan PlanDownload(BatchHost& host, const LocalDirectory& folder, const R
 }
 
 bool UploadPlanned(TransferHost& host, LocalFileReader& source, const UploadPlan& plan,
-                   DWORD transferType)
+                   TransferMode mode)
 {
     switch (plan.action) {
     case PlannedAction::Write:
@@ -50,8 +50,7 @@ bool UploadPlanned(TransferHost& host, LocalFileReader& source, const UploadPlan
         return false;
     }
     if (plan.ownFile) {
-        const UploadOutcome outcome =
-            SendFrom(host, source, plan.continued, transferType, plan.offset);
+        const UploadOutcome outcome = SendFrom(host, source, plan.continued, mode, plan.offset);
         if (outcome == UploadOutcome::CannotResume) {
             // The file there was to be continued, not replaced: it stays as it is.
             host.warn(NoResumeKeptText(ServerNameText(plan.continued), true));
@@ -60,10 +59,10 @@ bool UploadPlanned(TransferHost& host, LocalFileReader& source, const UploadPlan
         return outcome == UploadOutcome::Stored || outcome == UploadOutcome::Cancelled;
     }
     if (!plan.server.isEmpty())
-        return SendRemembered(host, source, plan, transferType);
+        return SendRemembered(host, source, plan, mode);
     // Even a name that is free now goes through a name of its own: a partial file under the
     // real name is taken for the file by a web server or another user, and another client
     // may create the name meanwhile.
     return UploadReplacing(host, source, plan.targetName, TemporaryRemoteName(plan.targetName),
-                           transferType);
+                           mode);
 }

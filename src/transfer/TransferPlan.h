@@ -18,6 +18,7 @@
 #include <optional>
 
 class BatchHost;
+enum class TransferMode;
 class ExistingTargets;
 class LocalDirectory;
 class PartialDownloadNames;
@@ -99,4 +100,4 @@ UploadPlan PlanFileUpload(BatchHost& host, const LocalSource& localFile, RemoteF
 bool DownloadPlanned(TransferHost& host, const LocalDirectory& folder, const DownloadPlan& plan);
 // `source`: the local file the plan was made for, still open.
 bool UploadPlanned(TransferHost& host, LocalFileReader& source, const UploadPlan& plan,
-                   DWORD transferType);
+                   TransferMode mode);

@@ -7,13 +7,13 @@
 #include "transfer/TransferPlan.h"
 #include "transfer/UploadResume.h"
 
-bool UploadFile(BatchHost& host, const LocalSource& localFile, DWORD transferType)
+bool UploadFile(BatchHost& host, const LocalSource& localFile, TransferMode mode)
 {
     RemoteFolderNames names(&host.session());
-    return UploadFile(host, localFile, transferType, names);
+    return UploadFile(host, localFile, mode, names);
 }
 
-bool UploadFile(BatchHost& host, const LocalSource& localFile, DWORD transferType,
+bool UploadFile(BatchHost& host, const LocalSource& localFile, TransferMode mode,
                 RemoteFolderNames& names)
 {
     // A batch that was cancelled while it showed the next item must not start that item;
@@ -25,5 +25,5 @@ bool UploadFile(BatchHost& host, const LocalSource& localFile, DWORD transferTyp
     const UploadPlan plan = PlanUpload(host, names, source, localFile.path(), remoteName);
     if (plan.action == PlannedAction::Write || plan.action == PlannedAction::Resume)
         names.add(remoteName);
-    return UploadPlanned(host, source, plan, transferType);
+    return UploadPlanned(host, source, plan, mode);
 }

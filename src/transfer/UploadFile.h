@@ -4,6 +4,7 @@
 
 class RemoteFolderNames;
 class BatchHost;
+enum class TransferMode;
 
 // An upload of one file as the commands start it: resumed where a stopped one can go on
 // (UploadResume.h), else through a name of its own that replaces the target only when whole
@@ -18,6 +19,6 @@ class BatchHost;
 // under the real name. `names` knows the current remote directory (its path, for the record of
 // stopped uploads). A large file whose upload stops early can be resumed later where the host
 // remembers stopped uploads (SendRemembered).
-bool UploadFile(BatchHost& host, const LocalSource& localFile, DWORD transferType);
-bool UploadFile(BatchHost& host, const LocalSource& localFile, DWORD transferType,
+bool UploadFile(BatchHost& host, const LocalSource& localFile, TransferMode mode);
+bool UploadFile(BatchHost& host, const LocalSource& localFile, TransferMode mode,
                 RemoteFolderNames& names);

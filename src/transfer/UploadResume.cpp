@@ -12,8 +12,9 @@
 #include "transfer/TransferPlan.h"
 #include "transfer/UnfinishedUploads.h"
 
-#include "wininet.h"
+#include "remote/ServerSession.h"
 
+#include <QDateTime>
 #include <QFile>
 
 namespace {
@@ -37,33 +38,70 @@ struct ResumePlan
     qint64 offset = 0;
 };
 
-// The copy's modification time as the server gives it; empty when it will not say. False
-// only when the connection failed.
-bool CopyTime(TransferHost& host, const QByteArray& name, QByteArray& time)
+// A server that has no such command or refuses it for this file: the connection is fine.
+bool NotAnswered(const RemoteResult& result)
 {
-    char stamp[32] = {};
-    DWORD length = sizeof stamp;
-    time.clear();
-    if (FtpGetFileTimeA(host.connectionHandle(), name.constData(), stamp, &length)) {
-        time = QByteArray(stamp, qsizetype(length));
-        return true;
+    return result.failure == RemoteFailure::Unsupported || result.failure == RemoteFailure::Refused;
+}
+
+// A time as the file of stopped uploads keeps it: MDTM's form, "YYYYMMDDHHMMSS" in UTC, with
+// the fraction of a second where there is one.
+QByteArray StampText(const RemoteEntry& entry)
+{
+    if (entry.modifiedTime == 0)
+        return {};
+    constexpr qint64 kTicksPerSecond = 10000000;
+    constexpr qint64 kSecondsTo1970 = 11644473600;
+    const qint64 seconds = entry.modifiedTime / kTicksPerSecond - kSecondsTo1970;
+    QByteArray text = QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC)
+                          .toString(QStringLiteral("yyyyMMddHHmmss"))
+                          .toLatin1();
+    if (const qint64 fraction = entry.modifiedTime % kTicksPerSecond; fraction != 0) {
+        QByteArray digits = QByteArray::number(fraction).rightJustified(7, '0');
+        while (digits.endsWith('0'))
+            digits.chop(1);
+        text += '.' + digits;
     }
-    const DWORD error = GetLastError();
-    return error == ERROR_NOT_SUPPORTED || error == ERROR_INTERNET_EXTENDED_ERROR;
+    return text;
+}
+
+// The copy's modification time as the server gives it; empty when it will not say. False
+// (with `result` saying why) only when the connection failed.
+bool CopyTime(TransferHost& host, const QByteArray& name, QByteArray& time, RemoteResult& result)
+{
+    ServerSession& session = host.session();
+    RemoteEntry entry;
+    time.clear();
+    result = session.statTime(RemotePath::here(session, name), entry);
+    if (result)
+        time = StampText(entry);
+    return result || NotAnswered(result);
+}
+
+// The copy's length; false with `result` saying why when the server did not give it.
+bool CopySize(TransferHost& host, const QByteArray& name, qint64& size, RemoteResult& result)
+{
+    ServerSession& session = host.session();
+    RemoteEntry entry;
+    result = session.stat(RemotePath::here(session, name), entry);
+    size = entry.size;
+    return result.ok();
 }
 
 // True when the copy is still the one the upload left: the length and the modification time
 // it had when the upload stopped (`have`: its length now). Appending to a copy someone
 // replaced since, or to one whose state was never known (the connection was gone when the
 // upload stopped), would make a file of two different ones.
-bool LeftByUs(TransferHost& host, const UnfinishedUpload& earlier, ULONGLONG have, bool& failed)
+// `connection`: why the connection failed on the way; ok when it did not.
+bool LeftByUs(TransferHost& host, const UnfinishedUpload& earlier, qint64 have,
+              RemoteResult& connection)
 {
-    failed = false;
-    if (earlier.copySize < 0 || earlier.copyTime.isEmpty() || have != ULONGLONG(earlier.copySize))
+    connection = {};
+    if (earlier.copySize < 0 || earlier.copyTime.isEmpty() || have != earlier.copySize)
         return false;
     QByteArray time;
-    if (!CopyTime(host, earlier.temporaryName, time)) {
-        failed = true;
+    if (RemoteResult asked; !CopyTime(host, earlier.temporaryName, time, asked)) {
+        connection = asked;
         return false;
     }
     return time == earlier.copyTime;
@@ -84,11 +122,11 @@ ResumePlan PlanResume(BatchHost& host, const UploadPlace& place, const LocalStam
         forget();
         return {};
     }
-    ULONGLONG have = 0;
-    if (!FtpGetFileSizeA(host.connectionHandle(), copy.constData(), &have)) {
-        const DWORD error = GetLastError();
-        if (error != ERROR_NOT_SUPPORTED && error != ERROR_INTERNET_EXTENDED_ERROR) {
-            host.reportFtpError(kSizeFailed); // the connection failed; the copy stays known
+    qint64 have = 0;
+    if (RemoteResult asked; !CopySize(host, copy, have, asked)) {
+        if (!NotAnswered(asked)) {
+            // The connection failed; the copy stays known.
+            host.reportFtpError(kSizeFailed, asked);
             return {ResumePlan::Step::Fail};
         }
         // No SIZE here, or the copy is gone: nothing says where to go on.
@@ -97,10 +135,10 @@ ResumePlan PlanResume(BatchHost& host, const UploadPlace& place, const LocalStam
         forget();
         return {};
     }
-    bool failed = false;
-    const bool ours = LeftByUs(host, *earlier, have, failed);
-    if (failed) {
-        host.reportFtpError(kSizeFailed);
+    RemoteResult connection;
+    const bool ours = LeftByUs(host, *earlier, have, connection);
+    if (!connection) {
+        host.reportFtpError(kSizeFailed, connection);
         return {ResumePlan::Step::Fail};
     }
     // The copy's name is one of ours, made at random for this upload: what stands there is
@@ -112,11 +150,11 @@ ResumePlan PlanResume(BatchHost& host, const UploadPlace& place, const LocalStam
     };
     // Other local data now, an empty copy (nothing to save), one larger than the file (not
     // its start), or a copy that is not as we left it: the upload starts over.
-    if (!ours || earlier->local != local || have == 0 || have > ULONGLONG(local.size))
+    if (!ours || earlier->local != local || have == 0 || have > local.size)
         return startOver();
-    switch (host.askResume(UploadResumeQuestionText(displayName, qint64(have), local.size))) {
+    switch (host.askResume(UploadResumeQuestionText(displayName, have, local.size))) {
     case ResumeAnswer::Resume:
-        return {ResumePlan::Step::Send, copy, qint64(have)};
+        return {ResumePlan::Step::Send, copy, have};
     case ResumeAnswer::StartOver:
         return startOver();
     case ResumeAnswer::Cancel:
@@ -130,17 +168,15 @@ ResumePlan PlanResume(BatchHost& host, const UploadPlace& place, const LocalStam
 bool Remember(TransferHost& host, const UploadPlace& place, const QByteArray& temporaryName,
               const LocalStamp& local)
 {
-    const DWORD error = GetLastError();
     UnfinishedUpload upload{place.server, place.folder, place.target, temporaryName, local, -1, {}};
-    ULONGLONG have = 0;
-    if (FtpGetFileSizeA(host.connectionHandle(), temporaryName.constData(), &have) &&
-        CopyTime(host, temporaryName, upload.copyTime))
-        upload.copySize = qint64(have);
+    qint64 have = 0;
+    RemoteResult asked;
+    if (CopySize(host, temporaryName, have, asked) &&
+        CopyTime(host, temporaryName, upload.copyTime, asked))
+        upload.copySize = have;
     else
         upload.copyTime.clear();
-    const bool kept = place.store.remember(upload);
-    SetLastError(error);
-    return kept;
+    return place.store.remember(upload);
 }
 
 // After an upload that stopped early: its partial copy is kept and remembered, or removed
@@ -193,13 +229,12 @@ UploadPlan PlanUpload(BatchHost& host, RemoteFolderNames& names, LocalFileReader
 }
 
 bool SendRemembered(TransferHost& host, LocalFileReader& source, const UploadPlan& plan,
-                    DWORD transferType)
+                    TransferMode mode)
 {
     const UnfinishedUploads* store = host.unfinishedUploads();
     const QByteArray& targetName = plan.targetName;
     if (!store)
-        return UploadReplacing(host, source, targetName, TemporaryRemoteName(targetName),
-                               transferType);
+        return UploadReplacing(host, source, targetName, TemporaryRemoteName(targetName), mode);
     const UploadPlace place{*store, plan.server, plan.folder, targetName};
     const LocalStamp& local = plan.local;
     const QString& displayName = plan.shownName;
@@ -208,7 +243,7 @@ bool SendRemembered(TransferHost& host, LocalFileReader& source, const UploadPla
     QByteArray temporaryName = resuming ? plan.continued : TemporaryRemoteName(targetName);
     UploadOutcome outcome = UploadOutcome::Failed;
     try {
-        outcome = SendFrom(host, source, temporaryName, transferType, resuming ? plan.offset : 0);
+        outcome = SendFrom(host, source, temporaryName, mode, resuming ? plan.offset : 0);
         if (outcome == UploadOutcome::CannotResume) {
             host.warn(NoUploadResumeText(displayName));
             // SIZE and MDTM said it was our copy a moment ago.
@@ -216,7 +251,7 @@ bool SendRemembered(TransferHost& host, LocalFileReader& source, const UploadPla
             store->forget(plan.server, plan.folder, targetName);
             resuming = false;
             temporaryName = TemporaryRemoteName(targetName);
-            outcome = SendFrom(host, source, temporaryName, transferType, 0);
+            outcome = SendFrom(host, source, temporaryName, mode, 0);
         }
     } catch (const FileSystemError&) {
         KeepOrRemove(host, place, temporaryName, local);
@@ -233,7 +268,7 @@ bool SendRemembered(TransferHost& host, LocalFileReader& source, const UploadPla
         KeepOrRemove(host, place, temporaryName, local);
         return outcome == UploadOutcome::Cancelled;
     }
-    if (!PutCopyInPlace(host, source, temporaryName, targetName, transferType)) {
+    if (!PutCopyInPlace(host, source, temporaryName, targetName, mode)) {
         // The whole copy stays under its name, whether or not it can be remembered (the
         // target may be cut short by a direct write that broke off): the user was told where
         // it is, and the next upload of the file puts it in place.

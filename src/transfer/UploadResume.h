@@ -6,6 +6,7 @@
 
 class LocalFileReader;
 class TransferHost;
+enum class TransferMode;
 struct UploadPlan;
 
 // Files smaller than this are simply sent again: continuing them would save less than the
@@ -23,4 +24,4 @@ inline constexpr qint64 kResumableUploadMin = 1024 * 1024;
 // a fresh upload would; a server that cannot is said so, and the upload starts over. The result
 // is the upload's as UploadFile gives it.
 bool SendRemembered(TransferHost& host, LocalFileReader& source, const UploadPlan& plan,
-                    DWORD transferType);
+                    TransferMode mode);

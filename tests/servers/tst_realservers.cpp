@@ -294,7 +294,7 @@ void TestRealServers::uploadReplacesExistingFileWhole()
     QVERIFY(WriteFile(m_local->filePath("index.html"), page));
     WindowTestHost window;
     QVERIFY(connectAndList(window));
-    QVERIFY2(UploadFile(m_host, m_local->filePath("index.html"), FTP_TRANSFER_TYPE_BINARY),
+    QVERIFY2(UploadFile(m_host, m_local->filePath("index.html"), TransferMode::Binary),
              qPrintable(m_host.log.join('\n') + " | left: " + entries().join(' ')));
     QCOMPARE(m_host.log, QStringList());
     QVERIFY(ReadFile(casePath("index.html")) == page);
@@ -400,7 +400,7 @@ void TestRealServers::uploadResumesByteExact()
         CancelRequested =
             m_host.sink.lastDone >= kStopAfter && !copies.isEmpty() && copies.first().size() > 0;
     };
-    QVERIFY2(UploadFile(m_host, m_local->filePath("big.bin"), FTP_TRANSFER_TYPE_BINARY),
+    QVERIFY2(UploadFile(m_host, m_local->filePath("big.bin"), TransferMode::Binary),
              qPrintable(m_host.log.join('\n')));
     QVERIFY(CancelRequested);
     const QByteArray folder = server().serverPath(m_case).toUtf8();
@@ -417,7 +417,7 @@ void TestRealServers::uploadResumesByteExact()
     // A server that refuses to append (proftpd unless AllowStoreRestart is on) is said to
     // be unable to continue, and the whole file goes up again.
     m_host.resumeAnswers = {ResumeAnswer::Resume};
-    QVERIFY2(UploadFile(m_host, m_local->filePath("big.bin"), FTP_TRANSFER_TYPE_BINARY),
+    QVERIFY2(UploadFile(m_host, m_local->filePath("big.bin"), TransferMode::Binary),
              qPrintable(m_host.log.join('\n') + " | " + LastFtpFailure().reply));
     // A server that ended the session at the cancel (pure-ftpd now and then) left the copy's
     // state unknown: the upload then starts over without asking.

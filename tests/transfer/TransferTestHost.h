@@ -7,6 +7,7 @@
 
 #include "common/CancelFlag.h"
 #include "common/ProgressSink.h"
+#include "remote/FtpServerSession.h"
 #include "transfer/BatchHost.h"
 #include "transfer/TransferNames.h"
 #include "transfer/UnfinishedUploads.h"
@@ -89,11 +90,18 @@ public:
 class TestTransferHost final : public BatchHost
 {
 public:
-    HINTERNET connectionHandle() const override { return connection; }
+    // A session over `connection`, made anew when a test sets another one.
+    ServerSession& session() override
+    {
+        if (!m_session || m_session->connectionHandle() != connection)
+            m_session = std::make_unique<FtpServerSession>(connection, nullptr, false);
+        return *m_session;
+    }
+    bool connected() const override { return connection != nullptr; }
     bool lowerCaseUpload() const override { return lowerCase; }
     QString localFolder() const override { return folder; }
     ProgressSink& progress() override { return sink; }
-    void reportFtpError(const QString& message) override
+    void reportFtpError(const QString& message, const RemoteResult&) override
     {
         log << QStringLiteral("error %1").arg(message);
         sink.CloseProgress();
@@ -150,6 +158,9 @@ public:
     const UnfinishedUploads* uploads = nullptr; // none: stopped uploads are not remembered
     QByteArray server = "user@127.0.0.1:21";
     bool busy = false;
+
+private:
+    std::unique_ptr<FtpServerSession> m_session;
 };
 
 // Rows of a file list with a selection, for the batch commands.

@@ -84,7 +84,7 @@ void TransferEngineTest::roundTripIsByteExact()
     const QString name = QStringLiteral("file%1.bin").arg(size);
     QVERIFY(WriteFile(localPath(name), data));
 
-    QVERIFY(UploadFile(*m_host, localPath(name), FTP_TRANSFER_TYPE_BINARY));
+    QVERIFY(UploadFile(*m_host, localPath(name), TransferMode::Binary));
     QCOMPARE(ReadFile(serverPath(name)), data);
     // One progress report per block; an empty file reports nothing.
     QCOMPARE(m_host->sink.updates, int((size + 4095) / 4096));
@@ -95,7 +95,7 @@ void TransferEngineTest::roundTripIsByteExact()
     }
 
     m_host->sink.updates = 0;
-    QVERIFY(DownloadFile(*m_host, name.toUtf8(), "back.bin", size, FTP_TRANSFER_TYPE_BINARY));
+    QVERIFY(DownloadFile(*m_host, name.toUtf8(), "back.bin", size, TransferMode::Binary));
     QCOMPARE(ReadFile(localPath("back.bin")), data);
     // A read hands out what has arrived, so a block may come in more than one report.
     QVERIFY(m_host->sink.updates >= int((size + 4095) / 4096));
@@ -124,7 +124,7 @@ void TransferEngineTest::lowerCaseUploadTouchesOnlyAsciiCapitals()
     QFETCH(QString, remoteName);
     QVERIFY(WriteFile(localPath(localName), "text"));
     m_host->lowerCase = lowerCase;
-    QVERIFY(UploadFile(*m_host, localPath(localName), FTP_TRANSFER_TYPE_BINARY));
+    QVERIFY(UploadFile(*m_host, localPath(localName), TransferMode::Binary));
     QCOMPARE(QDir(m_serverRoot.path()).entryList({remoteName}, QDir::Files),
              QStringList{remoteName});
     QCOMPARE(ReadFile(serverPath(remoteName)), QByteArray("text"));
@@ -136,11 +136,11 @@ void TransferEngineTest::uploadWithCancelAlreadySetSendsNothing()
 {
     QVERIFY(WriteFile(localPath("early.txt"), "data"));
     CancelRequested = true;
-    QVERIFY(UploadFile(*m_host, localPath("early.txt"), FTP_TRANSFER_TYPE_BINARY));
+    QVERIFY(UploadFile(*m_host, localPath("early.txt"), TransferMode::Binary));
     QVERIFY(CancelRequested);
     QVERIFY(!QFile::exists(serverPath("early.txt")));
     // Nothing is opened locally either: a missing file is not even noticed.
-    QVERIFY(UploadFile(*m_host, localPath("missing.txt"), FTP_TRANSFER_TYPE_BINARY));
+    QVERIFY(UploadFile(*m_host, localPath("missing.txt"), TransferMode::Binary));
 }
 
 void TransferEngineTest::cancelStopsUploadAfterCurrentBlock()
@@ -150,7 +150,7 @@ void TransferEngineTest::cancelStopsUploadAfterCurrentBlock()
         if (update == 3)
             CancelRequested = true;
     };
-    QVERIFY(UploadFile(*m_host, localPath("big.bin"), FTP_TRANSFER_TYPE_BINARY));
+    QVERIFY(UploadFile(*m_host, localPath("big.bin"), TransferMode::Binary));
     QVERIFY(CancelRequested);
     QCOMPARE(m_host->sink.updates, 3);
     // The transfer was aborted, not completed: nothing of it stands under the name, where it
@@ -164,7 +164,7 @@ void TransferEngineTest::downloadClearsPendingCancel()
 {
     QVERIFY(WriteFile(serverPath("whole.bin"), PatternBytes(20000)));
     CancelRequested = true;
-    QVERIFY(DownloadFile(*m_host, "whole.bin", "whole.bin", 20000, FTP_TRANSFER_TYPE_BINARY));
+    QVERIFY(DownloadFile(*m_host, "whole.bin", "whole.bin", 20000, TransferMode::Binary));
     QVERIFY(!CancelRequested);
     QCOMPARE(ReadFile(localPath("whole.bin")), PatternBytes(20000));
 }
@@ -177,13 +177,13 @@ void TransferEngineTest::cancelledDownloadKeepsEarlierFileAndPartialData()
         if (update == 2)
             CancelRequested = true;
     };
-    QVERIFY(DownloadFile(*m_host, "doc.bin", "doc.bin", 100 * 1024, FTP_TRANSFER_TYPE_BINARY));
+    QVERIFY(DownloadFile(*m_host, "doc.bin", "doc.bin", 100 * 1024, TransferMode::Binary));
     QVERIFY(CancelRequested);
     QCOMPARE(ReadFile(localPath("doc.bin")), QByteArray("the user's earlier copy"));
     QCOMPARE(ReadPartial(m_localDir->path(), "doc.bin"), PatternBytes(100 * 1024, 1).left(8192));
     // The connection is free again for the next command.
     CancelRequested = false;
-    QVERIFY(DownloadFile(*m_host, "doc.bin", "doc.bin", 100 * 1024, FTP_TRANSFER_TYPE_BINARY));
+    QVERIFY(DownloadFile(*m_host, "doc.bin", "doc.bin", 100 * 1024, TransferMode::Binary));
     QCOMPARE(ReadFile(localPath("doc.bin")), PatternBytes(100 * 1024, 1));
 }
 
@@ -202,8 +202,8 @@ void TransferEngineTest::downloadReadsUntilServerEndsData()
     QFETCH(qint64, listedSize);
     QFETCH(qint64, actualSize);
     QVERIFY(WriteFile(serverPath("changing.bin"), PatternBytes(actualSize, 2)));
-    QVERIFY(DownloadFile(*m_host, "changing.bin", "changing.bin", listedSize,
-                         FTP_TRANSFER_TYPE_BINARY));
+    QVERIFY(
+        DownloadFile(*m_host, "changing.bin", "changing.bin", listedSize, TransferMode::Binary));
     QCOMPARE(ReadFile(localPath("changing.bin")), PatternBytes(actualSize, 2));
     if (actualSize > 0) {
         QCOMPARE(m_host->sink.lastDone, actualSize);
@@ -217,7 +217,7 @@ void TransferEngineTest::downloadReplacesEarlierFileOnlyWhenComplete()
     QVERIFY(WriteFile(serverPath("new.txt"), "fresh contents"));
     QVERIFY(WriteFile(localPath("new.txt"), "stale contents that are longer"));
     QVERIFY(WriteFile(localPath("new.txt.zulftp-part"), "left over from an earlier failure"));
-    QVERIFY(DownloadFile(*m_host, "new.txt", "new.txt", 14, FTP_TRANSFER_TYPE_BINARY));
+    QVERIFY(DownloadFile(*m_host, "new.txt", "new.txt", 14, TransferMode::Binary));
     QCOMPARE(ReadFile(localPath("new.txt")), QByteArray("fresh contents"));
     // A file that merely looks like partial data may be one the user wants: it is not touched.
     QCOMPARE(ReadFile(localPath("new.txt.zulftp-part")),
@@ -274,7 +274,7 @@ void TransferEngineTest::replacedFileKeepsItsPermissions()
             partialModes << ModeOf(localPath(name));
     };
 
-    QVERIFY(DownloadFile(*m_host, "m.bin", "m.bin", data.size(), FTP_TRANSFER_TYPE_BINARY));
+    QVERIFY(DownloadFile(*m_host, "m.bin", "m.bin", data.size(), TransferMode::Binary));
     QCOMPARE(ReadFile(target), data);
     QCOMPARE(ModeOf(target), mode);
     QVERIFY(!partialModes.isEmpty());
@@ -291,7 +291,7 @@ void TransferEngineTest::replacedFileKeepsItsPermissions()
 void TransferEngineTest::missingRemoteFileLeavesNothingLocally()
 {
     QVERIFY(WriteFile(localPath("absent.txt"), "mine"));
-    QVERIFY(!DownloadFile(*m_host, "absent.txt", "absent.txt", 10, FTP_TRANSFER_TYPE_BINARY));
+    QVERIFY(!DownloadFile(*m_host, "absent.txt", "absent.txt", 10, TransferMode::Binary));
     QCOMPARE(m_host->log, QStringList{"error FTP Open File Failed."});
     QCOMPARE(ReadFile(localPath("absent.txt")), QByteArray("mine"));
     QCOMPARE(QDir(m_localDir->path()).entryList(QDir::Files | QDir::Hidden),
@@ -314,7 +314,7 @@ void TransferEngineTest::notPlainNameIsRefusedBeforeAnythingIsWritten()
     QDir(m_localDir->path()).mkdir("sub");
     m_host->folder = localPath("sub");
     QVERIFY(WriteFile(serverPath("evil"), "payload"));
-    QVERIFY(!DownloadFile(*m_host, "evil", name, 7, FTP_TRANSFER_TYPE_BINARY));
+    QVERIFY(!DownloadFile(*m_host, "evil", name, 7, TransferMode::Binary));
     QCOMPARE(m_host->log, QStringList{"warn " + NotPlainNameText(name)});
     QCOMPARE(
         QDir(m_localDir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
@@ -333,7 +333,7 @@ void TransferEngineTest::refusedUploadIsReportedAsFailure()
     QVERIFY(connection.open(readOnly.port()));
     m_host->connection = connection.connection;
     QVERIFY(WriteFile(localPath("refused.txt"), "data"));
-    QVERIFY(!UploadFile(*m_host, localPath("refused.txt"), FTP_TRANSFER_TYPE_BINARY));
+    QVERIFY(!UploadFile(*m_host, localPath("refused.txt"), TransferMode::Binary));
     QCOMPARE(m_host->log.size(), 1);
     QVERIFY(m_host->log.first().startsWith("error "));
     QVERIFY(!QFile::exists(root.filePath("refused.txt")));
@@ -344,14 +344,14 @@ void TransferEngineTest::localErrorLeavesConnectionUsable()
     QVERIFY(WriteFile(serverPath("remote.txt"), "contents"));
     m_host->folder = localPath("no/such/folder");
     QVERIFY_THROWS_EXCEPTION(FileSystemError, DownloadFile(*m_host, "remote.txt", "remote.txt", 8,
-                                                           FTP_TRANSFER_TYPE_BINARY));
+                                                           TransferMode::Binary));
     // The remote file was closed on the way out, so the next transfer is not refused.
     m_host->folder = m_localDir->path();
-    QVERIFY(DownloadFile(*m_host, "remote.txt", "remote.txt", 8, FTP_TRANSFER_TYPE_BINARY));
+    QVERIFY(DownloadFile(*m_host, "remote.txt", "remote.txt", 8, TransferMode::Binary));
     QCOMPARE(ReadFile(localPath("remote.txt")), QByteArray("contents"));
     QVERIFY_THROWS_EXCEPTION(FileSystemError,
-                             UploadFile(*m_host, localPath("missing"), FTP_TRANSFER_TYPE_BINARY));
-    QVERIFY(UploadFile(*m_host, localPath("remote.txt"), FTP_TRANSFER_TYPE_BINARY));
+                             UploadFile(*m_host, localPath("missing"), TransferMode::Binary));
+    QVERIFY(UploadFile(*m_host, localPath("remote.txt"), TransferMode::Binary));
 }
 
 QTEST_GUILESS_MAIN(TransferEngineTest)

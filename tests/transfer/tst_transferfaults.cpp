@@ -94,7 +94,7 @@ void TransferFaultsTest::failedDownloadKeepsEarlierFile()
     QVERIFY(startServer(
         {{"files", QJsonObject{{"data.bin", "@100000"}}}, {"rules", Rule("RETR", rule)}}));
     QVERIFY(WriteFile(localPath("data.bin"), "the user's earlier copy"));
-    QVERIFY(!DownloadFile(m_host, "data.bin", "data.bin", 100000, FTP_TRANSFER_TYPE_BINARY));
+    QVERIFY(!DownloadFile(m_host, "data.bin", "data.bin", 100000, TransferMode::Binary));
     QCOMPARE(m_host.log, QStringList{"error Internet Read File Failed."});
     QCOMPARE(ReadFile(localPath("data.bin")), QByteArray("the user's earlier copy"));
     // What did arrive is kept under the partial name, for the user to judge.
@@ -115,7 +115,7 @@ void TransferFaultsTest::unconfirmedUploadIsAFailure()
     QFETCH(QJsonObject, rule);
     QVERIFY(startServer({{"rules", Rule("STOR", rule)}}));
     QVERIFY(WriteFile(localPath("edit.txt"), PatternBytes(100000)));
-    QVERIFY(!UploadFile(m_host, localPath("edit.txt"), FTP_TRANSFER_TYPE_BINARY));
+    QVERIFY(!UploadFile(m_host, localPath("edit.txt"), TransferMode::Binary));
     // Exactly one report, whichever call noticed the failure first.
     QCOMPARE(m_host.log, QStringList{"error Internet Write File Failed."});
 }
@@ -200,7 +200,7 @@ void TransferFaultsTest::cancelStopsTricklingDownloadAtOnce()
         }
     };
     clock.start();
-    QVERIFY(DownloadFile(m_host, "slow.txt", "slow.txt", 100, FTP_TRANSFER_TYPE_BINARY));
+    QVERIFY(DownloadFile(m_host, "slow.txt", "slow.txt", 100, TransferMode::Binary));
     const qint64 returnedAt = clock.elapsed();
     QCOMPARE(updatesAfterPress, 0);
     QVERIFY(m_host.sink.lastDone >= 5 && m_host.sink.lastDone < 100);
@@ -276,7 +276,7 @@ void TransferFaultsTest::replacingNeverLosesBothCopies()
         if (update == cancelAt)
             CancelRequested = true;
     };
-    const bool result = UploadFile(m_host, localPath("report.pdf"), FTP_TRANSFER_TYPE_BINARY);
+    const bool result = UploadFile(m_host, localPath("report.pdf"), TransferMode::Binary);
     QCOMPARE(CancelRequested, cancelAt > 0);
     QStringList received = m_server->received();
     const qsizetype stor = received.indexOf(QRegularExpression("STOR .*"));
@@ -309,8 +309,8 @@ void TransferFaultsTest::serverWithoutRenameKeepsTheOriginal()
     QVERIFY(WriteFile(root.filePath("index.html"), "the site's page"));
     QVERIFY(WriteFile(localPath("index.html"), PatternBytes(50000)));
     QVERIFY(WriteFile(localPath("new.html"), "a new page"));
-    QVERIFY(UploadFile(m_host, localPath("index.html"), FTP_TRANSFER_TYPE_BINARY));
-    QVERIFY(UploadFile(m_host, localPath("new.html"), FTP_TRANSFER_TYPE_BINARY));
+    QVERIFY(UploadFile(m_host, localPath("index.html"), TransferMode::Binary));
+    QVERIFY(UploadFile(m_host, localPath("new.html"), TransferMode::Binary));
     QCOMPARE(m_host.log, QStringList());
     QCOMPARE(ReadFile(root.filePath("index.html")), PatternBytes(50000));
     QCOMPARE(ReadFile(root.filePath("new.html")), QByteArray("a new page"));

@@ -65,14 +65,14 @@ void TransferLargeTest::fileBeyondFourGiBRoundTrips()
 
     QElapsedTimer timer;
     timer.start();
-    QVERIFY(UploadFile(host, source, FTP_TRANSFER_TYPE_BINARY));
+    QVERIFY(UploadFile(host, source, TransferMode::Binary));
     QCOMPARE(QFileInfo(serverRoot.filePath("big.img")).size(), kSize);
     QCOMPARE(host.sink.lastDone, kSize);
     QCOMPARE(host.sink.lastTotal, kSize);
     QCOMPARE(host.sink.lastPercent, 100);
 
     QVERIFY(QFile::remove(source));
-    QVERIFY(DownloadFile(host, "big.img", "big.img", kSize, FTP_TRANSFER_TYPE_BINARY));
+    QVERIFY(DownloadFile(host, "big.img", "big.img", kSize, TransferMode::Binary));
     QCOMPARE(QFileInfo(source).size(), kSize);
     QCOMPARE(host.sink.lastDone, kSize);
     QCOMPARE(host.sink.lastPercent, 100);

@@ -100,7 +100,7 @@ void TransferPlanTest::planIsCarriedOutByteExactWithoutAsking()
         plan.targetName = plan.continued = "f.bin";
         plan.offset = resume ? kOffset : 0;
         plan.ownFile = resume;
-        result = UploadPlanned(mover, reader, plan, FTP_TRANSFER_TYPE_BINARY);
+        result = UploadPlanned(mover, reader, plan, TransferMode::Binary);
     } else {
         DownloadPlan plan;
         plan.action = action;

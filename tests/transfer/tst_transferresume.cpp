@@ -144,7 +144,8 @@ QByteArray TransferResumeTest::breakUpload(const QString& name, const QByteArray
                                            const UnfinishedUploads& uploads)
 {
     m_host.uploads = &uploads;
-    if (!WriteFile(localPath(name), data) || UploadFile(m_host, localPath(name), 2) ||
+    if (!WriteFile(localPath(name), data) ||
+        UploadFile(m_host, localPath(name), TransferMode::Binary) ||
         m_host.log != QStringList{"error Internet Write File Failed."})
         return "<the upload did not break>";
     m_host.log.clear();
@@ -160,7 +161,7 @@ QByteArray TransferResumeTest::breakUpload(const QString& name, const QByteArray
 
 QByteArray TransferResumeTest::serverFile(const QByteArray& name, qint64 size)
 {
-    if (!DownloadFile(m_host, name, "back", size, FTP_TRANSFER_TYPE_BINARY))
+    if (!DownloadFile(m_host, name, "back", size, TransferMode::Binary))
         return "<not fetched>";
     return ReadFile(localPath("back"));
 }
@@ -200,7 +201,7 @@ void TransferResumeTest::brokenUploadResumesWithAppendByteExact()
     // copy is put in place.
     const qsizetype before = m_server->received().size();
     m_host.resumeAnswers = {ResumeAnswer::Resume};
-    QVERIFY(UploadFile(m_host, localPath("big.bin"), FTP_TRANSFER_TYPE_BINARY));
+    QVERIFY(UploadFile(m_host, localPath("big.bin"), TransferMode::Binary));
     QCOMPARE(m_host.log,
              QStringList{"ask Resume the earlier upload of big.bin (1024 KB of 3072 KB)?"});
     QCOMPARE(uploadCommands(before),
@@ -262,13 +263,13 @@ void TransferResumeTest::uploadStartsOverWhenResumingIsNotSafe()
     } else if (change == "copy") {
         // Another client writes other data of the same length under the copy's name.
         QVERIFY(WriteFile(localPath("other"), PatternBytes(kUploadBreak, 2)));
-        QCOMPARE(SendFileAs(m_host, localPath("other"), copy, FTP_TRANSFER_TYPE_BINARY),
+        QCOMPARE(SendFileAs(m_host, localPath("other"), copy, TransferMode::Binary),
                  UploadOutcome::Stored);
     }
 
     const qsizetype before = m_server->received().size();
     m_host.resumeAnswers = {ResumeAnswer::StartOver};
-    const bool uploaded = UploadFile(m_host, localPath("f.bin"), FTP_TRANSFER_TYPE_BINARY);
+    const bool uploaded = UploadFile(m_host, localPath("f.bin"), TransferMode::Binary);
     QCOMPARE(m_host.log, log);
     QVERIFY(uploaded);
     const QStringList commands = uploadCommands(before);
@@ -520,7 +521,7 @@ void TransferResumeTest::fullDiskKeepsOnlyDataThatCanBeResumed()
             if (listed)
                 DownloadListedFile(m_host, stamp, "f.bin");
             else
-                DownloadFile(m_host, "f.bin", "f.bin", kFileSize, FTP_TRANSFER_TYPE_BINARY);
+                DownloadFile(m_host, "f.bin", "f.bin", kFileSize, TransferMode::Binary);
         } catch (const FileSystemError& e) {
             error = e.text();
         }

@@ -5,19 +5,22 @@
 #include "app/ui/FileListView.h"
 #include "common/FileListModel.h"
 #include "ftp/FtpConnection.h"
+#include "ftp/RemoteSession.h"
+#include "ftp/ui/MainRemoteHost.h"
+#include "remote/RemoteResult.h"
 #include "transfer/ui/MsgForm.h"
 
 #include <QApplication>
 #include <QItemSelectionModel>
 
-HINTERNET MainTransferHost::connectionHandle() const
-{
-    return FtpConnection.ConnectionHandle;
-}
-
 ServerSession& MainTransferHost::session()
 {
     return FtpConnection.session();
+}
+
+bool MainTransferHost::connected() const
+{
+    return FtpConnection.Connected;
 }
 
 bool MainTransferHost::lowerCaseUpload() const
@@ -37,9 +40,10 @@ ProgressSink& MainTransferHost::progress()
     return m_noProgress;
 }
 
-void MainTransferHost::reportFtpError(const QString& message)
+void MainTransferHost::reportFtpError(const QString& message, const RemoteResult& result)
 {
-    m_form.ReportFtpError(message);
+    MainRemoteHost host(m_form);
+    ReportFtpError(host, message, FtpFailure{result.code, result.reply});
 }
 
 void MainTransferHost::warn(const QString& text)

@@ -13,12 +13,12 @@ class MainTransferHost final : public BatchHost
 public:
     explicit MainTransferHost(TfrmMain& form) : m_form(form) {}
 
-    HINTERNET connectionHandle() const override;
     ServerSession& session() override;
+    bool connected() const override;
     bool lowerCaseUpload() const override;
     QString localFolder() const override;
     ProgressSink& progress() override;
-    void reportFtpError(const QString& message) override;
+    void reportFtpError(const QString& message, const RemoteResult& result) override;
     void warn(const QString& text) override;
     ResumeAnswer askResume(const QString& text) override;
     bool askYesNo(const QString& text) override;
