@@ -10,7 +10,7 @@ struct RemoteResult;
 // The answers to the question whether to continue an earlier download.
 enum class ResumeAnswer { Resume, StartOver, Cancel };
 
-// What the step that moves bytes needs from the program around it: the open connection, the
+// What the step that moves bytes needs from the program around it: the server session, the
 // lower-case option, the download folder, the progress dialog, and the two ways of telling
 // the user that something went wrong. It asks nothing: every question about a transfer is
 // answered before its bytes move (BatchHost, TransferPlan.h), so the moving step can run where

@@ -1,6 +1,7 @@
 #include "faultserver.h"
 #include "remote/FtpServerSession.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QTest>
 
@@ -60,6 +61,11 @@ QString run(ServerSession& session, const QStringList& step)
         RemoteEntry entry;
         result = session.stat(path, entry);
         return result ? QString::number(entry.size) : resultText(result);
+    }
+    if (verb == "time") {
+        RemoteEntry entry;
+        result = session.statTime(path, entry);
+        return result ? QString::number(entry.modifiedTime) : resultText(result);
     }
     if (verb == "mkd")
         return resultText(session.makeFolder(path));
@@ -170,6 +176,37 @@ void ServerSessionTest::callsSendTheExpectedCommands_data()
         << "/|hello|llo|5|ok"
         << "PWD|TYPE I|EPSV|RETR f.txt|EPSV|REST 2|RETR f.txt|SIZE f.txt|EPSV|STOR g.txt|"
            "STORED g.txt 4";
+    // The way back from a folder whose PWD contradicts the CWD into it (a link the server
+    // followed) or that won't say: ".." from there may lead anywhere, so the path goes whole.
+    const QJsonObject siblings{{"/pub", ""}, {"/pub/sub", ""}, {"/pub/other", ""}};
+    QTest::newRow("after a PWD naming another folder, the way back names its path")
+        << QJsonObject{{"pwd", "/pub"},
+                       {"tree", siblings},
+                       {"cwdTo", QJsonObject{{"/pub/link", "/pub/other"}}}}
+        << "pwd|cd /pub/link|pwd|cd /pub|cd /pub/sub|cd /pub"
+        << "/pub|ok|/pub/other|ok|ok|ok"
+        << "PWD|CWD link|PWD|CWD /pub|CWD sub|CDUP";
+    QTest::newRow("after a PWD refused, the way back names its path")
+        << QJsonObject{{"pwd", "/pub"},
+                       {"tree", siblings},
+                       {"rules",
+                        QJsonObject{{"PWD", QJsonArray{QJsonObject(),
+                                                       QJsonObject{{"reply", "550 Not here."}},
+                                                       QJsonObject()}}}}}
+        << "pwd|cd /pub/sub|pwd|cd /pub"
+        << "/pub|ok|" + refused("550 Not here.") + "|ok"
+        << "PWD|CWD sub|PWD|CWD /pub";
+    // MDTM's UTC stamp, fraction included, as ticks since 1601.
+    const qint64 stamp =
+        QDateTime(QDate(2024, 2, 29), QTime(23, 59, 58), Qt::UTC).toSecsSinceEpoch();
+    const qint64 ticks = (stamp + 11644473600LL) * 10000000LL;
+    QTest::newRow("a file's time")
+        << QJsonObject{{"files", QJsonObject{{"f.txt", "hello"}, {"g.txt", "x"}}},
+                       {"mdtm",
+                        QJsonObject{{"f.txt", "20240229235958"}, {"g.txt", "20240229235958.25"}}}}
+        << "pwd|time /f.txt|time /g.txt|time /none"
+        << QStringLiteral("/|%1|%2|").arg(ticks).arg(ticks + 2500000) + refused("550 No such file.")
+        << "PWD|MDTM f.txt|MDTM g.txt|MDTM none";
     QTest::newRow("refusals carry the server's reply")
         << QJsonObject{{"rules", rules("DELE", "550 Permission denied.")}}
         << "dele f.txt|size /nothing"
