@@ -7,17 +7,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 still_allowed=(
     src/editor/RemoteEdit.cpp
-    src/common/FileListRows.cpp
-    src/common/FileListRows.h
-    src/ftp/FtpConnection.h
-    src/ftp/FtpErrorText.cpp
-    src/ftp/RemoteCommands.cpp
     src/ftp/RemoteDelete.cpp
-    src/ftp/RemoteSession.cpp
     src/ftp/RemoteTreeWalk.cpp
     src/ftp/RemoteTreeWalk.h
-    src/ftp/SecureConnect.cpp
-    src/ftp/SecureConnect.h
     src/transfer/BatchHost.h
     src/transfer/FolderTransfer.cpp
     src/transfer/TransferBatch.cpp

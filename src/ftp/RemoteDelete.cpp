@@ -7,7 +7,7 @@
 #include "ftp/FtpConnection.h"
 #include "ftp/RemoteHost.h"
 #include "ftp/RemoteListing.h"
-#include "remote/ServerSession.h"
+#include "remote/FtpServerSession.h"
 #include "wininet.h"
 
 #include <cstring>
@@ -17,7 +17,7 @@ namespace {
 
 HINTERNET connection()
 {
-    return FtpConnection.ConnectionHandle;
+    return FtpConnectionHandle(FtpConnection.session());
 }
 
 // A refusal in the server's own words (a 4xx or 5xx reply) leaves the connection usable;

@@ -9,6 +9,7 @@
 #include "ftp/RemoteListing.h"
 #include "ftp/RemoteSession.h"
 #include "sites/ProfileStore.h"
+#include "wininet.h"
 #include "wininet/InternetTimeouts.h"
 
 #include <QDir>
@@ -110,10 +111,6 @@ void TestConnection::init()
 void TestConnection::cleanup()
 {
     // No test leaves a connection open behind it.
-    if (FtpConnection.ConnectionHandle)
-        InternetCloseHandle(FtpConnection.ConnectionHandle);
-    if (FtpConnection.InternetHandle)
-        InternetCloseHandle(FtpConnection.InternetHandle);
     FtpConnection = TFtpConnection();
 }
 
@@ -146,8 +143,7 @@ void TestConnection::connectListsStartDirectoryAndBeepsOnce()
     ConnectCommand(host);
     QVERIFY(host.script.verifyDone());
     QVERIFY(FtpConnection.Connected);
-    QVERIFY(FtpConnection.InternetHandle);
-    QVERIFY(FtpConnection.ConnectionHandle);
+    QVERIFY(FtpConnection.isOpen());
     QCOMPARE(FtpConnection.ConnectedHost, QStringLiteral("127.0.0.1"));
     QCOMPARE(host.status, QStringLiteral("Connected to 127.0.0.1"));
     QCOMPARE(host.header, QStringLiteral("127.0.0.1/sub"));
@@ -221,7 +217,7 @@ void TestConnection::blankProfileWarnsAndOpensConfigure()
     QCOMPARE(host.script.seen().last().icon, MessageIcon::Warning);
     QCOMPARE(host.configureShown, 1);
     // Nothing was opened and nothing else changed.
-    QVERIFY(!FtpConnection.InternetHandle);
+    QVERIFY(!FtpConnection.isOpen());
     QVERIFY(host.progressLog.shown.isEmpty());
     QVERIFY(host.commandStates.isEmpty());
     QCOMPARE(host.hourglassCount, 0);
@@ -247,7 +243,7 @@ void TestConnection::badPortTextIsAConversionError()
     host.script.expectMessage(QStringLiteral("'%1' is not a valid integer value").arg(port));
     QVERIFY(!ConnectToSite(host));
     QVERIFY(host.script.verifyDone());
-    QVERIFY(!FtpConnection.InternetHandle);
+    QVERIFY(!FtpConnection.isOpen());
     QVERIFY(!FtpConnection.Connected);
     QVERIFY(!host.progressLog.visible);
     QCOMPARE(host.cursor, RemoteHost::Cursor::Default);
@@ -278,8 +274,7 @@ void TestConnection::badPasswordShowsOneBoxAndReleasesHandles()
              qPrintable(detail));
     QVERIFY(FtpConnection.ErrorReported);
     QVERIFY(!FtpConnection.Connected);
-    QVERIFY(!FtpConnection.InternetHandle);
-    QVERIFY(!FtpConnection.ConnectionHandle);
+    QVERIFY(!FtpConnection.isOpen());
     QCOMPARE(host.commandStates, QList<bool>{false});
     QCOMPARE(host.status, QStringLiteral("Not Connected"));
     QVERIFY(!host.progressLog.visible);
@@ -322,8 +317,7 @@ void TestConnection::missingStartDirectoryIsNotConnected()
                                               "reply: 550")),
              qPrintable(detail));
     QVERIFY(!FtpConnection.Connected);
-    QVERIFY(!FtpConnection.InternetHandle);
-    QVERIFY(!FtpConnection.ConnectionHandle);
+    QVERIFY(!FtpConnection.isOpen());
     QCOMPARE(host.status, QStringLiteral("previous text"));
     QCOMPARE(host.commandStates, QList<bool>{false});
 }
@@ -400,8 +394,7 @@ void TestConnection::disconnectClearsListHeaderAndStatus()
     QCOMPARE(host.status, QStringLiteral("Not Connected"));
     QCOMPARE(host.commandStates, QList<bool>{false});
     QVERIFY(!FtpConnection.Connected);
-    QVERIFY(!FtpConnection.InternetHandle);
-    QVERIFY(!FtpConnection.ConnectionHandle);
+    QVERIFY(!FtpConnection.isOpen());
     // The host of the last connection is kept.
     QCOMPARE(FtpConnection.ConnectedHost, QStringLiteral("127.0.0.1"));
 }

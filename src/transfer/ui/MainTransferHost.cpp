@@ -5,6 +5,7 @@
 #include "app/ui/FileListView.h"
 #include "common/FileListModel.h"
 #include "ftp/FtpConnection.h"
+#include "remote/FtpServerSession.h"
 #include "transfer/ui/MsgForm.h"
 
 #include <QApplication>
@@ -12,7 +13,7 @@
 
 HINTERNET MainTransferHost::connectionHandle() const
 {
-    return FtpConnection.ConnectionHandle;
+    return FtpConnectionHandle(FtpConnection.session());
 }
 
 ServerSession& MainTransferHost::session()
