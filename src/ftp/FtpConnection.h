@@ -29,6 +29,9 @@ struct TFtpConnection
     // fails after it in the same command is its consequence and not reported again. Cleared
     // by ConnectToSite.
     bool ConnectionLost = false;
+    // The site connected last (or being connected) is an SSH server: its failures carry the
+    // SFTP engine's words and the server's status, not the FTP engine's codes.
+    bool Ssh = false;
 
     // The session every remote operation goes through. While none is open, one whose every
     // call fails as on a closed connection, so a command that comes too late reports that

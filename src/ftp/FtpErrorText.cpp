@@ -26,3 +26,43 @@ QString FtpErrorDetail(quint32 code, const QString& lastReply)
         detail += QLatin1Char('\n') + reply; // a server's refusal or a sentence of its own
     return detail;
 }
+
+QString SshErrorText(const QString& headline, const RemoteResult& result, const QString& about)
+{
+    QString text = headline.startsWith(QLatin1String("FTP ")) ? headline.mid(4) : headline;
+    if (!about.trimmed().isEmpty())
+        text += QLatin1Char('\n') + about.trimmed();
+    if (!result.reply.trimmed().isEmpty())
+        text += QLatin1Char('\n') + result.reply.trimmed();
+    return text;
+}
+
+QString SshErrorDetail(const RemoteResult& result)
+{
+    QString detail;
+    switch (result.failure) {
+    case RemoteFailure::None:
+        return QStringLiteral("No reason was given for the failure.");
+    case RemoteFailure::Refused:
+        detail = QStringLiteral("The server refused the request.");
+        break;
+    case RemoteFailure::Unsupported:
+        detail = QStringLiteral("The server cannot do that.");
+        break;
+    case RemoteFailure::Cancelled:
+        detail = QStringLiteral("It was cancelled.");
+        break;
+    case RemoteFailure::ConnectionLost:
+        detail = QStringLiteral("The connection to the server has been lost.");
+        break;
+    case RemoteFailure::Security:
+        detail = QStringLiteral("The server's host key was not accepted, so nothing was sent.");
+        break;
+    case RemoteFailure::Other:
+        detail = QStringLiteral("The connection could not be made or used.");
+        break;
+    }
+    if (result.replyCode != 0)
+        detail += QStringLiteral("\nSFTP status %1.").arg(result.replyCode);
+    return detail;
+}

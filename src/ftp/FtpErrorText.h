@@ -1,5 +1,6 @@
 #pragma once
 #include "remote/FtpErrorCodes.h"
+#include "remote/RemoteResult.h"
 
 #include <QString>
 
@@ -14,3 +15,11 @@ QString FtpErrorDetail(quint32 code, const QString& lastReply);
 // more than the code does).
 QString FtpErrorText(const QString& headline, quint32 code, const QString& about,
                      const QString& lastReply);
+
+// The text of the error box for a failure on an SSH server: `headline` (without an "FTP " it
+// may start with: the server speaks SSH), what it is about, and why in the server's words or
+// the SFTP engine's (the result's reply).
+QString SshErrorText(const QString& headline, const RemoteResult& result, const QString& about);
+// Its detail text: what the kind of failure means, and the server's status code where it sent
+// one.
+QString SshErrorDetail(const RemoteResult& result);

@@ -68,6 +68,38 @@ bool openConnection(RemoteHost& host, const SiteProfile& site, int port)
     return true;
 }
 
+// The log-on to an SSH server, through OpenSSH's own client: its host-key and password
+// questions reach the user through the prompter, the password never a command line. Then the
+// start folder, or the one the server starts in.
+bool openSshConnection(RemoteHost& host, const SiteProfile& site)
+{
+    host.progress().ShowProgress(QStringLiteral("Authenticating account and logging on"),
+                                 QStringLiteral("Authenticating"), false, false);
+    RemoteResult result;
+    QString why;
+    std::unique_ptr<ServerSession> session =
+        OpenSiteSession(site, host.prompter(), result, why, host.sshOptions());
+    if (!session) {
+        if (result.reply.isEmpty())
+            result.reply = why;
+        ReportFtpError(host, QStringLiteral("SFTP Server Connection Failed"), result,
+                       QStringLiteral("Server %1").arg(site.host));
+        return false;
+    }
+    FtpConnection.open(std::move(session));
+    ServerSession& opened = FtpConnection.session();
+    QByteArray start;
+    const RemoteResult entered = site.directory.trimmed().isEmpty()
+                                     ? opened.currentFolder(start)
+                                     : opened.changeFolder(site.directory.toUtf8());
+    if (!entered) {
+        ReportFtpError(host, QStringLiteral("FTP Set Current Directory Failed"), entered,
+                       FolderAbout(site.directory) + QStringLiteral(" on ") + site.host);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 std::optional<int> PortTextToInt(const QString& text)
@@ -106,13 +138,13 @@ bool ConnectToSite(RemoteHost& host)
     const QString siteName = host.currentSiteName();
     if (!siteName.isEmpty())
         site = ReadSiteForConnect(siteName);
-    // This window's connection speaks FTP only: an SSH server or a protocol of a later
-    // version never gets the FTP log-on, whose password would cross the network readable.
-    if (!site.host.isEmpty() && ProtocolOf(site) != SiteProtocol::Ftp) {
+    // A protocol of a later version never gets the FTP log-on, whose password could cross
+    // the network readable to a server meant to be reached securely.
+    if (!site.host.isEmpty() && ProtocolOf(site) == SiteProtocol::Unknown) {
         host.prompter().message(
             kTitle,
-            QStringLiteral("The site %1 is not an FTP site (protocol \"%2\"), and this window "
-                           "connects to FTP sites only. Nothing was sent to %3.")
+            QStringLiteral("The site %1 uses the protocol \"%2\", which this version does not "
+                           "know. Nothing was sent to %3.")
                 .arg(site.siteName, site.protocol, site.host),
             MessageIcon::Warning);
         return false;
@@ -153,15 +185,22 @@ bool ConnectToProfile(RemoteHost& host, SiteProfile site)
     host.setCursor(RemoteHost::Cursor::Hourglass);
     host.progress().ShowProgress(QStringLiteral("Connecting to the internet"),
                                  QStringLiteral("Connecting"), false, false);
-    if (openConnection(host, site, *port)) {
+    const bool ssh = ProtocolOf(site) == SiteProtocol::Sftp;
+    FtpConnection.Ssh = ssh;
+    if (ssh ? openSshConnection(host, site) : openConnection(host, site, *port)) {
         host.setConnectionStatus(QString::fromLatin1(kConnectedToText) + site.host +
-                                 SecurityStatusSuffix(FtpConnection.session()));
+                                 (ssh ? QStringLiteral(" (SFTP over SSH)")
+                                      : SecurityStatusSuffix(FtpConnection.session())));
         FtpConnection.Connected = true;
         FtpConnection.ConnectedHost = site.host;
         // Host names are not case-sensitive (RFC 4343); the port as the service used it.
-        FtpConnection.ConnectedServer = QStringLiteral("%1@%2:%3")
-                                            .arg(site.userID, site.host.toLower())
-                                            .arg(static_cast<unsigned>(*port) & 0xFFFFu);
+        unsigned servicePort = static_cast<unsigned>(*port) & 0xFFFFu;
+        if (ssh && servicePort == 0)
+            servicePort = DefaultPort(SiteProtocol::Sftp);
+        FtpConnection.ConnectedServer =
+            QStringLiteral("%1%2@%3:%4")
+                .arg(ssh ? QStringLiteral("sftp:") : QString(), site.userID, site.host.toLower())
+                .arg(servicePort);
     } else {
         // Closed here, so no handle outlives the attempt and the exit does not try to
         // disconnect a connection that never was.
@@ -218,9 +257,13 @@ void ReportFtpError(RemoteHost& host, const QString& message, const FtpFailure& 
     ReportFtpError(host, message, EngineFailure(failure.code, failure.reply), about);
 }
 
-void ReportFtpError(RemoteHost& host, const QString& message, const RemoteResult& result,
+void ReportFtpError(RemoteHost& host, const QString& message, const RemoteResult& call,
                     const QString& about)
 {
+    RemoteResult result = call;
+    // Read before a loss closes the session: the SFTP engine's own words say why.
+    if (FtpConnection.Ssh && result.reply.isEmpty() && FtpConnection.isOpen())
+        result.reply = SessionFailureText(FtpConnection.session());
     // Read before the dialog goes: "Downloading big.iso" is what the failure interrupted.
     const QString subject = about.isEmpty() ? host.activity() : about;
     host.progress().CloseProgress();
@@ -238,8 +281,13 @@ void ReportFtpError(RemoteHost& host, const QString& message, const RemoteResult
         showDisconnected(host);
         FtpConnection.ConnectionLost = true;
     }
-    const QString text = FtpErrorText(lost ? QString::fromLatin1(kConnectionLostText) : message,
-                                      result.code, subject, result.reply);
+    const QString headline = lost ? QString::fromLatin1(kConnectionLostText) : message;
+    if (FtpConnection.Ssh) {
+        host.prompter().message(kTitle, SshErrorText(headline, result, subject), MessageIcon::None,
+                                SshErrorDetail(result));
+        return;
+    }
+    const QString text = FtpErrorText(headline, result.code, subject, result.reply);
     host.prompter().message(kTitle, text, MessageIcon::None,
                             FtpErrorDetail(result.code, result.reply));
 }
