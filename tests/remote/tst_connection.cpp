@@ -46,6 +46,8 @@ private Q_SLOTS:
     void twoFailingClosesGiveTwoBoxesAndStayConnected();
     void reportShowsSignedCode_data();
     void reportShowsSignedCode();
+    void reportOfSessionResult_data();
+    void reportOfSessionResult();
     void emptyDirectoryListsNothingButSetsHeader();
     void windowPaintsWhileSlowListingIsRead();
     void slowListingOffersCancelThatEndsIt();
@@ -443,6 +445,62 @@ void TestConnection::reportShowsSignedCode()
     QCOMPARE(host.cursor, RemoteHost::Cursor::Default);
     // No reply from the server belongs to these codes, so the detail is the meaning alone.
     QCOMPARE(host.script.seen().first().detail, FtpErrorMeaning(code));
+}
+
+void TestConnection::reportOfSessionResult_data()
+{
+    QTest::addColumn<bool>("ssh");
+    QTest::addColumn<int>("failure");
+    QTest::addColumn<quint32>("code");
+    QTest::addColumn<QString>("reply");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("lost");
+    const int refused = int(RemoteFailure::Refused);
+    const int lostKind = int(RemoteFailure::ConnectionLost);
+    QTest::newRow("ftp refusal")
+        << false << refused << quint32(ERROR_INTERNET_EXTENDED_ERROR) << "550 No."
+        << "FTP Create Directory Failed.  (12003)\nFolder \"x\"\nThe server's reply: 550 No."
+        << false;
+    QTest::newRow("ftp loss") << false << lostKind << quint32(ERROR_INTERNET_CONNECTION_RESET)
+                              << QString()
+                              << "The connection to the server was lost.  (12031)\n"
+                                 "Folder \"x\""
+                              << true;
+    // An SSH server's failure has no FTP code: a status of its own, or only a kind.
+    QTest::newRow("sftp refusal") << true << refused << quint32(4) << "Failure"
+                                  << "Create Directory Failed.\nFolder \"x\"\nFailure" << false;
+    QTest::newRow("sftp loss") << true << lostKind << quint32(0) << QString()
+                               << "The connection to the server was lost.\nFolder \"x\"" << true;
+}
+
+void TestConnection::reportOfSessionResult()
+{
+    QFETCH(bool, ssh);
+    QFETCH(int, failure);
+    QFETCH(quint32, code);
+    QFETCH(QString, reply);
+    QFETCH(QString, text);
+    QFETCH(bool, lost);
+    FtpConnection.Connected = true;
+    FtpConnection.Ssh = ssh;
+    RemoteTestHost host;
+    host.script.expectMessage(text);
+    RemoteResult result;
+    result.failure = RemoteFailure(failure);
+    result.code = code;
+    result.replyCode = ssh ? int(code) : 550;
+    result.reply = reply;
+    ReportFtpError(host, QStringLiteral("FTP Create Directory Failed."), result,
+                   QStringLiteral("Folder \"x\""));
+    QCOMPARE(FtpConnection.Connected, !lost);
+    if (lost) {
+        // What fails after the loss, on the closed session, is its consequence: no second box.
+        RemoteResult after;
+        after.failure = RemoteFailure::Other;
+        after.code = ERROR_INVALID_HANDLE;
+        ReportFtpError(host, QStringLiteral("FTP Rename Failed."), after);
+    }
+    QVERIFY(host.script.verifyDone());
 }
 
 void TestConnection::emptyDirectoryListsNothingButSetsHeader()
