@@ -6,6 +6,7 @@
 #include "FtpServerFixture.h"
 #include "ftp/FtpConnection.h"
 #include "ftp/RemoteDelete.h"
+#include "remote/FtpServerSession.h"
 #include "wininet.h"
 
 #include <QApplication>
@@ -40,18 +41,15 @@ double Ours(BenchRemoteHost& host, quint16 port)
 {
     QElapsedTimer timer;
     timer.start();
-    FtpConnection.InternetHandle =
-        InternetOpenA("ZULFTP", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-    FtpConnection.ConnectionHandle =
-        InternetConnectA(FtpConnection.InternetHandle, "127.0.0.1", port, "user", "secret",
-                         INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
-    FtpConnection.Connected = FtpConnection.ConnectionHandle != nullptr;
+    HINTERNET internet = InternetOpenA("ZULFTP", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    HINTERNET connection = InternetConnectA(internet, "127.0.0.1", port, "user", "secret",
+                                            INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
+    FtpConnection.open(std::make_shared<FtpServerSession>(connection, internet, true));
+    FtpConnection.Connected = connection != nullptr;
     FileListRow tree;
     tree.name = QStringLiteral("tree");
     tree.imageIndex = kFolderImage;
     RemoteDeleteSelection(host, {tree});
-    InternetCloseHandle(FtpConnection.ConnectionHandle);
-    InternetCloseHandle(FtpConnection.InternetHandle);
     FtpConnection = TFtpConnection();
     return double(timer.nsecsElapsed()) / 1e9;
 }

@@ -13,6 +13,7 @@
 #include "ftp/RemoteHost.h"
 #include "ftp/RemoteListing.h"
 #include "ftp/RemoteSession.h"
+#include "remote/FtpServerSession.h"
 #include "sites/ProfileStore.h"
 #include "transfer/ui/MsgForm.h"
 #include "wininet.h"
@@ -79,8 +80,8 @@ double engineListing()
     QElapsedTimer timer;
     timer.start();
     WIN32_FIND_DATAA entry{};
-    const HINTERNET find =
-        FtpFindFirstFileA(FtpConnection.ConnectionHandle, nullptr, &entry, INTERNET_FLAG_RELOAD, 0);
+    const HINTERNET find = FtpFindFirstFileA(FtpConnectionHandle(FtpConnection.session()), nullptr,
+                                             &entry, INTERNET_FLAG_RELOAD, 0);
     if (find) {
         while (InternetFindNextFileA(find, &entry)) {
         }

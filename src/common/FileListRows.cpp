@@ -13,7 +13,7 @@ namespace {
 // Every bit set: the listing gave no size a file can have.
 constexpr quint64 kUnknownListedSize = ~quint64{0};
 
-// 100-nanosecond ticks between 1601-01-01 (FILETIME's origin) and 1970-01-01.
+// 100-nanosecond ticks from 1601-01-01 (the origin of every entry's time) to 1970-01-01.
 constexpr qint64 kTicksPerSecond = 10'000'000;
 constexpr qint64 kUnixEpochSeconds = 11'644'473'600;
 // Seconds between the zero date-time 1899-12-30 and 1970-01-01.
@@ -79,9 +79,9 @@ QString ServerNameText(QByteArrayView name)
     return text;
 }
 
-qint64 FileTimeToLocalSeconds(const FILETIME& utc, int utcOffsetSeconds)
+qint64 FileTimeToLocalSeconds(qint64 utcTicks, int utcOffsetSeconds)
 {
-    const quint64 ticks = (quint64{utc.dwHighDateTime} << 32) | utc.dwLowDateTime;
+    const auto ticks = static_cast<quint64>(utcTicks);
     // Signed arithmetic: a 64-bit tick count fits in seconds with plenty of room.
     const qint64 unixSeconds =
         static_cast<qint64>(ticks / static_cast<quint64>(kTicksPerSecond)) - kUnixEpochSeconds;
@@ -91,22 +91,19 @@ qint64 FileTimeToLocalSeconds(const FILETIME& utc, int utcOffsetSeconds)
     return local - (local % 2);
 }
 
-QDateTime FileTimeToLocalDateTime(const FILETIME& utc)
+QDateTime FileTimeToLocalDateTime(qint64 utcTicks)
 {
     const int offset = QDateTime::currentDateTime().offsetFromUtc();
-    const qint64 local = FileTimeToLocalSeconds(utc, offset);
+    const qint64 local = FileTimeToLocalSeconds(utcTicks, offset);
     return QDateTime(
         kZeroDate.addDays(local / kSecondsPerDay),
         QTime::fromMSecsSinceStartOfDay(static_cast<int>(local % kSecondsPerDay) * 1000));
 }
 
-FILETIME FileTimeFromUnix(qint64 seconds, qint64 nanoseconds)
+qint64 FileTimeFromUnix(qint64 seconds, qint64 nanoseconds)
 {
-    qint64 ticks = (seconds + kUnixEpochSeconds) * kTicksPerSecond + nanoseconds / 100;
-    if (ticks < 0)
-        ticks = 0;
-    const auto value = static_cast<quint64>(ticks);
-    return FILETIME{static_cast<DWORD>(value & 0xFFFFFFFFu), static_cast<DWORD>(value >> 32)};
+    const qint64 ticks = (seconds + kUnixEpochSeconds) * kTicksPerSecond + nanoseconds / 100;
+    return ticks < 0 ? 0 : ticks;
 }
 
 int FileListImageIndex(const QString& name, bool folder)
@@ -174,13 +171,13 @@ QString FileListRowBuilder::dateText(qint64 day)
 }
 
 FileListRow FileListRowBuilder::build(const QString& name, bool folder, qint64 size,
-                                      const FILETIME& lastWrite)
+                                      qint64 lastWrite)
 {
     return buildRow(name, folder, size < 0 ? 0 : static_cast<quint64>(size), lastWrite);
 }
 
 FileListRow FileListRowBuilder::buildRow(const QString& name, bool folder, quint64 size,
-                                         const FILETIME& lastWrite, bool dateOnly)
+                                         qint64 lastWrite, bool dateOnly)
 {
     FileListRow row;
     row.name = name;
@@ -197,7 +194,7 @@ FileListRow FileListRowBuilder::buildRow(const QString& name, bool folder, quint
     }
     // A time of 0 is the listing's "no date" (none shown, or none a file time can hold); it
     // shows empty and sorts before every real date, the zero date-time of old ones included.
-    if (lastWrite.dwHighDateTime == 0 && lastWrite.dwLowDateTime == 0) {
+    if (lastWrite == 0) {
         row.modifiedMinutes = kUnknownModifiedMinutes;
         return row;
     }
@@ -207,13 +204,13 @@ FileListRow FileListRowBuilder::buildRow(const QString& name, bool folder, quint
         const qint64 day = FileTimeToLocalSeconds(lastWrite, 0);
         row.modifiedDateOnly = true;
         row.modifiedMinutes = day / 60;
-        row.modifiedTime = FileTimeTicks(lastWrite);
+        row.modifiedTime = lastWrite;
         row.modifiedText = dateText(day / kSecondsPerDay);
         return row;
     }
     const qint64 local = FileTimeToLocalSeconds(lastWrite, m_utcOffset);
     row.modifiedMinutes = local / 60;
-    row.modifiedTime = FileTimeTicks(lastWrite);
+    row.modifiedTime = lastWrite;
     row.modifiedText = modifiedText(local);
     return row;
 }
@@ -225,10 +222,7 @@ FileListRow FileListRowBuilder::build(const RemoteEntry& entry)
         size = kUnknownListedSize;
     else if (entry.sizeBeyondRange != 0)
         size = entry.sizeBeyondRange;
-    const auto ticks = static_cast<quint64>(entry.modifiedTime);
-    const FILETIME lastWrite{static_cast<DWORD>(ticks & 0xFFFFFFFFu),
-                             static_cast<DWORD>(ticks >> 32)};
-    FileListRow row = buildRow(entry.name, entry.isFolder, size, lastWrite,
+    FileListRow row = buildRow(entry.name, entry.isFolder, size, entry.modifiedTime,
                                entry.precision == TimePrecision::Day);
     // A UTF-8 name comes back unchanged from its text; only other names keep their bytes,
     // which spares a listing of a million rows a second copy of every name.

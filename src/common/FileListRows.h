@@ -1,7 +1,6 @@
 #pragma once
 #include "common/FileListRow.h"
 #include "remote/RemoteEntry.h"
-#include "windef.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -10,25 +9,19 @@
 
 #include <vector>
 
-// The local date-time of an entry as seconds since 30 December 1899 00:00 (the zero
-// date-time), in the time-zone offset `utcOffsetSeconds`; even seconds only, as the MS-DOS
-// form holds them. A stamp whose local time falls before 1980 or after 2107 gives 0.
-qint64 FileTimeToLocalSeconds(const FILETIME& utc, int utcOffsetSeconds);
+// The local date-time of an entry's UTC time (100-ns ticks since 1601, as RemoteEntry and
+// FileListRow keep it) as seconds since 30 December 1899 00:00 (the zero date-time), in the
+// time-zone offset `utcOffsetSeconds`; even seconds only, as the MS-DOS form holds them. A
+// stamp whose local time falls before 1980 or after 2107 gives 0.
+qint64 FileTimeToLocalSeconds(qint64 utcTicks, int utcOffsetSeconds);
 
 // The local date-time of an entry's UTC time stamp, converted with the time-zone offset in
 // force now (not the one at the stamp's date). Before 1980 or after 2107: 30 December 1899,
 // 00:00.
-QDateTime FileTimeToLocalDateTime(const FILETIME& utc);
+QDateTime FileTimeToLocalDateTime(qint64 utcTicks);
 
-// The 100-ns ticks a FILETIME holds, as one number (no listed date comes near 2^63 ticks).
-inline qint64 FileTimeTicks(const FILETIME& time)
-{
-    return static_cast<qint64>(((quint64{time.dwHighDateTime} << 32) | time.dwLowDateTime) &
-                               ~(quint64{1} << 63));
-}
-
-// FILETIME of a POSIX time (seconds and nanoseconds since 1970 UTC), for local entries.
-FILETIME FileTimeFromUnix(qint64 seconds, qint64 nanoseconds = 0);
+// The ticks of a POSIX time (seconds and nanoseconds since 1970 UTC), for local entries.
+qint64 FileTimeFromUnix(qint64 seconds, qint64 nanoseconds = 0);
 
 // The image a row gets: folder, archive (".zip" anywhere in the ASCII-lower-cased name of a
 // non-folder) or file.
@@ -52,7 +45,8 @@ public:
     FileListRowBuilder(int utcOffsetSeconds, const QString& dateFormat, const QString& timeFormat);
 
     FileListRow build(const RemoteEntry& entry);
-    FileListRow build(const QString& name, bool folder, qint64 size, const FILETIME& lastWrite);
+    // A local entry; `lastWrite` in ticks, 0 for none.
+    FileListRow build(const QString& name, bool folder, qint64 size, qint64 lastWrite);
 
     // The Modified text of a local time in seconds since the zero date-time.
     QString modifiedText(qint64 localSeconds);
@@ -61,7 +55,7 @@ public:
     static QString shortTimeFormat(const QLocale& locale);
 
 private:
-    FileListRow buildRow(const QString& name, bool folder, quint64 size, const FILETIME& lastWrite,
+    FileListRow buildRow(const QString& name, bool folder, quint64 size, qint64 lastWrite,
                          bool dateOnly = false);
     QString dateText(qint64 day);
 

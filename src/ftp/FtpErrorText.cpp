@@ -1,114 +1,9 @@
 #include "ftp/FtpErrorText.h"
 
-#include "fileapi.h"
-#include "wininet.h"
-
-namespace {
-
-// What the last response text holds after a failure with the code.
-enum class Reply {
-    None,        // nothing that belongs to this failure
-    Server,      // the answer the server just gave
-    Explanation, // why the secure connection failed: the server's refusal or the TLS library's
-};
-
-struct ErrorMeaning
-{
-    DWORD code;
-    Reply reply;
-    const char* meaning;
-};
-
-constexpr ErrorMeaning kMeanings[] = {
-    {ERROR_SUCCESS, Reply::None, "No reason was given for the failure."},
-    {ERROR_FILE_NOT_FOUND, Reply::None, "The file or folder does not exist."},
-    {ERROR_PATH_NOT_FOUND, Reply::None, "A folder on the way to the file does not exist."},
-    {ERROR_TOO_MANY_OPEN_FILES, Reply::None, "The program has too many files open."},
-    {ERROR_ACCESS_DENIED, Reply::None, "You do not have permission to do that here."},
-    {ERROR_INVALID_HANDLE, Reply::None, "The connection or file had already been closed."},
-    {ERROR_NOT_ENOUGH_MEMORY, Reply::None, "The computer ran out of memory."},
-    {ERROR_INVALID_DATA, Reply::None,
-     "The data could not be read: it is not in the expected form."},
-    {ERROR_NO_MORE_FILES, Reply::None, "There are no more entries in the folder."},
-    {ERROR_WRITE_FAULT, Reply::None, "The local file could not be written."},
-    {ERROR_READ_FAULT, Reply::None, "The local file could not be read."},
-    {ERROR_LOCK_VIOLATION, Reply::None, "Another program holds a lock on the file."},
-    {ERROR_HANDLE_DISK_FULL, Reply::None, "The disk is full."},
-    {ERROR_INVALID_PARAMETER, Reply::None,
-     "A name or value was not accepted (it may be empty or hold a line break)."},
-    {ERROR_INSUFFICIENT_BUFFER, Reply::None, "A reply was longer than the program can take."},
-    {ERROR_INVALID_NAME, Reply::None, "The name is too long or not allowed."},
-    {ERROR_ALREADY_EXISTS, Reply::None, "Something of that name already exists."},
-    {ERROR_FILE_EXISTS, Reply::None, "Something of that name already exists."},
-    {ERROR_FILENAME_EXCED_RANGE, Reply::None, "The path is too long."},
-    {ERROR_MORE_DATA, Reply::None, "A reply was longer than the program can take."},
-    {ERROR_CANTWRITE, Reply::None, "The local file could not be written."},
-    {ERROR_INTERNET_OUT_OF_HANDLES, Reply::None, "The program has too many connections open."},
-    {ERROR_INTERNET_TIMEOUT, Reply::None, "The server did not answer in time."},
-    {ERROR_INTERNET_EXTENDED_ERROR, Reply::Server, "The server refused the request."},
-    {ERROR_INTERNET_INTERNAL_ERROR, Reply::None, "The program's FTP engine failed inside."},
-    {ERROR_INTERNET_NAME_NOT_RESOLVED, Reply::None, "The host name could not be found."},
-    {ERROR_INTERNET_INVALID_OPTION, Reply::None,
-     "The FTP engine was given a setting it does not know."},
-    {ERROR_INTERNET_BAD_OPTION_LENGTH, Reply::None,
-     "The FTP engine was given a setting of a wrong size."},
-    {ERROR_INTERNET_INCORRECT_USER_NAME, Reply::Server, "The server refused the user name."},
-    {ERROR_INTERNET_INCORRECT_PASSWORD, Reply::Server, "The server refused the password."},
-    {ERROR_INTERNET_LOGIN_FAILURE, Reply::Server, "The server refused the log-on."},
-    {ERROR_INTERNET_INVALID_OPERATION, Reply::None,
-     "The FTP engine cannot do that with this connection or setting."},
-    {ERROR_INTERNET_INCORRECT_HANDLE_TYPE, Reply::None,
-     "The FTP engine was asked to do something that does not fit the connection."},
-    {ERROR_INTERNET_CANNOT_CONNECT, Reply::None,
-     "Nothing is listening on that port, or the host cannot be reached."},
-    {ERROR_INTERNET_CONNECTION_ABORTED, Reply::None, "The connection was broken off."},
-    {ERROR_INTERNET_CONNECTION_RESET, Reply::None, "The server reset the connection."},
-    {ERROR_FTP_TRANSFER_IN_PROGRESS, Reply::None,
-     "Another transfer is still running on the connection."},
-    {ERROR_FTP_DROPPED, Reply::None, "The connection to the server has been lost."},
-    {ERROR_INTERNET_SECURITY_CHANNEL_ERROR, Reply::Explanation,
-     "The encrypted connection could not be set up."},
-    {ERROR_INTERNET_INVALID_CA, Reply::Explanation,
-     "No certificate authority this computer trusts vouches for the server's certificate."},
-    {ERROR_INTERNET_SEC_CERT_DATE_INVALID, Reply::Explanation,
-     "The server's certificate has expired or is not valid yet."},
-    {ERROR_INTERNET_SEC_CERT_CN_INVALID, Reply::Explanation,
-     "The server's certificate was issued for another host name."},
-    {ERROR_INTERNET_SEC_INVALID_CERT, Reply::Explanation, "The server's certificate is not valid."},
-    {ERROR_INTERNET_SEC_CERT_REVOKED, Reply::Explanation,
-     "The server's certificate has been revoked."},
-    {ERROR_INTERNET_INSECURE_FALLBACK_REQUIRED, Reply::Server,
-     "The server offers no encryption, and plain FTP was not allowed: the user ID and password "
-     "were not sent."},
-};
-
-const ErrorMeaning* find(DWORD code)
-{
-    for (const ErrorMeaning& entry : kMeanings)
-        if (entry.code == code)
-            return &entry;
-    return nullptr;
-}
-
-} // namespace
-
-QString FtpErrorMeaning(DWORD code)
-{
-    if (const ErrorMeaning* entry = find(code))
-        return QString::fromLatin1(entry->meaning);
-    return QStringLiteral("The system gave no further explanation for this code.");
-}
-
-bool FtpErrorHasServerReply(DWORD code)
-{
-    const ErrorMeaning* entry = find(code);
-    return entry && entry->reply == Reply::Server;
-}
-
-QString FtpErrorText(const QString& headline, DWORD code, const QString& about,
+QString FtpErrorText(const QString& headline, quint32 code, const QString& about,
                      const QString& lastReply)
 {
-    QString text = headline + QStringLiteral("  (") + QString::number(static_cast<LONG>(code)) +
+    QString text = headline + QStringLiteral("  (") + QString::number(static_cast<qint32>(code)) +
                    QLatin1Char(')');
     if (!about.trimmed().isEmpty())
         text += QLatin1Char('\n') + about.trimmed();
@@ -118,16 +13,56 @@ QString FtpErrorText(const QString& headline, DWORD code, const QString& about,
     return text;
 }
 
-QString FtpErrorDetail(DWORD code, const QString& lastReply)
+QString FtpErrorDetail(quint32 code, const QString& lastReply)
 {
     QString detail = FtpErrorMeaning(code);
     const QString reply = lastReply.trimmed();
-    const ErrorMeaning* entry = find(code);
-    if (entry == nullptr || reply.isEmpty())
+    if (reply.isEmpty())
         return detail;
-    if (entry->reply == Reply::Server)
+    const FtpReplyKind kind = FtpErrorReply(code);
+    if (kind == FtpReplyKind::Server)
         detail += QStringLiteral("\nThe server's reply: ") + reply;
-    else if (entry->reply == Reply::Explanation)
+    else if (kind == FtpReplyKind::Explanation)
         detail += QLatin1Char('\n') + reply; // a server's refusal or a sentence of its own
+    return detail;
+}
+
+QString SshErrorText(const QString& headline, const RemoteResult& result, const QString& about)
+{
+    QString text = headline.startsWith(QLatin1String("FTP ")) ? headline.mid(4) : headline;
+    if (!about.trimmed().isEmpty())
+        text += QLatin1Char('\n') + about.trimmed();
+    if (!result.reply.trimmed().isEmpty())
+        text += QLatin1Char('\n') + result.reply.trimmed();
+    return text;
+}
+
+QString SshErrorDetail(const RemoteResult& result)
+{
+    QString detail;
+    switch (result.failure) {
+    case RemoteFailure::None:
+        return QStringLiteral("No reason was given for the failure.");
+    case RemoteFailure::Refused:
+        detail = QStringLiteral("The server refused the request.");
+        break;
+    case RemoteFailure::Unsupported:
+        detail = QStringLiteral("The server cannot do that.");
+        break;
+    case RemoteFailure::Cancelled:
+        detail = QStringLiteral("It was cancelled.");
+        break;
+    case RemoteFailure::ConnectionLost:
+        detail = QStringLiteral("The connection to the server has been lost.");
+        break;
+    case RemoteFailure::Security:
+        detail = QStringLiteral("The server's host key was not accepted, so nothing was sent.");
+        break;
+    case RemoteFailure::Other:
+        detail = QStringLiteral("The connection could not be made or used.");
+        break;
+    }
+    if (result.replyCode != 0)
+        detail += QStringLiteral("\nSFTP status %1.").arg(result.replyCode);
     return detail;
 }

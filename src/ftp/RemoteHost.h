@@ -1,4 +1,6 @@
 #pragma once
+#include "sftp/SftpTypes.h"
+
 #include <QString>
 
 class FileListModel;
@@ -27,6 +29,9 @@ public:
     virtual void UpdateCommandState(bool connected) = 0;
     // The desktop keyring that may hold the site's password; none when the program has none.
     virtual PasswordKeyring* keyring() { return nullptr; }
+    // What ssh is started with beyond the site (the window: the user's own configuration;
+    // tests: a configuration, known_hosts and askpass program of their own).
+    virtual sftp::ConnectOptions sshOptions() const { return {}; }
     // Shows the Configure dialog modally.
     virtual void showConfigure() = 0;
     virtual FileListModel& remoteFiles() = 0;

@@ -93,7 +93,7 @@ QString currentDirectory(RemoteHost& host)
     const RemoteResult asked = FtpConnection.session().currentFolder(path);
     if (!asked) {
         if (asked.failure == RemoteFailure::ConnectionLost)
-            ReportFtpError(host, kListingFailed, FtpFailure{asked.code, asked.reply});
+            ReportFtpError(host, kListingFailed, asked);
         return {};
     }
     return ServerNameText(path);
@@ -121,15 +121,14 @@ void ListRemoteFiles(RemoteHost& host)
     // A listing the user cancelled shows no rows and no box: stopping it was asked for.
     const RemoteResult listed = readEntries(host, rows);
     const bool failed = !listed && listed.failure != RemoteFailure::Cancelled;
-    const FtpFailure failure{listed.code, listed.reply};
-    if (failed && IsConnectionLost(failure.code)) {
-        ReportFtpError(host, kListingFailed, failure);
+    if (failed && listed.failure == RemoteFailure::ConnectionLost) {
+        ReportFtpError(host, kListingFailed, listed);
         return; // the connection is gone: list and header were cleared with it
     }
     const QString directory = currentDirectory(host);
     // The box names the folder whose listing failed, where the server still says which it is.
     if (failed)
-        ReportFtpError(host, kListingFailed, failure,
+        ReportFtpError(host, kListingFailed, listed,
                        directory.isEmpty() ? QString() : FolderAbout(directory));
     if (!FtpConnection.Connected)
         return;

@@ -7,11 +7,11 @@
 #include "ftp/FtpErrorText.h"
 #include "ftp/RemoteHost.h"
 #include "ftp/RemoteListing.h"
-#include "ftp/SecureConnect.h"
+#include "remote/FtpConnect.h"
 #include "remote/SiteSession.h"
 #include "sites/ProfilePasswords.h"
 #include "sites/ProfileStore.h"
-#include "wininet.h"
+#include "windef.h"
 
 #include <limits>
 
@@ -19,68 +19,83 @@ namespace {
 
 const QString kTitle = QString::fromLatin1(kAppTitle);
 
-// Closes whatever a failed connect left open, so no handle outlives the attempt and the exit
-// does not try to disconnect a connection that never was.
-void releaseHandles()
-{
-    if (FtpConnection.ConnectionHandle)
-        InternetCloseHandle(FtpConnection.ConnectionHandle);
-    if (FtpConnection.InternetHandle)
-        InternetCloseHandle(FtpConnection.InternetHandle);
-    FtpConnection.ConnectionHandle = nullptr;
-    FtpConnection.InternetHandle = nullptr;
-}
-
-// Disconnected: no handle, commands as without a connection, no rows, no header.
+// Disconnected: no session, commands as without a connection, no rows, no header.
 void showDisconnected(RemoteHost& host)
 {
     host.UpdateCommandState(false);
     ClearFileList(host.remoteFiles());
     host.setConnectionStatus(QString::fromLatin1(kNotConnectedText));
     host.setRemoteHeader(QString());
-    FtpConnection.InternetHandle = nullptr;
-    FtpConnection.ConnectionHandle = nullptr;
     FtpConnection.Connected = false;
 }
 
-// The steps that talk to the service; false after a failure was reported.
+// The steps that talk to the server; false after a failure was reported. The session is the
+// connection's from the log-on on, so a failure in the start folder closes it with the rest.
 bool openConnection(RemoteHost& host, const SiteProfile& site, int port)
 {
-    FtpConnection.InternetHandle =
-        InternetOpenA("ZULFTP", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-    if (!FtpConnection.InternetHandle) {
-        ReportFtpError(host, QStringLiteral("Internet Function Initialization Failed"));
-        return false;
-    }
-    host.progress().ShowProgress(QStringLiteral("Authenticating account and logging on"),
-                                 QStringLiteral("Authenticating"), false, false);
     // The port parameter is 16 bits wide: a larger number reaches the service as its low
     // 16 bits, and 0 makes the service use the FTP default.
-    const auto servicePort = static_cast<INTERNET_PORT>(static_cast<unsigned>(port) & 0xFFFFu);
+    const auto servicePort = static_cast<quint16>(static_cast<unsigned>(port) & 0xFFFFu);
     ConnectRequest request;
-    request.internet = FtpConnection.InternetHandle;
     request.siteName = site.siteName;
     request.host = site.host;
     request.port = servicePort;
-    request.server = site.host.toUtf8();
     request.user = site.userID.toUtf8();
     request.password = site.password.toUtf8(); // empty text, never none
-    request.flags = EncryptionConnectFlags(site.encryption, site.plainFtpAllowed);
-    FtpConnection.ConnectionHandle = ConnectCheckingCertificate(host, request);
-    if (!FtpConnection.ConnectionHandle) {
-        ReportFtpError(host, QStringLiteral("FTP Server Connection Failed"), LastFtpFailure(),
+    request.encryption = site.encryption;
+    request.plainFtpAllowed = site.plainFtpAllowed;
+    FtpOpening opening = ConnectCheckingCertificate(host, request);
+    if (!opening.engineStarted) {
+        ReportFtpError(host, QStringLiteral("Internet Function Initialization Failed"),
+                       opening.result);
+        return false;
+    }
+    if (!opening.session) {
+        ReportFtpError(host, QStringLiteral("FTP Server Connection Failed"), opening.result,
                        QStringLiteral("Server %1, port %2").arg(site.host).arg(servicePort));
         return false;
     }
+    FtpConnection.open(std::move(opening.session));
     if (!site.directory.trimmed().isEmpty()) {
         // Sent exactly as stored: blanks around a name may be part of it on the server.
-        const QByteArray directory = site.directory.toUtf8();
-        if (!FtpSetCurrentDirectoryA(FtpConnection.ConnectionHandle, directory.constData())) {
-            ReportFtpError(host, QStringLiteral("FTP Set Current Directory Failed"),
-                           LastFtpFailure(),
+        const RemoteResult entered = FtpConnection.session().changeFolder(site.directory.toUtf8());
+        if (!entered) {
+            ReportFtpError(host, QStringLiteral("FTP Set Current Directory Failed"), entered,
                            FolderAbout(site.directory) + QStringLiteral(" on ") + site.host);
             return false;
         }
+    }
+    return true;
+}
+
+// The log-on to an SSH server, through OpenSSH's own client: its host-key and password
+// questions reach the user through the prompter, the password never a command line. Then the
+// start folder, or the one the server starts in.
+bool openSshConnection(RemoteHost& host, const SiteProfile& site)
+{
+    host.progress().ShowProgress(QStringLiteral("Authenticating account and logging on"),
+                                 QStringLiteral("Authenticating"), false, false);
+    RemoteResult result;
+    QString why;
+    std::unique_ptr<ServerSession> session =
+        OpenSiteSession(site, host.prompter(), result, why, host.sshOptions());
+    if (!session) {
+        if (result.reply.isEmpty())
+            result.reply = why;
+        ReportFtpError(host, QStringLiteral("SFTP Server Connection Failed"), result,
+                       QStringLiteral("Server %1").arg(site.host));
+        return false;
+    }
+    FtpConnection.open(std::move(session));
+    ServerSession& opened = FtpConnection.session();
+    QByteArray start;
+    const RemoteResult entered = site.directory.trimmed().isEmpty()
+                                     ? opened.currentFolder(start)
+                                     : opened.changeFolder(site.directory.toUtf8());
+    if (!entered) {
+        ReportFtpError(host, QStringLiteral("FTP Set Current Directory Failed"), entered,
+                       FolderAbout(site.directory) + QStringLiteral(" on ") + site.host);
+        return false;
     }
     return true;
 }
@@ -123,13 +138,13 @@ bool ConnectToSite(RemoteHost& host)
     const QString siteName = host.currentSiteName();
     if (!siteName.isEmpty())
         site = ReadSiteForConnect(siteName);
-    // This window's connection speaks FTP only: an SSH server or a protocol of a later
-    // version never gets the FTP log-on, whose password would cross the network readable.
-    if (!site.host.isEmpty() && ProtocolOf(site) != SiteProtocol::Ftp) {
+    // A protocol of a later version never gets the FTP log-on, whose password could cross
+    // the network readable to a server meant to be reached securely.
+    if (!site.host.isEmpty() && ProtocolOf(site) == SiteProtocol::Unknown) {
         host.prompter().message(
             kTitle,
-            QStringLiteral("The site %1 is not an FTP site (protocol \"%2\"), and this window "
-                           "connects to FTP sites only. Nothing was sent to %3.")
+            QStringLiteral("The site %1 uses the protocol \"%2\", which this version does not "
+                           "know. Nothing was sent to %3.")
                 .arg(site.siteName, site.protocol, site.host),
             MessageIcon::Warning);
         return false;
@@ -170,17 +185,27 @@ bool ConnectToProfile(RemoteHost& host, SiteProfile site)
     host.setCursor(RemoteHost::Cursor::Hourglass);
     host.progress().ShowProgress(QStringLiteral("Connecting to the internet"),
                                  QStringLiteral("Connecting"), false, false);
-    if (openConnection(host, site, *port)) {
+    const bool ssh = ProtocolOf(site) == SiteProtocol::Sftp;
+    FtpConnection.Ssh = ssh;
+    if (ssh ? openSshConnection(host, site) : openConnection(host, site, *port)) {
         host.setConnectionStatus(QString::fromLatin1(kConnectedToText) + site.host +
-                                 SecurityStatusSuffix(FtpConnection.ConnectionHandle));
+                                 (ssh ? QStringLiteral(" (SFTP over SSH)")
+                                      : SecurityStatusSuffix(FtpConnection.session())));
         FtpConnection.Connected = true;
         FtpConnection.ConnectedHost = site.host;
         // Host names are not case-sensitive (RFC 4343); the port as the service used it.
-        FtpConnection.ConnectedServer = QStringLiteral("%1@%2:%3")
-                                            .arg(site.userID, site.host.toLower())
-                                            .arg(static_cast<unsigned>(*port) & 0xFFFFu);
+        unsigned servicePort = static_cast<unsigned>(*port) & 0xFFFFu;
+        if (ssh && servicePort == 0)
+            servicePort = DefaultPort(SiteProtocol::Sftp);
+        FtpConnection.ConnectedServer =
+            QStringLiteral("%1%2@%3:%4")
+                .arg(ssh ? QStringLiteral("sftp:") : QString(), site.userID, site.host.toLower())
+                .arg(servicePort);
     } else {
-        releaseHandles();
+        // Closed here, so no handle outlives the attempt and the exit does not try to
+        // disconnect a connection that never was.
+        if (FtpConnection.isOpen())
+            FtpConnection.close();
         FtpConnection.Connected = false;
     }
     host.UpdateCommandState(!FtpConnection.ErrorReported);
@@ -191,41 +216,29 @@ bool ConnectToProfile(RemoteHost& host, SiteProfile site)
 
 bool DisconnectFromSite(RemoteHost& host)
 {
-    const bool connectionClosed = InternetCloseHandle(FtpConnection.ConnectionHandle) != FALSE;
-    if (!connectionClosed)
-        ReportFtpError(host, QStringLiteral("FTP Server Disconnect Failed (InternetConnect)"));
-    const bool internetClosed = InternetCloseHandle(FtpConnection.InternetHandle) != FALSE;
-    if (!internetClosed)
-        ReportFtpError(host, QStringLiteral("FTP Server Disconnect Failed (InternetOpen)"));
-    // Closing the session handle also ends its connection, so neither handle may be used
-    // again, whichever close reported the failure.
-    if (connectionClosed || internetClosed)
+    const SessionClose closed = FtpConnection.close();
+    if (!closed.connection)
+        ReportFtpError(host, QStringLiteral("FTP Server Disconnect Failed (InternetConnect)"),
+                       closed.connection);
+    if (!closed.service)
+        ReportFtpError(host, QStringLiteral("FTP Server Disconnect Failed (InternetOpen)"),
+                       closed.service);
+    // Closing the connection also ends the service's, so neither may be used again, whichever
+    // close reported the failure.
+    if (closed.connection || closed.service)
         showDisconnected(host);
-    return connectionClosed && internetClosed;
+    return closed.connection && closed.service;
 }
 
 FtpFailure LastFtpFailure()
 {
-    // Read first: the calls below may leave an error of their own.
-    FtpFailure failure{GetLastError(), {}};
-    // Only a code that stands for a reply just received gets one: other failures may leave
-    // an older reply behind. A failed TLS set-up leaves its explanation in the same place.
-    if (FtpErrorHasServerReply(failure.code) || IsSecurityError(failure.code)) {
-        DWORD replyCode = 0;
-        char reply[1024] = {};
-        DWORD length = sizeof reply;
-        if (InternetGetLastResponseInfoA(&replyCode, reply, &length))
-            failure.reply =
-                QString::fromUtf8(reply, static_cast<qsizetype>(qstrnlen(reply, sizeof reply)))
-                    .trimmed();
-    }
-    return failure;
+    const RemoteResult last = LastEngineFailure();
+    return FtpFailure{last.code, last.reply};
 }
 
-bool IsConnectionLost(DWORD code)
+bool IsConnectionLost(quint32 code)
 {
-    return code == ERROR_INTERNET_CONNECTION_ABORTED || code == ERROR_INTERNET_CONNECTION_RESET ||
-           code == ERROR_FTP_DROPPED || code == ERROR_INTERNET_TIMEOUT;
+    return EngineFailure(code, {}).failure == RemoteFailure::ConnectionLost;
 }
 
 void ReportFtpError(RemoteHost& host, const QString& message)
@@ -241,28 +254,47 @@ QString FolderAbout(const QString& folder)
 void ReportFtpError(RemoteHost& host, const QString& message, const FtpFailure& failure,
                     const QString& about)
 {
+    ReportFtpError(host, message, EngineFailure(failure.code, failure.reply), about);
+}
+
+void ReportFtpError(RemoteHost& host, const QString& message, const RemoteResult& call,
+                    const QString& about)
+{
+    RemoteResult result = call;
+    // Read before a loss closes the session: the SFTP engine's own words say why. A code
+    // without a server status on an SSH connection is the FTP engine's, from a command that
+    // does not go through the session yet.
+    if (FtpConnection.Ssh && result.reply.isEmpty() && FtpConnection.isOpen()) {
+        result.reply = result.code != 0 && result.replyCode == 0
+                           ? QStringLiteral("This command does not work over SFTP yet.")
+                           : SessionFailureText(FtpConnection.session());
+    }
     // Read before the dialog goes: "Downloading big.iso" is what the failure interrupted.
     const QString subject = about.isEmpty() ? host.activity() : about;
     host.progress().CloseProgress();
     host.setCursor(RemoteHost::Cursor::Default);
     FtpConnection.ErrorReported = true;
-    // After the loss the handles are gone, so the calls that follow fail with an invalid
+    const bool lostCode = result.failure == RemoteFailure::ConnectionLost;
+    // After the loss the session is gone, so the calls that follow fail as on a closed
     // handle or still carry the loss's code: the user has been told already.
-    if (FtpConnection.ConnectionLost &&
-        (failure.code == ERROR_INVALID_HANDLE || IsConnectionLost(failure.code)))
+    if (FtpConnection.ConnectionLost && (result.code == ERROR_INVALID_HANDLE || lostCode))
         return;
-    const bool lost = FtpConnection.Connected && IsConnectionLost(failure.code);
+    const bool lost = FtpConnection.Connected && lostCode;
     if (lost) {
         // Closed before the box, so no command can reach the dead connection while it shows.
-        InternetCloseHandle(FtpConnection.ConnectionHandle);
-        InternetCloseHandle(FtpConnection.InternetHandle);
+        FtpConnection.close();
         showDisconnected(host);
         FtpConnection.ConnectionLost = true;
     }
-    const QString text = FtpErrorText(lost ? QString::fromLatin1(kConnectionLostText) : message,
-                                      failure.code, subject, failure.reply);
+    const QString headline = lost ? QString::fromLatin1(kConnectionLostText) : message;
+    if (FtpConnection.Ssh) {
+        host.prompter().message(kTitle, SshErrorText(headline, result, subject), MessageIcon::None,
+                                SshErrorDetail(result));
+        return;
+    }
+    const QString text = FtpErrorText(headline, result.code, subject, result.reply);
     host.prompter().message(kTitle, text, MessageIcon::None,
-                            FtpErrorDetail(failure.code, failure.reply));
+                            FtpErrorDetail(result.code, result.reply));
 }
 
 void ConnectCommand(RemoteHost& host)

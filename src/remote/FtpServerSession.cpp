@@ -142,6 +142,12 @@ private:
 
 } // namespace
 
+HINTERNET FtpConnectionHandle(ServerSession& session)
+{
+    const auto* ftp = dynamic_cast<const FtpServerSession*>(&session);
+    return ftp ? ftp->connectionHandle() : nullptr;
+}
+
 RemoteResult FtpResult(DWORD code, int replyCode, const QString& reply)
 {
     RemoteResult result;
@@ -181,6 +187,16 @@ FtpServerSession::~FtpServerSession()
     SetLastError(error);
 }
 
+std::pair<RemoteResult, RemoteResult> FtpServerSession::closeHandles()
+{
+    const auto closed = [](HINTERNET handle) {
+        return InternetCloseHandle(handle) ? RemoteResult{} : FtpResult(GetLastError(), 0, {});
+    };
+    RemoteResult connection = closed(std::exchange(m_connection, nullptr));
+    RemoteResult internet = closed(std::exchange(m_internet, nullptr));
+    return {std::move(connection), std::move(internet)};
+}
+
 RemoteResult FtpServerSession::failure() const
 {
     // Read first: the call below leaves an error of its own.
@@ -200,6 +216,12 @@ QByteArray FtpServerSession::sent(const QByteArray& path) const
 {
     if (withoutTrailingSlash(RemotePath::parent(path)) == withoutTrailingSlash(m_known))
         return RemotePath::name(path);
+    // Further down (a name typed with a "/" in it) it goes relative too, as it was typed.
+    if (!m_known.isEmpty()) {
+        const QByteArray prefix = m_known.endsWith('/') ? m_known : m_known + '/';
+        if (path.size() > prefix.size() && path.startsWith(prefix))
+            return path.mid(prefix.size());
+    }
     return path;
 }
 

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <utility>
+
 // A session over our FTP engine, for FTP and FTP over TLS. It sends names relative to the
 // folder it is in: a call about a path in that folder sends the name alone, and a listing of
 // it needs no CWD, so the commands a server sees are those the program always sent, and a
@@ -20,6 +22,9 @@ public:
     FtpServerSession& operator=(const FtpServerSession&) = delete;
 
     HINTERNET connectionHandle() const { return m_connection; }
+    // Closes the connection, then the service handle, whether owned or not (a Disconnect ends
+    // the connection it was given): the result of each close. Every later call fails.
+    std::pair<RemoteResult, RemoteResult> closeHandles();
 
     SessionTraits traits() const override;
     RemoteResult currentFolder(QByteArray& path) override;
@@ -62,6 +67,9 @@ private:
     // name from there may lead anywhere, so the next change of folder sends its whole path.
     bool m_wholePathNext = false;
 };
+
+// The engine's connection handle under `session`; null for a session of another protocol.
+HINTERNET FtpConnectionHandle(ServerSession& session);
 
 // An entry of the engine's listing.
 RemoteEntry FtpListedEntry(const WIN32_FIND_DATAA& data);

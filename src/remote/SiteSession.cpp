@@ -54,6 +54,12 @@ sftp::PromptAnswer hostKeyAnswer(const sftp::PromptRequest& request, const QStri
 
 } // namespace
 
+QString SessionFailureText(ServerSession& session)
+{
+    const auto* sftp = dynamic_cast<const SftpServerSession*>(&session);
+    return sftp ? sftp->failureText() : QString();
+}
+
 SiteProtocol ProtocolOf(const SiteProfile& site)
 {
     if (site.protocol.isEmpty() || site.protocol == QLatin1String(kProtocolFtp))

@@ -29,6 +29,10 @@ quint16 DefaultPort(SiteProtocol protocol);
 // askpass channel.
 sftp::PromptHandler SiteLogonPrompts(const SiteProfile& site, Prompter& prompter);
 
+// The plain words of the last failure on `session` where its engine keeps them (SFTP: what,
+// on which file and host, and why); empty for FTP, whose failures carry the server's reply.
+QString SessionFailureText(ServerSession& session);
+
 // The one place a session to a site is opened: an SFTP or an FTP session as its profile says,
 // logged on, in no folder yet. `base` carries what a caller sets for ssh beyond the site
 // (tests: their own known_hosts and configuration). Null with `result` and `why` (what

@@ -11,6 +11,7 @@
 #include "editor/ui/EditForm.h"
 #include "faultserver.h"
 #include "ftp/FtpConnection.h"
+#include "remote/FtpServerSession.h"
 #include "transfer/ui/MsgForm.h"
 
 #include <QAction>
@@ -90,8 +91,8 @@ TestEditor::Program::Program(TestEditor& test, quint16 port)
     main.setLocalFolder(test.m_local->path());
     if (!connection.open(port))
         qFatal("cannot connect to the test server");
-    FtpConnection.InternetHandle = connection.internet;
-    FtpConnection.ConnectionHandle = connection.connection;
+    FtpConnection.open(
+        std::make_shared<FtpServerSession>(connection.connection, connection.internet, false));
     FtpConnection.Connected = true;
     main.UpdateCommandState(true);
 }

@@ -9,6 +9,7 @@
 #include "ftp/RemoteListing.h"
 #include "ftp/RemoteSession.h"
 #include "sites/ProfileStore.h"
+#include "wininet.h"
 #include "wininet/InternetTimeouts.h"
 
 #include <QDir>
@@ -45,6 +46,8 @@ private Q_SLOTS:
     void twoFailingClosesGiveTwoBoxesAndStayConnected();
     void reportShowsSignedCode_data();
     void reportShowsSignedCode();
+    void reportOfSessionResult_data();
+    void reportOfSessionResult();
     void emptyDirectoryListsNothingButSetsHeader();
     void windowPaintsWhileSlowListingIsRead();
     void slowListingOffersCancelThatEndsIt();
@@ -110,10 +113,6 @@ void TestConnection::init()
 void TestConnection::cleanup()
 {
     // No test leaves a connection open behind it.
-    if (FtpConnection.ConnectionHandle)
-        InternetCloseHandle(FtpConnection.ConnectionHandle);
-    if (FtpConnection.InternetHandle)
-        InternetCloseHandle(FtpConnection.InternetHandle);
     FtpConnection = TFtpConnection();
 }
 
@@ -146,8 +145,7 @@ void TestConnection::connectListsStartDirectoryAndBeepsOnce()
     ConnectCommand(host);
     QVERIFY(host.script.verifyDone());
     QVERIFY(FtpConnection.Connected);
-    QVERIFY(FtpConnection.InternetHandle);
-    QVERIFY(FtpConnection.ConnectionHandle);
+    QVERIFY(FtpConnection.isOpen());
     QCOMPARE(FtpConnection.ConnectedHost, QStringLiteral("127.0.0.1"));
     QCOMPARE(host.status, QStringLiteral("Connected to 127.0.0.1"));
     QCOMPARE(host.header, QStringLiteral("127.0.0.1/sub"));
@@ -221,7 +219,7 @@ void TestConnection::blankProfileWarnsAndOpensConfigure()
     QCOMPARE(host.script.seen().last().icon, MessageIcon::Warning);
     QCOMPARE(host.configureShown, 1);
     // Nothing was opened and nothing else changed.
-    QVERIFY(!FtpConnection.InternetHandle);
+    QVERIFY(!FtpConnection.isOpen());
     QVERIFY(host.progressLog.shown.isEmpty());
     QVERIFY(host.commandStates.isEmpty());
     QCOMPARE(host.hourglassCount, 0);
@@ -247,7 +245,7 @@ void TestConnection::badPortTextIsAConversionError()
     host.script.expectMessage(QStringLiteral("'%1' is not a valid integer value").arg(port));
     QVERIFY(!ConnectToSite(host));
     QVERIFY(host.script.verifyDone());
-    QVERIFY(!FtpConnection.InternetHandle);
+    QVERIFY(!FtpConnection.isOpen());
     QVERIFY(!FtpConnection.Connected);
     QVERIFY(!host.progressLog.visible);
     QCOMPARE(host.cursor, RemoteHost::Cursor::Default);
@@ -278,8 +276,7 @@ void TestConnection::badPasswordShowsOneBoxAndReleasesHandles()
              qPrintable(detail));
     QVERIFY(FtpConnection.ErrorReported);
     QVERIFY(!FtpConnection.Connected);
-    QVERIFY(!FtpConnection.InternetHandle);
-    QVERIFY(!FtpConnection.ConnectionHandle);
+    QVERIFY(!FtpConnection.isOpen());
     QCOMPARE(host.commandStates, QList<bool>{false});
     QCOMPARE(host.status, QStringLiteral("Not Connected"));
     QVERIFY(!host.progressLog.visible);
@@ -322,8 +319,7 @@ void TestConnection::missingStartDirectoryIsNotConnected()
                                               "reply: 550")),
              qPrintable(detail));
     QVERIFY(!FtpConnection.Connected);
-    QVERIFY(!FtpConnection.InternetHandle);
-    QVERIFY(!FtpConnection.ConnectionHandle);
+    QVERIFY(!FtpConnection.isOpen());
     QCOMPARE(host.status, QStringLiteral("previous text"));
     QCOMPARE(host.commandStates, QList<bool>{false});
 }
@@ -400,8 +396,7 @@ void TestConnection::disconnectClearsListHeaderAndStatus()
     QCOMPARE(host.status, QStringLiteral("Not Connected"));
     QCOMPARE(host.commandStates, QList<bool>{false});
     QVERIFY(!FtpConnection.Connected);
-    QVERIFY(!FtpConnection.InternetHandle);
-    QVERIFY(!FtpConnection.ConnectionHandle);
+    QVERIFY(!FtpConnection.isOpen());
     // The host of the last connection is kept.
     QCOMPARE(FtpConnection.ConnectedHost, QStringLiteral("127.0.0.1"));
 }
@@ -450,6 +445,62 @@ void TestConnection::reportShowsSignedCode()
     QCOMPARE(host.cursor, RemoteHost::Cursor::Default);
     // No reply from the server belongs to these codes, so the detail is the meaning alone.
     QCOMPARE(host.script.seen().first().detail, FtpErrorMeaning(code));
+}
+
+void TestConnection::reportOfSessionResult_data()
+{
+    QTest::addColumn<bool>("ssh");
+    QTest::addColumn<int>("failure");
+    QTest::addColumn<quint32>("code");
+    QTest::addColumn<QString>("reply");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("lost");
+    const int refused = int(RemoteFailure::Refused);
+    const int lostKind = int(RemoteFailure::ConnectionLost);
+    QTest::newRow("ftp refusal")
+        << false << refused << quint32(ERROR_INTERNET_EXTENDED_ERROR) << "550 No."
+        << "FTP Create Directory Failed.  (12003)\nFolder \"x\"\nThe server's reply: 550 No."
+        << false;
+    QTest::newRow("ftp loss") << false << lostKind << quint32(ERROR_INTERNET_CONNECTION_RESET)
+                              << QString()
+                              << "The connection to the server was lost.  (12031)\n"
+                                 "Folder \"x\""
+                              << true;
+    // An SSH server's failure has no FTP code: a status of its own, or only a kind.
+    QTest::newRow("sftp refusal") << true << refused << quint32(4) << "Failure"
+                                  << "Create Directory Failed.\nFolder \"x\"\nFailure" << false;
+    QTest::newRow("sftp loss") << true << lostKind << quint32(0) << QString()
+                               << "The connection to the server was lost.\nFolder \"x\"" << true;
+}
+
+void TestConnection::reportOfSessionResult()
+{
+    QFETCH(bool, ssh);
+    QFETCH(int, failure);
+    QFETCH(quint32, code);
+    QFETCH(QString, reply);
+    QFETCH(QString, text);
+    QFETCH(bool, lost);
+    FtpConnection.Connected = true;
+    FtpConnection.Ssh = ssh;
+    RemoteTestHost host;
+    host.script.expectMessage(text);
+    RemoteResult result;
+    result.failure = RemoteFailure(failure);
+    result.code = code;
+    result.replyCode = ssh ? int(code) : 550;
+    result.reply = reply;
+    ReportFtpError(host, QStringLiteral("FTP Create Directory Failed."), result,
+                   QStringLiteral("Folder \"x\""));
+    QCOMPARE(FtpConnection.Connected, !lost);
+    if (lost) {
+        // What fails after the loss, on the closed session, is its consequence: no second box.
+        RemoteResult after;
+        after.failure = RemoteFailure::Other;
+        after.code = ERROR_INVALID_HANDLE;
+        ReportFtpError(host, QStringLiteral("FTP Rename Failed."), after);
+    }
+    QVERIFY(host.script.verifyDone());
 }
 
 void TestConnection::emptyDirectoryListsNothingButSetsHeader()

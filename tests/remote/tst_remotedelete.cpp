@@ -7,6 +7,7 @@
 #include "ftp/FtpConnection.h"
 #include "ftp/RemoteDelete.h"
 #include "ftp/RemoteListing.h"
+#include "remote/FtpServerSession.h"
 #include "transfer/ui/MsgForm.h"
 
 #include <QJsonArray>
@@ -38,20 +39,20 @@ private:
     }
     static bool connectTo(quint16 port, const char* directory)
     {
-        FtpConnection.InternetHandle =
+        HINTERNET internet =
             InternetOpenA("ZULFTP", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-        FtpConnection.ConnectionHandle =
-            InternetConnectA(FtpConnection.InternetHandle, "127.0.0.1", port, "user", "secret",
-                             INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
+        HINTERNET connection = InternetConnectA(internet, "127.0.0.1", port, "user", "secret",
+                                                INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
+        FtpConnection.open(std::make_shared<FtpServerSession>(connection, internet, true));
         FtpConnection.Connected = true;
         FtpConnection.ConnectedHost = "127.0.0.1";
-        return FtpSetCurrentDirectoryA(FtpConnection.ConnectionHandle, directory);
+        return FtpSetCurrentDirectoryA(connection, directory);
     }
     static QString serverDirectory()
     {
         char buffer[512] = {};
         DWORD length = sizeof buffer;
-        FtpGetCurrentDirectoryA(FtpConnection.ConnectionHandle, buffer, &length);
+        FtpGetCurrentDirectoryA(FtpConnectionHandle(FtpConnection.session()), buffer, &length);
         return QString::fromUtf8(buffer);
     }
     static FileListRow namedRow(const QString& name, bool folder)
@@ -94,8 +95,6 @@ void TestRemoteDelete::init()
 
 void TestRemoteDelete::cleanup()
 {
-    InternetCloseHandle(FtpConnection.ConnectionHandle);
-    InternetCloseHandle(FtpConnection.InternetHandle);
     FtpConnection = TFtpConnection();
 }
 

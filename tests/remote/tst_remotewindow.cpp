@@ -10,6 +10,7 @@
 #include "ftp/FtpConnection.h"
 #include "registry.h"
 #include "sites/ProfileStore.h"
+#include "wininet.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -115,10 +116,6 @@ void TestRemoteWindow::init()
 
 void TestRemoteWindow::cleanup()
 {
-    if (FtpConnection.ConnectionHandle)
-        InternetCloseHandle(FtpConnection.ConnectionHandle);
-    if (FtpConnection.InternetHandle)
-        InternetCloseHandle(FtpConnection.InternetHandle);
     FtpConnection = TFtpConnection();
 }
 
@@ -240,7 +237,7 @@ void TestRemoteWindow::lostServerEndsInDisconnectedAfterOneBox()
     }
     QVERIFY(prompter.verifyDone());
     QVERIFY(!FtpConnection.Connected);
-    QVERIFY(!FtpConnection.ConnectionHandle && !FtpConnection.InternetHandle);
+    QVERIFY(!FtpConnection.isOpen());
     QCOMPARE(w.statusText(1), QStringLiteral("Not Connected"));
     QVERIFY(w.btnConnect->isEnabled() && !w.btnDisconnect->isEnabled());
     QCOMPARE(w.RemoteFilesModel->rowCount(), 0);

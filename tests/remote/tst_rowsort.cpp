@@ -66,9 +66,16 @@ FileListRow folderRow(const QString& name, qint64 minutes = 0)
     return row;
 }
 
-FILETIME fileTimeOf(const QDateTime& utc)
+qint64 fileTimeOf(const QDateTime& utc)
 {
     return FileTimeFromUnix(utc.toSecsSinceEpoch());
+}
+
+// The same time in a find record's two halves.
+FILETIME findTimeOf(const QDateTime& utc)
+{
+    const auto ticks = static_cast<quint64>(fileTimeOf(utc));
+    return FILETIME{static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
 }
 
 QStringList namesOf(const std::vector<FileListRow>& rows)
@@ -267,11 +274,11 @@ void TestRowSort::unknownSizeAndDateShowEmptyAndSortFirst()
         DWORD high, low;
         FILETIME written;
     } entries[] = {
-        {"empty", 0, 0, fileTimeOf(QDateTime({2021, 1, 2}, {3, 4}, Qt::UTC))},
+        {"empty", 0, 0, findTimeOf(QDateTime({2021, 1, 2}, {3, 4}, Qt::UTC))},
         {"size?", INVALID_FILE_SIZE, INVALID_FILE_SIZE,
-         fileTimeOf(QDateTime({2022, 1, 2}, {3, 4}, Qt::UTC))},
+         findTimeOf(QDateTime({2022, 1, 2}, {3, 4}, Qt::UTC))},
         {"date?", 0, 9, FILETIME{0, 0}},
-        {"old", 0, 5, fileTimeOf(QDateTime({1975, 1, 2}, {3, 4}, Qt::UTC))},
+        {"old", 0, 5, findTimeOf(QDateTime({1975, 1, 2}, {3, 4}, Qt::UTC))},
     };
     FileListRowBuilder builder(0, QStringLiteral("yyyy-MM-dd"), QStringLiteral("HH:mm"));
     std::vector<FileListRow> rows;
@@ -380,9 +387,8 @@ void TestRowSort::localSeconds()
 
 void TestRowSort::zeroDateTimeBefore1980()
 {
-    QCOMPARE(FileTimeToLocalDateTime(FILETIME{0, 0}), QDateTime({1899, 12, 30}, {0, 0}));
-    QCOMPARE(FileTimeToLocalDateTime(FILETIME{0xFFFFFFFFu, 0xFFFFFFFFu}),
-             QDateTime({1899, 12, 30}, {0, 0}));
+    QCOMPARE(FileTimeToLocalDateTime(0), QDateTime({1899, 12, 30}, {0, 0}));
+    QCOMPARE(FileTimeToLocalDateTime(-1), QDateTime({1899, 12, 30}, {0, 0}));
     // A recent stamp comes back as the same instant in local time, to two seconds.
     const QDateTime now = QDateTime::currentDateTime();
     const QDateTime back = FileTimeToLocalDateTime(FileTimeFromUnix(now.toSecsSinceEpoch()));
@@ -423,7 +429,7 @@ void TestRowSort::rowFromFindData()
     entry.nFileSizeHigh = high;
     entry.nFileSizeLow = low;
     std::strcpy(entry.cFileName, "entry");
-    entry.ftLastWriteTime = fileTimeOf(QDateTime({2021, 1, 2}, {3, 4, 5}, Qt::UTC));
+    entry.ftLastWriteTime = findTimeOf(QDateTime({2021, 1, 2}, {3, 4, 5}, Qt::UTC));
     FileListRowBuilder builder(0, QStringLiteral("yyyy-MM-dd"), QStringLiteral("HH:mm"));
     const FileListRow row = builder.build(FtpListedEntry(entry));
     QCOMPARE(row.name, QStringLiteral("entry"));
@@ -498,7 +504,7 @@ void TestRowSort::dateOnlyRowShowsTheListedDay()
     FileListRowBuilder builder(offset, QStringLiteral("yyyy-MM-dd"), QStringLiteral("HH:mm"));
     WIN32_FIND_DATAA entry{};
     std::strcpy(entry.cFileName, "old.txt");
-    entry.ftLastWriteTime = fileTimeOf(QDateTime({2019, 12, 10}, {0, 0}, Qt::UTC));
+    entry.ftLastWriteTime = findTimeOf(QDateTime({2019, 12, 10}, {0, 0}, Qt::UTC));
     entry.dwReserved1 = FIND_DATA_DATE_ONLY;
     const FileListRow old = builder.build(FtpListedEntry(entry));
     QCOMPARE(old.modifiedText, QStringLiteral("2019-12-10"));
@@ -511,7 +517,7 @@ void TestRowSort::dateOnlyRowShowsTheListedDay()
                                      .toString(QStringLiteral("yyyy-MM-dd HH:mm")));
     // The day sorts among the exact times as its own 00:00.
     entry.ftLastWriteTime =
-        fileTimeOf(QDateTime({2019, 12, 9}, {23, 59}, Qt::UTC).addSecs(-offset));
+        findTimeOf(QDateTime({2019, 12, 9}, {23, 59}, Qt::UTC).addSecs(-offset));
     QVERIFY(builder.build(FtpListedEntry(entry)).modifiedMinutes < old.modifiedMinutes);
 }
 

@@ -5,6 +5,7 @@
 #include "ftp/FtpConnection.h"
 #include "ftp/RemoteSession.h"
 #include "sites/ProfileStore.h"
+#include "wininet.h"
 #include "wininet/InternetTimeouts.h"
 
 #include <QFile>
@@ -50,7 +51,7 @@ private:
 
     static void disconnect()
     {
-        if (!FtpConnection.ConnectionHandle)
+        if (!FtpConnection.isOpen())
             return;
         RemoteTestHost host;
         QVERIFY(DisconnectFromSite(host));
@@ -144,7 +145,7 @@ private Q_SLOTS:
         ConnectCommand(changed);
         QVERIFY(changed.script.verifyDone());
         QVERIFY(!FtpConnection.Connected);
-        QCOMPARE(FtpConnection.InternetHandle, nullptr);
+        QVERIFY(!FtpConnection.isOpen());
         QVERIFY(changed.script.seen().at(1).text.startsWith("WARNING"));
         QCOMPARE(trust.fingerprint("127.0.0.1", m_server.port()), other);
 

@@ -8,6 +8,7 @@
 #include "ftp/RemoteHost.h"
 #include "ftp/RemoteListing.h"
 #include "ftp/RemoteSession.h"
+#include "remote/FtpServerSession.h"
 #include "sites/ProfileStore.h"
 #include "transfer/ResumeData.h"
 #include "transfer/TransferEngine.h"
@@ -147,7 +148,7 @@ void TestRealServers::init()
 
 void TestRealServers::cleanup()
 {
-    if (FtpConnection.ConnectionHandle) {
+    if (FtpConnection.isOpen()) {
         WindowTestHost window;
         DisconnectFromSite(window);
     }
@@ -186,7 +187,7 @@ bool TestRealServers::connectAndList(WindowTestHost& window)
         qWarning("connected as: %s", qPrintable(window.status));
         return false;
     }
-    m_host.connection = FtpConnection.ConnectionHandle;
+    m_host.connection = FtpConnectionHandle(FtpConnection.session());
     ListRemoteFiles(window);
     return window.script.verifyDone();
 }
@@ -195,7 +196,7 @@ bool TestRealServers::connectAgainIfLost()
 {
     char directory[512] = {};
     DWORD length = sizeof directory;
-    if (FtpGetCurrentDirectoryA(FtpConnection.ConnectionHandle, directory, &length))
+    if (FtpGetCurrentDirectoryA(FtpConnectionHandle(FtpConnection.session()), directory, &length))
         return true;
     WindowTestHost window;
     DisconnectFromSite(window);

@@ -9,6 +9,7 @@
 #include "common/SortState.h"
 #include "faultserver.h"
 #include "ftp/FtpConnection.h"
+#include "remote/FtpServerSession.h"
 #include "transfer/LocalFile.h"
 #include "transfer/ResumeData.h"
 #include "transfer/TransferNames.h"
@@ -114,8 +115,8 @@ void TransferWindowTest::cleanup()
 void TransferWindowTest::connect(TfrmMain& w, quint16 port)
 {
     QVERIFY(m_connection.open(port != 0 ? port : m_server.port()));
-    FtpConnection.InternetHandle = m_connection.internet;
-    FtpConnection.ConnectionHandle = m_connection.connection;
+    FtpConnection.open(
+        std::make_shared<FtpServerSession>(m_connection.connection, m_connection.internet, false));
     FtpConnection.Connected = true;
     FtpConnection.ConnectedHost = "127.0.0.1";
     w.UpdateCommandState(true);

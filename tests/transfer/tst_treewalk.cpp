@@ -7,6 +7,7 @@
 #include "ftp/RemoteDelete.h"
 #include "ftp/RemoteHost.h"
 #include "ftp/RemoteTreeWalk.h"
+#include "remote/FtpServerSession.h"
 #include "transfer/FolderTransfer.h"
 
 #include <QDirIterator>
@@ -112,7 +113,7 @@ bool TreeWalkTest::connectTo(quint16 port, const char* directory)
     m_connection.close();
     if (!m_connection.open(port))
         return false;
-    FtpConnection.ConnectionHandle = m_connection.connection;
+    FtpConnection.open(std::make_shared<FtpServerSession>(m_connection.connection, nullptr, false));
     FtpConnection.Connected = true;
     FtpConnection.ConnectedHost = "127.0.0.1";
     return FtpSetCurrentDirectoryA(m_connection.connection, directory);

@@ -158,7 +158,7 @@ bool TfrmMain::isConnected() const
 
 bool TfrmMain::internetHandleOpen() const
 {
-    return FtpConnection.InternetHandle != nullptr;
+    return FtpConnection.isOpen();
 }
 
 void TfrmMain::markNotConnected()

@@ -97,6 +97,11 @@ void MainRemoteHost::UpdateCommandState(bool connected)
     m_main.UpdateCommandState(connected);
 }
 
+sftp::ConnectOptions MainRemoteHost::sshOptions() const
+{
+    return m_main.sshOptions();
+}
+
 PasswordKeyring* MainRemoteHost::keyring()
 {
     return m_main.keyring();

@@ -1,9 +1,11 @@
-#include "ftp/SecureConnect.h"
+#include "remote/FtpConnect.h"
 
 #include "common/ProgressSink.h"
 #include "common/Prompter.h"
 #include "ftp/CertificateTrust.h"
+#include "ftp/FtpConnection.h"
 #include "ftp/RemoteHost.h"
+#include "remote/FtpServerSession.h"
 #include "sites/ProfileStore.h"
 
 #include <QDateTime>
@@ -64,11 +66,11 @@ void acceptCertificate(HINTERNET internet, const QString& fingerprint)
                        static_cast<DWORD>(text.size()));
 }
 
-HINTERNET connectOnce(const ConnectRequest& request)
+HINTERNET connectOnce(HINTERNET internet, const ConnectRequest& request, DWORD flags)
 {
-    return InternetConnectA(request.internet, request.server.constData(), request.port,
-                            request.user.constData(), request.password.constData(),
-                            INTERNET_SERVICE_FTP, request.flags, 0);
+    const QByteArray server = request.host.toUtf8();
+    return InternetConnectA(internet, server.constData(), request.port, request.user.constData(),
+                            request.password.constData(), INTERNET_SERVICE_FTP, flags, 0);
 }
 
 void showAuthenticating(RemoteHost& host)
@@ -148,44 +150,52 @@ void warnUnsafeTrustFile(RemoteHost& host, const CertificateTrust& trust, const 
     showAuthenticating(host);
 }
 
-} // namespace
-
-DWORD EncryptionConnectFlags(const QString& encryption, bool plainFtpAllowed)
+// The reply the engine kept for this thread's failed connect, when the failure was one.
+RemoteResult threadFailure()
 {
-    if (encryption.isEmpty() || encryption == QLatin1String(kEncryptionNone))
-        return 0;
-    if (encryption == QLatin1String(kEncryptionIfAvailable))
-        return INTERNET_FLAG_SECURE_IF_AVAILABLE |
-               (plainFtpAllowed ? INTERNET_FLAG_INSECURE_FALLBACK : 0);
-    return INTERNET_FLAG_SECURE;
+    // Read first: the call below leaves an error of its own.
+    const DWORD code = GetLastError();
+    DWORD replyCode = 0;
+    char reply[1024] = {};
+    DWORD length = sizeof reply;
+    QString text;
+    // Kept only where the code stands for a reply just received: other failures may leave an
+    // older reply behind.
+    if (InternetGetLastResponseInfoA(&replyCode, reply, &length))
+        text = QString::fromUtf8(reply, static_cast<qsizetype>(qstrnlen(reply, sizeof reply)))
+                   .trimmed();
+    SetLastError(code);
+    return FtpResult(code, static_cast<int>(replyCode), text);
 }
 
-HINTERNET ConnectCheckingCertificate(RemoteHost& host, const ConnectRequest& siteRequest)
+// The connect itself, on the engine handle `internet`. Null with the last error set when the
+// connection was not made.
+HINTERNET connectChecking(RemoteHost& host, HINTERNET internet, const ConnectRequest& request)
 {
-    const quint16 port = siteRequest.port == 0 ? INTERNET_DEFAULT_FTP_PORT : siteRequest.port;
-    const QString server = QStringLiteral("%1 (port %2)").arg(siteRequest.host).arg(port);
+    const quint16 port = request.port == 0 ? INTERNET_DEFAULT_FTP_PORT : request.port;
+    const QString server = QStringLiteral("%1 (port %2)").arg(request.host).arg(port);
     const CertificateTrust trust(CertificateTrust::defaultFilePath());
     QString trusted;
-    if (siteRequest.flags != 0) {
+    DWORD flags = FtpConnectFlags(request.encryption, request.plainFtpAllowed);
+    if (flags != 0) {
         if (const QString reason = trust.unsafeReason(); !reason.isEmpty())
             warnUnsafeTrustFile(host, trust, reason);
-        trusted = trust.fingerprint(siteRequest.host, port);
+        trusted = trust.fingerprint(request.host, port);
     }
-    ConnectRequest request = siteRequest;
     // A server whose certificate the user trusts always has spoken TLS before: its refusal now
     // is asked about loudly, whatever the site allows.
     if (!trusted.isEmpty())
-        request.flags &= ~INTERNET_FLAG_INSECURE_FALLBACK;
-    acceptCertificate(request.internet, trusted);
-    HINTERNET connection = connectOnce(request);
+        flags &= ~INTERNET_FLAG_INSECURE_FALLBACK;
+    acceptCertificate(internet, trusted);
+    HINTERNET connection = connectOnce(internet, request, flags);
     if (!connection && GetLastError() == ERROR_INTERNET_INSECURE_FALLBACK_REQUIRED) {
         if (!userAllowsPlainFtp(host, request, server, !trusted.isEmpty())) {
             SetLastError(ERROR_INTERNET_INSECURE_FALLBACK_REQUIRED);
             return nullptr;
         }
         // Still TLS if the server offers it this time.
-        request.flags |= INTERNET_FLAG_INSECURE_FALLBACK;
-        connection = connectOnce(request);
+        flags |= INTERNET_FLAG_INSECURE_FALLBACK;
+        connection = connectOnce(internet, request, flags);
     }
     if (connection)
         return connection;
@@ -226,17 +236,43 @@ HINTERNET ConnectCheckingCertificate(RemoteHost& host, const ConnectRequest& sit
 
     showAuthenticating(host);
     // A new connection, which accepts the certificate just shown and no other.
-    acceptCertificate(request.internet, fingerprint);
-    return connectOnce(request);
+    acceptCertificate(internet, fingerprint);
+    return connectOnce(internet, request, flags);
 }
 
-QString SecurityStatusSuffix(HINTERNET connection)
+} // namespace
+
+FtpOpening ConnectCheckingCertificate(RemoteHost& host, const ConnectRequest& request)
 {
+    FtpOpening opening;
+    HINTERNET internet = InternetOpenA("ZULFTP", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    if (!internet) {
+        opening.result = threadFailure();
+        return opening;
+    }
+    opening.engineStarted = true;
+    host.progress().ShowProgress(QStringLiteral("Authenticating account and logging on"),
+                                 QStringLiteral("Authenticating"), false, false);
+    HINTERNET connection = connectChecking(host, internet, request);
+    if (!connection) {
+        opening.result = threadFailure();
+        InternetCloseHandle(internet);
+        return opening;
+    }
+    opening.session = std::make_unique<FtpServerSession>(connection, internet, true);
+    return opening;
+}
+
+QString SecurityStatusSuffix(ServerSession& session)
+{
+    const auto* ftp = dynamic_cast<const FtpServerSession*>(&session);
+    if (!ftp)
+        return {};
     INTERNET_SECURITY_CONNECTION_INFO info{};
     info.dwSize = sizeof info;
     DWORD length = sizeof info;
-    if (!InternetQueryOptionA(connection, INTERNET_OPTION_SECURITY_CONNECTION_INFO, &info,
-                              &length) ||
+    if (!InternetQueryOptionA(ftp->connectionHandle(), INTERNET_OPTION_SECURITY_CONNECTION_INFO,
+                              &info, &length) ||
         !info.fSecure)
         return {};
     const QString version = info.dwProtocol == SP_PROT_TLS1_3_CLIENT ? QStringLiteral("TLS 1.3")
@@ -246,9 +282,29 @@ QString SecurityStatusSuffix(HINTERNET connection)
                             : QStringLiteral(" (%1, files unencrypted)").arg(version);
 }
 
-bool IsSecurityError(DWORD code)
+RemoteResult LastEngineFailure()
 {
-    return code == ERROR_INTERNET_SECURITY_CHANNEL_ERROR || userMayTrust(code) ||
-           code == ERROR_INTERNET_INSECURE_FALLBACK_REQUIRED ||
-           code == ERROR_INTERNET_SEC_CERT_CN_INVALID || code == ERROR_INTERNET_SEC_CERT_REVOKED;
+    return threadFailure();
+}
+
+RemoteResult EngineFailure(quint32 code, const QString& reply)
+{
+    RemoteResult result = FtpResult(code, 0, {});
+    result.reply = reply;
+    return result;
+}
+
+std::shared_ptr<ServerSession> ClosedFtpSession()
+{
+    return std::make_shared<FtpServerSession>(nullptr, nullptr, false);
+}
+
+SessionClose CloseSession(ServerSession& session)
+{
+    auto* ftp = dynamic_cast<FtpServerSession*>(&session);
+    if (!ftp)
+        return {};
+    SessionClose closed;
+    std::tie(closed.connection, closed.service) = ftp->closeHandles();
+    return closed;
 }
