@@ -1,5 +1,5 @@
 #pragma once
-#include "sftp/SftpTypes.h"
+#include "remote/SiteSession.h"
 
 #include <QString>
 
@@ -31,7 +31,7 @@ public:
     virtual PasswordKeyring* keyring() { return nullptr; }
     // What ssh is started with beyond the site (the window: the user's own configuration;
     // tests: a configuration, known_hosts and askpass program of their own).
-    virtual sftp::ConnectOptions sshOptions() const { return {}; }
+    virtual SshOptions sshOptions() const { return {}; }
     // Shows the Configure dialog modally.
     virtual void showConfigure() = 0;
     virtual FileListModel& remoteFiles() = 0;

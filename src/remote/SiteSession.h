@@ -19,6 +19,10 @@ enum class SiteProtocol {
 };
 
 SiteProtocol ProtocolOf(const SiteProfile& site);
+
+// What ssh is started with beyond a site, in the core's words (the rest of the core does not
+// include the SFTP engine's headers).
+using SshOptions = sftp::ConnectOptions;
 // The port a site's protocol uses when its profile names none.
 quint16 DefaultPort(SiteProtocol protocol);
 

@@ -2,7 +2,7 @@
 #include "app/CommandState.h"
 #include "app/SettingsHost.h"
 #include "common/Prompter.h"
-#include "sftp/SftpTypes.h"
+#include "remote/SiteSession.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -70,8 +70,8 @@ public:
     PasswordKeyring* keyring() const { return m_keyring; }
     // What ssh is started with beyond an SFTP site: none but the user's own configuration,
     // unless a test gives its own.
-    void setSshOptions(const sftp::ConnectOptions& options) { m_sshOptions = options; }
-    const sftp::ConnectOptions& sshOptions() const { return m_sshOptions; }
+    void setSshOptions(const SshOptions& options) { m_sshOptions = options; }
+    const SshOptions& sshOptions() const { return m_sshOptions; }
 
     // ---- What the settings store reads and sets of this window ----
     void setMainTitle(const QString& title) override;
@@ -360,7 +360,7 @@ private:
 
     Prompter& m_prompter;
     PasswordKeyring* m_keyring = nullptr;
-    sftp::ConnectOptions m_sshOptions;
+    SshOptions m_sshOptions;
     bool FirstActivation = false;
     bool m_created = false;
     bool m_shown = false;

@@ -97,7 +97,7 @@ void MainRemoteHost::UpdateCommandState(bool connected)
     m_main.UpdateCommandState(connected);
 }
 
-sftp::ConnectOptions MainRemoteHost::sshOptions() const
+SshOptions MainRemoteHost::sshOptions() const
 {
     return m_main.sshOptions();
 }

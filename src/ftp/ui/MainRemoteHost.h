@@ -18,7 +18,7 @@ public:
     void setConnectionStatus(const QString& text) override;
     void UpdateCommandState(bool connected) override;
     PasswordKeyring* keyring() override;
-    sftp::ConnectOptions sshOptions() const override;
+    SshOptions sshOptions() const override;
     void showConfigure() override;
     FileListModel& remoteFiles() override;
     void setRemoteHeader(const QString& caption) override;
