@@ -60,11 +60,15 @@ SiteProtocol ProtocolOf(const SiteProfile& site)
         return SiteProtocol::Ftp;
     if (site.protocol == QLatin1String(kProtocolSftp))
         return SiteProtocol::Sftp;
+    if (site.protocol == QLatin1String(kProtocolFtps))
+        return SiteProtocol::Ftps;
     return SiteProtocol::Unknown;
 }
 
 quint16 DefaultPort(SiteProtocol protocol)
 {
+    if (protocol == SiteProtocol::Ftps)
+        return INTERNET_DEFAULT_FTPS_PORT;
     return protocol == SiteProtocol::Sftp ? kSshPort : kFtpPort;
 }
 
@@ -135,7 +139,10 @@ std::unique_ptr<ServerSession> OpenSiteSession(const SiteProfile& site, Prompter
         options.user = site.userID.toStdString();
         return OpenSftpSession(options, SiteLogonPrompts(site, prompter), result, why);
     }
-    std::unique_ptr<ServerSession> session = OpenServerSession(LogonFor(site, *port), result);
+    SessionLogon logon = LogonFor(site, *port);
+    if (protocol == SiteProtocol::Ftps)
+        logon.connectFlags = INTERNET_FLAG_IMPLICIT_TLS; // never a plain fall-back
+    std::unique_ptr<ServerSession> session = OpenServerSession(logon, result);
     if (!session)
         why = QStringLiteral("Connecting to %1 on port %2 failed%3")
                   .arg(site.host)
