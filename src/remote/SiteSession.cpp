@@ -52,6 +52,28 @@ sftp::PromptAnswer hostKeyAnswer(const sftp::PromptRequest& request, const QStri
     return answer;
 }
 
+// A changed key is the sign of an attack as much as of a reinstalled server: a loud warning
+// whose default is not to connect, and only "always" (the new key replaces the known one)
+// goes on.
+sftp::PromptAnswer changedKeyAnswer(const sftp::PromptRequest& request, Prompter& prompter)
+{
+    const QString text =
+        textOf(request.text) +
+        QStringLiteral("\n\nKey type: %1\nNew fingerprint: %2\n\nOnly if the server's "
+                       "administrator confirms this new key, choose \"Trust always\": it "
+                       "replaces the known key in your known_hosts, which ssh reads as well. "
+                       "Any other answer does not connect.")
+            .arg(textOf(request.keyType), textOf(request.fingerprint));
+    prompter.messageBeep(MB_ICONEXCLAMATION);
+    sftp::PromptAnswer answer;
+    if (prompter.askCertificate(QStringLiteral("Host key changed"), text, true) ==
+        CertificateAnswer::TrustAlways) {
+        answer.cancelled = false;
+        answer.trust = sftp::HostKeyTrust::Replace;
+    }
+    return answer;
+}
+
 } // namespace
 
 QString SessionFailureText(ServerSession& session)
@@ -66,11 +88,15 @@ SiteProtocol ProtocolOf(const SiteProfile& site)
         return SiteProtocol::Ftp;
     if (site.protocol == QLatin1String(kProtocolSftp))
         return SiteProtocol::Sftp;
+    if (site.protocol == QLatin1String(kProtocolFtps))
+        return SiteProtocol::Ftps;
     return SiteProtocol::Unknown;
 }
 
 quint16 DefaultPort(SiteProtocol protocol)
 {
+    if (protocol == SiteProtocol::Ftps)
+        return INTERNET_DEFAULT_FTPS_PORT;
     return protocol == SiteProtocol::Sftp ? kSshPort : kFtpPort;
 }
 
@@ -83,6 +109,8 @@ sftp::PromptHandler SiteLogonPrompts(const SiteProfile& site, Prompter& prompter
         switch (request.kind) {
         case sftp::PromptKind::HostKey:
             return hostKeyAnswer(request, host, prompter);
+        case sftp::PromptKind::HostKeyChanged:
+            return changedKeyAnswer(request, prompter);
         case sftp::PromptKind::Password:
             if (request.attempt == 1 && !stored.isEmpty()) {
                 reply = stored;
@@ -141,7 +169,10 @@ std::unique_ptr<ServerSession> OpenSiteSession(const SiteProfile& site, Prompter
         options.user = site.userID.toStdString();
         return OpenSftpSession(options, SiteLogonPrompts(site, prompter), result, why);
     }
-    std::unique_ptr<ServerSession> session = OpenServerSession(LogonFor(site, *port), result);
+    SessionLogon logon = LogonFor(site, *port);
+    if (protocol == SiteProtocol::Ftps)
+        logon.connectFlags = INTERNET_FLAG_IMPLICIT_TLS; // never a plain fall-back
+    std::unique_ptr<ServerSession> session = OpenServerSession(logon, result);
     if (!session)
         why = QStringLiteral("Connecting to %1 on port %2 failed%3")
                   .arg(site.host)

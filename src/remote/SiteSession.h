@@ -13,6 +13,7 @@ struct SiteProfile;
 // What kind of server a site is.
 enum class SiteProtocol {
     Ftp,     // FTP, with or without TLS as the site's encryption says
+    Ftps,    // FTP over implicit TLS: encrypted from the first byte, whatever the encryption says
     Sftp,    // an SSH server's file transfer
     Unknown, // a value a later version wrote: never taken for FTP, which could send the
              // password unencrypted to a server meant to be reached securely

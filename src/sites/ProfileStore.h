@@ -35,8 +35,8 @@ struct SiteProfile
     // "AllowPlainFtp": the user said to connect in plain FTP without asking when the server of
     // a site set to "explicit-if-available" offers no TLS. Without the key the user is asked.
     bool plainFtpAllowed = false;
-    // "Protocol": kProtocolSftp for an SSH server; empty (no such key) is FTP, with or without
-    // TLS as "Encryption" says.
+    // "Protocol": kProtocolSftp for an SSH server, kProtocolFtps for FTP over implicit TLS;
+    // empty (no such key) is FTP, with or without TLS as "Encryption" says.
     QString protocol = {};
 };
 
@@ -49,6 +49,7 @@ inline constexpr char kPasswordStoreKeyring[] = "keyring";
 inline constexpr char kProtocolKey[] = "Protocol";
 inline constexpr char kProtocolFtp[] = "ftp";
 inline constexpr char kProtocolSftp[] = "sftp";
+inline constexpr char kProtocolFtps[] = "ftps"; // TLS from the first byte, port 990
 
 // The data folder followed by "zulftp.ini".
 QString ProfileFilePath();

@@ -449,6 +449,13 @@ void TestConfigForm::protocolIsSavedAndMovesTheDefaultPort()
     QVERIFY(m_form->SiteChanged);
     QCOMPARE(m_form->txtPort->text(), QStringLiteral("22"));
     QVERIFY(!m_form->cboEncryption->isEnabled());
+    // Implicit TLS has a default port of its own, and is encrypted whatever the choice says.
+    m_form->cboProtocol->setCurrentIndex(
+        m_form->cboProtocol->findData(QString::fromLatin1(kProtocolFtps)));
+    QCOMPARE(m_form->txtPort->text(), QStringLiteral("990"));
+    QVERIFY(!m_form->cboEncryption->isEnabled());
+    m_form->cboProtocol->setCurrentIndex(1);
+    QCOMPARE(m_form->txtPort->text(), QStringLiteral("22"));
     m_prompter->expectBeep(MB_ICONASTERISK)
         .expectMessage(QString::fromLatin1(ConfigLogic::kSavedText));
     QTest::mouseClick(m_form->btnSave, Qt::LeftButton);

@@ -232,6 +232,8 @@ bool StockServer::writeProftpdConfig(const QString& certificatePem, bool rename,
                                "TLSECCertificateFile %2\nTLSECCertificateKeyFile %2\n"
                                "TLSVerifyClient off\nTLSLog %3/tls.log\n")
                     .arg(binary("usr/lib/proftpd"), certificatePem, m_config->path());
+    if (!certificatePem.isEmpty() && m_implicitTls)
+        text += QStringLiteral("TLSOptions UseImplicitSSL\n");
     file = m_config->filePath("proftpd.conf");
     return writeText(file, text, ownerOnly);
 }

@@ -34,6 +34,9 @@ public:
     bool start(Kind kind, const QString& rootDir, const QString& certificatePem,
                bool rename = true);
     void stop();
+    // proftpd only: TLS from the first byte (implicit TLS, as on port 990) in place of AUTH TLS.
+    // Set before start().
+    void setImplicitTls(bool implicit) { m_implicitTls = implicit; }
     quint16 port() const { return m_port; }
     QString user() const;
     QString password() const;
@@ -62,4 +65,5 @@ private:
     std::unique_ptr<QProcess> m_process;
     FtpServerFixture m_python;
     QString m_error;
+    bool m_implicitTls = false;
 };

@@ -9,6 +9,7 @@
 #include "ftp/RemoteListing.h"
 #include "ftp/RemoteSession.h"
 #include "remote/FtpServerSession.h"
+#include "remote/SiteSession.h"
 #include "sites/ProfileStore.h"
 #include "transfer/ResumeData.h"
 #include "transfer/TransferEngine.h"
@@ -41,6 +42,7 @@ private Q_SLOTS:
     void editorSaveReplacesRemoteFile();
     void downloadResumesByteExact();
     void uploadResumesByteExact();
+    void implicitTlsSiteListsAndTransfers();
 
 private:
     StockServer& server();
@@ -431,6 +433,58 @@ void TestRealServers::uploadResumesByteExact()
     QVERIFY(ReadFile(casePath("big.bin")) == data);
     QCOMPARE(entries(), QStringList{"big.bin"});
     QVERIFY(!uploads.find(m_host.server, folder, "big.bin"));
+}
+
+void TestRealServers::implicitTlsSiteListsAndTransfers()
+{
+    // A site of the protocol "ftps": TLS from the first byte, through the one place sessions to
+    // sites are opened. proftpd is the stock server that speaks it; its TLS row lends the
+    // certificate.
+    QFETCH_GLOBAL(int, kind);
+    if (StockServer::Kind(kind) != StockServer::Kind::Proftpd || !m_tls)
+        QSKIP("implicit TLS runs on proftpd's TLS row");
+    StockServer implicit;
+    implicit.setImplicitTls(true);
+    QVERIFY2(
+        implicit.start(StockServer::Kind::Proftpd, m_case, m_certificates.filePath("server.pem")),
+        qPrintable(implicit.errorText()));
+    QVERIFY(implicit.handOver(m_case));
+    const QByteArray old = PatternBytes(3000);
+    QVERIFY(WriteFile(casePath("old.bin"), old));
+    QVERIFY(implicit.handOver(casePath("old.bin")));
+    SiteProfile site{"Implicit",      "127.0.0.1",         QString::number(implicit.port()),
+                     implicit.user(), implicit.password(), {}};
+    site.protocol = QString::fromLatin1(kProtocolFtps);
+    site.encryption = QString::fromLatin1(kEncryptionNone); // not asked for implicit TLS
+    ScriptedPrompter prompter;
+    RemoteResult result;
+    QString why;
+    const auto session = OpenSiteSession(site, prompter, result, why);
+    QVERIFY2(session, qPrintable(why + " | " + implicit.errorText()));
+    QVERIFY(session->traits().secure);
+    const QByteArray folder = implicit.serverPath(m_case).toUtf8();
+    RemoteListing listing;
+    QVERIFY(session->list(folder, listing));
+    QStringList names;
+    for (const RemoteEntry& entry : listing.entries)
+        names << entry.name;
+    QVERIFY2(names.contains("old.bin"), qPrintable(names.join(' ')));
+    const QByteArray data = PatternBytes(200000);
+    auto upload = session->openWrite(RemotePath::join(folder, "new.bin"), 0, result);
+    QVERIFY(upload && upload->write(data.constData(), data.size()) && upload->complete());
+    upload.reset();
+    QVERIFY(ReadFile(casePath("new.bin")) == data);
+    auto download = session->openRead(RemotePath::join(folder, "old.bin"), 0, result);
+    QVERIFY(download);
+    QByteArray got;
+    char buffer[8192];
+    for (qint64 count = 1; count > 0;) {
+        QVERIFY(download->read(buffer, sizeof buffer, count));
+        got.append(buffer, count);
+    }
+    QVERIFY(download->complete());
+    QVERIFY(got == old);
+    QVERIFY(prompter.verifyDone());
 }
 
 QTEST_GUILESS_MAIN(TestRealServers)

@@ -2,10 +2,12 @@
 // server that misbehaves on purpose.
 #include "SshServer.h"
 
+#include "sftp/KnownHosts.h"
 #include "sftp/SftpClient.h"
 
 #include <QDir>
 #include <QFile>
+#include <QMessageAuthenticationCode>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -13,6 +15,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <sys/stat.h>
 #include <thread>
 
 using sftp::ErrorKind;
@@ -43,7 +46,7 @@ struct Answers
             asked.append(request.kind);
             sftp::PromptAnswer answer;
             answer.cancelled = false;
-            if (request.kind == PromptKind::HostKey) {
+            if (request.kind == PromptKind::HostKey || request.kind == PromptKind::HostKeyChanged) {
                 fingerprint = request.fingerprint;
                 answer.trust = trust;
             }
@@ -324,9 +327,17 @@ private Q_SLOTS:
         QTest::newRow("first contact, not trusted")
             << false << QByteArray() << "" << T::Cancel << "" << ErrorKind::HostKeyRefused
             << hostKey << "was not trusted, so nothing was sent";
-        QTest::newRow("changed key stops before the password")
+        // The misbehaving server takes the password "secret": had it gone out, these would log on.
+        const QList<PromptKind> changed{PromptKind::HostKeyChanged};
+        QTest::newRow("changed key trusted once: stopped before the password")
             << true << QByteArray() << "other" << T::Once << "secret" << ErrorKind::HostKeyChanged
-            << QList<PromptKind>() << "has changed";
+            << changed << "has changed";
+        QTest::newRow("changed key trusted always as if new: stopped before the password")
+            << true << QByteArray() << "other" << T::Always << "secret" << ErrorKind::HostKeyChanged
+            << changed << "has changed";
+        QTest::newRow("changed key replaced explicitly: known_hosts holds the new key")
+            << false << QByteArray() << "other" << T::Replace << "" << ErrorKind::None << changed
+            << "";
         // On sshd a password is the passphrase of the locked key.
         QTest::newRow("key file with passphrase")
             << false << QByteArray() << "host" << T::Once << "secret" << ErrorKind::None
@@ -362,6 +373,13 @@ private Q_SLOTS:
             trustKey(server, server.hostKeyLine());
         else if (knownKey == "other")
             trustKey(server, server.otherKeyLine());
+        // Another host's line and the file's mode must outlive a replaced key.
+        const QByteArray elsewhere = "[127.0.0.1]:1 " + server.otherKeyLine() + "\n";
+        if (knownKey == "other") {
+            QVERIFY(writeFile(knownHosts(), elsewhere + readFile(knownHosts())));
+            QVERIFY(QFile::setPermissions(knownHosts(),
+                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+        }
         const QByteArray before = readFile(knownHosts());
         Answers answers;
         answers.trust = trust;
@@ -382,17 +400,74 @@ private Q_SLOTS:
             // Only "always" writes the user's known_hosts, in ssh's own format.
             QCOMPARE(readFile(knownHosts()).isEmpty(), trust != sftp::HostKeyTrust::Always);
         }
-        if (expected == ErrorKind::HostKeyChanged) {
+        if (knownKey == "other") {
+            // The question named the new key; only "replace" changed the file.
+            QCOMPARE(QString::fromStdString(answers.fingerprint),
+                     fingerprintOf(server.hostPublicKeyFile()));
+            const QByteArray now = readFile(knownHosts());
+            if (trust == sftp::HostKeyTrust::Replace) {
+                QCOMPARE(now, elsewhere +
+                                  QStringLiteral("[127.0.0.1]:%1 ").arg(server.port()).toUtf8() +
+                                  server.hostKeyLine() + "\n");
+                struct stat info
+                {};
+                QCOMPARE(::stat(QFile::encodeName(knownHosts()).constData(), &info), 0);
+                QCOMPARE(info.st_mode & 0777, 0640u);
+            } else {
+                QCOMPARE(now, before);
+            }
+        }
+        if (expected == ErrorKind::HostKeyChanged)
             QCOMPARE(QString::fromStdString(client.lastError().fingerprint),
                      fingerprintOf(server.hostPublicKeyFile()));
-            QCOMPARE(readFile(knownHosts()), before);
-        }
-        if (trust == sftp::HostKeyTrust::Always) {
+        if (ok && (trust == sftp::HostKeyTrust::Always || trust == sftp::HostKeyTrust::Replace)) {
             client.disconnect();
             Answers again;
             QVERIFY(client.connect(options(server), again.handler()));
             QVERIFY(again.asked.isEmpty());
         }
+    }
+
+    // What a replaced key takes out of known_hosts: the host's own lines, hashed or not, and
+    // nothing of any other host, marker or comment.
+    void knownHostsLinesOfAHost_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("kept");
+        const QByteArray key = " ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIOld\n";
+        // "|1|" salt "|" HMAC-SHA1(salt, "[h.example]:2222"), as ssh hashes names.
+        const QByteArray salt = QByteArray(20, '\x5a');
+        const QByteArray hashed =
+            "|1|" + salt.toBase64() + "|" +
+            QMessageAuthenticationCode::hash("[h.example]:2222", salt, QCryptographicHash::Sha1)
+                .toBase64();
+        QTest::newRow("the host's line goes, others stay")
+            << "a.example" + key + "[h.example]:2222" + key + "# note\n\n[h.example]:22" + key
+            << "a.example" + key + "# note\n\n[h.example]:22" + key;
+        QTest::newRow("a line for several hosts keeps the others")
+            << "b.example,[H.example]:2222,10.0.0.1" + key << "b.example,10.0.0.1" + key;
+        QTest::newRow("a hashed name goes, another hashed one stays")
+            << hashed + key + "|1|" + salt.toBase64() + "|AAAAAAAAAAAAAAAAAAAAAAAAAAA=" + key
+            << "|1|" + salt.toBase64() + "|AAAAAAAAAAAAAAAAAAAAAAAAAAA=" + key;
+        QTest::newRow("revoked keys, authorities and wildcards stay")
+            << "@revoked [h.example]:2222" + key + "@cert-authority *.example" + key +
+                   "[h.*]:2222" + key
+            << "@revoked [h.example]:2222" + key + "@cert-authority *.example" + key +
+                   "[h.*]:2222" + key;
+        QTest::newRow("only negations left: the line goes")
+            << "!x.example,[h.example]:2222" + key << QByteArray();
+        QTest::newRow("CR LF line ends and a last line without one")
+            << QByteArray("a.example ssh-rsa AAAA\r\n[h.example]:2222 ssh-rsa AAAB")
+            << QByteArray("a.example ssh-rsa AAAA\r\n");
+    }
+
+    void knownHostsLinesOfAHost()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, kept);
+        QCOMPARE(QByteArray::fromStdString(sftp::withoutHostKeys(
+                     text.toStdString(), sftp::knownHostsName("H.example", 2222, ""))),
+                 kept);
     }
 
     void hostileServer_data()

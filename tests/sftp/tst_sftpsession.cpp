@@ -304,11 +304,21 @@ private Q_SLOTS:
             << "sftp"
             << "" << int(C::Refuse) << "" << RemoteFailure::Security
             << "was not trusted, so nothing was sent";
-        QTest::newRow("changed key: a loud error naming the new fingerprint, no password")
+        // The misbehaving server takes the stored password: had it gone out, these would log on.
+        QTest::newRow("changed key: a loud warning naming the new fingerprint, refused")
             << true << "other"
             << "sftp"
-            << "secret" << -1 << "" << RemoteFailure::Security
+            << "secret" << int(C::Refuse) << "" << RemoteFailure::Security
             << "WARNING: the host key of 127.0.0.1 has changed";
+        QTest::newRow("changed key: trusting once is not enough")
+            << true << "other"
+            << "sftp"
+            << "secret" << int(C::TrustOnce) << "" << RemoteFailure::Security
+            << "WARNING: the host key of 127.0.0.1 has changed";
+        QTest::newRow("changed key: \"always\" replaces the known key and logs on")
+            << false << "other"
+            << "sftp"
+            << "" << int(C::TrustAlways) << "" << none << "";
         QTest::newRow("the stored password logs on unasked") << true << "host"
                                                              << "sftp"
                                                              << "secret" << -1 << "" << none << "";
@@ -360,8 +370,11 @@ private Q_SLOTS:
         const SiteProfile site = store.read(written.siteName);
         QCOMPARE(site.protocol, protocol);
         ScriptedPrompter prompter;
+        const bool changed = knownKey == "other";
+        if (changed)
+            prompter.expectBeep(MB_ICONEXCLAMATION);
         if (trust >= 0)
-            prompter.expectCertificate(false, CertificateAnswer(trust));
+            prompter.expectCertificate(changed, CertificateAnswer(trust));
         if (!asked.isEmpty())
             prompter.expectPassword(asked, QStringLiteral("secret"));
         RemoteResult result;
@@ -373,11 +386,13 @@ private Q_SLOTS:
         QVERIFY2(text.contains(why), qPrintable(text));
         const QString fingerprint = fingerprintOf(server.hostPublicKeyFile());
         if (trust >= 0) {
-            QVERIFY(prompter.seen().constFirst().text.contains(fingerprint));
-            QVERIFY(prompter.seen().constFirst().text.contains(QStringLiteral("ED25519")));
+            QVERIFY(prompter.seen().constLast().text.contains(fingerprint));
+            QVERIFY(prompter.seen().constLast().text.contains(QStringLiteral("ED25519")));
         }
-        if (knownKey == "other")
+        if (changed && !session)
             QVERIFY2(text.contains(fingerprint), qPrintable(text));
+        if (changed)
+            QCOMPARE(readFile(knownHosts()).contains(server.hostKeyLine()), bool(session));
         if (session) {
             RemoteListing listing;
             QVERIFY(session->list(server.serverPath(m_served.path()).toUtf8(), listing));

@@ -58,6 +58,8 @@ A rule may have:
        after the first line still go out in clear, before the handshake; after "PROT P"
        the data connections are TLS too, and an upload counts as stored only when it ends
        with the client's close_notify
+  implicitTls: true (a top-level key, with "tlsCert"): the control connection is TLS from its
+    first byte, before the greeting, as on port 990; PROT P then protects data connections
   ignoreRest: for RETR, true to send the whole file from its first byte although REST was
     answered 350, as a server that takes REST but forgets it does
   aborted: for RETR/STOR, the reply when the client breaks the data connection off (default
@@ -417,7 +419,16 @@ class Session:
         self.log.write(text + "\n")
         self.log.flush()
 
+    def start_implicit_tls(self):
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(self.script["tlsCert"])
+        context.options &= ~ssl.OP_IGNORE_UNEXPECTED_EOF
+        self.tls_context = context
+        self.conn = context.wrap_socket(self.conn, server_side=True)
+
     def run(self):
+        if self.script.get("implicitTls"):
+            self.start_implicit_tls()
         greeting = self.take_rule("GREETING")
         if not self.deliver(greeting, "220 Fault server ready."):
             return

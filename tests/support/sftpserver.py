@@ -18,8 +18,9 @@ Script keys (JSON file named by --script):
   stallAfter: N: READs past byte N are never answered (a server gone quiet)
   overlong: true: READ answers with more bytes than were asked for
   lieEofAt: N: READ answers end-of-file at offset N, but later offsets still get data
-  inFlightLog: path: before answering the first READ the server waits 0.3 s, then writes
-    to this file how many READs it holds by then (the client's requests in flight)
+  inFlightLog: path: before answering the first READ at or past byte 256 KiB (once the
+    client's reads have had time to ramp up) the server waits 0.3 s, then writes to this file
+    how many READs it holds by then (the client's requests in flight)
 """
 import argparse
 import json
@@ -213,7 +214,7 @@ class FileService(paramiko.SubsystemHandler):
         if not entry or not entry[2]:
             self.status(channel, rid, 4, "Bad handle")
             return True
-        if "inFlightLog" in self.script and not self.counted:
+        if "inFlightLog" in self.script and not self.counted and offset >= 256 * 1024:
             self.count_reads(channel)
         if "dieAfter" in self.script and offset + size > self.script["dieAfter"]:
             return False

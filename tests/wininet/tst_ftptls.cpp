@@ -176,6 +176,73 @@ private Q_SLOTS:
         }
     }
 
+    // Implicit TLS: the handshake before the greeting, PROT P before any data, the certificate
+    // checked as for explicit TLS, and not one byte in clear, whatever other flags say.
+    void implicitTlsEncryptsFromTheFirstByte_data()
+    {
+        QTest::addColumn<QString>("server"); // "implicit", "plain" or "self-signed"
+        QTest::addColumn<QString>("prot");   // the reply to PROT; empty: the server's own
+        QTest::addColumn<DWORD>("flags");
+        QTest::addColumn<DWORD>("error");
+        QTest::addColumn<QStringList>("received");
+        const DWORD implicit = INTERNET_FLAG_IMPLICIT_TLS;
+        const QStringList logOn{"USER user", "PASS secret", "PBSZ 0", "PROT P"};
+        QTest::newRow("logs on and moves data encrypted")
+            << "implicit"
+            << "" << implicit << DWORD(ERROR_SUCCESS) << logOn;
+        QTest::newRow("a server greeting in clear gets nothing")
+            << "plain"
+            << "" << implicit << ERROR_INTERNET_SECURITY_CHANNEL_ERROR << QStringList();
+        QTest::newRow("the fall-back flags never make it plain")
+            << "plain"
+            << ""
+            << (implicit | INTERNET_FLAG_SECURE_IF_AVAILABLE | INTERNET_FLAG_INSECURE_FALLBACK)
+            << ERROR_INTERNET_SECURITY_CHANNEL_ERROR << QStringList();
+        QTest::newRow("refused PROT P ends it before any data")
+            << "implicit"
+            << "534 Protection refused." << implicit << ERROR_INTERNET_SECURITY_CHANNEL_ERROR
+            << logOn;
+        QTest::newRow("an untrusted certificate gets nothing")
+            << "self-signed"
+            << "" << implicit << ERROR_INTERNET_INVALID_CA << QStringList();
+    }
+
+    void implicitTlsEncryptsFromTheFirstByte()
+    {
+        QFETCH(QString, server);
+        QFETCH(QString, prot);
+        QFETCH(DWORD, flags);
+        QFETCH(DWORD, error);
+        QFETCH(QStringList, received);
+        QJsonObject script{{"files", QJsonObject{{"a.bin", "@70000"}}}};
+        QJsonObject rules{{"PBSZ", QJsonArray{QJsonObject{{"reply", "200 OK."}}}}};
+        if (server != "plain") {
+            script["implicitTls"] = true;
+            script["tlsCert"] =
+                certificateDir(server == "implicit" ? "trusted" : "self") + "/server.pem";
+        }
+        if (!prot.isEmpty())
+            rules["PROT"] = QJsonArray{QJsonObject{{"reply", prot}}};
+        script["rules"] = rules;
+        QVERIFY(m_faults.start(script));
+        Connection connection = connectTo(m_faults.port(), "user", "secret", flags);
+        QCOMPARE(connection.error, error);
+        QCOMPARE(bool(connection.connect), error == ERROR_SUCCESS);
+        const QStringList log = m_faults.received();
+        QCOMPARE(log.mid(0, received.size()), received);
+        if (!connection.connect) {
+            // A server in clear logs our TLS hello as lines of noise; no command may follow.
+            const QStringList commands = log.filter(QRegularExpression("^[A-Z]{3,4}( |$)"));
+            QVERIFY2(commands == received, qPrintable(log.join('|')));
+            return;
+        }
+        const INTERNET_SECURITY_CONNECTION_INFO info = securityOf(connection.connect.get());
+        QVERIFY(info.fSecure && info.fDataSecure);
+        QByteArray data;
+        QVERIFY(downloadAll(connection.connect.get(), "a.bin", data));
+        QCOMPARE(data, patternBytes(70000));
+    }
+
     void repliesSentBeforeTheHandshakeAreDropped()
     {
         // "230" planted in clear behind the 234 would log us on without a password and leave

@@ -75,27 +75,49 @@ bool SftpClient::failStatus(const Reply& reply, std::string_view path, std::stri
     return false;
 }
 
+bool SftpClient::startSsh(const ConnectOptions& options, const PromptHandler& prompts,
+                          const PromptRequest* replacing, std::span<const std::uint8_t>& version)
+{
+    m_transport = std::make_unique<SshTransport>();
+    if (replacing)
+        m_transport->replaceChangedKey(replacing->keyType, replacing->fingerprint);
+    if (!m_transport->start(options, prompts, &m_cancel, m_error)) {
+        m_transport.reset();
+        return false;
+    }
+    m_transport->queue(encodeInit(kVersion));
+    const bool answered = m_transport->receive(version, m_timeouts.connect, m_error);
+    // Whatever the outcome, a host key the user chose to trust always is kept.
+    m_transport->keepTrustedHostKey();
+    if (!answered)
+        m_transport.reset();
+    return answered;
+}
+
 bool SftpClient::connect(const ConnectOptions& options, PromptHandler prompts)
 {
     disconnect();
     m_host = options.host;
     m_timeouts = options.timeouts;
-    m_transport = std::make_unique<SshTransport>();
-    if (!m_transport->start(options, std::move(prompts), &m_cancel, m_error)) {
-        m_transport.reset();
-        return false;
-    }
-    m_transport->queue(encodeInit(kVersion));
     std::span<const std::uint8_t> packet;
-    const bool answered = m_transport->receive(packet, m_timeouts.connect, m_error);
-    // Whatever the outcome, a host key the user chose to trust always is kept.
-    m_transport->keepTrustedHostKey();
+    bool answered = startSsh(options, prompts, nullptr, packet);
+    // ssh stopped at a changed key before it sent anything. The user sees the warning with the
+    // new key; only an explicit "replace" lets a second ssh go on, with that key alone.
+    if (!answered && m_error.kind == ErrorKind::HostKeyChanged && !m_error.fingerprint.empty() &&
+        prompts) {
+        PromptRequest changed;
+        changed.kind = PromptKind::HostKeyChanged;
+        changed.text = m_error.text;
+        changed.keyType = m_error.keyType;
+        changed.fingerprint = m_error.fingerprint;
+        const PromptAnswer answer = prompts(changed);
+        if (!answer.cancelled && answer.trust == HostKeyTrust::Replace)
+            answered = startSsh(options, prompts, &changed, packet);
+    }
+    if (!answered)
+        return false;
     VersionReply version;
     std::string parseError;
-    if (!answered) {
-        m_transport.reset();
-        return false;
-    }
     if (!parseVersion(packet, version, parseError) || version.version < kVersion) {
         m_transport.reset();
         return fail(ErrorKind::Protocol,

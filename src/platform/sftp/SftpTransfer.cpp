@@ -25,6 +25,10 @@ bool SftpClient::download(std::string_view path, std::uint64_t offset, const Sin
     std::uint64_t next = offset;                // the next offset to ask for
     std::uint64_t written = offset;             // the next offset the sink takes
     std::uint64_t end = std::numeric_limits<std::uint64_t>::max();
+    // Reads in flight start few and double with every block that came, as OpenSSH's
+    // sftp does: a small file then costs a handful of replies instead of one end-of-file
+    // answer for each of the requests a large one keeps in flight.
+    std::size_t window = 2;
     const auto ask = [&](std::uint64_t at, std::uint32_t length) {
         const std::uint32_t id = nextId();
         send(encodeRead(id, handle, at, length));
@@ -37,7 +41,7 @@ bool SftpClient::download(std::string_view path, std::uint64_t offset, const Sin
                                              " failed: the server " + what + ".");
     };
     for (;;) {
-        while (next < end && pending.size() < requestsInFlight &&
+        while (next < end && pending.size() < std::min<std::size_t>(window, requestsInFlight) &&
                early.size() < 2 * requestsInFlight) {
             ask(next, readLength);
             next += readLength;
@@ -61,6 +65,7 @@ bool SftpClient::download(std::string_view path, std::uint64_t offset, const Sin
             if (got == 0 || got > request.length)
                 return lie("sent " + std::to_string(got) + " bytes for a read of " +
                            std::to_string(request.length));
+            window = std::min<std::size_t>(window * 2, requestsInFlight);
             // A short read is not the end: the rest of the block is asked for again.
             if (got < request.length && request.offset + got < end)
                 ask(request.offset + got, static_cast<std::uint32_t>(request.length - got));

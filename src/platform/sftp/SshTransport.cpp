@@ -1,5 +1,6 @@
 #include "sftp/SshTransport.h"
 
+#include "sftp/KnownHosts.h"
 #include "sftp/SftpPacket.h"
 #include "sftp/SshDiagnostics.h"
 
@@ -112,23 +113,40 @@ std::vector<std::string> inheritedEnvironment()
     return environment;
 }
 
-// The known_hosts files ssh would use for this host, as `ssh -G` resolves the user's
-// configuration. Our own list of keys trusted once goes in front of them, so a new key ssh
-// writes lands in that list, and "always" copies it on to the first of these.
-std::vector<std::string> userKnownHosts(const ConnectOptions& options, const Timeouts& timeouts)
+// What ssh's configuration makes of this host, as `ssh -G` resolves it.
+struct ResolvedHost
 {
-    std::vector<std::string> files;
+    // The known_hosts files ssh would use. Our own list of keys trusted once goes in front of
+    // them, so a new key ssh writes lands in that list, and "always" copies it on to the first.
+    std::vector<std::string> knownHosts;
+    std::string knownHostsName; // the name its keys are filed under there
+};
+
+std::string settingOf(const std::string& text, const std::string& name)
+{
+    const std::string key = "\n" + name + " ";
+    const std::size_t at = ("\n" + text).find(key);
+    if (at == std::string::npos)
+        return {};
+    const std::size_t start = at + key.size() - 1;
+    return text.substr(start, text.find('\n', start) - start);
+}
+
+ResolvedHost resolveHost(const ConnectOptions& options, const Timeouts& timeouts)
+{
+    ResolvedHost resolved;
+    std::vector<std::string>& files = resolved.knownHosts;
     std::vector<std::string> args = commonArguments(options, {});
     args.insert(args.end(), {"-G", "--", options.host});
     int output[2];
     if (::pipe2(output, O_CLOEXEC) != 0)
-        return files;
+        return resolved;
     UniqueFd reader(output[0]);
     UniqueFd writer(output[1]);
     UniqueFd devNull(::open("/dev/null", O_RDWR | O_CLOEXEC));
     pid_t pid = -1;
     if (!spawn(args, inheritedEnvironment(), devNull.get(), writer.get(), devNull.get(), pid))
-        return files;
+        return resolved;
     writer.reset();
     std::string text;
     const Deadline deadline = Deadline::after(timeouts.connect);
@@ -144,12 +162,12 @@ std::vector<std::string> userKnownHosts(const ConnectOptions& options, const Tim
     }
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
-    const std::string key = "\nuserknownhostsfile ";
-    const std::size_t at = ("\n" + text).find(key);
-    if (at == std::string::npos)
-        return files;
-    const std::size_t start = at + key.size() - 1;
-    const std::string line = text.substr(start, text.find('\n', start) - start);
+    const std::string port = settingOf(text, "port");
+    const std::string alias = settingOf(text, "hostkeyalias");
+    resolved.knownHostsName =
+        knownHostsName(settingOf(text, "hostname"), port.empty() ? 22 : std::atoi(port.c_str()),
+                       alias == "none" ? std::string() : alias);
+    const std::string line = settingOf(text, "userknownhostsfile");
     std::size_t pos = 0;
     while (pos < line.size()) {
         const std::size_t end = std::min(line.find(' ', pos), line.size());
@@ -157,7 +175,7 @@ std::vector<std::string> userKnownHosts(const ConnectOptions& options, const Tim
             files.push_back(line.substr(pos, end - pos));
         pos = end + 1;
     }
-    return files;
+    return resolved;
 }
 
 } // namespace
@@ -215,14 +233,29 @@ bool SshTransport::start(const ConnectOptions& options, PromptHandler prompts,
     }
     if (!m_askpass.open(error))
         return false;
-    m_userKnownHosts = userKnownHosts(options, options.timeouts);
+    ResolvedHost resolved = resolveHost(options, options.timeouts);
+    m_userKnownHosts = std::move(resolved.knownHosts);
+    m_knownHostsName = std::move(resolved.knownHostsName);
     // Without the user's own files a changed key would look like a new one: fall back to
     // ssh's defaults rather than to none.
     if (m_userKnownHosts.empty())
         m_userKnownHosts = {"~/.ssh/known_hosts", "~/.ssh/known_hosts2"};
     std::string knownHosts = "UserKnownHostsFile=\"" + m_askpass.folder() + "/known_hosts\"";
-    for (const std::string& file : m_userKnownHosts)
-        knownHosts += " \"" + file + "\"";
+    // Replacing a changed key, ssh sees our empty list alone, so the server's key is new to it
+    // and asked about; only the key the user accepted is then taken (acceptReplacement()).
+    if (m_replacement.fingerprint.empty()) {
+        for (const std::string& file : m_userKnownHosts)
+            knownHosts += " \"" + file + "\"";
+    } else {
+        if (m_knownHostsName.empty()) {
+            error = makeError(ErrorKind::HostKeyChanged,
+                              "The known key of " + options.host + " cannot be found to replace.");
+            return false;
+        }
+        m_prompts = [this, user = std::move(m_prompts)](const PromptRequest& request) {
+            return request.kind == PromptKind::HostKey ? acceptReplacement(request) : user(request);
+        };
+    }
 
     // Questions go to the user through askpass (never a refusal without asking), a new host
     // key is asked about, a changed one stops the connection before log-on, and nothing but
@@ -392,10 +425,20 @@ bool SshTransport::pump(Wait until, std::chrono::milliseconds span, Error& error
                 if (!m_askpass.serveOne(m_prompts, m_cancel, asked, answer)) {
                     stop();
                     error = makeError(ErrorKind::Cancelled, "The log-on was cancelled.");
-                    if (asked.kind == PromptKind::HostKey)
+                    if (asked.kind == PromptKind::HostKey && !m_replacement.fingerprint.empty()) {
+                        error = makeError(ErrorKind::HostKeyChanged,
+                                          "WARNING: the host key of " + m_options.host +
+                                              " changed again while connecting: the server now "
+                                              "shows the " +
+                                              asked.keyType + " key " + asked.fingerprint +
+                                              ", not the one accepted. Nothing was sent.");
+                        error.keyType = asked.keyType;
+                        error.fingerprint = asked.fingerprint;
+                    } else if (asked.kind == PromptKind::HostKey) {
                         error = makeError(ErrorKind::HostKeyRefused,
                                           "The host key of " + m_options.host +
                                               " was not trusted, so nothing was sent.");
+                    }
                     return false;
                 }
                 if (asked.kind == PromptKind::HostKey && answer.trust == HostKeyTrust::Always)
@@ -487,6 +530,19 @@ void SshTransport::stop()
     m_sshErrors.reset();
 }
 
+PromptAnswer SshTransport::acceptReplacement(const PromptRequest& request) const
+{
+    // ssh asks about the key it was shown this time: only the very key the user accepted when
+    // warned of the change is trusted, so a second change in between is never taken for it.
+    PromptAnswer answer;
+    if (request.fingerprint == m_replacement.fingerprint &&
+        request.keyType == m_replacement.keyType) {
+        answer.cancelled = false;
+        answer.trust = HostKeyTrust::Always;
+    }
+    return answer;
+}
+
 void SshTransport::keepTrustedHostKey()
 {
     if (!m_trustAlways || m_userKnownHosts.empty())
@@ -501,6 +557,13 @@ void SshTransport::keepTrustedHostKey()
     const std::size_t slash = target.rfind('/');
     if (slash != std::string::npos && slash > 0)
         ::mkdir(target.substr(0, slash).c_str(), 0700);
+    if (!m_replacement.fingerprint.empty()) {
+        // The old key goes where the new one comes: left beside it, ssh would keep warning.
+        if (!replaceHostKeys(target, m_knownHostsName, lines, m_keepError))
+            m_keepError.text = "The new key of " + m_options.host +
+                               " is trusted this time only: " + m_keepError.text;
+        return;
+    }
     UniqueFd file(::open(target.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
     if (!file)
         return;

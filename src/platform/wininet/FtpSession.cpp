@@ -81,6 +81,9 @@ DWORD FtpSession::connect(const LoginDetails& details)
     if (const DWORD error = m_control.open(details.host, details.port))
         return error == ERROR_INTERNET_CONNECTION_ABORTED ? ERROR_INTERNET_CANNOT_CONNECT : error;
     setState(State::Ready);
+    if (details.tls == TlsUse::Implicit)
+        if (const DWORD error = startImplicitTls(details))
+            return error;
     FtpReply greeting;
     const Deadline deadline = cancellableDeadline(receiveTimeoutMs());
     for (int preliminary = 0;; ++preliminary) {
@@ -94,7 +97,7 @@ DWORD FtpSession::connect(const LoginDetails& details)
     }
     if (greeting.kind() != 2)
         return broken(ERROR_INTERNET_EXTENDED_ERROR);
-    if (details.tls != TlsUse::Never)
+    if (details.tls == TlsUse::IfAvailable || details.tls == TlsUse::Required)
         if (const DWORD error = negotiateTls(details))
             return error;
     if (const DWORD error = login(details))
@@ -130,6 +133,19 @@ DWORD FtpSession::negotiateTls(const LoginDetails& details)
     return ERROR_SUCCESS;
 }
 
+DWORD FtpSession::startImplicitTls(const LoginDetails& details)
+{
+    // The server speaks TLS before its greeting; a server that greets in clear instead fails
+    // the handshake, and nothing, no user name, goes out unencrypted.
+    std::shared_ptr<TlsContext> context;
+    if (const DWORD error = TlsContext::create(details.host, details.acceptedCertificate, context))
+        return broken(error);
+    if (const DWORD error = m_control.startTls(context))
+        return broken(error);
+    m_tls = std::move(context);
+    return ERROR_SUCCESS;
+}
+
 DWORD FtpSession::protectData(const LoginDetails& details)
 {
     // RFC 4217 sections 8 and 9: PBSZ 0 first, then PROT P encrypts every data connection.
@@ -145,7 +161,7 @@ DWORD FtpSession::protectData(const LoginDetails& details)
     }
     // Files in clear are what "required" rules out; "if available" settles for the password
     // having travelled encrypted.
-    if (details.tls == TlsUse::Required)
+    if (details.tls != TlsUse::IfAvailable)
         return broken(ERROR_INTERNET_SECURITY_CHANNEL_ERROR);
     return ERROR_SUCCESS;
 }

@@ -17,11 +17,13 @@ namespace wininet {
 
 class TlsContext;
 
-// Whether the connection is to be encrypted (RFC 4217, explicit TLS).
+// Whether the connection is to be encrypted (RFC 4217, explicit TLS), or TLS from the first
+// byte (implicit TLS, the older scheme of port 990).
 enum class TlsUse {
     Never,
     IfAvailable, // plain FTP when the server refuses AUTH TLS, if plainFallback allows it
     Required,    // nothing after the greeting unless TLS is up: no user name, no password
+    Implicit,    // the handshake before the greeting; PROT P required as for Required
 };
 
 struct LoginDetails
@@ -140,6 +142,7 @@ private:
     DWORD expect(std::string_view command, int expectedKind, FtpReply& reply);
 
     DWORD negotiateTls(const LoginDetails& details);
+    DWORD startImplicitTls(const LoginDetails& details);
     DWORD protectData(const LoginDetails& details);
     DWORD login(const LoginDetails& details);
     void readFeatures();

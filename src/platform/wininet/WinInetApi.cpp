@@ -111,17 +111,21 @@ HINTERNET InternetConnectA(HINTERNET hInternet, LPCSTR lpszServerName, INTERNET_
         return failHandle(ERROR_INVALID_PARAMETER);
     LoginDetails details;
     details.host = hostWithoutBrackets(lpszServerName);
-    details.port =
-        nServerPort == INTERNET_INVALID_PORT_NUMBER ? INTERNET_DEFAULT_FTP_PORT : nServerPort;
+    const bool implicitTls = (dwFlags & INTERNET_FLAG_IMPLICIT_TLS) != 0;
+    details.port = nServerPort != INTERNET_INVALID_PORT_NUMBER ? nServerPort
+                   : implicitTls                               ? INTERNET_DEFAULT_FTPS_PORT
+                                                               : INTERNET_DEFAULT_FTP_PORT;
     details.user = anonymous ? kAnonymousUser : lpszUserName;
     details.password =
         lpszPassword != nullptr ? lpszPassword : (anonymous ? kAnonymousPassword : "");
     details.passiveOnly = (dwFlags & INTERNET_FLAG_PASSIVE) != 0;
-    if ((dwFlags & INTERNET_FLAG_SECURE) != 0)
+    if (implicitTls)
+        details.tls = TlsUse::Implicit;
+    else if ((dwFlags & INTERNET_FLAG_SECURE) != 0)
         details.tls = TlsUse::Required;
     else if ((dwFlags & INTERNET_FLAG_SECURE_IF_AVAILABLE) != 0)
         details.tls = TlsUse::IfAvailable;
-    details.plainFallback = (dwFlags & INTERNET_FLAG_INSECURE_FALLBACK) != 0;
+    details.plainFallback = !implicitTls && (dwFlags & INTERNET_FLAG_INSECURE_FALLBACK) != 0;
     details.acceptedCertificate = service->acceptedCertificate();
     auto connection = std::make_shared<FtpConnection>();
     if (const DWORD error = connection->session()->connect(details)) {

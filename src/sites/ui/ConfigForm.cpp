@@ -139,6 +139,8 @@ QWidget* TfrmConfig::buildFtpPage()
     cboProtocol->addItem(QStringLiteral("FTP"), QString());
     cboProtocol->addItem(QStringLiteral("SFTP (file transfer over SSH)"),
                          QString::fromLatin1(kProtocolSftp));
+    cboProtocol->addItem(QStringLiteral("FTP over implicit TLS (port 990)"),
+                         QString::fromLatin1(kProtocolFtps));
     QLabel* lblProtocol = makeLabel("lblProtocol", QStringLiteral("Protocol"), TabSheet1);
     lblProtocol->setBuddy(cboProtocol);
 

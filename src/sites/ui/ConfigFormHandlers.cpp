@@ -176,11 +176,17 @@ void TfrmConfig::txtFieldChange()
 
 void TfrmConfig::cboProtocolChange()
 {
-    const bool sftp = !cboProtocol->currentData().toString().isEmpty();
+    const QString protocol = cboProtocol->currentData().toString();
+    const QString ownPort = protocol == QLatin1String(kProtocolSftp)   ? QStringLiteral("22")
+                            : protocol == QLatin1String(kProtocolFtps) ? QStringLiteral("990")
+                                                                       : QStringLiteral("21");
+    // Another protocol's default port follows the choice; a port the user typed stays.
     const QString port = txtPort->text().trimmed();
-    if (port == QLatin1String(sftp ? "21" : "22") || port.isEmpty())
-        txtPort->setText(QLatin1String(sftp ? "22" : "21"));
-    cboEncryption->setEnabled(!sftp);
+    if (port.isEmpty() || port == QLatin1String("21") || port == QLatin1String("22") ||
+        port == QLatin1String("990"))
+        txtPort->setText(ownPort);
+    // Implicit TLS is always encrypted and SFTP is SSH: the choice is plain FTP's alone.
+    cboEncryption->setEnabled(protocol.isEmpty());
     SiteChanged = true;
 }
 

@@ -181,7 +181,7 @@ void TfrmConfig::setProfileFields(const SiteProfile& fields)
     // The stored port stays, not the protocol's default. A protocol of a later version is
     // shown and kept as it is, never saved as FTP.
     const QString port = txtPort->text();
-    constexpr int kKnownProtocols = 2;
+    constexpr int kKnownProtocols = 3;
     if (cboProtocol->currentIndex() >= kKnownProtocols)
         cboProtocol->setCurrentIndex(0);
     while (cboProtocol->count() > kKnownProtocols)

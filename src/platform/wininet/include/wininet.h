@@ -12,6 +12,8 @@ inline constexpr DWORD INTERNET_OPEN_TYPE_PRECONFIG = 0;
 inline constexpr DWORD INTERNET_OPEN_TYPE_DIRECT = 1;
 inline constexpr DWORD INTERNET_SERVICE_FTP = 1;
 inline constexpr INTERNET_PORT INTERNET_DEFAULT_FTP_PORT = 21;
+// Where servers listen for FTP over implicit TLS (IANA's "ftps").
+inline constexpr INTERNET_PORT INTERNET_DEFAULT_FTPS_PORT = 990;
 inline constexpr INTERNET_PORT INTERNET_INVALID_PORT_NUMBER = 0;
 
 inline constexpr DWORD INTERNET_FLAG_RELOAD = 0x80000000;
@@ -25,6 +27,11 @@ inline constexpr DWORD INTERNET_FLAG_SECURE = 0x00800000;
 // given too, which then continues in plain FTP.
 inline constexpr DWORD INTERNET_FLAG_SECURE_IF_AVAILABLE = 0x00000004;
 inline constexpr DWORD INTERNET_FLAG_INSECURE_FALLBACK = 0x00000008;
+// Ours: FTP over implicit TLS. The control connection is TLS from its first byte (the server's
+// greeting comes encrypted), data connections are protected as with PROT P, and the
+// certificate is checked as for INTERNET_FLAG_SECURE. There is no plain fallback: a server that
+// does not speak TLS at once fails the connect. Overrides the two flags above.
+inline constexpr DWORD INTERNET_FLAG_IMPLICIT_TLS = 0x00000010;
 // Ours, for FtpFindFirstFileA: every folder entry is a real folder as far as the server lets
 // us see. Some servers' MLSD facts follow links ("type=dir" for a link to a folder, as
 // pyftpdlib writes them), so where MLSD listed folders, the ls-style LIST of the same

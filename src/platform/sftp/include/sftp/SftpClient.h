@@ -79,6 +79,9 @@ public:
     std::uint32_t writeLength = 32 * 1024;
 
 private:
+    // One ssh up to the server's version packet; `replacing`: the changed key the user accepted.
+    bool startSsh(const ConnectOptions& options, const PromptHandler& prompts,
+                  const PromptRequest* replacing, std::span<const std::uint8_t>& version);
     std::uint32_t nextId() { return m_nextId++; }
     bool send(const std::string& packet);
     // Waits for the reply to `id`; replies to abandoned requests are dropped on the way.

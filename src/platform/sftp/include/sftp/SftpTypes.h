@@ -76,19 +76,24 @@ enum class PromptKind {
     Password,      // the account's password
     KeyPassphrase, // the passphrase of a key file
     HostKey,       // first contact: trust the server's key?
-    Text,          // any other question of the server (two-factor codes and the like)
-    Confirm,       // a yes/no question (a hardware key's touch, an agent's confirmation)
+    // The server's key differs from the known one (text: the warning, keyType, fingerprint:
+    // the new key). Only HostKeyTrust::Replace goes on; ssh has sent nothing yet.
+    HostKeyChanged,
+    Text,    // any other question of the server (two-factor codes and the like)
+    Confirm, // a yes/no question (a hardware key's touch, an agent's confirmation)
 };
 
-enum class HostKeyTrust { Cancel, Once, Always };
+// Replace answers HostKeyChanged alone: the new key takes the old one's place in known_hosts.
+// A handler that answers Once or Always to every key question never accepts a changed key.
+enum class HostKeyTrust { Cancel, Once, Always, Replace };
 
 // A question ssh asks during log-on, as the caller shows it.
 struct PromptRequest
 {
     PromptKind kind = PromptKind::Text;
     std::string text;        // ssh's prompt as it would show it
-    std::string keyType;     // HostKey: "ED25519", "RSA", ...
-    std::string fingerprint; // HostKey: "SHA256:..."
+    std::string keyType;     // HostKey, HostKeyChanged: "ED25519", "RSA", ...
+    std::string fingerprint; // HostKey, HostKeyChanged: "SHA256:..."
     int attempt = 1;         // how often this kind was asked on this connection
 };
 
@@ -97,7 +102,7 @@ struct PromptAnswer
 {
     bool cancelled = true;
     std::string text;                          // the password, passphrase or reply
-    HostKeyTrust trust = HostKeyTrust::Cancel; // HostKey only
+    HostKeyTrust trust = HostKeyTrust::Cancel; // HostKey and HostKeyChanged only
 };
 
 using PromptHandler = std::function<PromptAnswer(const PromptRequest&)>;

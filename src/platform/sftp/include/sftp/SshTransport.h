@@ -25,6 +25,13 @@ public:
     SshTransport& operator=(const SshTransport&) = delete;
     ~SshTransport(); // ends ssh: input closed, then a bounded wait, then killed
 
+    // Before start(): the server's key changed and the user explicitly accepted the new one
+    // (`keyType`, `fingerprint`) in place of the known one. ssh then checks the server against
+    // that key alone, and keepTrustedHostKey() replaces the old key in the user's known_hosts.
+    void replaceChangedKey(std::string keyType, std::string fingerprint)
+    {
+        m_replacement = {std::move(keyType), std::move(fingerprint)};
+    }
     // Starts ssh; the log-on happens while the first packets are exchanged.
     bool start(const ConnectOptions& options, PromptHandler prompts, const CancelSignal* cancel,
                Error& error);
@@ -42,6 +49,8 @@ public:
     // After the log-on: copies a host key the user chose to trust always from this
     // connection's private list into the user's known_hosts, in ssh's own format.
     void keepTrustedHostKey();
+    // Why keepTrustedHostKey() could not replace a changed key; kind None when it did.
+    const Error& keepError() const { return m_keepError; }
     const std::string& sshErrors() const { return m_errors; }
     bool running() const { return m_pid > 0; }
     void stop();
@@ -54,12 +63,22 @@ private:
     void readErrors();
     Error endedError();
     void reap(std::chrono::milliseconds span);
+    PromptAnswer acceptReplacement(const PromptRequest& request) const;
+
+    struct AcceptedKey
+    {
+        std::string keyType;
+        std::string fingerprint; // empty: no replacement
+    };
 
     ConnectOptions m_options;
     PromptHandler m_prompts;
     const CancelSignal* m_cancel = nullptr;
     AskpassChannel m_askpass;
     std::vector<std::string> m_userKnownHosts;
+    std::string m_knownHostsName;
+    AcceptedKey m_replacement;
+    Error m_keepError;
     bool m_trustAlways = false;
     pid_t m_pid = -1;
     UniqueFd m_toSsh;
