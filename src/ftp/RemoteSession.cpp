@@ -44,6 +44,7 @@ bool openConnection(RemoteHost& host, const SiteProfile& site, int port)
     request.password = site.password.toUtf8(); // empty text, never none
     request.encryption = site.encryption;
     request.plainFtpAllowed = site.plainFtpAllowed;
+    request.implicitTls = ProtocolOf(site) == SiteProtocol::Ftps;
     FtpOpening opening = ConnectCheckingCertificate(host, request);
     if (!opening.engineStarted) {
         ReportFtpError(host, QStringLiteral("Internet Function Initialization Failed"),
@@ -195,8 +196,8 @@ bool ConnectToProfile(RemoteHost& host, SiteProfile site)
         FtpConnection.ConnectedHost = site.host;
         // Host names are not case-sensitive (RFC 4343); the port as the service used it.
         unsigned servicePort = static_cast<unsigned>(*port) & 0xFFFFu;
-        if (ssh && servicePort == 0)
-            servicePort = DefaultPort(SiteProtocol::Sftp);
+        if (servicePort == 0 && ProtocolOf(site) != SiteProtocol::Ftp)
+            servicePort = DefaultPort(ProtocolOf(site));
         FtpConnection.ConnectedServer =
             QStringLiteral("%1%2@%3:%4")
                 .arg(ssh ? QStringLiteral("sftp:") : QString(), site.userID, site.host.toLower())

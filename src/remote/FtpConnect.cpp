@@ -172,11 +172,15 @@ RemoteResult threadFailure()
 // connection was not made.
 HINTERNET connectChecking(RemoteHost& host, HINTERNET internet, const ConnectRequest& request)
 {
-    const quint16 port = request.port == 0 ? INTERNET_DEFAULT_FTP_PORT : request.port;
+    const quint16 defaultPort =
+        request.implicitTls ? INTERNET_DEFAULT_FTPS_PORT : INTERNET_DEFAULT_FTP_PORT;
+    const quint16 port = request.port == 0 ? defaultPort : request.port;
     const QString server = QStringLiteral("%1 (port %2)").arg(request.host).arg(port);
     const CertificateTrust trust(CertificateTrust::defaultFilePath());
     QString trusted;
-    DWORD flags = FtpConnectFlags(request.encryption, request.plainFtpAllowed);
+    DWORD flags = request.implicitTls
+                      ? DWORD{INTERNET_FLAG_IMPLICIT_TLS}
+                      : FtpConnectFlags(request.encryption, request.plainFtpAllowed);
     if (flags != 0) {
         if (const QString reason = trust.unsafeReason(); !reason.isEmpty())
             warnUnsafeTrustFile(host, trust, reason);

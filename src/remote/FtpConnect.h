@@ -23,6 +23,9 @@ struct ConnectRequest
     QString encryption;
     // "If available" goes on in plain FTP unasked only with this, the site's "AllowPlainFtp".
     bool plainFtpAllowed = false;
+    // TLS from the first byte (the site's protocol "ftps", port 990 by default): the
+    // encryption value is not asked, and a server without TLS gets nothing.
+    bool implicitTls = false;
 };
 
 // What an FTP connect gave: the logged-on session, or why there is none.
