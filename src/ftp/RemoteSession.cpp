@@ -262,14 +262,9 @@ void ReportFtpError(RemoteHost& host, const QString& message, const RemoteResult
                     const QString& about)
 {
     RemoteResult result = call;
-    // Read before a loss closes the session: the SFTP engine's own words say why. A code
-    // without a server status on an SSH connection is the FTP engine's, from a command that
-    // does not go through the session yet.
-    if (FtpConnection.Ssh && result.reply.isEmpty() && FtpConnection.isOpen()) {
-        result.reply = result.code != 0 && result.replyCode == 0
-                           ? QStringLiteral("This command does not work over SFTP yet.")
-                           : SessionFailureText(FtpConnection.session());
-    }
+    // Read before a loss closes the session: the SFTP engine's own words say why.
+    if (FtpConnection.Ssh && result.reply.isEmpty() && FtpConnection.isOpen())
+        result.reply = SessionFailureText(FtpConnection.session());
     // Read before the dialog goes: "Downloading big.iso" is what the failure interrupted.
     const QString subject = about.isEmpty() ? host.activity() : about;
     host.progress().CloseProgress();
