@@ -36,6 +36,7 @@ class TfrmAbout;
 class TfrmMsg;
 class TfrmEdit;
 class PasswordKeyring;
+class BackgroundTransfers;
 struct SiteProfile;
 
 // What the shell-drop component offers the main window: whether drops are taken, and the
@@ -67,6 +68,10 @@ public:
     // The desktop keyring that may hold site passwords; none in windows made without one.
     void setKeyring(PasswordKeyring* keyring) { m_keyring = keyring; }
     PasswordKeyring* keyring() const { return m_keyring; }
+    // Transfers in the background, queued on connections of their own; none in windows made
+    // without them (every transfer then runs in the window, with its progress dialog).
+    void setBackgroundTransfers(BackgroundTransfers* background) { m_background = background; }
+    BackgroundTransfers* backgroundTransfers() const { return m_background; }
 
     // ---- What the settings store reads and sets of this window ----
     void setMainTitle(const QString& title) override;
@@ -355,6 +360,7 @@ private:
 
     Prompter& m_prompter;
     PasswordKeyring* m_keyring = nullptr;
+    BackgroundTransfers* m_background = nullptr;
     bool FirstActivation = false;
     bool m_created = false;
     bool m_shown = false;
