@@ -64,6 +64,15 @@ HeldLookup heldInList(const FileListModel& model)
     };
 }
 
+// The browsing connection's folder, which the queued paths start from; asked when not known.
+QByteArray remoteFolder()
+{
+    QByteArray folder = FtpConnection.session().knownFolder();
+    if (folder.isEmpty())
+        FtpConnection.session().currentFolder(folder);
+    return folder;
+}
+
 } // namespace
 
 BackgroundTransfers::BackgroundTransfers(TfrmMain& window, const QString& storePath)
@@ -165,7 +174,7 @@ void BackgroundTransfers::download(RowSelection& rows)
     const QString folder = m_window.currentLocalFolder();
     QueuePlanner planner(m_window.prompter());
     const auto items =
-        planner.downloads(picked, FtpConnection.session().knownFolder(), folder,
+        planner.downloads(picked, remoteFolder(), folder,
                           [&folder](const QString& name) { return heldLocally(folder, name); });
     if (items)
         queueItems(*items);
@@ -180,8 +189,8 @@ void BackgroundTransfers::upload(RowSelection& rows)
     if (picks.isEmpty())
         return;
     QueuePlanner planner(m_window.prompter());
-    const auto items = planner.uploads(picks, FtpConnection.session().knownFolder(),
-                                       heldInList(*m_window.RemoteFilesModel));
+    const auto items =
+        planner.uploads(picks, remoteFolder(), heldInList(*m_window.RemoteFilesModel));
     if (items)
         queueItems(*items);
 }
@@ -195,8 +204,8 @@ void BackgroundTransfers::uploadPaths(const QStringList& paths)
                            info.lastModified().toMSecsSinceEpoch()};
     }
     QueuePlanner planner(m_window.prompter());
-    const auto items = planner.uploads(picks, FtpConnection.session().knownFolder(),
-                                       heldInList(*m_window.RemoteFilesModel));
+    const auto items =
+        planner.uploads(picks, remoteFolder(), heldInList(*m_window.RemoteFilesModel));
     if (items)
         queueItems(*items);
 }
