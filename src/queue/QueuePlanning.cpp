@@ -38,9 +38,10 @@ QueuePlanner::Outcome QueuePlanner::decide(QueueItem& item, const QString& name,
     } else {
         const QString text =
             there.isFolder
-                ? QObject::tr("The folder \"%1\" already exists in %2.\n\nFiles in it with the names "
-                              "of the files that come are replaced with Overwrite, left as they "
-                              "are with Skip.")
+                ? QObject::tr(
+                      "The folder \"%1\" already exists in %2.\n\nFiles in it with the names "
+                      "of the files that come are replaced with Overwrite, left as they "
+                      "are with Skip.")
                       .arg(name, place)
                 : QObject::tr("The file \"%1\" already exists in %2.\n\nThere: %3\nNew: %4")
                       .arg(name, place, describe(there.size, there.modifiedMs),

@@ -4,6 +4,7 @@
 #include "queue/QueueTransfers.h"
 #include "queue/TransferQueue.h"
 #include "remote/ServerSession.h"
+#include "wininet.h"
 
 #include <QElapsedTimer>
 
@@ -26,8 +27,21 @@ void QueueWorker::cancelCurrent()
         m_session->cancel();
 }
 
+void QueueWorker::logLine(void* context, BOOL sent, const char* line, DWORD length)
+{
+    auto* worker = static_cast<QueueWorker*>(context);
+    Q_EMIT worker->m_queue.logLine(
+        QStringLiteral("[%1 #%2] %3 %4")
+            .arg(worker->m_queue.host())
+            .arg(worker->m_number)
+            .arg(sent ? QStringLiteral(">") : QStringLiteral("<"),
+                 QString::fromUtf8(line, static_cast<qsizetype>(length))));
+}
+
 void QueueWorker::run()
 {
+    // The connections this thread opens show their conversation in the message log.
+    FtpSetThreadLogCallback(&QueueWorker::logLine, this);
     while (const auto item = m_queue.take(this)) {
         m_cancel = false;
         m_current = item->id;

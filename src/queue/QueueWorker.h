@@ -1,5 +1,6 @@
 #pragma once
 #include "queue/QueueItem.h"
+#include "windef.h"
 
 #include <QMutex>
 #include <QThread>
@@ -16,7 +17,8 @@ class TransferQueue;
 class QueueWorker final : public QThread
 {
 public:
-    explicit QueueWorker(TransferQueue& queue) : m_queue(queue) {}
+    // `number` names its connection in the message log.
+    QueueWorker(TransferQueue& queue, int number) : m_queue(queue), m_number(number) {}
     ~QueueWorker() override;
     QueueWorker(const QueueWorker&) = delete;
     QueueWorker& operator=(const QueueWorker&) = delete;
@@ -37,8 +39,10 @@ private:
     void runItem(const QueueItem& item);
     bool openSession(const QueueItem& item);
     void closeSession();
+    static void logLine(void* context, BOOL sent, const char* line, DWORD length);
 
     TransferQueue& m_queue;
+    int m_number;
     QMutex m_sessionMutex; // guards m_session against cancelCurrent() from another thread
     std::unique_ptr<ServerSession> m_session;
     std::atomic<bool> m_sessionOpen{false};

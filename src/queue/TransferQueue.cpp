@@ -318,7 +318,7 @@ void TransferQueue::startWorkers()
                                     [](const auto& worker) { return worker->current() != 0; });
     const qsizetype wanted = std::min<qsizetype>(m_activeLimit, queued + busy);
     while (static_cast<qsizetype>(m_workers.size()) < wanted) {
-        auto worker = std::make_unique<QueueWorker>(*this);
+        auto worker = std::make_unique<QueueWorker>(*this, ++m_workersStarted);
         QueueWorker* started = worker.get();
         connect(
             started, &QThread::finished, this, [this, started] { workerFinished(started); },

@@ -95,6 +95,7 @@ private:
     std::vector<QueueItem> m_items;
     std::vector<std::unique_ptr<QueueWorker>> m_workers;
     quint64 m_nextId = 1;
+    int m_workersStarted = 0;
     int m_limit = 2;
     int m_activeLimit = 2;
     bool m_stopping = false;

@@ -112,8 +112,8 @@ void QueueWindowTest::downloadQueuesOrRunsInTheWindow()
         QCOMPARE(items[0].state, QueueState::Finished);
         // The rows tell a screen reader what they are.
         const QModelIndex first = queued->pane()->QueueList->model()->index(0, 0);
-        QCOMPARE(first.data(Qt::AccessibleTextRole).toString(),
-                 QString("Download c.bin, finished"));
+        QTRY_COMPARE(first.data(Qt::AccessibleTextRole).toString(),
+                     QString("Download c.bin, finished"));
         QVERIFY(queued->pane()->txtLog->toPlainText().contains("1 item(s) queued"));
     } else {
         QVERIFY(!queued->queue());

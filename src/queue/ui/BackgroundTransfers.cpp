@@ -15,6 +15,7 @@
 #include "sites/ProfilePasswords.h"
 #include "transfer/BatchHost.h"
 #include "transfer/TransferNames.h"
+#include "wininet.h"
 
 #include <QDockWidget>
 #include <QFileInfo>
@@ -22,6 +23,8 @@
 #include <QRegularExpression>
 
 #include <sys/stat.h>
+
+#include <mutex>
 
 namespace {
 
@@ -73,6 +76,25 @@ QByteArray remoteFolder()
     return folder;
 }
 
+// Where the window's own connections log: the controller while it lives. A listing reads on a
+// helper thread, so the line is posted under a lock the controller's end takes too.
+struct BrowseLog
+{
+    std::mutex mutex;
+    BackgroundTransfers* target = nullptr;
+};
+BrowseLog browseLog;
+
+void logBrowseLine(void*, BOOL sent, const char* line, DWORD length)
+{
+    const QString text = (sent ? QStringLiteral("[browse] > ") : QStringLiteral("[browse] < ")) +
+                         QString::fromUtf8(line, static_cast<qsizetype>(length));
+    const std::lock_guard lock(browseLog.mutex);
+    if (BackgroundTransfers* target = browseLog.target)
+        QMetaObject::invokeMethod(
+            target, [target, text] { target->pane()->addLogLine(text); }, Qt::QueuedConnection);
+}
+
 } // namespace
 
 BackgroundTransfers::BackgroundTransfers(TfrmMain& window, const QString& storePath)
@@ -90,10 +112,19 @@ BackgroundTransfers::BackgroundTransfers(TfrmMain& window, const QString& storeP
     if (Settings.QueuePaneHeight > 0)
         window.resizeDocks({m_dock}, {Settings.QueuePaneHeight}, Qt::Vertical);
     m_workerPrompter = std::make_unique<PrompterOnThread>(window.prompter(), this, m_stopping);
+    {
+        const std::lock_guard lock(browseLog.mutex);
+        browseLog.target = this;
+    }
+    FtpSetThreadLogCallback(&logBrowseLine, nullptr);
 }
 
 BackgroundTransfers::~BackgroundTransfers()
 {
+    {
+        const std::lock_guard lock(browseLog.mutex);
+        browseLog.target = nullptr;
+    }
     stop();
 }
 
