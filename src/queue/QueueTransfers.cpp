@@ -320,6 +320,13 @@ QueueStep listServerFolder(ServerSession& session, const QueueItem& item,
         });
     if (!result)
         return failedOn(result, QObject::tr("Listing %1 failed").arg(shown(item.remotePath)));
+    // Whatever those lines named is missing from the items: the tree would arrive incomplete
+    // while looking whole.
+    if (listing.unknownLines > 0)
+        return failed(QObject::tr("%1 line(s) of the listing of %2 were not understood; what "
+                                  "they named was not downloaded.")
+                          .arg(listing.unknownLines)
+                          .arg(shown(item.remotePath)));
     if (links > 0)
         return {QueueState::Finished, QObject::tr("%1 link(s) in %2 were not followed.")
                                           .arg(links)

@@ -12,7 +12,7 @@
 #include <optional>
 #include <vector>
 
-class QueueStore;
+#include "queue/QueueStore.h"
 class QueueWorker;
 class ServerSession;
 
