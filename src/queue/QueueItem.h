@@ -35,6 +35,9 @@ struct QueueItem
     // An upload into a remote folder this queue just made: nothing stands at its name.
     bool targetFree = false;
     quint64 parent = 0; // the tree item this one was listed from (0: none)
+    // Uploads: names on the server get the capitals A to Z lower-cased (the user's option when
+    // the item was queued), the files a tree finds included.
+    bool lowerCase = false;
 };
 
 inline bool IsOpen(QueueState state)

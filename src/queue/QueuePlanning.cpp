@@ -141,7 +141,7 @@ std::optional<QList<QueueItem>> QueuePlanner::downloads(const QList<FileListRow>
 
 std::optional<QList<QueueItem>> QueuePlanner::uploads(const QList<LocalPick>& picks,
                                                       const QByteArray& remoteFolder,
-                                                      const HeldLookup& held)
+                                                      const HeldLookup& held, bool lowerCase)
 {
     QList<QueueItem> items;
     for (const LocalPick& pick : picks) {
@@ -150,10 +150,12 @@ std::optional<QList<QueueItem>> QueuePlanner::uploads(const QList<LocalPick>& pi
         item.folder = pick.isFolder;
         item.localFolder = pick.folder;
         item.localName = pick.name;
-        item.remotePath = RemotePath::join(remoteFolder, pick.name.toUtf8());
+        item.lowerCase = lowerCase;
+        const QString remoteName = RemoteNameFor(pick.name, lowerCase);
+        item.remotePath = RemotePath::join(remoteFolder, remoteName.toUtf8());
         item.size = pick.isFolder ? -1 : pick.size;
-        if (const auto there = held(pick.name)) {
-            switch (decide(item, pick.name, *there, pick.size, pick.modifiedMs,
+        if (const auto there = held(remoteName)) {
+            switch (decide(item, remoteName, *there, pick.size, pick.modifiedMs,
                            QString::fromUtf8(remoteFolder), held)) {
             case Outcome::Cancel:
                 return std::nullopt;

@@ -44,8 +44,10 @@ public:
                                               const QByteArray& remoteFolder,
                                               const QString& localFolder, const HeldLookup& held);
     // Local files and folders into the server's `remoteFolder`, whose listing `held` knows.
+    // `lowerCase`: the option to lower-case the capitals A to Z of names on the server.
     std::optional<QList<QueueItem>> uploads(const QList<LocalPick>& picks,
-                                            const QByteArray& remoteFolder, const HeldLookup& held);
+                                            const QByteArray& remoteFolder, const HeldLookup& held,
+                                            bool lowerCase = false);
 
 private:
     enum class Outcome { Go, Skip, Cancel };

@@ -46,6 +46,7 @@ QJsonObject toJson(const QueueItem& item)
         {"existing", existingName(item.existing)},
         {"targetFree", item.targetFree},
         {"parent", QString::number(item.parent)},
+        {"lowerCase", item.lowerCase},
     };
 }
 
@@ -72,6 +73,7 @@ std::optional<QueueItem> fromJson(const QJsonObject& object)
                     : existing == QStringLiteral("skip")    ? ExistingTarget::Skip
                                                             : ExistingTarget::Ask;
     item.targetFree = object.value("targetFree").toBool();
+    item.lowerCase = object.value("lowerCase").toBool();
     if (!idOk || !sizeOk || !parentOk || item.localFolder.isEmpty() || item.localName.isEmpty() ||
         !item.remotePath.startsWith('/') || item.remotePath.contains('\0') ||
         (direction != QStringLiteral("up") && direction != QStringLiteral("down")))

@@ -286,6 +286,7 @@ QueueItem childOf(const QueueItem& tree, const QString& name, const QByteArray& 
     child.localName = tree.localName + QLatin1Char('/') + name;
     child.remotePath = RemotePath::join(tree.remotePath, serverName);
     child.existing = tree.existing;
+    child.lowerCase = tree.lowerCase;
     return child;
 }
 
@@ -362,7 +363,7 @@ QueueStep listLocalFolder(ServerSession& session, const QueueItem& item, QList<Q
         }
         if (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode))
             continue;
-        QueueItem child = childOf(item, name, name.toUtf8());
+        QueueItem child = childOf(item, name, RemoteNameFor(name, item.lowerCase).toUtf8());
         child.folder = S_ISDIR(info.st_mode);
         child.size = child.folder ? -1 : static_cast<qint64>(info.st_size);
         child.targetFree = made.ok();

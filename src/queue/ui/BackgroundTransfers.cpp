@@ -220,8 +220,8 @@ void BackgroundTransfers::upload(RowSelection& rows)
     if (picks.isEmpty())
         return;
     QueuePlanner planner(m_window.prompter());
-    const auto items =
-        planner.uploads(picks, remoteFolder(), heldInList(*m_window.RemoteFilesModel));
+    const auto items = planner.uploads(
+        picks, remoteFolder(), heldInList(*m_window.RemoteFilesModel), Settings.LowerCaseUpload);
     if (items)
         queueItems(*items);
 }
@@ -235,8 +235,8 @@ void BackgroundTransfers::uploadPaths(const QStringList& paths)
                            info.lastModified().toMSecsSinceEpoch()};
     }
     QueuePlanner planner(m_window.prompter());
-    const auto items =
-        planner.uploads(picks, remoteFolder(), heldInList(*m_window.RemoteFilesModel));
+    const auto items = planner.uploads(
+        picks, remoteFolder(), heldInList(*m_window.RemoteFilesModel), Settings.LowerCaseUpload);
     if (items)
         queueItems(*items);
 }
