@@ -87,10 +87,10 @@ QString leftAsItIsText(const QString& target)
 
 // The bytes of `stream` into `writer`; a failure, a cancel, or nothing (whole) at the end.
 std::optional<QueueStep> receive(RemoteStream& stream, LocalFileWriter& writer,
-                                 const QueueProgress& progress, const QString& what)
+                                 const QueueProgress& progress, const QString& what, qint64& done)
 {
     auto buffer = std::make_unique_for_overwrite<char[]>(kBlockBytes);
-    qint64 done = 0;
+    done = 0;
     for (;;) {
         if (!progress(done)) {
             stream.abort();
@@ -215,9 +215,21 @@ QueueStep DownloadQueued(ServerSession& session, const QueueItem& item,
     // Under a name of its own until whole: what was at the target stays until then, and what
     // arrived before a cancel stays as partial data beside it.
     LocalFileWriter writer(*folder, PartialDownloadName(name));
-    if (auto stopped = receive(*stream, writer, progress, what)) {
+    qint64 received = 0;
+    if (auto stopped = receive(*stream, writer, progress, what, received)) {
         writer.close();
         return *stopped;
+    }
+    // A server that ended the data early (or sent more) with a success reply must not have
+    // its short copy taken for the file.
+    if (item.size >= 0 && received != item.size) {
+        writer.close();
+        return failed(QObject::tr("%1: the server sent %2 bytes of the %3 its listing shows. "
+                                  "What arrived stays in %4.")
+                          .arg(what)
+                          .arg(received)
+                          .arg(item.size)
+                          .arg(JoinLocalPath(folder->path(), writer.name())));
     }
     writer.commitAs(name);
     return {};

@@ -159,23 +159,26 @@ void TransferQueueTest::queueMovesFilesAndTreesWhole()
     QCOMPARE(result.entryList(QDir::Files | QDir::Hidden).size(), 3);
 }
 
+// With it, a file the server sends shorter than listed, with a success reply: never put in place.
 void TransferQueueTest::cancelStopsOneItemAtOnce()
 {
     // The first file comes one byte every 50 ms: it is still running when cancelled.
     FaultServer server;
     QVERIFY(server.start(QJsonObject{
-        {"files", QJsonObject{{"slow.bin", "@100000"}, {"quick.bin", "@3000"}}},
+        {"files",
+         QJsonObject{{"slow.bin", "@100000"}, {"quick.bin", "@3000"}, {"short.bin", "@3000"}}},
         {"rules", QJsonObject{{"RETR", QJsonArray{QJsonObject{{"trickle", 0.05}}, QJsonObject{}}}}},
     }));
     QTemporaryDir local;
     TransferQueue queue(openerFor(server.host(), server.port(), "user", "secret"), "test");
     queue.setWorkerLimit(1);
-    const quint64 slow =
-        queue.add({itemFor(QueueDirection::Download, local.path(), "slow.bin", "/slow.bin"),
-                   itemFor(QueueDirection::Download, local.path(), "quick.bin", "/quick.bin")});
-    QTRY_VERIFY2(
-        queue.item(slow)->bytesDone > 0,
-        qPrintable(failures(queue).join("|") + QString::number(int(queue.item(slow)->state))));
+    QueueItem listedLonger =
+        itemFor(QueueDirection::Download, local.path(), "short.bin", "/short.bin");
+    listedLonger.size = 4000;
+    const quint64 slow = queue.add(
+        {itemFor(QueueDirection::Download, local.path(), "slow.bin", "/slow.bin"),
+         itemFor(QueueDirection::Download, local.path(), "quick.bin", "/quick.bin"), listedLonger});
+    QTRY_VERIFY(queue.item(slow)->bytesDone > 0);
     QElapsedTimer clock;
     clock.start();
     queue.cancel(slow);
@@ -187,6 +190,10 @@ void TransferQueueTest::cancelStopsOneItemAtOnce()
         20000);
     QCOMPARE(queue.item(slow + 1)->state, QueueState::Finished);
     QCOMPARE(readFile(local.path() + "/quick.bin").size(), 3000);
+    QCOMPARE(queue.item(slow + 2)->state, QueueState::Failed);
+    QVERIFY2(queue.item(slow + 2)->error.contains("sent 3000 bytes of the 4000"),
+             qPrintable(queue.item(slow + 2)->error));
+    QVERIFY(!QFileInfo::exists(local.path() + "/short.bin"));
     // The cancelled file never took its name; what arrived stays beside it for a resume.
     QVERIFY(!QFileInfo::exists(local.path() + "/slow.bin"));
     QCOMPARE(QDir(local.path()).entryList({"slow.bin.zulftp-part.*"}, QDir::Files).size(), 1);
