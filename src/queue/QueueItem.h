@@ -27,6 +27,9 @@ struct QueueItem
     QString localName;
     QByteArray remotePath; // absolute on the server, the server's own bytes
     qint64 size = -1;      // -1: unknown
+    // Downloads: the time the listing gave (UTC, 100-ns ticks since 1601; 0: none), kept
+    // with partial data so that only the same file is ever continued.
+    qint64 listedTime = 0;
     QueueState state = QueueState::Queued;
     qint64 bytesDone = 0;
     double rate = 0; // bytes per second while it ran

@@ -117,6 +117,7 @@ std::optional<QList<QueueItem>> QueuePlanner::downloads(const QList<FileListRow>
         item.localName = row.name;
         item.remotePath = RemotePath::join(remoteFolder, row.serverName());
         item.size = row.isFolder() ? -1 : row.size;
+        item.listedTime = row.modifiedTime;
         const QString refused = RefusedDownloadNameText(row.name);
         if (!refused.isEmpty()) {
             item.state = QueueState::Failed;

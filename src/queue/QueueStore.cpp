@@ -47,6 +47,7 @@ QJsonObject toJson(const QueueItem& item)
         {"targetFree", item.targetFree},
         {"parent", QString::number(item.parent)},
         {"lowerCase", item.lowerCase},
+        {"listedTime", QString::number(item.listedTime)},
     };
 }
 
@@ -74,6 +75,7 @@ std::optional<QueueItem> fromJson(const QJsonObject& object)
                                                             : ExistingTarget::Ask;
     item.targetFree = object.value("targetFree").toBool();
     item.lowerCase = object.value("lowerCase").toBool();
+    item.listedTime = object.value("listedTime").toString().toLongLong();
     if (!idOk || !sizeOk || !parentOk || item.localFolder.isEmpty() || item.localName.isEmpty() ||
         !item.remotePath.startsWith('/') || item.remotePath.contains('\0') ||
         (direction != QStringLiteral("up") && direction != QStringLiteral("down")))

@@ -5,6 +5,7 @@
 #include "remote/ServerSession.h"
 #include "transfer/LocalFile.h"
 #include "transfer/RemoteReplace.h"
+#include "transfer/ResumeData.h"
 #include "transfer/TransferNames.h"
 
 #include <QFile>
@@ -208,13 +209,32 @@ QueueStep DownloadQueued(ServerSession& session, const QueueItem& item,
             return failed(leftAsItIsText(target));
     }
     const QString what = QObject::tr("Download of %1 failed").arg(shown(item.remotePath));
+    // Partial data an earlier try left of exactly this file (same name, size and time as
+    // listed) is continued, where the server can start midway.
+    const RemoteStamp stamp{RemotePath::name(item.remotePath), item.size, item.listedTime};
+    qint64 offset = 0;
+    QString continued; // the partial data continued, empty for a new download
+    if (item.size > 0 && session.traits().resume) {
+        if (const auto found = FindPartialDownload(*folder, name, stamp);
+            found && found->unchanged && found->size > 0 && found->size < item.size) {
+            offset = found->size;
+            continued = found->name;
+        }
+    }
     RemoteResult result;
-    auto stream = session.openRead(item.remotePath, 0, result);
+    auto stream = session.openRead(item.remotePath, offset, result);
     if (!stream)
         return failedOn(result, what);
     // Under a name of its own until whole: what was at the target stays until then, and what
     // arrived before a cancel stays as partial data beside it.
-    LocalFileWriter writer(*folder, PartialDownloadName(name));
+    std::optional<LocalFileWriter> made;
+    if (!continued.isEmpty())
+        made.emplace(*folder, continued, LocalFileWriter::Append{});
+    else
+        made.emplace(*folder, PartialDownloadName(name));
+    LocalFileWriter& writer = *made;
+    if (continued.isEmpty())
+        RememberRemoteStamp(writer.fd(), stamp);
     qint64 received = 0;
     if (auto stopped = receive(*stream, writer, progress, what, received)) {
         writer.close();
@@ -222,6 +242,7 @@ QueueStep DownloadQueued(ServerSession& session, const QueueItem& item,
     }
     // A server that ended the data early (or sent more) with a success reply must not have
     // its short copy taken for the file.
+    received += offset;
     if (item.size >= 0 && received != item.size) {
         writer.close();
         return failed(QObject::tr("%1: the server sent %2 bytes of the %3 its listing shows. "
@@ -232,6 +253,7 @@ QueueStep DownloadQueued(ServerSession& session, const QueueItem& item,
                           .arg(JoinLocalPath(folder->path(), writer.name())));
     }
     writer.commitAs(name);
+    RemoveOtherPartialDownloads(*folder, name, stamp.serverName, {});
     return {};
 }
 
@@ -324,6 +346,7 @@ QueueStep listServerFolder(ServerSession& session, const QueueItem& item,
             QueueItem child = childOf(item, entry.name, entry.serverName);
             child.folder = entry.isFolder;
             child.size = entry.isFolder ? -1 : entry.size;
+            child.listedTime = entry.modifiedTime;
             const QString refused = RefusedDownloadNameText(entry.name);
             if (!refused.isEmpty()) {
                 child.state = QueueState::Failed;

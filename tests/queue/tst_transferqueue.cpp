@@ -3,6 +3,9 @@
 #include "queue/QueueStore.h"
 #include "queue/TransferQueue.h"
 #include "remote/FtpServerSession.h"
+#include "transfer/LocalFile.h"
+#include "transfer/ResumeData.h"
+#include "transfer/TransferNames.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,9 +24,9 @@ class TransferQueueTest : public QObject
 private Q_SLOTS:
     void queueMovesFilesAndTreesWhole_data();
     void queueMovesFilesAndTreesWhole();
-    void cancelStopsOneItemAtOnce();
+    void cancelStopsOneItemAtOnce();                  // and Retry continues its partial data
     void refusedLogonLowersWorkersInsteadOfFailing(); // and the log masks the password
-    void queueLeftBehindContinuesNextTime();
+    void queueLeftBehindContinuesNextTime();          // its partial data continued
 };
 
 namespace {
@@ -252,6 +255,15 @@ void TransferQueueTest::queueLeftBehindContinuesNextTime()
         tree.state = QueueState::Running;
         QueueItem one = itemFor(QueueDirection::Download, local.path(), "one.bin", "/one.bin");
         one.id = 8;
+        one.size = files["one.bin"].size();
+        one.listedTime = 133000000000000000;
+        // What that run had received of one.bin, marked as its data: continued, not fetched
+        // again (the marks show in the result).
+        const LocalDirectory folder(local.path());
+        LocalFileWriter partial(folder, PartialDownloadName("one.bin"));
+        QVERIFY(RememberRemoteStamp(partial.fd(), {"one.bin", one.size, one.listedTime}));
+        partial.write(QByteArray(1000, 'X').constData(), 1000);
+        partial.close();
         QueueItem done = one;
         done.state = QueueState::Finished;
         QVERIFY(store.write({tree, one, done}));
@@ -266,7 +278,9 @@ void TransferQueueTest::queueLeftBehindContinuesNextTime()
     queue.add(left);
     QTRY_VERIFY_WITH_TIMEOUT(allSettled(queue), 30000);
     QCOMPARE(failures(queue), QStringList());
-    QCOMPARE(readFile(local.path() + "/one.bin"), files["one.bin"]);
+    QCOMPARE(readFile(local.path() + "/one.bin"),
+             QByteArray(1000, 'X') + files["one.bin"].mid(1000));
+    QVERIFY(QDir(local.path()).entryList({"*.zulftp-part.*"}, QDir::Files).isEmpty());
     QCOMPARE(readFile(local.path() + "/tree/sub/b.bin"), files["tree/sub/b.bin"]);
     // Nothing is left to continue once everything arrived.
     queue.stop();
