@@ -178,16 +178,6 @@ QString RemoteFailureText(const RemoteResult& result)
     return QObject::tr("error %1").arg(result.code);
 }
 
-bool IsTooManyConnections(const RemoteResult& result, const QString& why)
-{
-    const QString text = (result.reply + QLatin1Char(' ') + why).toLower();
-    if (result.replyCode == 421 || text.contains(QStringLiteral("421 ")))
-        return true;
-    return (result.replyCode == 530 || text.contains(QStringLiteral("530 "))) &&
-           (text.contains(QStringLiteral("too many")) ||
-            text.contains(QStringLiteral("connections")));
-}
-
 QueueStep DownloadQueued(ServerSession& session, const QueueItem& item,
                          const QueueProgress& progress)
 {

@@ -39,6 +39,3 @@ QueueStep ListQueuedFolder(ServerSession& session, const QueueItem& item,
 
 // What a failed call on the server says to the user: the server's reply, or why there was none.
 QString RemoteFailureText(const RemoteResult& result);
-// True for a refused log-on that means "no more connections from you" (421, or 530 naming too
-// many connections), not a wrong password.
-bool IsTooManyConnections(const RemoteResult& result, const QString& why);

@@ -59,9 +59,11 @@ bool QueueWorker::openSession(const QueueItem& item)
     QString why;
     auto session = m_queue.m_opener(result, why);
     if (!session) {
-        if (IsTooManyConnections(result, why) && m_queue.refusedLogon(this)) {
-            // Another worker's connection goes on with this item: the server only allows so
-            // many connections, which is no failure of the item.
+        // While other workers connect with the same log-on, a refusal of one more is the
+        // server's limit on connections (421, or 530 "too many"; the reply itself cannot be
+        // relied on while the engine keeps one last reply for the whole process), no failure
+        // of the item: another worker's connection goes on with it.
+        if (m_queue.refusedLogon(this)) {
             Q_EMIT m_queue.logLine(QObject::tr("%1 refused another connection (%2); "
                                                "transfers go on over %3 connection(s).")
                                        .arg(m_queue.host(), RemoteFailureText(result))

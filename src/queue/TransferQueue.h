@@ -78,8 +78,9 @@ private:
     void addListed(quint64 parent, QList<QueueItem> children);
     bool cancelled(quint64 id) const;
     bool stopping() const;
-    // A log-on refused for too many connections: lowers the limit to the sessions open now.
-    // True when the worker should give up its item to another worker and end.
+    // A log-on refused while other workers exist: lowers the limit to the sessions open now
+    // (at least 1). True when the worker should give up its item to another worker and end;
+    // false when it is the only one, and the item fails.
     bool refusedLogon(QueueWorker* worker);
     void workerFinished(QueueWorker* worker);
     void startWorkers();
