@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QSet>
 
+#include <algorithm>
+
 #include <type_traits>
 
 SettingsValues Settings;
@@ -227,6 +229,10 @@ void readAll(ValueReader& read, SettingsHost& host)
     read.integer("LastLocalColWidths2", Settings.LastLocalColWidths[2]);
     read.flag("LowerCaseUpload", Settings.LowerCaseUpload);
     read.flag("AutoConnect", Settings.AutoConnect);
+    read.flag("BackgroundTransfers", Settings.BackgroundTransfers);
+    read.integer("SimultaneousTransfers", Settings.SimultaneousTransfers);
+    Settings.SimultaneousTransfers = std::clamp(Settings.SimultaneousTransfers, 1, 10);
+    read.integer("QueuePaneHeight", Settings.QueuePaneHeight);
     readQuickConnect(read);
     bool large = host.largeButtonsChecked();
     read.flag("LargeButtons", large);
@@ -380,6 +386,27 @@ bool WriteLastSite(const QString& lastSite, Prompter& prompter)
         return false;
     ValueWriter write(key, prompter);
     write.text("LastSite", lastSite);
+    return write.ok();
+}
+
+bool WriteTransferOptions(bool background, int simultaneous, Prompter& prompter)
+{
+    RegistryKey key;
+    if (!createSettingsKey(key, prompter))
+        return false;
+    ValueWriter write(key, prompter);
+    write.flag("BackgroundTransfers", background);
+    write.integer("SimultaneousTransfers", std::clamp(simultaneous, 1, 10));
+    return write.ok();
+}
+
+bool WriteQueuePaneHeight(int height, Prompter& prompter)
+{
+    RegistryKey key;
+    if (!createSettingsKey(key, prompter))
+        return false;
+    ValueWriter write(key, prompter);
+    write.integer("QueuePaneHeight", std::max(height, 0));
     return write.ok();
 }
 

@@ -44,6 +44,10 @@ struct SettingsValues
     bool LowerCaseUpload = false;
     bool AutoConnect = false;
     bool QuickConnectBar = true; // the quick connect bar is shown
+    // Transfers go to the queue and run on connections of their own while the user browses.
+    bool BackgroundTransfers = true;
+    int SimultaneousTransfers = 2; // 1..10
+    int QueuePaneHeight = 160;     // the queue pane at the bottom, in pixels; 0: hidden
     // The latest first; entries with an empty host or a port outside 1..65535 are dropped.
     QList<QuickConnectEntry> QuickConnectRecent;
 };
@@ -98,6 +102,10 @@ bool WriteConfigureOptions(const QString& lastSite, const QString& defaultLocalP
 
 // The site picker's choice: writes LastSite alone. Returns false after a shown failure.
 bool WriteLastSite(const QString& lastSite, Prompter& prompter);
+// The Configure dialog's transfer options, and the queue pane's height, kept for the next
+// start. The count is kept within 1..10.
+bool WriteTransferOptions(bool background, int simultaneous, Prompter& prompter);
+bool WriteQueuePaneHeight(int height, Prompter& prompter);
 // The View menu's choice of showing the quick connect bar, kept for the next start.
 bool WriteQuickConnectBarShown(bool shown, Prompter& prompter);
 // Puts `entry` first in the recent quick connects (once: the same host in any letter case,

@@ -2,6 +2,8 @@
 #include "app/ui/FTPMain.h"
 #include "app/ui/QtPrompter.h"
 #include "editor/ui/EditForm.h"
+#include "queue/QueueStore.h"
+#include "queue/ui/BackgroundTransfers.h"
 #include "sites/ui/ConfigForm.h"
 #include "sites/ui/DesktopKeyring.h"
 #include "transfer/ui/MsgForm.h"
@@ -10,6 +12,7 @@
 #include "sftp/Askpass.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstring>
@@ -76,10 +79,15 @@ int main(int argc, char* argv[])
 
     QObject::connect(&frmMain, &TfrmMain::formClosed, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
+    // Owned by the window (its child), which ends it before the window's own end.
+    auto* background = new BackgroundTransfers(frmMain, QueueStore::defaultFilePath());
+    frmMain.setBackgroundTransfers(background);
     frmMain.show();
     // Ask for activation ourselves: without a window manager (a bare X server, a kiosk
     // session) nobody else activates the window, and the first activation is what starts
     // the automatic connect.
     frmMain.activateWindow();
+    // Once the window is up and activated (an automatic connect may have run by then).
+    QTimer::singleShot(0, background, [background] { background->offerLeftBehind(); });
     return QApplication::exec();
 }

@@ -35,6 +35,9 @@ Script keys:
   latin1: true, to read and write every text byte for byte (U+0000-U+00FF), so a
     script can hold names that are not UTF-8; the log then shows each byte as that
     character
+  maxSessions: N, to serve connections side by side (each on a thread of its own) and to
+    answer one beyond N open at once "421 Too many connections (N) from this IP" and close it,
+    as a server limiting connections per client does
 A rule may have:
   reply: text sent as is after the command (CR LF added to each line without one)
   chunks: list of texts sent one by one with a pause between, in place of reply
@@ -446,7 +449,42 @@ class Session:
                 return
 
 
+def serve_limited(server, script, log, limit):
+    stored = {}
+    lock = threading.Lock()
+    open_sessions = [0]
+
+    def one(conn):
+        try:
+            Session(conn, script, log, stored).run()
+        except OSError:
+            pass
+        finally:
+            conn.close()
+            with lock:
+                open_sessions[0] -= 1
+
+    while True:
+        conn, _ = server.accept()
+        conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        with lock:
+            refused = open_sessions[0] >= limit
+            if not refused:
+                open_sessions[0] += 1
+        if refused:
+            try:
+                conn.sendall(b"421 Too many connections (%d) from this IP\r\n" % limit)
+            except OSError:
+                pass
+            conn.close()
+            continue
+        threading.Thread(target=one, args=(conn,), daemon=True).start()
+
+
 def serve(server, script, log):
+    if "maxSessions" in script:
+        serve_limited(server, script, log, int(script["maxSessions"]))
+        return
     stored = {}
     while True:
         conn, _ = server.accept()

@@ -1,4 +1,5 @@
 #include "app/ui/FTPMain.h"
+#include "queue/ui/BackgroundTransfers.h"
 
 #include "app/ui/FileListView.h"
 #include "app/ui/HelpWindow.h"
@@ -116,6 +117,10 @@ void TfrmMain::showEvent(QShowEvent* event)
 
 void TfrmMain::closeEvent(QCloseEvent* event)
 {
+    if (!m_closed && m_background && !m_background->mayClose()) {
+        event->ignore();
+        return;
+    }
     event->accept();
     if (m_closed)
         return;

@@ -37,6 +37,7 @@ class TfrmAbout;
 class TfrmMsg;
 class TfrmEdit;
 class PasswordKeyring;
+class BackgroundTransfers;
 struct SiteProfile;
 
 // What the shell-drop component offers the main window: whether drops are taken, and the
@@ -72,6 +73,10 @@ public:
     // unless a test gives its own.
     void setSshOptions(const SshOptions& options) { m_sshOptions = options; }
     const SshOptions& sshOptions() const { return m_sshOptions; }
+    // Transfers in the background, queued on connections of their own; none in windows made
+    // without them (every transfer then runs in the window, with its progress dialog).
+    void setBackgroundTransfers(BackgroundTransfers* background) { m_background = background; }
+    BackgroundTransfers* backgroundTransfers() const { return m_background; }
 
     // ---- What the settings store reads and sets of this window ----
     void setMainTitle(const QString& title) override;
@@ -361,6 +366,7 @@ private:
     Prompter& m_prompter;
     PasswordKeyring* m_keyring = nullptr;
     SshOptions m_sshOptions;
+    BackgroundTransfers* m_background = nullptr;
     bool FirstActivation = false;
     bool m_created = false;
     bool m_shown = false;

@@ -1,4 +1,5 @@
 #include "app/ui/FTPMain.h"
+#include "queue/ui/BackgroundTransfers.h"
 
 #include "app/SettingsStore.h"
 #include "app/ui/FileListView.h"
@@ -158,6 +159,9 @@ void TfrmMain::btnConfigClick()
 void TfrmMain::FormClose()
 {
     ToolbarCaptions.clear();
+    // The queue's own connections end first; what they did not finish is kept for next time.
+    if (m_background)
+        m_background->stop();
     if (internetHandleOpen())
         btnDisconnectClick();
     SaveSettings(*this, m_prompter);

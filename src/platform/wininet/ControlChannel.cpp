@@ -4,6 +4,7 @@
 #include "TlsChannel.h"
 #include "wininet.h"
 
+#include <algorithm>
 #include <mutex>
 
 namespace wininet {
@@ -12,7 +13,34 @@ std::mutex lastReplyMutex;
 FtpReply lastReply;
 
 constexpr std::size_t kReceiveChunk = 16 * 1024;
+
+thread_local ControlLog threadLog;
+
+// A command as a log shows it: a secret's argument never leaves in a log, whoever reads it.
+std::string_view shownCommand(std::string_view command)
+{
+    for (const std::string_view secret : {std::string_view("PASS"), std::string_view("ACCT")}) {
+        if (command.size() >= secret.size() &&
+            std::equal(secret.begin(), secret.end(), command.begin(),
+                       [](char a, char b) { return a == (b & ~0x20); }) &&
+            (command.size() == secret.size() || command[secret.size()] == ' '))
+            return secret == "PASS" ? "PASS ****" : "ACCT ****";
+    }
+    return command;
+}
 } // namespace
+
+void setThreadControlLog(const ControlLog& log)
+{
+    threadLog = log;
+}
+
+void ControlChannel::log(bool sent, std::string_view line) const
+{
+    if (m_log.callback)
+        m_log.callback(m_log.context, sent ? TRUE : FALSE, line.data(),
+                       static_cast<DWORD>(line.size()));
+}
 
 void rememberResponse(const FtpReply& reply)
 {
@@ -42,6 +70,7 @@ int replyCode(std::string_view line)
 DWORD ControlChannel::open(const std::string& host, std::uint16_t port)
 {
     close();
+    m_log = threadLog;
     return connectToHost(host, port, Deadline::after(connectTimeoutMs(), m_cancel), m_socket,
                          m_peer);
 }
@@ -62,6 +91,7 @@ DWORD ControlChannel::send(std::string_view command)
     // command leaves, whichever way its text got here.
     if (command.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
         return ERROR_INVALID_PARAMETER;
+    log(true, shownCommand(command));
     std::string line(command);
     line += "\r\n";
     return sendAll(m_socket, line.data(), line.size(), Deadline::after(sendTimeoutMs(), m_cancel));
@@ -126,6 +156,7 @@ DWORD ControlChannel::readReply(FtpReply& reply, const Deadline& deadline)
     for (;;) {
         if (const DWORD error = readLine(line, deadline))
             return error;
+        log(false, line);
         switch (assembler.addLine(line)) {
         case ReplyAssembler::Step::More:
             break;

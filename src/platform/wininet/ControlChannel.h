@@ -3,6 +3,7 @@
 // line and every reply bounded so a hostile server cannot make us grow or wait forever.
 #include "Socket.h"
 #include "windef.h"
+#include "wininet.h"
 
 #include <string>
 #include <string_view>
@@ -41,6 +42,15 @@ private:
 void rememberResponse(const FtpReply& reply);
 FtpReply lastResponse();
 
+// Where a control connection logs its lines (FtpSetThreadLogCallback): taken from the thread
+// that opens it.
+struct ControlLog
+{
+    FTP_LOG_CALLBACK callback = nullptr;
+    void* context = nullptr;
+};
+void setThreadControlLog(const ControlLog& log);
+
 class ControlChannel
 {
 public:
@@ -77,6 +87,7 @@ public:
 
 private:
     DWORD readLine(std::string& line, const Deadline& deadline);
+    void log(bool sent, std::string_view line) const;
 
     Socket m_socket;
     SocketAddress m_peer;
@@ -84,6 +95,7 @@ private:
     std::string m_input; // received, not yet consumed
     std::size_t m_consumed = 0;
     FtpReply m_lastReply;
+    ControlLog m_log;
 };
 
 // Reads the reply code of a line ("227 Entering...", "211-Features"): the code, or 0.

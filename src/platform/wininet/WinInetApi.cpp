@@ -228,6 +228,12 @@ BOOL FtpCancelPendingCall(HINTERNET hConnect)
     return TRUE;
 }
 
+BOOL FtpSetThreadLogCallback(FTP_LOG_CALLBACK callback, void* context)
+{
+    setThreadControlLog({callback, callback ? context : nullptr});
+    return succeed();
+}
+
 BOOL FtpGetListingUnknownLines(HINTERNET hConnect, LPDWORD lpdwLines)
 {
     const auto connection = findHandleAs<FtpConnection>(hConnect, HandleKind::Connect);

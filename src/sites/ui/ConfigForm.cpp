@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -237,6 +238,21 @@ QWidget* TfrmConfig::buildOptionsPage()
     lblKeyringNote->setWordWrap(true);
     lblKeyringNote->setIndent(20);
 
+    chkBackgroundTransfers = new QCheckBox(QStringLiteral("Transfer in the background"), TabSheet2);
+    chkBackgroundTransfers->setObjectName(QStringLiteral("chkBackgroundTransfers"));
+    chkBackgroundTransfers->setAccessibleName(QStringLiteral("Transfer in the background"));
+    chkBackgroundTransfers->setChecked(true);
+    txtSimultaneousTransfers = new QSpinBox(TabSheet2);
+    txtSimultaneousTransfers->setObjectName(QStringLiteral("txtSimultaneousTransfers"));
+    txtSimultaneousTransfers->setAccessibleName(QStringLiteral("Simultaneous transfers"));
+    txtSimultaneousTransfers->setRange(1, 10);
+    txtSimultaneousTransfers->setValue(2);
+    QLabel* lblSimultaneous =
+        makeLabel("lblSimultaneousTransfers", QStringLiteral("Simultaneous transfers"), TabSheet2);
+    lblSimultaneous->setBuddy(txtSimultaneousTransfers);
+    connect(chkBackgroundTransfers, &QCheckBox::toggled, txtSimultaneousTransfers,
+            &QWidget::setEnabled);
+
     auto* pathRow = new QHBoxLayout;
     pathRow->addWidget(txtDefaultPath, 1);
     pathRow->addWidget(btnBrowseDefault);
@@ -249,6 +265,13 @@ QWidget* TfrmConfig::buildOptionsPage()
     page->addWidget(chkLowerCase);
     page->addWidget(chkPasswordsInKeyring);
     page->addWidget(lblKeyringNote);
+    page->addSpacing(12);
+    auto* transfersRow = new QHBoxLayout;
+    transfersRow->addWidget(lblSimultaneous);
+    transfersRow->addWidget(txtSimultaneousTransfers);
+    transfersRow->addStretch(1);
+    page->addWidget(chkBackgroundTransfers);
+    page->addLayout(transfersRow);
     page->addStretch();
     return TabSheet2;
 }

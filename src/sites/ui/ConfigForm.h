@@ -8,6 +8,7 @@
 class PasswordKeyring;
 class Prompter;
 class QCheckBox;
+class QSpinBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -66,6 +67,9 @@ public:
     QCheckBox* chkAutoConnect = nullptr;
     QCheckBox* chkLowerCase = nullptr;
     QCheckBox* chkPasswordsInKeyring = nullptr;
+    // Transfers in the background, and how many at once (1 to 10).
+    QCheckBox* chkBackgroundTransfers = nullptr;
+    QSpinBox* txtSimultaneousTransfers = nullptr;
     // Says, before any save, when the keyring cannot take passwords now.
     QLabel* lblKeyringNote = nullptr;
     QPushButton* btnOK = nullptr;

@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSpinBox>
 
 void TfrmConfig::FormCreate()
 {
@@ -82,6 +83,8 @@ QString TfrmConfig::readOptions()
         chkLowerCase->setChecked(*stored.lowerCaseUpload);
     if (stored.autoConnect)
         chkAutoConnect->setChecked(*stored.autoConnect);
+    chkBackgroundTransfers->setChecked(Settings.BackgroundTransfers);
+    txtSimultaneousTransfers->setValue(Settings.SimultaneousTransfers);
     // Until the user has chosen, the keyring is offered wherever it can take a password
     // without a window of its own.
     if (m_keyring) {
@@ -106,6 +109,11 @@ bool TfrmConfig::writeOptions()
                                chkLowerCase->isChecked(), chkAutoConnect->isChecked(), m_prompter,
                                inKeyring))
         return false;
+    if (!WriteTransferOptions(chkBackgroundTransfers->isChecked(),
+                              txtSimultaneousTransfers->value(), m_prompter))
+        return false;
+    Settings.BackgroundTransfers = chkBackgroundTransfers->isChecked();
+    Settings.SimultaneousTransfers = txtSimultaneousTransfers->value();
     if (inKeyring)
         movePasswords(*inKeyring);
     return true;

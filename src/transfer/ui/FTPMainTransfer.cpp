@@ -3,6 +3,7 @@
 #include "app/ui/FileListView.h"
 #include "common/CancelFlag.h"
 #include "common/OperationLock.h"
+#include "queue/ui/BackgroundTransfers.h"
 #include "transfer/TransferBatch.h"
 #include "transfer/TransferNames.h"
 #include "transfer/ui/CommandLockout.h"
@@ -39,6 +40,11 @@ void TfrmMain::btnUploadClick()
 {
     if (OperationRunning())
         return;
+    if (m_background && m_background->takes()) {
+        ListViewSelection rows(*LocalFiles);
+        m_background->upload(rows);
+        return;
+    }
     CommandLockout lockout(this);
     MainTransferHost host(*this);
     ListViewSelection rows(*LocalFiles);
@@ -50,6 +56,11 @@ void TfrmMain::btnDownloadClick()
 {
     if (OperationRunning())
         return;
+    if (m_background && m_background->takes()) {
+        ListViewSelection rows(*RemoteFiles);
+        m_background->download(rows);
+        return;
+    }
     CommandLockout lockout(this);
     MainTransferHost host(*this);
     ListViewSelection rows(*RemoteFiles);
@@ -92,6 +103,10 @@ void TfrmMain::DropFileDrop()
     // to put the items.
     if (!isConnected() || OperationRunning())
         return;
+    if (m_background && m_background->takes()) {
+        m_background->uploadPaths(DropFile.NameWithPath);
+        return;
+    }
     CommandLockout lockout(this);
     MainTransferHost host(*this);
     UploadDroppedItems(host, DropFile.NameWithPath);

@@ -171,6 +171,13 @@ BOOL FtpGetListingUnknownLines(HINTERNET hConnect, LPDWORD lpdwLines);
 inline constexpr DWORD FTP_FEATURE_RESTART = 0x1; // "REST STREAM": transfers may start midway
 inline constexpr DWORD FTP_FEATURE_MLSD = 0x2;    // machine-readable listings
 BOOL FtpGetServerFeatures(HINTERNET hConnect, LPDWORD lpdwFeatures);
+// Ours: a log of the control connection. Every connection the calling thread opens from now on
+// hands each command it sends (`sent` TRUE; a password as "PASS ****") and each reply line it
+// receives (without CR LF) to `callback` with `context`, on whichever thread the connection
+// is used. A null callback: later connections of this thread log nothing. The context must
+// outlive those connections.
+typedef void (*FTP_LOG_CALLBACK)(void* context, BOOL sent, const char* line, DWORD length);
+BOOL FtpSetThreadLogCallback(FTP_LOG_CALLBACK callback, void* context);
 BOOL FtpCreateDirectoryA(HINTERNET hConnect, LPCSTR lpszDirectory);
 BOOL FtpRemoveDirectoryA(HINTERNET hConnect, LPCSTR lpszDirectory);
 BOOL FtpDeleteFileA(HINTERNET hConnect, LPCSTR lpszFileName);

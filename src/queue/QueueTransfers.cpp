@@ -1,0 +1,410 @@
+#include "queue/QueueTransfers.h"
+
+#include "common/FileSystemError.h"
+#include "local/PosixDir.h"
+#include "remote/ServerSession.h"
+#include "transfer/LocalFile.h"
+#include "transfer/RemoteReplace.h"
+#include "transfer/ResumeData.h"
+#include "transfer/TransferNames.h"
+
+#include <QFile>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <memory>
+#include <optional>
+
+namespace {
+
+// Large blocks: a worker has no dialog to keep smooth, and fewer calls move more per second.
+constexpr qint64 kBlockBytes = 64 * 1024;
+
+QueueStep failed(QString text, bool sessionLost = false)
+{
+    return {QueueState::Failed, std::move(text), sessionLost};
+}
+
+QueueStep failedOn(const RemoteResult& result, const QString& what)
+{
+    if (result.failure == RemoteFailure::Cancelled)
+        return {QueueState::Cancelled, {}, false};
+    return failed(what + QStringLiteral(": ") + RemoteFailureText(result),
+                  result.failure == RemoteFailure::ConnectionLost);
+}
+
+QString shown(const QByteArray& remotePath)
+{
+    return QString::fromUtf8(remotePath);
+}
+
+// The folder `steps` below `root`, every step opened without following a link and made when
+// `create` is set. Nothing and `why` when a step is no plain name or a link stands there.
+std::optional<LocalDirectory> openBelow(const QString& root, const QStringList& steps, bool create,
+                                        QString& why)
+{
+    std::optional<LocalDirectory> folder;
+    folder.emplace(root);
+    for (const QString& step : steps) {
+        if (!IsPlainName(step)) {
+            why = NotPlainNameText(step);
+            return std::nullopt;
+        }
+        auto next = folder->subfolder(step, create);
+        if (!next) {
+            why = LinkInTheWayText(JoinLocalPath(folder->path(), step));
+            return std::nullopt;
+        }
+        folder.reset();
+        folder.emplace(std::move(*next));
+    }
+    return folder;
+}
+
+// The folder a file `relative` ("a/b/name") is in: "a/b" below `root`.
+std::optional<LocalDirectory> folderOf(const QString& root, const QString& relative, bool create,
+                                       QString& why)
+{
+    QStringList steps = relative.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (!steps.isEmpty())
+        steps.removeLast();
+    return openBelow(root, steps, create, why);
+}
+
+bool localExists(const LocalDirectory& folder, const QString& name)
+{
+    struct stat info = {};
+    return ::fstatat(folder.fd(), QFile::encodeName(name).constData(), &info,
+                     AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+QString leftAsItIsText(const QString& target)
+{
+    return QObject::tr("%1 already exists; it was left as it is, as nobody could be asked "
+                       "whether to replace it. Transfer it again on its own to decide.")
+        .arg(target);
+}
+
+// The bytes of `stream` into `writer`; a failure, a cancel, or nothing (whole) at the end.
+std::optional<QueueStep> receive(RemoteStream& stream, LocalFileWriter& writer,
+                                 const QueueProgress& progress, const QString& what, qint64& done)
+{
+    auto buffer = std::make_unique_for_overwrite<char[]>(kBlockBytes);
+    done = 0;
+    for (;;) {
+        if (!progress(done)) {
+            stream.abort();
+            return QueueStep{QueueState::Cancelled, {}, false};
+        }
+        qint64 got = 0;
+        const RemoteResult result = stream.read(buffer.get(), kBlockBytes, got);
+        if (!result)
+            return failedOn(result, what);
+        if (got == 0)
+            break;
+        writer.write(buffer.get(), static_cast<qsizetype>(got));
+        done += got;
+    }
+    const RemoteResult result = stream.complete();
+    if (!result)
+        return failedOn(result, what);
+    return std::nullopt;
+}
+
+// The bytes of `source` to `stream`, completed; nothing when the server confirmed them all.
+std::optional<QueueStep> send(LocalFileReader& source, RemoteStream& stream,
+                              const QueueProgress& progress, const QString& what)
+{
+    qint64 done = 0;
+    for (;;) {
+        if (!progress(done)) {
+            stream.abort();
+            return QueueStep{QueueState::Cancelled, {}, false};
+        }
+        const std::span<const char> block = source.next(kBlockBytes);
+        if (block.empty())
+            break;
+        const RemoteResult result = stream.write(block.data(), static_cast<qint64>(block.size()));
+        if (!result)
+            return failedOn(result, what);
+        done += static_cast<qint64>(block.size());
+    }
+    const RemoteResult result = stream.complete();
+    if (!result)
+        return failedOn(result, what);
+    return std::nullopt;
+}
+
+// The local source of an upload: a file the user picked (a link there is the user's own
+// choice) or one below a chosen folder, reached without following any link.
+QueueStep openSource(const QueueItem& item, std::optional<LocalDirectory>& folder,
+                     std::optional<LocalFileReader>& reader)
+{
+    QString why;
+    if (item.parent == 0) {
+        reader.emplace(LocalSource(JoinLocalPath(item.localFolder, item.localName)));
+        return {};
+    }
+    auto found = folderOf(item.localFolder, item.localName, false, why);
+    if (!found)
+        return failed(why);
+    folder.emplace(std::move(*found));
+    reader.emplace(LocalSource(*folder, FileNamePart(item.localName)));
+    return {};
+}
+
+} // namespace
+
+QString RemoteFailureText(const RemoteResult& result)
+{
+    if (!result.reply.isEmpty())
+        return result.reply;
+    switch (result.failure) {
+    case RemoteFailure::None:
+        return {};
+    case RemoteFailure::Cancelled:
+        return QObject::tr("cancelled");
+    case RemoteFailure::ConnectionLost:
+        return QObject::tr("the connection was lost (error %1)").arg(result.code);
+    case RemoteFailure::Security:
+        return QObject::tr("the secure connection failed (error %1)").arg(result.code);
+    case RemoteFailure::Unsupported:
+        return QObject::tr("the server cannot do that (error %1)").arg(result.code);
+    case RemoteFailure::Refused:
+    case RemoteFailure::Other:
+        break;
+    }
+    return QObject::tr("error %1").arg(result.code);
+}
+
+QueueStep DownloadQueued(ServerSession& session, const QueueItem& item,
+                         const QueueProgress& progress)
+{
+    const QString name = FileNamePart(item.localName);
+    const QString refused = RefusedDownloadNameText(name);
+    if (!refused.isEmpty())
+        return failed(refused);
+    QString why;
+    const auto folder = folderOf(item.localFolder, item.localName, true, why);
+    if (!folder)
+        return failed(why);
+    const QString target = JoinLocalPath(folder->path(), name);
+    if (folder->isLink(name))
+        return failed(LinkInTheWayText(target));
+    if (localExists(*folder, name)) {
+        if (item.existing == ExistingTarget::Skip)
+            return {QueueState::Finished, QObject::tr("Skipped: %1 already exists.").arg(target)};
+        if (item.existing != ExistingTarget::Overwrite)
+            return failed(leftAsItIsText(target));
+    }
+    const QString what = QObject::tr("Download of %1 failed").arg(shown(item.remotePath));
+    // Partial data an earlier try left of exactly this file (same name, size and time as
+    // listed) is continued, where the server can start midway.
+    const RemoteStamp stamp{RemotePath::name(item.remotePath), item.size, item.listedTime};
+    qint64 offset = 0;
+    QString continued; // the partial data continued, empty for a new download
+    if (item.size > 0 && session.traits().resume) {
+        if (const auto found = FindPartialDownload(*folder, name, stamp);
+            found && found->unchanged && found->size > 0 && found->size < item.size) {
+            offset = found->size;
+            continued = found->name;
+        }
+    }
+    RemoteResult result;
+    auto stream = session.openRead(item.remotePath, offset, result);
+    if (!stream)
+        return failedOn(result, what);
+    // Under a name of its own until whole: what was at the target stays until then, and what
+    // arrived before a cancel stays as partial data beside it.
+    std::optional<LocalFileWriter> made;
+    if (!continued.isEmpty())
+        made.emplace(*folder, continued, LocalFileWriter::Append{});
+    else
+        made.emplace(*folder, PartialDownloadName(name));
+    LocalFileWriter& writer = *made;
+    if (continued.isEmpty())
+        RememberRemoteStamp(writer.fd(), stamp);
+    qint64 received = 0;
+    if (auto stopped = receive(*stream, writer, progress, what, received)) {
+        writer.close();
+        return *stopped;
+    }
+    // A server that ended the data early (or sent more) with a success reply must not have
+    // its short copy taken for the file.
+    received += offset;
+    if (item.size >= 0 && received != item.size) {
+        writer.close();
+        return failed(QObject::tr("%1: the server sent %2 bytes of the %3 its listing shows. "
+                                  "What arrived stays in %4.")
+                          .arg(what)
+                          .arg(received)
+                          .arg(item.size)
+                          .arg(JoinLocalPath(folder->path(), writer.name())));
+    }
+    writer.commitAs(name);
+    RemoveOtherPartialDownloads(*folder, name, stamp.serverName, {});
+    return {};
+}
+
+QueueStep UploadQueued(ServerSession& session, const QueueItem& item, const QueueProgress& progress)
+{
+    std::optional<LocalDirectory> folder;
+    std::optional<LocalFileReader> reader;
+    const QueueStep opened = openSource(item, folder, reader);
+    if (opened.state != QueueState::Finished)
+        return opened;
+    const QString what =
+        QObject::tr("Upload of %1 to %2 failed")
+            .arg(JoinLocalPath(item.localFolder, item.localName), shown(item.remotePath));
+    bool targetThere = false;
+    if (!item.targetFree) {
+        RemoteEntry entry;
+        const RemoteResult asked = session.stat(item.remotePath, entry);
+        if (asked.failure == RemoteFailure::ConnectionLost ||
+            asked.failure == RemoteFailure::Cancelled)
+            return failedOn(asked, what);
+        // Only a plain "no such file" proves the name free; a server that cannot tell sizes
+        // may hold a file there all the same.
+        targetThere = asked.ok() || asked.replyCode != 550;
+    }
+    if (targetThere) {
+        if (item.existing == ExistingTarget::Skip)
+            return {QueueState::Finished,
+                    QObject::tr("Skipped: %1 already exists.").arg(shown(item.remotePath))};
+        if (item.existing != ExistingTarget::Overwrite)
+            return failed(leftAsItIsText(shown(item.remotePath)));
+    }
+    const QByteArray name = RemotePath::name(item.remotePath);
+    const QByteArray sentTo = targetThere ? RemotePath::join(RemotePath::parent(item.remotePath),
+                                                             TemporaryRemoteName(name))
+                                          : item.remotePath;
+    RemoteResult result;
+    auto stream = session.openWrite(sentTo, 0, result);
+    if (!stream)
+        return failedOn(result, what);
+    if (auto stopped = send(*reader, *stream, progress, what)) {
+        stream.reset();
+        // What this upload left is its own, not the user's: a partial copy under our name, or
+        // the start of a file that was not there before.
+        if (!stopped->sessionLost)
+            session.removeFile(sentTo);
+        return *stopped;
+    }
+    if (sentTo != item.remotePath) {
+        const RemoteResult renamed = session.rename(sentTo, item.remotePath);
+        if (!renamed)
+            return failed(what + QStringLiteral(": ") + RemoteFailureText(renamed) +
+                          QStringLiteral("\n") + NotReplacedText(name, RemotePath::name(sentTo)));
+    }
+    return {};
+}
+
+namespace {
+
+QueueItem childOf(const QueueItem& tree, const QString& name, const QByteArray& serverName)
+{
+    QueueItem child;
+    child.direction = tree.direction;
+    child.localFolder = tree.localFolder;
+    child.localName = tree.localName + QLatin1Char('/') + name;
+    child.remotePath = RemotePath::join(tree.remotePath, serverName);
+    child.existing = tree.existing;
+    child.lowerCase = tree.lowerCase;
+    return child;
+}
+
+QueueStep listServerFolder(ServerSession& session, const QueueItem& item,
+                           QList<QueueItem>& children)
+{
+    QString why;
+    const auto local = openBelow(
+        item.localFolder, item.localName.split(QLatin1Char('/'), Qt::SkipEmptyParts), true, why);
+    if (!local)
+        return failed(why);
+    RemoteListing listing;
+    int links = 0;
+    const RemoteResult result =
+        session.list(item.remotePath, listing, ListPurpose::Walk, [&](RemoteEntry&& entry) {
+            if (entry.serverName == "." || entry.serverName == "..")
+                return;
+            // A link may lead anywhere on the server, a loop included: never entered.
+            if (entry.isLink) {
+                ++links;
+                return;
+            }
+            QueueItem child = childOf(item, entry.name, entry.serverName);
+            child.folder = entry.isFolder;
+            child.size = entry.isFolder ? -1 : entry.size;
+            child.listedTime = entry.modifiedTime;
+            const QString refused = RefusedDownloadNameText(entry.name);
+            if (!refused.isEmpty()) {
+                child.state = QueueState::Failed;
+                child.error = refused;
+            }
+            children << std::move(child);
+        });
+    if (!result)
+        return failedOn(result, QObject::tr("Listing %1 failed").arg(shown(item.remotePath)));
+    // Whatever those lines named is missing from the items: the tree would arrive incomplete
+    // while looking whole.
+    if (listing.unknownLines > 0)
+        return failed(QObject::tr("%1 line(s) of the listing of %2 were not understood; what "
+                                  "they named was not downloaded.")
+                          .arg(listing.unknownLines)
+                          .arg(shown(item.remotePath)));
+    if (links > 0)
+        return {QueueState::Finished, QObject::tr("%1 link(s) in %2 were not followed.")
+                                          .arg(links)
+                                          .arg(shown(item.remotePath))};
+    return {};
+}
+
+QueueStep listLocalFolder(ServerSession& session, const QueueItem& item, QList<QueueItem>& children)
+{
+    QString why;
+    const auto local = openBelow(
+        item.localFolder, item.localName.split(QLatin1Char('/'), Qt::SkipEmptyParts), false, why);
+    if (!local)
+        return failed(why);
+    // A folder the server just made holds nothing the upload could replace.
+    const RemoteResult made = session.makeFolder(item.remotePath);
+    if (made.failure == RemoteFailure::ConnectionLost || made.failure == RemoteFailure::Cancelled)
+        return failedOn(made, QObject::tr("Making %1 failed").arg(shown(item.remotePath)));
+    PosixDir dir = PosixDir::fromFd(::openat(local->fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir)
+        throw FileSystemError(errno);
+    int links = 0;
+    while (const dirent* entry = dir.next()) {
+        if (isDotOrDotDot(entry->d_name))
+            continue;
+        struct stat info = {};
+        if (::fstatat(local->fd(), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        const QString name = QFile::decodeName(entry->d_name);
+        if (S_ISLNK(info.st_mode)) {
+            ++links;
+            continue;
+        }
+        if (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode))
+            continue;
+        QueueItem child = childOf(item, name, RemoteNameFor(name, item.lowerCase).toUtf8());
+        child.folder = S_ISDIR(info.st_mode);
+        child.size = child.folder ? -1 : static_cast<qint64>(info.st_size);
+        child.targetFree = made.ok();
+        children << std::move(child);
+    }
+    if (links > 0)
+        return {QueueState::Finished,
+                QObject::tr("%1 link(s) in %2 were not followed.").arg(links).arg(local->path())};
+    return {};
+}
+
+} // namespace
+
+QueueStep ListQueuedFolder(ServerSession& session, const QueueItem& item,
+                           QList<QueueItem>& children)
+{
+    return item.direction == QueueDirection::Download ? listServerFolder(session, item, children)
+                                                      : listLocalFolder(session, item, children);
+}

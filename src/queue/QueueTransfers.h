@@ -1,0 +1,41 @@
+#pragma once
+#include "queue/QueueItem.h"
+#include "remote/RemoteResult.h"
+
+#include <QList>
+
+#include <functional>
+
+class ServerSession;
+
+// The steps a worker takes for one queued item. They ask nothing: whatever needed the user's
+// word was decided when the item was planned (QueueItem::existing). A target that was not
+// decided about is left as it is and the item fails saying so.
+
+// What one step ended with.
+struct QueueStep
+{
+    QueueState state = QueueState::Finished;
+    QString error;
+    bool sessionLost = false; // the connection is unusable: the worker opens a new one
+};
+
+// Told the bytes done so far; false stops the transfer (a cancel).
+using QueueProgress = std::function<bool(qint64 done)>;
+
+// A file from the server into the item's local folder, under a name of its own until it is
+// whole, then renamed into place.
+QueueStep DownloadQueued(ServerSession& session, const QueueItem& item,
+                         const QueueProgress& progress);
+// A local file to the server: straight to its name where nothing stands there, otherwise
+// under a temporary name beside it that takes the target's place only once it is whole.
+QueueStep UploadQueued(ServerSession& session, const QueueItem& item,
+                       const QueueProgress& progress);
+// Lists a tree item's folder (the server's for a download, the local one for an upload) and
+// gives its files and folders as items of their own. Links are never followed; names that
+// would lead out of the chosen folder become failed items that say so.
+QueueStep ListQueuedFolder(ServerSession& session, const QueueItem& item,
+                           QList<QueueItem>& children);
+
+// What a failed call on the server says to the user: the server's reply, or why there was none.
+QString RemoteFailureText(const RemoteResult& result);

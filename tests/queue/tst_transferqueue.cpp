@@ -1,0 +1,292 @@
+#include "FtpServerFixture.h"
+#include "faultserver.h"
+#include "queue/QueueStore.h"
+#include "queue/TransferQueue.h"
+#include "remote/FtpServerSession.h"
+#include "transfer/LocalFile.h"
+#include "transfer/ResumeData.h"
+#include "transfer/TransferNames.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+// The background queue against real servers: files and trees moved byte for byte by one and
+// by several workers, Cancel of one item, a server that allows fewer connections than asked
+// for, and a queue that a program left behind.
+class TransferQueueTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void queueMovesFilesAndTreesWhole_data();
+    void queueMovesFilesAndTreesWhole();
+    void cancelStopsOneItemAtOnce();                  // and Retry continues its partial data
+    void refusedLogonLowersWorkersInsteadOfFailing(); // and the log masks the password
+    void queueLeftBehindContinuesNextTime();          // its partial data continued
+};
+
+namespace {
+
+SessionOpener openerFor(const QString& host, quint16 port, const QByteArray& user,
+                        const QByteArray& password)
+{
+    return [=](RemoteResult& result, QString& why) -> std::unique_ptr<ServerSession> {
+        SessionLogon logon;
+        logon.host = host;
+        logon.port = port;
+        logon.user = user;
+        logon.password = password;
+        auto session = OpenServerSession(logon, result);
+        if (!session)
+            why = result.reply;
+        return session;
+    };
+}
+
+void writeFile(const QString& path, const QByteArray& data)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(data), data.size());
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// Sizes that cross the block boundaries, an empty file, and a tree two levels deep with a
+// link that must not be followed.
+QMap<QString, QByteArray> makeTree(const QString& root)
+{
+    QMap<QString, QByteArray> files;
+    const auto add = [&](const QString& name, qsizetype size) {
+        QByteArray data(size, Qt::Uninitialized);
+        for (qsizetype i = 0; i < size; ++i)
+            data[i] = static_cast<char>((i * 7 + name.size()) % 251);
+        files[name] = data;
+        writeFile(root + "/" + name, data);
+    };
+    add("one.bin", 65536 + 17);
+    add("two.txt", 0);
+    add("three.bin", 200000);
+    add("tree/a.bin", 3000);
+    add("tree/sub/b.bin", 131072);
+    add("tree/sub/c.bin", 1);
+    // A link to a folder above: entering it would copy the tree into itself without end.
+    QFile::link(root, root + "/tree/loop");
+    return files;
+}
+
+bool allSettled(const TransferQueue& queue)
+{
+    return !queue.busy();
+}
+
+QStringList failures(const TransferQueue& queue)
+{
+    QStringList texts;
+    for (const QueueItem& item : queue.items()) {
+        if (item.state == QueueState::Failed || item.state == QueueState::Cancelled)
+            texts << item.localName + ": " + item.error;
+    }
+    return texts;
+}
+
+QueueItem itemFor(QueueDirection direction, const QString& localFolder, const QString& name,
+                  const QByteArray& remotePath, bool folder = false)
+{
+    QueueItem item;
+    item.direction = direction;
+    item.localFolder = localFolder;
+    item.localName = name;
+    item.remotePath = remotePath;
+    item.folder = folder;
+    return item;
+}
+
+} // namespace
+
+void TransferQueueTest::queueMovesFilesAndTreesWhole_data()
+{
+    QTest::addColumn<int>("workers");
+    QTest::addColumn<bool>("upload");
+    QTest::newRow("download, one worker") << 1 << false;
+    QTest::newRow("download, three workers") << 3 << false;
+    QTest::newRow("upload, one worker") << 1 << true;
+    QTest::newRow("upload, three workers") << 3 << true;
+}
+
+void TransferQueueTest::queueMovesFilesAndTreesWhole()
+{
+    QFETCH(int, workers);
+    QFETCH(bool, upload);
+    QTemporaryDir serverRoot;
+    QTemporaryDir localRoot;
+    const QString source = upload ? localRoot.path() : serverRoot.path();
+    const QString target = upload ? serverRoot.path() + "/in" : localRoot.path();
+    const QMap<QString, QByteArray> files = makeTree(source);
+    if (upload)
+        QVERIFY(QDir().mkpath(target));
+    FtpServerFixture server;
+    QVERIFY(server.start(serverRoot.path()));
+
+    TransferQueue queue(openerFor(server.host(), server.port(), "user", "secret"), "test");
+    queue.setWorkerLimit(workers);
+    const QueueDirection direction = upload ? QueueDirection::Upload : QueueDirection::Download;
+    const QByteArray remote = upload ? "/in/" : "/";
+    QList<QueueItem> items;
+    for (const QString name : {"one.bin", "two.txt", "three.bin"})
+        items << itemFor(direction, localRoot.path(), name, remote + name.toUtf8());
+    items << itemFor(direction, localRoot.path(), "tree", remote + "tree", true);
+    queue.add(items);
+    QTRY_VERIFY_WITH_TIMEOUT(allSettled(queue), 30000);
+
+    QCOMPARE(failures(queue), QStringList());
+    for (auto it = files.begin(); it != files.end(); ++it)
+        QCOMPARE(readFile(target + "/" + it.key()), it.value());
+    // The link was passed over, and said so on its folder's item.
+    QVERIFY(!QFileInfo::exists(target + "/tree/loop"));
+    QStringList notes;
+    for (const QueueItem& item : queue.items())
+        notes << item.error;
+    QVERIFY2(notes.join('|').contains("1 link(s)"), qPrintable(notes.join('|')));
+    // No partial or temporary file was left.
+    QDir result(target);
+    QCOMPARE(result.entryList(QDir::Files | QDir::Hidden).size(), 3);
+}
+
+// With it, a file the server sends shorter than listed, with a success reply: never put in place.
+void TransferQueueTest::cancelStopsOneItemAtOnce()
+{
+    // The first file comes one byte every 50 ms: it is still running when cancelled.
+    FaultServer server;
+    QVERIFY(server.start(QJsonObject{
+        {"files",
+         QJsonObject{{"slow.bin", "@100000"}, {"quick.bin", "@3000"}, {"short.bin", "@3000"}}},
+        {"rules", QJsonObject{{"RETR", QJsonArray{QJsonObject{{"trickle", 0.05}}, QJsonObject{}}}}},
+    }));
+    QTemporaryDir local;
+    TransferQueue queue(openerFor(server.host(), server.port(), "user", "secret"), "test");
+    queue.setWorkerLimit(1);
+    QueueItem listedLonger =
+        itemFor(QueueDirection::Download, local.path(), "short.bin", "/short.bin");
+    listedLonger.size = 4000;
+    const quint64 slow = queue.add(
+        {itemFor(QueueDirection::Download, local.path(), "slow.bin", "/slow.bin"),
+         itemFor(QueueDirection::Download, local.path(), "quick.bin", "/quick.bin"), listedLonger});
+    QTRY_VERIFY(queue.item(slow)->bytesDone > 0);
+    QElapsedTimer clock;
+    clock.start();
+    queue.cancel(slow);
+    QCOMPARE(queue.item(slow)->state, QueueState::Cancelled);
+    QVERIFY(clock.elapsed() < 200);
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        allSettled(queue),
+        qPrintable(QString::number(int(queue.item(slow + 1)->state)) + server.received().join('|')),
+        20000);
+    QCOMPARE(queue.item(slow + 1)->state, QueueState::Finished);
+    QCOMPARE(readFile(local.path() + "/quick.bin").size(), 3000);
+    QCOMPARE(queue.item(slow + 2)->state, QueueState::Failed);
+    QVERIFY2(queue.item(slow + 2)->error.contains("sent 3000 bytes of the 4000"),
+             qPrintable(queue.item(slow + 2)->error));
+    QVERIFY(!QFileInfo::exists(local.path() + "/short.bin"));
+    // The cancelled file never took its name; what arrived stays beside it for a resume.
+    QVERIFY(!QFileInfo::exists(local.path() + "/slow.bin"));
+    QCOMPARE(QDir(local.path()).entryList({"slow.bin.zulftp-part.*"}, QDir::Files).size(), 1);
+}
+
+void TransferQueueTest::refusedLogonLowersWorkersInsteadOfFailing()
+{
+    FaultServer server;
+    QJsonObject files;
+    for (int i = 0; i < 6; ++i)
+        files.insert(QString("f%1.bin").arg(i), "@20000");
+    QVERIFY(server.start(QJsonObject{{"files", files}, {"maxSessions", 1}}));
+    QTemporaryDir local;
+    TransferQueue queue(openerFor(server.host(), server.port(), "user", "secret"), "test");
+    QSignalSpy log(&queue, &TransferQueue::logLine);
+    queue.setWorkerLimit(3);
+    QList<QueueItem> items;
+    for (auto it = files.begin(); it != files.end(); ++it)
+        items << itemFor(QueueDirection::Download, local.path(), it.key(), "/" + it.key().toUtf8());
+    queue.add(items);
+    QTRY_VERIFY_WITH_TIMEOUT(allSettled(queue), 30000);
+    QVERIFY2(failures(queue).isEmpty(), qPrintable(failures(queue).join('|')));
+    QCOMPARE(queue.activeLimit(), 1);
+    for (auto it = files.begin(); it != files.end(); ++it)
+        QCOMPARE(readFile(local.path() + "/" + it.key()).size(), 20000);
+    QStringList lines;
+    for (const QList<QVariant>& line : log)
+        lines << line.first().toString();
+    const QString all = lines.join('\n');
+    QVERIFY2(all.contains("test refused another connection ("), qPrintable(all));
+    QVERIFY2(all.contains("< 421 Too many connections (1) from this IP"), qPrintable(all));
+    // The message log shows each connection's conversation, the password masked.
+    QVERIFY2(all.contains(QRegularExpression(R"(\[test #\d\] > PASS \*\*\*\*\n)")),
+             qPrintable(all));
+    QVERIFY2(all.contains(QRegularExpression(R"(\[test #\d\] < 230 )")), qPrintable(all));
+    QVERIFY(!all.contains("secret"));
+}
+
+void TransferQueueTest::queueLeftBehindContinuesNextTime()
+{
+    QTemporaryDir serverRoot;
+    QTemporaryDir local;
+    QTemporaryDir data;
+    const QMap<QString, QByteArray> files = makeTree(serverRoot.path());
+    FtpServerFixture server;
+    QVERIFY(server.start(serverRoot.path()));
+    const QString storePath = data.path() + "/zulftp-queue";
+    {
+        // A run that ended in the middle of its queue (a crash: one item was running).
+        QueueStore store(storePath);
+        QVERIFY(store.owned());
+        store.setSite("Test site");
+        // A second copy of the program does not get the store.
+        QVERIFY(!QueueStore(storePath).owned());
+        QueueItem tree = itemFor(QueueDirection::Download, local.path(), "tree", "/tree", true);
+        tree.id = 7;
+        tree.state = QueueState::Running;
+        QueueItem one = itemFor(QueueDirection::Download, local.path(), "one.bin", "/one.bin");
+        one.id = 8;
+        one.size = files["one.bin"].size();
+        one.listedTime = 133000000000000000;
+        // What that run had received of one.bin, marked as its data: continued, not fetched
+        // again (the marks show in the result).
+        const LocalDirectory folder(local.path());
+        LocalFileWriter partial(folder, PartialDownloadName("one.bin"));
+        QVERIFY(RememberRemoteStamp(partial.fd(), {"one.bin", one.size, one.listedTime}));
+        partial.write(QByteArray(1000, 'X').constData(), 1000);
+        partial.close();
+        QueueItem done = one;
+        done.state = QueueState::Finished;
+        QVERIFY(store.write({tree, one, done}));
+    }
+    auto store = std::make_unique<QueueStore>(storePath);
+    QString site;
+    const QList<QueueItem> left = store->read(site);
+    QCOMPARE(site, QString("Test site"));
+    QCOMPARE(left.size(), 2);
+    TransferQueue queue(openerFor(server.host(), server.port(), "user", "secret"), "test",
+                        std::move(store));
+    queue.add(left);
+    QTRY_VERIFY_WITH_TIMEOUT(allSettled(queue), 30000);
+    QCOMPARE(failures(queue), QStringList());
+    QCOMPARE(readFile(local.path() + "/one.bin"),
+             QByteArray(1000, 'X') + files["one.bin"].mid(1000));
+    QVERIFY(QDir(local.path()).entryList({"*.zulftp-part.*"}, QDir::Files).isEmpty());
+    QCOMPARE(readFile(local.path() + "/tree/sub/b.bin"), files["tree/sub/b.bin"]);
+    // Nothing is left to continue once everything arrived.
+    queue.stop();
+    QCOMPARE(queue.store()->read(site).size(), 0);
+}
+
+QTEST_GUILESS_MAIN(TransferQueueTest)
+#include "tst_transferqueue.moc"
