@@ -4,7 +4,7 @@
 #include "queue/QueueTransfers.h"
 #include "queue/TransferQueue.h"
 #include "remote/ServerSession.h"
-#include "wininet.h"
+#include "remote/SessionLog.h"
 
 #include <QElapsedTimer>
 
@@ -27,7 +27,7 @@ void QueueWorker::cancelCurrent()
         m_session->cancel();
 }
 
-void QueueWorker::logLine(void* context, BOOL sent, const char* line, DWORD length)
+void QueueWorker::logLine(void* context, bool sent, const char* line, std::size_t length)
 {
     auto* worker = static_cast<QueueWorker*>(context);
     Q_EMIT worker->m_queue.logLine(
@@ -41,7 +41,7 @@ void QueueWorker::logLine(void* context, BOOL sent, const char* line, DWORD leng
 void QueueWorker::run()
 {
     // The connections this thread opens show their conversation in the message log.
-    FtpSetThreadLogCallback(&QueueWorker::logLine, this);
+    LogSessionsOfThisThread(&QueueWorker::logLine, this);
     while (const auto item = m_queue.take(this)) {
         m_cancel = false;
         m_current = item->id;

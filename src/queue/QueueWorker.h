@@ -6,6 +6,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <cstddef>
 #include <memory>
 
 class ServerSession;
@@ -39,7 +40,7 @@ private:
     void runItem(const QueueItem& item);
     bool openSession(const QueueItem& item);
     void closeSession();
-    static void logLine(void* context, BOOL sent, const char* line, DWORD length);
+    static void logLine(void* context, bool sent, const char* line, std::size_t length);
 
     TransferQueue& m_queue;
     int m_number;

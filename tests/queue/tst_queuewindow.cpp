@@ -9,6 +9,7 @@
 #include "queue/TransferQueue.h"
 #include "queue/ui/BackgroundTransfers.h"
 #include "queue/ui/QueuePane.h"
+#include "remote/FtpServerSession.h"
 #include "sites/ProfileStore.h"
 #include "transfer/ui/MsgForm.h"
 
@@ -92,8 +93,8 @@ void QueueWindowTest::downloadQueuesOrRunsInTheWindow()
     Settings.LastSite = "Test";
     Settings.BackgroundTransfers = background;
     QVERIFY(m_connection.open(m_server.port()));
-    FtpConnection.InternetHandle = m_connection.internet;
-    FtpConnection.ConnectionHandle = m_connection.connection;
+    FtpConnection.open(
+        std::make_shared<FtpServerSession>(m_connection.connection, m_connection.internet, false));
     FtpConnection.Connected = true;
     FtpConnection.ConnectedHost = "127.0.0.1";
     FtpConnection.ConnectedServer = QString("user@127.0.0.1:%1").arg(m_server.port());

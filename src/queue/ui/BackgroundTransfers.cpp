@@ -11,11 +11,11 @@
 #include "queue/TransferQueue.h"
 #include "queue/ui/QueuePane.h"
 #include "remote/ServerSession.h"
+#include "remote/SessionLog.h"
 #include "remote/SiteSession.h"
 #include "sites/ProfilePasswords.h"
 #include "transfer/BatchHost.h"
 #include "transfer/TransferNames.h"
-#include "wininet.h"
 
 #include <QDockWidget>
 #include <QFileInfo>
@@ -85,7 +85,7 @@ struct BrowseLog
 };
 BrowseLog browseLog;
 
-void logBrowseLine(void*, BOOL sent, const char* line, DWORD length)
+void logBrowseLine(void*, bool sent, const char* line, std::size_t length)
 {
     const QString text = (sent ? QStringLiteral("[browse] > ") : QStringLiteral("[browse] < ")) +
                          QString::fromUtf8(line, static_cast<qsizetype>(length));
@@ -116,7 +116,7 @@ BackgroundTransfers::BackgroundTransfers(TfrmMain& window, const QString& storeP
         const std::lock_guard lock(browseLog.mutex);
         browseLog.target = this;
     }
-    FtpSetThreadLogCallback(&logBrowseLine, nullptr);
+    LogSessionsOfThisThread(&logBrowseLine, nullptr);
 }
 
 BackgroundTransfers::~BackgroundTransfers()

@@ -1,0 +1,29 @@
+#include "remote/SessionLog.h"
+
+#include "wininet.h"
+
+namespace {
+
+struct Target
+{
+    SessionLogLine log = nullptr;
+    void* context = nullptr;
+};
+
+// One per thread, as the engine keeps one callback per thread: the engine's call carries
+// this thread's target to whichever thread runs the connection.
+thread_local Target target;
+
+void forward(void* context, BOOL sent, const char* line, DWORD length)
+{
+    const auto* to = static_cast<const Target*>(context);
+    to->log(to->context, sent != FALSE, line, length);
+}
+
+} // namespace
+
+void LogSessionsOfThisThread(SessionLogLine log, void* context)
+{
+    target = Target{log, context};
+    FtpSetThreadLogCallback(log ? &forward : nullptr, log ? &target : nullptr);
+}
