@@ -242,7 +242,11 @@ QueueStep DownloadQueued(ServerSession& session, const QueueItem& item,
                           .arg(item.size)
                           .arg(JoinLocalPath(folder->path(), writer.name())));
     }
-    writer.commitAs(name);
+    // Replaced only where the user said so: a file that appeared since the check stays.
+    if (item.existing == ExistingTarget::Overwrite)
+        writer.commitAs(name);
+    else
+        writer.commitAsNew(name);
     RemoveOtherPartialDownloads(*folder, name, stamp.serverName, {});
     return {};
 }

@@ -7,6 +7,7 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -297,6 +298,25 @@ LocalFileWriter::Placed LocalFileWriter::commitAs(const QString& target)
         throwErrno();
     m_placed = true;
     return placed;
+}
+
+void LocalFileWriter::commitAsNew(const QString& target)
+{
+    if (::fchmod(m_fd, ordinaryFileMode()) != 0)
+        throwErrno();
+    commit();
+    const QByteArray from = QFile::encodeName(m_name);
+    const QByteArray to = QFile::encodeName(target);
+    if (::renameat2(m_dirFd, from.constData(), m_dirFd, to.constData(), RENAME_NOREPLACE) != 0) {
+        // File systems without the no-replace rename: a hard link fails the same way where
+        // the name is taken.
+        if (errno != EINVAL && errno != ENOSYS)
+            throwErrno();
+        if (::linkat(m_dirFd, from.constData(), m_dirFd, to.constData(), 0) != 0)
+            throwErrno();
+        ::unlinkat(m_dirFd, from.constData(), 0);
+    }
+    m_placed = true;
 }
 
 void LocalFileWriter::discard()

@@ -131,6 +131,10 @@ public:
         bool hadOtherLinks = false;
     };
     Placed commitAs(const QString& target);
+    // commit(), then gives the file the name `target` only while nothing has it: a file that
+    // appeared there since the caller looked stays as it is (FileSystemError EEXIST), and
+    // this file keeps its own name.
+    void commitAsNew(const QString& target);
     // Flushes and closes, keeping whatever arrived (a partial download).
     void close();
     // Closes and removes the file at once, dropping what was not written yet: data that
