@@ -1,4 +1,5 @@
 #include "ScriptedPrompter.h"
+#include "SshServer.h"
 #include "StockServer.h"
 #include "TransferTestHost.h"
 #include "common/FileListModel.h"
@@ -24,8 +25,9 @@
 #include <sys/stat.h>
 
 // The same cases against every server people run, each plain and with explicit TLS, through
-// the calls the window makes: what each server lists, replaces, deletes and resumes must come
-// out as the user expects, and never cost a file outside what the user picked.
+// the calls the window makes, and against an SSH server over SFTP: what each server lists,
+// replaces, deletes and resumes must come out as the user expects, and never cost a file outside
+// what the user picked.
 class TestRealServers : public QObject
 {
     Q_OBJECT
@@ -46,6 +48,8 @@ private Q_SLOTS:
 
 private:
     StockServer& server();
+    // The row's server's path of `localPath`, whichever kind of server it is.
+    QString serverPath(const QString& localPath) const;
     QString casePath(const QString& name = {}) const { return m_case + '/' + name; }
     // Connects as the window does and enters the case's folder; lists it into `window`.
     bool connectAndList(WindowTestHost& window);
@@ -61,10 +65,13 @@ private:
     QTemporaryDir m_certificates;
     std::map<QString, std::unique_ptr<StockServer>> m_servers;
     std::map<QString, std::unique_ptr<QTemporaryDir>> m_roots;
+    std::unique_ptr<SshServer> m_sshd; // the "sshd" row's, with its root in m_roots
+    SshOptions m_sshOptions;
     std::unique_ptr<QTemporaryDir> m_local;
     QString m_row; // the global row's key into m_servers and m_roots
     QString m_case;
     bool m_tls = false;
+    bool m_ssh = false;
     TestTransferHost m_host;
 };
 
@@ -72,6 +79,7 @@ namespace {
 constexpr qint64 kResumeSize = 6 * 1024 * 1024;
 constexpr qint64 kStopAfter = 1024 * 1024;
 const QString kOldStamp = QStringLiteral("2022-03-03T10:00:00Z");
+constexpr int kSshd = -1; // the kind of the row against OpenSSH's sshd
 } // namespace
 
 void TestRealServers::initTestCase_data()
@@ -91,6 +99,7 @@ void TestRealServers::initTestCase_data()
     // Sites that may write but not rename exist (upload-only drop folders): what replaces a
     // file must then never leave the name without a whole file.
     QTest::addRow("proftpd, no rename") << int(StockServer::Kind::Proftpd) << false << false;
+    QTest::addRow("sshd") << kSshd << false << true;
 }
 
 void TestRealServers::initTestCase()
@@ -101,11 +110,21 @@ void TestRealServers::initTestCase()
     QVERIFY(FtpServerFixture::makeCertificate(m_certificates.path(), {"127.0.0.1"}, false));
     qputenv("SSL_CERT_FILE", QFile::encodeName(m_certificates.filePath("ca.pem")));
     qputenv("SSL_CERT_DIR", QFile::encodeName(m_certificates.filePath("none")));
+    m_sshOptions.configFile = "/dev/null";
+    m_sshOptions.askpassProgram = ZUL_SFTP_ASKPASS;
+    m_sshOptions.extraOptions = {
+        "UserKnownHostsFile=" + m_home.filePath("known_hosts").toStdString(),
+        "GlobalKnownHostsFile=/dev/null", "IdentityAgent=none", "IdentitiesOnly=yes"};
 }
 
 StockServer& TestRealServers::server()
 {
     return *m_servers.at(m_row);
+}
+
+QString TestRealServers::serverPath(const QString& localPath) const
+{
+    return m_ssh ? m_sshd->serverPath(localPath) : m_servers.at(m_row)->serverPath(localPath);
 }
 
 void TestRealServers::init()
@@ -114,10 +133,12 @@ void TestRealServers::init()
     QFETCH_GLOBAL(bool, tls);
     QFETCH_GLOBAL(bool, rename);
     m_tls = tls;
+    m_ssh = kind == kSshd;
     CancelRequested = false;
     FtpConnection = TFtpConnection();
     const auto serverKind = StockServer::Kind(kind);
-    const QString reason = StockServer::unavailableReason(serverKind);
+    const QString reason = m_ssh ? SshServer::unavailableReason(SshServer::Kind::OpenSsh)
+                                 : StockServer::unavailableReason(serverKind);
     // CI runs as root with everything unpacked: there a missing server is a failure.
     const bool required =
         qEnvironmentVariableIsSet("CI") || qEnvironmentVariable("ZULFTP_REQUIRE_SERVERS") == "1";
@@ -130,7 +151,18 @@ void TestRealServers::init()
     m_row = QStringLiteral("%1 %2 %3").arg(kind).arg(tls).arg(rename);
     auto& running = m_servers[m_row];
     auto& root = m_roots[m_row];
-    if (!running) {
+    if (m_ssh && !m_sshd) {
+        root = std::make_unique<QTemporaryDir>();
+        m_sshd = std::make_unique<SshServer>();
+        QVERIFY2(root->isValid() && m_sshd->start(SshServer::Kind::OpenSsh, root->path()),
+                 qPrintable(m_sshd->errorText()));
+        // The host key is trusted beforehand, as after the first connect the user confirmed.
+        QFile known(m_home.filePath("known_hosts"));
+        QVERIFY(known.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        known.write(QStringLiteral("[127.0.0.1]:%1 ").arg(m_sshd->port()).toUtf8() +
+                    m_sshd->hostKeyLine() + "\n");
+        m_sshOptions.keyFile = m_sshd->clientKey().toStdString();
+    } else if (!m_ssh && !running) {
         root = std::make_unique<QTemporaryDir>();
         auto started = std::make_unique<StockServer>();
         const QString pem = tls ? m_certificates.filePath("server.pem") : QString();
@@ -144,8 +176,10 @@ void TestRealServers::init()
     m_local = std::make_unique<QTemporaryDir>();
     m_host = {};
     m_host.folder = m_local->path();
-    m_host.server =
-        QStringLiteral("%1@127.0.0.1:%2").arg(running->user()).arg(running->port()).toUtf8();
+    m_host.server = QStringLiteral("%1@127.0.0.1:%2")
+                        .arg(m_ssh ? m_sshd->user() : running->user())
+                        .arg(m_ssh ? m_sshd->port() : running->port())
+                        .toUtf8();
 }
 
 void TestRealServers::cleanup()
@@ -159,6 +193,8 @@ void TestRealServers::cleanup()
     if (QTest::currentTestFailed()) {
         if (const auto found = m_servers.find(m_row); found != m_servers.end() && found->second)
             qWarning("server output: %s", qPrintable(found->second->errorText()));
+        if (m_ssh && m_sshd)
+            qWarning("sshd output: %s", qPrintable(m_sshd->errorText()));
     }
 }
 
@@ -169,12 +205,21 @@ void TestRealServers::cleanupTestCase()
 
 bool TestRealServers::connectAndList(WindowTestHost& window)
 {
-    StockServer& stock = server();
-    if (!stock.handOver(m_case))
-        return false;
-    SiteProfile site{"Site",       "127.0.0.1",      QString::number(stock.port()),
-                     stock.user(), stock.password(), stock.serverPath(m_case)};
-    site.encryption = m_tls ? kEncryptionRequired : kEncryptionNone;
+    SiteProfile site;
+    if (m_ssh) {
+        m_sshd->handOver(m_case);
+        site = {"Site",         "127.0.0.1", QString::number(m_sshd->port()),
+                m_sshd->user(), QString(),   m_sshd->serverPath(m_case)};
+        site.protocol = QString::fromLatin1(kProtocolSftp);
+        window.ssh = m_sshOptions;
+    } else {
+        StockServer& stock = server();
+        if (!stock.handOver(m_case))
+            return false;
+        site = {"Site",       "127.0.0.1",      QString::number(stock.port()),
+                stock.user(), stock.password(), stock.serverPath(m_case)};
+        site.encryption = m_tls ? kEncryptionRequired : kEncryptionNone;
+    }
     if (!ProfileStore(ProfileFilePath()).write(site))
         return false;
     window.script.setIgnoreBeeps(true);
@@ -184,21 +229,22 @@ bool TestRealServers::connectAndList(WindowTestHost& window)
                                                            : window.script.seen().last().detail));
         return false;
     }
-    // A TLS row that quietly went plain would test nothing of the encrypted connection.
-    if (window.status.contains(QLatin1String("(TLS")) != m_tls) {
+    // A TLS row that quietly went plain would test nothing of the encrypted connection, nor
+    // the SSH row one that went anywhere but over SSH.
+    if (window.status.contains(QLatin1String("(TLS")) != m_tls ||
+        window.status.contains(QLatin1String("(SFTP")) != m_ssh) {
         qWarning("connected as: %s", qPrintable(window.status));
         return false;
     }
-    m_host.connection = FtpConnectionHandle(FtpConnection.session());
+    m_host.shared = &FtpConnection.session();
     ListRemoteFiles(window);
     return window.script.verifyDone();
 }
 
 bool TestRealServers::connectAgainIfLost()
 {
-    char directory[512] = {};
-    DWORD length = sizeof directory;
-    if (FtpGetCurrentDirectoryA(FtpConnectionHandle(FtpConnection.session()), directory, &length))
+    QByteArray folder;
+    if (FtpConnection.session().currentFolder(folder))
         return true;
     WindowTestHost window;
     DisconnectFromSite(window);
@@ -320,7 +366,8 @@ void TestRealServers::treeDeleteLeavesLinkTargetsAlone()
     QVERIFY(::chmod(QFile::encodeName(casePath("tree/ro")).constData(), 0555) == 0);
     const FileListRow* tree = row(window, "tree");
     QVERIFY(tree && tree->isFolder());
-    const bool refusesInReadOnly = server().honoursFileModes();
+    // sshd never runs as root here: file modes bind it.
+    const bool refusesInReadOnly = m_ssh || server().honoursFileModes();
     window.script.expectYesNoStartingWith(kDeleteQuestion, true);
     if (refusesInReadOnly)
         window.script.expectMessageStartingWith("FTP Delete Failed");
@@ -387,7 +434,10 @@ void TestRealServers::downloadResumesByteExact()
 
 void TestRealServers::uploadResumesByteExact()
 {
-    const QByteArray data = PatternBytes(kResumeSize, 5);
+    // An SFTP upload runs up to 20 MB ahead of the server's first write (a 4 MB buffer, then 64
+    // requests of 255 KB in flight): a larger file lets the cancel come while it still writes.
+    const qint64 size = m_ssh ? 4 * kResumeSize : kResumeSize;
+    const QByteArray data = PatternBytes(size, 5);
     QVERIFY(WriteFile(m_local->filePath("big.bin"), data));
     QVERIFY(WriteFile(casePath("big.bin"), "the copy on the server"));
     const UnfinishedUploads uploads(m_local->filePath("uploads"));
@@ -406,12 +456,12 @@ void TestRealServers::uploadResumesByteExact()
     QVERIFY2(UploadFile(m_host, m_local->filePath("big.bin"), TransferMode::Binary),
              qPrintable(m_host.log.join('\n')));
     QVERIFY(CancelRequested);
-    const QByteArray folder = server().serverPath(m_case).toUtf8();
+    const QByteArray folder = serverPath(m_case).toUtf8();
     const auto earlier = uploads.find(m_host.server, folder, "big.bin");
     QVERIFY(earlier);
     QCOMPARE(ReadFile(casePath("big.bin")), QByteArray("the copy on the server"));
     const qint64 sent = QFileInfo(casePath(QString::fromUtf8(earlier->temporaryName))).size();
-    QVERIFY2(sent > 0 && sent < kResumeSize, qPrintable(QString::number(sent)));
+    QVERIFY2(sent > 0 && sent < size, qPrintable(QString::number(sent)));
     QVERIFY(connectAgainIfLost());
 
     // Again, resumed: only the rest goes up, and the whole file takes the name.
@@ -426,7 +476,7 @@ void TestRealServers::uploadResumesByteExact()
     // state unknown: the upload then starts over without asking.
     QStringList log;
     if (earlier->copySize >= 0)
-        log << "ask " + UploadResumeQuestionText("big.bin", sent, kResumeSize);
+        log << "ask " + UploadResumeQuestionText("big.bin", sent, size);
     if (m_host.log.size() == log.size() + 1)
         log << "warn " + NoUploadResumeText("big.bin");
     QCOMPARE(m_host.log, log);

@@ -78,11 +78,13 @@ public:
     FileListModel& remoteFiles() override { return files; }
     void setRemoteHeader(const QString&) override {}
     void processEvents(bool) override {}
+    SshOptions sshOptions() const override { return ssh; }
 
     ScriptedPrompter script;
     RecordingProgress progressLog;
     FileListModel files;
     QString status;
+    SshOptions ssh;
 };
 
 // The program around the engine, as the tests see it: every report, warning, cursor change
@@ -93,11 +95,13 @@ public:
     // A session over `connection`, made anew when a test sets another one.
     ServerSession& session() override
     {
+        if (shared)
+            return *shared;
         if (!m_session || m_session->connectionHandle() != connection)
             m_session = std::make_unique<FtpServerSession>(connection, nullptr, false);
         return *m_session;
     }
-    bool connected() const override { return connection != nullptr; }
+    bool connected() const override { return shared || connection != nullptr; }
     bool lowerCaseUpload() const override { return lowerCase; }
     QString localFolder() const override { return folder; }
     ProgressSink& progress() override { return sink; }
@@ -147,6 +151,8 @@ public:
     }
 
     HINTERNET connection = nullptr;
+    // A session to use in place of one over `connection` (the browsing connection's).
+    ServerSession* shared = nullptr;
     bool lowerCase = false;
     QString folder;
     RecordingProgress sink;
