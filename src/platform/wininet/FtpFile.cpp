@@ -32,7 +32,13 @@ DWORD FtpFile::finish(bool abandoned)
 
 DWORD FtpFile::fail(DWORD error)
 {
-    if (error == ERROR_INTERNET_TIMEOUT) {
+    if (error == ERROR_INTERNET_OPERATION_CANCELLED) {
+        // Cut short by the session's cancel: ABOR, which keeps the connection in step where
+        // the server answers it in time and retires it where not.
+        abort();
+    } else if (error == ERROR_INTERNET_TIMEOUT) {
+        // After a silent data connection the server is out of step: waiting for its answer
+        // would only double the wait.
         m_finished = true;
         m_data.socket.close();
         m_session->dropConnection();
@@ -46,8 +52,14 @@ DWORD FtpFile::fail(DWORD error)
 DWORD FtpFile::refill()
 {
     std::size_t received = 0;
-    const DWORD error = receiveSome(m_data.socket, m_buffer.get(), kBlockSize,
-                                    Deadline::after(receiveTimeoutMs()), received);
+    DWORD error = ERROR_SUCCESS;
+    {
+        // A transfer moved on another thread (the background queue) ends at once on the
+        // session's cancel, however silent the server.
+        const FtpSession::CancellableCall cancellable(*m_session);
+        error = receiveSome(m_data.socket, m_buffer.get(), kBlockSize,
+                            m_session->cancellableDeadline(receiveTimeoutMs()), received);
+    }
     m_begin = 0;
     m_end = received;
     if (error != ERROR_SUCCESS)
@@ -87,8 +99,12 @@ DWORD FtpFile::flush()
     if (m_end == 0)
         return ERROR_SUCCESS;
     m_sentData = true;
-    const DWORD error =
-        sendAll(m_data.socket, m_buffer.get(), m_end, Deadline::after(sendTimeoutMs()));
+    DWORD error = ERROR_SUCCESS;
+    {
+        const FtpSession::CancellableCall cancellable(*m_session);
+        error = sendAll(m_data.socket, m_buffer.get(), m_end,
+                        m_session->cancellableDeadline(sendTimeoutMs()));
+    }
     m_end = 0;
     return error != ERROR_SUCCESS ? fail(error) : ERROR_SUCCESS;
 }
