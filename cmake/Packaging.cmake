@@ -17,7 +17,7 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "ZUL-FTP developers <maintainers@zulftp.inva
 # The libraries the program links are found by dpkg-shlibdeps; the SVG plug-ins that draw
 # the icons are loaded at run time, so their package is named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6, openssh-client") # SFTP runs the ssh client
 # The keyring library reaches a Secret Service (GNOME's keyring and others) through libsecret,
 # which it loads at run time, out of dpkg-shlibdeps' sight.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libsecret-1-0")

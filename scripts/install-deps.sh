@@ -15,6 +15,7 @@ packages=(
     qtkeychain-qt6-dev libsecret-1-0
     fonts-dejavu-core
     python3 python3-pyftpdlib
+    openssh-client
 )
 # The libraries vsftpd, proftpd (with its TLS module), pure-ftpd and sshd link: installed normally,
 # while the servers themselves are only unpacked (see test_servers).
