@@ -1,6 +1,7 @@
 #include "remote/FtpServerSession.h"
 
 #include "common/FileListRows.h"
+#include "remote/FtpConnect.h"
 #include "sites/ProfileStore.h"
 
 #include <QDateTime>
@@ -449,17 +450,9 @@ std::unique_ptr<FtpServerSession> OpenServerSession(const SessionLogon& logon, R
                          logon.password.constData(), INTERNET_SERVICE_FTP, logon.connectFlags, 0);
     if (!connection) {
         // No connection of its own to ask: the reply of this thread's failed connect.
-        const DWORD code = GetLastError();
-        DWORD replyCode = 0;
-        char reply[1024] = {};
-        DWORD length = sizeof reply;
-        QString text;
-        if (InternetGetLastResponseInfoA(&replyCode, reply, &length))
-            text = QString::fromUtf8(reply, static_cast<qsizetype>(qstrnlen(reply, sizeof reply)))
-                       .trimmed();
+        result = LastEngineFailure();
         InternetCloseHandle(internet);
-        SetLastError(code);
-        result = FtpResult(code, static_cast<int>(replyCode), text);
+        SetLastError(result.code);
         return nullptr;
     }
     result = {};
