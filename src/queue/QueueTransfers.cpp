@@ -270,7 +270,7 @@ QueueStep UploadQueued(ServerSession& session, const QueueItem& item, const Queu
             return failedOn(asked, what);
         // Only a plain "no such file" proves the name free; a server that cannot tell sizes
         // may hold a file there all the same.
-        targetThere = asked.ok() || asked.replyCode != 550;
+        targetThere = !asked.noSuchName;
     }
     if (targetThere) {
         if (item.existing == ExistingTarget::Skip)

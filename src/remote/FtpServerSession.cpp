@@ -168,6 +168,7 @@ RemoteResult FtpResult(DWORD code, int replyCode, const QString& reply)
     if (isReply(code)) {
         result.replyCode = replyCode;
         result.reply = reply;
+        result.noSuchName = replyCode == 550;
     }
     return result;
 }

@@ -22,6 +22,9 @@ struct RemoteResult
     quint32 code = 0;
     int replyCode = 0;
     QString reply; // the server's reply text, trimmed; empty when the failure was not a reply
+    // The server said nothing has that name (FTP's 550, SFTP's "no such file"): the one
+    // refusal that proves a name free.
+    bool noSuchName = false;
 
     bool ok() const { return failure == RemoteFailure::None; }
     explicit operator bool() const { return ok(); }

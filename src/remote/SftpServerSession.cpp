@@ -62,6 +62,7 @@ RemoteResult SftpResult(const sftp::Error& error)
         result.reply = textOf(error.serverMessage.empty() ? sftp::describeStatus(error.statusCode)
                                                           : error.serverMessage)
                            .trimmed();
+        result.noSuchName = error.statusCode == sftp::kStatusNoSuchFile;
         return result;
     case ErrorKind::ConnectFailed:
     case ErrorKind::Local:

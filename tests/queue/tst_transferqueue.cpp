@@ -1,8 +1,10 @@
 #include "FtpServerFixture.h"
+#include "SshServer.h"
 #include "faultserver.h"
 #include "queue/QueueStore.h"
 #include "queue/TransferQueue.h"
 #include "remote/FtpServerSession.h"
+#include "remote/SftpServerSession.h"
 #include "transfer/LocalFile.h"
 #include "transfer/ResumeData.h"
 #include "transfer/TransferNames.h"
@@ -47,7 +49,26 @@ SessionOpener openerFor(const QString& host, quint16 port, const QByteArray& use
     };
 }
 
-void writeFile(const QString& path, const QByteArray& data)
+// Sessions to OpenSSH's sshd, logged on with the fixture's key; its host key is known.
+SessionOpener sftpOpenerFor(const SshServer& sshd, const QString& knownHosts)
+{
+    return [&sshd, knownHosts](RemoteResult& result, QString& why) {
+        sftp::ConnectOptions options;
+        options.host = "127.0.0.1";
+        options.port = sshd.port();
+        options.user = sshd.user().toStdString();
+        options.configFile = "/dev/null";
+        options.askpassProgram = ZUL_SFTP_ASKPASS;
+        options.keyFile = sshd.clientKey().toStdString();
+        options.extraOptions = {"UserKnownHostsFile=" + knownHosts.toStdString(),
+                                "GlobalKnownHostsFile=/dev/null", "IdentityAgent=none",
+                                "IdentitiesOnly=yes"};
+        return OpenSftpSession(
+            options, [](const sftp::PromptRequest&) { return sftp::PromptAnswer{}; }, result, why);
+    };
+}
+
+void putFile(const QString& path, const QByteArray& data)
 {
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
@@ -55,7 +76,7 @@ void writeFile(const QString& path, const QByteArray& data)
     QCOMPARE(file.write(data), data.size());
 }
 
-QByteArray readFile(const QString& path)
+QByteArray contentOf(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
@@ -71,7 +92,7 @@ QMap<QString, QByteArray> makeTree(const QString& root)
         for (qsizetype i = 0; i < size; ++i)
             data[i] = static_cast<char>((i * 7 + name.size()) % 251);
         files[name] = data;
-        writeFile(root + "/" + name, data);
+        putFile(root + "/" + name, data);
     };
     add("one.bin", 65536 + 17);
     add("two.txt", 0);
@@ -117,16 +138,22 @@ void TransferQueueTest::queueMovesFilesAndTreesWhole_data()
 {
     QTest::addColumn<int>("workers");
     QTest::addColumn<bool>("upload");
-    QTest::newRow("download, one worker") << 1 << false;
-    QTest::newRow("download, three workers") << 3 << false;
-    QTest::newRow("upload, one worker") << 1 << true;
-    QTest::newRow("upload, three workers") << 3 << true;
+    QTest::addColumn<bool>("sftp");
+    QTest::newRow("download, one worker") << 1 << false << false;
+    QTest::newRow("download, three workers") << 3 << false << false;
+    QTest::newRow("upload, one worker") << 1 << true << false;
+    QTest::newRow("upload, three workers") << 3 << true << false;
+    QTest::newRow("download over SFTP, three workers") << 3 << false << true;
+    QTest::newRow("upload over SFTP, three workers") << 3 << true << true;
 }
 
 void TransferQueueTest::queueMovesFilesAndTreesWhole()
 {
     QFETCH(int, workers);
     QFETCH(bool, upload);
+    QFETCH(bool, sftp);
+    if (sftp && !SshServer::unavailableReason(SshServer::Kind::OpenSsh).isEmpty())
+        QSKIP(qPrintable(SshServer::unavailableReason(SshServer::Kind::OpenSsh)));
     QTemporaryDir serverRoot;
     QTemporaryDir localRoot;
     const QString source = upload ? localRoot.path() : serverRoot.path();
@@ -135,12 +162,27 @@ void TransferQueueTest::queueMovesFilesAndTreesWhole()
     if (upload)
         QVERIFY(QDir().mkpath(target));
     FtpServerFixture server;
-    QVERIFY(server.start(serverRoot.path()));
+    SshServer sshd;
+    QTemporaryDir home;
+    QByteArray remote = upload ? "/in/" : "/";
+    SessionOpener opener;
+    if (sftp) {
+        QVERIFY2(sshd.start(SshServer::Kind::OpenSsh, serverRoot.path()),
+                 qPrintable(sshd.errorText()));
+        sshd.handOver(serverRoot.path());
+        const QString known = home.filePath("known_hosts");
+        putFile(known, QStringLiteral("[127.0.0.1]:%1 ").arg(sshd.port()).toUtf8() +
+                           sshd.hostKeyLine() + "\n");
+        opener = sftpOpenerFor(sshd, known);
+        remote = sshd.serverPath(serverRoot.path()).toUtf8() + remote;
+    } else {
+        QVERIFY(server.start(serverRoot.path()));
+        opener = openerFor(server.host(), server.port(), "user", "secret");
+    }
 
-    TransferQueue queue(openerFor(server.host(), server.port(), "user", "secret"), "test");
+    TransferQueue queue(opener, "test");
     queue.setWorkerLimit(workers);
     const QueueDirection direction = upload ? QueueDirection::Upload : QueueDirection::Download;
-    const QByteArray remote = upload ? "/in/" : "/";
     QList<QueueItem> items;
     for (const QString name : {"one.bin", "two.txt", "three.bin"})
         items << itemFor(direction, localRoot.path(), name, remote + name.toUtf8());
@@ -148,9 +190,9 @@ void TransferQueueTest::queueMovesFilesAndTreesWhole()
     queue.add(items);
     QTRY_VERIFY_WITH_TIMEOUT(allSettled(queue), 30000);
 
-    QCOMPARE(failures(queue), QStringList());
+    QVERIFY2(failures(queue).isEmpty(), qPrintable(failures(queue).join("\n")));
     for (auto it = files.begin(); it != files.end(); ++it)
-        QCOMPARE(readFile(target + "/" + it.key()), it.value());
+        QCOMPARE(contentOf(target + "/" + it.key()), it.value());
     // The link was passed over, and said so on its folder's item.
     QVERIFY(!QFileInfo::exists(target + "/tree/loop"));
     QStringList notes;
@@ -194,7 +236,7 @@ void TransferQueueTest::cancelStopsOneItemAtOnce()
         qPrintable(QString::number(int(queue.item(slow + 1)->state)) + server.received().join('|')),
         5000);
     QCOMPARE(queue.item(slow + 1)->state, QueueState::Finished);
-    QCOMPARE(readFile(local.path() + "/quick.bin").size(), 3000);
+    QCOMPARE(contentOf(local.path() + "/quick.bin").size(), 3000);
     QCOMPARE(queue.item(slow + 2)->state, QueueState::Failed);
     QVERIFY2(queue.item(slow + 2)->error.contains("sent 3000 bytes of the 4000"),
              qPrintable(queue.item(slow + 2)->error));
@@ -223,7 +265,7 @@ void TransferQueueTest::refusedLogonLowersWorkersInsteadOfFailing()
     QVERIFY2(failures(queue).isEmpty(), qPrintable(failures(queue).join('|')));
     QCOMPARE(queue.activeLimit(), 1);
     for (auto it = files.begin(); it != files.end(); ++it)
-        QCOMPARE(readFile(local.path() + "/" + it.key()).size(), 20000);
+        QCOMPARE(contentOf(local.path() + "/" + it.key()).size(), 20000);
     QStringList lines;
     for (const QList<QVariant>& line : log)
         lines << line.first().toString();
@@ -280,11 +322,11 @@ void TransferQueueTest::queueLeftBehindContinuesNextTime()
                         std::move(store));
     queue.add(left);
     QTRY_VERIFY_WITH_TIMEOUT(allSettled(queue), 30000);
-    QCOMPARE(failures(queue), QStringList());
-    QCOMPARE(readFile(local.path() + "/one.bin"),
+    QVERIFY2(failures(queue).isEmpty(), qPrintable(failures(queue).join("\n")));
+    QCOMPARE(contentOf(local.path() + "/one.bin"),
              QByteArray(1000, 'X') + files["one.bin"].mid(1000));
     QVERIFY(QDir(local.path()).entryList({"*.zulftp-part.*"}, QDir::Files).isEmpty());
-    QCOMPARE(readFile(local.path() + "/tree/sub/b.bin"), files["tree/sub/b.bin"]);
+    QCOMPARE(contentOf(local.path() + "/tree/sub/b.bin"), files["tree/sub/b.bin"]);
     // Nothing is left to continue once everything arrived.
     queue.stop();
     QCOMPARE(queue.store()->read(site).size(), 0);

@@ -31,9 +31,12 @@ namespace {
 const QString kCaption = QStringLiteral("ZUL-FTP");
 
 // "user@host" of a site, as the connection names its server before the port.
+// As the window files its connection (without the port): an SSH server's under "sftp:".
 QString serverOf(const SiteProfile& site)
 {
-    return QStringLiteral("%1@%2").arg(site.userID, site.host.toLower());
+    return QStringLiteral("%1%2@%3").arg(
+        ProtocolOf(site) == SiteProtocol::Sftp ? QStringLiteral("sftp:") : QString(), site.userID,
+        site.host.toLower());
 }
 
 // Every selected row, in order.
@@ -173,8 +176,9 @@ TransferQueue* BackgroundTransfers::queueForSite()
                                    .arg(m_storePath));
     }
     PrompterOnThread* prompter = m_workerPrompter.get();
-    auto opener = [site, prompter](RemoteResult& result, QString& why) {
-        return OpenSiteSession(site, *prompter, result, why);
+    auto opener = [site, prompter, ssh = m_window.sshOptions()](RemoteResult& result,
+                                                                QString& why) {
+        return OpenSiteSession(site, *prompter, result, why, ssh);
     };
     m_queue = std::make_unique<TransferQueue>(opener, server, std::move(store));
     m_queue->setWorkerLimit(Settings.SimultaneousTransfers);
