@@ -17,6 +17,7 @@
 #include <QMimeData>
 #include <QTime>
 #include <QWindow>
+#include <utility>
 
 namespace {
 
@@ -66,6 +67,9 @@ TfrmMain::TfrmMain(Prompter& prompter, QWidget* parent) : QMainWindow(parent), m
 
 TfrmMain::~TfrmMain()
 {
+    // The queue stops while the window is still whole: stopping reads the window (its
+    // prompter, the pane's height), which the children's deletion below would outlive.
+    delete std::exchange(m_background, nullptr);
     SetWinHelpViewer(nullptr, nullptr);
     // The children outlive this part of the object; focus moving while they are deleted
     // must not reach the handlers any more.
