@@ -5,6 +5,7 @@
 #include "common/Prompter.h"
 #include "ftp/FtpConnection.h"
 #include "ftp/FtpErrorText.h"
+#include "ftp/LogonQuestions.h"
 #include "ftp/RemoteHost.h"
 #include "ftp/RemoteListing.h"
 #include "remote/FtpConnect.h"
@@ -78,8 +79,9 @@ bool openSshConnection(RemoteHost& host, const SiteProfile& site)
                                  QStringLiteral("Authenticating"), false, false);
     RemoteResult result;
     QString why;
+    LogonQuestions questions(host);
     std::unique_ptr<ServerSession> session =
-        OpenSiteSession(site, host.prompter(), result, why, host.sshOptions());
+        OpenSiteSession(site, questions, result, why, host.sshOptions());
     if (!session) {
         if (result.reply.isEmpty())
             result.reply = why;

@@ -9,7 +9,9 @@
 #include "app/ui/PaneHeader.h"
 #include "common/FileListModel.h"
 #include "ftp/FtpConnection.h"
+#include "remote/TrustedThisRun.h"
 #include "sites/ProfileStore.h"
+#include "transfer/ui/MsgForm.h"
 
 #include <QDir>
 #include <QItemSelectionModel>
@@ -46,6 +48,7 @@ private Q_SLOTS:
         m_sshd.handOver(m_served.path());
     }
 
+    void init() { TrustedThisRun::forgetAll(); }
     void cleanup() { FtpConnection = TFtpConnection(); }
 
     void storedSiteBrowsesOverSsh()
@@ -65,12 +68,22 @@ private Q_SLOTS:
         ScriptedPrompter prompter;
         prompter.setIgnoreBeeps(true);
         TfrmMain w(prompter);
+        TfrmMsg msg(&w);
+        w.setMsgForm(&msg);
         w.setSshOptions(options);
         Settings.LastSite = QStringLiteral("Ssh");
-        // A server never seen before: its key is shown and trusted for this connection only.
+        // A server never seen before: its key is shown and trusted for this connection only,
+        // the connect progress dialog out of the way while the question shows.
+        QStringList behind;
+        prompter.setWhileAsking([&](PromptKind) {
+            if (msg.isVisible())
+                behind.append(msg.message());
+        });
         prompter.expectCertificate(false, CertificateAnswer::TrustOnce);
         w.btnConnectClick();
         QVERIFY(prompter.verifyDone());
+        QCOMPARE(behind, QStringList());
+        prompter.setWhileAsking({});
         QVERIFY(FtpConnection.Connected);
         QCOMPARE(w.statusText(1), QStringLiteral("Connected to 127.0.0.1 (SFTP over SSH)"));
         const QString home = m_sshd.serverPath(m_served.path());

@@ -169,6 +169,8 @@ void ScriptedPrompter::reset()
 
 std::optional<ScriptedPrompter::Step> ScriptedPrompter::take(PromptKind kind, const QString& text)
 {
+    if (kind != PromptKind::Beep && m_whileAsking)
+        m_whileAsking(kind);
     if (m_steps.isEmpty()) {
         m_failures.append(QStringLiteral("unexpected %1 \"%2\"").arg(promptKindName(kind), text));
         return std::nullopt;

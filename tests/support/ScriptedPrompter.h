@@ -4,6 +4,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 // A Prompter that answers from a script. Every prompt must have been expected, in order,
 // with its exact text; an unexpected prompt or an answer left unused fails the test.
 class ScriptedPrompter final : public Prompter
@@ -63,6 +65,10 @@ public:
     // (the lines after it show sizes and times); `canResume`: Resume must be offered.
     ScriptedPrompter& expectExists(const QString& textStart, bool canResume, ExistsAnswer answer);
 
+    // Called as each question (not a beep) is put, while it would show: tests look at the
+    // windows behind it.
+    void setWhileAsking(std::function<void(PromptKind)> hook) { m_whileAsking = std::move(hook); }
+
     // Ignore beeps altogether (for tests that are not about them).
     void setIgnoreBeeps(bool ignore) { m_ignoreBeeps = ignore; }
 
@@ -104,6 +110,7 @@ private:
     QList<Seen> m_seen;
     QStringList m_failures;
     bool m_ignoreBeeps = false;
+    std::function<void(PromptKind)> m_whileAsking;
 };
 
 QString promptKindName(PromptKind kind);
