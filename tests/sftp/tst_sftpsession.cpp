@@ -4,6 +4,7 @@
 #include "ScriptedPrompter.h"
 #include "remote/SftpServerSession.h"
 #include "remote/SiteSession.h"
+#include "remote/TrustedThisRun.h"
 #include "sites/ProfileStore.h"
 
 #include <QDir>
@@ -66,12 +67,12 @@ private:
         return session;
     }
     // What ssh is told beyond the site: this test's known hosts and no user configuration.
-    sftp::ConnectOptions base(bool keyFile) const
+    sftp::ConnectOptions base(bool keyFile, const QString& knownHostsFile) const
     {
         sftp::ConnectOptions options;
         options.configFile = "/dev/null";
         options.askpassProgram = ZUL_SFTP_ASKPASS;
-        options.extraOptions = {"UserKnownHostsFile=" + knownHosts().toStdString(),
+        options.extraOptions = {"UserKnownHostsFile=" + knownHostsFile.toStdString(),
                                 "GlobalKnownHostsFile=/dev/null", "IdentityAgent=none"};
         if (keyFile) {
             options.keyFile = m_sshd.clientKey().toStdString();
@@ -112,6 +113,7 @@ private Q_SLOTS:
 
     void init()
     {
+        TrustedThisRun::forgetAll();
         QDir served(m_served.path());
         for (const QFileInfo& entry :
              served.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
@@ -286,7 +288,8 @@ private Q_SLOTS:
     void siteLogOn_data()
     {
         QTest::addColumn<bool>("misbehaving"); // the password server, else sshd with a key
-        QTest::addColumn<QString>("knownKey"); // "", "host" or "other"
+        // "", "host" or "other"; "unwritable": none, in a known_hosts that cannot be written
+        QTest::addColumn<QString>("knownKey");
         QTest::addColumn<QString>("protocol");
         QTest::addColumn<QString>("stored"); // the profile's password
         QTest::addColumn<int>("trust");      // the host-key box's answer; -1: no box
@@ -317,6 +320,11 @@ private Q_SLOTS:
             << "WARNING: the host key of 127.0.0.1 has changed";
         QTest::newRow("changed key: \"always\" replaces the known key and logs on")
             << false << "other"
+            << "sftp"
+            << "" << int(C::TrustAlways) << "" << none << "";
+        // Said in plain words, and the connection goes on with the key trusted this time.
+        QTest::newRow("trusted always, known_hosts not writable: said, and logs on")
+            << false << "unwritable"
             << "sftp"
             << "" << int(C::TrustAlways) << "" << none << "";
         QTest::newRow("the stored password logs on unasked") << true << "host"
@@ -351,7 +359,14 @@ private Q_SLOTS:
                      qPrintable(fault.errorText()));
         const SshServer& server = misbehaving ? fault : m_sshd;
         QFile::remove(knownHosts());
-        if (!knownKey.isEmpty()) {
+        // A folder that cannot be made, as it is a file: fails for root as well.
+        const QString blocked = m_home.filePath(QStringLiteral("blocked"));
+        QVERIFY(writeFile(blocked, "not a folder"));
+        const bool unwritable = knownKey == "unwritable";
+        const QString knownHostsFile = unwritable ? blocked + "/known_hosts" : knownHosts();
+        if (unwritable) {
+            knownKey.clear();
+        } else if (!knownKey.isEmpty()) {
             QFile known(knownHosts());
             QVERIFY(known.open(QIODevice::WriteOnly));
             known.write(QStringLiteral("[127.0.0.1]:%1 ").arg(server.port()).toUtf8() +
@@ -377,15 +392,22 @@ private Q_SLOTS:
             prompter.expectCertificate(changed, CertificateAnswer(trust));
         if (!asked.isEmpty())
             prompter.expectPassword(asked, QStringLiteral("secret"));
+        if (unwritable)
+            prompter.expectMessage(
+                QStringLiteral("The host key of 127.0.0.1 could not be saved in %1: Not a "
+                               "directory. It is trusted "
+                               "for now only and will be asked about again.")
+                    .arg(knownHostsFile));
         RemoteResult result;
         QString text;
-        const auto session = OpenSiteSession(site, prompter, result, text, base(!misbehaving));
+        const auto session =
+            OpenSiteSession(site, prompter, result, text, base(!misbehaving, knownHostsFile));
         QVERIFY(prompter.verifyDone());
         QCOMPARE(result.failure, failure);
         QCOMPARE(bool(session), failure == RemoteFailure::None);
         QVERIFY2(text.contains(why), qPrintable(text));
         const QString fingerprint = fingerprintOf(server.hostPublicKeyFile());
-        if (trust >= 0) {
+        if (trust >= 0 && !unwritable) {
             QVERIFY(prompter.seen().constLast().text.contains(fingerprint));
             QVERIFY(prompter.seen().constLast().text.contains(QStringLiteral("ED25519")));
         }

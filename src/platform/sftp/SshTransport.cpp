@@ -551,30 +551,73 @@ void SshTransport::keepTrustedHostKey()
     std::ifstream trusted(m_askpass.folder() + "/known_hosts", std::ios::binary);
     const std::string lines((std::istreambuf_iterator<char>(trusted)),
                             std::istreambuf_iterator<char>());
-    const std::string target = expandHome(m_userKnownHosts.front());
-    if (lines.empty() || target.find('%') != std::string::npos)
+    if (lines.empty())
         return;
+    const std::string target = expandHome(m_userKnownHosts.front());
+    if (target.find('%') != std::string::npos) {
+        errno = EINVAL;
+        tellKeyNotKept(target, "its name holds ssh's % tokens, which only ssh expands");
+        return;
+    }
     const std::size_t slash = target.rfind('/');
-    if (slash != std::string::npos && slash > 0)
-        ::mkdir(target.substr(0, slash).c_str(), 0700);
+    if (slash != std::string::npos && slash > 0 &&
+        ::mkdir(target.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST) {
+        tellKeyNotKept(target,
+                       "its folder could not be made: " + std::string(std::strerror(errno)));
+        return;
+    }
     if (!m_replacement.fingerprint.empty()) {
         // The old key goes where the new one comes: left beside it, ssh would keep warning.
         if (!replaceHostKeys(target, m_knownHostsName, lines, m_keepError))
-            m_keepError.text = "The new key of " + m_options.host +
-                               " is trusted this time only: " + m_keepError.text;
+            tellKeyNotKept(target, m_keepError.text);
         return;
     }
     UniqueFd file(::open(target.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600));
-    if (!file)
+    if (!file) {
+        tellKeyNotKept(target, std::strerror(errno));
         return;
+    }
     // A last line without its line break would run into ours.
     struct stat info;
     char last = '\n';
-    if (::fstat(file.get(), &info) == 0 && info.st_size > 0 &&
-        ::pread(file.get(), &last, 1, info.st_size - 1) == 1 && last != '\n') {
-        [[maybe_unused]] const ssize_t broken = ::write(file.get(), "\n", 1);
+    std::string added = lines;
+    const bool sized = ::fstat(file.get(), &info) == 0;
+    if (sized && info.st_size > 0 && ::pread(file.get(), &last, 1, info.st_size - 1) == 1 &&
+        last != '\n')
+        added.insert(0, 1, '\n');
+    for (std::size_t done = 0; done < added.size();) {
+        const ssize_t wrote = ::write(file.get(), added.data() + done, added.size() - done);
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0) {
+            const int saved = wrote < 0 ? errno : ENOSPC;
+            // A half-written line (a full disk) is taken back, so the file stays as it was.
+            if (sized) {
+                [[maybe_unused]] const int undone = ::ftruncate(file.get(), info.st_size);
+            }
+            errno = saved;
+            tellKeyNotKept(target, std::strerror(errno));
+            return;
+        }
+        done += static_cast<std::size_t>(wrote);
     }
-    [[maybe_unused]] const ssize_t written = ::write(file.get(), lines.data(), lines.size());
+}
+
+void SshTransport::tellKeyNotKept(const std::string& file, const std::string& why)
+{
+    std::string reason = why;
+    while (!reason.empty() && reason.back() == '.')
+        reason.pop_back();
+    m_keepError = makeError(ErrorKind::Local, "The host key of " + m_options.host +
+                                                  " could not be saved in " + file + ": " + reason +
+                                                  ". It is trusted for now only and will be "
+                                                  "asked about again.");
+    if (!m_prompts)
+        return;
+    PromptRequest notice;
+    notice.kind = PromptKind::Notice;
+    notice.text = m_keepError.text;
+    m_prompts(notice);
 }
 
 } // namespace sftp

@@ -81,6 +81,7 @@ enum class PromptKind {
     HostKeyChanged,
     Text,    // any other question of the server (two-factor codes and the like)
     Confirm, // a yes/no question (a hardware key's touch, an agent's confirmation)
+    Notice,  // something the user must be told (text); nothing is asked, the answer is ignored
 };
 
 // Replace answers HostKeyChanged alone: the new key takes the old one's place in known_hosts.

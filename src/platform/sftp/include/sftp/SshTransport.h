@@ -49,7 +49,8 @@ public:
     // After the log-on: copies a host key the user chose to trust always from this
     // connection's private list into the user's known_hosts, in ssh's own format.
     void keepTrustedHostKey();
-    // Why keepTrustedHostKey() could not replace a changed key; kind None when it did.
+    // Why keepTrustedHostKey() could not write the user's known_hosts; kind None when it did.
+    // The user is told at once through the prompts (PromptKind::Notice).
     const Error& keepError() const { return m_keepError; }
     const std::string& sshErrors() const { return m_errors; }
     bool running() const { return m_pid > 0; }
@@ -64,6 +65,7 @@ private:
     Error endedError();
     void reap(std::chrono::milliseconds span);
     PromptAnswer acceptReplacement(const PromptRequest& request) const;
+    void tellKeyNotKept(const std::string& file, const std::string& why);
 
     struct AcceptedKey
     {
