@@ -6,6 +6,7 @@
 #include "ftp/FtpConnection.h"
 #include "ftp/RemoteHost.h"
 #include "remote/FtpServerSession.h"
+#include "remote/TrustedThisRun.h"
 #include "sites/ProfileStore.h"
 
 #include <QDateTime>
@@ -190,7 +191,12 @@ HINTERNET connectChecking(RemoteHost& host, HINTERNET internet, const ConnectReq
     // is asked about loudly, whatever the site allows.
     if (!trusted.isEmpty())
         flags &= ~INTERNET_FLAG_INSECURE_FALLBACK;
-    acceptCertificate(internet, trusted);
+    // "This session" is this run of the program: the window's later connections and the
+    // queue's take the certificate then, without asking again.
+    acceptCertificate(
+        internet, trusted.isEmpty()
+                      ? TrustedThisRun::key(TrustedThisRun::Kind::Certificate, request.host, port)
+                      : trusted);
     HINTERNET connection = connectOnce(internet, request, flags);
     if (!connection && GetLastError() == ERROR_INTERNET_INSECURE_FALLBACK_REQUIRED) {
         if (!userAllowsPlainFtp(host, request, server, !trusted.isEmpty())) {
@@ -225,6 +231,9 @@ HINTERNET connectChecking(RemoteHost& host, HINTERNET internet, const ConnectReq
         return nullptr;
     }
     const QString fingerprint = QString::fromLatin1(info.szFingerprintSha256);
+    if (answer == CertificateAnswer::TrustOnce)
+        TrustedThisRun::remember(TrustedThisRun::Kind::Certificate, request.host, port,
+                                 fingerprint);
     if (answer == CertificateAnswer::TrustAlways &&
         !trust.remember(request.host, port, fingerprint)) {
         const QString reason = trust.unsafeReason();

@@ -1,9 +1,11 @@
 #include "remote/SiteSession.h"
 
 #include "common/Prompter.h"
+#include "ftp/CertificateTrust.h"
 #include "ftp/RemoteSession.h"
 #include "remote/FtpServerSession.h"
 #include "remote/SftpServerSession.h"
+#include "remote/TrustedThisRun.h"
 #include "sites/ProfileStore.h"
 
 namespace {
@@ -29,7 +31,7 @@ std::optional<quint16> portOf(const SiteProfile& site, SiteProtocol protocol)
 }
 
 sftp::PromptAnswer hostKeyAnswer(const sftp::PromptRequest& request, const QString& host,
-                                 Prompter& prompter)
+                                 quint16 port, Prompter& prompter)
 {
     const QString text =
         QStringLiteral("This is the first connection to %1, so its key is not known yet.\n\n"
@@ -38,16 +40,19 @@ sftp::PromptAnswer hostKeyAnswer(const sftp::PromptRequest& request, const QStri
                        "known_hosts, which ssh reads as well.")
             .arg(host, textOf(request.keyType), textOf(request.fingerprint));
     sftp::PromptAnswer answer;
-    switch (prompter.askCertificate(QStringLiteral("Unknown host key"), text, false)) {
-    case CertificateAnswer::TrustAlways:
-        answer.trust = sftp::HostKeyTrust::Always;
-        break;
-    case CertificateAnswer::TrustOnce:
-        answer.trust = sftp::HostKeyTrust::Once;
-        break;
-    case CertificateAnswer::Refuse:
+    // The queue's workers each start an ssh of their own, which knows nothing of the answer
+    // the window's connection was given: a key trusted once is trusted for the whole run.
+    CertificateAnswer said = CertificateAnswer::TrustOnce;
+    const QString key = textOf(request.keyType) + QLatin1Char(' ') + textOf(request.fingerprint);
+    const bool trusted =
+        TrustedThisRun::askOnce(TrustedThisRun::Kind::HostKey, host, port, key, [&] {
+            said = prompter.askCertificate(QStringLiteral("Unknown host key"), text, false);
+            return said != CertificateAnswer::Refuse;
+        });
+    if (!trusted)
         return answer;
-    }
+    answer.trust = said == CertificateAnswer::TrustAlways ? sftp::HostKeyTrust::Always
+                                                          : sftp::HostKeyTrust::Once;
     answer.cancelled = false;
     return answer;
 }
@@ -102,13 +107,14 @@ quint16 DefaultPort(SiteProtocol protocol)
 
 sftp::PromptHandler SiteLogonPrompts(const SiteProfile& site, Prompter& prompter)
 {
-    return [&prompter, host = site.host, user = site.userID,
+    const quint16 port = portOf(site, SiteProtocol::Sftp).value_or(kSshPort);
+    return [&prompter, host = site.host, port, user = site.userID,
             stored = site.password](const sftp::PromptRequest& request) {
         sftp::PromptAnswer answer;
         std::optional<QString> reply;
         switch (request.kind) {
         case sftp::PromptKind::HostKey:
-            return hostKeyAnswer(request, host, prompter);
+            return hostKeyAnswer(request, host, port, prompter);
         case sftp::PromptKind::HostKeyChanged:
             return changedKeyAnswer(request, prompter);
         case sftp::PromptKind::Password:
@@ -130,6 +136,10 @@ sftp::PromptHandler SiteLogonPrompts(const SiteProfile& site, Prompter& prompter
         case sftp::PromptKind::Text:
             reply = prompter.inputBox(host, textOf(request.text).trimmed(), {});
             break;
+        case sftp::PromptKind::Notice:
+            prompter.message(QStringLiteral("Host key not saved"), textOf(request.text).trimmed(),
+                             MessageIcon::Warning);
+            return answer;
         case sftp::PromptKind::Confirm:
             if (prompter.askYesNo(host, textOf(request.text).trimmed()))
                 reply = QString();
@@ -172,6 +182,15 @@ std::unique_ptr<ServerSession> OpenSiteSession(const SiteProfile& site, Prompter
     SessionLogon logon = LogonFor(site, *port);
     if (protocol == SiteProtocol::Ftps)
         logon.connectFlags = INTERNET_FLAG_IMPLICIT_TLS; // never a plain fall-back
+    // A certificate the user trusted (always, or once in this run) holds for every connection
+    // to the server, the queue's too, which cannot ask.
+    if (logon.connectFlags != 0) {
+        logon.acceptedCertificate =
+            CertificateTrust(CertificateTrust::defaultFilePath()).fingerprint(site.host, *port);
+        if (logon.acceptedCertificate.isEmpty())
+            logon.acceptedCertificate =
+                TrustedThisRun::key(TrustedThisRun::Kind::Certificate, site.host, *port);
+    }
     std::unique_ptr<ServerSession> session = OpenServerSession(logon, result);
     if (!session)
         why = QStringLiteral("Connecting to %1 on port %2 failed%3")
