@@ -1,5 +1,6 @@
 #include "remote/SessionLog.h"
 
+#include "sftp/SftpLog.h"
 #include "wininet.h"
 
 namespace {
@@ -20,10 +21,19 @@ void forward(void* context, BOOL sent, const char* line, DWORD length)
     to->log(to->context, sent != FALSE, line, length);
 }
 
+// An SSH connection keeps the target it was opened with, which may have been stopped since.
+void forwardSsh(void* context, bool sent, const char* line, std::size_t length)
+{
+    const auto* to = static_cast<const Target*>(context);
+    if (to->log)
+        to->log(to->context, sent, line, length);
+}
+
 } // namespace
 
 void LogSessionsOfThisThread(SessionLogLine log, void* context)
 {
     target = Target{log, context};
     FtpSetThreadLogCallback(log ? &forward : nullptr, log ? &target : nullptr);
+    sftp::setThreadLog(log ? &forwardSsh : nullptr, &target);
 }

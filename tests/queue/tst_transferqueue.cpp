@@ -1,10 +1,15 @@
 #include "FtpServerFixture.h"
+#include "ScriptedPrompter.h"
 #include "SshServer.h"
 #include "faultserver.h"
+#include "queue/PrompterOnThread.h"
 #include "queue/QueueStore.h"
 #include "queue/TransferQueue.h"
 #include "remote/FtpServerSession.h"
 #include "remote/SftpServerSession.h"
+#include "remote/SiteSession.h"
+#include "remote/TrustedThisRun.h"
+#include "sites/ProfileStore.h"
 #include "transfer/LocalFile.h"
 #include "transfer/ResumeData.h"
 #include "transfer/TransferNames.h"
@@ -28,6 +33,7 @@ private Q_SLOTS:
     void cancelStopsOneItemAtOnce();                  // and Retry continues its partial data
     void refusedLogonLowersWorkersInsteadOfFailing(); // and the log masks the password
     void queueLeftBehindContinuesNextTime();          // its partial data continued
+    void sftpKeyTrustedOnceIsAskedOnceAndLogged();    // the log without the password
 };
 
 namespace {
@@ -331,6 +337,73 @@ void TransferQueueTest::queueLeftBehindContinuesNextTime()
     // Nothing is left to continue once everything arrived.
     queue.stop();
     QCOMPARE(queue.store()->read(site).size(), 0);
+}
+
+void TransferQueueTest::sftpKeyTrustedOnceIsAskedOnceAndLogged()
+{
+    if (!SshServer::unavailableReason(SshServer::Kind::Misbehaving).isEmpty())
+        QSKIP(qPrintable(SshServer::unavailableReason(SshServer::Kind::Misbehaving)));
+    TrustedThisRun::forgetAll();
+    QTemporaryDir served;
+    QTemporaryDir local;
+    QTemporaryDir home;
+    const QStringList names{"a.bin", "b.bin", "c.bin"};
+    for (const QString& name : names)
+        putFile(served.filePath(name), QByteArray(70000, name[0].toLatin1()));
+    SshServer server; // logs on by password
+    QVERIFY2(server.start(SshServer::Kind::Misbehaving, served.path()),
+             qPrintable(server.errorText()));
+    SiteProfile site;
+    site.host = QStringLiteral("127.0.0.1");
+    site.port = QString::number(server.port());
+    site.userID = server.user();
+    site.password = QStringLiteral("secret");
+    site.protocol = QString::fromLatin1(kProtocolSftp);
+    sftp::ConnectOptions options;
+    options.configFile = "/dev/null";
+    options.askpassProgram = ZUL_SFTP_ASKPASS;
+    options.extraOptions = {"UserKnownHostsFile=" + home.filePath("known_hosts").toStdString(),
+                            "GlobalKnownHostsFile=/dev/null", "IdentityAgent=none",
+                            "PubkeyAuthentication=no"};
+    // The key is unknown: each worker's ssh meets it anew, and the user answers once.
+    ScriptedPrompter prompter;
+    prompter.expectCertificate(false, CertificateAnswer::TrustOnce);
+    const std::atomic<bool> stopping{false};
+    QObject window;
+    PrompterOnThread onWindow(prompter, &window, stopping);
+    TransferQueue queue(
+        [&](RemoteResult& result, QString& why) {
+            return OpenSiteSession(site, onWindow, result, why, options);
+        },
+        "test");
+    QStringList lines;
+    connect(
+        &queue, &TransferQueue::logLine, &queue, [&lines](const QString& line) { lines << line; },
+        Qt::QueuedConnection);
+    queue.setWorkerLimit(3);
+    QList<QueueItem> items;
+    for (const QString& name : names)
+        items << itemFor(QueueDirection::Download, local.path(), name,
+                         (server.serverPath(served.path()) + "/" + name).toUtf8());
+    queue.add(items);
+    QTRY_VERIFY_WITH_TIMEOUT(allSettled(queue), 30000);
+    QVERIFY2(failures(queue).isEmpty(), qPrintable(failures(queue).join('|')));
+    QVERIFY(prompter.verifyDone());
+    for (const QString& name : names)
+        QCOMPARE(contentOf(local.filePath(name)), QByteArray(70000, name[0].toLatin1()));
+    QCoreApplication::processEvents();
+    const QString all = lines.join('\n');
+    // Each connection's requests and replies, a download as its start and end.
+    for (const char* expected :
+         {R"(\[test #\d\] > \[ssh\] Started ssh \(process \d+\) for tester@127\.0\.0\.1, port)",
+          R"(\[test #\d\] > \[ssh\] Host key ED25519 SHA256:\S+ trusted for now\n)",
+          R"(\[test #\d\] > \[ssh\] ssh asked for the password \(attempt 1\)\n)",
+          R"(\[test #\d\] > OPEN ".*/a\.bin" \(read\)\n\[test #\d\] < HANDLE [0-9a-f]+\n)",
+          R"(\[test #\d\] > READ ".*/b\.bin": 70000 bytes in \d+ requests\n)",
+          R"(\[test #\d\] > CLOSE handle [0-9a-f]+\n\[test #\d\] < STATUS 0 OK\n)"})
+        QVERIFY2(all.contains(QRegularExpression(expected)), qPrintable(expected + ("\n" + all)));
+    QVERIFY2(!all.contains("secret"), qPrintable(all));
+    TrustedThisRun::forgetAll();
 }
 
 QTEST_GUILESS_MAIN(TransferQueueTest)

@@ -79,6 +79,7 @@ bool SftpClient::startSsh(const ConnectOptions& options, const PromptHandler& pr
                           const PromptRequest* replacing, std::span<const std::uint8_t>& version)
 {
     m_transport = std::make_unique<SshTransport>();
+    m_transport->setLog(&m_log);
     if (replacing)
         m_transport->replaceChangedKey(replacing->keyType, replacing->fingerprint);
     if (!m_transport->start(options, prompts, &m_cancel, m_error)) {
@@ -97,6 +98,7 @@ bool SftpClient::startSsh(const ConnectOptions& options, const PromptHandler& pr
 bool SftpClient::connect(const ConnectOptions& options, PromptHandler prompts)
 {
     disconnect();
+    m_log.attach();
     m_host = options.host;
     m_timeouts = options.timeouts;
     std::span<const std::uint8_t> packet;
@@ -125,6 +127,8 @@ bool SftpClient::connect(const ConnectOptions& options, PromptHandler prompts)
                         (parseError.empty() ? "." : ": " + parseError));
     }
     m_extensions = std::move(version.extensions);
+    m_log.note("Logged on; the server speaks version " + std::to_string(version.version) +
+               " with " + std::to_string(m_extensions.size()) + " extension(s)");
     requestsInFlight = 64;
     readLength = writeLength = 32 * 1024;
     if (hasExtension("limits@openssh.com")) {
@@ -184,6 +188,7 @@ bool SftpClient::awaitAny(const std::set<std::uint32_t>& pending, Reply& reply)
             m_transport.reset();
             return fail(ErrorKind::Protocol, m_host + " broke the protocol: " + parseError);
         }
+        m_log.reply(reply);
         if (pending.count(reply.id))
             return true;
         if (!m_abandoned.erase(reply.id)) {

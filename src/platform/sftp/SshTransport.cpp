@@ -303,11 +303,18 @@ bool SshTransport::start(const ConnectOptions& options, PromptHandler prompts,
     }
     for (int fd : {m_toSsh.get(), m_fromSsh.get(), m_sshErrors.get()})
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    if (m_log)
+        m_log->note("Started " + options.sshProgram + " (process " + std::to_string(m_pid) +
+                    ") for " + (options.user.empty() ? std::string() : options.user + "@") +
+                    options.host +
+                    (options.port ? ", port " + std::to_string(options.port) : std::string()));
     return true;
 }
 
 void SshTransport::queue(std::string_view packet)
 {
+    if (m_log)
+        m_log->request(packet);
     // What ssh took already is dropped before the buffer grows, so a long upload keeps only
     // the requests in flight in memory.
     if (m_outPos > 0 && m_outPos >= m_out.size() / 2) {
@@ -443,6 +450,7 @@ bool SshTransport::pump(Wait until, std::chrono::milliseconds span, Error& error
                 }
                 if (asked.kind == PromptKind::HostKey && answer.trust == HostKeyTrust::Always)
                     m_trustAlways = true;
+                noteQuestion(asked, answer);
                 deadline = Deadline::after(span);
             }
         }
@@ -603,6 +611,29 @@ void SshTransport::keepTrustedHostKey()
     }
 }
 
+void SshTransport::noteQuestion(const PromptRequest& asked, const PromptAnswer& answer) const
+{
+    if (!m_log)
+        return;
+    // What was asked, never what was answered: a password or passphrase stays out of the log.
+    switch (asked.kind) {
+    case PromptKind::HostKey:
+        m_log->note(
+            "Host key " + asked.keyType + " " + asked.fingerprint +
+            (answer.trust == HostKeyTrust::Always ? " trusted always" : " trusted for now"));
+        break;
+    case PromptKind::Password:
+        m_log->note("ssh asked for the password (attempt " + std::to_string(asked.attempt) + ")");
+        break;
+    case PromptKind::KeyPassphrase:
+        m_log->note("ssh asked for the passphrase of a key");
+        break;
+    default:
+        m_log->note("ssh asked a question of the server's");
+        break;
+    }
+}
+
 void SshTransport::tellKeyNotKept(const std::string& file, const std::string& why)
 {
     std::string reason = why;
@@ -618,6 +649,8 @@ void SshTransport::tellKeyNotKept(const std::string& file, const std::string& wh
     notice.kind = PromptKind::Notice;
     notice.text = m_keepError.text;
     m_prompts(notice);
+    if (m_log)
+        m_log->note(m_keepError.text);
 }
 
 } // namespace sftp

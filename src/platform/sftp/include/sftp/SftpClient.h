@@ -106,6 +106,7 @@ private:
     bool simpleCall(const std::string& packet, std::uint32_t id, std::string_view path,
                     std::string_view what);
 
+    PacketLog m_log; // before the transport, which writes to it until it ends
     std::unique_ptr<SshTransport> m_transport;
     CancelSignal m_cancel;
     Error m_error;

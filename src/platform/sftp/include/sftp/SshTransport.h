@@ -4,6 +4,7 @@
 // agent, keys and known_hosts apply as for any ssh command. Its questions come back through
 // the askpass channel; its error output is kept to explain a failure in plain words.
 #include "sftp/Askpass.h"
+#include "sftp/SftpLog.h"
 #include "sftp/SftpTypes.h"
 #include "sftp/SftpWait.h"
 
@@ -32,6 +33,8 @@ public:
     {
         m_replacement = {std::move(keyType), std::move(fingerprint)};
     }
+    // Where the packets queued and ssh's stages are logged; null: nowhere.
+    void setLog(PacketLog* log) { m_log = log; }
     // Starts ssh; the log-on happens while the first packets are exchanged.
     bool start(const ConnectOptions& options, PromptHandler prompts, const CancelSignal* cancel,
                Error& error);
@@ -65,6 +68,7 @@ private:
     Error endedError();
     void reap(std::chrono::milliseconds span);
     PromptAnswer acceptReplacement(const PromptRequest& request) const;
+    void noteQuestion(const PromptRequest& asked, const PromptAnswer& answer) const;
     void tellKeyNotKept(const std::string& file, const std::string& why);
 
     struct AcceptedKey
@@ -76,6 +80,7 @@ private:
     ConnectOptions m_options;
     PromptHandler m_prompts;
     const CancelSignal* m_cancel = nullptr;
+    PacketLog* m_log = nullptr;
     AskpassChannel m_askpass;
     std::vector<std::string> m_userKnownHosts;
     std::string m_knownHostsName;
