@@ -1,7 +1,10 @@
 // bench_sftp [--mib N] [--rounds N]: downloads and uploads one file of N MiB (256 by default)
 // with our engine and with OpenSSH's sftp, against the same sshd on loopback in the same run,
 // and prints each side's throughput and the ratio ours/sftp (target >= 0.90). Each side's time
-// includes starting ssh and logging on; the best of --rounds counts.
+// includes starting ssh and logging on; the best of --rounds counts. The two sides alternate
+// (which goes first swaps every round), so a machine shared with other work loads both alike;
+// the spread of the rounds' ratios and our peak resident memory are printed too.
+#include "../ResidentMemory.h"
 #include "SshServer.h"
 
 #include "sftp/Askpass.h"
@@ -160,17 +163,46 @@ int main(int argc, char* argv[])
         const char* name;
         double ours = 1e9;
         double theirs = 1e9;
+        double lowRatio = 1e9;
+        double highRatio = 0;
+        std::uint64_t peak = 0; // our resident memory at its highest during a transfer
     } rows[] = {{"download"}, {"upload"}};
     for (int round = 0; round < rounds; ++round) {
-        rows[0].ours = std::min(rows[0].ours, ours(setup, true, local, remoteSource));
-        rows[0].theirs =
-            std::min(rows[0].theirs,
-                     theirs(setup, QStringLiteral("get \"%1\" \"%2\"").arg(remoteSource, local)));
-        rows[1].ours = std::min(rows[1].ours, ours(setup, false, local, remoteFolder + "/ours"));
-        rows[1].theirs = std::min(
-            rows[1].theirs,
-            theirs(setup,
-                   QStringLiteral("put \"%1\" \"%2\"").arg(local, remoteFolder + "/theirs")));
+        for (int direction = 0; direction < 2; ++direction) {
+            Row& row = rows[direction];
+            const auto runOurs = [&] {
+                bench::resetResidentPeak();
+                const double seconds = direction == 0
+                                           ? ours(setup, true, local, remoteSource)
+                                           : ours(setup, false, local, remoteFolder + "/ours");
+                row.peak = std::max(row.peak, bench::residentPeak());
+                return seconds;
+            };
+            const auto runTheirs = [&] {
+                return theirs(
+                    setup,
+                    direction == 0
+                        ? QStringLiteral("get \"%1\" \"%2\"").arg(remoteSource, local)
+                        : QStringLiteral("put \"%1\" \"%2\"").arg(local, remoteFolder + "/theirs"));
+            };
+            double our = 0;
+            double their = 0;
+            if (round % 2 == 0) {
+                our = runOurs();
+                their = runTheirs();
+            } else {
+                their = runTheirs();
+                our = runOurs();
+            }
+            if (our <= 0 || their <= 0) {
+                row.ours = row.theirs = -1;
+                continue;
+            }
+            row.ours = std::min(row.ours, our);
+            row.theirs = std::min(row.theirs, their);
+            row.lowRatio = std::min(row.lowRatio, their / our);
+            row.highRatio = std::max(row.highRatio, their / our);
+        }
     }
     std::printf("%lld MiB over loopback, best of %d\n", mib, rounds);
     for (const Row& row : rows) {
@@ -178,8 +210,10 @@ int main(int argc, char* argv[])
             std::printf("%-9s failed\n", row.name);
             continue;
         }
-        std::printf("%-9s ours %7.1f MB/s  sftp %7.1f MB/s  ratio %.2f (target >= 0.90)\n",
-                    row.name, megabytes / row.ours, megabytes / row.theirs, row.theirs / row.ours);
+        std::printf("%-9s ours %7.1f MB/s  sftp %7.1f MB/s  ratio %.2f (target >= 0.90), rounds "
+                    "%.2f-%.2f, our peak memory %.1f MiB\n",
+                    row.name, megabytes / row.ours, megabytes / row.theirs, row.theirs / row.ours,
+                    row.lowRatio, row.highRatio, bench::mebibytes(row.peak));
     }
     return 0;
 }

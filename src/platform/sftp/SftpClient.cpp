@@ -162,11 +162,11 @@ bool SftpClient::hasExtension(std::string_view name) const
                        [&](const auto& extension) { return extension.first == name; });
 }
 
-bool SftpClient::send(const std::string& packet)
+bool SftpClient::send(std::string packet)
 {
     if (!m_transport)
         return fail(ErrorKind::ConnectionLost, "Not connected to " + m_host + ".");
-    m_transport->queue(packet);
+    m_transport->queue(std::move(packet));
     return true;
 }
 

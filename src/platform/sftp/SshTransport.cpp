@@ -13,6 +13,7 @@
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -23,6 +24,7 @@ namespace {
 
 constexpr std::size_t kMaxErrorText = 64 * 1024;
 constexpr std::size_t kReadChunk = 256 * 1024;
+constexpr int kPipeSize = 1024 * 1024;
 
 Error localError(const std::string& what)
 {
@@ -290,6 +292,10 @@ bool SshTransport::start(const ConnectOptions& options, PromptHandler prompts,
     }
     m_fromSsh.reset(output[0]);
     UniqueFd childOut(output[1]);
+    // A pipe holds 64 KiB by default: ssh would stop after a quarter of one large reply and
+    // wait for us to read, a pair of context switches per 64 KiB. A larger pipe lets it go on
+    // (a system that allows less keeps the default).
+    ::fcntl(output[0], F_SETPIPE_SZ, kPipeSize);
     if (::pipe2(errors, O_CLOEXEC) != 0) {
         error = localError("No pipe for ssh");
         return false;
@@ -313,20 +319,47 @@ bool SshTransport::start(const ConnectOptions& options, PromptHandler prompts,
 
 void SshTransport::queue(std::string_view packet)
 {
+    queue(std::string(packet));
+}
+
+void SshTransport::queue(std::string&& packet)
+{
     if (m_log)
         m_log->request(packet);
-    // What ssh took already is dropped before the buffer grows, so a long upload keeps only
-    // the requests in flight in memory.
-    if (m_outPos > 0 && m_outPos >= m_out.size() / 2) {
-        m_out.erase(0, m_outPos);
-        m_outPos = 0;
+    // Each packet is kept whole until ssh took it, then dropped: a long upload holds only the
+    // requests in flight, and no packet is copied again on its way out.
+    m_queued += packet.size();
+    m_out.push_back(std::move(packet));
+}
+
+bool SshTransport::sendQueued()
+{
+    constexpr std::size_t kPacketsPerCall = 16;
+    iovec parts[kPacketsPerCall];
+    std::size_t count = 0;
+    for (auto it = m_out.begin(); it != m_out.end() && count < kPacketsPerCall; ++it, ++count) {
+        const std::size_t skip = count == 0 ? m_outPos : 0;
+        parts[count] = {it->data() + skip, it->size() - skip};
     }
-    m_out.append(packet);
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = count;
+    const ssize_t sent = ::sendmsg(m_toSsh.get(), &message, MSG_NOSIGNAL);
+    if (sent < 0)
+        return errno == EAGAIN || errno == EINTR;
+    m_queued -= static_cast<std::size_t>(sent);
+    std::size_t left = static_cast<std::size_t>(sent) + m_outPos;
+    while (!m_out.empty() && left >= m_out.front().size()) {
+        left -= m_out.front().size();
+        m_out.pop_front();
+    }
+    m_outPos = left;
+    return true;
 }
 
 bool SshTransport::havePacket(Error& error) const
 {
-    const std::size_t available = m_in.size() - m_inPos;
+    const std::size_t available = m_inEnd - m_inPos;
     if (available < 4)
         return false;
     const std::uint8_t* p = &m_in[m_inPos];
@@ -410,17 +443,8 @@ bool SshTransport::pump(Wait until, std::chrono::milliseconds span, Error& error
                 continue;
             const int fd = fds[i].fd;
             if (fd == m_toSsh.get() && writing) {
-                const ssize_t sent =
-                    ::send(fd, m_out.data() + m_outPos, m_out.size() - m_outPos, MSG_NOSIGNAL);
-                if (sent > 0) {
-                    m_outPos += static_cast<std::size_t>(sent);
-                    if (m_outPos == m_out.size()) {
-                        m_out.clear();
-                        m_outPos = 0;
-                    }
-                } else if (sent < 0 && errno != EAGAIN && errno != EINTR) {
+                if (!sendQueued())
                     m_toSsh.reset(); // ssh is gone; its output tells why
-                }
             } else if (fd == m_fromSsh.get()) {
                 if (!readOutput(error))
                     return false;
@@ -465,14 +489,18 @@ bool SshTransport::pump(Wait until, std::chrono::milliseconds span, Error& error
 
 bool SshTransport::readOutput(Error& error)
 {
-    if (m_inPos > 0 && (m_inPos == m_in.size() || m_inPos > kReadChunk)) {
-        m_in.erase(m_in.begin(), m_in.begin() + static_cast<std::ptrdiff_t>(m_inPos));
+    // The bytes not handed out yet (part of a packet, rarely more) move to the front; the
+    // buffer grows only for a packet longer than it, and is never cleared byte by byte.
+    if (m_inEnd + kReadChunk > m_in.size() && m_inPos > 0) {
+        std::memmove(m_in.data(), m_in.data() + m_inPos, m_inEnd - m_inPos);
+        m_inEnd -= m_inPos;
         m_inPos = 0;
     }
-    const std::size_t old = m_in.size();
-    m_in.resize(old + kReadChunk);
-    const ssize_t got = ::read(m_fromSsh.get(), m_in.data() + old, kReadChunk);
-    m_in.resize(old + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+    if (m_inEnd + kReadChunk > m_in.size())
+        m_in.resize(std::max(m_inEnd + kReadChunk, 4 * kReadChunk));
+    const ssize_t got = ::read(m_fromSsh.get(), m_in.data() + m_inEnd, kReadChunk);
+    if (got > 0)
+        m_inEnd += static_cast<std::size_t>(got);
     if (got > 0 || (got < 0 && (errno == EAGAIN || errno == EINTR)))
         return true;
     m_fromSsh.reset();

@@ -83,7 +83,7 @@ private:
     bool startSsh(const ConnectOptions& options, const PromptHandler& prompts,
                   const PromptRequest* replacing, std::span<const std::uint8_t>& version);
     std::uint32_t nextId() { return m_nextId++; }
-    bool send(const std::string& packet);
+    bool send(std::string packet); // moved on to ssh, never copied
     // Waits for the reply to `id`; replies to abandoned requests are dropped on the way.
     bool awaitReply(std::uint32_t id, Reply& reply);
     // Waits for the next reply to one of `pending`; fails on a reply to nothing we asked.

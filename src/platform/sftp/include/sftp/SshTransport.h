@@ -9,6 +9,7 @@
 #include "sftp/SftpWait.h"
 
 #include <cstdint>
+#include <deque>
 #include <span>
 #include <string>
 #include <string_view>
@@ -40,7 +41,8 @@ public:
                Error& error);
 
     void queue(std::string_view packet);
-    std::size_t queuedBytes() const { return m_out.size() - m_outPos; }
+    void queue(std::string&& packet); // takes the packet without a copy
+    std::size_t queuedBytes() const { return m_queued; }
     // Waits for the next whole packet (after its length) while sending what is queued and
     // answering ssh's questions. The span stays valid until the next call. `span` restarts
     // after each question, so the time the user takes to answer does not count.
@@ -64,6 +66,7 @@ private:
     bool pump(Wait until, std::chrono::milliseconds span, Error& error);
     bool havePacket(Error& error) const;
     bool readOutput(Error& error);
+    bool sendQueued(); // false: ssh is gone
     void readErrors();
     Error endedError();
     void reap(std::chrono::milliseconds span);
@@ -91,10 +94,12 @@ private:
     UniqueFd m_toSsh;
     UniqueFd m_fromSsh;
     UniqueFd m_sshErrors;
-    std::string m_out;
-    std::size_t m_outPos = 0;
+    std::deque<std::string> m_out; // packets queued for ssh
+    std::size_t m_outPos = 0;      // bytes of the first one ssh took
+    std::size_t m_queued = 0;      // bytes queued in all
     std::vector<std::uint8_t> m_in;
-    std::size_t m_inPos = 0;
+    std::size_t m_inPos = 0;    // the first byte not handed out
+    std::size_t m_inEnd = 0;    // the end of what was read
     std::size_t m_consumed = 0; // bytes of the packet last handed out
     std::string m_errors;
 };
