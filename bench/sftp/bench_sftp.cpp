@@ -163,9 +163,8 @@ int main(int argc, char* argv[])
         const char* name;
         double ours = 1e9;
         double theirs = 1e9;
-        double lowRatio = 1e9;
-        double highRatio = 0;
-        std::uint64_t peak = 0; // our resident memory at its highest during a transfer
+        std::vector<double> ratios{}; // each round's
+        std::uint64_t peak = 0;       // our resident memory at its highest during a transfer
     } rows[] = {{"download"}, {"upload"}};
     for (int round = 0; round < rounds; ++round) {
         for (int direction = 0; direction < 2; ++direction) {
@@ -200,8 +199,7 @@ int main(int argc, char* argv[])
             }
             row.ours = std::min(row.ours, our);
             row.theirs = std::min(row.theirs, their);
-            row.lowRatio = std::min(row.lowRatio, their / our);
-            row.highRatio = std::max(row.highRatio, their / our);
+            row.ratios.push_back(their / our);
         }
     }
     std::printf("%lld MiB over loopback, best of %d\n", mib, rounds);
@@ -210,10 +208,13 @@ int main(int argc, char* argv[])
             std::printf("%-9s failed\n", row.name);
             continue;
         }
-        std::printf("%-9s ours %7.1f MB/s  sftp %7.1f MB/s  ratio %.2f (target >= 0.90), rounds "
-                    "%.2f-%.2f, our peak memory %.1f MiB\n",
+        std::vector<double> ratios = row.ratios;
+        std::sort(ratios.begin(), ratios.end());
+        std::printf("%-9s ours %7.1f MB/s  sftp %7.1f MB/s  ratio %.2f (target >= 0.90); rounds "
+                    "%.2f-%.2f, median %.2f; our peak memory %.1f MiB\n",
                     row.name, megabytes / row.ours, megabytes / row.theirs, row.theirs / row.ours,
-                    row.lowRatio, row.highRatio, bench::mebibytes(row.peak));
+                    ratios.front(), ratios.back(), ratios[ratios.size() / 2],
+                    bench::mebibytes(row.peak));
     }
     return 0;
 }

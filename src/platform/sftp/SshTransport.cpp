@@ -23,8 +23,9 @@ namespace sftp {
 namespace {
 
 constexpr std::size_t kMaxErrorText = 64 * 1024;
-constexpr std::size_t kReadChunk = 256 * 1024;
 constexpr int kPipeSize = 1024 * 1024;
+// A read takes what the pipe holds in one call.
+constexpr std::size_t kReadChunk = kPipeSize;
 
 Error localError(const std::string& what)
 {
@@ -286,6 +287,10 @@ bool SshTransport::start(const ConnectOptions& options, PromptHandler prompts,
     }
     UniqueFd childIn(input[0]);
     m_toSsh.reset(input[1]);
+    // Room for several large WRITE requests, so ssh finds a long run to read each time it
+    // wakes (the system caps it at its own limit).
+    const int sendBuffer = kPipeSize;
+    ::setsockopt(input[1], SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
     if (::pipe2(output, O_CLOEXEC) != 0) {
         error = localError("No pipe for ssh");
         return false;
