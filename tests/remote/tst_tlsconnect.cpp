@@ -1,9 +1,12 @@
 #include "FtpServerFixture.h"
 #include "RemoteTestHost.h"
+#include "ScriptedPrompter.h"
 #include "faultserver.h"
 #include "ftp/CertificateTrust.h"
 #include "ftp/FtpConnection.h"
 #include "ftp/RemoteSession.h"
+#include "remote/SiteSession.h"
+#include "remote/TrustedThisRun.h"
 #include "sites/ProfileStore.h"
 #include "wininet.h"
 #include "wininet/InternetTimeouts.h"
@@ -63,6 +66,18 @@ private:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
+    // A connection as a queue worker opens it, asking nothing.
+    static bool queueConnects(quint16 port)
+    {
+        SiteProfile site{"Site", "127.0.0.1", QString::number(port), "user", "secret", {}};
+        site.encryption = kEncryptionRequired;
+        ScriptedPrompter asksNothing;
+        RemoteResult result;
+        QString why;
+        const bool opened = OpenSiteSession(site, asksNothing, result, why) != nullptr;
+        return asksNothing.verifyDone() && opened;
+    }
+
     static QString connectionFailed(DWORD code)
     {
         return QStringLiteral("FTP Server Connection Failed  (%1)").arg(code);
@@ -83,6 +98,7 @@ private Q_SLOTS:
 
     void init()
     {
+        TrustedThisRun::forgetAll();
         FtpConnection = TFtpConnection();
         QFile::remove(ProfileFilePath());
         QFile::remove(CertificateTrust::defaultFilePath());
@@ -132,6 +148,7 @@ private Q_SLOTS:
         QVERIFY(again.script.verifyDone());
         QVERIFY(FtpConnection.Connected);
         disconnect();
+        QVERIFY(queueConnects(m_server.port()));
 
         // Another certificate than the trusted one: the warning, and "no" connects nothing and
         // keeps the trusted fingerprint.
@@ -159,6 +176,10 @@ private Q_SLOTS:
         QVERIFY(once.script.verifyDone());
         QVERIFY(FtpConnection.Connected);
         QVERIFY(trust.fingerprint("127.0.0.1", m_server.port()).isEmpty());
+        // ... for this run: the queue's own connections, which cannot ask, take it as well.
+        QVERIFY(queueConnects(m_server.port()));
+        TrustedThisRun::forgetAll();
+        QVERIFY(!queueConnects(m_server.port()));
     }
 
     // A certificate made out to another host name is refused without a question, whoever
