@@ -4,6 +4,7 @@
 
 #include "sftp/KnownHosts.h"
 #include "sftp/SftpClient.h"
+#include "sftp/SftpLog.h"
 
 #include <QDir>
 #include <QFile>
@@ -426,6 +427,76 @@ private Q_SLOTS:
             QVERIFY(client.connect(options(server), again.handler()));
             QVERIFY(again.asked.isEmpty());
         }
+    }
+
+    // The message log of a connection: an upload, a failed write, a listing and a rename as
+    // the lines the user reads, a transfer as its start and one line with what it moved.
+    void messageLogSummarisesTransfers()
+    {
+        using sftp::PacketType;
+        QStringList lines;
+        sftp::setThreadLog(
+            [](void* context, bool sent, const char* line, std::size_t length) {
+                *static_cast<QStringList*>(context)
+                    << (sent ? "> " : "< ") + QString::fromUtf8(line, qsizetype(length));
+            },
+            &lines);
+        sftp::PacketLog log;
+        log.attach();
+        sftp::setThreadLog(nullptr, nullptr);
+        const auto status = [&](std::uint32_t id, std::uint32_t code, std::string message = {}) {
+            sftp::Reply reply;
+            reply.id = id;
+            reply.statusCode = code;
+            reply.message = std::move(message);
+            log.reply(reply);
+        };
+        const auto handle = [&](std::uint32_t id, std::string value) {
+            sftp::Reply reply;
+            reply.type = PacketType::Handle;
+            reply.id = id;
+            reply.handle = std::move(value);
+            log.reply(reply);
+        };
+        const std::string chunk(32768, 'x');
+        log.request(sftp::encodeOpen(
+            1, "/up/a", sftp::kOpenWrite | sftp::kOpenCreate | sftp::kOpenTruncate, 0644u));
+        handle(1, "\x01");
+        for (std::uint32_t id = 2; id <= 4; ++id)
+            log.request(sftp::encodeWrite(id, "\x01", (id - 2) * chunk.size(), chunk));
+        for (std::uint32_t id = 2; id <= 4; ++id)
+            status(id, sftp::kStatusOk);
+        log.request(sftp::encodeHandle(PacketType::Close, 5, "\x01"));
+        status(5, sftp::kStatusOk);
+        log.request(sftp::encodeWrite(6, "\x01", 0, chunk));
+        status(6, sftp::kStatusFailure, "disk full");
+        log.request(sftp::encodePath(PacketType::Opendir, 7, "/d"));
+        handle(7, "\x02");
+        log.request(sftp::encodeHandle(PacketType::Readdir, 8, "\x02"));
+        log.request(sftp::encodeHandle(PacketType::Readdir, 9, "\x02"));
+        sftp::Reply names;
+        names.type = PacketType::Name;
+        names.id = 8;
+        names.names.resize(2);
+        log.reply(names);
+        status(9, sftp::kStatusEof);
+        log.request(sftp::encodeExtended(10, "posix-rename@openssh.com", {"/a\nb", "/c"}));
+        status(10, sftp::kStatusNoSuchFile, "gone");
+        const QStringList expected{
+            R"(> OPEN "/up/a" (write, create, truncate))",
+            "< HANDLE 01",
+            R"(> WRITE "/up/a": 98304 bytes in 3 requests)",
+            "> CLOSE handle 01",
+            "< STATUS 0 OK",
+            R"(< STATUS 4 FAILURE: "disk full")",
+            R"(> OPENDIR "/d")",
+            "< HANDLE 02",
+            "< READDIR \u2192 2 names",
+            "< READDIR \u2192 end of the folder",
+            "> EXTENDED posix-rename@openssh.com \"/a?b\" \u2192 \"/c\"",
+            R"(< STATUS 2 NO_SUCH_FILE: "gone")",
+        };
+        QCOMPARE(lines, expected);
     }
 
     // What a replaced key takes out of known_hosts: the host's own lines, hashed or not, and
