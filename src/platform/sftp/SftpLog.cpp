@@ -211,6 +211,9 @@ void PacketLog::attach()
 {
     m_log = threadTarget.log;
     m_context = threadTarget.context;
+    m_asked.clear();
+    m_opens.clear();
+    m_files.clear();
 }
 
 void PacketLog::write(bool sent, const std::string& line) const

@@ -26,7 +26,7 @@ void setThreadLog(LogLine log, void* context);
 class PacketLog
 {
 public:
-    // Takes the calling thread's log target (setThreadLog()).
+    // Takes the calling thread's log target (setThreadLog()), for a new connection.
     void attach();
     bool enabled() const { return m_log != nullptr; }
 
