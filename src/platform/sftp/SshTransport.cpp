@@ -596,7 +596,6 @@ void SshTransport::keepTrustedHostKey()
         return;
     const std::string target = expandHome(m_userKnownHosts.front());
     if (target.find('%') != std::string::npos) {
-        errno = EINVAL;
         tellKeyNotKept(target, "its name holds ssh's % tokens, which only ssh expands");
         return;
     }
