@@ -537,7 +537,10 @@ Error SshTransport::endedError()
         readErrors();
     }
     stop();
-    return describeSshFailure(m_errors, m_options.host);
+    Error ended = describeSshFailure(m_errors, m_options.host);
+    if (m_log)
+        m_log->note("ssh ended: " + ended.text);
+    return ended;
 }
 
 void SshTransport::reap(std::chrono::milliseconds span)
