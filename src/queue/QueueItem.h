@@ -41,6 +41,10 @@ struct QueueItem
     // Uploads: names on the server get the capitals A to Z lower-cased (the user's option when
     // the item was queued), the files a tree finds included.
     bool lowerCase = false;
+    // Uploads: the name of a stopped copy on the server the user chose to start over from.
+    // The worker removes it instead of continuing it, but only while the record of stopped
+    // uploads still names it: a copy this item leaves later is continued on a retry.
+    QByteArray abandonedCopy;
 };
 
 inline bool IsOpen(QueueState state)

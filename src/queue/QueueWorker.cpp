@@ -137,7 +137,7 @@ void QueueWorker::runItem(const QueueItem& item)
         else if (item.direction == QueueDirection::Download)
             step = DownloadQueued(*m_session, item, progress);
         else
-            step = UploadQueued(*m_session, item, progress);
+            step = UploadQueued(*m_session, item, progress, m_queue.uploadRecord());
     } catch (const FileSystemError& error) {
         step.state = QueueState::Failed;
         step.error = error.text();

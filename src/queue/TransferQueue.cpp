@@ -1,6 +1,7 @@
 #include "queue/TransferQueue.h"
 
 #include "queue/QueueStore.h"
+#include "queue/QueueTransfers.h"
 #include "queue/QueueWorker.h"
 #include "remote/ServerSession.h"
 
@@ -31,6 +32,18 @@ void TransferQueue::setWorkerLimit(int limit)
         m_activeLimit = m_limit;
     }
     startWorkers();
+}
+
+void TransferQueue::setUnfinishedUploads(std::shared_ptr<const UnfinishedUploads> uploads)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_uploads = std::move(uploads);
+}
+
+QueuedUploadRecord TransferQueue::uploadRecord() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return {m_uploads.get(), m_host.toUtf8()};
 }
 
 int TransferQueue::workerLimit() const

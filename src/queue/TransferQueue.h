@@ -14,6 +14,8 @@
 
 #include "queue/QueueStore.h"
 class QueueWorker;
+class UnfinishedUploads;
+struct QueuedUploadRecord;
 class ServerSession;
 
 // Opens a connection of its own for a worker, logged on to the queue's site. Called on the
@@ -40,6 +42,10 @@ public:
     int activeLimit() const;
     const QString& host() const { return m_host; }
     QueueStore* store() const { return m_store.get(); }
+    // Where stopped uploads are remembered so that their copies are continued (the record the
+    // window's uploads keep, its server named host()); none: a stopped upload removes its copy.
+    void setUnfinishedUploads(std::shared_ptr<const UnfinishedUploads> uploads);
+    QueuedUploadRecord uploadRecord() const;
 
     // Adds items (their ids are given here) and starts workers for them. Returns the first id.
     quint64 add(QList<QueueItem> items);
@@ -92,6 +98,7 @@ private:
     SessionOpener m_opener;
     QString m_host;
     std::unique_ptr<QueueStore> m_store;
+    std::shared_ptr<const UnfinishedUploads> m_uploads;
     mutable QMutex m_mutex;
     std::vector<QueueItem> m_items;
     std::vector<std::unique_ptr<QueueWorker>> m_workers;

@@ -51,6 +51,8 @@ A rule may have:
   keep: for STOR/APPE, bytes kept of what arrives (the rest is read and dropped, as by a
     server whose disk filled; pair it with a "final" error reply)
   stallAfter: like dropAfter, but then the server goes quiet and keeps both open
+  throttle: for STOR/APPE, seconds the server waits after each block it reads, so an upload
+    runs long enough for a client to stop it midway
   cutAfter: for RETR, bytes to send before closing the data connection alone and
     replying 426; the control connection stays
   trickle: for RETR/LIST/MLSD, seconds between single bytes of the data; a client that
@@ -251,6 +253,8 @@ class Session:
                         block = block[:max(0, keep - received)]
                     received += len(block)
                     kept += block
+                    if rule.get("throttle"):
+                        time.sleep(rule["throttle"])
                     if stall is not None and received >= stall:
                         time.sleep(STALL)
                         return False

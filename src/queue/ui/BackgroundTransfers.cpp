@@ -16,6 +16,7 @@
 #include "sites/ProfilePasswords.h"
 #include "transfer/BatchHost.h"
 #include "transfer/TransferNames.h"
+#include "transfer/UnfinishedUploads.h"
 
 #include <QDockWidget>
 #include <QFileInfo>
@@ -182,6 +183,9 @@ TransferQueue* BackgroundTransfers::queueForSite()
     };
     m_queue = std::make_unique<TransferQueue>(opener, server, std::move(store));
     m_queue->setWorkerLimit(Settings.SimultaneousTransfers);
+    // Stopped uploads are remembered where the window's own are: either continues the other's.
+    m_queue->setUnfinishedUploads(
+        std::make_shared<UnfinishedUploads>(UnfinishedUploads::defaultFilePath()));
     m_queueServer = server;
     m_pane->setQueue(m_queue.get());
     connect(m_queue.get(), &TransferQueue::itemChanged, this, &BackgroundTransfers::showProgress);

@@ -1,0 +1,37 @@
+#pragma once
+#include "queue/QueueTransfers.h"
+#include "transfer/UnfinishedUploads.h"
+
+#include <QByteArray>
+
+#include <optional>
+
+class ServerSession;
+struct QueueItem;
+
+// The copy a resumable queued upload sends to: a temporary name beside the target, and how
+// many bytes of it the server holds already (0: a new copy).
+struct UploadCopy
+{
+    QByteArray path;
+    qint64 offset = 0;
+};
+
+// Finds where a resumable upload of `item` (the local file as `local` describes it) goes on.
+// A copy an earlier upload of the very same local data left, remembered in the record and
+// still of the length and time it had when that upload stopped, is continued where the server
+// can append; any other copy under one of our names is removed and the upload starts a new
+// one. Nothing when `copy` is set; the step that ends the item when the connection failed.
+std::optional<QueueStep> FindUploadCopy(ServerSession& session, const QueuedUploadRecord& record,
+                                        const QueueItem& item, const LocalStamp& local,
+                                        UploadCopy& copy);
+
+// Remembers the copy an upload is about to begin or has left stopped. `ask`: the connection
+// still answers, so the copy's length and time are asked and kept (a copy whose state is
+// unknown is never continued). False when the record could not be written.
+bool RememberUploadCopy(ServerSession& session, const QueuedUploadRecord& record,
+                        const QueueItem& item, const LocalStamp& local, const QByteArray& copyPath,
+                        bool ask);
+
+// Forgets the copy remembered for the item's target.
+void ForgetUploadCopy(const QueuedUploadRecord& record, const QueueItem& item);
