@@ -8,6 +8,7 @@
 #include "transfer/LocalFile.h"
 #include "transfer/ResumeData.h"
 #include "transfer/TransferNames.h"
+#include "transfer/UnfinishedUploads.h"
 
 #include <QDir>
 #include <QFile>
@@ -28,6 +29,8 @@ private Q_SLOTS:
     void cancelStopsOneItemAtOnce();                  // and Retry continues its partial data
     void refusedLogonLowersWorkersInsteadOfFailing(); // and the log masks the password
     void queueLeftBehindContinuesNextTime();          // its partial data continued
+    void stoppedUploadSendsOnlyTheRest_data();
+    void stoppedUploadSendsOnlyTheRest();
 };
 
 namespace {
@@ -117,6 +120,28 @@ QStringList failures(const TransferQueue& queue)
             texts << item.localName + ": " + item.error;
     }
     return texts;
+}
+
+// The whole file `path` as the server gives it now, over a connection of its own.
+QByteArray serverContent(const SessionOpener& opener, const QByteArray& path)
+{
+    RemoteResult result;
+    QString why;
+    const auto session = opener(result, why);
+    QByteArray folder;
+    if (!session || !session->currentFolder(folder))
+        return "<no connection>";
+    const auto stream = session->openRead(path, 0, result);
+    if (!stream)
+        return "<missing>";
+    QByteArray all;
+    std::vector<char> buffer(65536);
+    for (qint64 got = 1; got > 0;) {
+        if (!stream->read(buffer.data(), qint64(buffer.size()), got))
+            return "<failed>";
+        all.append(buffer.data(), got);
+    }
+    return stream->complete() ? all : "<failed>";
 }
 
 QueueItem itemFor(QueueDirection direction, const QString& localFolder, const QString& name,
@@ -331,6 +356,92 @@ void TransferQueueTest::queueLeftBehindContinuesNextTime()
     // Nothing is left to continue once everything arrived.
     queue.stop();
     QCOMPARE(queue.store()->read(site).size(), 0);
+}
+
+void TransferQueueTest::stoppedUploadSendsOnlyTheRest_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("append");    // the server can continue a file
+    QTest::addColumn<bool>("continued"); // the copy is continued
+    QTest::newRow("cancelled, then retried") << "retry" << true << true;
+    QTest::newRow("program ended, queue continued") << "restart" << true << true;
+    QTest::newRow("copy replaced on the server meanwhile") << "replaced" << true << false;
+    QTest::newRow("server cannot append: sent again") << "retry" << false << false;
+}
+
+// A stopped upload leaves its copy under its temporary name; the next try of the same item
+// appends only the rest to it, unless the copy is no longer the one it left.
+void TransferQueueTest::stoppedUploadSendsOnlyTheRest()
+{
+    QFETCH(QString, how);
+    QFETCH(bool, append);
+    QFETCH(bool, continued);
+    // Each connection's first upload is read slowly, so that it can be stopped midway.
+    FaultServer server;
+    QVERIFY(server.start(QJsonObject{
+        {"features", append ? QJsonArray{"REST STREAM", "SIZE", "MDTM"} : QJsonArray{}},
+        {"rules",
+         QJsonObject{{"STOR", QJsonArray{QJsonObject{{"throttle", 0.01}}, QJsonObject{}}}}},
+        {"maxSessions", 4},
+    }));
+    const SessionOpener opener = openerFor(server.host(), server.port(), "user", "secret");
+    QTemporaryDir local;
+    QTemporaryDir data;
+    QByteArray content(24 << 20, Qt::Uninitialized);
+    for (qsizetype i = 0; i < content.size(); ++i)
+        content[i] = char(i * 13 % 251);
+    putFile(local.filePath("big.bin"), content);
+    const auto uploads = std::make_shared<UnfinishedUploads>(data.filePath("zulftp-uploads"));
+    const QString storePath = data.filePath("zulftp-queue");
+    auto queue =
+        std::make_unique<TransferQueue>(opener, "test", std::make_unique<QueueStore>(storePath));
+    queue->setUnfinishedUploads(uploads);
+    queue->setWorkerLimit(1);
+    quint64 id = queue->add({itemFor(QueueDirection::Upload, local.path(), "big.bin", "/big.bin")});
+    QTRY_VERIFY_WITH_TIMEOUT(queue->item(id)->bytesDone > (8 << 20), 20000);
+    const auto kept = [&] { return uploads->find("test", "/", "big.bin"); };
+    QList<QueueItem> left;
+    if (how == "restart") {
+        queue.reset(); // as the window's end stops it
+        auto store = std::make_unique<QueueStore>(storePath);
+        QString site;
+        left = store->read(site);
+        QCOMPARE(left.size(), 1);
+        queue = std::make_unique<TransferQueue>(opener, "test", std::move(store));
+        queue->setUnfinishedUploads(uploads);
+        QVERIFY(kept() && kept()->copySize > 0);
+    } else {
+        queue->cancel(id);
+        QTRY_VERIFY(!queue->busy() && kept() && kept()->copySize > 0);
+    }
+    const UnfinishedUpload stopped = *kept();
+    QVERIFY(stopped.copySize < content.size());
+    if (how == "replaced") {
+        // Someone else's upload under the copy's name.
+        RemoteResult result;
+        QString why;
+        const auto other = opener(result, why);
+        QByteArray folder;
+        QVERIFY(other && other->currentFolder(folder));
+        auto stream = other->openWrite("/" + stopped.temporaryName, 0, result);
+        QVERIFY(stream && stream->write(content.constData(), 1000) && stream->complete());
+    }
+    if (how == "restart")
+        id = queue->add(left);
+    else
+        queue->retry(id);
+    QTRY_VERIFY_WITH_TIMEOUT(!queue->busy(), 20000);
+    QVERIFY2(failures(*queue).isEmpty(), qPrintable(failures(*queue).join("\n")));
+    QCOMPARE(serverContent(opener, "/big.bin"), content);
+    const QString log = server.received().join('\n');
+    const QString rest = QString("APPENDED %1 %2")
+                             .arg(QString(stopped.temporaryName))
+                             .arg(content.size() - stopped.copySize);
+    QVERIFY2(log.contains(rest) == continued, qPrintable(log.right(2000)));
+    QCOMPARE(log.count("APPENDED"), continued ? 1 : 0);
+    // Once in place, nothing is remembered and no copy is left.
+    QVERIFY(!kept());
+    QVERIFY2(log.contains("DELE " + stopped.temporaryName) == !continued, qPrintable(log));
 }
 
 QTEST_GUILESS_MAIN(TransferQueueTest)
