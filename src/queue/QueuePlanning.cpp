@@ -103,6 +103,18 @@ ExistingTarget QueuePlanner::forFree() const
     return ExistingTarget::Ask;
 }
 
+QueuePlanner::Outcome QueuePlanner::place(QueueItem& item, const QString& name, qint64 sourceSize,
+                                          qint64 sourceMs, const QString& where,
+                                          const HeldLookup& held)
+{
+    const std::optional<HeldEntry> there = held(name);
+    if (!there) {
+        item.existing = forFree();
+        return Outcome::Go;
+    }
+    return decide(item, name, *there, sourceSize, sourceMs, where, held);
+}
+
 std::optional<QList<QueueItem>> QueuePlanner::downloads(const QList<FileListRow>& rows,
                                                         const QByteArray& remoteFolder,
                                                         const QString& localFolder,
@@ -119,23 +131,18 @@ std::optional<QList<QueueItem>> QueuePlanner::downloads(const QList<FileListRow>
         item.size = row.isFolder() ? -1 : row.size;
         item.listedTime = row.modifiedTime;
         const QString refused = RefusedDownloadNameText(row.name);
+        Outcome outcome = Outcome::Go;
         if (!refused.isEmpty()) {
             item.state = QueueState::Failed;
             item.error = refused;
-        } else if (const auto there = held(row.name)) {
-            switch (decide(item, row.name, *there, row.size, RowTimeMs(row.modifiedTime),
-                           localFolder, held)) {
-            case Outcome::Cancel:
-                return std::nullopt;
-            case Outcome::Skip:
-                continue;
-            case Outcome::Go:
-                break;
-            }
         } else {
-            item.existing = forFree();
+            outcome =
+                place(item, row.name, row.size, RowTimeMs(row.modifiedTime), localFolder, held);
         }
-        items << item;
+        if (outcome == Outcome::Cancel)
+            return std::nullopt;
+        if (outcome == Outcome::Go)
+            items << item;
     }
     return items;
 }
@@ -155,20 +162,12 @@ std::optional<QList<QueueItem>> QueuePlanner::uploads(const QList<LocalPick>& pi
         const QString remoteName = RemoteNameFor(pick.name, lowerCase);
         item.remotePath = RemotePath::join(remoteFolder, remoteName.toUtf8());
         item.size = pick.isFolder ? -1 : pick.size;
-        if (const auto there = held(remoteName)) {
-            switch (decide(item, remoteName, *there, pick.size, pick.modifiedMs,
-                           QString::fromUtf8(remoteFolder), held)) {
-            case Outcome::Cancel:
-                return std::nullopt;
-            case Outcome::Skip:
-                continue;
-            case Outcome::Go:
-                break;
-            }
-        } else {
-            item.existing = forFree();
-        }
-        items << item;
+        const Outcome outcome = place(item, remoteName, pick.size, pick.modifiedMs,
+                                      QString::fromUtf8(remoteFolder), held);
+        if (outcome == Outcome::Cancel)
+            return std::nullopt;
+        if (outcome == Outcome::Go)
+            items << item;
     }
     return items;
 }

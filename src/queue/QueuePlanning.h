@@ -56,6 +56,10 @@ private:
     Outcome decide(QueueItem& item, const QString& name, const HeldEntry& there, qint64 sourceSize,
                    qint64 sourceMs, const QString& place, const HeldLookup& held);
 
+    // Decides about `item` going to `name` in `where`, asking only when the name is taken.
+    Outcome place(QueueItem& item, const QString& name, qint64 sourceSize, qint64 sourceMs,
+                  const QString& where, const HeldLookup& held);
+
     // What a name that is free now carries for the files a tree finds later.
     ExistingTarget forFree() const;
 
