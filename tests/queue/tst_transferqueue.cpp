@@ -1,6 +1,8 @@
 #include "FtpServerFixture.h"
+#include "ScriptedPrompter.h"
 #include "SshServer.h"
 #include "faultserver.h"
+#include "queue/QueuePlanning.h"
 #include "queue/QueueStore.h"
 #include "queue/TransferQueue.h"
 #include "remote/FtpServerSession.h"
@@ -367,6 +369,9 @@ void TransferQueueTest::stoppedUploadSendsOnlyTheRest_data()
     QTest::newRow("program ended, queue continued") << "restart" << true << true;
     QTest::newRow("copy replaced on the server meanwhile") << "replaced" << true << false;
     QTest::newRow("server cannot append: sent again") << "retry" << false << false;
+    // Queued anew, the item is planned again: the question is asked then, on this thread.
+    QTest::newRow("queued again, Resume") << "Resume" << true << true;
+    QTest::newRow("queued again, Start Over") << "Start Over" << true << false;
 }
 
 // A stopped upload leaves its copy under its temporary name; the next try of the same item
@@ -387,7 +392,7 @@ void TransferQueueTest::stoppedUploadSendsOnlyTheRest()
     const SessionOpener opener = openerFor(server.host(), server.port(), "user", "secret");
     QTemporaryDir local;
     QTemporaryDir data;
-    QByteArray content(24 << 20, Qt::Uninitialized);
+    QByteArray content(12 << 20, Qt::Uninitialized);
     for (qsizetype i = 0; i < content.size(); ++i)
         content[i] = char(i * 13 % 251);
     putFile(local.filePath("big.bin"), content);
@@ -398,7 +403,7 @@ void TransferQueueTest::stoppedUploadSendsOnlyTheRest()
     queue->setUnfinishedUploads(uploads);
     queue->setWorkerLimit(1);
     quint64 id = queue->add({itemFor(QueueDirection::Upload, local.path(), "big.bin", "/big.bin")});
-    QTRY_VERIFY_WITH_TIMEOUT(queue->item(id)->bytesDone > (8 << 20), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(queue->item(id)->bytesDone > (4 << 20), 20000);
     const auto kept = [&] { return uploads->find("test", "/", "big.bin"); };
     QList<QueueItem> left;
     if (how == "restart") {
@@ -426,12 +431,23 @@ void TransferQueueTest::stoppedUploadSendsOnlyTheRest()
         auto stream = other->openWrite("/" + stopped.temporaryName, 0, result);
         QVERIFY(stream && stream->write(content.constData(), 1000) && stream->complete());
     }
-    if (how == "restart")
+    ScriptedPrompter prompter;
+    if (how == "restart") {
         id = queue->add(left);
-    else
+    } else if (how.startsWith("Resume") || how.startsWith("Start Over")) {
+        prompter.expectChoice(UploadResumeQuestionText("big.bin", stopped.copySize, content.size()),
+                              how == "Resume" ? PromptAnswer::Yes : PromptAnswer::No);
+        QueuePlanner planner(prompter);
+        planner.setUnfinishedUploads(uploads.get(), "test");
+        const auto planned = planner.uploads({{local.path(), "big.bin", false, content.size()}},
+                                             "/", [](const QString&) { return std::nullopt; });
+        QVERIFY(planned && prompter.verifyDone());
+        id = queue->add(*planned);
+    } else {
         queue->retry(id);
+    }
     QTRY_VERIFY_WITH_TIMEOUT(!queue->busy(), 20000);
-    QVERIFY2(failures(*queue).isEmpty(), qPrintable(failures(*queue).join("\n")));
+    QVERIFY2(queue->item(id)->state == QueueState::Finished, qPrintable(queue->item(id)->error));
     QCOMPARE(serverContent(opener, "/big.bin"), content);
     const QString log = server.received().join('\n');
     const QString rest = QString("APPENDED %1 %2")
