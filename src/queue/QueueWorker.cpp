@@ -35,7 +35,8 @@ void QueueWorker::logLine(void* context, bool sent, const char* line, std::size_
             .arg(worker->m_queue.host())
             .arg(worker->m_number)
             .arg(sent ? QStringLiteral(">") : QStringLiteral("<"),
-                 QString::fromUtf8(line, static_cast<qsizetype>(length))));
+                 QString::fromUtf8(line, static_cast<qsizetype>(length))),
+        worker->m_attempt.load());
 }
 
 void QueueWorker::run()
@@ -45,7 +46,9 @@ void QueueWorker::run()
     while (const auto item = m_queue.take(this)) {
         m_cancel = false;
         m_current = item->id;
+        m_attempt = item->logAttempt;
         runItem(*item);
+        m_attempt = 0;
         m_current = 0;
     }
     closeSession();
@@ -67,7 +70,8 @@ bool QueueWorker::openSession(const QueueItem& item)
             Q_EMIT m_queue.logLine(QObject::tr("%1 refused another connection (%2); "
                                                "transfers go on over %3 connection(s).")
                                        .arg(m_queue.host(), RemoteFailureText(result))
-                                       .arg(m_queue.activeLimit()));
+                                       .arg(m_queue.activeLimit()),
+                                   m_attempt.load());
             m_queue.update(
                 item.id, [](QueueItem& own) { own.state = QueueState::Queued; }, true);
             return false;
@@ -153,6 +157,11 @@ void QueueWorker::runItem(const QueueItem& item)
         if (!m_session->currentFolder(folder))
             closeSession();
     }
+    // The reason beside the conversation that led to it, where "Show in log" finds it.
+    if (step.state == QueueState::Failed)
+        Q_EMIT m_queue.logLine(
+            QStringLiteral("[%1 #%2] %3").arg(m_queue.host()).arg(m_number).arg(step.error),
+            m_attempt.load());
     const qint64 elapsed = clock.elapsed();
     const bool stopping = m_queue.stopping();
     m_queue.update(

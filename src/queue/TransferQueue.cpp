@@ -230,6 +230,8 @@ std::optional<QueueItem> TransferQueue::take(QueueWorker* worker)
     for (QueueItem& item : m_items) {
         if (item.state == QueueState::Queued) {
             item.state = QueueState::Running;
+            item.worker = worker->number();
+            item.logAttempt = ++m_attempts;
             item.bytesDone = 0;
             item.rate = 0;
             item.error.clear();

@@ -74,7 +74,8 @@ Q_SIGNALS:
     void itemsAdded();
     void itemsRemoved();
     // A line for the message log: what a worker's connection did that the user may look for.
-    void logLine(const QString& text);
+    // `attempt`: the logAttempt of the item whose try it belongs to (0: none).
+    void logLine(const QString& text, int attempt = 0);
 
 private:
     friend class QueueWorker;
@@ -104,6 +105,7 @@ private:
     std::vector<std::unique_ptr<QueueWorker>> m_workers;
     quint64 m_nextId = 1;
     int m_workersStarted = 0;
+    int m_attempts = 0;
     int m_limit = 2;
     int m_activeLimit = 2;
     bool m_stopping = false;
