@@ -203,7 +203,7 @@ QueueStep sendRemembered(ServerSession& session, const QueueItem& item, LocalFil
     const LocalStamp local{QFile::encodeName(JoinLocalPath(item.localFolder, item.localName)),
                            reader.size(), reader.modifiedNs()};
     UploadCopy copy;
-    if (auto stopped = FindUploadCopy(session, record, item, local, copy))
+    if (auto stopped = FindUploadCopy(session, record, item, reader, local, copy))
         return *stopped;
     RemoteResult result;
     auto stream = session.openWrite(copy.path, copy.offset, result);

@@ -2,10 +2,13 @@
 
 #include "queue/QueueItem.h"
 #include "remote/ServerSession.h"
+#include "transfer/LocalFile.h"
 #include "transfer/RemoteReplace.h"
 #include "transfer/UploadResume.h"
 
 #include <QObject>
+
+#include <algorithm>
 
 namespace {
 
@@ -40,11 +43,45 @@ std::optional<std::pair<qint64, QByteArray>> copyState(ServerSession& session,
     return std::pair{sized.size, CopyTimeText(timed)};
 }
 
+// How much of a copy of unknown state is compared with the local file: enough that only an
+// upload of the same data ends the same way, little enough to cost one round trip or two.
+constexpr qint64 kComparedTail = 64 * 1024;
+
+// True when the last bytes of the copy (`have` bytes long) are the local file's bytes at the
+// same place. `result` says why not when the connection failed.
+bool endsLikeLocal(ServerSession& session, const QByteArray& path, qint64 have,
+                   LocalFileReader& reader, RemoteResult& result)
+{
+    const qint64 length = std::min(have, kComparedTail);
+    const auto stream = session.openRead(path, have - length, result);
+    if (!stream)
+        return false;
+    QByteArray theirs(length + 1, Qt::Uninitialized);
+    qint64 got = 0;
+    for (qint64 more = 1; more > 0 && got <= length; got += more) {
+        result = stream->read(theirs.data() + got, length + 1 - got, more);
+        if (!result)
+            return false;
+    }
+    if (got != length || !(result = stream->complete()))
+        return false;
+    theirs.truncate(length);
+    QByteArray ours;
+    reader.skipTo(have - length);
+    while (ours.size() < length) {
+        const std::span<const char> block = reader.next(length - ours.size());
+        if (block.empty())
+            return false;
+        ours.append(block.data(), static_cast<qsizetype>(block.size()));
+    }
+    return ours == theirs;
+}
+
 } // namespace
 
 std::optional<QueueStep> FindUploadCopy(ServerSession& session, const QueuedUploadRecord& record,
-                                        const QueueItem& item, const LocalStamp& local,
-                                        UploadCopy& copy)
+                                        const QueueItem& item, LocalFileReader& reader,
+                                        const LocalStamp& local, UploadCopy& copy)
 {
     const QByteArray folder = RemotePath::parent(item.remotePath);
     const QByteArray target = RemotePath::name(item.remotePath);
@@ -59,21 +96,26 @@ std::optional<QueueStep> FindUploadCopy(ServerSession& session, const QueuedUplo
         return std::nullopt;
     }
     const QByteArray earlierPath = RemotePath::join(folder, earlier->temporaryName);
-    // Appending to a copy someone replaced since, to one of other local data, or to one whose
-    // state was never known (the connection was gone when it stopped) would make a file of
-    // two different ones.
+    // Appending to a copy someone replaced since, or to one of other local data, would make a
+    // file of two different ones.
     bool continues = earlier->temporaryName != item.abandonedCopy && earlier->local == local &&
-                     earlier->copySize > 0 && earlier->copySize <= local.size &&
-                     !earlier->copyTime.isEmpty() && session.traits().append;
+                     session.traits().append;
+    const bool stateKnown = earlier->copySize >= 0 && !earlier->copyTime.isEmpty();
+    qint64 have = 0;
     if (continues) {
         RemoteResult asked;
         const auto now = copyState(session, earlierPath, asked);
         if (connectionGone(asked))
             return stoppedBy(asked, item);
-        continues = now && now->first == earlier->copySize && now->second == earlier->copyTime;
+        have = now ? now->first : 0;
+        continues = now && have > 0 && have <= local.size &&
+                    (stateKnown ? have == earlier->copySize && now->second == earlier->copyTime
+                                : endsLikeLocal(session, earlierPath, have, reader, asked));
+        if (connectionGone(asked))
+            return stoppedBy(asked, item);
     }
     if (continues) {
-        copy = {earlierPath, earlier->copySize};
+        copy = {earlierPath, have};
         return std::nullopt;
     }
     // The name is one of ours, made at random for that upload: what stands there is of no

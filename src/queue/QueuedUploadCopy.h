@@ -6,6 +6,7 @@
 
 #include <optional>
 
+class LocalFileReader;
 class ServerSession;
 struct QueueItem;
 
@@ -17,14 +18,16 @@ struct UploadCopy
     qint64 offset = 0;
 };
 
-// Finds where a resumable upload of `item` (the local file as `local` describes it) goes on.
-// A copy an earlier upload of the very same local data left, remembered in the record and
-// still of the length and time it had when that upload stopped, is continued where the server
-// can append; any other copy under one of our names is removed and the upload starts a new
-// one. Nothing when `copy` is set; the step that ends the item when the connection failed.
+// Finds where a resumable upload of `item` (the local file `reader`, as `local` describes it)
+// goes on. A copy an earlier upload of the very same local data left, remembered in the
+// record, is continued where the server can append when it is still of the length and time it
+// had when that upload stopped or, where that was never known (the connection was lost, the
+// program ended midway), when its last bytes are the local file's at the same place; any
+// other copy under one of our names is removed and the upload starts a new one. Nothing when
+// `copy` is set; the step that ends the item when the connection failed.
 std::optional<QueueStep> FindUploadCopy(ServerSession& session, const QueuedUploadRecord& record,
-                                        const QueueItem& item, const LocalStamp& local,
-                                        UploadCopy& copy);
+                                        const QueueItem& item, LocalFileReader& reader,
+                                        const LocalStamp& local, UploadCopy& copy);
 
 // Remembers the copy an upload is about to begin or has left stopped. `ask`: the connection
 // still answers, so the copy's length and time are asked and kept (a copy whose state is

@@ -372,6 +372,10 @@ void TransferQueueTest::stoppedUploadSendsOnlyTheRest_data()
     // Queued anew, the item is planned again: the question is asked then, on this thread.
     QTest::newRow("queued again, Resume") << "Resume" << true << true;
     QTest::newRow("queued again, Start Over") << "Start Over" << true << false;
+    // The connection broke off: how far the copy got was never asked, so its end is compared.
+    QTest::newRow("connection lost, then retried") << "dropped" << true << true;
+    QTest::newRow("connection lost, copy replaced meanwhile")
+        << "dropped, replaced" << true << false;
 }
 
 // A stopped upload leaves its copy under its temporary name; the next try of the same item
@@ -381,13 +385,18 @@ void TransferQueueTest::stoppedUploadSendsOnlyTheRest()
     QFETCH(QString, how);
     QFETCH(bool, append);
     QFETCH(bool, continued);
-    // Each connection's first upload is read slowly, so that it can be stopped midway.
+    // Each connection's first upload is read slowly, so that it can be stopped midway, or
+    // broken off by the server.
+    const bool dropped = how.startsWith("dropped");
+    constexpr qint64 kDropAt = 3 << 20;
+    const QJsonObject firstStore =
+        dropped ? QJsonObject{{"dropAfter", kDropAt}} : QJsonObject{{"throttle", 0.01}};
     FaultServer server;
     QVERIFY(server.start(QJsonObject{
         {"features", append ? QJsonArray{"REST STREAM", "SIZE", "MDTM"} : QJsonArray{}},
-        {"rules",
-         QJsonObject{{"STOR", QJsonArray{QJsonObject{{"throttle", 0.01}}, QJsonObject{}}}}},
+        {"rules", QJsonObject{{"STOR", QJsonArray{firstStore, QJsonObject{}}}}},
         {"maxSessions", 4},
+        {"sharedRules", dropped},
     }));
     const SessionOpener opener = openerFor(server.host(), server.port(), "user", "secret");
     QTemporaryDir local;
@@ -403,10 +412,15 @@ void TransferQueueTest::stoppedUploadSendsOnlyTheRest()
     queue->setUnfinishedUploads(uploads);
     queue->setWorkerLimit(1);
     quint64 id = queue->add({itemFor(QueueDirection::Upload, local.path(), "big.bin", "/big.bin")});
-    QTRY_VERIFY_WITH_TIMEOUT(queue->item(id)->bytesDone > (4 << 20), 20000);
     const auto kept = [&] { return uploads->find("test", "/", "big.bin"); };
+    if (!dropped)
+        QTRY_VERIFY_WITH_TIMEOUT(queue->item(id)->bytesDone > (4 << 20), 20000);
     QList<QueueItem> left;
-    if (how == "restart") {
+    if (dropped) {
+        QTRY_VERIFY_WITH_TIMEOUT(!queue->busy(), 20000);
+        QCOMPARE(queue->item(id)->state, QueueState::Failed);
+        QVERIFY(kept() && kept()->copySize < 0);
+    } else if (how == "restart") {
         queue.reset(); // as the window's end stops it
         auto store = std::make_unique<QueueStore>(storePath);
         QString site;
@@ -420,8 +434,9 @@ void TransferQueueTest::stoppedUploadSendsOnlyTheRest()
         QTRY_VERIFY(!queue->busy() && kept() && kept()->copySize > 0);
     }
     const UnfinishedUpload stopped = *kept();
-    QVERIFY(stopped.copySize < content.size());
-    if (how == "replaced") {
+    const qint64 have = dropped ? kDropAt : stopped.copySize;
+    QVERIFY(have < content.size());
+    if (how.endsWith("replaced")) {
         // Someone else's upload under the copy's name.
         RemoteResult result;
         QString why;
@@ -429,7 +444,7 @@ void TransferQueueTest::stoppedUploadSendsOnlyTheRest()
         QByteArray folder;
         QVERIFY(other && other->currentFolder(folder));
         auto stream = other->openWrite("/" + stopped.temporaryName, 0, result);
-        QVERIFY(stream && stream->write(content.constData(), 1000) && stream->complete());
+        QVERIFY(stream && stream->write(QByteArray(1000, 'x'), 1000) && stream->complete());
     }
     ScriptedPrompter prompter;
     if (how == "restart") {
@@ -450,9 +465,8 @@ void TransferQueueTest::stoppedUploadSendsOnlyTheRest()
     QVERIFY2(queue->item(id)->state == QueueState::Finished, qPrintable(queue->item(id)->error));
     QCOMPARE(serverContent(opener, "/big.bin"), content);
     const QString log = server.received().join('\n');
-    const QString rest = QString("APPENDED %1 %2")
-                             .arg(QString(stopped.temporaryName))
-                             .arg(content.size() - stopped.copySize);
+    const QString rest =
+        QString("APPENDED %1 %2").arg(QString(stopped.temporaryName)).arg(content.size() - have);
     QVERIFY2(log.contains(rest) == continued, qPrintable(log.right(2000)));
     QCOMPARE(log.count("APPENDED"), continued ? 1 : 0);
     // Once in place, nothing is remembered and no copy is left.
