@@ -2,6 +2,7 @@
 
 #include "common/FileSystemError.h"
 #include "queue/QueueTransfers.h"
+#include "queue/QueuedUploadCopy.h"
 #include "queue/TransferQueue.h"
 #include "remote/ServerSession.h"
 #include "remote/SessionLog.h"
@@ -43,7 +44,14 @@ void QueueWorker::run()
 {
     // The connections this thread opens show their conversation in the message log.
     LogSessionsOfThisThread(&QueueWorker::logLine, this);
-    while (const auto item = m_queue.take(this)) {
+    for (;;) {
+        if (const auto removed = m_queue.takeDiscard(this)) {
+            discardCopy(*removed);
+            continue;
+        }
+        const auto item = m_queue.take(this);
+        if (!item)
+            break;
         m_cancel = false;
         m_current = item->id;
         m_attempt = item->logAttempt;
@@ -105,6 +113,15 @@ void QueueWorker::closeSession()
         ended = std::move(m_session);
         m_sessionOpen = false;
     }
+}
+
+void QueueWorker::discardCopy(const QueueItem& removed)
+{
+    if (!openSession(removed))
+        return;
+    const RemoteResult result = DiscardUploadCopy(*m_session, m_queue.uploadRecord(), removed);
+    if (result.failure == RemoteFailure::ConnectionLost)
+        closeSession();
 }
 
 void QueueWorker::runItem(const QueueItem& item)

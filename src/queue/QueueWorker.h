@@ -40,6 +40,7 @@ protected:
 
 private:
     void runItem(const QueueItem& item);
+    void discardCopy(const QueueItem& removed);
     bool openSession(const QueueItem& item);
     void closeSession();
     static void logLine(void* context, bool sent, const char* line, std::size_t length);

@@ -4,8 +4,10 @@
 #include "remote/ServerSession.h"
 #include "transfer/LocalFile.h"
 #include "transfer/RemoteReplace.h"
+#include "transfer/TransferNames.h"
 #include "transfer/UploadResume.h"
 
+#include <QFile>
 #include <QObject>
 
 #include <algorithm>
@@ -146,6 +148,26 @@ bool RememberUploadCopy(ServerSession& session, const QueuedUploadRecord& record
         }
     }
     return record.store->remember(upload);
+}
+
+RemoteResult DiscardUploadCopy(ServerSession& session, const QueuedUploadRecord& record,
+                               const QueueItem& item)
+{
+    const QByteArray folder = RemotePath::parent(item.remotePath);
+    const QByteArray target = RemotePath::name(item.remotePath);
+    const std::optional<UnfinishedUpload> earlier =
+        record.store ? record.store->find(record.server, folder, target) : std::nullopt;
+    if (!earlier ||
+        earlier->local.path != QFile::encodeName(JoinLocalPath(item.localFolder, item.localName)))
+        return {};
+    if (IsTemporaryRemoteNameOf(earlier->temporaryName, target)) {
+        const RemoteResult removed =
+            session.removeFile(RemotePath::join(folder, earlier->temporaryName));
+        if (!removed && !removed.noSuchName)
+            return removed;
+    }
+    ForgetUploadCopy(record, item);
+    return {};
 }
 
 void ForgetUploadCopy(const QueuedUploadRecord& record, const QueueItem& item)

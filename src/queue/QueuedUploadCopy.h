@@ -38,3 +38,10 @@ bool RememberUploadCopy(ServerSession& session, const QueuedUploadRecord& record
 
 // Forgets the copy remembered for the item's target.
 void ForgetUploadCopy(const QueuedUploadRecord& record, const QueueItem& item);
+
+// The user removed the item: the copy its upload left is removed from the server and
+// forgotten. A copy remembered for another local file (another upload to the same target)
+// stays, and so does the record when the server would not remove the copy. The failure when
+// the connection did not answer.
+RemoteResult DiscardUploadCopy(ServerSession& session, const QueuedUploadRecord& record,
+                               const QueueItem& item);

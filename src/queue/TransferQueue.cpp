@@ -187,6 +187,25 @@ void TransferQueue::removeFinished()
     scheduleSave();
 }
 
+void TransferQueue::remove(const QList<quint64>& ids)
+{
+    {
+        const QMutexLocker lock(&m_mutex);
+        for (const quint64 id : ids) {
+            const auto it = find(id);
+            if (it == m_items.end() || it->state == QueueState::Running)
+                continue;
+            if (it->direction == QueueDirection::Upload && !it->folder && m_uploads &&
+                it->state != QueueState::Finished)
+                m_discards.push_back(*it);
+            m_items.erase(it);
+        }
+    }
+    Q_EMIT itemsRemoved();
+    scheduleSave();
+    startWorkers();
+}
+
 void TransferQueue::stop()
 {
     std::vector<std::unique_ptr<QueueWorker>> workers;
@@ -218,6 +237,16 @@ void TransferQueue::stop()
         }
     }
     save();
+}
+
+std::optional<QueueItem> TransferQueue::takeDiscard(QueueWorker* worker)
+{
+    const QMutexLocker lock(&m_mutex);
+    if (m_stopping || worker->retired || m_discards.empty())
+        return std::nullopt;
+    QueueItem removed = std::move(m_discards.front());
+    m_discards.erase(m_discards.begin());
+    return removed;
 }
 
 std::optional<QueueItem> TransferQueue::take(QueueWorker* worker)
@@ -331,7 +360,8 @@ void TransferQueue::startWorkers()
     // nobody will get to soon.
     const auto busy = std::count_if(m_workers.begin(), m_workers.end(),
                                     [](const auto& worker) { return worker->current() != 0; });
-    const qsizetype wanted = std::min<qsizetype>(m_activeLimit, queued + busy);
+    const qsizetype discards = m_discards.empty() ? 0 : 1;
+    const qsizetype wanted = std::min<qsizetype>(m_activeLimit, queued + busy + discards);
     while (static_cast<qsizetype>(m_workers.size()) < wanted) {
         auto worker = std::make_unique<QueueWorker>(*this, ++m_workersStarted);
         QueueWorker* started = worker.get();

@@ -65,6 +65,9 @@ public:
     // A failed or cancelled item queued again.
     void retry(quint64 id);
     void removeFinished();
+    // Removes the items that are not running. A stopped upload's copy on the server goes with
+    // it: a worker removes it, and the record of stopped uploads forgets it.
+    void remove(const QList<quint64>& ids);
     // Ends every running transfer as for a cancel but leaves it queued (it continues from the
     // store next time), and waits for the workers to end.
     void stop();
@@ -81,6 +84,8 @@ private:
     friend class QueueWorker;
     // For workers: the next queued item, marked running; nothing when the worker should end.
     std::optional<QueueItem> take(QueueWorker* worker);
+    // For workers: the next removed upload whose copy is to go.
+    std::optional<QueueItem> takeDiscard(QueueWorker* worker);
     void update(quint64 id, const std::function<void(QueueItem&)>& change, bool keep);
     void addListed(quint64 parent, QList<QueueItem> children);
     bool cancelled(quint64 id) const;
@@ -102,6 +107,7 @@ private:
     std::shared_ptr<const UnfinishedUploads> m_uploads;
     mutable QMutex m_mutex;
     std::vector<QueueItem> m_items;
+    std::vector<QueueItem> m_discards; // removed uploads whose copies are to go
     std::vector<std::unique_ptr<QueueWorker>> m_workers;
     quint64 m_nextId = 1;
     int m_workersStarted = 0;

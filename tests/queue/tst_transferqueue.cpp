@@ -373,6 +373,8 @@ void TransferQueueTest::stoppedUploadSendsOnlyTheRest_data()
     QTest::newRow("queued again, Resume") << "Resume" << true << true;
     QTest::newRow("queued again, Start Over") << "Start Over" << true << false;
     // The connection broke off: how far the copy got was never asked, so its end is compared.
+    // Removed, the item takes its copy along; the same file queued again starts anew.
+    QTest::newRow("removed, then queued again") << "removed" << true << false;
     QTest::newRow("connection lost, then retried") << "dropped" << true << true;
     QTest::newRow("connection lost, copy replaced meanwhile")
         << "dropped, replaced" << true << false;
@@ -447,7 +449,12 @@ void TransferQueueTest::stoppedUploadSendsOnlyTheRest()
         QVERIFY(stream && stream->write(QByteArray(1000, 'x'), 1000) && stream->complete());
     }
     ScriptedPrompter prompter;
-    if (how == "restart") {
+    if (how == "removed") {
+        queue->remove({id});
+        QTRY_VERIFY(!kept());
+        QVERIFY(server.received().contains("DELE " + stopped.temporaryName));
+        id = queue->add({itemFor(QueueDirection::Upload, local.path(), "big.bin", "/big.bin")});
+    } else if (how == "restart") {
         id = queue->add(left);
     } else if (how.startsWith("Resume") || how.startsWith("Start Over")) {
         prompter.expectChoice(UploadResumeQuestionText("big.bin", stopped.copySize, content.size()),

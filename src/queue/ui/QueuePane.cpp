@@ -43,6 +43,10 @@ QueuePane::QueuePane(QWidget* parent) : QTabWidget(parent)
     btnQueueCancel = button("btnQueueCancel", tr("&Cancel"));
     btnQueueCancelAll = button("btnQueueCancelAll", tr("Cancel &All"));
     btnQueueRetry = button("btnQueueRetry", tr("&Retry"));
+    btnQueueRemove = button("btnQueueRemove", tr("Re&move"));
+    btnQueueRemove->setAccessibleDescription(
+        tr("Removes the selected transfers that are not running, with what a stopped upload "
+           "left on the server"));
     btnQueueRemoveFinished = button("btnQueueRemoveFinished", tr("Remove &Finished"));
     btnQueueShowLog = button("btnQueueShowLog", tr("Show in &Log"));
     btnQueueShowLog->setAccessibleDescription(
@@ -75,6 +79,10 @@ QueuePane::QueuePane(QWidget* parent) : QTabWidget(parent)
             m_queue->cancelAll();
     });
     connect(btnQueueRetry, &QPushButton::clicked, this, &QueuePane::retrySelected);
+    connect(btnQueueRemove, &QPushButton::clicked, this, [this] {
+        if (m_queue)
+            m_queue->remove(selectedIds());
+    });
     connect(btnQueueShowLog, &QPushButton::clicked, this, &QueuePane::showSelectedInLog);
     connect(actQueueShowLog, &QAction::triggered, this, &QueuePane::showSelectedInLog);
     connect(btnQueueRemoveFinished, &QPushButton::clicked, this, [this] {

@@ -27,6 +27,7 @@ public:
     QPushButton* btnQueueCancel = nullptr;
     QPushButton* btnQueueCancelAll = nullptr;
     QPushButton* btnQueueRetry = nullptr;
+    QPushButton* btnQueueRemove = nullptr;
     QPushButton* btnQueueRemoveFinished = nullptr;
     QPushButton* btnQueueShowLog = nullptr;
     QAction* actQueueShowLog = nullptr;
