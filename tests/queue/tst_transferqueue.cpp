@@ -8,6 +8,7 @@
 #include "remote/FtpServerSession.h"
 #include "remote/SftpServerSession.h"
 #include "transfer/LocalFile.h"
+#include "transfer/RemoteReplace.h"
 #include "transfer/ResumeData.h"
 #include "transfer/TransferNames.h"
 #include "transfer/UnfinishedUploads.h"
@@ -18,6 +19,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 // The background queue against real servers: files and trees moved byte for byte by one and
 // by several workers, Cancel of one item, a server that allows fewer connections than asked
@@ -33,6 +36,8 @@ private Q_SLOTS:
     void queueLeftBehindContinuesNextTime();          // its partial data continued
     void stoppedUploadSendsOnlyTheRest_data();
     void stoppedUploadSendsOnlyTheRest();
+    void uploadLeftByACrashContinues_data();
+    void uploadLeftByACrashContinues();
 };
 
 namespace {
@@ -479,6 +484,74 @@ void TransferQueueTest::stoppedUploadSendsOnlyTheRest()
     // Once in place, nothing is remembered and no copy is left.
     QVERIFY(!kept());
     QVERIFY2(log.contains("DELE " + stopped.temporaryName) == !continued, qPrintable(log));
+}
+
+void TransferQueueTest::uploadLeftByACrashContinues_data()
+{
+    QTest::addColumn<bool>("sftp");
+    QTest::newRow("FTP") << false;
+    QTest::newRow("SFTP") << true;
+}
+
+// A run that ended without a word (a crash) left its copy remembered in an unknown state; the
+// stock servers continue it.
+void TransferQueueTest::uploadLeftByACrashContinues()
+{
+    QFETCH(bool, sftp);
+    if (sftp && !SshServer::unavailableReason(SshServer::Kind::OpenSsh).isEmpty())
+        QSKIP(qPrintable(SshServer::unavailableReason(SshServer::Kind::OpenSsh)));
+    QTemporaryDir serverRoot;
+    QTemporaryDir local;
+    QTemporaryDir data;
+    QByteArray content(3 << 20, Qt::Uninitialized);
+    for (qsizetype i = 0; i < content.size(); ++i)
+        content[i] = char(i * 7 % 253);
+    putFile(local.filePath("big.bin"), content);
+    // What the copy got before the crash, its start marked: continued, not sent again, the
+    // marks show in the result.
+    const QByteArray copyName = TemporaryRemoteName("big.bin");
+    const QByteArray marked = QByteArray(1000, 'X') + content.mid(1000, (2 << 20) - 1000);
+    putFile(serverRoot.filePath(copyName), marked);
+    FtpServerFixture server;
+    SshServer sshd;
+    QTemporaryDir home;
+    SessionOpener opener;
+    QByteArray folder = "/";
+    if (sftp) {
+        QVERIFY2(sshd.start(SshServer::Kind::OpenSsh, serverRoot.path()),
+                 qPrintable(sshd.errorText()));
+        sshd.handOver(serverRoot.path());
+        const QString known = home.filePath("known_hosts");
+        putFile(known, QStringLiteral("[127.0.0.1]:%1 ").arg(sshd.port()).toUtf8() +
+                           sshd.hostKeyLine() + "\n");
+        opener = sftpOpenerFor(sshd, known);
+        folder = sshd.serverPath(serverRoot.path()).toUtf8();
+    } else {
+        QVERIFY(server.start(serverRoot.path()));
+        opener = openerFor(server.host(), server.port(), "user", "secret");
+    }
+    struct stat info = {};
+    QVERIFY(::stat(QFile::encodeName(local.filePath("big.bin")).constData(), &info) == 0);
+    const auto uploads = std::make_shared<UnfinishedUploads>(data.filePath("zulftp-uploads"));
+    const QByteArray localPath = QFile::encodeName(local.filePath("big.bin"));
+    QVERIFY(uploads->remember({"test",
+                               folder,
+                               "big.bin",
+                               copyName,
+                               {localPath, content.size(),
+                                qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec},
+                               -1,
+                               {}}));
+
+    TransferQueue queue(opener, "test");
+    queue.setUnfinishedUploads(uploads);
+    const quint64 id = queue.add({itemFor(QueueDirection::Upload, local.path(), "big.bin",
+                                          RemotePath::join(folder, "big.bin"))});
+    QTRY_VERIFY_WITH_TIMEOUT(!queue.busy(), 20000);
+    QVERIFY2(queue.item(id)->state == QueueState::Finished, qPrintable(queue.item(id)->error));
+    QCOMPARE(contentOf(serverRoot.filePath("big.bin")), marked + content.mid(marked.size()));
+    QVERIFY(!QFileInfo::exists(serverRoot.filePath(copyName)));
+    QVERIFY(!uploads->find("test", folder, "big.bin"));
 }
 
 QTEST_GUILESS_MAIN(TransferQueueTest)
