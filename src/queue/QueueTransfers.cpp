@@ -155,6 +155,7 @@ QueueStep openSource(const QueueItem& item, std::optional<LocalDirectory>& folde
     return {};
 }
 
+// What an upload reports to: the worker's progress, and the start of its failure texts.
 struct Sending
 {
     const QueueProgress& progress;
