@@ -77,12 +77,56 @@ SessionOpener sftpOpenerFor(const SshServer& sshd, const QString& knownHosts)
     };
 }
 
+// pyftpdlib or OpenSSH's sshd serving a folder: sessions to it, and its own path of the
+// folder (empty for pyftpdlib, whose "/" it is).
+struct StockServer
+{
+    FtpServerFixture ftp;
+    SshServer sshd;
+    QTemporaryDir home;
+    SessionOpener opener;
+    QByteArray root;
+
+    bool start(bool sftp, const QString& folder)
+    {
+        if (!sftp) {
+            if (!ftp.start(folder))
+                return false;
+            opener = openerFor(ftp.host(), ftp.port(), "user", "secret");
+            return true;
+        }
+        if (!sshd.start(SshServer::Kind::OpenSsh, folder)) {
+            qWarning("%s", qPrintable(sshd.errorText()));
+            return false;
+        }
+        sshd.handOver(folder);
+        QFile known(home.filePath("known_hosts"));
+        if (!known.open(QIODevice::WriteOnly) ||
+            known.write(QStringLiteral("[127.0.0.1]:%1 ").arg(sshd.port()).toUtf8() +
+                        sshd.hostKeyLine() + "\n") < 0)
+            return false;
+        opener = sftpOpenerFor(sshd, known.fileName());
+        root = sshd.serverPath(folder).toUtf8();
+        return true;
+    }
+};
+
 void putFile(const QString& path, const QByteArray& data)
 {
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     QCOMPARE(file.write(data), data.size());
+}
+
+// A file of `size` bytes that repeat only every 251, so a part sent to the wrong place shows.
+QByteArray putLargeFile(const QString& path, qsizetype size)
+{
+    QByteArray content(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        content[i] = char(i * 13 % 251);
+    putFile(path, content);
+    return content;
 }
 
 QByteArray contentOf(const QString& path)
@@ -192,26 +236,11 @@ void TransferQueueTest::queueMovesFilesAndTreesWhole()
     const QMap<QString, QByteArray> files = makeTree(source);
     if (upload)
         QVERIFY(QDir().mkpath(target));
-    FtpServerFixture server;
-    SshServer sshd;
-    QTemporaryDir home;
-    QByteArray remote = upload ? "/in/" : "/";
-    SessionOpener opener;
-    if (sftp) {
-        QVERIFY2(sshd.start(SshServer::Kind::OpenSsh, serverRoot.path()),
-                 qPrintable(sshd.errorText()));
-        sshd.handOver(serverRoot.path());
-        const QString known = home.filePath("known_hosts");
-        putFile(known, QStringLiteral("[127.0.0.1]:%1 ").arg(sshd.port()).toUtf8() +
-                           sshd.hostKeyLine() + "\n");
-        opener = sftpOpenerFor(sshd, known);
-        remote = sshd.serverPath(serverRoot.path()).toUtf8() + remote;
-    } else {
-        QVERIFY(server.start(serverRoot.path()));
-        opener = openerFor(server.host(), server.port(), "user", "secret");
-    }
+    StockServer server;
+    QVERIFY(server.start(sftp, serverRoot.path()));
+    const QByteArray remote = server.root + (upload ? "/in/" : "/");
 
-    TransferQueue queue(opener, "test");
+    TransferQueue queue(server.opener, "test");
     queue.setWorkerLimit(workers);
     const QueueDirection direction = upload ? QueueDirection::Upload : QueueDirection::Download;
     QList<QueueItem> items;
@@ -408,10 +437,7 @@ void TransferQueueTest::stoppedUploadSendsOnlyTheRest()
     const SessionOpener opener = openerFor(server.host(), server.port(), "user", "secret");
     QTemporaryDir local;
     QTemporaryDir data;
-    QByteArray content(12 << 20, Qt::Uninitialized);
-    for (qsizetype i = 0; i < content.size(); ++i)
-        content[i] = char(i * 13 % 251);
-    putFile(local.filePath("big.bin"), content);
+    const QByteArray content = putLargeFile(local.filePath("big.bin"), 12 << 20);
     const auto uploads = std::make_shared<UnfinishedUploads>(data.filePath("zulftp-uploads"));
     const QString storePath = data.filePath("zulftp-queue");
     auto queue =
@@ -503,33 +529,15 @@ void TransferQueueTest::uploadLeftByACrashContinues()
     QTemporaryDir serverRoot;
     QTemporaryDir local;
     QTemporaryDir data;
-    QByteArray content(3 << 20, Qt::Uninitialized);
-    for (qsizetype i = 0; i < content.size(); ++i)
-        content[i] = char(i * 7 % 253);
-    putFile(local.filePath("big.bin"), content);
+    const QByteArray content = putLargeFile(local.filePath("big.bin"), 3 << 20);
     // What the copy got before the crash, its start marked: continued, not sent again, the
     // marks show in the result.
     const QByteArray copyName = TemporaryRemoteName("big.bin");
     const QByteArray marked = QByteArray(1000, 'X') + content.mid(1000, (2 << 20) - 1000);
     putFile(serverRoot.filePath(copyName), marked);
-    FtpServerFixture server;
-    SshServer sshd;
-    QTemporaryDir home;
-    SessionOpener opener;
-    QByteArray folder = "/";
-    if (sftp) {
-        QVERIFY2(sshd.start(SshServer::Kind::OpenSsh, serverRoot.path()),
-                 qPrintable(sshd.errorText()));
-        sshd.handOver(serverRoot.path());
-        const QString known = home.filePath("known_hosts");
-        putFile(known, QStringLiteral("[127.0.0.1]:%1 ").arg(sshd.port()).toUtf8() +
-                           sshd.hostKeyLine() + "\n");
-        opener = sftpOpenerFor(sshd, known);
-        folder = sshd.serverPath(serverRoot.path()).toUtf8();
-    } else {
-        QVERIFY(server.start(serverRoot.path()));
-        opener = openerFor(server.host(), server.port(), "user", "secret");
-    }
+    StockServer server;
+    QVERIFY(server.start(sftp, serverRoot.path()));
+    const QByteArray folder = server.root.isEmpty() ? "/" : server.root;
     struct stat info = {};
     QVERIFY(::stat(QFile::encodeName(local.filePath("big.bin")).constData(), &info) == 0);
     const auto uploads = std::make_shared<UnfinishedUploads>(data.filePath("zulftp-uploads"));
@@ -543,7 +551,7 @@ void TransferQueueTest::uploadLeftByACrashContinues()
                                -1,
                                {}}));
 
-    TransferQueue queue(opener, "test");
+    TransferQueue queue(server.opener, "test");
     queue.setUnfinishedUploads(uploads);
     const quint64 id = queue.add({itemFor(QueueDirection::Upload, local.path(), "big.bin",
                                           RemotePath::join(folder, "big.bin"))});
