@@ -196,8 +196,9 @@ QueueStep putInPlace(ServerSession& session, const QueueItem& item,
 }
 
 // An upload through a copy kept in the record of stopped uploads: continued from what an
-// earlier try left, remembered before its first byte (a crash leaves it findable) and again,
-// with its state, when it stops; put in place and forgotten once whole.
+// earlier try left, remembered before its first byte in an unknown state (a crash leaves it
+// findable, its end compared on the next try) and again, with its state, when it stops; put
+// in place and forgotten once whole.
 QueueStep sendRemembered(ServerSession& session, const QueueItem& item, LocalFileReader& reader,
                          const QueuedUploadRecord& record, bool targetThere, const Sending& how)
 {
@@ -219,8 +220,8 @@ QueueStep sendRemembered(ServerSession& session, const QueueItem& item, LocalFil
     }
     if (!stream)
         return failedOn(result, how.what);
-    if (copy.offset == 0)
-        RememberUploadCopy(session, record, item, local, copy.path, false);
+    // From here the copy grows: what was known of its length and time no longer holds.
+    RememberUploadCopy(session, record, item, local, copy.path, false);
     reader.skipTo(copy.offset);
     if (auto stopped = send(reader, *stream, how.progress, how.what, copy.offset)) {
         stream.reset();
