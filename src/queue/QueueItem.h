@@ -41,6 +41,14 @@ struct QueueItem
     // Uploads: names on the server get the capitals A to Z lower-cased (the user's option when
     // the item was queued), the files a tree finds included.
     bool lowerCase = false;
+    // Uploads: the name of a stopped copy on the server the user chose to start over from.
+    // The worker removes it instead of continuing it, but only while the record of stopped
+    // uploads still names it: a copy this item leaves later is continued on a retry.
+    QByteArray abandonedCopy;
+    // The item's latest try in the message log: the worker (its connection's number there)
+    // and the tag its lines carry (0: it never ran in this run of the program).
+    int worker = 0;
+    int logAttempt = 0;
 };
 
 inline bool IsOpen(QueueState state)

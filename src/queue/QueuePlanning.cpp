@@ -2,10 +2,17 @@
 
 #include "common/Prompter.h"
 #include "remote/ServerSession.h"
+#include "transfer/RemoteReplace.h"
+#include "transfer/ResumeData.h"
 #include "transfer/TransferNames.h"
+#include "transfer/UnfinishedUploads.h"
+#include "transfer/UploadResume.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QObject>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -103,6 +110,55 @@ ExistingTarget QueuePlanner::forFree() const
     return ExistingTarget::Ask;
 }
 
+QueuePlanner::Outcome QueuePlanner::place(QueueItem& item, const QString& name, qint64 sourceSize,
+                                          qint64 sourceMs, const QString& where,
+                                          const HeldLookup& held)
+{
+    const std::optional<HeldEntry> there = held(name);
+    if (!there) {
+        item.existing = forFree();
+        return Outcome::Go;
+    }
+    return decide(item, name, *there, sourceSize, sourceMs, where, held);
+}
+
+std::optional<QueuePlanner::Outcome> QueuePlanner::earlierCopy(QueueItem& item,
+                                                               const LocalPick& pick)
+{
+    if (!m_uploads || m_server.isEmpty() || pick.isFolder)
+        return std::nullopt;
+    const QByteArray path = QFile::encodeName(JoinLocalPath(pick.folder, pick.name));
+    struct stat info = {};
+    if (::stat(path.constData(), &info) != 0 || info.st_size < kResumableUploadMin)
+        return std::nullopt;
+    const LocalStamp local{path, static_cast<qint64>(info.st_size),
+                           static_cast<qint64>(info.st_mtim.tv_sec) * 1000000000 +
+                               info.st_mtim.tv_nsec};
+    const QByteArray target = RemotePath::name(item.remotePath);
+    const std::optional<UnfinishedUpload> earlier =
+        m_uploads->find(m_server, RemotePath::parent(item.remotePath), target);
+    // Only a copy the upload would continue is worth a question; any other starts over.
+    if (!earlier || earlier->local != local || earlier->copySize <= 0 ||
+        earlier->copySize > local.size || earlier->copyTime.isEmpty() ||
+        !IsTemporaryRemoteNameOf(earlier->temporaryName, target))
+        return std::nullopt;
+    switch (m_prompter.askChoice(QObject::tr("Confirm"),
+                                 UploadResumeQuestionText(pick.name, earlier->copySize, local.size),
+                                 QObject::tr("Resume"), QObject::tr("Start Over"))) {
+    case PromptAnswer::Yes:
+        break;
+    case PromptAnswer::No:
+        item.abandonedCopy = earlier->temporaryName;
+        break;
+    case PromptAnswer::Cancel:
+        return Outcome::Cancel;
+    }
+    // The copy was on its way to this target when the user sent it, an existing file there
+    // included; either answer keeps to that.
+    item.existing = ExistingTarget::Overwrite;
+    return Outcome::Go;
+}
+
 std::optional<QList<QueueItem>> QueuePlanner::downloads(const QList<FileListRow>& rows,
                                                         const QByteArray& remoteFolder,
                                                         const QString& localFolder,
@@ -119,23 +175,18 @@ std::optional<QList<QueueItem>> QueuePlanner::downloads(const QList<FileListRow>
         item.size = row.isFolder() ? -1 : row.size;
         item.listedTime = row.modifiedTime;
         const QString refused = RefusedDownloadNameText(row.name);
+        Outcome outcome = Outcome::Go;
         if (!refused.isEmpty()) {
             item.state = QueueState::Failed;
             item.error = refused;
-        } else if (const auto there = held(row.name)) {
-            switch (decide(item, row.name, *there, row.size, RowTimeMs(row.modifiedTime),
-                           localFolder, held)) {
-            case Outcome::Cancel:
-                return std::nullopt;
-            case Outcome::Skip:
-                continue;
-            case Outcome::Go:
-                break;
-            }
         } else {
-            item.existing = forFree();
+            outcome =
+                place(item, row.name, row.size, RowTimeMs(row.modifiedTime), localFolder, held);
         }
-        items << item;
+        if (outcome == Outcome::Cancel)
+            return std::nullopt;
+        if (outcome == Outcome::Go)
+            items << item;
     }
     return items;
 }
@@ -155,20 +206,14 @@ std::optional<QList<QueueItem>> QueuePlanner::uploads(const QList<LocalPick>& pi
         const QString remoteName = RemoteNameFor(pick.name, lowerCase);
         item.remotePath = RemotePath::join(remoteFolder, remoteName.toUtf8());
         item.size = pick.isFolder ? -1 : pick.size;
-        if (const auto there = held(remoteName)) {
-            switch (decide(item, remoteName, *there, pick.size, pick.modifiedMs,
-                           QString::fromUtf8(remoteFolder), held)) {
-            case Outcome::Cancel:
-                return std::nullopt;
-            case Outcome::Skip:
-                continue;
-            case Outcome::Go:
-                break;
-            }
-        } else {
-            item.existing = forFree();
-        }
-        items << item;
+        std::optional<Outcome> outcome = earlierCopy(item, pick);
+        if (!outcome)
+            outcome = place(item, remoteName, pick.size, pick.modifiedMs,
+                            QString::fromUtf8(remoteFolder), held);
+        if (*outcome == Outcome::Cancel)
+            return std::nullopt;
+        if (*outcome == Outcome::Go)
+            items << item;
     }
     return items;
 }

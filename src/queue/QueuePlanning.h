@@ -7,6 +7,8 @@
 #include <QString>
 
 #include <functional>
+
+class UnfinishedUploads;
 #include <optional>
 
 // A local file or folder an upload takes: the folder it is in and its name there.
@@ -38,6 +40,14 @@ class QueuePlanner
 public:
     explicit QueuePlanner(Prompter& prompter) : m_prompter(prompter) {}
 
+    // Where stopped uploads are remembered and the server's name there: an upload that would
+    // continue the copy one left asks first whether to, as the window's own upload does.
+    void setUnfinishedUploads(const UnfinishedUploads* uploads, QByteArray server)
+    {
+        m_uploads = uploads;
+        m_server = std::move(server);
+    }
+
     // Listed rows of the server's `remoteFolder` into `localFolder`; `held` looks names up
     // there. Nothing when the user cancelled (no item of the batch is queued then).
     std::optional<QList<QueueItem>> downloads(const QList<FileListRow>& rows,
@@ -56,11 +66,21 @@ private:
     Outcome decide(QueueItem& item, const QString& name, const HeldEntry& there, qint64 sourceSize,
                    qint64 sourceMs, const QString& place, const HeldLookup& held);
 
+    // Decides about `item` going to `name` in `where`, asking only when the name is taken.
+    Outcome place(QueueItem& item, const QString& name, qint64 sourceSize, qint64 sourceMs,
+                  const QString& where, const HeldLookup& held);
+
+    // Asks about the copy an earlier upload of the very same file to the same place left;
+    // nothing when there is none worth continuing.
+    std::optional<Outcome> earlierCopy(QueueItem& item, const LocalPick& pick);
+
     // What a name that is free now carries for the files a tree finds later.
     ExistingTarget forFree() const;
 
     Prompter& m_prompter;
     std::optional<ExistsAction> m_forRest;
+    const UnfinishedUploads* m_uploads = nullptr;
+    QByteArray m_server;
 };
 
 // The local time of a list row (100-ns ticks since 1601, UTC) in ms since the epoch; 0 for none.

@@ -48,6 +48,7 @@ QJsonObject toJson(const QueueItem& item)
         {"parent", QString::number(item.parent)},
         {"lowerCase", item.lowerCase},
         {"listedTime", QString::number(item.listedTime)},
+        {"abandonedCopy", QString::fromLatin1(item.abandonedCopy.toBase64())},
     };
 }
 
@@ -76,6 +77,8 @@ std::optional<QueueItem> fromJson(const QJsonObject& object)
     item.targetFree = object.value("targetFree").toBool();
     item.lowerCase = object.value("lowerCase").toBool();
     item.listedTime = object.value("listedTime").toString().toLongLong();
+    item.abandonedCopy =
+        QByteArray::fromBase64(object.value("abandonedCopy").toString().toLatin1());
     if (!idOk || !sizeOk || !parentOk || item.localFolder.isEmpty() || item.localName.isEmpty() ||
         !item.remotePath.startsWith('/') || item.remotePath.contains('\0') ||
         (direction != QStringLiteral("up") && direction != QStringLiteral("down")))

@@ -2,11 +2,13 @@
 
 #include "common/FileSystemError.h"
 #include "local/PosixDir.h"
+#include "queue/QueuedUploadCopy.h"
 #include "remote/ServerSession.h"
 #include "transfer/LocalFile.h"
 #include "transfer/RemoteReplace.h"
 #include "transfer/ResumeData.h"
 #include "transfer/TransferNames.h"
+#include "transfer/UploadResume.h"
 
 #include <QFile>
 
@@ -114,9 +116,8 @@ std::optional<QueueStep> receive(RemoteStream& stream, LocalFileWriter& writer,
 
 // The bytes of `source` to `stream`, completed; nothing when the server confirmed them all.
 std::optional<QueueStep> send(LocalFileReader& source, RemoteStream& stream,
-                              const QueueProgress& progress, const QString& what)
+                              const QueueProgress& progress, const QString& what, qint64 done = 0)
 {
-    qint64 done = 0;
     for (;;) {
         if (!progress(done)) {
             stream.abort();
@@ -152,6 +153,85 @@ QueueStep openSource(const QueueItem& item, std::optional<LocalDirectory>& folde
     folder.emplace(std::move(*found));
     reader.emplace(LocalSource(*folder, FileNamePart(item.localName)));
     return {};
+}
+
+// What an upload reports to: the worker's progress, and the start of its failure texts.
+struct Sending
+{
+    const QueueProgress& progress;
+    const QString& what;
+};
+
+// The whole copy takes the target's name. A target that appeared since the name was found
+// free (the copy may have waited days for its rest) is replaced only where the user said so;
+// otherwise the copy stays, remembered, and the item fails saying where it is.
+QueueStep putInPlace(ServerSession& session, const QueueItem& item,
+                     const QueuedUploadRecord& record, const LocalStamp& local, bool targetThere,
+                     const QByteArray& copyPath, const QString& what)
+{
+    const QByteArray name = RemotePath::name(item.remotePath);
+    const auto keep = [&](const RemoteResult& why, const QString& text) {
+        const bool lost = why.failure == RemoteFailure::ConnectionLost;
+        RememberUploadCopy(session, record, item, local, copyPath, !lost);
+        return failed(what + QStringLiteral(": ") + text + QStringLiteral("\n") +
+                          NotReplacedText(name, RemotePath::name(copyPath)),
+                      lost);
+    };
+    if (!targetThere && !item.targetFree && item.existing != ExistingTarget::Overwrite) {
+        RemoteEntry entry;
+        const RemoteResult asked = session.stat(item.remotePath, entry);
+        if (asked.failure == RemoteFailure::Cancelled)
+            return {QueueState::Cancelled, {}, false};
+        if (!asked.noSuchName)
+            return keep(
+                asked,
+                asked ? QObject::tr("%1 appeared meanwhile").arg(QString::fromUtf8(item.remotePath))
+                      : RemoteFailureText(asked));
+    }
+    const RemoteResult renamed = session.rename(copyPath, item.remotePath);
+    if (!renamed)
+        return keep(renamed, RemoteFailureText(renamed));
+    ForgetUploadCopy(record, item);
+    return {};
+}
+
+// An upload through a copy kept in the record of stopped uploads: continued from what an
+// earlier try left, remembered before its first byte in an unknown state (a crash leaves it
+// findable, its end compared on the next try) and again, with its state, when it stops; put
+// in place and forgotten once whole.
+QueueStep sendRemembered(ServerSession& session, const QueueItem& item, LocalFileReader& reader,
+                         const QueuedUploadRecord& record, bool targetThere, const Sending& how)
+{
+    const LocalStamp local{QFile::encodeName(JoinLocalPath(item.localFolder, item.localName)),
+                           reader.size(), reader.modifiedNs()};
+    UploadCopy copy;
+    if (auto stopped = FindUploadCopy(session, record, item, reader, local, copy))
+        return *stopped;
+    RemoteResult result;
+    auto stream = session.openWrite(copy.path, copy.offset, result);
+    if (!stream && copy.offset > 0 && result.failure == RemoteFailure::Unsupported) {
+        // The server will not append after all: the copy is of no use, the upload starts over.
+        session.removeFile(copy.path);
+        ForgetUploadCopy(record, item);
+        copy = {RemotePath::join(RemotePath::parent(item.remotePath),
+                                 TemporaryRemoteName(RemotePath::name(item.remotePath))),
+                0};
+        stream = session.openWrite(copy.path, 0, result);
+    }
+    if (!stream)
+        return failedOn(result, how.what);
+    // From here the copy grows: what was known of its length and time no longer holds.
+    RememberUploadCopy(session, record, item, local, copy.path, false);
+    reader.skipTo(copy.offset);
+    if (auto stopped = send(reader, *stream, how.progress, how.what, copy.offset)) {
+        stream.reset();
+        // Kept for the next try, unless nothing could find it again.
+        if (!RememberUploadCopy(session, record, item, local, copy.path, !stopped->sessionLost) &&
+            !stopped->sessionLost)
+            session.removeFile(copy.path);
+        return *stopped;
+    }
+    return putInPlace(session, item, record, local, targetThere, copy.path, how.what);
 }
 
 } // namespace
@@ -251,7 +331,8 @@ QueueStep DownloadQueued(ServerSession& session, const QueueItem& item,
     return {};
 }
 
-QueueStep UploadQueued(ServerSession& session, const QueueItem& item, const QueueProgress& progress)
+QueueStep UploadQueued(ServerSession& session, const QueueItem& item, const QueueProgress& progress,
+                       const QueuedUploadRecord& record)
 {
     std::optional<LocalDirectory> folder;
     std::optional<LocalFileReader> reader;
@@ -279,6 +360,8 @@ QueueStep UploadQueued(ServerSession& session, const QueueItem& item, const Queu
         if (item.existing != ExistingTarget::Overwrite)
             return failed(leftAsItIsText(shown(item.remotePath)));
     }
+    if (record.store && !record.server.isEmpty() && reader->size() >= kResumableUploadMin)
+        return sendRemembered(session, item, *reader, record, targetThere, {progress, what});
     const QByteArray name = RemotePath::name(item.remotePath);
     const QByteArray sentTo = targetThere ? RemotePath::join(RemotePath::parent(item.remotePath),
                                                              TemporaryRemoteName(name))

@@ -7,6 +7,7 @@
 #include <functional>
 
 class ServerSession;
+class UnfinishedUploads;
 
 // The steps a worker takes for one queued item. They ask nothing: whatever needed the user's
 // word was decided when the item was planned (QueueItem::existing). A target that was not
@@ -23,14 +24,26 @@ struct QueueStep
 // Told the bytes done so far; false stops the transfer (a cancel).
 using QueueProgress = std::function<bool(qint64 done)>;
 
+// Where queued uploads remember the copies they leave when stopped: the record the window's
+// own uploads keep too, and the name the server is filed under there. No store: nothing is
+// remembered, and a stopped upload removes what it sent.
+struct QueuedUploadRecord
+{
+    const UnfinishedUploads* store = nullptr;
+    QByteArray server;
+};
+
 // A file from the server into the item's local folder, under a name of its own until it is
 // whole, then renamed into place.
 QueueStep DownloadQueued(ServerSession& session, const QueueItem& item,
                          const QueueProgress& progress);
 // A local file to the server: straight to its name where nothing stands there, otherwise
-// under a temporary name beside it that takes the target's place only once it is whole.
-QueueStep UploadQueued(ServerSession& session, const QueueItem& item,
-                       const QueueProgress& progress);
+// under a temporary name beside it that takes the target's place only once it is whole. A
+// file large enough to be worth continuing always goes through a temporary name that is
+// remembered in `record`: stopped (a cancel, the program's end, a failure, a crash) it stays
+// there, and the next try of the same local data continues it (FindUploadCopy).
+QueueStep UploadQueued(ServerSession& session, const QueueItem& item, const QueueProgress& progress,
+                       const QueuedUploadRecord& record = {});
 // Lists a tree item's folder (the server's for a download, the local one for an upload) and
 // gives its files and folders as items of their own. Links are never followed; names that
 // would lead out of the chosen folder become failed items that say so.

@@ -2,6 +2,7 @@
 
 #include "common/FileSystemError.h"
 #include "queue/QueueTransfers.h"
+#include "queue/QueuedUploadCopy.h"
 #include "queue/TransferQueue.h"
 #include "remote/ServerSession.h"
 #include "remote/SessionLog.h"
@@ -35,17 +36,27 @@ void QueueWorker::logLine(void* context, bool sent, const char* line, std::size_
             .arg(worker->m_queue.host())
             .arg(worker->m_number)
             .arg(sent ? QStringLiteral(">") : QStringLiteral("<"),
-                 QString::fromUtf8(line, static_cast<qsizetype>(length))));
+                 QString::fromUtf8(line, static_cast<qsizetype>(length))),
+        worker->m_attempt.load());
 }
 
 void QueueWorker::run()
 {
     // The connections this thread opens show their conversation in the message log.
     LogSessionsOfThisThread(&QueueWorker::logLine, this);
-    while (const auto item = m_queue.take(this)) {
+    for (;;) {
+        if (const auto removed = m_queue.takeDiscard(this)) {
+            discardCopy(*removed);
+            continue;
+        }
+        const auto item = m_queue.take(this);
+        if (!item)
+            break;
         m_cancel = false;
         m_current = item->id;
+        m_attempt = item->logAttempt;
         runItem(*item);
+        m_attempt = 0;
         m_current = 0;
     }
     closeSession();
@@ -67,7 +78,8 @@ bool QueueWorker::openSession(const QueueItem& item)
             Q_EMIT m_queue.logLine(QObject::tr("%1 refused another connection (%2); "
                                                "transfers go on over %3 connection(s).")
                                        .arg(m_queue.host(), RemoteFailureText(result))
-                                       .arg(m_queue.activeLimit()));
+                                       .arg(m_queue.activeLimit()),
+                                   m_attempt.load());
             m_queue.update(
                 item.id, [](QueueItem& own) { own.state = QueueState::Queued; }, true);
             return false;
@@ -101,6 +113,15 @@ void QueueWorker::closeSession()
         ended = std::move(m_session);
         m_sessionOpen = false;
     }
+}
+
+void QueueWorker::discardCopy(const QueueItem& removed)
+{
+    if (!openSession(removed))
+        return;
+    const RemoteResult result = DiscardUploadCopy(*m_session, m_queue.uploadRecord(), removed);
+    if (result.failure == RemoteFailure::ConnectionLost)
+        closeSession();
 }
 
 void QueueWorker::runItem(const QueueItem& item)
@@ -137,7 +158,7 @@ void QueueWorker::runItem(const QueueItem& item)
         else if (item.direction == QueueDirection::Download)
             step = DownloadQueued(*m_session, item, progress);
         else
-            step = UploadQueued(*m_session, item, progress);
+            step = UploadQueued(*m_session, item, progress, m_queue.uploadRecord());
     } catch (const FileSystemError& error) {
         step.state = QueueState::Failed;
         step.error = error.text();
@@ -153,6 +174,11 @@ void QueueWorker::runItem(const QueueItem& item)
         if (!m_session->currentFolder(folder))
             closeSession();
     }
+    // The reason beside the conversation that led to it, where "Show in log" finds it.
+    if (step.state == QueueState::Failed)
+        Q_EMIT m_queue.logLine(
+            QStringLiteral("[%1 #%2] %3").arg(m_queue.host()).arg(m_number).arg(step.error),
+            m_attempt.load());
     const qint64 elapsed = clock.elapsed();
     const bool stopping = m_queue.stopping();
     m_queue.update(

@@ -24,6 +24,8 @@ public:
     QueueWorker(const QueueWorker&) = delete;
     QueueWorker& operator=(const QueueWorker&) = delete;
 
+    // Its connection's number in the message log.
+    int number() const { return m_number; }
     // The item it moves now (0: none).
     quint64 current() const { return m_current.load(); }
     bool hasSession() const { return m_sessionOpen.load(); }
@@ -38,6 +40,7 @@ protected:
 
 private:
     void runItem(const QueueItem& item);
+    void discardCopy(const QueueItem& removed);
     bool openSession(const QueueItem& item);
     void closeSession();
     static void logLine(void* context, bool sent, const char* line, std::size_t length);
@@ -49,4 +52,5 @@ private:
     std::atomic<bool> m_sessionOpen{false};
     std::atomic<quint64> m_current{0};
     std::atomic<bool> m_cancel{false};
+    std::atomic<int> m_attempt{0}; // the logAttempt of the item it moves: its lines carry it
 };

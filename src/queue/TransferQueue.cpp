@@ -1,6 +1,7 @@
 #include "queue/TransferQueue.h"
 
 #include "queue/QueueStore.h"
+#include "queue/QueueTransfers.h"
 #include "queue/QueueWorker.h"
 #include "remote/ServerSession.h"
 
@@ -31,6 +32,18 @@ void TransferQueue::setWorkerLimit(int limit)
         m_activeLimit = m_limit;
     }
     startWorkers();
+}
+
+void TransferQueue::setUnfinishedUploads(std::shared_ptr<const UnfinishedUploads> uploads)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_uploads = std::move(uploads);
+}
+
+QueuedUploadRecord TransferQueue::uploadRecord() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return {m_uploads.get(), m_host.toUtf8()};
 }
 
 int TransferQueue::workerLimit() const
@@ -174,6 +187,25 @@ void TransferQueue::removeFinished()
     scheduleSave();
 }
 
+void TransferQueue::remove(const QList<quint64>& ids)
+{
+    {
+        const QMutexLocker lock(&m_mutex);
+        for (const quint64 id : ids) {
+            const auto it = find(id);
+            if (it == m_items.end() || it->state == QueueState::Running)
+                continue;
+            if (it->direction == QueueDirection::Upload && !it->folder && m_uploads &&
+                it->state != QueueState::Finished)
+                m_discards.push_back(*it);
+            m_items.erase(it);
+        }
+    }
+    Q_EMIT itemsRemoved();
+    scheduleSave();
+    startWorkers();
+}
+
 void TransferQueue::stop()
 {
     std::vector<std::unique_ptr<QueueWorker>> workers;
@@ -207,6 +239,16 @@ void TransferQueue::stop()
     save();
 }
 
+std::optional<QueueItem> TransferQueue::takeDiscard(QueueWorker* worker)
+{
+    const QMutexLocker lock(&m_mutex);
+    if (m_stopping || worker->retired || m_discards.empty())
+        return std::nullopt;
+    QueueItem removed = std::move(m_discards.front());
+    m_discards.erase(m_discards.begin());
+    return removed;
+}
+
 std::optional<QueueItem> TransferQueue::take(QueueWorker* worker)
 {
     const QMutexLocker lock(&m_mutex);
@@ -217,6 +259,8 @@ std::optional<QueueItem> TransferQueue::take(QueueWorker* worker)
     for (QueueItem& item : m_items) {
         if (item.state == QueueState::Queued) {
             item.state = QueueState::Running;
+            item.worker = worker->number();
+            item.logAttempt = ++m_attempts;
             item.bytesDone = 0;
             item.rate = 0;
             item.error.clear();
@@ -316,7 +360,8 @@ void TransferQueue::startWorkers()
     // nobody will get to soon.
     const auto busy = std::count_if(m_workers.begin(), m_workers.end(),
                                     [](const auto& worker) { return worker->current() != 0; });
-    const qsizetype wanted = std::min<qsizetype>(m_activeLimit, queued + busy);
+    const qsizetype discards = m_discards.empty() ? 0 : 1;
+    const qsizetype wanted = std::min<qsizetype>(m_activeLimit, queued + busy + discards);
     while (static_cast<qsizetype>(m_workers.size()) < wanted) {
         auto worker = std::make_unique<QueueWorker>(*this, ++m_workersStarted);
         QueueWorker* started = worker.get();

@@ -14,6 +14,8 @@
 
 #include "queue/QueueStore.h"
 class QueueWorker;
+class UnfinishedUploads;
+struct QueuedUploadRecord;
 class ServerSession;
 
 // Opens a connection of its own for a worker, logged on to the queue's site. Called on the
@@ -40,6 +42,10 @@ public:
     int activeLimit() const;
     const QString& host() const { return m_host; }
     QueueStore* store() const { return m_store.get(); }
+    // Where stopped uploads are remembered so that their copies are continued (the record the
+    // window's uploads keep, its server named host()); none: a stopped upload removes its copy.
+    void setUnfinishedUploads(std::shared_ptr<const UnfinishedUploads> uploads);
+    QueuedUploadRecord uploadRecord() const;
 
     // Adds items (their ids are given here) and starts workers for them. Returns the first id.
     quint64 add(QList<QueueItem> items);
@@ -59,6 +65,9 @@ public:
     // A failed or cancelled item queued again.
     void retry(quint64 id);
     void removeFinished();
+    // Removes the items that are not running. A stopped upload's copy on the server goes with
+    // it: a worker removes it, and the record of stopped uploads forgets it.
+    void remove(const QList<quint64>& ids);
     // Ends every running transfer as for a cancel but leaves it queued (it continues from the
     // store next time), and waits for the workers to end.
     void stop();
@@ -68,12 +77,15 @@ Q_SIGNALS:
     void itemsAdded();
     void itemsRemoved();
     // A line for the message log: what a worker's connection did that the user may look for.
-    void logLine(const QString& text);
+    // `attempt`: the logAttempt of the item whose try it belongs to (0: none).
+    void logLine(const QString& text, int attempt = 0);
 
 private:
     friend class QueueWorker;
     // For workers: the next queued item, marked running; nothing when the worker should end.
     std::optional<QueueItem> take(QueueWorker* worker);
+    // For workers: the next removed upload whose copy is to go.
+    std::optional<QueueItem> takeDiscard(QueueWorker* worker);
     void update(quint64 id, const std::function<void(QueueItem&)>& change, bool keep);
     void addListed(quint64 parent, QList<QueueItem> children);
     bool cancelled(quint64 id) const;
@@ -92,11 +104,14 @@ private:
     SessionOpener m_opener;
     QString m_host;
     std::unique_ptr<QueueStore> m_store;
+    std::shared_ptr<const UnfinishedUploads> m_uploads;
     mutable QMutex m_mutex;
     std::vector<QueueItem> m_items;
+    std::vector<QueueItem> m_discards; // removed uploads whose copies are to go
     std::vector<std::unique_ptr<QueueWorker>> m_workers;
     quint64 m_nextId = 1;
     int m_workersStarted = 0;
+    int m_attempts = 0;
     int m_limit = 2;
     int m_activeLimit = 2;
     bool m_stopping = false;

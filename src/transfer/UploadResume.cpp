@@ -44,27 +44,6 @@ bool NotAnswered(const RemoteResult& result)
     return result.failure == RemoteFailure::Unsupported || result.failure == RemoteFailure::Refused;
 }
 
-// A time as the file of stopped uploads keeps it: MDTM's form, "YYYYMMDDHHMMSS" in UTC, with
-// the fraction of a second where there is one.
-QByteArray StampText(const RemoteEntry& entry)
-{
-    if (entry.modifiedTime == 0)
-        return {};
-    constexpr qint64 kTicksPerSecond = 10000000;
-    constexpr qint64 kSecondsTo1970 = 11644473600;
-    const qint64 seconds = entry.modifiedTime / kTicksPerSecond - kSecondsTo1970;
-    QByteArray text = QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC)
-                          .toString(QStringLiteral("yyyyMMddHHmmss"))
-                          .toLatin1();
-    if (const qint64 fraction = entry.modifiedTime % kTicksPerSecond; fraction != 0) {
-        QByteArray digits = QByteArray::number(fraction).rightJustified(7, '0');
-        while (digits.endsWith('0'))
-            digits.chop(1);
-        text += '.' + digits;
-    }
-    return text;
-}
-
 // The copy's modification time as the server gives it; empty when it will not say. False
 // (with `result` saying why) only when the connection failed.
 bool CopyTime(TransferHost& host, const QByteArray& name, QByteArray& time, RemoteResult& result)
@@ -74,7 +53,7 @@ bool CopyTime(TransferHost& host, const QByteArray& name, QByteArray& time, Remo
     time.clear();
     result = session.statTime(RemotePath::here(session, name), entry);
     if (result)
-        time = StampText(entry);
+        time = CopyTimeText(entry);
     return result || NotAnswered(result);
 }
 
@@ -189,6 +168,25 @@ void KeepOrRemove(TransferHost& host, const UploadPlace& place, const QByteArray
 }
 
 } // namespace
+
+QByteArray CopyTimeText(const RemoteEntry& entry)
+{
+    if (entry.modifiedTime == 0)
+        return {};
+    constexpr qint64 kTicksPerSecond = 10000000;
+    constexpr qint64 kSecondsTo1970 = 11644473600;
+    const qint64 seconds = entry.modifiedTime / kTicksPerSecond - kSecondsTo1970;
+    QByteArray text = QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC)
+                          .toString(QStringLiteral("yyyyMMddHHmmss"))
+                          .toLatin1();
+    if (const qint64 fraction = entry.modifiedTime % kTicksPerSecond; fraction != 0) {
+        QByteArray digits = QByteArray::number(fraction).rightJustified(7, '0');
+        while (digits.endsWith('0'))
+            digits.chop(1);
+        text += '.' + digits;
+    }
+    return text;
+}
 
 UploadPlan PlanUpload(BatchHost& host, RemoteFolderNames& names, LocalFileReader& source,
                       const QString& localPath, const QByteArray& targetName)

@@ -5,6 +5,7 @@
 #include <QString>
 
 class LocalFileReader;
+struct RemoteEntry;
 class TransferHost;
 enum class TransferMode;
 struct UploadPlan;
@@ -25,3 +26,8 @@ inline constexpr qint64 kResumableUploadMin = 1024 * 1024;
 // is the upload's as UploadFile gives it.
 bool SendRemembered(TransferHost& host, LocalFileReader& source, const UploadPlan& plan,
                     TransferMode mode);
+
+// The copy's modification time as the record of stopped uploads keeps it: MDTM's form,
+// "YYYYMMDDHHMMSS" in UTC, with the fraction of a second where there is one; empty when the
+// server gave none.
+QByteArray CopyTimeText(const RemoteEntry& entry);

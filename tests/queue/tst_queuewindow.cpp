@@ -5,6 +5,7 @@
 #include "app/ui/FTPMain.h"
 #include "app/ui/FileListView.h"
 #include "common/FileListModel.h"
+#include "faultserver.h"
 #include "ftp/FtpConnection.h"
 #include "queue/TransferQueue.h"
 #include "queue/ui/BackgroundTransfers.h"
@@ -17,6 +18,7 @@
 #include <QItemSelectionModel>
 #include <QPlainTextEdit>
 #include <QTableView>
+#include <QTest>
 
 // The main window with transfers in the background: Download queues its rows and returns,
 // the file-exists question is asked while planning with its answer for the rest honoured
@@ -30,6 +32,7 @@ private Q_SLOTS:
     void cleanup();
     void downloadQueuesOrRunsInTheWindow_data();
     void downloadQueuesOrRunsInTheWindow();
+    void failedItemShowsItsLogLines();
 
 private:
     QTemporaryDir m_home;
@@ -123,6 +126,54 @@ void QueueWindowTest::downloadQueuesOrRunsInTheWindow()
     QCOMPARE(ReadFile(local.filePath("c.bin")), data);
     QCOMPARE(ReadFile(local.filePath("a.bin")), QByteArray("mine a"));
     QCOMPARE(ReadFile(local.filePath("b.bin")), QByteArray("mine b"));
+}
+
+// "Show in log" (the list's key, its context menu, the button) selects the lines of the failed
+// item's own try: its connection's commands and the server's refusal, not the next item's.
+void QueueWindowTest::failedItemShowsItsLogLines()
+{
+    FaultServer server;
+    QVERIFY(server.start(QJsonObject{{"files", QJsonObject{{"good.bin", "@3000"}}}}));
+    QTemporaryDir local;
+    TransferQueue queue(
+        [&server](RemoteResult& result, QString&) {
+            SessionLogon logon;
+            logon.host = server.host();
+            logon.port = server.port();
+            logon.user = "user";
+            logon.password = "secret";
+            return OpenServerSession(logon, result);
+        },
+        "test");
+    queue.setWorkerLimit(1);
+    QueuePane pane;
+    pane.setQueue(&queue);
+    pane.show();
+    QVERIFY(QTest::qWaitForWindowActive(&pane));
+    QueueItem bad;
+    bad.localFolder = local.path();
+    bad.localName = "bad.bin";
+    bad.remotePath = "/bad.bin";
+    QueueItem good = bad;
+    good.localName = "good.bin";
+    good.remotePath = "/good.bin";
+    queue.add({bad, good});
+    QTRY_VERIFY_WITH_TIMEOUT(!queue.busy(), 10000);
+    QTRY_VERIFY(pane.txtLog->toPlainText().contains("RETR good.bin"));
+    QCOMPARE(queue.items()[0].state, QueueState::Failed);
+
+    QVERIFY(pane.QueueList->actions().contains(pane.actQueueShowLog));
+    pane.QueueList->setCurrentIndex(pane.QueueList->model()->index(0, 0));
+    pane.QueueList->setFocus();
+    QTest::keyClick(pane.QueueList, Qt::Key_L, Qt::ControlModifier);
+    QCOMPARE(pane.currentWidget(), pane.txtLog);
+    const QString selected =
+        pane.txtLog->textCursor().selectedText().replace(QChar::ParagraphSeparator, '\n');
+    QVERIFY2(selected.contains("[test #1] > USER user"), qPrintable(selected));
+    QVERIFY2(selected.contains("[test #1] > RETR bad.bin\n"), qPrintable(selected));
+    QVERIFY2(selected.endsWith("[test #1] Download of /bad.bin failed: 550 No such file."),
+             qPrintable(selected));
+    QVERIFY(!selected.contains("good.bin"));
 }
 
 QTEST_MAIN(QueueWindowTest)

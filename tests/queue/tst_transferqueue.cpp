@@ -3,6 +3,7 @@
 #include "SshServer.h"
 #include "faultserver.h"
 #include "queue/PrompterOnThread.h"
+#include "queue/QueuePlanning.h"
 #include "queue/QueueStore.h"
 #include "queue/TransferQueue.h"
 #include "remote/FtpServerSession.h"
@@ -11,8 +12,10 @@
 #include "remote/TrustedThisRun.h"
 #include "sites/ProfileStore.h"
 #include "transfer/LocalFile.h"
+#include "transfer/RemoteReplace.h"
 #include "transfer/ResumeData.h"
 #include "transfer/TransferNames.h"
+#include "transfer/UnfinishedUploads.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,6 +23,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 // The background queue against real servers: files and trees moved byte for byte by one and
 // by several workers, Cancel of one item, a server that allows fewer connections than asked
@@ -34,6 +39,10 @@ private Q_SLOTS:
     void refusedLogonLowersWorkersInsteadOfFailing(); // and the log masks the password
     void queueLeftBehindContinuesNextTime();          // its partial data continued
     void sftpKeyTrustedOnceIsAskedOnceAndLogged();    // the log without the password
+    void stoppedUploadSendsOnlyTheRest_data();
+    void stoppedUploadSendsOnlyTheRest();
+    void uploadLeftByACrashContinues_data();
+    void uploadLeftByACrashContinues();
 };
 
 namespace {
@@ -73,12 +82,56 @@ SessionOpener sftpOpenerFor(const SshServer& sshd, const QString& knownHosts)
     };
 }
 
+// pyftpdlib or OpenSSH's sshd serving a folder: sessions to it, and its own path of the
+// folder (empty for pyftpdlib, whose "/" it is).
+struct StockServer
+{
+    FtpServerFixture ftp;
+    SshServer sshd;
+    QTemporaryDir home;
+    SessionOpener opener;
+    QByteArray root;
+
+    bool start(bool sftp, const QString& folder)
+    {
+        if (!sftp) {
+            if (!ftp.start(folder))
+                return false;
+            opener = openerFor(ftp.host(), ftp.port(), "user", "secret");
+            return true;
+        }
+        if (!sshd.start(SshServer::Kind::OpenSsh, folder)) {
+            qWarning("%s", qPrintable(sshd.errorText()));
+            return false;
+        }
+        sshd.handOver(folder);
+        QFile known(home.filePath("known_hosts"));
+        if (!known.open(QIODevice::WriteOnly) ||
+            known.write(QStringLiteral("[127.0.0.1]:%1 ").arg(sshd.port()).toUtf8() +
+                        sshd.hostKeyLine() + "\n") < 0)
+            return false;
+        opener = sftpOpenerFor(sshd, known.fileName());
+        root = sshd.serverPath(folder).toUtf8();
+        return true;
+    }
+};
+
 void putFile(const QString& path, const QByteArray& data)
 {
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     QCOMPARE(file.write(data), data.size());
+}
+
+// A file of `size` bytes that repeat only every 251, so a part sent to the wrong place shows.
+QByteArray putLargeFile(const QString& path, qsizetype size)
+{
+    QByteArray content(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        content[i] = char(i * 13 % 251);
+    putFile(path, content);
+    return content;
 }
 
 QByteArray contentOf(const QString& path)
@@ -125,6 +178,28 @@ QStringList failures(const TransferQueue& queue)
     return texts;
 }
 
+// The whole file `path` as the server gives it now, over a connection of its own.
+QByteArray serverContent(const SessionOpener& opener, const QByteArray& path)
+{
+    RemoteResult result;
+    QString why;
+    const auto session = opener(result, why);
+    QByteArray folder;
+    if (!session || !session->currentFolder(folder))
+        return "<no connection>";
+    const auto stream = session->openRead(path, 0, result);
+    if (!stream)
+        return "<missing>";
+    QByteArray all;
+    std::vector<char> buffer(65536);
+    for (qint64 got = 1; got > 0;) {
+        if (!stream->read(buffer.data(), qint64(buffer.size()), got))
+            return "<failed>";
+        all.append(buffer.data(), got);
+    }
+    return stream->complete() ? all : "<failed>";
+}
+
 QueueItem itemFor(QueueDirection direction, const QString& localFolder, const QString& name,
                   const QByteArray& remotePath, bool folder = false)
 {
@@ -166,26 +241,11 @@ void TransferQueueTest::queueMovesFilesAndTreesWhole()
     const QMap<QString, QByteArray> files = makeTree(source);
     if (upload)
         QVERIFY(QDir().mkpath(target));
-    FtpServerFixture server;
-    SshServer sshd;
-    QTemporaryDir home;
-    QByteArray remote = upload ? "/in/" : "/";
-    SessionOpener opener;
-    if (sftp) {
-        QVERIFY2(sshd.start(SshServer::Kind::OpenSsh, serverRoot.path()),
-                 qPrintable(sshd.errorText()));
-        sshd.handOver(serverRoot.path());
-        const QString known = home.filePath("known_hosts");
-        putFile(known, QStringLiteral("[127.0.0.1]:%1 ").arg(sshd.port()).toUtf8() +
-                           sshd.hostKeyLine() + "\n");
-        opener = sftpOpenerFor(sshd, known);
-        remote = sshd.serverPath(serverRoot.path()).toUtf8() + remote;
-    } else {
-        QVERIFY(server.start(serverRoot.path()));
-        opener = openerFor(server.host(), server.port(), "user", "secret");
-    }
+    StockServer server;
+    QVERIFY(server.start(sftp, serverRoot.path()));
+    const QByteArray remote = server.root + (upload ? "/in/" : "/");
 
-    TransferQueue queue(opener, "test");
+    TransferQueue queue(server.opener, "test");
     queue.setWorkerLimit(workers);
     const QueueDirection direction = upload ? QueueDirection::Upload : QueueDirection::Download;
     QList<QueueItem> items;
@@ -404,6 +464,174 @@ void TransferQueueTest::sftpKeyTrustedOnceIsAskedOnceAndLogged()
         QVERIFY2(all.contains(QRegularExpression(expected)), qPrintable(expected + ("\n" + all)));
     QVERIFY2(!all.contains("secret"), qPrintable(all));
     TrustedThisRun::forgetAll();
+}
+
+void TransferQueueTest::stoppedUploadSendsOnlyTheRest_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("append");    // the server can continue a file
+    QTest::addColumn<bool>("continued"); // the copy is continued
+    QTest::newRow("cancelled, then retried") << "retry" << true << true;
+    QTest::newRow("program ended, queue continued") << "restart" << true << true;
+    QTest::newRow("copy replaced on the server meanwhile") << "replaced" << true << false;
+    QTest::newRow("server cannot append: sent again") << "retry" << false << false;
+    // Queued anew, the item is planned again: the question is asked then, on this thread.
+    QTest::newRow("queued again, Resume") << "Resume" << true << true;
+    QTest::newRow("queued again, Start Over") << "Start Over" << true << false;
+    // The connection broke off: how far the copy got was never asked, so its end is compared.
+    // Removed, the item takes its copy along; the same file queued again starts anew.
+    QTest::newRow("removed, then queued again") << "removed" << true << false;
+    QTest::newRow("connection lost, then retried") << "dropped" << true << true;
+    QTest::newRow("connection lost, copy replaced meanwhile")
+        << "dropped, replaced" << true << false;
+}
+
+// A stopped upload leaves its copy under its temporary name; the next try of the same item
+// appends only the rest to it, unless the copy is no longer the one it left.
+void TransferQueueTest::stoppedUploadSendsOnlyTheRest()
+{
+    QFETCH(QString, how);
+    QFETCH(bool, append);
+    QFETCH(bool, continued);
+    // The first upload is read slowly, so that it can be stopped midway, or broken off by the
+    // server; every later one (on any connection) runs at full speed.
+    const bool dropped = how.startsWith("dropped");
+    constexpr qint64 kDropAt = 3 << 20;
+    const QJsonObject firstStore =
+        dropped ? QJsonObject{{"dropAfter", kDropAt}} : QJsonObject{{"throttle", 0.02}};
+    FaultServer server;
+    QVERIFY(server.start(QJsonObject{
+        {"features", append ? QJsonArray{"REST STREAM", "SIZE", "MDTM"} : QJsonArray{}},
+        {"rules", QJsonObject{{"STOR", QJsonArray{firstStore, QJsonObject{}}}}},
+        {"maxSessions", 4},
+        {"sharedRules", true},
+    }));
+    const SessionOpener opener = openerFor(server.host(), server.port(), "user", "secret");
+    QTemporaryDir local;
+    QTemporaryDir data;
+    const QByteArray content = putLargeFile(local.filePath("big.bin"), 12 << 20);
+    const auto uploads = std::make_shared<UnfinishedUploads>(data.filePath("zulftp-uploads"));
+    const QString storePath = data.filePath("zulftp-queue");
+    auto queue =
+        std::make_unique<TransferQueue>(opener, "test", std::make_unique<QueueStore>(storePath));
+    queue->setUnfinishedUploads(uploads);
+    queue->setWorkerLimit(1);
+    quint64 id = queue->add({itemFor(QueueDirection::Upload, local.path(), "big.bin", "/big.bin")});
+    const auto kept = [&] { return uploads->find("test", "/", "big.bin"); };
+    if (!dropped)
+        QTRY_VERIFY_WITH_TIMEOUT(queue->item(id)->bytesDone > (4 << 20), 20000);
+    QList<QueueItem> left;
+    if (dropped) {
+        QTRY_VERIFY_WITH_TIMEOUT(!queue->busy(), 20000);
+        QCOMPARE(queue->item(id)->state, QueueState::Failed);
+        QVERIFY(kept() && kept()->copySize < 0);
+    } else if (how == "restart") {
+        queue.reset(); // as the window's end stops it
+        auto store = std::make_unique<QueueStore>(storePath);
+        QString site;
+        left = store->read(site);
+        QCOMPARE(left.size(), 1);
+        queue = std::make_unique<TransferQueue>(opener, "test", std::move(store));
+        queue->setUnfinishedUploads(uploads);
+        QVERIFY(kept() && kept()->copySize > 0);
+    } else {
+        queue->cancel(id);
+        QTRY_VERIFY(!queue->busy() && kept() && kept()->copySize > 0);
+    }
+    const UnfinishedUpload stopped = *kept();
+    const qint64 have = dropped ? kDropAt : stopped.copySize;
+    QVERIFY(have < content.size());
+    if (how.endsWith("replaced")) {
+        // Someone else's upload under the copy's name.
+        RemoteResult result;
+        QString why;
+        const auto other = opener(result, why);
+        QByteArray folder;
+        QVERIFY(other && other->currentFolder(folder));
+        auto stream = other->openWrite("/" + stopped.temporaryName, 0, result);
+        QVERIFY(stream && stream->write(QByteArray(1000, 'x'), 1000) && stream->complete());
+    }
+    ScriptedPrompter prompter;
+    if (how == "removed") {
+        queue->remove({id});
+        QTRY_VERIFY(!kept());
+        QVERIFY(server.received().contains("DELE " + stopped.temporaryName));
+        id = queue->add({itemFor(QueueDirection::Upload, local.path(), "big.bin", "/big.bin")});
+    } else if (how == "restart") {
+        id = queue->add(left);
+    } else if (how.startsWith("Resume") || how.startsWith("Start Over")) {
+        prompter.expectChoice(UploadResumeQuestionText("big.bin", stopped.copySize, content.size()),
+                              how == "Resume" ? PromptAnswer::Yes : PromptAnswer::No);
+        QueuePlanner planner(prompter);
+        planner.setUnfinishedUploads(uploads.get(), "test");
+        const auto planned = planner.uploads({{local.path(), "big.bin", false, content.size()}},
+                                             "/", [](const QString&) { return std::nullopt; });
+        QVERIFY(planned && prompter.verifyDone());
+        id = queue->add(*planned);
+    } else {
+        queue->retry(id);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!queue->busy(), 20000);
+    QVERIFY2(queue->item(id)->state == QueueState::Finished, qPrintable(queue->item(id)->error));
+    QCOMPARE(serverContent(opener, "/big.bin"), content);
+    const QString log = server.received().join('\n');
+    const QString rest =
+        QString("APPENDED %1 %2").arg(QString(stopped.temporaryName)).arg(content.size() - have);
+    QVERIFY2(log.contains(rest) == continued, qPrintable(log.right(2000)));
+    QCOMPARE(log.count("APPENDED"), continued ? 1 : 0);
+    // Once in place, nothing is remembered and no copy is left.
+    QVERIFY(!kept());
+    QVERIFY2(log.contains("DELE " + stopped.temporaryName) == !continued, qPrintable(log));
+}
+
+void TransferQueueTest::uploadLeftByACrashContinues_data()
+{
+    QTest::addColumn<bool>("sftp");
+    QTest::newRow("FTP") << false;
+    QTest::newRow("SFTP") << true;
+}
+
+// A run that ended without a word (a crash) left its copy remembered in an unknown state; the
+// stock servers continue it.
+void TransferQueueTest::uploadLeftByACrashContinues()
+{
+    QFETCH(bool, sftp);
+    if (sftp && !SshServer::unavailableReason(SshServer::Kind::OpenSsh).isEmpty())
+        QSKIP(qPrintable(SshServer::unavailableReason(SshServer::Kind::OpenSsh)));
+    QTemporaryDir serverRoot;
+    QTemporaryDir local;
+    QTemporaryDir data;
+    const QByteArray content = putLargeFile(local.filePath("big.bin"), 3 << 20);
+    // What the copy got before the crash, its start marked: continued, not sent again, the
+    // marks show in the result.
+    const QByteArray copyName = TemporaryRemoteName("big.bin");
+    const QByteArray marked = QByteArray(1000, 'X') + content.mid(1000, (2 << 20) - 1000);
+    putFile(serverRoot.filePath(copyName), marked);
+    StockServer server;
+    QVERIFY(server.start(sftp, serverRoot.path()));
+    const QByteArray folder = server.root.isEmpty() ? "/" : server.root;
+    struct stat info = {};
+    QVERIFY(::stat(QFile::encodeName(local.filePath("big.bin")).constData(), &info) == 0);
+    const auto uploads = std::make_shared<UnfinishedUploads>(data.filePath("zulftp-uploads"));
+    const QByteArray localPath = QFile::encodeName(local.filePath("big.bin"));
+    QVERIFY(uploads->remember({"test",
+                               folder,
+                               "big.bin",
+                               copyName,
+                               {localPath, content.size(),
+                                qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec},
+                               -1,
+                               {}}));
+
+    TransferQueue queue(server.opener, "test");
+    queue.setUnfinishedUploads(uploads);
+    const quint64 id = queue.add({itemFor(QueueDirection::Upload, local.path(), "big.bin",
+                                          RemotePath::join(folder, "big.bin"))});
+    QTRY_VERIFY_WITH_TIMEOUT(!queue.busy(), 20000);
+    QVERIFY2(queue.item(id)->state == QueueState::Finished, qPrintable(queue.item(id)->error));
+    QCOMPARE(contentOf(serverRoot.filePath("big.bin")), marked + content.mid(marked.size()));
+    QVERIFY(!QFileInfo::exists(serverRoot.filePath(copyName)));
+    QVERIFY(!uploads->find("test", folder, "big.bin"));
 }
 
 QTEST_GUILESS_MAIN(TransferQueueTest)

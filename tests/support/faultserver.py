@@ -51,6 +51,10 @@ A rule may have:
   keep: for STOR/APPE, bytes kept of what arrives (the rest is read and dropped, as by a
     server whose disk filled; pair it with a "final" error reply)
   stallAfter: like dropAfter, but then the server goes quiet and keeps both open
+  sharedRules: true, for all connections to take their rules from one list, so that a rule
+    is used once by whichever connection comes first (a retry's new connection gets the next)
+  throttle: for STOR/APPE, seconds the server waits after each block it reads, so an upload
+    runs long enough for a client to stop it midway
   cutAfter: for RETR, bytes to send before closing the data connection alone and
     replying 426; the control connection stays
   trickle: for RETR/LIST/MLSD, seconds between single bytes of the data; a client that
@@ -86,6 +90,8 @@ STALL = 15  # longer than any time-out a test sets
 # Modification times of the files that uploads wrote, shared by all sessions like `stored`.
 STAMPS = {}
 STAMP_COUNTER = [0]
+# The rules of a script with "sharedRules": one list for every connection.
+SHARED_RULES = {}
 
 
 def new_stamp():
@@ -100,6 +106,8 @@ class Session:
         self.script = script
         self.log = log
         self.rules = {k.upper(): list(v) for k, v in script.get("rules", {}).items()}
+        if script.get("sharedRules"):
+            self.rules = SHARED_RULES.setdefault("rules", self.rules)
         self.listener = None
         self.active_target = None
         self.rename_from = None
@@ -251,6 +259,8 @@ class Session:
                         block = block[:max(0, keep - received)]
                     received += len(block)
                     kept += block
+                    if rule.get("throttle"):
+                        time.sleep(rule["throttle"])
                     if stall is not None and received >= stall:
                         time.sleep(STALL)
                         return False

@@ -16,6 +16,7 @@
 #include "sites/ProfilePasswords.h"
 #include "transfer/BatchHost.h"
 #include "transfer/TransferNames.h"
+#include "transfer/UnfinishedUploads.h"
 
 #include <QDockWidget>
 #include <QFileInfo>
@@ -182,6 +183,9 @@ TransferQueue* BackgroundTransfers::queueForSite()
     };
     m_queue = std::make_unique<TransferQueue>(opener, server, std::move(store));
     m_queue->setWorkerLimit(Settings.SimultaneousTransfers);
+    // Stopped uploads are remembered where the window's own are: either continues the other's.
+    m_queue->setUnfinishedUploads(
+        std::make_shared<UnfinishedUploads>(UnfinishedUploads::defaultFilePath()));
     m_queueServer = server;
     m_pane->setQueue(m_queue.get());
     connect(m_queue.get(), &TransferQueue::itemChanged, this, &BackgroundTransfers::showProgress);
@@ -223,11 +227,7 @@ void BackgroundTransfers::upload(RowSelection& rows)
         picks << LocalPick{folder, row.name, row.isFolder(), row.size, 0};
     if (picks.isEmpty())
         return;
-    QueuePlanner planner(m_window.prompter());
-    const auto items = planner.uploads(
-        picks, remoteFolder(), heldInList(*m_window.RemoteFilesModel), Settings.LowerCaseUpload);
-    if (items)
-        queueItems(*items);
+    planUploads(picks);
 }
 
 void BackgroundTransfers::uploadPaths(const QStringList& paths)
@@ -238,7 +238,16 @@ void BackgroundTransfers::uploadPaths(const QStringList& paths)
         picks << LocalPick{info.absolutePath(), info.fileName(), info.isDir(), info.size(),
                            info.lastModified().toMSecsSinceEpoch()};
     }
+    planUploads(picks);
+}
+
+void BackgroundTransfers::planUploads(const QList<LocalPick>& picks)
+{
     QueuePlanner planner(m_window.prompter());
+    // A copy a stopped upload (the window's or the queue's) left is asked about here, on the
+    // window's thread, never by a worker.
+    const UnfinishedUploads uploads(UnfinishedUploads::defaultFilePath());
+    planner.setUnfinishedUploads(&uploads, FtpConnection.ConnectedServer.toUtf8());
     const auto items = planner.uploads(
         picks, remoteFolder(), heldInList(*m_window.RemoteFilesModel), Settings.LowerCaseUpload);
     if (items)

@@ -48,6 +48,7 @@ private:
     TransferQueue* queueForSite();
     void showProgress();
     void queueItems(const QList<struct QueueItem>& items);
+    void planUploads(const QList<struct LocalPick>& picks);
 
     TfrmMain& m_window;
     QString m_storePath;

@@ -3,12 +3,14 @@
 #include "queue/QueueModel.h"
 #include "queue/TransferQueue.h"
 
+#include <QAction>
 #include <QDateTime>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableView>
+#include <QTextBlock>
 #include <QVBoxLayout>
 
 namespace {
@@ -41,7 +43,21 @@ QueuePane::QueuePane(QWidget* parent) : QTabWidget(parent)
     btnQueueCancel = button("btnQueueCancel", tr("&Cancel"));
     btnQueueCancelAll = button("btnQueueCancelAll", tr("Cancel &All"));
     btnQueueRetry = button("btnQueueRetry", tr("&Retry"));
+    btnQueueRemove = button("btnQueueRemove", tr("Re&move"));
+    btnQueueRemove->setAccessibleDescription(
+        tr("Removes the selected transfers that are not running, with what a stopped upload "
+           "left on the server"));
     btnQueueRemoveFinished = button("btnQueueRemoveFinished", tr("Remove &Finished"));
+    btnQueueShowLog = button("btnQueueShowLog", tr("Show in &Log"));
+    btnQueueShowLog->setAccessibleDescription(
+        tr("Shows the message log lines of the selected transfer's latest try"));
+    // The same from the list's context menu and from the keyboard while the list has focus.
+    actQueueShowLog = new QAction(tr("Show in &Log"), QueueList);
+    actQueueShowLog->setObjectName(QStringLiteral("actQueueShowLog"));
+    actQueueShowLog->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    actQueueShowLog->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    QueueList->addAction(actQueueShowLog);
+    QueueList->setContextMenuPolicy(Qt::ActionsContextMenu);
     buttons->addStretch(1);
     layout->addWidget(QueueList, 1);
     layout->addLayout(buttons);
@@ -63,6 +79,12 @@ QueuePane::QueuePane(QWidget* parent) : QTabWidget(parent)
             m_queue->cancelAll();
     });
     connect(btnQueueRetry, &QPushButton::clicked, this, &QueuePane::retrySelected);
+    connect(btnQueueRemove, &QPushButton::clicked, this, [this] {
+        if (m_queue)
+            m_queue->remove(selectedIds());
+    });
+    connect(btnQueueShowLog, &QPushButton::clicked, this, &QueuePane::showSelectedInLog);
+    connect(actQueueShowLog, &QAction::triggered, this, &QueuePane::showSelectedInLog);
     connect(btnQueueRemoveFinished, &QPushButton::clicked, this, [this] {
         if (m_queue)
             m_queue->removeFinished();
@@ -80,10 +102,41 @@ void QueuePane::setQueue(TransferQueue* queue)
         connect(m_queue, &TransferQueue::logLine, this, &QueuePane::addLogLine);
 }
 
-void QueuePane::addLogLine(const QString& text)
+void QueuePane::addLogLine(const QString& text, int attempt)
 {
     txtLog->appendPlainText(QDateTime::currentDateTime().toString(QStringLiteral("hh:mm:ss.zzz ")) +
                             text);
+    if (attempt != 0)
+        txtLog->document()->lastBlock().setUserState(attempt);
+}
+
+void QueuePane::showSelectedInLog()
+{
+    const QModelIndex current = QueueList->currentIndex();
+    const auto item = m_queue && m_model && current.isValid()
+                          ? m_queue->item(m_model->idAt(current.row()))
+                          : std::nullopt;
+    setCurrentWidget(txtLog);
+    txtLog->setFocus();
+    if (!item || item->logAttempt == 0)
+        return;
+    // Other connections' lines may come between; the selection spans the try from its first
+    // line to its last, which is where its failure shows.
+    QTextBlock first;
+    QTextBlock last;
+    for (QTextBlock block = txtLog->document()->begin(); block.isValid(); block = block.next()) {
+        if (block.userState() != item->logAttempt)
+            continue;
+        if (!first.isValid())
+            first = block;
+        last = block;
+    }
+    if (!first.isValid())
+        return; // its lines have made way for newer ones
+    QTextCursor cursor(first);
+    cursor.setPosition(last.position() + last.length() - 1, QTextCursor::KeepAnchor);
+    txtLog->setTextCursor(cursor);
+    txtLog->ensureCursorVisible();
 }
 
 QList<quint64> QueuePane::selectedIds() const

@@ -18,13 +18,19 @@ public:
     // Shows `queue` (none: an empty list).
     void setQueue(TransferQueue* queue);
     // A line for the message log, stamped with the time. The log keeps the latest lines only.
-    void addLogLine(const QString& text);
+    // `attempt`: the try of a queued item the line belongs to (QueueItem::logAttempt).
+    void addLogLine(const QString& text, int attempt = 0);
+    // Shows the message log with the lines of the selected item's latest try selected.
+    void showSelectedInLog();
 
     QTableView* QueueList = nullptr;
     QPushButton* btnQueueCancel = nullptr;
     QPushButton* btnQueueCancelAll = nullptr;
     QPushButton* btnQueueRetry = nullptr;
+    QPushButton* btnQueueRemove = nullptr;
     QPushButton* btnQueueRemoveFinished = nullptr;
+    QPushButton* btnQueueShowLog = nullptr;
+    QAction* actQueueShowLog = nullptr;
     QPlainTextEdit* txtLog = nullptr;
 
 private:
