@@ -161,9 +161,9 @@ struct Window
         const auto& rows = window.RemoteFilesModel->rows();
         for (int row = 0; row < int(rows.size()); ++row) {
             if (rows[std::size_t(row)].name == name) {
-                window.RemoteFiles->selectionModel()->select(
-                    window.RemoteFilesModel->index(row, 0),
-                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+                window.RemoteFiles->selectionModel()->select(window.RemoteFilesModel->index(row, 0),
+                                                             QItemSelectionModel::ClearAndSelect |
+                                                                 QItemSelectionModel::Rows);
                 return true;
             }
         }
@@ -245,8 +245,8 @@ struct Listings
 };
 
 // One large file down and up, alone and with the window listing its folder every second.
-bool FileRounds(Window& w, const QString& local, const QString& serverRoot, qint64 size,
-                int rounds, double rtt)
+bool FileRounds(Window& w, const QString& local, const QString& serverRoot, qint64 size, int rounds,
+                double rtt)
 {
     bool ok = true;
     StallProbe probe;
@@ -294,9 +294,8 @@ bool FileRounds(Window& w, const QString& local, const QString& serverRoot, qint
                 ok = ok && got == size;
                 std::printf("  %s %s: %.2f s, %.0f MB/s, longest stall %lld ms, load %.1f%s\n",
                             upload ? "up  " : "down", browsing ? "browsing" : "alone   ", seconds,
-                            double(size) / seconds / 1e6,
-                            static_cast<long long>(probe.longestMs()), LoadAverage(),
-                            got == size ? "" : " (wrong size)");
+                            double(size) / seconds / 1e6, static_cast<long long>(probe.longestMs()),
+                            LoadAverage(), got == size ? "" : " (wrong size)");
             }
             if (browsing)
                 std::printf("  browsing: %s (target %.0f ms)\n", qPrintable(listings.text()),

@@ -1,5 +1,7 @@
 #pragma once
+#include <QStringList>
 #include <QTabWidget>
+#include <QTimer>
 
 class QPlainTextEdit;
 class QPushButton;
@@ -19,6 +21,8 @@ public:
     void setQueue(TransferQueue* queue);
     // A line for the message log, stamped with the time. The log keeps the latest lines only.
     void addLogLine(const QString& text);
+    // Shows at once the lines addLogLine() gathered for the next moment.
+    void flushLog();
 
     QTableView* QueueList = nullptr;
     QPushButton* btnQueueCancel = nullptr;
@@ -34,4 +38,6 @@ private:
 
     TransferQueue* m_queue = nullptr;
     QueueModel* m_model = nullptr;
+    QStringList m_pendingLog;
+    QTimer m_logFlush;
 };
