@@ -13,6 +13,7 @@
 #include "common/FileListModel.h"
 #include "queue/TransferQueue.h"
 #include "queue/ui/BackgroundTransfers.h"
+#include "queue/ui/QueuePane.h"
 #include "sites/ProfileStore.h"
 #include "transfer/ui/MsgForm.h"
 
@@ -24,6 +25,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QItemSelectionModel>
+#include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -253,6 +255,16 @@ bool FileRounds(Window& w, const QString& local, const QString& serverRoot, qint
     const QString into = local + "/down";
     QDir().mkpath(into);
     for (int round = 0; round < rounds; ++round) {
+        // The same listing with nothing else running, for comparison.
+        Listings idle;
+        for (int i = 0; i < 5; ++i) {
+            QElapsedTimer asked;
+            asked.start();
+            w.window.ListRemoteFiles();
+            QApplication::processEvents();
+            idle.add(double(asked.nsecsElapsed()) / 1e6);
+        }
+        std::printf("  idle: %s\n", qPrintable(idle.text()));
         for (const bool browsing : {false, true}) {
             Listings listings;
             bool listing = false;
@@ -320,6 +332,7 @@ int main(int argc, char** argv)
     parser.addOption({"mib", "Size of the large file in MiB (default 1024).", "n", "1024"});
     parser.addOption({"workers", "Simultaneous transfers (default 4).", "n", "4"});
     parser.addOption({"rounds", "Rounds of each part (default 1).", "n", "1"});
+    parser.addOption({"show-log", "Print the window connection's log lines at the end."});
     parser.process(app);
     const QString only = parser.value("only");
     const int files = parser.value("files").toInt();
@@ -387,6 +400,13 @@ int main(int argc, char** argv)
         ok = FileRounds(w, local, serverRoot, size, rounds, rtt) && ok;
         QFile::remove(local + "/big.bin");
         QFile::remove(serverRoot + "/big.bin");
+    }
+    if (parser.isSet("show-log")) {
+        w.background->pane()->flushLog();
+        for (const QString& line : w.background->pane()->txtLog->toPlainText().split('\n')) {
+            if (line.contains("[browse]"))
+                std::printf("%s\n", qPrintable(line));
+        }
     }
     w.window.DisconnectFromSite();
     return ok ? 0 : 1;
