@@ -16,10 +16,12 @@ ServerSession& TFtpConnection::session()
 void TFtpConnection::open(std::shared_ptr<ServerSession> session)
 {
     m_session = std::move(session);
+    ListedFolder.clear();
 }
 
 SessionClose TFtpConnection::close()
 {
     const std::shared_ptr<ServerSession> closing = std::exchange(m_session, nullptr);
+    ListedFolder.clear();
     return CloseSession(closing ? *closing : session());
 }

@@ -32,6 +32,10 @@ struct TFtpConnection
     // The site connected last (or being connected) is an SSH server: its failures carry the
     // SFTP engine's words and the server's status, not the FTP engine's codes.
     bool Ssh = false;
+    // The folder the server last named after a listing of it. While the session's folder is
+    // still this one, a listing of it again (the refresh) need not ask the server where it is:
+    // that question cost a third round trip on every refresh.
+    QByteArray ListedFolder;
 
     // The session every remote operation goes through. While none is open, one whose every
     // call fails as on a closed connection, so a command that comes too late reports that

@@ -87,15 +87,23 @@ RemoteResult readEntries(RemoteHost& host, std::vector<FileListRow>& rows)
 
 // The directory part of the header. A server that cannot say where we are leaves it empty;
 // one that is gone is reported, as no later command could reach it either.
-QString currentDirectory(RemoteHost& host)
+// After a successful listing of the folder the server named last time, that name stands: the
+// listing itself showed the connection alive, and the session has not moved since.
+QString currentDirectory(RemoteHost& host, bool listed)
 {
+    ServerSession& session = FtpConnection.session();
+    if (listed && !FtpConnection.ListedFolder.isEmpty() &&
+        session.knownFolder() == FtpConnection.ListedFolder)
+        return ServerNameText(FtpConnection.ListedFolder);
     QByteArray path;
-    const RemoteResult asked = FtpConnection.session().currentFolder(path);
+    const RemoteResult asked = session.currentFolder(path);
     if (!asked) {
+        FtpConnection.ListedFolder.clear();
         if (asked.failure == RemoteFailure::ConnectionLost)
             ReportFtpError(host, kListingFailed, asked);
         return {};
     }
+    FtpConnection.ListedFolder = listed ? path : QByteArray();
     return ServerNameText(path);
 }
 
@@ -125,7 +133,7 @@ void ListRemoteFiles(RemoteHost& host)
         ReportFtpError(host, kListingFailed, listed);
         return; // the connection is gone: list and header were cleared with it
     }
-    const QString directory = currentDirectory(host);
+    const QString directory = currentDirectory(host, static_cast<bool>(listed));
     // The box names the folder whose listing failed, where the server still says which it is.
     if (failed)
         ReportFtpError(host, kListingFailed, listed,

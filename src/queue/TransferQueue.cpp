@@ -6,11 +6,15 @@
 #include "remote/ServerSession.h"
 
 #include <QMetaObject>
+#include <QTimer>
 
 #include <algorithm>
 
 namespace {
 constexpr int kMaxWorkers = 10;
+// Changes come in bursts (each file of a tree of small files changes state twice within a
+// round trip or two, on every worker): one write a moment after the first keeps them all.
+constexpr int kSaveDelayMs = 250;
 } // namespace
 
 TransferQueue::TransferQueue(SessionOpener opener, QString host, std::unique_ptr<QueueStore> store,
@@ -228,6 +232,8 @@ void TransferQueue::stop()
         worker->wait();
         workerFinished(worker);
     }
+    if (m_writer.joinable())
+        m_writer.join();
     {
         // What ran is continued next time, not lost.
         const QMutexLocker lock(&m_mutex);
@@ -386,7 +392,43 @@ void TransferQueue::scheduleSave()
             return;
         m_savePending = true;
     }
-    post([this] { save(); });
+    post([this] { QTimer::singleShot(kSaveDelayMs, this, [this] { saveInBackground(); }); });
+}
+
+void TransferQueue::saveInBackground()
+{
+    QList<QueueItem> snapshot;
+    {
+        const QMutexLocker lock(&m_mutex);
+        m_savePending = false;
+        if (!m_store)
+            return;
+        if (m_writing) {
+            m_saveAgain = true; // the writer schedules the next write when it ends
+            return;
+        }
+        m_writing = true;
+        snapshot = QList<QueueItem>(m_items.begin(), m_items.end());
+    }
+    if (m_writer.joinable())
+        m_writer.join(); // it ended already: m_writing was false
+    m_writer = std::thread([this, snapshot = std::move(snapshot)] {
+        const bool written = m_store->write(snapshot);
+        const QString why = written ? QString() : m_store->errorText();
+        bool again = false;
+        {
+            const QMutexLocker lock(&m_mutex);
+            m_writing = false;
+            again = std::exchange(m_saveAgain, false);
+        }
+        if (!written)
+            post([this, why] {
+                Q_EMIT logLine(tr("The transfer queue could not be saved to %1: %2")
+                                   .arg(m_store->filePath(), why));
+            });
+        if (again)
+            scheduleSave();
+    });
 }
 
 void TransferQueue::save()

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "queue/QueueStore.h"
@@ -98,6 +99,7 @@ private:
     void startWorkers();
     void scheduleSave();
     void save();
+    void saveInBackground();
     void post(std::function<void()> call);
     std::vector<QueueItem>::iterator find(quint64 id);
 
@@ -116,4 +118,9 @@ private:
     int m_activeLimit = 2;
     bool m_stopping = false;
     bool m_savePending = false;
+    // The store is written on a thread of its own: serialising a few thousand items and
+    // syncing the file held the window's thread for up to 160 ms each time.
+    std::thread m_writer;
+    bool m_writing = false;   // guarded by m_mutex
+    bool m_saveAgain = false; // a change came while m_writer wrote
 };

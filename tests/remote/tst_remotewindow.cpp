@@ -41,6 +41,8 @@ private Q_SLOTS:
     void quickConnectStoresNoSiteAndNoPassword();
     void sitePickerKeepsTitleWithConnection_data();
     void sitePickerKeepsTitleWithConnection();
+    void refreshAsksWhereOnlyAfterMoving_data();
+    void refreshAsksWhereOnlyAfterMoving();
 
 private:
     // Connects `w` to `server` through a stored site, as the Connect button does.
@@ -369,6 +371,51 @@ void TestRemoteWindow::sitePickerKeepsTitleWithConnection()
     QCOMPARE(w.windowTitle(), "ZUL-FTP - " + current);
     QCOMPARE(w.statusText(0), current);
     w.close();
+}
+
+void TestRemoteWindow::refreshAsksWhereOnlyAfterMoving_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("commands");
+    QTest::addColumn<QString>("header");
+    // A refresh of the folder the server named last needs no PWD (a round trip saved on a
+    // distant server); entering a folder still asks, so a link shows where it really led.
+    QTest::newRow("refresh") << QStringList{"refresh", "refresh"} << QStringList{"LIST", "LIST"}
+                             << "/";
+    QTest::newRow("enter a link, refresh")
+        << QStringList{"enter", "refresh"} << QStringList{"CWD link", "LIST", "PWD", "LIST"}
+        << "/real";
+}
+
+void TestRemoteWindow::refreshAsksWhereOnlyAfterMoving()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, commands);
+    QFETCH(QString, header);
+    FaultServer server;
+    QVERIFY(server.start(QJsonObject{
+        {"tree", QJsonObject{{"/", listLine(true, "link")}, {"/real", listLine(false, "a.txt")}}},
+        {"cwdTo", QJsonObject{{"/link", "/real"}}}}));
+    ScriptedPrompter prompter;
+    prompter.setIgnoreBeeps(true);
+    TfrmMain w(prompter);
+    connectTo(w, server);
+    const qsizetype before = server.received().size();
+    for (const QString& step : steps) {
+        if (step == "enter") {
+            selectRows(w, {rowNamed(*w.RemoteFilesModel, "link")});
+            w.RemoteFilesDblClick();
+        } else {
+            w.ListRemoteFiles();
+        }
+    }
+    QStringList sent = server.received().mid(before);
+    sent.removeIf([](const QString& line) {
+        return !QRegularExpression(QStringLiteral("^(CWD|PWD|LIST|MLSD)")).match(line).hasMatch();
+    });
+    QCOMPARE(sent, commands);
+    QCOMPARE(w.RemoteHeader->text(), "127.0.0.1" + header);
+    QVERIFY(prompter.verifyDone());
 }
 
 QTEST_MAIN(TestRemoteWindow)

@@ -1,5 +1,7 @@
 #pragma once
+#include <QStringList>
 #include <QTabWidget>
+#include <QTimer>
 
 class QPlainTextEdit;
 class QPushButton;
@@ -20,6 +22,8 @@ public:
     // A line for the message log, stamped with the time. The log keeps the latest lines only.
     // `attempt`: the try of a queued item the line belongs to (QueueItem::logAttempt).
     void addLogLine(const QString& text, int attempt = 0);
+    // Shows at once the lines addLogLine() gathered for the next moment.
+    void flushLog();
     // Shows the message log with the lines of the selected item's latest try selected.
     void showSelectedInLog();
 
@@ -40,4 +44,7 @@ private:
 
     TransferQueue* m_queue = nullptr;
     QueueModel* m_model = nullptr;
+    QStringList m_pendingLog;
+    QList<int> m_pendingAttempts; // the try of each pending line
+    QTimer m_logFlush;
 };
