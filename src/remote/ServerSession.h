@@ -73,6 +73,7 @@ struct RemoteBatchFile
         TooLarge,   // download: larger than `limit`; nothing of it is kept
     };
     Outcome outcome = Outcome::NotDone;
+    bool opened = false; // the server opened the file: a failure came with its data
     RemoteResult result;
 };
 

@@ -19,6 +19,7 @@ RemoteResult UploadOne(ServerSession& session, RemoteBatchFile& file)
     std::unique_ptr<RemoteStream> stream = session.openWrite(file.temporaryPath, 0, result);
     if (!stream)
         return result;
+    file.opened = true;
     result = file.data.isEmpty() ? RemoteResult{}
                                  : stream->write(file.data.constData(), file.data.size());
     if (result)
@@ -41,6 +42,7 @@ RemoteResult DownloadOne(ServerSession& session, RemoteBatchFile& file)
     std::unique_ptr<RemoteStream> stream = session.openRead(file.path, 0, result);
     if (!stream)
         return result;
+    file.opened = true;
     file.data.clear();
     char buffer[16384];
     for (;;) {

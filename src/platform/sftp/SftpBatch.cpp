@@ -165,6 +165,7 @@ bool SftpClient::Batch::takeUpload(std::size_t file, const Request& request, con
         if (reply.type != PacketType::Handle)
             return wrongReply("it answered an open with the wrong reply");
         state.handle = reply.handle;
+        item.opened = true;
         // The WRITEs and the CLOSE go together: the server handles the requests on one handle
         // in order, and the CLOSE's answer says whether the data was stored.
         const std::size_t step = m_client.writeLength;
@@ -252,6 +253,7 @@ bool SftpClient::Batch::takeDownload(std::size_t file, const Request& request, c
         if (reply.type != PacketType::Handle)
             return wrongReply("it answered an open with the wrong reply");
         state.handle = reply.handle;
+        item.opened = true;
         // Reads for the listed size and one past it go out together; the one past the end
         // brings the end-of-file answer in the same round trip.
         const std::uint32_t step = m_client.readLength;

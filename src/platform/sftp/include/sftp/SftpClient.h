@@ -42,6 +42,7 @@ struct BatchFile
         TooLarge, // download: it held more than `limit`; nothing of it is kept
     };
     Outcome outcome = Outcome::NotDone;
+    bool opened = false; // the server opened it: a failure came later, with its data
     Error error;
 };
 
