@@ -78,6 +78,7 @@ namespace {
 // Upload bytes held in flight at most (the files are in memory already; this keeps the
 // channel's queue short enough that a Cancel is not stuck behind megabytes of writes).
 constexpr std::uint64_t kBatchBytesInFlight = 8u * 1024 * 1024;
+constexpr std::chrono::milliseconds kAbandonFlush{100};
 } // namespace
 
 void SftpClient::Batch::ask(std::size_t file, Kind kind, const std::string& packet,
@@ -356,6 +357,10 @@ void SftpClient::Batch::abandonAll()
     }
     m_pending.clear();
     m_requests.clear();
+    // The closes and removes go out now, so a user who disconnects after the Cancel leaves no
+    // copy behind; what a short wait cannot send goes before the next request.
+    Error ignored;
+    m_client.m_transport->flush(kAbandonFlush, ignored);
 }
 
 bool SftpClient::Batch::run()
