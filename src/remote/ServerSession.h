@@ -121,8 +121,8 @@ public:
                                                     RemoteResult& result,
                                                     TransferMode mode = TransferMode::Binary) = 0;
     // Moves whole small files as a batch, each with its own outcome. An upload is written to
-    // its temporary path (new; an existing name is refused), and only after the server
-    // confirmed it whole renamed over its target. `progress` gets the bytes moved so far and
+    // its temporary path (a name of its own), and only after the server confirmed it whole
+    // renamed over its target. `progress` gets the bytes moved so far and
     // returns false to cancel. The result is the batch's own: not ok when it stopped (Cancelled,
     // ConnectionLost), the files not reached then NotDone. By default one file after the
     // other through openWrite/openRead; a session that can keep several in flight does so.
