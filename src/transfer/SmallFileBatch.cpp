@@ -76,7 +76,9 @@ bool SmallFileBatch::addDownload(const DownloadPlan& plan)
     RemoteBatchFile file;
     file.path = RemotePath::here(m_host.session(), item.remoteName);
     file.expectedSize = plan.listed.size;
-    file.limit = 4 * kLargestFile; // grown since it was listed: fetched again on its own
+    // One that grew well past its listed size is fetched again on its own: a server that lists
+    // every file as empty cannot make a batch hold more than a few times its listed bytes.
+    file.limit = 2 * plan.listed.size + 64 * 1024;
     m_bytes += plan.listed.size;
     m_items.push_back(std::move(item));
     m_files.push_back(std::move(file));
