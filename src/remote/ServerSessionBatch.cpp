@@ -4,7 +4,7 @@
 
 namespace {
 
-using Outcome = RemoteBatchFile::Outcome;
+using BatchOutcome = RemoteBatchFile::Outcome;
 
 // A stop of the whole batch rather than of one file: nothing after it can go on.
 bool StopsBatch(const RemoteResult& result)
@@ -32,7 +32,7 @@ RemoteResult UploadOne(ServerSession& session, RemoteBatchFile& file)
         return result;
     }
     file.result = session.rename(file.temporaryPath, file.path);
-    file.outcome = file.result ? Outcome::Done : Outcome::NotRenamed;
+    file.outcome = file.result ? BatchOutcome::Done : BatchOutcome::NotRenamed;
     return {};
 }
 
@@ -55,13 +55,13 @@ RemoteResult DownloadOne(ServerSession& session, RemoteBatchFile& file)
         if (file.limit > 0 && file.data.size() > file.limit) {
             stream->abort();
             file.data.clear();
-            file.outcome = Outcome::TooLarge;
+            file.outcome = BatchOutcome::TooLarge;
             return {};
         }
     }
     if (result = stream->complete(); !result)
         return result;
-    file.outcome = Outcome::Done;
+    file.outcome = BatchOutcome::Done;
     return {};
 }
 
@@ -83,9 +83,9 @@ RemoteResult ServerSession::transferFiles(BatchDirection direction,
         if (!result) {
             file.data.clear();
             file.result = result;
-            file.outcome = Outcome::Failed;
+            file.outcome = BatchOutcome::Failed;
             if (StopsBatch(result)) {
-                file.outcome = Outcome::NotDone;
+                file.outcome = BatchOutcome::NotDone;
                 return result;
             }
         }
