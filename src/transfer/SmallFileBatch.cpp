@@ -97,6 +97,14 @@ bool SmallFileBatch::flush(const std::function<void()>& failed)
     }
     StampTransferStart();
     ProgressSink& progress = m_host.progress();
+    // The dialog named the last file planned; the batch moves all of them at once.
+    const QString title = m_upload ? QStringLiteral("Uploading") : QStringLiteral("Downloading");
+    progress.ShowProgress(
+        QStringLiteral("%1 %2 small files %3 \"%4\"")
+            .arg(title)
+            .arg(files.size())
+            .arg(m_upload ? QStringLiteral("from") : QStringLiteral("into"), m_folder.path()),
+        title, true, true);
     progress.ContinueFrom(0);
     const RemoteResult whole = m_host.session().transferFiles(
         m_upload ? BatchDirection::Upload : BatchDirection::Download, files, [&](qint64 done) {
