@@ -185,7 +185,9 @@ bool UploadSmallFile(BatchHost& host, const LocalDirectory& folder, const QStrin
     std::optional<LocalFileReader> source;
     const UploadPlan plan = PlanFileUpload(host, LocalSource(folder, name), files, targets, source);
     if (!source)
-        return true; // Cancel was pressed before its turn
+        return true;     // Cancel was pressed before its turn
+    if (CancelRequested) // at the question about this file
+        batch.flushBeforeCancel(failed);
     if (batch.addUpload(name, *source, plan)) {
         if (batch.full())
             batch.flush(failed);
@@ -378,6 +380,8 @@ bool DownloadFolderContents(BatchHost& host, const LocalDirectory& parent,
                    entry.size <= SmallFileBatch::kLargestFile) {
             const DownloadPlan plan = PlanListedDownload(inner, *folder, stamp, entry.name,
                                                          *download.targets, &partials, true);
+            if (CancelRequested) // at the question about this file
+                batch.flushBeforeCancel(fileFailed);
             if (!batch.addDownload(plan))
                 ok = DownloadPlanned(inner, *folder, plan);
             else if (batch.full())

@@ -124,6 +124,15 @@ bool SmallFileBatch::flush(const std::function<void()>& failed)
     return result;
 }
 
+void SmallFileBatch::flushBeforeCancel(const std::function<void()>& failed)
+{
+    if (m_files.empty())
+        return;
+    CancelRequested = false;
+    flush(failed);
+    CancelRequested = true;
+}
+
 bool SmallFileBatch::flushUploads(std::vector<RemoteBatchFile>& files,
                                   const std::function<void()>& failed)
 {

@@ -40,6 +40,10 @@ public:
     // Moves what was gathered. False when a file failed (each was reported; `failed` is called
     // after each). Nothing is moved after a Cancel (CancelRequested stays set).
     bool flush(const std::function<void()>& failed = {});
+    // The user's Cancel came at a question about a later file: the files planned before it go
+    // all the same, as one at a time they would have gone before the question. CancelRequested
+    // stays set.
+    void flushBeforeCancel(const std::function<void()>& failed);
 
 private:
     struct Item
