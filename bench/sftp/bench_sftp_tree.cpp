@@ -1,14 +1,22 @@
-// bench_sftp_tree [--entries N] [--files N] [--rounds N]: against OpenSSH's sftp on the same
-// sshd in the same run, (1) a folder of N entries (100,000 by default) listed by the program's
-// SFTP session against `sftp -b` running `ls -l`, and (2) a tree of N small files (2,000 by
-// default, in folders of 100) uploaded and downloaded through the session, one file after the
-// other as the program's folder transfers go, against `sftp -r`. Prints each time and the
-// ratios (targets: listing <= 1.2, tree <= 1.0). Each side's time includes starting ssh and
-// logging on; the best of --rounds counts.
+// bench_sftp_tree [--entries N] [--files N] [--rounds N] [--rtt MS] [--relay-files N]
+// [--relay-size BYTES] [--only list|tree|relay] [--one-by-one]: against OpenSSH's sftp on the
+// same sshd in the same run, (1) a folder of N entries (100,000 by default) listed by the
+// program's SFTP session against `sftp -b` running `ls -l`, (2) a tree of N small files (2,000
+// by default, in folders of 100) uploaded and downloaded by the window's folder transfers
+// against `sftp -r`, and (3) a tree of 1,000 files of 10 KiB both ways through the delaying
+// relay at a 50 ms round trip, one connection each. Prints each time and the ratios (targets:
+// listing <= 1.2, tree <= 1.0, relayed tree <= 0.25). Each side's time includes starting ssh
+// and logging on; the best of --rounds counts. --one-by-one moves the files one after the
+// other, as a session that keeps one file in flight does, for comparison.
 #include "SshServer.h"
 
+#include "DelayRelay.h"
+#include "common/CancelFlag.h"
+#include "common/ProgressSink.h"
 #include "remote/SftpServerSession.h"
 #include "sftp/Askpass.h"
+#include "transfer/BatchHost.h"
+#include "transfer/FolderTransfer.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -35,11 +43,11 @@ struct Setup
     QString knownHosts;
 };
 
-std::unique_ptr<SftpServerSession> openSession(const Setup& setup)
+std::unique_ptr<SftpServerSession> openSession(const Setup& setup, std::uint16_t port)
 {
     sftp::ConnectOptions options;
     options.host = "127.0.0.1";
-    options.port = setup.server.port();
+    options.port = port;
     options.user = setup.server.user().toStdString();
     options.keyFile = setup.server.clientKey().toStdString();
     options.configFile = "/dev/null";
@@ -55,12 +63,116 @@ std::unique_ptr<SftpServerSession> openSession(const Setup& setup)
     return session;
 }
 
-// Seconds of `work` on a fresh session (log-on included); -1 when it failed.
-double ours(const Setup& setup, const std::function<bool(SftpServerSession&)>& work)
+// The session as one that carries a single file at a time sees it: the folder transfers then
+// move every file alone, as they did before batches.
+class OneByOne final : public ServerSession
+{
+public:
+    explicit OneByOne(ServerSession& inner) : m_inner(inner) {}
+    SessionTraits traits() const override
+    {
+        SessionTraits traits = m_inner.traits();
+        traits.filesInFlight = false;
+        return traits;
+    }
+    RemoteResult currentFolder(QByteArray& path) override { return m_inner.currentFolder(path); }
+    QByteArray knownFolder() const override { return m_inner.knownFolder(); }
+    RemoteResult changeFolder(const QByteArray& path) override
+    {
+        return m_inner.changeFolder(path);
+    }
+    RemoteResult list(const QByteArray& folder, RemoteListing& listing, ListPurpose purpose,
+                      const std::function<void(RemoteEntry&&)>& each) override
+    {
+        return m_inner.list(folder, listing, purpose, each);
+    }
+    RemoteResult stat(const QByteArray& path, RemoteEntry& entry) override
+    {
+        return m_inner.stat(path, entry);
+    }
+    RemoteResult makeFolder(const QByteArray& path) override { return m_inner.makeFolder(path); }
+    RemoteResult removeFolder(const QByteArray& path) override
+    {
+        return m_inner.removeFolder(path);
+    }
+    RemoteResult removeFile(const QByteArray& path) override { return m_inner.removeFile(path); }
+    RemoteResult rename(const QByteArray& from, const QByteArray& to) override
+    {
+        return m_inner.rename(from, to);
+    }
+    std::unique_ptr<RemoteStream> openRead(const QByteArray& path, qint64 offset,
+                                           RemoteResult& result, TransferMode mode) override
+    {
+        return m_inner.openRead(path, offset, result, mode);
+    }
+    std::unique_ptr<RemoteStream> openWrite(const QByteArray& path, qint64 appendAt,
+                                            RemoteResult& result, TransferMode mode) override
+    {
+        return m_inner.openWrite(path, appendAt, result, mode);
+    }
+    void cancel() override { m_inner.cancel(); }
+
+private:
+    ServerSession& m_inner;
+};
+
+class NoProgress final : public ProgressSink
+{
+public:
+    void ShowProgress(const QString&, const QString&, bool, bool) override {}
+    void UpdateProgress(int, qint64, qint64, double) override {}
+    void SetProgressPosition(int) override {}
+    void CloseProgress() override {}
+};
+
+// The window around the folder transfers: no dialog; every report is a failure.
+class BenchHost final : public BatchHost
+{
+public:
+    BenchHost(ServerSession& session, QString folder) : m_session(session), m_folder(folder) {}
+    ServerSession& session() override { return m_session; }
+    bool connected() const override { return true; }
+    bool lowerCaseUpload() const override { return false; }
+    QString localFolder() const override { return m_folder; }
+    ProgressSink& progress() override { return m_progress; }
+    void reportFtpError(const QString& message, const RemoteResult& result) override
+    {
+        std::fprintf(stderr, "error: %s (%s)\n", qPrintable(message), qPrintable(result.reply));
+        failed = true;
+    }
+    void warn(const QString& text) override
+    {
+        std::fprintf(stderr, "warning: %s\n", qPrintable(text));
+        failed = true;
+    }
+    void setBusyCursor(bool) override {}
+    void listRemoteFiles() override {}
+    void listLocalFiles() override {}
+    void showFileError(const QString& text) override { warn(text); }
+    ExistsAnswer askExists(const QString&, bool) override
+    {
+        return {ExistsAction::Overwrite, true};
+    }
+    std::optional<QString> askNewName(const QString&, const QString&) override
+    {
+        return std::nullopt;
+    }
+
+    bool failed = false;
+
+private:
+    ServerSession& m_session;
+    QString m_folder;
+    NoProgress m_progress;
+};
+
+// Seconds of `work` on a fresh session through `port` (log-on included); -1 when it failed.
+double ours(const Setup& setup, std::uint16_t port,
+            const std::function<bool(SftpServerSession&)>& work)
 {
     QElapsedTimer timer;
     timer.start();
-    const auto session = openSession(setup);
+    const auto session = openSession(setup, port);
     if (!session || !work(*session)) {
         if (session)
             std::fprintf(stderr, "ours: %s\n", qPrintable(session->failureText()));
@@ -69,7 +181,7 @@ double ours(const Setup& setup, const std::function<bool(SftpServerSession&)>& w
     return double(timer.nsecsElapsed()) / 1e9;
 }
 
-double theirs(const Setup& setup, const QString& command)
+double theirs(const Setup& setup, std::uint16_t port, const QString& command)
 {
     QProcess sftp;
     sftp.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -79,8 +191,7 @@ double theirs(const Setup& setup, const QString& command)
     sftp.start(QStringLiteral("sftp"),
                {"-q", "-b", "-", "-F", "/dev/null", "-o", "UserKnownHostsFile=" + setup.knownHosts,
                 "-o", "GlobalKnownHostsFile=/dev/null", "-o", "IdentitiesOnly=yes", "-o",
-                "IdentityAgent=none", "-i", setup.server.clientKey(), "-P",
-                QString::number(setup.server.port()),
+                "IdentityAgent=none", "-i", setup.server.clientKey(), "-P", QString::number(port),
                 setup.server.user() + QStringLiteral("@127.0.0.1")});
     sftp.write(command.toUtf8() + "\n");
     sftp.closeWriteChannel();
@@ -108,65 +219,27 @@ QString summary(const QString& root)
     return QStringLiteral("%1 files, %2 bytes").arg(files).arg(bytes);
 }
 
-// The local folder `from` into the new remote folder `to`, a file at a time.
-bool uploadTree(SftpServerSession& session, const QString& from, const QByteArray& to)
+// The local folder `tree` into the remote folder `into` (made here), as the window's Upload
+// of a folder row sends it.
+bool uploadTree(ServerSession& session, const QString& tree, const QByteArray& into)
 {
-    if (!session.makeFolder(to))
+    if (!session.makeFolder(into) || !session.changeFolder(into))
         return false;
-    const QFileInfoList entries =
-        QDir(from).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QFileInfo& entry : entries) {
-        const QByteArray target = RemotePath::join(to, QFile::encodeName(entry.fileName()));
-        if (entry.isDir()) {
-            if (!uploadTree(session, entry.filePath(), target))
-                return false;
-            continue;
-        }
-        QFile file(entry.filePath());
-        if (!file.open(QIODevice::ReadOnly))
-            return false;
-        const QByteArray data = file.readAll();
-        RemoteResult result;
-        auto stream = session.openWrite(target, 0, result);
-        if (!stream || !stream->write(data.constData(), data.size()) || !stream->complete())
-            return false;
-    }
-    return true;
+    BenchHost host(session, QFileInfo(tree).path());
+    CancelRequested = false;
+    return UploadFolder(host, tree) == FolderOutcome::Done && !host.failed;
 }
 
-// The remote folder `from` into the new local folder `to`, a file at a time.
-bool downloadTree(SftpServerSession& session, const QByteArray& from, const QString& to)
+// The remote folder `tree` of `from` into the local folder `into` (made here), as the
+// window's Download of a folder row fetches it.
+bool downloadTree(ServerSession& session, const QByteArray& from, const QByteArray& tree,
+                  const QString& into)
 {
-    if (!QDir().mkpath(to))
+    if (!QDir().mkpath(into) || !session.changeFolder(from))
         return false;
-    RemoteListing listing;
-    if (!session.list(from, listing, ListPurpose::Walk))
-        return false;
-    for (const RemoteEntry& entry : listing.entries) {
-        if (entry.name == QLatin1String(".") || entry.name == QLatin1String("..") || entry.isLink)
-            continue;
-        const QByteArray source = RemotePath::join(from, entry.serverName);
-        const QString target = to + '/' + entry.name;
-        if (entry.isFolder) {
-            if (!downloadTree(session, source, target))
-                return false;
-            continue;
-        }
-        RemoteResult result;
-        auto stream = session.openRead(source, 0, result);
-        if (!stream)
-            return false;
-        QByteArray data;
-        char buffer[65536];
-        for (qint64 got = 1; got > 0;) {
-            if (!stream->read(buffer, sizeof buffer, got))
-                return false;
-            data.append(buffer, got);
-        }
-        if (!stream->complete() || !makeFile(target, data))
-            return false;
-    }
-    return true;
+    BenchHost host(session, into);
+    CancelRequested = false;
+    return DownloadFolder(host, tree) == FolderOutcome::Done && !host.failed;
 }
 
 void printRow(const char* name, double ourTime, double theirTime, double target)
@@ -177,6 +250,73 @@ void printRow(const char* name, double ourTime, double theirTime, double target)
     }
     std::printf("%-16s ours %7.2f s  sftp %7.2f s  ratio %.2f (target <= %.2f)\n", name, ourTime,
                 theirTime, ourTime / theirTime, target);
+    std::fflush(stdout);
+}
+
+void makeTree(const QString& root, int files, qint64 size)
+{
+    const QByteArray content(size, 'z');
+    for (int i = 0; i < files; ++i) {
+        const QString folder =
+            QStringLiteral("%1/d%2").arg(root).arg(i / kFilesPerFolder, 3, 10, QChar('0'));
+        QDir().mkpath(folder);
+        makeFile(QStringLiteral("%1/f%2.txt").arg(folder).arg(i), content);
+    }
+}
+
+struct TreeTimes
+{
+    double upOurs = 1e9, upTheirs = 1e9, downOurs = 1e9, downTheirs = 1e9;
+};
+
+void best(double& slot, double time)
+{
+    slot = time < 0 || slot < 0 ? -1 : std::min(slot, time);
+}
+
+// One round of a tree both ways, ours and sftp's, through `port`; false when a copy was not
+// whole.
+bool treeRound(const Setup& setup, std::uint16_t port, const QString& tree, const QString& tag,
+               bool oneByOne, TreeTimes& times)
+{
+    const QString expected = summary(tree);
+    bool complete = true;
+    const auto check = [&](const char* what, const QString& root) {
+        if (summary(root) != expected) {
+            std::printf("%s: %s, not %s\n", what, qPrintable(summary(root)), qPrintable(expected));
+            complete = false;
+        }
+    };
+    const QString served = setup.server.serverPath(setup.served.path());
+    const QString name = QFileInfo(tree).fileName();
+    const QByteArray upOur = QStringLiteral("%1/up-ours-%2").arg(served, tag).toUtf8();
+    const QString upTheir = QStringLiteral("%1/up-sftp-%2").arg(served, tag);
+    const auto transfer = [&](SftpServerSession& session,
+                              const std::function<bool(ServerSession&)>& work) {
+        OneByOne single(session);
+        return oneByOne ? work(single) : work(session);
+    };
+    best(times.upOurs, ours(setup, port, [&](SftpServerSession& session) {
+             return transfer(session, [&](ServerSession& s) { return uploadTree(s, tree, upOur); });
+         }));
+    check("our upload", setup.served.filePath(QStringLiteral("up-ours-%1/%2").arg(tag, name)));
+    best(times.upTheirs,
+         theirs(setup, port, QStringLiteral("put -r \"%1\" \"%2\"").arg(tree, upTheir)));
+    check("sftp's upload", setup.served.filePath(QStringLiteral("up-sftp-%1").arg(tag)));
+
+    const QString downOur = setup.local.filePath(QStringLiteral("down-ours-%1").arg(tag));
+    const QString downTheir = setup.local.filePath(QStringLiteral("down-sftp-%1").arg(tag));
+    best(times.downOurs, ours(setup, port, [&](SftpServerSession& session) {
+             return transfer(session, [&](ServerSession& s) {
+                 return downloadTree(s, upOur, name.toUtf8(), downOur);
+             });
+         }));
+    check("our download", downOur + "/" + name);
+    best(times.downTheirs, theirs(setup, port,
+                                  QStringLiteral("get -r \"%1/%2\" \"%3\"")
+                                      .arg(QString::fromUtf8(upOur), name, downTheir)));
+    check("sftp's download", downTheir);
+    return complete;
 }
 
 } // namespace
@@ -191,16 +331,39 @@ int main(int argc, char* argv[])
     int entries = 100000;
     int files = 2000;
     int rounds = 1;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    double rtt = 50;
+    int relayFiles = 1000;
+    qint64 relaySize = 10 * 1024;
+    QByteArray only;
+    bool oneByOne = false;
+    for (int i = 1; i < argc; ++i) {
         const QByteArray option(argv[i]);
-        const int value = QByteArray(argv[i + 1]).toInt();
+        if (option == "--one-by-one") {
+            oneByOne = true;
+            continue;
+        }
+        if (i + 1 >= argc)
+            break;
+        const QByteArray text(argv[++i]);
+        const int value = text.toInt();
         if (option == "--entries")
             entries = std::max(0, value);
         else if (option == "--files")
             files = std::max(0, value);
         else if (option == "--rounds")
             rounds = std::max(1, value);
+        else if (option == "--rtt")
+            rtt = std::max(0.0, text.toDouble());
+        else if (option == "--relay-files")
+            relayFiles = std::max(0, value);
+        else if (option == "--relay-size")
+            relaySize = std::max(0, value);
+        else if (option == "--only")
+            only = text;
     }
+    const bool doList = only.isEmpty() || only == "list";
+    const bool doTree = only.isEmpty() || only == "tree";
+    const bool doRelay = only.isEmpty() || only == "relay";
     Setup setup;
     if (const QString reason = SshServer::unavailableReason(SshServer::Kind::OpenSsh);
         !reason.isEmpty()) {
@@ -211,76 +374,78 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "sshd: %s\n", qPrintable(setup.server.errorText()));
         return 1;
     }
-    // The big folder and the tree, made where sshd serves them and where we upload from.
+    DelayRelay relay;
+    std::string relayError;
+    if (doRelay && !relay.start(setup.server.port(), rtt, false, &relayError)) {
+        std::fprintf(stderr, "relay: %s\n", relayError.c_str());
+        return 1;
+    }
+    // The big folder and the trees, made where sshd serves them and where we upload from.
     const QString big = setup.served.filePath(QStringLiteral("big"));
     const QString tree = setup.local.filePath(QStringLiteral("tree"));
+    const QString small = setup.local.filePath(QStringLiteral("small"));
     QDir().mkpath(big);
-    for (int i = 0; i < entries; ++i)
+    for (int i = 0; doList && i < entries; ++i)
         makeFile(QStringLiteral("%1/entry-%2.txt").arg(big).arg(i, 6, 10, QChar('0')), "x");
-    const QByteArray content(kFileSize, 'z');
-    for (int i = 0; i < files; ++i) {
-        const QString folder =
-            QStringLiteral("%1/d%2").arg(tree).arg(i / kFilesPerFolder, 3, 10, QChar('0'));
-        QDir().mkpath(folder);
-        makeFile(QStringLiteral("%1/f%2.txt").arg(folder).arg(i), content);
-    }
+    if (doTree)
+        makeTree(tree, files, kFileSize);
+    if (doRelay)
+        makeTree(small, relayFiles, relaySize);
     setup.server.handOver(setup.served.path());
     setup.knownHosts = setup.local.filePath(QStringLiteral("known_hosts"));
-    makeFile(setup.knownHosts, QStringLiteral("[127.0.0.1]:%1 ").arg(setup.server.port()).toUtf8() +
-                                   setup.server.hostKeyLine() + "\n");
+    QByteArray known;
+    for (const std::uint16_t port : {setup.server.port(), relay.port()})
+        known += QStringLiteral("[127.0.0.1]:%1 ").arg(port).toUtf8() + setup.server.hostKeyLine() +
+                 "\n";
+    makeFile(setup.knownHosts, known);
     const QString served = setup.server.serverPath(setup.served.path());
     const QByteArray remoteBig = setup.server.serverPath(big).toUtf8();
-    const QString expected = summary(tree);
+    const std::uint16_t direct = setup.server.port();
 
-    double listOurs = 1e9, listTheirs = 1e9, upOurs = 1e9, upTheirs = 1e9, downOurs = 1e9,
-           downTheirs = 1e9;
+    double listOurs = 1e9, listTheirs = 1e9;
+    TreeTimes local, relayed;
     bool complete = true;
-    const auto check = [&](const char* what, const QString& root) {
-        if (summary(root) != expected) {
-            std::printf("%s: %s, not %s\n", what, qPrintable(summary(root)), qPrintable(expected));
-            complete = false;
-        }
-    };
-    const auto best = [](double& slot, double time) {
-        slot = time < 0 || slot < 0 ? -1 : std::min(slot, time);
-    };
     for (int round = 0; round < rounds; ++round) {
-        qsizetype listed = 0;
-        best(listOurs, ours(setup, [&](SftpServerSession& session) {
-                 RemoteListing listing;
-                 const bool ok = bool(session.list(remoteBig, listing));
-                 listed = qsizetype(listing.entries.size());
-                 return ok;
-             }));
-        if (listed < entries) {
-            std::printf("our listing: %lld entries, not %d\n", qlonglong(listed), entries);
-            complete = false;
+        if (doList) {
+            qsizetype listed = 0;
+            best(listOurs, ours(setup, direct, [&](SftpServerSession& session) {
+                     RemoteListing listing;
+                     const bool ok = bool(session.list(remoteBig, listing));
+                     listed = qsizetype(listing.entries.size());
+                     return ok;
+                 }));
+            if (listed < entries) {
+                std::printf("our listing: %lld entries, not %d\n", qlonglong(listed), entries);
+                complete = false;
+            }
+            best(listTheirs,
+                 theirs(setup, direct, QStringLiteral("ls -l \"%1\"").arg(served + "/big")));
         }
-        best(listTheirs, theirs(setup, QStringLiteral("ls -l \"%1\"").arg(served + "/big")));
-
-        const QString upOur = QStringLiteral("%1/up-ours-%2").arg(served).arg(round);
-        const QString upTheir = QStringLiteral("%1/up-sftp-%2").arg(served).arg(round);
-        best(upOurs, ours(setup, [&](SftpServerSession& session) {
-                 return uploadTree(session, tree, upOur.toUtf8());
-             }));
-        check("our upload", setup.served.filePath(QStringLiteral("up-ours-%1").arg(round)));
-        best(upTheirs, theirs(setup, QStringLiteral("put -r \"%1\" \"%2\"").arg(tree, upTheir)));
-        check("sftp's upload", setup.served.filePath(QStringLiteral("up-sftp-%1").arg(round)));
-
-        const QString downOur = setup.local.filePath(QStringLiteral("down-ours-%1").arg(round));
-        const QString downTheir = setup.local.filePath(QStringLiteral("down-sftp-%1").arg(round));
-        best(downOurs, ours(setup, [&](SftpServerSession& session) {
-                 return downloadTree(session, upOur.toUtf8(), downOur);
-             }));
-        check("our download", downOur);
-        best(downTheirs,
-             theirs(setup, QStringLiteral("get -r \"%1\" \"%2\"").arg(upOur, downTheir)));
-        check("sftp's download", downTheir);
+        if (doTree)
+            complete = treeRound(setup, direct, tree, QStringLiteral("tree-%1").arg(round),
+                                 oneByOne, local) &&
+                       complete;
+        if (doRelay)
+            complete = treeRound(setup, relay.port(), small, QStringLiteral("relay-%1").arg(round),
+                                 oneByOne, relayed) &&
+                       complete;
     }
-    std::printf("sshd on loopback, best of %d; a folder of %d entries, a tree of %s\n", rounds,
-                entries, qPrintable(expected));
-    printRow("list (ls -l)", listOurs, listTheirs, 1.2);
-    printRow("tree upload", upOurs, upTheirs, 1.0);
-    printRow("tree download", downOurs, downTheirs, 1.0);
+    std::printf("sshd on loopback, best of %d%s\n", rounds,
+                oneByOne ? ", our files one by one" : "");
+    if (doList) {
+        std::printf("a folder of %d entries\n", entries);
+        printRow("list (ls -l)", listOurs, listTheirs, 1.2);
+    }
+    if (doTree) {
+        std::printf("a tree of %s\n", qPrintable(summary(tree)));
+        printRow("tree upload", local.upOurs, local.upTheirs, 1.0);
+        printRow("tree download", local.downOurs, local.downTheirs, 1.0);
+    }
+    if (doRelay) {
+        std::printf("through the relay at %.0f ms: a tree of %s\n", rtt,
+                    qPrintable(summary(small)));
+        printRow("relayed upload", relayed.upOurs, relayed.upTheirs, 0.25);
+        printRow("relayed download", relayed.downOurs, relayed.downTheirs, 0.25);
+    }
     return complete ? 0 : 1;
 }

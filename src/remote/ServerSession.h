@@ -17,6 +17,9 @@ struct SessionTraits
     bool machineListing = false; // listings come in a machine-readable form (MLSD)
     bool secure = false;         // the connection is encrypted
     TimePrecision timePrecision = TimePrecision::Minute; // what listings give at least
+    // Several files can be in flight at once on the connection, so transferFiles() is worth
+    // gathering small files for (false: it only runs them one after the other).
+    bool filesInFlight = false;
 };
 
 // How a folder is listed. A tree walk needs every folder entry proven a real folder (a link the
@@ -52,6 +55,29 @@ public:
     // Ends the transfer early; what the abort itself brings shows in the next call.
     virtual void abort() = 0;
 };
+
+// One whole small file of ServerSession::transferFiles().
+struct RemoteBatchFile
+{
+    QByteArray path;          // download: the file read; upload: the target
+    QByteArray temporaryPath; // upload: the data's name until the server confirmed it whole
+    QByteArray data;          // upload: every byte of the file; download: what arrived
+    qint64 expectedSize = 0;  // download: the listed size
+    qint64 limit = 0;         // download: a file holding more is left alone (TooLarge)
+
+    enum class Outcome {
+        NotDone,    // the batch stopped first (cancel, lost connection): nothing was kept
+        Done,       // the server confirmed it whole (an upload: under `path`)
+        Failed,     // `result` says why; an upload's temporary copy was removed
+        NotRenamed, // upload: whole under `temporaryPath`, but the rename failed (`result`)
+        TooLarge,   // download: larger than `limit`; nothing of it is kept
+    };
+    Outcome outcome = Outcome::NotDone;
+    bool opened = false; // the server opened the file: a failure came with its data
+    RemoteResult result;
+};
+
+enum class BatchDirection { Upload, Download };
 
 // One connection to one server. Paths are absolute, built with RemotePath from what
 // currentFolder() and list() gave; a call runs on the thread that makes it, one at a time, and
@@ -94,6 +120,15 @@ public:
     virtual std::unique_ptr<RemoteStream> openWrite(const QByteArray& path, qint64 appendAt,
                                                     RemoteResult& result,
                                                     TransferMode mode = TransferMode::Binary) = 0;
+    // Moves whole small files as a batch, each with its own outcome. An upload is written to
+    // its temporary path (a name of its own), and only after the server confirmed it whole
+    // renamed over its target. `progress` gets the bytes moved so far and
+    // returns false to cancel. The result is the batch's own: not ok when it stopped (Cancelled,
+    // ConnectionLost), the files not reached then NotDone. By default one file after the
+    // other through openWrite/openRead; a session that can keep several in flight does so.
+    virtual RemoteResult transferFiles(BatchDirection direction,
+                                       std::vector<RemoteBatchFile>& files,
+                                       const std::function<bool(qint64 bytes)>& progress);
     // Ends the listing in progress on another thread at once (it fails as Cancelled); does
     // nothing when none runs. Safe from any thread.
     virtual void cancel() = 0;

@@ -125,6 +125,7 @@ SessionTraits SftpServerSession::traits() const
     traits.machineListing = true;
     traits.secure = true;
     traits.timePrecision = TimePrecision::Second;
+    traits.filesInFlight = true;
     return traits;
 }
 
@@ -243,6 +244,58 @@ std::unique_ptr<RemoteStream> SftpServerSession::openWrite(const QByteArray& pat
     }
     return OpenSftpWriteStream(*m_client, bytesOf(path), sftp::UploadMode::Resume,
                                static_cast<std::uint64_t>(appendAt), result);
+}
+
+RemoteResult SftpServerSession::transferFiles(BatchDirection direction,
+                                              std::vector<RemoteBatchFile>& files,
+                                              const std::function<bool(qint64 bytes)>& progress)
+{
+    const bool upload = direction == BatchDirection::Upload;
+    std::vector<sftp::BatchFile> batch(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        batch[i].path = bytesOf(files[i].path);
+        if (upload) {
+            batch[i].temporary = bytesOf(files[i].temporaryPath);
+            batch[i].data.assign(files[i].data.constData(), std::size_t(files[i].data.size()));
+        }
+        batch[i].expectedSize = std::uint64_t(std::max<qint64>(0, files[i].expectedSize));
+        batch[i].limit = std::uint64_t(std::max<qint64>(0, files[i].limit));
+    }
+    sftp::SftpClient& client = begin();
+    const auto moved = [&](std::uint64_t bytes) {
+        return !progress || progress(static_cast<qint64>(bytes));
+    };
+    const bool whole =
+        upload ? client.uploadBatch(batch, moved) : client.downloadBatch(batch, moved);
+    using Outcome = RemoteBatchFile::Outcome;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        sftp::BatchFile& item = batch[i];
+        RemoteBatchFile& file = files[i];
+        switch (item.outcome) {
+        case sftp::BatchFile::Outcome::NotDone:
+            file.outcome = Outcome::NotDone;
+            break;
+        case sftp::BatchFile::Outcome::Done:
+            file.outcome = Outcome::Done;
+            break;
+        case sftp::BatchFile::Outcome::Failed:
+            file.outcome = Outcome::Failed;
+            break;
+        case sftp::BatchFile::Outcome::Renaming:
+            file.outcome = Outcome::NotRenamed;
+            break;
+        case sftp::BatchFile::Outcome::TooLarge:
+            file.outcome = Outcome::TooLarge;
+            break;
+        }
+        file.result =
+            item.error.kind == sftp::ErrorKind::None ? RemoteResult{} : SftpResult(item.error);
+        if (!upload)
+            file.data = file.outcome == Outcome::Done
+                            ? QByteArray(item.data.data(), qsizetype(item.data.size()))
+                            : QByteArray();
+    }
+    return done(whole);
 }
 
 std::unique_ptr<SftpServerSession> OpenSftpSession(const sftp::ConnectOptions& options,

@@ -36,6 +36,9 @@ public:
     std::unique_ptr<RemoteStream> openWrite(const QByteArray& path, qint64 appendAt,
                                             RemoteResult& result,
                                             TransferMode mode = TransferMode::Binary) override;
+    // Many files in flight at once on the one channel (the engine's batches).
+    RemoteResult transferFiles(BatchDirection direction, std::vector<RemoteBatchFile>& files,
+                               const std::function<bool(qint64 bytes)>& progress) override;
     void cancel() override { m_client->cancel(); }
 
     // The engine's plain words for the call that failed last: what, on which file and host,

@@ -11,9 +11,11 @@
 #include "transfer/LocalFile.h"
 #include "transfer/RemoteReplace.h"
 #include "transfer/ResumeData.h"
+#include "transfer/SmallFileBatch.h"
 #include "transfer/TargetExists.h"
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferNames.h"
+#include "transfer/TransferPlan.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -21,6 +23,7 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
 
 namespace {
@@ -173,6 +176,27 @@ private:
 
 bool UploadFolderContents(BatchHost& host, const LocalDirectory& folder, FolderUpload& upload);
 
+// A small file of the folder: asked about as any upload is, then gathered into `batch`, which
+// is sent once full (a failure there goes to `failed`). One the batch does not take goes alone.
+bool UploadSmallFile(BatchHost& host, const LocalDirectory& folder, const QString& name,
+                     RemoteFolderFiles& files, ExistingTargets& targets, SmallFileBatch& batch,
+                     const std::function<void()>& failed)
+{
+    std::optional<LocalFileReader> source;
+    const UploadPlan plan = PlanFileUpload(host, LocalSource(folder, name), files, targets, source);
+    if (!source)
+        return true;     // Cancel was pressed before its turn
+    if (CancelRequested) // at the question about this file
+        batch.flushBeforeCancel(failed);
+    if (batch.addUpload(name, *source, plan)) {
+        if (batch.full())
+            batch.flush(failed);
+        return true;
+    }
+    source->skipTo(0); // the batch may have read some of it before it let it go
+    return UploadPlanned(host, *source, plan, TransferMode::Binary);
+}
+
 // The entry `name` of `folder`, which was seen as `info` (without following a link).
 // `files`: what is known of the files in the remote folder the entry goes to.
 bool UploadFolderEntry(BatchHost& host, const LocalDirectory& folder, const QString& name,
@@ -216,6 +240,15 @@ bool UploadFolderContents(BatchHost& host, const LocalDirectory& folder, FolderU
     RemoteFolderFiles files(names);
     LocalFolderReader reader(folder);
     bool result = true;
+    // The failure of a file was reported; the folder's own message follows it, as for a file
+    // sent alone. A failed way up was reported; nothing more to say.
+    const auto fileFailed = [&] {
+        if (!upload.place.lost)
+            host.reportFtpError(kUploadFolderFailed, upload.reports->lastReported());
+        result = false;
+    };
+    // Sent before the walk goes into a subfolder or back up, while the remote folder is theirs.
+    SmallFileBatch batch(host, folder);
     for (QString name = reader.next(); !name.isEmpty() && BatchGoesOn(host) && !upload.place.lost;
          name = reader.next()) {
         if (name == QLatin1String(".") || name == QLatin1String(".."))
@@ -232,15 +265,18 @@ bool UploadFolderContents(BatchHost& host, const LocalDirectory& folder, FolderU
         }
         host.progress().ShowProgress(QStringLiteral("Uploading \"%1\"").arg(path),
                                      QStringLiteral("Uploading"), true, true);
-        if (!UploadFolderEntry(host, folder, name, info, upload, files)) {
-            // The failed way up was reported; nothing more to say. Otherwise the entry's own
-            // failure, as it was reported, says why.
-            if (!upload.place.lost)
-                host.reportFtpError(kUploadFolderFailed, upload.reports->lastReported());
-            result = false;
-        }
+        const bool small = batch.enabled() && S_ISREG(info.st_mode) &&
+                           info.st_size <= SmallFileBatch::kLargestFile;
+        if (!small)
+            batch.flush(fileFailed);
+        const bool ok =
+            small ? UploadSmallFile(host, folder, name, files, *upload.targets, batch, fileFailed)
+                  : UploadFolderEntry(host, folder, name, info, upload, files);
+        if (!ok)
+            fileFailed();
         host.progress().SetProgressPosition(0);
     }
+    batch.flush(fileFailed);
     return result;
 }
 
@@ -314,6 +350,8 @@ bool DownloadFolderContents(BatchHost& host, const LocalDirectory& parent,
     FixedFolderHost inner(host, folder->path());
     const PartialDownloadNames partials(*folder);
     bool result = true;
+    const auto fileFailed = [&] { result = false; };
+    SmallFileBatch batch(inner, *folder);
     for (const RemoteEntry& entry : entries) {
         if (!BatchGoesOn(host) || download.place.lost)
             break;
@@ -334,14 +372,28 @@ bool DownloadFolderContents(BatchHost& host, const LocalDirectory& parent,
         const RemoteStamp stamp{entry.serverName, entry.size, entry.modifiedTime};
         if (!entry.isFolder && SkipPresentFile(host, *folder, stamp, entry.name, download))
             continue;
-        const bool ok =
-            entry.isFolder
-                ? DownloadFolderContents(inner, *folder, entry.serverName, shown, download)
-                : DownloadListedFileAsked(inner, *folder, stamp, entry.name, *download.targets,
-                                          &partials, true);
+        bool ok = true;
+        if (entry.isFolder) {
+            batch.flush(fileFailed);
+            ok = DownloadFolderContents(inner, *folder, entry.serverName, shown, download);
+        } else if (batch.enabled() && entry.size >= 0 &&
+                   entry.size <= SmallFileBatch::kLargestFile) {
+            const DownloadPlan plan = PlanListedDownload(inner, *folder, stamp, entry.name,
+                                                         *download.targets, &partials, true);
+            if (CancelRequested) // at the question about this file
+                batch.flushBeforeCancel(fileFailed);
+            if (!batch.addDownload(plan))
+                ok = DownloadPlanned(inner, *folder, plan);
+            else if (batch.full())
+                batch.flush(fileFailed);
+        } else {
+            ok = DownloadListedFileAsked(inner, *folder, stamp, entry.name, *download.targets,
+                                         &partials, true);
+        }
         result = result && ok;
         host.progress().SetProgressPosition(0);
     }
+    batch.flush(fileFailed);
     return result;
 }
 } // namespace

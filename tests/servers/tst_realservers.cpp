@@ -12,12 +12,15 @@
 #include "remote/FtpServerSession.h"
 #include "remote/SiteSession.h"
 #include "sites/ProfileStore.h"
+#include "transfer/FolderTransfer.h"
+#include "transfer/RemoteReplace.h"
 #include "transfer/ResumeData.h"
 #include "transfer/TransferEngine.h"
 #include "transfer/UploadFile.h"
 #include "wininet/InternetTimeouts.h"
 
 #include <QDateTime>
+#include <QDirIterator>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -45,6 +48,8 @@ private Q_SLOTS:
     void downloadResumesByteExact();
     void uploadResumesByteExact();
     void implicitTlsSiteListsAndTransfers();
+    void folderTransfersKeepEveryFile_data();
+    void folderTransfersKeepEveryFile();
 
 private:
     StockServer& server();
@@ -80,6 +85,30 @@ constexpr qint64 kResumeSize = 6 * 1024 * 1024;
 constexpr qint64 kStopAfter = 1024 * 1024;
 const QString kOldStamp = QStringLiteral("2022-03-03T10:00:00Z");
 constexpr int kSshd = -1; // the kind of the row against OpenSSH's sshd
+
+// Every file under `root` by its path below it, with its contents: leftovers show as well.
+QMap<QString, QByteArray> TreeOf(const QString& root)
+{
+    QMap<QString, QByteArray> files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        files[QDir(root).relativeFilePath(path)] = ReadFile(path);
+    }
+    return files;
+}
+
+// The files of `tree` that `after` holds are those of `sent`, whole.
+bool NoPartialFile(const QMap<QString, QByteArray>& sent, const QMap<QString, QByteArray>& after)
+{
+    for (auto it = after.begin(); it != after.end(); ++it) {
+        if (!it.key().endsWith(".zulftp-upload") && sent.value(it.key()) != it.value()) {
+            qWarning("not whole: %s", qPrintable(it.key()));
+            return false;
+        }
+    }
+    return true;
+}
 } // namespace
 
 void TestRealServers::initTestCase_data()
@@ -538,4 +567,138 @@ void TestRealServers::implicitTlsSiteListsAndTransfers()
 }
 
 QTEST_GUILESS_MAIN(TestRealServers)
+void TestRealServers::folderTransfersKeepEveryFile_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("both ways, an existing file replaced") << "";
+    QTest::newRow("cancelled at the first file, then again whole") << "cancel";
+    QTest::newRow("a refused file in the middle fails, the others land") << "refused";
+    QTest::newRow("Cancel at a question: the files before it land") << "question";
+}
+
+void TestRealServers::folderTransfersKeepEveryFile()
+{
+    QFETCH(QString, fault);
+    if (!fault.isEmpty() && fault != "question" && !m_ssh)
+        QSKIP("Only an SFTP session keeps several files in flight.");
+    // Small files in the folder and a subfolder, and one too large for a batch.
+    QMap<QString, QByteArray> sent;
+    const int count = fault == "cancel" ? 60 : 6;
+    for (int i = 0; i < count; ++i)
+        sent[QStringLiteral("%1f%2.bin").arg(i % 2 && fault != "question" ? "sub/" : "").arg(i)] =
+            PatternBytes(fault.isEmpty() ? i * 37000 : 10000, i);
+    if (fault.isEmpty())
+        sent["big.bin"] = PatternBytes(300000, 9);
+    for (auto it = sent.begin(); it != sent.end(); ++it)
+        QVERIFY(WriteFile(m_local->filePath("tree/" + it.key()), it.value()));
+    QVERIFY(WriteFile(casePath("tree/f0.bin"), "the old file"));
+    if (fault == "refused") // a name the server cannot put a file under
+        QVERIFY(WriteFile(casePath("tree/f2.bin/inside"), "x"));
+    if (fault == "question") {
+        // Overwrite for the first file that is there, Cancel for the second: the files the
+        // folder's listing gave before that one were sent, whatever waits for them.
+        QVERIFY(WriteFile(casePath("tree/f4.bin"), "the old f4"));
+        QMap<QString, QByteArray> expected{{"f0.bin", "the old file"}, {"f4.bin", "the old f4"}};
+        const QStringList order =
+            QDir(m_local->filePath("tree")).entryList(QDir::Files, QDir::Unsorted);
+        bool asked = false;
+        for (const QString& name : order) {
+            if (expected.contains(name) && std::exchange(asked, true))
+                break;
+            expected[name] = sent[name];
+        }
+        WindowTestHost window;
+        QVERIFY(connectAndList(window));
+        m_host.existsAnswers = {{ExistsAction::Overwrite, false}, {ExistsAction::Cancel, false}};
+        QCOMPARE(UploadFolder(m_host, m_local->filePath("tree")), FolderOutcome::Done);
+        QVERIFY(CancelRequested);
+        QCOMPARE(TreeOf(casePath("tree")).keys(), expected.keys());
+        QVERIFY(TreeOf(casePath("tree")) == expected);
+        return;
+    }
+    WindowTestHost window;
+    QVERIFY(connectAndList(window));
+    const QString down = m_local->filePath("down");
+    QVERIFY(QDir().mkpath(down + "/tree/sub"));
+    QVERIFY(WriteFile(down + "/tree/sub/f1.bin", "the old copy"));
+
+    if (fault == "cancel") {
+        // Cancel at the first word of progress, each way: what is there is whole, and the
+        // same session then moves everything.
+        m_host.sink.onUpdate = [](int) { CancelRequested = true; };
+        QCOMPARE(UploadFolder(m_host, m_local->filePath("tree")), FolderOutcome::Done);
+        QVERIFY(CancelRequested);
+        QMap<QString, QByteArray> before = sent;
+        before["f0.bin"] = "the old file";
+        QVERIFY(NoPartialFile(before, TreeOf(casePath("tree"))));
+        QVERIFY(TreeOf(casePath("tree")).size() < count);
+        CancelRequested = false;
+        m_host.sink.onUpdate = nullptr;
+    }
+    if (fault == "refused") {
+        QCOMPARE(UploadFolder(m_host, m_local->filePath("tree")), FolderOutcome::Failed);
+        QCOMPARE(m_host.log.size(), 4); // after the question about f0.bin
+        QCOMPARE(m_host.log[1], "error FTP Open File Failed.");
+        QVERIFY2(m_host.log[2].startsWith("warn \"f2.bin\" was not replaced"),
+                 qPrintable(m_host.log[2]));
+        QCOMPARE(m_host.log[3], "error Error uploading folder.");
+        QMap<QString, QByteArray> landed = TreeOf(casePath("tree"));
+        landed.removeIf([](auto it) { return it.key().endsWith(".zulftp-upload"); });
+        QMap<QString, QByteArray> expected = sent;
+        expected.remove("f2.bin");
+        expected["f2.bin/inside"] = "x";
+        QCOMPARE(landed.keys(), expected.keys());
+        QVERIFY(landed == expected);
+        // The download's refusal comes from a file the server may not read.
+        QVERIFY(QDir(casePath("tree")).removeRecursively());
+        for (auto it = sent.begin(); it != sent.end(); ++it)
+            QVERIFY(WriteFile(casePath("tree/" + it.key()), it.value()));
+        m_sshd->handOver(m_case);
+        QVERIFY(::chmod(QFile::encodeName(casePath("tree/f2.bin")).constData(), 0) == 0);
+        m_host.log.clear();
+        m_host.folder = down;
+        QCOMPARE(DownloadFolder(m_host, "tree"), FolderOutcome::Failed);
+        // The refusal is reported once the folder's batch was sent, whichever the server
+        // listed first.
+        QStringList log = m_host.log;
+        log.sort();
+        QCOMPARE(log, (QStringList{"error FTP Open File Failed.",
+                                   "exists The file \"f1.bin\" already exists in " + down +
+                                       "/tree/sub. [resume]"}));
+        expected = sent;
+        expected.remove("f2.bin");
+        QCOMPARE(TreeOf(down + "/tree"), expected);
+        return;
+    }
+    QVERIFY2(UploadFolder(m_host, m_local->filePath("tree")) == FolderOutcome::Done,
+             qPrintable(m_host.log.join('\n')));
+    QVERIFY2(!m_host.log.join('\n').contains(
+                 QRegularExpression("^(error|warn)", QRegularExpression::MultilineOption)),
+             qPrintable(m_host.log.join('\n')));
+    QVERIFY(m_host.log.value(0).startsWith("exists The file \"f0.bin\" already exists in \"" +
+                                           serverPath(casePath("tree")) + "\" on the server."));
+    QCOMPARE(TreeOf(casePath("tree")).keys(), sent.keys()); // no copy left under another name
+    QVERIFY(TreeOf(casePath("tree")) == sent);
+
+    m_host.log.clear();
+    m_host.folder = down;
+    if (fault == "cancel") {
+        m_host.sink.onUpdate = [](int) { CancelRequested = true; };
+        QCOMPARE(DownloadFolder(m_host, "tree"), FolderOutcome::Done);
+        QVERIFY(CancelRequested);
+        QMap<QString, QByteArray> before = sent;
+        before["sub/f1.bin"] = "the old copy";
+        QVERIFY(NoPartialFile(before, TreeOf(down + "/tree")));
+        CancelRequested = false;
+        m_host.sink.onUpdate = nullptr;
+        m_host.log.clear();
+    }
+    QVERIFY2(DownloadFolder(m_host, "tree") == FolderOutcome::Done,
+             qPrintable(m_host.log.join('\n')));
+    QCOMPARE(m_host.log.value(0),
+             "exists The file \"f1.bin\" already exists in " + down + "/tree/sub. [resume]");
+    QCOMPARE(TreeOf(down + "/tree").keys(), sent.keys()); // no partial file left
+    QVERIFY(TreeOf(down + "/tree") == sent);
+}
+
 #include "tst_realservers.moc"

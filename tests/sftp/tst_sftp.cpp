@@ -567,6 +567,8 @@ private Q_SLOTS:
             << "ended the file at byte 65536 but sent data after";
         QTest::newRow("64 reads in flight, byte-exact")
             << QByteArray(R"({"inFlightLog": "@LOG@"})") << "pipelined" << ErrorKind::None << "";
+        QTest::newRow("a batch: the file whose close fails is not done, the others are")
+            << QByteArray(R"({"closeFails": "b"})") << "batch" << ErrorKind::None << "";
         QTest::newRow("silent server cancelled from another thread")
             << QByteArray(R"({"stallAfter": 65536})") << "cancel" << ErrorKind::Cancelled << "";
     }
@@ -614,6 +616,31 @@ private Q_SLOTS:
             ok = client.download("/data", 0, sink, received);
             QVERIFY(QByteArray::fromStdString(got) == data);
             QCOMPARE(readFile(inFlightLog).toInt(), 64);
+        } else if (command == "batch") {
+            // Sizes around the read length, so the reads past the listed size meet both a short
+            // block and the end of the file.
+            const QList<qsizetype> sizes{40000, 5, 32 * 1024, 0};
+            std::vector<sftp::BatchFile> files;
+            for (int i = 0; i < sizes.size(); ++i) {
+                const QString name = QStringList{"a", "b", "c", "d"}[i];
+                QVERIFY(writeFile(served(name), data.left(sizes[i])));
+                sftp::BatchFile file;
+                file.path = "/" + bytes(name);
+                file.expectedSize = quint64(sizes[i]);
+                files.push_back(file);
+            }
+            files[2].expectedSize = 100; // listed before it grew
+            ok = client.downloadBatch(files, {});
+            using Outcome = sftp::BatchFile::Outcome;
+            for (int i = 0; i < sizes.size(); ++i) {
+                QCOMPARE(files[size_t(i)].outcome, i == 1 ? Outcome::Failed : Outcome::Done);
+                if (i != 1)
+                    QVERIFY(QByteArray::fromStdString(files[size_t(i)].data) ==
+                            data.left(sizes[i]));
+            }
+            QVERIFY(files[1].opened);
+            QVERIFY2(files[1].error.text.find("Closing \"/b\"") != std::string::npos,
+                     files[1].error.text.c_str());
         } else if (command == "cancel") {
             std::atomic<bool> stalled{false};
             std::chrono::steady_clock::time_point raised;

@@ -285,6 +285,76 @@ private Q_SLOTS:
         }
     }
 
+    // The engine's batch and the one-after-the-other way every other session takes: the same
+    // outcome per file, whatever fails beside it.
+    void batchOfFiles_data()
+    {
+        QTest::addColumn<bool>("engine");
+        QTest::newRow("several files in flight") << true;
+        QTest::newRow("one file after the other") << false;
+    }
+
+    void batchOfFiles()
+    {
+        QFETCH(bool, engine);
+        QVERIFY(writeFile(served("t1"), "the old t1"));
+        m_sshd.handOver(m_served.path());
+        const auto session = open();
+        QVERIFY(session);
+        const auto batch = [&](BatchDirection direction, std::vector<RemoteBatchFile>& files,
+                               const std::function<bool(qint64)>& progress = {}) {
+            return engine ? session->transferFiles(direction, files, progress)
+                          : session->ServerSession::transferFiles(direction, files, progress);
+        };
+        using Outcome = RemoteBatchFile::Outcome;
+        std::vector<RemoteBatchFile> up(3);
+        const QStringList names{"t1", "nofolder/t2", "t3"};
+        for (int i = 0; i < 3; ++i) {
+            up[size_t(i)].path = remote(names[i]);
+            up[size_t(i)].temporaryPath = remote(names[i] + ".part");
+            up[size_t(i)].data = pattern(100000 * i + 7);
+        }
+        QVERIFY(batch(BatchDirection::Upload, up));
+        QCOMPARE(up[0].outcome, Outcome::Done);
+        QCOMPARE(up[1].outcome, Outcome::Failed);
+        QCOMPARE(up[1].result.replyCode, int(sftp::kStatusNoSuchFile));
+        QCOMPARE(up[2].outcome, Outcome::Done);
+        QCOMPARE(QDir(m_served.path()).entryList(QDir::Files), (QStringList{"t1", "t3"}));
+        QVERIFY(readFile(served("t1")) == up[0].data && readFile(served("t3")) == up[2].data);
+
+        std::vector<RemoteBatchFile> down(3);
+        for (int i = 0; i < 3; ++i) {
+            down[size_t(i)].path = remote(i == 1 ? "missing" : names[i]);
+            down[size_t(i)].expectedSize = i == 2 ? 10 : up[size_t(i)].data.size();
+        }
+        qint64 moved = 0;
+        QVERIFY(batch(BatchDirection::Download, down, [&](qint64 bytes) {
+            moved = bytes;
+            return true;
+        }));
+        QCOMPARE(down[0].outcome, Outcome::Done);
+        QVERIFY(down[0].data == up[0].data);
+        QCOMPARE(down[1].outcome, Outcome::Failed);
+        QVERIFY(down[1].result.noSuchName);
+        QCOMPARE(down[2].outcome, Outcome::Done); // grew since it was listed: read to its end
+        QVERIFY(down[2].data == up[2].data);
+        QCOMPARE(moved, up[0].data.size() + up[2].data.size());
+
+        // A cancel at the first word of progress: nothing counts as done, no copy stays, and
+        // the session goes on.
+        for (RemoteBatchFile& file : up)
+            file.outcome = Outcome::NotDone;
+        const RemoteResult cancelled =
+            batch(BatchDirection::Upload, up, [](qint64) { return false; });
+        QCOMPARE(cancelled.failure, RemoteFailure::Cancelled);
+        for (const RemoteBatchFile& file : up)
+            QCOMPARE(file.outcome, Outcome::NotDone);
+        RemoteListing listing;
+        QVERIFY(session->list(remote(""), listing));
+        QCOMPARE(QDir(m_served.path()).entryList(QDir::Files), (QStringList{"t1", "t3"}));
+        QVERIFY(readFile(served("t1")) == up[0].data);
+    }
+
     void siteLogOn_data()
     {
         QTest::addColumn<bool>("misbehaving"); // the password server, else sshd with a key

@@ -21,6 +21,8 @@ Script keys (JSON file named by --script):
   inFlightLog: path: before answering the first READ at or past byte 256 KiB (once the
     client's reads have had time to ramp up) the server waits 0.3 s, then writes to this file
     how many READs it holds by then (the client's requests in flight)
+  closeFails: name: CLOSE of a file of that name answers a failure (a server that found at the
+    end that the file it sent is not whole)
 """
 import argparse
 import json
@@ -172,6 +174,9 @@ class FileService(paramiko.SubsystemHandler):
             entry = self.handles.pop(arg, None)
             if entry and entry[2]:
                 entry[2].close()
+            if entry and os.path.basename(entry[1]) == self.script.get("closeFails"):
+                self.status(channel, rid, 4, "Close failed")
+                return True
             self.status(channel, rid, 0 if entry else 4, "" if entry else "Bad handle")
         else:
             self.status(channel, rid, 8, "Unsupported")

@@ -24,6 +24,28 @@ enum class UploadMode {
     Resume,    // writes on from an offset of an existing file
 };
 
+// One file of a batch transfer (SftpClient::uploadBatch, downloadBatch).
+struct BatchFile
+{
+    std::string path;      // download: the file read; upload: the target the data ends under
+    std::string temporary; // upload: where the data goes until the server confirmed it whole
+    std::string data;      // upload: every byte of the file; download: what arrived
+    std::uint64_t expectedSize = 0; // download: the listed size, so its reads go out at once
+    // Download: a file found to hold more than this is left for a transfer of its own.
+    std::uint64_t limit = 0;
+
+    enum class Outcome {
+        NotDone,  // cancelled, or the connection failed before its turn came
+        Done,     // the server confirmed every step, its close included
+        Failed,   // `error` says why; an upload's temporary copy was removed
+        Renaming, // upload: stored whole under `temporary`, but the rename refused (`error`)
+        TooLarge, // download: it held more than `limit`; nothing of it is kept
+    };
+    Outcome outcome = Outcome::NotDone;
+    bool opened = false; // the server opened it: a failure came later, with its data
+    Error error;
+};
+
 // A logged-on connection and every file command the program sends over it.
 class SftpClient
 {
@@ -73,6 +95,20 @@ public:
     bool upload(std::string_view path, UploadMode mode, std::uint64_t offset, const Source& source,
                 std::uint64_t& sent, bool sync = false);
 
+    // Several small files at once on the one channel: the next files are opened while the
+    // earlier ones are written or read, so a tree of small files pays its round trips once per
+    // batch window rather than once per step of every file. Each upload goes OPEN (new,
+    // exclusive) of its temporary name, WRITEs and CLOSE, then, only after a good close,
+    // the rename over its target; a failed one has its temporary copy removed. Each download
+    // goes OPEN, READs, CLOSE, and counts only after a good close. `progress` gets the bytes
+    // confirmed so far and returns false to cancel. False when the whole batch stopped
+    // (cancelled, connection lost: lastError()); each file's own outcome is in `files`.
+    using BatchProgress = std::function<bool(std::uint64_t bytes)>;
+    bool uploadBatch(std::vector<BatchFile>& files, const BatchProgress& progress);
+    bool downloadBatch(std::vector<BatchFile>& files, const BatchProgress& progress);
+    // Files kept open at once by a batch.
+    std::size_t batchFilesInFlight = 32;
+
     // Requests in flight for a transfer, and their size (set after connect; tests lower them).
     std::size_t requestsInFlight = 64;
     std::uint32_t readLength = 32 * 1024;
@@ -105,6 +141,9 @@ private:
     bool attributesCall(PacketType type, std::string_view path, Attributes& attributes);
     bool simpleCall(const std::string& packet, std::uint32_t id, std::string_view path,
                     std::string_view what);
+
+    class Batch;
+    friend class Batch;
 
     PacketLog m_log; // before the transport, which writes to it until it ends
     std::unique_ptr<SshTransport> m_transport;
