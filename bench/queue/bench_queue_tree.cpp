@@ -3,6 +3,7 @@
 // and `lftp mirror --parallel=4` moves the same tree through the same relay. The window's
 // event loop runs meanwhile; its longest stall is measured. Built with the program, never run
 // by the tests; see bench/README.md.
+#include "../BenchTree.h"
 #include "../DelayRelay.h"
 #include "FtpServerFixture.h"
 #include "queue/TransferQueue.h"
@@ -21,22 +22,6 @@
 #include <cstdio>
 
 namespace {
-
-double Seconds(const QElapsedTimer& timer)
-{
-    return double(timer.nsecsElapsed()) / 1e9;
-}
-
-QString TreeSummary(const QString& root)
-{
-    qint64 files = 0, bytes = 0;
-    for (QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
-        it.next();
-        ++files;
-        bytes += it.fileInfo().size();
-    }
-    return QStringLiteral("%1 files, %2 bytes").arg(files).arg(bytes);
-}
 
 // Runs one queue to its end with `workers`; the seconds it took, and the longest gap between
 // two turns of the event loop in `stallMs`.
@@ -68,7 +53,7 @@ double RunQueue(quint16 port, int workers, const QueueItem& tree, qint64& stallM
         QThread::msleep(1);
     }
     QCoreApplication::processEvents();
-    const double seconds = Seconds(timer);
+    const double seconds = bench::seconds(timer);
     for (const QueueItem& item : queue.items()) {
         if (item.state != QueueState::Finished) {
             std::printf("error: %s: %s\n", qPrintable(item.localName), qPrintable(item.error));
@@ -89,7 +74,7 @@ double RunTool(const QString& program, const QStringList& arguments)
                     process.readAllStandardError().constData());
         return -1;
     }
-    return Seconds(timer);
+    return bench::seconds(timer);
 }
 
 } // namespace
@@ -116,7 +101,7 @@ int main(int argc, char** argv)
         file.open(QIODevice::WriteOnly);
         file.write(QByteArray(size, char('a' + i % 26)));
     }
-    const QString expected = TreeSummary(tree);
+    const QString expected = bench::treeSummary(tree);
     FtpServerFixture server;
     if (!server.start(serverRoot.path())) {
         std::printf("the test server did not start\n");
@@ -131,8 +116,9 @@ int main(int argc, char** argv)
     std::printf("tree: %s, %.0f ms round trip\n", qPrintable(expected), rtt);
     bool failed = false;
     const auto check = [&](const QString& what, const QString& root) {
-        if (TreeSummary(root) != expected) {
-            std::printf("error: %s holds %s\n", qPrintable(what), qPrintable(TreeSummary(root)));
+        if (bench::treeSummary(root) != expected) {
+            std::printf("error: %s holds %s\n", qPrintable(what),
+                        qPrintable(bench::treeSummary(root)));
             failed = true;
         }
     };

@@ -5,6 +5,7 @@
 // window's own connection lists its folder every second, for the listing time and the drop in
 // throughput. Built with the program, never run by the tests; see bench/README.md.
 #include "../BenchRemoteHost.h"
+#include "../BenchTree.h"
 #include "../DelayRelay.h"
 #include "FtpServerFixture.h"
 #include "app/SettingsStore.h"
@@ -37,28 +38,12 @@
 
 namespace {
 
-double Seconds(const QElapsedTimer& timer)
-{
-    return double(timer.nsecsElapsed()) / 1e9;
-}
-
 double LoadAverage()
 {
     QFile file("/proc/loadavg");
     if (!file.open(QIODevice::ReadOnly))
         return -1;
     return file.readAll().split(' ').value(0).toDouble();
-}
-
-QString TreeSummary(const QString& root)
-{
-    qint64 files = 0, bytes = 0;
-    for (QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
-        it.next();
-        ++files;
-        bytes += it.fileInfo().size();
-    }
-    return QStringLiteral("%1 files, %2 bytes").arg(files).arg(bytes);
 }
 
 bool MakeFile(const QString& path, qint64 size, char fill)
@@ -165,7 +150,7 @@ struct Window
         QTimer check;
         QObject::connect(&check, &QTimer::timeout, [&] {
             if (!queue->busy()) {
-                seconds = Seconds(started);
+                seconds = bench::seconds(started);
                 loop.quit();
             }
         });
@@ -231,7 +216,7 @@ bool TreeRounds(Window& w, const Tree& tree, int rounds)
         w.background->uploadPaths({tree.local + "/tree"});
         ok = w.waitForQueue(timer, seconds) && ok;
         probe.stop();
-        const QString up = TreeSummary(tree.serverRoot + "/tree");
+        const QString up = bench::treeSummary(tree.serverRoot + "/tree");
         std::printf("  tree up:   %.1f s, %s, %s, load %.1f\n", seconds, qPrintable(probe.text()),
                     qPrintable(up), LoadAverage());
         ok = ok && up == tree.expected;
@@ -247,7 +232,7 @@ bool TreeRounds(Window& w, const Tree& tree, int rounds)
         w.window.btnDownloadClick();
         ok = w.waitForQueue(timer, seconds) && ok;
         probe.stop();
-        const QString down = TreeSummary(into + "/tree");
+        const QString down = bench::treeSummary(into + "/tree");
         std::printf("  tree down: %.1f s, %s, %s, load %.1f\n", seconds, qPrintable(probe.text()),
                     qPrintable(down), LoadAverage());
         ok = ok && down == tree.expected;
@@ -366,8 +351,9 @@ bool FileRounds(Window& w, const QString& local, const QString& serverRoot, qint
         every.start(1000);
         loop.exec();
         every.stop();
-        std::printf("  curl down browsing: %.2f s, %.0f MB/s; browsing: %s\n", Seconds(timer),
-                    double(size) / Seconds(timer) / 1e6, qPrintable(control.text()));
+        std::printf("  curl down browsing: %.2f s, %.0f MB/s; browsing: %s\n",
+                    bench::seconds(timer), double(size) / bench::seconds(timer) / 1e6,
+                    qPrintable(control.text()));
     }
     QFile::remove(into + "/big.bin");
     return ok;
@@ -439,7 +425,7 @@ int main(int argc, char** argv)
             QDir().mkpath(folder);
             MakeFile(QStringLiteral("%1/f%2.txt").arg(folder).arg(i), size, char('a' + i % 26));
         }
-        tree.expected = TreeSummary(local + "/tree");
+        tree.expected = bench::treeSummary(local + "/tree");
         std::printf("tree: %s\n", qPrintable(tree.expected));
         ok = TreeRounds(w, tree, rounds) && ok;
         QDir(local + "/tree").removeRecursively();
