@@ -228,13 +228,19 @@ void QueueWorker::runItem(const QueueItem& item)
         true);
 }
 
-void QueueWorker::runBatch(const std::vector<QueueItem>& items)
+void QueueWorker::runBatch(const std::vector<QueueItem>& taken)
 {
     {
         const QMutexLocker lock(&m_batchMutex);
         m_batch.clear();
-        for (const QueueItem& item : items)
+        for (const QueueItem& item : taken)
             m_batch.push_back(item.id);
+    }
+    // From here a Cancel of any of them reaches this worker; one that came before is seen here.
+    std::vector<QueueItem> items;
+    for (const QueueItem& item : taken) {
+        if (!m_queue.cancelled(item.id))
+            items.push_back(item);
     }
     QElapsedTimer clock;
     clock.start();
@@ -296,10 +302,13 @@ void QueueWorker::runBatch(const std::vector<QueueItem>& items)
             [&step, stopping, rate](QueueItem& own) {
                 if (own.state != QueueState::Running)
                     return; // cancelled meanwhile
-                // Those the batch did not reach wait for the next worker free; what the
-                // program's end broke off continues next time.
-                own.state = stopping && step.state != QueueState::Finished ? QueueState::Queued
-                                                                           : step.state;
+                // Those the batch did not reach, or that stopped with it for another item's
+                // Cancel, wait for the next worker free; what the program's end broke off
+                // continues next time.
+                own.state = (stopping && step.state != QueueState::Finished) ||
+                                    step.state == QueueState::Cancelled
+                                ? QueueState::Queued
+                                : step.state;
                 own.error = step.error;
                 if (own.state == QueueState::Queued) {
                     own.bytesDone = 0;

@@ -43,7 +43,7 @@ protected:
 
 private:
     void runItem(const QueueItem& item);
-    void runBatch(const std::vector<QueueItem>& items);
+    void runBatch(const std::vector<QueueItem>& taken);
     void discardCopy(const QueueItem& removed);
     bool openSession(const QueueItem& item);
     void closeSession();
