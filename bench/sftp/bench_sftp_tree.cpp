@@ -9,7 +9,7 @@
 // and logging on; the best of --rounds counts. --one-by-one moves the files one after the
 // other, as a session that keeps one file in flight does, for comparison. --queue moves the
 // trees through the background transfer queue with that many workers (each a connection of its
-// own) in place of the window's folder transfers.
+// own) in place of the window's folder transfers (with --one-by-one, as before batches).
 #include "SshServer.h"
 
 #include "DelayRelay.h"
@@ -74,6 +74,10 @@ class OneByOne final : public ServerSession
 {
 public:
     explicit OneByOne(ServerSession& inner) : m_inner(inner) {}
+    // Owning its session: a queue worker's connection.
+    explicit OneByOne(std::unique_ptr<ServerSession> owned)
+        : m_owned(std::move(owned)), m_inner(*m_owned)
+    {}
     SessionTraits traits() const override
     {
         SessionTraits traits = m_inner.traits();
@@ -118,6 +122,7 @@ public:
     void cancel() override { m_inner.cancel(); }
 
 private:
+    std::unique_ptr<ServerSession> m_owned;
     ServerSession& m_inner;
 };
 
@@ -188,13 +193,15 @@ double ours(const Setup& setup, std::uint16_t port,
 
 // Seconds the background queue with `workers` took to move the tree `item` through `port`,
 // its log-ons included; -1 when an item did not finish.
-double queued(const Setup& setup, std::uint16_t port, int workers, QueueItem item)
+double queued(const Setup& setup, std::uint16_t port, int workers, bool oneByOne, QueueItem item)
 {
     TransferQueue queue(
-        [&setup, port](RemoteResult&, QString& why) -> std::unique_ptr<ServerSession> {
-            auto session = openSession(setup, port);
+        [&setup, port, oneByOne](RemoteResult&, QString& why) -> std::unique_ptr<ServerSession> {
+            std::unique_ptr<ServerSession> session = openSession(setup, port);
             if (!session)
                 why = QStringLiteral("no connection");
+            else if (oneByOne)
+                session = std::make_unique<OneByOne>(std::move(session));
             return session;
         },
         QStringLiteral("bench"));
@@ -345,7 +352,7 @@ bool treeRound(const Setup& setup, std::uint16_t port, const QString& tree, cons
         item.localFolder = QFileInfo(tree).path();
         item.localName = name;
         item.remotePath = upOur;
-        best(times.upOurs, queued(setup, port, workers, item));
+        best(times.upOurs, queued(setup, port, workers, oneByOne, item));
         check("our upload", setup.served.filePath(QStringLiteral("up-ours-%1").arg(tag)));
     } else {
         best(times.upOurs, ours(setup, port, [&](SftpServerSession& session) {
@@ -365,7 +372,7 @@ bool treeRound(const Setup& setup, std::uint16_t port, const QString& tree, cons
         QDir().mkpath(downOur);
         item.direction = QueueDirection::Download;
         item.localFolder = downOur;
-        best(times.downOurs, queued(setup, port, workers, item));
+        best(times.downOurs, queued(setup, port, workers, oneByOne, item));
     } else {
         best(times.downOurs, ours(setup, port, [&](SftpServerSession& session) {
                  return transfer(session, [&](ServerSession& s) {
