@@ -1,18 +1,21 @@
 // bench_sftp_tree [--entries N] [--files N] [--rounds N] [--rtt MS] [--relay-files N]
-// [--relay-size BYTES] [--only list|tree|relay] [--one-by-one]: against OpenSSH's sftp on the
-// same sshd in the same run, (1) a folder of N entries (100,000 by default) listed by the
-// program's SFTP session against `sftp -b` running `ls -l`, (2) a tree of N small files (2,000
+// [--relay-size BYTES] [--only list|tree|relay] [--one-by-one] [--queue WORKERS]: against OpenSSH's
+// sftp on the same sshd in the same run, (1) a folder of N entries (100,000 by default) listed by
+// the program's SFTP session against `sftp -b` running `ls -l`, (2) a tree of N small files (2,000
 // by default, in folders of 100) uploaded and downloaded by the window's folder transfers
 // against `sftp -r`, and (3) a tree of 1,000 files of 10 KiB both ways through the delaying
 // relay at a 50 ms round trip, one connection each. Prints each time and the ratios (targets:
 // listing <= 1.2, tree <= 1.0, relayed tree <= 0.25). Each side's time includes starting ssh
 // and logging on; the best of --rounds counts. --one-by-one moves the files one after the
-// other, as a session that keeps one file in flight does, for comparison.
+// other, as a session that keeps one file in flight does, for comparison. --queue moves the
+// trees through the background transfer queue with that many workers (each a connection of its
+// own) in place of the window's folder transfers (with --one-by-one, as before batches).
 #include "SshServer.h"
 
 #include "DelayRelay.h"
 #include "common/CancelFlag.h"
 #include "common/ProgressSink.h"
+#include "queue/TransferQueue.h"
 #include "remote/SftpServerSession.h"
 #include "sftp/Askpass.h"
 #include "transfer/BatchHost.h"
@@ -22,9 +25,11 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -69,6 +74,10 @@ class OneByOne final : public ServerSession
 {
 public:
     explicit OneByOne(ServerSession& inner) : m_inner(inner) {}
+    // Owning its session: a queue worker's connection.
+    explicit OneByOne(std::unique_ptr<ServerSession> owned)
+        : m_owned(std::move(owned)), m_inner(*m_owned)
+    {}
     SessionTraits traits() const override
     {
         SessionTraits traits = m_inner.traits();
@@ -113,6 +122,7 @@ public:
     void cancel() override { m_inner.cancel(); }
 
 private:
+    std::unique_ptr<ServerSession> m_owned;
     ServerSession& m_inner;
 };
 
@@ -179,6 +189,45 @@ double ours(const Setup& setup, std::uint16_t port,
         return -1;
     }
     return double(timer.nsecsElapsed()) / 1e9;
+}
+
+// Seconds the background queue with `workers` took to move the tree `item` through `port`,
+// its log-ons included; -1 when an item did not finish.
+double queued(const Setup& setup, std::uint16_t port, int workers, bool oneByOne, QueueItem item)
+{
+    TransferQueue queue(
+        [&setup, port, oneByOne](RemoteResult&, QString& why) -> std::unique_ptr<ServerSession> {
+            std::unique_ptr<ServerSession> session = openSession(setup, port);
+            if (!session)
+                why = QStringLiteral("no connection");
+            else if (oneByOne)
+                session = std::make_unique<OneByOne>(std::move(session));
+            return session;
+        },
+        QStringLiteral("bench"));
+    queue.setWorkerLimit(workers);
+    QElapsedTimer timer;
+    timer.start();
+    item.folder = true;
+    queue.add({item});
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (!queue.busy())
+            loop.quit();
+    });
+    poll.start(5);
+    loop.exec();
+    const double seconds = double(timer.nsecsElapsed()) / 1e9;
+    bool whole = true;
+    for (const QueueItem& done : queue.items()) {
+        if (done.state != QueueState::Finished) {
+            std::fprintf(stderr, "queue: %s: %s\n", qPrintable(done.localName),
+                         qPrintable(done.error));
+            whole = false;
+        }
+    }
+    return whole ? seconds : -1;
 }
 
 double theirs(const Setup& setup, std::uint16_t port, const QString& command)
@@ -277,7 +326,7 @@ void best(double& slot, double time)
 // One round of a tree both ways, ours and sftp's, through `port`; false when a copy was not
 // whole.
 bool treeRound(const Setup& setup, std::uint16_t port, const QString& tree, const QString& tag,
-               bool oneByOne, TreeTimes& times)
+               bool oneByOne, int workers, TreeTimes& times)
 {
     const QString expected = summary(tree);
     bool complete = true;
@@ -296,25 +345,46 @@ bool treeRound(const Setup& setup, std::uint16_t port, const QString& tree, cons
         OneByOne single(session);
         return oneByOne ? work(single) : work(session);
     };
-    best(times.upOurs, ours(setup, port, [&](SftpServerSession& session) {
-             return transfer(session, [&](ServerSession& s) { return uploadTree(s, tree, upOur); });
-         }));
-    check("our upload", setup.served.filePath(QStringLiteral("up-ours-%1/%2").arg(tag, name)));
+    QueueItem item;
+    if (workers > 0) {
+        // The queue makes the tree's folder itself, under the item's remote path.
+        item.direction = QueueDirection::Upload;
+        item.localFolder = QFileInfo(tree).path();
+        item.localName = name;
+        item.remotePath = upOur;
+        best(times.upOurs, queued(setup, port, workers, oneByOne, item));
+        check("our upload", setup.served.filePath(QStringLiteral("up-ours-%1").arg(tag)));
+    } else {
+        best(times.upOurs, ours(setup, port, [&](SftpServerSession& session) {
+                 return transfer(session,
+                                 [&](ServerSession& s) { return uploadTree(s, tree, upOur); });
+             }));
+        check("our upload", setup.served.filePath(QStringLiteral("up-ours-%1/%2").arg(tag, name)));
+    }
     best(times.upTheirs,
          theirs(setup, port, QStringLiteral("put -r \"%1\" \"%2\"").arg(tree, upTheir)));
     check("sftp's upload", setup.served.filePath(QStringLiteral("up-sftp-%1").arg(tag)));
 
     const QString downOur = setup.local.filePath(QStringLiteral("down-ours-%1").arg(tag));
     const QString downTheir = setup.local.filePath(QStringLiteral("down-sftp-%1").arg(tag));
-    best(times.downOurs, ours(setup, port, [&](SftpServerSession& session) {
-             return transfer(session, [&](ServerSession& s) {
-                 return downloadTree(s, upOur, name.toUtf8(), downOur);
-             });
-         }));
+    const QByteArray downFrom = workers > 0 ? upOur : upOur + "/" + name.toUtf8();
+    if (workers > 0) {
+        QDir().mkpath(downOur);
+        item.direction = QueueDirection::Download;
+        item.localFolder = downOur;
+        best(times.downOurs, queued(setup, port, workers, oneByOne, item));
+    } else {
+        best(times.downOurs, ours(setup, port, [&](SftpServerSession& session) {
+                 return transfer(session, [&](ServerSession& s) {
+                     return downloadTree(s, upOur, name.toUtf8(), downOur);
+                 });
+             }));
+    }
     check("our download", downOur + "/" + name);
-    best(times.downTheirs, theirs(setup, port,
-                                  QStringLiteral("get -r \"%1/%2\" \"%3\"")
-                                      .arg(QString::fromUtf8(upOur), name, downTheir)));
+    best(
+        times.downTheirs,
+        theirs(setup, port,
+               QStringLiteral("get -r \"%1\" \"%2\"").arg(QString::fromUtf8(downFrom), downTheir)));
     check("sftp's download", downTheir);
     return complete;
 }
@@ -336,8 +406,13 @@ int main(int argc, char* argv[])
     qint64 relaySize = 10 * 1024;
     QByteArray only;
     bool oneByOne = false;
+    int workers = 0;
     for (int i = 1; i < argc; ++i) {
         const QByteArray option(argv[i]);
+        if (option == "--queue" && i + 1 < argc) {
+            workers = std::clamp(QByteArray(argv[++i]).toInt(), 1, 10);
+            continue;
+        }
         if (option == "--one-by-one") {
             oneByOne = true;
             continue;
@@ -423,15 +498,17 @@ int main(int argc, char* argv[])
         }
         if (doTree)
             complete = treeRound(setup, direct, tree, QStringLiteral("tree-%1").arg(round),
-                                 oneByOne, local) &&
+                                 oneByOne, workers, local) &&
                        complete;
         if (doRelay)
             complete = treeRound(setup, relay.port(), small, QStringLiteral("relay-%1").arg(round),
-                                 oneByOne, relayed) &&
+                                 oneByOne, workers, relayed) &&
                        complete;
     }
     std::printf("sshd on loopback, best of %d%s\n", rounds,
                 oneByOne ? ", our files one by one" : "");
+    if (workers > 0)
+        std::printf("ours: the background queue, %d worker(s)\n", workers);
     if (doList) {
         std::printf("a folder of %d entries\n", entries);
         printRow("list (ls -l)", listOurs, listTheirs, 1.2);

@@ -64,9 +64,11 @@ std::optional<LocalDirectory> openBelow(const QString& root, const QStringList& 
     return folder;
 }
 
+} // namespace
+
 // The folder a file `relative` ("a/b/name") is in: "a/b" below `root`.
-std::optional<LocalDirectory> folderOf(const QString& root, const QString& relative, bool create,
-                                       QString& why)
+std::optional<LocalDirectory> QueuedFileFolder(const QString& root, const QString& relative,
+                                               bool create, QString& why)
 {
     QStringList steps = relative.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     if (!steps.isEmpty())
@@ -74,19 +76,21 @@ std::optional<LocalDirectory> folderOf(const QString& root, const QString& relat
     return openBelow(root, steps, create, why);
 }
 
-bool localExists(const LocalDirectory& folder, const QString& name)
+bool LocalNameTaken(const LocalDirectory& folder, const QString& name)
 {
     struct stat info = {};
     return ::fstatat(folder.fd(), QFile::encodeName(name).constData(), &info,
                      AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-QString leftAsItIsText(const QString& target)
+QString LeftAsItIsText(const QString& target)
 {
     return QObject::tr("%1 already exists; it was left as it is, as nobody could be asked "
                        "whether to replace it. Transfer it again on its own to decide.")
         .arg(target);
 }
+
+namespace {
 
 // The bytes of `stream` into `writer`; a failure, a cancel, or nothing (whole) at the end.
 std::optional<QueueStep> receive(RemoteStream& stream, LocalFileWriter& writer,
@@ -137,23 +141,25 @@ std::optional<QueueStep> send(LocalFileReader& source, RemoteStream& stream,
     return std::nullopt;
 }
 
-// The local source of an upload: a file the user picked (a link there is the user's own
-// choice) or one below a chosen folder, reached without following any link.
-QueueStep openSource(const QueueItem& item, std::optional<LocalDirectory>& folder,
-                     std::optional<LocalFileReader>& reader)
+} // namespace
+
+QueueStep OpenQueuedSource(const QueueItem& item, std::optional<LocalDirectory>& folder,
+                           std::optional<LocalFileReader>& reader)
 {
     QString why;
     if (item.parent == 0) {
         reader.emplace(LocalSource(JoinLocalPath(item.localFolder, item.localName)));
         return {};
     }
-    auto found = folderOf(item.localFolder, item.localName, false, why);
+    auto found = QueuedFileFolder(item.localFolder, item.localName, false, why);
     if (!found)
         return failed(why);
     folder.emplace(std::move(*found));
     reader.emplace(LocalSource(*folder, FileNamePart(item.localName)));
     return {};
 }
+
+namespace {
 
 // What an upload reports to: the worker's progress, and the start of its failure texts.
 struct Sending
@@ -266,17 +272,17 @@ QueueStep DownloadQueued(ServerSession& session, const QueueItem& item,
     if (!refused.isEmpty())
         return failed(refused);
     QString why;
-    const auto folder = folderOf(item.localFolder, item.localName, true, why);
+    const auto folder = QueuedFileFolder(item.localFolder, item.localName, true, why);
     if (!folder)
         return failed(why);
     const QString target = JoinLocalPath(folder->path(), name);
     if (folder->isLink(name))
         return failed(LinkInTheWayText(target));
-    if (localExists(*folder, name)) {
+    if (LocalNameTaken(*folder, name)) {
         if (item.existing == ExistingTarget::Skip)
             return {QueueState::Finished, QObject::tr("Skipped: %1 already exists.").arg(target)};
         if (item.existing != ExistingTarget::Overwrite)
-            return failed(leftAsItIsText(target));
+            return failed(LeftAsItIsText(target));
     }
     const QString what = QObject::tr("Download of %1 failed").arg(shown(item.remotePath));
     // Partial data an earlier try left of exactly this file (same name, size and time as
@@ -336,7 +342,7 @@ QueueStep UploadQueued(ServerSession& session, const QueueItem& item, const Queu
 {
     std::optional<LocalDirectory> folder;
     std::optional<LocalFileReader> reader;
-    const QueueStep opened = openSource(item, folder, reader);
+    const QueueStep opened = OpenQueuedSource(item, folder, reader);
     if (opened.state != QueueState::Finished)
         return opened;
     const QString what =
@@ -358,7 +364,7 @@ QueueStep UploadQueued(ServerSession& session, const QueueItem& item, const Queu
             return {QueueState::Finished,
                     QObject::tr("Skipped: %1 already exists.").arg(shown(item.remotePath))};
         if (item.existing != ExistingTarget::Overwrite)
-            return failed(leftAsItIsText(shown(item.remotePath)));
+            return failed(LeftAsItIsText(shown(item.remotePath)));
     }
     if (record.store && !record.server.isEmpty() && reader->size() >= kResumableUploadMin)
         return sendRemembered(session, item, *reader, record, targetThere, {progress, what});

@@ -5,7 +5,10 @@
 #include <QList>
 
 #include <functional>
+#include <optional>
 
+class LocalDirectory;
+class LocalFileReader;
 class ServerSession;
 class UnfinishedUploads;
 
@@ -52,3 +55,17 @@ QueueStep ListQueuedFolder(ServerSession& session, const QueueItem& item,
 
 // What a failed call on the server says to the user: the server's reply, or why there was none.
 QString RemoteFailureText(const RemoteResult& result);
+
+// Pieces the single and the batched steps share.
+// The folder a file `relative` ("a/b/name") is in: "a/b" below `root`, reached without following
+// a link and made where `create` is set; nothing and `why` where that cannot be.
+std::optional<LocalDirectory> QueuedFileFolder(const QString& root, const QString& relative,
+                                               bool create, QString& why);
+// Whether anything (a link included) has `name` in `folder`.
+bool LocalNameTaken(const LocalDirectory& folder, const QString& name);
+// Why an item whose target exists failed when nobody could be asked.
+QString LeftAsItIsText(const QString& target);
+// The local source of an upload: a file the user picked (a link there is the user's own
+// choice) or one below a chosen folder, reached without following any link.
+QueueStep OpenQueuedSource(const QueueItem& item, std::optional<LocalDirectory>& folder,
+                           std::optional<LocalFileReader>& reader);

@@ -1,6 +1,7 @@
 #include "queue/QueueWorker.h"
 
 #include "common/FileSystemError.h"
+#include "queue/QueueBatch.h"
 #include "queue/QueueTransfers.h"
 #include "queue/QueuedUploadCopy.h"
 #include "queue/TransferQueue.h"
@@ -8,6 +9,8 @@
 #include "remote/SessionLog.h"
 
 #include <QElapsedTimer>
+
+#include <algorithm>
 
 namespace {
 // How often a running item's figures reach the window: often enough for a smooth bar, rare
@@ -26,6 +29,14 @@ void QueueWorker::cancelCurrent()
     const QMutexLocker lock(&m_sessionMutex);
     if (m_session)
         m_session->cancel();
+}
+
+bool QueueWorker::moves(quint64 id) const
+{
+    if (m_current.load() == id)
+        return true;
+    const QMutexLocker lock(&m_batchMutex);
+    return std::find(m_batch.begin(), m_batch.end(), id) != m_batch.end();
 }
 
 void QueueWorker::logLine(void* context, bool sent, const char* line, std::size_t length)
@@ -55,7 +66,24 @@ void QueueWorker::run()
         m_cancel = false;
         m_current = item->id;
         m_attempt = item->logAttempt;
-        runItem(*item);
+        // Where the connection keeps several files in flight, the small files waiting next go
+        // together with this one.
+        std::vector<QueueItem> batch;
+        if (FitsQueueBatch(*item)) {
+            if (!openSession(*item)) {
+                m_attempt = 0;
+                m_current = 0;
+                continue;
+            }
+            if (m_session->traits().filesInFlight)
+                batch = m_queue.takeBatch(this, *item);
+        }
+        if (batch.empty()) {
+            runItem(*item);
+        } else {
+            batch.insert(batch.begin(), *item);
+            runBatch(batch);
+        }
         m_attempt = 0;
         m_current = 0;
     }
@@ -198,4 +226,100 @@ void QueueWorker::runItem(const QueueItem& item)
             }
         },
         true);
+}
+
+void QueueWorker::runBatch(const std::vector<QueueItem>& taken)
+{
+    {
+        const QMutexLocker lock(&m_batchMutex);
+        m_batch.clear();
+        for (const QueueItem& item : taken)
+            m_batch.push_back(item.id);
+    }
+    // From here a Cancel of any of them reaches this worker; one that came before is seen here.
+    std::vector<QueueItem> items;
+    for (const QueueItem& item : taken) {
+        if (!m_queue.cancelled(item.id))
+            items.push_back(item);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    qint64 lastShown = -kProgressEveryMs;
+    std::vector<qint64> shownBytes(items.size(), 0);
+    // The batch reports its bytes as a whole: they are shown filling its items in turn.
+    const QueueProgress progress = [&](qint64 done) {
+        if (m_cancel.load() || m_queue.stopping())
+            return false;
+        const qint64 now = clock.elapsed();
+        if (now - lastShown < kProgressEveryMs)
+            return true;
+        lastShown = now;
+        const double rate =
+            now > 0 ? static_cast<double>(done) * 1000.0 / static_cast<double>(now) : 0;
+        qint64 left = done;
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            const qint64 part = std::min(left, std::max<qint64>(items[i].size, 0));
+            left -= part;
+            if (part == shownBytes[i])
+                continue;
+            shownBytes[i] = part;
+            m_queue.update(
+                items[i].id,
+                [part, rate](QueueItem& own) {
+                    own.bytesDone = part;
+                    own.rate = rate;
+                },
+                false);
+        }
+        return true;
+    };
+    const QueueBatchSteps result = TransferQueuedBatch(*m_session, items, progress);
+    if (result.sessionLost) {
+        closeSession();
+    } else if (result.cancelled || m_cancel.load()) {
+        QByteArray folder;
+        if (!m_session->currentFolder(folder))
+            closeSession();
+    }
+    const qint64 elapsed = clock.elapsed();
+    qint64 finishedBytes = 0;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (result.steps[i].state == QueueState::Finished)
+            finishedBytes += std::max<qint64>(items[i].size, 0);
+    }
+    const double rate =
+        elapsed > 0 ? static_cast<double>(finishedBytes) * 1000.0 / static_cast<double>(elapsed)
+                    : 0;
+    const bool stopping = m_queue.stopping();
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const QueueStep& step = result.steps[i];
+        if (step.state == QueueState::Failed)
+            Q_EMIT m_queue.logLine(
+                QStringLiteral("[%1 #%2] %3").arg(m_queue.host()).arg(m_number).arg(step.error),
+                m_attempt.load());
+        m_queue.update(
+            items[i].id,
+            [&step, stopping, rate](QueueItem& own) {
+                if (own.state != QueueState::Running)
+                    return; // cancelled meanwhile
+                // Those the batch did not reach, or that stopped with it for another item's
+                // Cancel, wait for the next worker free; what the program's end broke off
+                // continues next time.
+                own.state = (stopping && step.state != QueueState::Finished) ||
+                                    step.state == QueueState::Cancelled
+                                ? QueueState::Queued
+                                : step.state;
+                own.error = step.error;
+                if (own.state == QueueState::Queued) {
+                    own.bytesDone = 0;
+                    own.rate = 0;
+                } else if (step.state == QueueState::Finished) {
+                    own.bytesDone = std::max<qint64>(own.size, 0);
+                    own.rate = rate;
+                }
+            },
+            true);
+    }
+    const QMutexLocker lock(&m_batchMutex);
+    m_batch.clear();
 }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstddef>
 #include <memory>
+#include <vector>
 
 class ServerSession;
 class TransferQueue;
@@ -28,6 +29,8 @@ public:
     int number() const { return m_number; }
     // The item it moves now (0: none).
     quint64 current() const { return m_current.load(); }
+    // Whether `id` is the item it moves or one of the batch it moves.
+    bool moves(quint64 id) const;
     bool hasSession() const { return m_sessionOpen.load(); }
     // Stops the item it moves: the loop ends before its next block, and the connection is told
     // to end the call that waits now. Safe from any thread.
@@ -40,6 +43,7 @@ protected:
 
 private:
     void runItem(const QueueItem& item);
+    void runBatch(const std::vector<QueueItem>& taken);
     void discardCopy(const QueueItem& removed);
     bool openSession(const QueueItem& item);
     void closeSession();
@@ -51,6 +55,8 @@ private:
     std::unique_ptr<ServerSession> m_session;
     std::atomic<bool> m_sessionOpen{false};
     std::atomic<quint64> m_current{0};
+    mutable QMutex m_batchMutex;  // guards m_batch against moves() from another thread
+    std::vector<quint64> m_batch; // the items of the batch it moves, m_current among them
     std::atomic<bool> m_cancel{false};
     std::atomic<int> m_attempt{0}; // the logAttempt of the item it moves: its lines carry it
 };

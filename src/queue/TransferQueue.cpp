@@ -1,5 +1,6 @@
 #include "queue/TransferQueue.h"
 
+#include "queue/QueueBatch.h"
 #include "queue/QueueStore.h"
 #include "queue/QueueTransfers.h"
 #include "queue/QueueWorker.h"
@@ -139,7 +140,7 @@ void TransferQueue::cancel(quint64 id)
         it->state = QueueState::Cancelled;
         it->rate = 0;
         for (const auto& worker : m_workers) {
-            if (worker->current() == id)
+            if (worker->moves(id))
                 worker->cancelCurrent();
         }
     }
@@ -276,6 +277,40 @@ std::optional<QueueItem> TransferQueue::take(QueueWorker* worker)
         }
     }
     return std::nullopt;
+}
+
+std::vector<QueueItem> TransferQueue::takeBatch(QueueWorker* worker, const QueueItem& first)
+{
+    std::vector<QueueItem> taken;
+    QList<quint64> ids;
+    {
+        const QMutexLocker lock(&m_mutex);
+        if (m_stopping || worker->retired)
+            return taken;
+        qint64 bytes = first.size;
+        for (QueueItem& item : m_items) {
+            if (static_cast<int>(taken.size()) + 1 >= kQueueBatchFiles || bytes >= kQueueBatchBytes)
+                break;
+            if (item.state != QueueState::Queued || item.direction != first.direction ||
+                !FitsQueueBatch(item))
+                continue;
+            item.state = QueueState::Running;
+            item.worker = worker->number();
+            item.logAttempt = first.logAttempt;
+            item.bytesDone = 0;
+            item.rate = 0;
+            item.error.clear();
+            bytes += item.size;
+            ids << item.id;
+            taken.push_back(item);
+        }
+    }
+    if (!ids.isEmpty())
+        post([this, ids] {
+            for (const quint64 id : ids)
+                Q_EMIT itemChanged(id);
+        });
+    return taken;
 }
 
 void TransferQueue::update(quint64 id, const std::function<void(QueueItem&)>& change, bool keep)

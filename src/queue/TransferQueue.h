@@ -85,6 +85,10 @@ private:
     friend class QueueWorker;
     // For workers: the next queued item, marked running; nothing when the worker should end.
     std::optional<QueueItem> take(QueueWorker* worker);
+    // For workers: more queued items to go in one batch with `first` (taken already): the
+    // same direction, each a small file (FitsQueueBatch), up to the batch's limits. They are
+    // marked running, so no other worker takes them, and share `first`'s try in the log.
+    std::vector<QueueItem> takeBatch(QueueWorker* worker, const QueueItem& first);
     // For workers: the next removed upload whose copy is to go.
     std::optional<QueueItem> takeDiscard(QueueWorker* worker);
     void update(quint64 id, const std::function<void(QueueItem&)>& change, bool keep);

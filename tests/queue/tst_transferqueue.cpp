@@ -26,6 +26,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 // The background queue against real servers: files and trees moved byte for byte by one and
 // by several workers, Cancel of one item, a server that allows fewer connections than asked
 // for, and a queue that a program left behind.
@@ -43,6 +45,8 @@ private Q_SLOTS:
     void stoppedUploadSendsOnlyTheRest();
     void uploadLeftByACrashContinues_data();
     void uploadLeftByACrashContinues();
+    void sftpSmallFilesGoInBatches_data();
+    void sftpSmallFilesGoInBatches(); // existing names, and Cancel of one item in a batch
 };
 
 namespace {
@@ -632,6 +636,80 @@ void TransferQueueTest::uploadLeftByACrashContinues()
     QCOMPARE(contentOf(serverRoot.filePath("big.bin")), marked + content.mid(marked.size()));
     QVERIFY(!QFileInfo::exists(serverRoot.filePath(copyName)));
     QVERIFY(!uploads->find("test", folder, "big.bin"));
+}
+
+void TransferQueueTest::sftpSmallFilesGoInBatches_data()
+{
+    QTest::addColumn<bool>("upload");
+    QTest::newRow("download") << false;
+    QTest::newRow("upload") << true;
+}
+
+// Two trees of small files: in one the user chose to replace what exists, in the other to
+// skip it. One item of a running batch is cancelled; the rest of its batch is taken again.
+void TransferQueueTest::sftpSmallFilesGoInBatches()
+{
+    QFETCH(bool, upload);
+    if (!SshServer::unavailableReason(SshServer::Kind::OpenSsh).isEmpty())
+        QSKIP(qPrintable(SshServer::unavailableReason(SshServer::Kind::OpenSsh)));
+    QTemporaryDir serverRoot;
+    QTemporaryDir localRoot;
+    const QString source = upload ? localRoot.path() : serverRoot.path();
+    const QString target = upload ? serverRoot.path() : localRoot.path();
+    QMap<QString, QByteArray> files;
+    for (const QString tree : {"over", "skip"}) {
+        for (int i = 0; i < 40; ++i) {
+            const QString name = QStringLiteral("%1/f%2.bin").arg(tree).arg(i, 2, 10, QChar('0'));
+            files[name] = putLargeFile(source + "/" + name, 150000 + i).mid(i % 7);
+            putFile(source + "/" + name, files[name]);
+        }
+        putFile(target + "/" + tree + "/f00.bin", "what the user had");
+    }
+    StockServer server;
+    QVERIFY(server.start(true, serverRoot.path()));
+
+    TransferQueue queue(server.opener, "test");
+    const QueueDirection direction = upload ? QueueDirection::Upload : QueueDirection::Download;
+    QueueItem over = itemFor(direction, localRoot.path(), "over", server.root + "/over", true);
+    over.existing = ExistingTarget::Overwrite;
+    QueueItem skip = itemFor(direction, localRoot.path(), "skip", server.root + "/skip", true);
+    skip.existing = ExistingTarget::Skip;
+    quint64 cancelled = 0;
+    connect(&queue, &TransferQueue::itemChanged, &queue, [&](quint64 id) {
+        const auto item = queue.item(id);
+        if (!cancelled && item && item->localName == "over/f39.bin" &&
+            item->state == QueueState::Running) {
+            cancelled = id;
+            queue.cancel(id);
+        }
+    });
+    queue.add({over, skip});
+    QTRY_VERIFY_WITH_TIMEOUT(allSettled(queue), 30000);
+
+    QVERIFY(cancelled != 0);
+    QCOMPARE(queue.item(cancelled)->state, QueueState::Cancelled);
+    QMap<int, int> perTry;
+    for (const QueueItem& item : queue.items()) {
+        if (item.id != cancelled)
+            QVERIFY2(item.state == QueueState::Finished,
+                     qPrintable(item.localName + ": " + item.error));
+        ++perTry[item.logAttempt];
+    }
+    // Several files went in one try: they were moved as a batch.
+    QVERIFY(std::ranges::max(perTry.values()) > 1);
+    for (auto it = files.begin(); it != files.end(); ++it) {
+        const QString path = target + "/" + it.key();
+        if (it.key() == "skip/f00.bin")
+            QCOMPARE(contentOf(path), QByteArray("what the user had"));
+        else if (it.key() == "over/f39.bin" && !QFileInfo::exists(path))
+            continue; // cancelled before it was whole
+        else
+            QCOMPARE(contentOf(path), it.value());
+    }
+    // No partial download, no temporary copy on the server: the cancelled file whole or absent.
+    const int missing = QFileInfo::exists(target + "/over/f39.bin") ? 0 : 1;
+    QCOMPARE(QDir(target + "/over").entryList(QDir::Files | QDir::Hidden).size(), 40 - missing);
+    QCOMPARE(QDir(target + "/skip").entryList(QDir::Files | QDir::Hidden).size(), 40);
 }
 
 QTEST_GUILESS_MAIN(TransferQueueTest)
