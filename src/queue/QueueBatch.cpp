@@ -17,19 +17,6 @@ namespace {
 
 using Outcome = RemoteBatchFile::Outcome;
 
-QueueStep failed(QString text, bool sessionLost = false)
-{
-    return {QueueState::Failed, std::move(text), sessionLost};
-}
-
-QueueStep failedOn(const RemoteResult& result, const QString& what)
-{
-    if (result.failure == RemoteFailure::Cancelled)
-        return {QueueState::Cancelled, {}, false};
-    return failed(what + QStringLiteral(": ") + RemoteFailureText(result),
-                  result.failure == RemoteFailure::ConnectionLost);
-}
-
 QString whatFailed(const QueueItem& item)
 {
     const QString remote = QString::fromUtf8(item.remotePath);
@@ -54,25 +41,25 @@ void checkDownload(const QueueItem& item, Member& member)
     const QString name = FileNamePart(item.localName);
     const QString refused = RefusedDownloadNameText(name);
     if (!refused.isEmpty()) {
-        member.step = failed(refused);
+        member.step = QueueFailed(refused);
         return;
     }
     QString why;
     auto found = QueuedFileFolder(item.localFolder, item.localName, true, why);
     if (!found) {
-        member.step = failed(why);
+        member.step = QueueFailed(why);
         return;
     }
     member.folder.emplace(std::move(*found));
     const QString target = JoinLocalPath(member.folder->path(), name);
     if (member.folder->isLink(name)) {
-        member.step = failed(LinkInTheWayText(target));
+        member.step = QueueFailed(LinkInTheWayText(target));
     } else if (LocalNameTaken(*member.folder, name)) {
         if (item.existing == ExistingTarget::Skip)
             member.step = QueueStep{QueueState::Finished,
                                     QObject::tr("Skipped: %1 already exists.").arg(target)};
         else if (item.existing != ExistingTarget::Overwrite)
-            member.step = failed(LeftAsItIsText(target));
+            member.step = QueueFailed(LeftAsItIsText(target));
     }
 }
 
@@ -102,14 +89,14 @@ void checkUpload(ServerSession& session, const QueueItem& item, Member& member)
     const RemoteResult asked = session.stat(item.remotePath, entry);
     if (asked.failure == RemoteFailure::ConnectionLost ||
         asked.failure == RemoteFailure::Cancelled) {
-        member.step = failedOn(asked, whatFailed(item));
+        member.step = QueueFailedOn(asked, whatFailed(item));
     } else if (!asked.noSuchName) {
         const QString target = QString::fromUtf8(item.remotePath);
         if (item.existing == ExistingTarget::Skip)
             member.step = QueueStep{QueueState::Finished,
                                     QObject::tr("Skipped: %1 already exists.").arg(target)};
         else
-            member.step = failed(LeftAsItIsText(target));
+            member.step = QueueFailed(LeftAsItIsText(target));
     }
 }
 
@@ -123,12 +110,12 @@ QueueStep storeDownload(const QueueItem& item, const LocalDirectory& folder, con
     writer.write(data.constData(), data.size());
     if (data.size() != item.size) {
         writer.close();
-        return failed(QObject::tr("%1: the server sent %2 bytes of the %3 its listing shows. "
-                                  "What arrived stays in %4.")
-                          .arg(whatFailed(item))
-                          .arg(data.size())
-                          .arg(item.size)
-                          .arg(JoinLocalPath(folder.path(), writer.name())));
+        return QueueFailed(QObject::tr("%1: the server sent %2 bytes of the %3 its listing shows. "
+                                       "What arrived stays in %4.")
+                               .arg(whatFailed(item))
+                               .arg(data.size())
+                               .arg(item.size)
+                               .arg(JoinLocalPath(folder.path(), writer.name())));
     }
     // Replaced only where the user said so: a file that appeared since the check stays.
     if (item.existing == ExistingTarget::Overwrite)
@@ -149,12 +136,12 @@ QueueStep notRenamed(ServerSession& session, const QueueItem& item, const Remote
     const RemoteResult asked = session.stat(item.remotePath, entry);
     if (asked.noSuchName) {
         session.removeFile(file.temporaryPath);
-        return failed(text);
+        return QueueFailed(text);
     }
-    return failed(text + QStringLiteral("\n") +
-                      NotReplacedText(RemotePath::name(item.remotePath),
-                                      RemotePath::name(file.temporaryPath)),
-                  asked.failure == RemoteFailure::ConnectionLost);
+    return QueueFailed(text + QStringLiteral("\n") +
+                           NotReplacedText(RemotePath::name(item.remotePath),
+                                           RemotePath::name(file.temporaryPath)),
+                       asked.failure == RemoteFailure::ConnectionLost);
 }
 
 QueueStep afterBatch(ServerSession& session, const QueueItem& item, Member& member,
@@ -169,10 +156,11 @@ QueueStep afterBatch(ServerSession& session, const QueueItem& item, Member& memb
         try {
             return storeDownload(item, *member.folder, file.data);
         } catch (const FileSystemError& error) {
-            return failed(error.text());
+            return QueueFailed(error.text());
         }
     case Outcome::Failed:
-        return failed(whatFailed(item) + QStringLiteral(": ") + RemoteFailureText(file.result));
+        return QueueFailed(whatFailed(item) + QStringLiteral(": ") +
+                           RemoteFailureText(file.result));
     case Outcome::NotRenamed:
         return notRenamed(session, item, file);
     case Outcome::TooLarge:
@@ -225,7 +213,7 @@ QueueBatchSteps TransferQueuedBatch(ServerSession& session, const std::vector<Qu
             else
                 checkDownload(items[i], member);
         } catch (const FileSystemError& error) {
-            member.step = failed(error.text());
+            member.step = QueueFailed(error.text());
         }
         if (member.step &&
             (member.step->sessionLost || member.step->state == QueueState::Cancelled)) {
@@ -257,7 +245,7 @@ QueueBatchSteps TransferQueuedBatch(ServerSession& session, const std::vector<Qu
         // A connection that breaks on every batch must not send the same items round for
         // ever: the first one not reached carries the failure.
         if (out.sessionLost && !blamed && files[f].outcome == Outcome::NotDone) {
-            members[i].step = failedOn(whole, whatFailed(items[i]));
+            members[i].step = QueueFailedOn(whole, whatFailed(items[i]));
             blamed = true;
         }
         files[f].data.clear();
@@ -272,7 +260,7 @@ QueueBatchSteps TransferQueuedBatch(ServerSession& session, const std::vector<Qu
                 member.step = upload ? UploadQueued(session, items[i], own)
                                      : DownloadQueued(session, items[i], own);
             } catch (const FileSystemError& error) {
-                member.step = failed(error.text());
+                member.step = QueueFailed(error.text());
             }
             out.sessionLost = member.step->sessionLost;
             out.cancelled = member.step->state == QueueState::Cancelled;

@@ -23,19 +23,6 @@ namespace {
 // Large blocks: a worker has no dialog to keep smooth, and fewer calls move more per second.
 constexpr qint64 kBlockBytes = 64 * 1024;
 
-QueueStep failed(QString text, bool sessionLost = false)
-{
-    return {QueueState::Failed, std::move(text), sessionLost};
-}
-
-QueueStep failedOn(const RemoteResult& result, const QString& what)
-{
-    if (result.failure == RemoteFailure::Cancelled)
-        return {QueueState::Cancelled, {}, false};
-    return failed(what + QStringLiteral(": ") + RemoteFailureText(result),
-                  result.failure == RemoteFailure::ConnectionLost);
-}
-
 QString shown(const QByteArray& remotePath)
 {
     return QString::fromUtf8(remotePath);
@@ -106,7 +93,7 @@ std::optional<QueueStep> receive(RemoteStream& stream, LocalFileWriter& writer,
         qint64 got = 0;
         const RemoteResult result = stream.read(buffer.get(), kBlockBytes, got);
         if (!result)
-            return failedOn(result, what);
+            return QueueFailedOn(result, what);
         if (got == 0)
             break;
         writer.write(buffer.get(), static_cast<qsizetype>(got));
@@ -114,7 +101,7 @@ std::optional<QueueStep> receive(RemoteStream& stream, LocalFileWriter& writer,
     }
     const RemoteResult result = stream.complete();
     if (!result)
-        return failedOn(result, what);
+        return QueueFailedOn(result, what);
     return std::nullopt;
 }
 
@@ -132,12 +119,12 @@ std::optional<QueueStep> send(LocalFileReader& source, RemoteStream& stream,
             break;
         const RemoteResult result = stream.write(block.data(), static_cast<qint64>(block.size()));
         if (!result)
-            return failedOn(result, what);
+            return QueueFailedOn(result, what);
         done += static_cast<qint64>(block.size());
     }
     const RemoteResult result = stream.complete();
     if (!result)
-        return failedOn(result, what);
+        return QueueFailedOn(result, what);
     return std::nullopt;
 }
 
@@ -153,7 +140,7 @@ QueueStep OpenQueuedSource(const QueueItem& item, std::optional<LocalDirectory>&
     }
     auto found = QueuedFileFolder(item.localFolder, item.localName, false, why);
     if (!found)
-        return failed(why);
+        return QueueFailed(why);
     folder.emplace(std::move(*found));
     reader.emplace(LocalSource(*folder, FileNamePart(item.localName)));
     return {};
@@ -179,9 +166,9 @@ QueueStep putInPlace(ServerSession& session, const QueueItem& item,
     const auto keep = [&](const RemoteResult& why, const QString& text) {
         const bool lost = why.failure == RemoteFailure::ConnectionLost;
         RememberUploadCopy(session, record, item, local, copyPath, !lost);
-        return failed(what + QStringLiteral(": ") + text + QStringLiteral("\n") +
-                          NotReplacedText(name, RemotePath::name(copyPath)),
-                      lost);
+        return QueueFailed(what + QStringLiteral(": ") + text + QStringLiteral("\n") +
+                               NotReplacedText(name, RemotePath::name(copyPath)),
+                           lost);
     };
     if (!targetThere && !item.targetFree && item.existing != ExistingTarget::Overwrite) {
         RemoteEntry entry;
@@ -225,7 +212,7 @@ QueueStep sendRemembered(ServerSession& session, const QueueItem& item, LocalFil
         stream = session.openWrite(copy.path, 0, result);
     }
     if (!stream)
-        return failedOn(result, how.what);
+        return QueueFailedOn(result, how.what);
     // From here the copy grows: what was known of its length and time no longer holds.
     RememberUploadCopy(session, record, item, local, copy.path, false);
     reader.skipTo(copy.offset);
@@ -241,6 +228,19 @@ QueueStep sendRemembered(ServerSession& session, const QueueItem& item, LocalFil
 }
 
 } // namespace
+
+QueueStep QueueFailed(QString text, bool sessionLost)
+{
+    return {QueueState::Failed, std::move(text), sessionLost};
+}
+
+QueueStep QueueFailedOn(const RemoteResult& result, const QString& what)
+{
+    if (result.failure == RemoteFailure::Cancelled)
+        return {QueueState::Cancelled, {}, false};
+    return QueueFailed(what + QStringLiteral(": ") + RemoteFailureText(result),
+                       result.failure == RemoteFailure::ConnectionLost);
+}
 
 QString RemoteFailureText(const RemoteResult& result)
 {
@@ -270,19 +270,19 @@ QueueStep DownloadQueued(ServerSession& session, const QueueItem& item,
     const QString name = FileNamePart(item.localName);
     const QString refused = RefusedDownloadNameText(name);
     if (!refused.isEmpty())
-        return failed(refused);
+        return QueueFailed(refused);
     QString why;
     const auto folder = QueuedFileFolder(item.localFolder, item.localName, true, why);
     if (!folder)
-        return failed(why);
+        return QueueFailed(why);
     const QString target = JoinLocalPath(folder->path(), name);
     if (folder->isLink(name))
-        return failed(LinkInTheWayText(target));
+        return QueueFailed(LinkInTheWayText(target));
     if (LocalNameTaken(*folder, name)) {
         if (item.existing == ExistingTarget::Skip)
             return {QueueState::Finished, QObject::tr("Skipped: %1 already exists.").arg(target)};
         if (item.existing != ExistingTarget::Overwrite)
-            return failed(LeftAsItIsText(target));
+            return QueueFailed(LeftAsItIsText(target));
     }
     const QString what = QObject::tr("Download of %1 failed").arg(shown(item.remotePath));
     // Partial data an earlier try left of exactly this file (same name, size and time as
@@ -300,7 +300,7 @@ QueueStep DownloadQueued(ServerSession& session, const QueueItem& item,
     RemoteResult result;
     auto stream = session.openRead(item.remotePath, offset, result);
     if (!stream)
-        return failedOn(result, what);
+        return QueueFailedOn(result, what);
     // Under a name of its own until whole: what was at the target stays until then, and what
     // arrived before a cancel stays as partial data beside it.
     std::optional<LocalFileWriter> made;
@@ -321,12 +321,12 @@ QueueStep DownloadQueued(ServerSession& session, const QueueItem& item,
     received += offset;
     if (item.size >= 0 && received != item.size) {
         writer.close();
-        return failed(QObject::tr("%1: the server sent %2 bytes of the %3 its listing shows. "
-                                  "What arrived stays in %4.")
-                          .arg(what)
-                          .arg(received)
-                          .arg(item.size)
-                          .arg(JoinLocalPath(folder->path(), writer.name())));
+        return QueueFailed(QObject::tr("%1: the server sent %2 bytes of the %3 its listing shows. "
+                                       "What arrived stays in %4.")
+                               .arg(what)
+                               .arg(received)
+                               .arg(item.size)
+                               .arg(JoinLocalPath(folder->path(), writer.name())));
     }
     // Replaced only where the user said so: a file that appeared since the check stays.
     if (item.existing == ExistingTarget::Overwrite)
@@ -354,7 +354,7 @@ QueueStep UploadQueued(ServerSession& session, const QueueItem& item, const Queu
         const RemoteResult asked = session.stat(item.remotePath, entry);
         if (asked.failure == RemoteFailure::ConnectionLost ||
             asked.failure == RemoteFailure::Cancelled)
-            return failedOn(asked, what);
+            return QueueFailedOn(asked, what);
         // Only a plain "no such file" proves the name free; a server that cannot tell sizes
         // may hold a file there all the same.
         targetThere = !asked.noSuchName;
@@ -364,7 +364,7 @@ QueueStep UploadQueued(ServerSession& session, const QueueItem& item, const Queu
             return {QueueState::Finished,
                     QObject::tr("Skipped: %1 already exists.").arg(shown(item.remotePath))};
         if (item.existing != ExistingTarget::Overwrite)
-            return failed(LeftAsItIsText(shown(item.remotePath)));
+            return QueueFailed(LeftAsItIsText(shown(item.remotePath)));
     }
     if (record.store && !record.server.isEmpty() && reader->size() >= kResumableUploadMin)
         return sendRemembered(session, item, *reader, record, targetThere, {progress, what});
@@ -375,7 +375,7 @@ QueueStep UploadQueued(ServerSession& session, const QueueItem& item, const Queu
     RemoteResult result;
     auto stream = session.openWrite(sentTo, 0, result);
     if (!stream)
-        return failedOn(result, what);
+        return QueueFailedOn(result, what);
     if (auto stopped = send(*reader, *stream, progress, what)) {
         stream.reset();
         // What this upload left is its own, not the user's: a partial copy under our name, or
@@ -387,8 +387,9 @@ QueueStep UploadQueued(ServerSession& session, const QueueItem& item, const Queu
     if (sentTo != item.remotePath) {
         const RemoteResult renamed = session.rename(sentTo, item.remotePath);
         if (!renamed)
-            return failed(what + QStringLiteral(": ") + RemoteFailureText(renamed) +
-                          QStringLiteral("\n") + NotReplacedText(name, RemotePath::name(sentTo)));
+            return QueueFailed(what + QStringLiteral(": ") + RemoteFailureText(renamed) +
+                               QStringLiteral("\n") +
+                               NotReplacedText(name, RemotePath::name(sentTo)));
     }
     return {};
 }
@@ -414,7 +415,7 @@ QueueStep listServerFolder(ServerSession& session, const QueueItem& item,
     const auto local = openBelow(
         item.localFolder, item.localName.split(QLatin1Char('/'), Qt::SkipEmptyParts), true, why);
     if (!local)
-        return failed(why);
+        return QueueFailed(why);
     RemoteListing listing;
     int links = 0;
     const RemoteResult result =
@@ -438,14 +439,14 @@ QueueStep listServerFolder(ServerSession& session, const QueueItem& item,
             children << std::move(child);
         });
     if (!result)
-        return failedOn(result, QObject::tr("Listing %1 failed").arg(shown(item.remotePath)));
+        return QueueFailedOn(result, QObject::tr("Listing %1 failed").arg(shown(item.remotePath)));
     // Whatever those lines named is missing from the items: the tree would arrive incomplete
     // while looking whole.
     if (listing.unknownLines > 0)
-        return failed(QObject::tr("%1 line(s) of the listing of %2 were not understood; what "
-                                  "they named was not downloaded.")
-                          .arg(listing.unknownLines)
-                          .arg(shown(item.remotePath)));
+        return QueueFailed(QObject::tr("%1 line(s) of the listing of %2 were not understood; what "
+                                       "they named was not downloaded.")
+                               .arg(listing.unknownLines)
+                               .arg(shown(item.remotePath)));
     if (links > 0)
         return {QueueState::Finished, QObject::tr("%1 link(s) in %2 were not followed.")
                                           .arg(links)
@@ -459,11 +460,11 @@ QueueStep listLocalFolder(ServerSession& session, const QueueItem& item, QList<Q
     const auto local = openBelow(
         item.localFolder, item.localName.split(QLatin1Char('/'), Qt::SkipEmptyParts), false, why);
     if (!local)
-        return failed(why);
+        return QueueFailed(why);
     // A folder the server just made holds nothing the upload could replace.
     const RemoteResult made = session.makeFolder(item.remotePath);
     if (made.failure == RemoteFailure::ConnectionLost || made.failure == RemoteFailure::Cancelled)
-        return failedOn(made, QObject::tr("Making %1 failed").arg(shown(item.remotePath)));
+        return QueueFailedOn(made, QObject::tr("Making %1 failed").arg(shown(item.remotePath)));
     PosixDir dir = PosixDir::fromFd(::openat(local->fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir)
         throw FileSystemError(errno);

@@ -57,6 +57,11 @@ QueueStep ListQueuedFolder(ServerSession& session, const QueueItem& item,
 QString RemoteFailureText(const RemoteResult& result);
 
 // Pieces the single and the batched steps share.
+// A failed step; `sessionLost` when its connection is gone.
+QueueStep QueueFailed(QString text, bool sessionLost = false);
+// The step a failed call on the server ends with: Cancelled for a cancel, otherwise failed with
+// `what` and the server's words.
+QueueStep QueueFailedOn(const RemoteResult& result, const QString& what);
 // The folder a file `relative` ("a/b/name") is in: "a/b" below `root`, reached without following
 // a link and made where `create` is set; nothing and `why` where that cannot be.
 std::optional<LocalDirectory> QueuedFileFolder(const QString& root, const QString& relative,
