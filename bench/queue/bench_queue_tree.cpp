@@ -63,20 +63,6 @@ double RunQueue(quint16 port, int workers, const QueueItem& tree, qint64& stallM
     return seconds;
 }
 
-double RunTool(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    QElapsedTimer timer;
-    timer.start();
-    process.start(program, arguments);
-    if (!process.waitForFinished(-1) || process.exitCode() != 0) {
-        std::printf("%s failed: %s\n", qPrintable(program),
-                    process.readAllStandardError().constData());
-        return -1;
-    }
-    return bench::seconds(timer);
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -150,13 +136,13 @@ int main(int argc, char** argv)
     }
     const QStringList lftp = {"-p", QString::number(relay.port()), "-u", "user,secret", "-e"};
     const QString settings = "set ftp:ssl-allow no; set net:max-retries 1; ";
-    const double lftpUp = RunTool(
+    const double lftpUp = bench::runTool(
         "lftp", lftp + QStringList{settings + "mirror -R --parallel=4 " + tree + " /lftp4; quit",
                                    "127.0.0.1"});
     const double lftpDown =
-        RunTool("lftp", lftp + QStringList{settings + "mirror --parallel=4 /up1/tree " +
-                                               local.filePath("lftp4") + "; quit",
-                                           "127.0.0.1"});
+        bench::runTool("lftp", lftp + QStringList{settings + "mirror --parallel=4 /up1/tree " +
+                                                      local.filePath("lftp4") + "; quit",
+                                                  "127.0.0.1"});
     std::printf("up:   1 worker %.1f s, 4 workers %.1f s (%.2f of 1), lftp --parallel=4 %.1f s "
                 "(ours/lftp %.2f)\n",
                 up[0], up[1], up[1] / up[0], lftpUp, up[1] / lftpUp);

@@ -37,20 +37,6 @@
 
 namespace {
 
-double RunTool(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    QElapsedTimer timer;
-    timer.start();
-    process.start(program, arguments);
-    if (!process.waitForFinished(-1) || process.exitCode() != 0) {
-        std::printf("%s failed: %s\n", qPrintable(program),
-                    process.readAllStandardError().constData());
-        return -1;
-    }
-    return bench::seconds(timer);
-}
-
 // One of our runs, on a session of its own: its log-on and log-off count, as lftp's and curl's.
 double OursTimed(BenchTransferHost& host, quint16 port, const QString& title,
                  const std::function<void()>& body)
@@ -79,7 +65,7 @@ double OursTimed(BenchTransferHost& host, quint16 port, const QString& title,
 
 double Timed(const char* what, const QString& program, const QStringList& arguments)
 {
-    const double seconds = RunTool(program, arguments);
+    const double seconds = bench::runTool(program, arguments);
     std::printf("  %s: %.2f s\n", what, seconds);
     return seconds;
 }

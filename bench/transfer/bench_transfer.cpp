@@ -9,6 +9,7 @@
 //    older server file (`--only upload-resume`).
 // Built with the program, never run by the tests; see bench/README.md.
 #include "../BenchTransferHost.h"
+#include "../BenchTree.h"
 #include "../ProcessorTime.h"
 #include "FtpServerFixture.h"
 #include "common/CancelFlag.h"
@@ -126,20 +127,6 @@ bool Open(Session& session, quint16 port)
     return session.connection != nullptr;
 }
 
-double RunTool(const QString& program, const QStringList& arguments)
-{
-    QProcess process;
-    QElapsedTimer timer;
-    timer.start();
-    process.start(program, arguments);
-    if (!process.waitForFinished(-1) || process.exitCode() != 0) {
-        std::printf("%s failed: %s\n", qPrintable(program),
-                    process.readAllStandardError().constData());
-        return -1;
-    }
-    return double(timer.nsecsElapsed()) / 1e9;
-}
-
 void MakeFile(const QString& path, qint64 size)
 {
     QFile file(path);
@@ -176,7 +163,7 @@ long PeakRssKiB()
 double LftpTimed(const QStringList& arguments, const char* what)
 {
     const double cpuBefore = bench::cpuSeconds(RUSAGE_CHILDREN);
-    const double seconds = RunTool("lftp", arguments);
+    const double seconds = bench::runTool("lftp", arguments);
     std::printf("  lftp %s: %.2f s, of it %.2f s processor time in lftp\n", what, seconds,
                 bench::cpuSeconds(RUSAGE_CHILDREN) - cpuBefore);
     return seconds;
@@ -206,8 +193,8 @@ void BenchLargeFile(BenchTransferHost& host, const QString& serverRoot, quint16 
         DownloadFile(host, "big.bin", "big.bin", size, TransferMode::Binary);
         oursDown << double(timer.nsecsElapsed()) / 1e9;
         host.dialog.CloseProgress();
-        curlDown << RunTool("curl",
-                            {"-s", "-S", "-o", local.filePath("curl.bin"), ftp + "big.bin"});
+        curlDown << bench::runTool("curl",
+                                   {"-s", "-S", "-o", local.filePath("curl.bin"), ftp + "big.bin"});
 
         host.dialog.ShowProgress("Uploading \"" + local.filePath("big.bin") + "\"", "Uploading",
                                  true, true);
@@ -216,8 +203,8 @@ void BenchLargeFile(BenchTransferHost& host, const QString& serverRoot, quint16 
         UploadFile(host, local.filePath("up.bin"), TransferMode::Binary);
         oursUp << double(timer.nsecsElapsed()) / 1e9;
         host.dialog.CloseProgress();
-        curlUp << RunTool("curl",
-                          {"-s", "-S", "-T", local.filePath("curl.bin"), ftp + "curlup.bin"});
+        curlUp << bench::runTool(
+            "curl", {"-s", "-S", "-T", local.filePath("curl.bin"), ftp + "curlup.bin"});
         QFile::remove(local.filePath("up.bin"));
         QFile::remove(local.filePath("curl.bin"));
         QFile::remove(serverRoot + "/up.bin");

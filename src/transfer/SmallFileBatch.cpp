@@ -112,7 +112,7 @@ bool SmallFileBatch::flush(const std::function<void()>& failed)
                                     ElapsedSeconds());
             return !CancelRequested;
         });
-    bool result = m_upload ? flushUploads(files, failed) : flushDownloads(files, failed);
+    bool result = finishEach(files, failed);
     m_items.clear();
     // A lost connection is said once, for the batch; a cancel needs no word.
     if (!whole && whole.failure != RemoteFailure::Cancelled) {
@@ -133,66 +133,47 @@ void SmallFileBatch::flushBeforeCancel(const std::function<void()>& failed)
     CancelRequested = true;
 }
 
-bool SmallFileBatch::flushUploads(std::vector<RemoteBatchFile>& files,
-                                  const std::function<void()>& failed)
+bool SmallFileBatch::finishEach(std::vector<RemoteBatchFile>& files,
+                                const std::function<void()>& failed)
 {
+    using Outcome = RemoteBatchFile::Outcome;
     bool result = true;
     for (std::size_t i = 0; i < files.size(); ++i) {
         const Item& item = m_items[i];
         bool ok = true;
         switch (files[i].outcome) {
-        case RemoteBatchFile::Outcome::NotDone:
-        case RemoteBatchFile::Outcome::Done:
-        case RemoteBatchFile::Outcome::TooLarge:
+        case Outcome::NotDone:
             break;
-        case RemoteBatchFile::Outcome::Failed:
-            m_host.reportFtpError(files[i].opened ? kBatchWriteFailed : kBatchOpenFailed,
+        case Outcome::Done:
+            if (!m_upload)
+                ok = store(item, files[i]);
+            break;
+        case Outcome::TooLarge:
+            if (!m_upload)
+                ok = DownloadPlanned(m_host, m_folder, item.download);
+            break;
+        case Outcome::Failed:
+            m_host.reportFtpError(files[i].opened
+                                      ? (m_upload ? kBatchWriteFailed : kBatchReadFailed)
+                                      : kBatchOpenFailed,
                                   files[i].result);
             ok = false;
             break;
-        case RemoteBatchFile::Outcome::NotRenamed: {
-            // The whole copy is there: the single upload's way of putting it in place (never
-            // the target deleted first) takes it from here.
-            LocalFileReader source(LocalSource(m_folder, item.localName));
-            ok = PutCopyInPlace(m_host, source, item.temporaryName, item.remoteName,
-                                TransferMode::Binary);
-            break;
-        }
-        }
-        if (!ok && failed)
-            failed();
-        result = result && ok;
-    }
-    return result;
-}
-
-bool SmallFileBatch::flushDownloads(std::vector<RemoteBatchFile>& files,
-                                    const std::function<void()>& failed)
-{
-    bool result = true;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        const Item& item = m_items[i];
-        bool ok = true;
-        switch (files[i].outcome) {
-        case RemoteBatchFile::Outcome::NotDone:
-        case RemoteBatchFile::Outcome::NotRenamed:
-            break;
-        case RemoteBatchFile::Outcome::Done:
-            ok = store(item, files[i]);
-            break;
-        case RemoteBatchFile::Outcome::TooLarge:
-            ok = DownloadPlanned(m_host, m_folder, item.download);
-            break;
-        case RemoteBatchFile::Outcome::Failed:
-            m_host.reportFtpError(files[i].opened ? kBatchReadFailed : kBatchOpenFailed,
-                                  files[i].result);
-            ok = false;
+        case Outcome::NotRenamed:
+            if (m_upload) {
+                // The whole copy is there: the single upload's way of putting it in place
+                // (never the target deleted first) takes it from here.
+                LocalFileReader source(LocalSource(m_folder, item.localName));
+                ok = PutCopyInPlace(m_host, source, item.temporaryName, item.remoteName,
+                                    TransferMode::Binary);
+            }
             break;
         }
         if (!ok && failed)
             failed();
         result = result && ok;
-        files[i].data.clear();
+        if (!m_upload)
+            files[i].data.clear();
     }
     return result;
 }

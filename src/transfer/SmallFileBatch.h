@@ -53,8 +53,9 @@ private:
         QByteArray temporaryName;
         DownloadPlan download;
     };
-    bool flushUploads(std::vector<RemoteBatchFile>& files, const std::function<void()>& failed);
-    bool flushDownloads(std::vector<RemoteBatchFile>& files, const std::function<void()>& failed);
+    // Each file's outcome to its end: a download stored, a copy the server would not rename
+    // put in place, a failure reported.
+    bool finishEach(std::vector<RemoteBatchFile>& files, const std::function<void()>& failed);
     bool store(const Item& item, const RemoteBatchFile& file);
 
     TransferHost& m_host;
