@@ -155,13 +155,39 @@ struct Sending
     const QString& what;
 };
 
+// For a server that refuses renames: the target written straight from the local file, as the
+// window's uploads do. The whole copy goes only once the server confirmed that write, so one of
+// the two always holds the whole file. Nothing (a Finished step) when it is done.
+std::optional<QueueStep> writeDirectly(ServerSession& session, const QueueItem& item,
+                                       LocalFileReader& reader, const QByteArray& copyPath,
+                                       const Sending& how)
+{
+    const QByteArray name = RemotePath::name(item.remotePath);
+    const QByteArray copyName = RemotePath::name(copyPath);
+    reader.skipTo(0);
+    RemoteResult result;
+    auto stream = session.openWrite(item.remotePath, 0, result);
+    if (!stream)
+        return QueueFailed(how.what + QStringLiteral(": ") + RemoteFailureText(result) +
+                               QStringLiteral("\n") + NotReplacedText(name, copyName),
+                           result.failure == RemoteFailure::ConnectionLost);
+    if (auto stopped = send(reader, *stream, how.progress, how.what)) {
+        stream.reset();
+        return QueueFailed(how.what + QStringLiteral("\n") + DirectWriteBrokeText(name, copyName),
+                           stopped->sessionLost);
+    }
+    session.removeFile(copyPath);
+    return std::nullopt;
+}
+
 // The whole copy takes the target's name. A target that appeared since the name was found
 // free (the copy may have waited days for its rest) is replaced only where the user said so;
 // otherwise the copy stays, remembered, and the item fails saying where it is.
 QueueStep putInPlace(ServerSession& session, const QueueItem& item,
                      const QueuedUploadRecord& record, const LocalStamp& local, bool targetThere,
-                     const QByteArray& copyPath, const QString& what)
+                     const QByteArray& copyPath, LocalFileReader& reader, const Sending& how)
 {
+    const QString& what = how.what;
     const QByteArray name = RemotePath::name(item.remotePath);
     const auto keep = [&](const RemoteResult& why, const QString& text) {
         const bool lost = why.failure == RemoteFailure::ConnectionLost;
@@ -182,8 +208,14 @@ QueueStep putInPlace(ServerSession& session, const QueueItem& item,
                       : RemoteFailureText(asked));
     }
     const RemoteResult renamed = session.rename(copyPath, item.remotePath);
-    if (!renamed)
+    if (renamed.failure == RemoteFailure::Refused) {
+        if (auto failed = writeDirectly(session, item, reader, copyPath, how)) {
+            RememberUploadCopy(session, record, item, local, copyPath, !failed->sessionLost);
+            return *failed;
+        }
+    } else if (!renamed) {
         return keep(renamed, RemoteFailureText(renamed));
+    }
     ForgetUploadCopy(record, item);
     return {};
 }
@@ -224,7 +256,7 @@ QueueStep sendRemembered(ServerSession& session, const QueueItem& item, LocalFil
             session.removeFile(copy.path);
         return *stopped;
     }
-    return putInPlace(session, item, record, local, targetThere, copy.path, how.what);
+    return putInPlace(session, item, record, local, targetThere, copy.path, reader, how);
 }
 
 } // namespace
@@ -386,7 +418,10 @@ QueueStep UploadQueued(ServerSession& session, const QueueItem& item, const Queu
     }
     if (sentTo != item.remotePath) {
         const RemoteResult renamed = session.rename(sentTo, item.remotePath);
-        if (!renamed)
+        if (renamed.failure == RemoteFailure::Refused) {
+            if (auto failed = writeDirectly(session, item, *reader, sentTo, {progress, what}))
+                return *failed;
+        } else if (!renamed)
             return QueueFailed(what + QStringLiteral(": ") + RemoteFailureText(renamed) +
                                QStringLiteral("\n") +
                                NotReplacedText(name, RemotePath::name(sentTo)));

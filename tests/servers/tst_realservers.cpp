@@ -9,6 +9,7 @@
 #include "ftp/RemoteHost.h"
 #include "ftp/RemoteListing.h"
 #include "ftp/RemoteSession.h"
+#include "queue/TransferQueue.h"
 #include "remote/FtpServerSession.h"
 #include "remote/SiteSession.h"
 #include "sites/ProfileStore.h"
@@ -16,6 +17,8 @@
 #include "transfer/RemoteReplace.h"
 #include "transfer/ResumeData.h"
 #include "transfer/TransferEngine.h"
+#include "transfer/TransferNames.h"
+#include "transfer/UnfinishedUploads.h"
 #include "transfer/UploadFile.h"
 #include "wininet/InternetTimeouts.h"
 
@@ -50,12 +53,15 @@ private Q_SLOTS:
     void implicitTlsSiteListsAndTransfers();
     void folderTransfersKeepEveryFile_data();
     void folderTransfersKeepEveryFile();
+    void queuedUploadContinuesItsCopy();
 
 private:
     StockServer& server();
     // The row's server's path of `localPath`, whichever kind of server it is.
     QString serverPath(const QString& localPath) const;
     QString casePath(const QString& name = {}) const { return m_case + '/' + name; }
+    // The stored site for the row's server, in the case's folder (handed over to its user).
+    bool caseSite(SiteProfile& site);
     // Connects as the window does and enters the case's folder; lists it into `window`.
     bool connectAndList(WindowTestHost& window);
     const FileListRow* row(const WindowTestHost& window, const QString& name) const;
@@ -232,15 +238,13 @@ void TestRealServers::cleanupTestCase()
     m_servers.clear();
 }
 
-bool TestRealServers::connectAndList(WindowTestHost& window)
+bool TestRealServers::caseSite(SiteProfile& site)
 {
-    SiteProfile site;
     if (m_ssh) {
         m_sshd->handOver(m_case);
         site = {"Site",         "127.0.0.1", QString::number(m_sshd->port()),
                 m_sshd->user(), QString(),   m_sshd->serverPath(m_case)};
         site.protocol = QString::fromLatin1(kProtocolSftp);
-        window.ssh = m_sshOptions;
     } else {
         StockServer& stock = server();
         if (!stock.handOver(m_case))
@@ -249,8 +253,16 @@ bool TestRealServers::connectAndList(WindowTestHost& window)
                 stock.user(), stock.password(), stock.serverPath(m_case)};
         site.encryption = m_tls ? kEncryptionRequired : kEncryptionNone;
     }
-    if (!ProfileStore(ProfileFilePath()).write(site))
+    return ProfileStore(ProfileFilePath()).write(site);
+}
+
+bool TestRealServers::connectAndList(WindowTestHost& window)
+{
+    SiteProfile site;
+    if (!caseSite(site))
         return false;
+    if (m_ssh)
+        window.ssh = m_sshOptions;
     window.script.setIgnoreBeeps(true);
     if (!ConnectToSite(window)) {
         qWarning("not connected: %s",
@@ -564,6 +576,53 @@ void TestRealServers::implicitTlsSiteListsAndTransfers()
     QVERIFY(download->complete());
     QVERIFY(got == old);
     QVERIFY(prompter.verifyDone());
+}
+
+// A queued upload that a crash stopped: its copy is continued where the server can append,
+// otherwise sent again; either way the file arrives whole and no copy is left behind.
+void TestRealServers::queuedUploadContinuesItsCopy()
+{
+    const QByteArray data = PatternBytes(3 << 20, 7);
+    QVERIFY(WriteFile(m_local->filePath("big.bin"), data));
+    const QByteArray copyName = TemporaryRemoteName("big.bin");
+    // The copy's start is marked: a continued copy keeps the marks, a new one has none.
+    const QByteArray marked = QByteArray(1000, 'X') + data.mid(1000, (2 << 20) - 1000);
+    QVERIFY(WriteFile(casePath(QString::fromUtf8(copyName)), marked));
+    SiteProfile site;
+    QVERIFY(caseSite(site));
+    const QByteArray folder = serverPath(m_case).toUtf8();
+    struct stat info = {};
+    const QByteArray localPath = QFile::encodeName(m_local->filePath("big.bin"));
+    QVERIFY(::stat(localPath.constData(), &info) == 0);
+    const auto uploads = std::make_shared<UnfinishedUploads>(m_local->filePath("uploads"));
+    QVERIFY(uploads->remember(
+        {"test",
+         folder,
+         "big.bin",
+         copyName,
+         {localPath, data.size(), qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec},
+         -1,
+         {}}));
+
+    ScriptedPrompter prompter; // nothing is asked: keys and certificates are trusted already
+    TransferQueue queue(
+        [&](RemoteResult& result, QString& why) {
+            return OpenSiteSession(site, prompter, result, why, m_sshOptions);
+        },
+        "test");
+    queue.setUnfinishedUploads(uploads);
+    QueueItem item;
+    item.direction = QueueDirection::Upload;
+    item.localFolder = m_local->path();
+    item.localName = "big.bin";
+    item.remotePath = RemotePath::join(folder, "big.bin");
+    const quint64 id = queue.add({item});
+    QTRY_VERIFY_WITH_TIMEOUT(!queue.busy(), 60000);
+    QVERIFY2(queue.item(id)->state == QueueState::Finished, qPrintable(queue.item(id)->error));
+    const QByteArray stored = ReadFile(casePath("big.bin"));
+    QVERIFY(stored == marked + data.mid(marked.size()) || stored == data);
+    QCOMPARE(entries(), QStringList{"big.bin"});
+    QVERIFY(!uploads->find("test", folder, "big.bin"));
 }
 
 QTEST_GUILESS_MAIN(TestRealServers)
